@@ -1,0 +1,211 @@
+#pragma once
+// One NNTP client connection, run as an event-driven machine of small steps.
+//
+// A step is a member function without arguments or result. It does its work and then either
+// hands control on (GoToStep / CallSequence), ends its sub-sequence with a result
+// (ReturnSuccess / ReturnFailure), or arranges to be resumed (WaitForData / DelayThen) and
+// returns. Continuations live on ReturnStack, never on the call stack across events; the
+// event handlers (OnReceive, OnTimer, OnConnect) pop and run them.
+//
+// Where the steps live:
+//   nntp/NNTPSocket.cpp    construction, the machinery (GoToStep, CallSequence, ReturnSuccess,
+//                          ReturnFailure, DelayThen, StartDelay, WaitForData, ClearStack,
+//                          EndOfJob, Callback), OnTimer, OnConnect, OnClose, WindowProc,
+//                          SendCommand, SetGroupName, GetConnectionOption, SocketId
+//   nntp/ReceivePath.cpp   OnReceive, FillBuffer, ReadLine, SetState, ResetConnection
+//   nntp/ConnectSteps.cpp  GetToIdle, GetToIdle2, Connect1 ... Connect5
+//   nntp/GroupSteps.cpp    SelectGroup1 ... SelectGroup3
+//   nntp/AuthSteps.cpp     Auth1 ... Auth3, CommonAuthHandler
+//   nntp/ArticleSteps.cpp  Head1 ... Head4, Body1 ... Body4, Xover1 ... Xover4, NextArticle
+//
+// Every member runs on the thread that created the connection (the engine thread); the only
+// value read from elsewhere is Rate, which the dialog samples without a lock.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "net/BaseSocket.h"
+#include "nntp/ArticleFile.h"
+#include "platform/windows.h"
+#include "support/Log.h"
+#include "support/SettingsStore.h"
+
+class StatusList;
+class CNNTPSocket;
+
+// Job messages posted to a connection's window; both parameters are 0, the job's data is
+// stored in the connection beforehand.
+inline constexpr UINT kMsgStartArticleJob = WM_APP + 10;  // HEAD, BODY, next lower article...
+inline constexpr UINT kMsgStartXoverJob = WM_APP + 11;    // one XOVER job ending in Callback
+
+// The wanted group of a connection before any job has set one, and the selected group after
+// the server refused or did not answer GROUP.
+inline constexpr char kNoGroupSelected[] = "~-// No Newsgroup Selected //--??";
+
+// Values of ConnectionState; no other value is ever set.
+inline constexpr std::int32_t kStateNoConnection = 0;
+inline constexpr std::int32_t kStateConnecting = 3;
+inline constexpr std::int32_t kStateAwaitingGreeting = 4;
+inline constexpr std::int32_t kStateIdle = 5;
+inline constexpr std::int32_t kStateGroupSent = 6;
+inline constexpr std::int32_t kStateUserSent = 7;
+inline constexpr std::int32_t kStatePassSent = 8;
+inline constexpr std::int32_t kStateXoverSent = 11;
+inline constexpr std::int32_t kStateXoverText = 12;
+inline constexpr std::int32_t kStateHeadSent = 14;
+inline constexpr std::int32_t kStateHeadText = 15;
+inline constexpr std::int32_t kStateBodySent = 16;
+inline constexpr std::int32_t kStateBodyText = 17;
+
+inline constexpr std::size_t kReceiveBufferSize = 16384;
+inline constexpr std::size_t kLineBufferSize = 1024;
+// Bytes of one line kept in LineBuffer; the rest of a longer line is dropped, so the
+// terminating NUL always fits.
+inline constexpr std::uint32_t kMaxLineLength = 1021;
+
+// Command texts are formatted into buffers of this size; a group name or password is refused
+// when its length + 32 does not fit.
+inline constexpr std::size_t kCommandBufferSize = 256;
+
+// Writes a trace line to log.txt while VerboseLog is set (it always is; the test is the
+// caller's, as everywhere in the engine).
+template <typename... Args>
+inline void NntpTrace(const char* format, Args... args) {
+    if (VerboseLog) {
+        DebugLogPrintf(format, args...);
+    }
+}
+
+using StepFn = void (CNNTPSocket::*)();
+
+// The machine is inspected directly by the step files and by the tests, so its state is
+// public; only the connection's own thread touches it.
+class CNNTPSocket : public BaseSocket {
+public:
+    CNNTPSocket();
+    ~CNNTPSocket() override;
+    CNNTPSocket(const CNNTPSocket&) = delete;
+    CNNTPSocket& operator=(const CNNTPSocket&) = delete;
+
+    // --- window and socket events ----------------------------------------------------------
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnConnect(int error) override;
+    void OnReceive(int error) override;
+    void OnClose(int error) override;
+    // Called by the engine at every tick (and on WM_TIMER): rate, delay expiry, receive
+    // time-out.
+    void OnTimer();
+
+    // --- step machinery ---------------------------------------------------------------------
+    bool GoToStep(StepFn step);
+    void CallSequence(StepFn first, StepFn continuation);
+    void ReturnSuccess();  // also usable as a step
+    void ReturnFailure();
+    void DelayThen(std::int32_t seconds, StepFn continuation);
+    void StartDelay();   // step: arms the delay that DelayThen asked for
+    void WaitForData();  // step
+    void EndOfJob();     // step that does nothing: the "no step" sentinel, never pushed
+    void Callback();     // step: bottom continuation of the overview job
+    void ClearStack();
+
+    // --- commands, settings, groups --------------------------------------------------------
+    int SendCommand(const char* text, std::int32_t newState);
+    void SetGroupName(const std::string& name);
+    std::string GetConnectionOption(const std::string& key, const std::string& defaultValue) const;
+    // The socket handle as the "%d" of step traces.
+    int SocketId() const;
+
+    // --- receive path -----------------------------------------------------------------------
+    int FillBuffer();
+    // The next complete line (with its "\r\n"), NUL-terminated in LineBuffer, or null when no
+    // complete line is there yet. Valid until the next call.
+    char* ReadLine();
+    void SetState(std::int32_t value);
+    void ResetConnection();
+
+    // --- connect sequence and idle state ---------------------------------------------------
+    void GetToIdle();
+    void GetToIdle2();
+    void Connect1();
+    void Connect2();
+    void Connect3();
+    void Connect4();
+    void Connect5();
+
+    // --- group selection --------------------------------------------------------------------
+    void SelectGroup1();
+    void SelectGroup2();
+    void SelectGroup3();
+
+    // --- authentication ---------------------------------------------------------------------
+    void Auth1();
+    void Auth2();
+    void Auth3();
+    void CommonAuthHandler();
+
+    // --- article jobs -----------------------------------------------------------------------
+    void Head1();
+    void Head2();
+    void Head3();
+    void Head4();
+    void Body1();
+    void Body2();
+    void Body3();
+    void Body4();
+    void Xover1();
+    void Xover2();
+    void Xover3();
+    void Xover4();
+    void NextArticle();
+
+    // --- state ------------------------------------------------------------------------------
+    SettingsStore Settings;  // own store; "article" lives here, the rest falls through
+
+    std::int32_t ConnectionState = kStateNoConnection;
+    bool IsWaitingForData = false;
+    std::uint64_t WaitStart = 0;  // 100-ns system time when the wait began
+    bool IsDelaying = false;
+    std::uint64_t DelayStart = 0;  // 100-ns system time when the delay was armed
+    std::int32_t DelaySeconds = 60;
+    std::int32_t StepSucceeded = 0;
+    std::vector<StepFn> ReturnStack;
+
+    bool IsUnreadData = false;
+    char ReceiveBuffer[kReceiveBufferSize];
+    char* ReadPos = ReceiveBuffer;
+    char* DataEnd = ReceiveBuffer;
+    char LineBuffer[kLineBufferSize];
+    std::uint32_t LineLength = 0;
+
+    std::map<std::string, std::string> ConnectionOptions;
+    std::string WantedGroup;
+    std::string ConnectedServer;
+    std::string SelectedGroup;
+    std::int32_t GroupCount = 0;
+    std::int32_t GroupFirst = 0;
+    std::int32_t GroupLast = 0;
+
+    StatusList* m_pStatusList = nullptr;  // optional status hooks; nothing attaches them
+    HWND StatusWindow = nullptr;
+
+    std::int32_t lParam1 = 0;
+    std::int32_t lParam2 = 0;
+    StepFn AuthResendFn = &CNNTPSocket::EndOfJob;
+    std::int32_t AuthFailure = 0;
+
+    ArticleFile OutputFile;
+    // Distinct for every connection made in this process: the number in the temporary
+    // article file's "%d.tmp" name.
+    const std::int32_t TempFileNumber;
+
+    double Rate = 0.0;  // KiB/s over the last tick
+    std::uint64_t LastTickTime = 0;
+    std::int32_t BytesSinceTick = 0;
+
+    // Set by OnConnect while Connect3 is inside BaseSocket::Connect, so that a connect that
+    // fails at once is reported to Connect4 exactly once.
+    bool ConnectReported = false;
+    bool InsideConnect = false;
+};
