@@ -1,0 +1,116 @@
+#pragma once
+// One non-blocking IPv4 TCP socket whose events arrive as messages on the object's hidden
+// window and become virtual calls: OnConnect, OnReceive, OnClose (plus OnAccept and OnSend).
+// Host names are resolved asynchronously; a connection may run through a SOCKS5 proxy, whose
+// whole handshake stays hidden from the derived class: it sees OnConnect(0) only once the
+// tunnel is open, and no byte of the handshake.
+//
+// Socket options offered to the derived class (the NNTP connection):
+//  - TCP_NODELAY is set on every socket this class makes, so that a short command is sent at
+//    once instead of waiting for the ACK of the previous one.
+//  - TCP_QUICKACK is re-armed after every successful read (Receive and the proxy handshake),
+//    because Linux drops back to delayed ACKs; a stop-and-wait conversation (status line,
+//    then the text block written separately by the server) would otherwise stall about 40 ms
+//    per reply. Nothing for the derived class to do: read through Receive.
+//  - Bytes that follow the proxy's final CONNECT reply in the same read (a fast server's
+//    greeting) are kept and served first by Receive; a read notification is posted for them
+//    after OnConnect(0), so the derived class reads them on its normal receive path.
+#include <string>
+
+#include "net/HiddenWindow.h"
+#include "net/Socks.h"
+#include "platform/windows.h"
+
+// Process-wide switch for the trace lines of BaseSocket and SOCKS; 0 = off. Nothing in the
+// program sets it; it exists for debugging the transport.
+extern int SocketTraceLog;
+
+class BaseSocket : public HiddenWindow {
+public:
+    // Messages on the object's own window.
+    static constexpr UINT kMsgLookupDone = 0x8000;   // WM_APP: host lookup finished
+    static constexpr UINT kMsgSocketEvent = 0x8001;  // socket event (FD_* in the low word)
+    static constexpr long kAllEvents = 63;  // FD_READ|FD_WRITE|FD_OOB|FD_ACCEPT|FD_CONNECT|FD_CLOSE
+    // Error this class reports for failures of its own making (proxy refused, not IPv4).
+    static constexpr int kOwnFailure = 11003;  // WSANO_RECOVERY
+    static constexpr int kLookupBufferSize = 1024;      // MAXGETHOSTSTRUCT
+    static constexpr int kProxyReadSize = 1024;         // one read per FD_READ while negotiating
+    static constexpr int kReceiveBufferOption = 16384;  // SO_RCVBUF asked for by Create
+
+    BaseSocket();
+    ~BaseSocket() override;
+
+    LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Cancels a pending lookup and closes the socket; returns closesocket's result, or 0.
+    virtual int Close();
+    // Outcome of a connection attempt: 0 = connected (through the proxy when one is used).
+    virtual void OnConnect(int error);
+    virtual void OnAccept(int error);
+    // Data can be read (read it with Receive), or a read-side error occurred.
+    virtual void OnReceive(int error);
+    virtual void OnSend(int error);
+    // The peer closed the connection. The default closes the socket handle.
+    virtual void OnClose(int error);
+
+    // Makes a socket (bound to localPort when not 0) and registers it for eventMask.
+    bool Create(int localPort = 0, int socketType = SOCK_STREAM, long eventMask = kAllEvents,
+                const std::string& host = std::string());
+    // Starts a connection to host:port, directly or, when proxyAddress is not empty, through
+    // the SOCKS5 proxy at proxyAddress:proxyPort. True: the outcome will arrive through
+    // OnConnect. False: failed at once (OnConnect already called when the failure was in the
+    // connect itself; nothing called when the lookup could not be started).
+    bool Connect(const std::string& host, int port, const std::string& proxyAddress,
+                 int proxyPort, const std::string& proxyUser, const std::string& proxyPassword);
+
+    // recv on the socket (after any bytes left over from the proxy handshake); result as recv.
+    int Receive(void* buffer, int length, int flags = 0);
+    // send on the socket; result as send.
+    int Send(const void* data, int length, int flags = 0);
+    // ioctlsocket on the socket; FIONREAD also counts bytes left over from the handshake.
+    bool IOCtl(long command, u_long* argument);
+
+    // True for digits and dots only, with exactly three dots (ranges are not checked).
+    static bool IsDottedQuad(const char* text);
+
+    SOCKET GetSocketHandle() const { return m_hSocket; }
+    const std::string& GetHost() const { return m_Host; }
+    int GetPort() const { return m_Port; }
+    bool IsUsingProxy() const { return m_bUseProxy; }
+    bool IsLookupPending() const { return m_hLookup != nullptr; }
+    const SOCKS& GetProxy() const { return m_Proxy; }
+
+protected:
+    bool ConnectNow();
+    bool StartLookup(const std::string& name);
+    void OnLookupDone(WPARAM taskHandle, LPARAM lParam);
+    void OnSocketEvent(SOCKET socket, int event, int error);
+
+private:
+    void OnConnectEvent(int error);
+    void OnReadEvent(int error);
+    void NegotiateWithProxy();
+    // Sends what the proxy has queued; false (after OnConnect with the error) when that fails.
+    bool SendProxyOutput(bool traceFailure);
+    void KeepTunnelBytes(const char* block);
+    void ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer);
+    void RearmQuickAck();
+    void SetRemoteAddress(unsigned long networkAddress);
+
+    SOCKET m_hSocket = INVALID_SOCKET;
+    std::string m_Host;
+    int m_Port = 0;
+    int m_SocketType = SOCK_STREAM;
+    long m_EventMask = kAllEvents;
+    bool m_bUseProxy = false;
+    sockaddr_in m_RemoteAddress = {};
+    int m_ConnectPort = 0;
+    HANDLE m_hLookup = nullptr;
+    char m_LookupBuffer[kLookupBufferSize] = {};
+    SOCKS m_Proxy;
+
+    // Bytes read together with the proxy's final reply, not yet taken by Receive.
+    char m_TunnelBytes[kProxyReadSize] = {};
+    int m_TunnelBytesStart = 0;
+    int m_TunnelBytesEnd = 0;
+};
