@@ -11,7 +11,8 @@
 //   nntp/NNTPSocket.cpp    construction, the machinery (GoToStep, CallSequence, ReturnSuccess,
 //                          ReturnFailure, DelayThen, StartDelay, WaitForData, ClearStack,
 //                          EndOfJob, Callback), OnTimer, OnConnect, OnClose, WindowProc,
-//                          SendCommand, SetGroupName, GetConnectionOption, SocketId
+//                          SendCommand, SetGroupName, StartArticleJob, GetConnectionOption,
+//                          SocketId
 //   nntp/ReceivePath.cpp   OnReceive, FillBuffer, ReadLine, SetState, ResetConnection
 //   nntp/ConnectSteps.cpp  GetToIdle, GetToIdle2, Connect1 ... Connect5
 //   nntp/GroupSteps.cpp    SelectGroup1 ... SelectGroup3
@@ -19,8 +20,9 @@
 //   nntp/ArticleSteps.cpp  Head1 ... Head4, Body1 ... Body4, Xover1 ... Xover4, NextArticle
 //
 // Every member runs on the thread that created the connection (the engine thread); the only
-// value read from elsewhere is Rate, which the dialog samples without a lock.
+// value read from elsewhere is Rate, which the dialog samples (hence atomic, never locked).
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -113,6 +115,9 @@ public:
     // --- commands, settings, groups --------------------------------------------------------
     int SendCommand(const char* text, std::int32_t newState);
     void SetGroupName(const std::string& name);
+    // Called by the engine on a new connection: group, first article number, then the job
+    // message to the connection's own window.
+    void StartArticleJob(const std::string& group, int article);
     std::string GetConnectionOption(const std::string& key, const std::string& defaultValue) const;
     // The socket handle as the "%d" of step traces.
     int SocketId() const;
@@ -200,7 +205,8 @@ public:
     // article file's "%d.tmp" name.
     const std::int32_t TempFileNumber;
 
-    double Rate = 0.0;  // KiB/s over the last tick
+    // KiB/s over the last tick; written by OnTimer, sampled by the dialog's thread.
+    std::atomic<double> Rate{0.0};
     std::uint64_t LastTickTime = 0;
     std::int32_t BytesSinceTick = 0;
 
