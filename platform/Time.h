@@ -1,2 +1,51 @@
 #pragma once
+// System time in 100-ns units since 1601-01-01 UTC and local calendar time, with one test
+// hook: while a test clock is installed, both read it instead of the real-time clock, so
+// tests move time by hand (a 180-second time-out passes in one call).
+#include <cstdint>
+
 #include "platform/WinTypes.h"
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using LPFILETIME = FILETIME*;
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;  // 1-12
+    WORD wDayOfWeek;  // 0 = Sunday
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+using LPSYSTEMTIME = SYSTEMTIME*;
+
+void GetSystemTimeAsFileTime(LPFILETIME time);
+// Local time of the machine (TZ applies), from the same source as GetSystemTimeAsFileTime.
+void GetLocalTime(LPSYSTEMTIME time);
+
+namespace platform {
+
+// 100-ns units between 1601-01-01 and 1970-01-01 (the Unix epoch).
+constexpr std::int64_t kFileTimeUnixEpoch = 116444736000000000LL;
+constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000LL;
+constexpr std::int64_t kFileTimeUnitsPerMillisecond = 10000LL;
+
+// The current system time as one 64-bit FILETIME value (test clock when installed).
+std::int64_t CurrentFileTime();
+std::uint64_t FileTimeToUInt64(const FILETIME& time);
+FILETIME UInt64ToFileTime(std::uint64_t value);
+
+// The test clock hook. Install it with a start value; from then on the time stands still
+// until the test moves it. Safe to use from any thread. Prefer tests/common/TestClock.h.
+void InstallTestClock(std::int64_t fileTime);
+void SetTestClock(std::int64_t fileTime);
+void AdvanceTestClock(std::int64_t fileTimeUnits);
+void RemoveTestClock();
+bool IsTestClockInstalled();
+
+}  // namespace platform

@@ -1,0 +1,52 @@
+#pragma once
+// Windows Sockets error texts, and the status list: user-visible messages added as rows at
+// the bottom of a list control, keeping at most RowLimit rows.
+#include <cstddef>
+
+#include "support/LogArguments.h"
+
+// The text of a Windows Sockets error code, or "Unknown Error Number".
+const char* GetErrorText(int code);
+
+struct ErrorTextEntry {
+    int code;
+    const char* text;
+};
+constexpr std::size_t kErrorTextCount = 51;
+extern const ErrorTextEntry ErrorTextTable[kErrorTextCount];
+
+// The list control a status list shows its rows in. A front end implements it; each call
+// returns only once the control has handled it (also when the control lives on another
+// thread).
+class StatusListControl {
+public:
+    virtual ~StatusListControl() = default;
+    virtual void DeleteRow(int index) = 0;
+    virtual void InsertRow(int index, const char* text) = 0;
+    virtual int GetRowCount() = 0;
+    // Scrolls the row fully into view.
+    virtual void EnsureVisible(int index) = 0;
+};
+
+constexpr int kStatusRowSize = 4096;
+// A row holds at most this many characters.
+constexpr int kStatusRowMaxLength = 4093;
+// A %d is written only while the row is shorter than this.
+constexpr int kStatusRowNumberLimit = 4062;
+
+struct StatusList {
+    char Row[kStatusRowSize] = {};
+    StatusListControl* Window = nullptr;  // null: no list is shown
+    int RowLimit = 0;
+    int RowCount = 0;
+};
+
+// Switch for every status list; true from start, never changed.
+extern bool StatusListEnabled;
+
+// Directives: %d int, %s const char* (CR and LF dropped; a null pointer adds "NULL"),
+// %w int error code -> text, %W int error code -> "code - text"; % followed by any other
+// character adds that character. True when a row was added.
+bool StatusListPrintf(StatusList* list, const char* format, ...);
+// The same with the arguments from any source.
+bool StatusListPrintfArgs(StatusList* list, const char* format, LogArguments& args);

@@ -1,0 +1,35 @@
+#pragma once
+// An unnamed kernel mutex, created not owned. Recursive for the owning thread.
+#include "platform/Kernel.h"
+
+class MutexHandle {
+public:
+    MutexHandle();
+    virtual ~MutexHandle();
+    MutexHandle(const MutexHandle&) = delete;
+    MutexHandle& operator=(const MutexHandle&) = delete;
+
+    // Waits for the mutex; milliseconds -1 waits without time-out. True only when the wait
+    // returned the mutex (WAIT_OBJECT_0).
+    bool Lock(int milliseconds = -1);
+    void Unlock();
+
+private:
+    HANDLE m_hMutex;
+};
+
+// Holds a MutexHandle for one scope (waiting without time-out).
+class MutexHandleLock {
+public:
+    explicit MutexHandleLock(MutexHandle& mutex) : m_mutex(mutex), m_locked(mutex.Lock(-1)) {}
+    ~MutexHandleLock() {
+        if (m_locked) m_mutex.Unlock();
+    }
+    MutexHandleLock(const MutexHandleLock&) = delete;
+    MutexHandleLock& operator=(const MutexHandleLock&) = delete;
+    bool Locked() const { return m_locked; }
+
+private:
+    MutexHandle& m_mutex;
+    bool m_locked;
+};

@@ -1,0 +1,51 @@
+#pragma once
+// A map of settings (case-insensitive names, string values) with an optional parent store
+// that answers for keys this one does not hold. Each store has its own recursive mutex;
+// a read holds the child's lock while it asks the parent, so locks are always taken child
+// first. Every operation may be called from any thread.
+#include <map>
+#include <string>
+
+#include "platform/Registry.h"
+#include "support/MutexHandle.h"
+#include "support/Scramble.h"
+
+// The downloader's registry key, under HKEY_CURRENT_USER.
+constexpr const char* kSettingsRegistryKey = "SOFTWARE\\Tarnley\\Quorrel\\1.00";
+
+struct CaseInsensitiveLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+class SettingsStore {
+public:
+    SettingsStore();
+    virtual ~SettingsStore();
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    // Called after every SetString, outside the lock. Does nothing here; result unused.
+    virtual bool OnSettingChanged(std::string key, std::string value);
+
+    // Replaces the contents with the REG_DWORD and REG_SZ values of one registry key.
+    // False (and an empty store) when the key cannot be opened.
+    bool Load(HKEY hive, std::string subKey);
+    // Removes every entry; takes no lock (used before other threads can see the store).
+    void Clear();
+    // Looks in this store only; value is emptied when the key is missing.
+    bool Find(std::string key, std::string& value);
+    // The value from this store or (inherit) its parents; an empty value reads as the
+    // default.
+    std::string GetString(std::string key, std::string defaultValue, bool inherit = true);
+    // atoi of GetString with the default formatted in decimal.
+    int GetInt(std::string key, int defaultValue, bool inherit = true);
+    bool SetString(std::string key, std::string value);
+    bool SetInt(std::string key, int value);
+    // The parent must outlive this store; null removes it.
+    void SetParent(SettingsStore* parent);
+
+private:
+    SettingsStore* m_pParent = nullptr;
+    MutexHandle m_lock;
+    std::map<std::string, std::string, CaseInsensitiveLess> m_values;
+};
