@@ -1,0 +1,49 @@
+#pragma once
+// The command line shared by both front ends (the dialog and the headless run), and the
+// options only the headless run reads. Parsing never exits the process: it reports what to
+// do (run, print help or version, or stop with a message and exit code 2).
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Upper bound for --connections: far above what a news server allows one user, low enough
+// that a typing slip cannot exhaust the machine.
+inline constexpr int kMaxCommandLineConnections = 100000;
+
+struct CommandLineOptions {
+    // --- shared by both front ends --------------------------------------------------------
+    bool demo = false;            // --demo: serve articles from an in-process server
+    std::string registryFile;     // --registry FILE (empty: the default settings file)
+    std::string workDir;          // --workdir DIR: logs and temporary files go there
+    // --set KEY=VALUE, in the order given; stored in the top settings store after loading.
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::string serverHost;       // --server HOST[:PORT]; empty when not given
+    std::optional<int> serverPort;
+    bool noWrite = false;         // --no-write: "writetodisk" 0
+    std::optional<int> connections;  // --connections N: "DLConnections"
+
+    // --- headless run ---------------------------------------------------------------------
+    bool headless = false;        // --headless
+    std::optional<double> seconds;  // --seconds S; none: until SIGINT/SIGTERM
+    bool yes = false;             // --yes: answer the 20-connection question with Yes
+    bool json = false;            // --json: one JSON object per second, then a summary
+    bool help = false;            // --help
+    bool version = false;         // --version
+};
+
+enum class ParseOutcome {
+    kRun,    // options are valid; run
+    kHelp,   // print HelpText() and exit 0
+    kVersion,  // print VersionText() and exit 0
+    kError,  // print the message and exit 2
+};
+
+// Parses argv[1..argc-1]. On kError, `message` says what was wrong in a user's words.
+ParseOutcome ParseCommandLine(int argc, const char* const* argv, CommandLineOptions& options,
+                              std::string& message);
+ParseOutcome ParseCommandLine(const std::vector<std::string>& args, CommandLineOptions& options,
+                              std::string& message);
+
+std::string HelpText(const std::string& programName);
+std::string VersionText();
