@@ -31,10 +31,10 @@
 #include "net/BaseSocket.h"
 #include "nntp/ArticleFile.h"
 #include "platform/windows.h"
+#include "support/ErrorText.h"
 #include "support/Log.h"
 #include "support/SettingsStore.h"
 
-class StatusList;
 class CNNTPSocket;
 
 // Job messages posted to a connection's window; both parameters are 0, the job's data is
