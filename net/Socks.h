@@ -66,6 +66,7 @@ private:
     // Appends up to `count` bytes to the reply being assembled; returns how many were taken.
     int CollectReply(const char* bytes, int count, int wanted);
     int ConnectReplyLength() const;
+    bool OnConnectBlock(const char* bytes, int count);
     bool OnMethodReply();
     bool OnAuthReply();
     bool OnConnectReply();

@@ -1,0 +1,259 @@
+#include "net/Socks.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/SocketTrace.h"
+#include "platform/windows.h"
+#include "support/Log.h"
+
+namespace {
+
+constexpr unsigned char kSocksVersion = 0x05;
+constexpr unsigned char kAuthVersion = 0x01;
+constexpr unsigned char kMethodNone = 0x00;
+constexpr unsigned char kMethodUserPass = 0x02;
+constexpr unsigned char kCommandConnect = 0x01;
+constexpr unsigned char kAddressIPv4 = 0x01;
+constexpr unsigned char kAddressDomain = 0x03;
+constexpr unsigned char kAddressIPv6 = 0x04;
+constexpr size_t kMaxFieldLength = 255;
+
+constexpr int kShortReplyLength = 2;    // VER + METHOD, or VER + STATUS
+constexpr int kConnectReplyHead = 4;    // VER REP RSV ATYP
+constexpr int kUnknownReplyLength = -1;
+
+// Reply bytes are logged as signed 8-bit values, so 0xFF reads as -1.
+int SignedByte(unsigned char byte) { return static_cast<signed char>(byte); }
+
+}  // namespace
+
+bool SOCKS::SetInfo(const std::string& destinationHost, int destinationPort,
+                    const std::string& user, const std::string& password) {
+    SocketTrace("SOCKS::SetInfo: Connecting through proxy to \"%s\", port %d, user \"%s\"\n",
+                destinationHost.c_str(), destinationPort, user.c_str());
+    m_DestinationHost = destinationHost;
+    m_DestinationPort = destinationPort;
+    m_User = user;
+    m_Password = password;
+    m_State = InfoSet;
+    m_ReplyLength = 0;
+    m_TrailingOffset = m_TrailingCount = 0;
+    return true;
+}
+
+bool SOCKS::OnConnect() {
+    ResetOutput();
+    m_State = MethodSent;
+    m_ReplyLength = 0;
+    m_TrailingOffset = m_TrailingCount = 0;
+    if (!m_User.empty() || !m_Password.empty()) {
+        SocketTrace("SOCKS::OnConnect(): Sending user/pass method.\n");
+        const char request[] = {kSocksVersion, 2, kMethodNone, kMethodUserPass};
+        Queue(request, sizeof request);
+    } else {
+        SocketTrace("SOCKS::OnConnect(): Not sending user/pass method.  No username or password.\n");
+        const char request[] = {kSocksVersion, 1, kMethodNone};
+        Queue(request, sizeof request);
+    }
+    return true;
+}
+
+bool SOCKS::OnRecieve(const char* bytes, int count) {
+    ResetOutput();
+    m_TrailingOffset = m_TrailingCount = 0;
+    if (bytes == nullptr || count <= 0) {
+        return true;
+    }
+    switch (m_State) {
+        case MethodSent:
+            CollectReply(bytes, count, kShortReplyLength);
+            if (m_ReplyLength < kShortReplyLength) {
+                return true;
+            }
+            m_ReplyLength = 0;
+            return OnMethodReply();
+        case AuthSent:
+            CollectReply(bytes, count, kShortReplyLength);
+            if (m_ReplyLength < kShortReplyLength) {
+                return true;
+            }
+            m_ReplyLength = 0;
+            return OnAuthReply();
+        case ConnectSent:
+            return OnConnectBlock(bytes, count);
+        default:
+            return true;
+    }
+}
+
+// A CONNECT reply is judged once its head is there; on success the bound address is read past
+// as well, so that whatever follows it in the block is known to be tunnelled data.
+bool SOCKS::OnConnectBlock(const char* bytes, int count) {
+    int used = CollectReply(bytes, count, kConnectReplyHead);
+    if (m_ReplyLength < kConnectReplyHead) {
+        return true;
+    }
+    if (m_Reply[1] == 0) {
+        if (m_Reply[3] == kAddressDomain) {
+            used += CollectReply(bytes + used, count - used, kConnectReplyHead + 1);
+            if (m_ReplyLength < kConnectReplyHead + 1) {
+                return true;
+            }
+        }
+        const int full = ConnectReplyLength();
+        if (full == kUnknownReplyLength) {
+            used = count;  // cannot tell where the reply ends: keep nothing of this block
+        } else {
+            used += CollectReply(bytes + used, count - used, full);
+            if (m_ReplyLength < full) {
+                return true;
+            }
+        }
+        m_TrailingOffset = used;
+        m_TrailingCount = count - used;
+    }
+    const bool succeeded = OnConnectReply();
+    m_ReplyLength = 0;
+    if (!succeeded) {
+        m_TrailingOffset = m_TrailingCount = 0;
+    }
+    return succeeded;
+}
+
+int SOCKS::CollectReply(const char* bytes, int count, int wanted) {
+    const int room = std::min(wanted, kReplyBufferSize) - m_ReplyLength;
+    const int taken = std::max(0, std::min(room, count));
+    std::memcpy(m_Reply + m_ReplyLength, bytes, static_cast<size_t>(taken));
+    m_ReplyLength += taken;
+    return taken;
+}
+
+int SOCKS::ConnectReplyLength() const {
+    switch (m_Reply[3]) {
+        case kAddressIPv4:
+            return kConnectReplyHead + 4 + 2;
+        case kAddressIPv6:
+            return kConnectReplyHead + 16 + 2;
+        case kAddressDomain:
+            return kConnectReplyHead + 1 + m_Reply[4] + 2;
+        default:
+            return kUnknownReplyLength;
+    }
+}
+
+bool SOCKS::OnMethodReply() {
+    const unsigned char method = m_Reply[1];
+    SocketTrace("SOCKS::OnRecieve: Server responded with METHOD(%d)\n", SignedByte(method));
+    if (method == kMethodNone) {
+        SocketTrace("SOCKS::OnReceive(): No authentication needed.\n");
+        return DoProxyConnect();
+    }
+    if (method == kMethodUserPass) {
+        SocketTrace("SOCKS::OnRecieve: Starting user/pass authentication\n");
+        return DoProxyUserPassAuth();
+    }
+    ErrorLogPrintf("SOCKS::OnRecieve: Unsupported authentication method: %d\n", SignedByte(method));
+    SocketTrace("SOCKS::OnRecieve: Unsupported authentication: %d\n", SignedByte(method));
+    return Fail();
+}
+
+bool SOCKS::OnAuthReply() {
+    const unsigned char status = m_Reply[1];
+    if (status == 0) {
+        SocketTrace("SOCKS::OnRecieve: Successfully authenticated.\n");
+        return DoProxyConnect();
+    }
+    ErrorLogPrintf("SOCKS::OnRecieve: Proxy authentication failed.\n");
+    SocketTrace("SOCKS::OnRecieve: Proxy authentication failed with error %d.\n",
+                SignedByte(status));
+    return Fail();
+}
+
+bool SOCKS::OnConnectReply() {
+    SocketTrace("SOCKS::OnRecieve: Server responded with VER(%d) REP(%d) ATYP(%d)\n",
+                SignedByte(m_Reply[0]), SignedByte(m_Reply[1]), SignedByte(m_Reply[3]));
+    if (m_Reply[1] == 0) {
+        SocketTrace("REP == 0. SOCKS returning success");
+        m_State = Connected;
+        return true;
+    }
+    SocketTrace("REP != 0. SOCKS returning failure");
+    return Fail();
+}
+
+bool SOCKS::DoProxyUserPassAuth() {
+    m_State = AuthSent;
+    if (m_User.size() > kMaxFieldLength || m_Password.size() > kMaxFieldLength) {
+        const char* message =
+            "SOCKS::DoProxyUserPassAuth(): Username or password larger than 255 bytes.\n";
+        SocketTrace(message);
+        ErrorLogPrintf(message);
+        return Fail();
+    }
+    char request[kOutputBufferSize];
+    char* out = request;
+    *out++ = static_cast<char>(kAuthVersion);
+    *out++ = static_cast<char>(m_User.size());
+    out = std::copy(m_User.begin(), m_User.end(), out);
+    *out++ = static_cast<char>(m_Password.size());
+    out = std::copy(m_Password.begin(), m_Password.end(), out);
+    Queue(request, static_cast<int>(out - request));
+    SocketTrace("SOCKS::DoProxyUserPassAuth(): Sent proxy user and password.\n");
+    return true;
+}
+
+bool SOCKS::DoProxyConnect() {
+    m_State = ConnectSent;
+    if (m_DestinationHost.size() > kMaxFieldLength) {
+        return false;
+    }
+    const char portHigh = static_cast<char>((m_DestinationPort / 256) & 0xFF);
+    const char portLow = static_cast<char>((m_DestinationPort % 256) & 0xFF);
+    const auto address = static_cast<std::uint32_t>(inet_addr(m_DestinationHost.c_str()));
+    if (address != static_cast<std::uint32_t>(INADDR_NONE)) {
+        char request[10] = {kSocksVersion, kCommandConnect, 0, kAddressIPv4};
+        std::memcpy(request + 4, &address, 4);  // already in network order
+        request[8] = portHigh;
+        request[9] = portLow;
+        Queue(request, sizeof request);
+        SocketTrace("SOCKS::Sent IPv4 CONNECT command.  Waiting for response.\n");
+        return true;
+    }
+    char request[4 + 1 + kMaxFieldLength + 2] = {kSocksVersion, kCommandConnect, 0,
+                                                  kAddressDomain};
+    char* out = request + 4;
+    *out++ = static_cast<char>(m_DestinationHost.size());
+    out = std::copy(m_DestinationHost.begin(), m_DestinationHost.end(), out);
+    *out++ = portHigh;
+    *out++ = portLow;
+    Queue(request, static_cast<int>(out - request));
+    SocketTrace("SOCKS::Sent Domain CONNECT command.  Waiting for response.\n");
+    return true;
+}
+
+const char* SOCKS::TakeOutput(int* length) {
+    *length = m_PendingLength;
+    ResetOutput();
+    return m_OutputBuffer;
+}
+
+void SOCKS::ResetOutput() {
+    m_PendingLength = 0;
+    m_WritePos = m_OutputBuffer;
+}
+
+bool SOCKS::Queue(const char* bytes, int length) {
+    if (m_PendingLength + length > kOutputBufferSize) {
+        return false;
+    }
+    std::memcpy(m_WritePos, bytes, static_cast<size_t>(length));
+    m_WritePos += length;
+    m_PendingLength += length;
+    return true;
+}
+
+bool SOCKS::Fail() {
+    m_State = Idle;
+    return false;
+}
