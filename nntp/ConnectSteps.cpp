@@ -1,0 +1,190 @@
+// The connect sequence: from any condition to "idle" (connected, greeted with 2xx, nothing
+// outstanding). It never gives up: every failure resets, waits a fixed delay and starts
+// again from Connect1, so GetToIdle only ever returns success to its caller.
+#include <cstdlib>
+
+#include "nntp/NNTPSocket.h"
+
+namespace {
+
+int ThreadIdForTrace() {
+    return static_cast<int>(GetCurrentThreadId());
+}
+
+}  // namespace
+
+void CNNTPSocket::GetToIdle() {
+    if (ConnectionState == kStateIdle) {
+        NntpTrace("%T: GetToIdle(): Already in idle state. Returning success.\n");
+        ReturnSuccess();
+        return;
+    }
+    if (ConnectionState != kStateNoConnection) {
+        // A command may be outstanding; its reply would be taken for the greeting.
+        NntpTrace("%T: GetToIdle(): Must reset connection to get to idle state.\n");
+        Close();
+        SetState(kStateNoConnection);
+    }
+    CallSequence(&CNNTPSocket::Connect1, &CNNTPSocket::GetToIdle2);
+}
+
+void CNNTPSocket::GetToIdle2() {
+    if (StepSucceeded == 0) {
+        NntpTrace("%T: GetToIdle2(): Failed to connect. Delaying and retrying.\n");
+        DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "30").c_str()),
+                  &CNNTPSocket::GetToIdle);
+        return;
+    }
+    NntpTrace("%T: GetToIdle2(): Successfully entered idle state. Returning success.\n");
+    ReturnSuccess();
+}
+
+void CNNTPSocket::Connect1() {
+    NntpTrace("%T: Connect1: Connecting to server if necessary.\n");
+    const std::string server = Settings.GetString("news_server", "");
+    if (ConnectedServer != server) {
+        ResetConnection();
+        ConnectionState = kStateNoConnection;
+        SelectedGroup.clear();
+    }
+    if (ConnectionState >= kStateIdle) {
+        NntpTrace("%T: Connect1: Already connected and greeted. Returning Success.\n");
+        ReturnSuccess();
+        return;
+    }
+    ConnectionState = kStateConnecting;
+    // The dial-up stage: nothing to dial here, so it succeeds at once.
+    CallSequence(&CNNTPSocket::ReturnSuccess, &CNNTPSocket::Connect2);
+}
+
+void CNNTPSocket::Connect2() {
+    NntpTrace("%T: Connect2: Dial-up succeeded.\n");
+    CallSequence(&CNNTPSocket::Connect3, &CNNTPSocket::Connect4);
+}
+
+namespace {
+
+// Starts the connect with the settings of the moment; the proxy values are passed only when
+// the proxy option is on.
+bool StartConnect(CNNTPSocket& connection) {
+    SettingsStore& settings = connection.Settings;
+    const std::string server = settings.GetString("news_server", "");
+    const int port = settings.GetInt("news_port", 119);
+    if (settings.GetInt("ProxyOption", 0) != 0) {
+        NntpTrace("%T: Connecting with proxy.\n");
+        return connection.Connect(
+            server, port, settings.GetString("ProxyAddress", ""), settings.GetInt("ProxyPort", 0),
+            settings.GetString("ProxyUsername", ""), settings.GetString("ProxyPassword", ""));
+    }
+    NntpTrace("%T: Connecting without proxy.\n");
+    return connection.Connect(server, port, "", 0, "", "");
+}
+
+}  // namespace
+
+void CNNTPSocket::Connect3() {
+    if (GetSocketHandle() != INVALID_SOCKET) {
+        Close();
+    }
+    NntpTrace("%T: Connect2: Thread Handle: %d\n", ThreadIdForTrace());
+
+    // A new connection starts with nothing buffered and nothing half-read.
+    IsDelaying = false;
+    ReadPos = DataEnd = ReceiveBuffer;
+    IsUnreadData = false;
+    IsWaitingForData = false;
+    LineLength = 0;
+
+    if (GetSocketHandle() == INVALID_SOCKET) {
+        Create(0, SOCK_STREAM, kAllEvents, "");
+    }
+
+    // A connect that fails at once reports through OnConnect before Connect returns; that
+    // report has already resumed Connect4 and armed the retry delay. Reporting the failure a
+    // second time would start the next attempt at once, nested inside this one.
+    ConnectReported = false;
+    InsideConnect = true;
+    const bool started = StartConnect(*this);
+    InsideConnect = false;
+
+    if (started && !ConnectReported) {
+        ConnectionState = kStateConnecting;
+        NntpTrace("%T: Connect3: Attempting to connect to server %s port %d.\n",
+                  Settings.GetString("news_server", "").c_str(), Settings.GetInt("news_port", 119));
+        return;
+    }
+    if (started) {
+        return;
+    }
+    if (!ConnectReported && WSAGetLastError() == WSAEWOULDBLOCK) {
+        NntpTrace("%T: Connect3: Would Block.  Continuing.\n");
+        ConnectionState = kStateConnecting;
+        return;
+    }
+    NntpTrace("%T: Connect3: Connection attempt has failed.  Retrying.\n");
+    ConnectionState = kStateNoConnection;
+    SelectedGroup.clear();
+    if (!ConnectReported) {
+        ReturnFailure();
+    }
+}
+
+void CNNTPSocket::Connect4() {
+    if (StepSucceeded != 1) {
+        ConnectionState = kStateNoConnection;
+        SelectedGroup.clear();
+        NntpTrace("%T: Connect4(%d): Connection attempt failed.\n", SocketId());
+        if (m_pStatusList != nullptr) {
+            StatusListPrintf(
+                m_pStatusList, "Failed to connect to server \"%s\" port %d.  Will retry.",
+                Settings.GetString("news_server", "").c_str(), Settings.GetInt("news_port", 119));
+        }
+        DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "30").c_str()),
+                  &CNNTPSocket::Connect1);
+        return;
+    }
+    if (StatusWindow != nullptr) {
+        SetWindowTextA(StatusWindow, "Connected");
+    }
+    ConnectionState = kStateAwaitingGreeting;
+    NntpTrace("%T: Connect4(%d): Connected to server.  Waiting for greeting.\n", SocketId());
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Connect5);
+}
+
+void CNNTPSocket::Connect5() {
+    if (StepSucceeded != 1) {
+        ResetConnection();
+        NntpTrace("%T: Connect5: WaitData failed.  Retrying connect.\n");
+        DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "30").c_str()),
+                  &CNNTPSocket::Connect1);
+        return;
+    }
+    const char* line = ReadLine();
+    if (line == nullptr) {
+        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Connect5);
+        return;
+    }
+    if (StatusWindow != nullptr) {
+        SetWindowTextA(StatusWindow, "Greeting");
+    }
+    NntpTrace("%T: Response: %s\n", line);
+    if (m_pStatusList != nullptr) {
+        StatusListPrintf(m_pStatusList, "%s", line);
+    }
+
+    if (line[0] == '2') {
+        ConnectionState = kStateIdle;
+        NntpTrace("%T: Connect5: Successfully received server greeting.  Now Idle.\n");
+        GoToStep(&CNNTPSocket::ReturnSuccess);
+        return;
+    }
+
+    NntpTrace("%T: Connect5(%d): %s.\n", SocketId(), line);
+    NntpTrace("%T: Connect5(%d): Invalid greeting or error. Will retry after delay.\n", SocketId());
+    const int rejectDelay = std::atoi(GetConnectionOption("RejectDelay", "180").c_str());
+    if (m_pStatusList != nullptr) {
+        StatusListPrintf(m_pStatusList, "Will retry after %d second delay.", rejectDelay);
+    }
+    ResetConnection();
+    DelayThen(rejectDelay, &CNNTPSocket::Connect1);
+}

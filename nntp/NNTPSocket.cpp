@@ -1,0 +1,240 @@
+// The connection object and its step machinery: how steps hand on, return, wait and delay,
+// and the events (tick, connect, close, job messages) that resume them.
+#include "nntp/NNTPSocket.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint64_t kUnitsPerSecond = 10000000;  // 100-ns system time units
+constexpr std::int64_t kUnitsPerMillisecond = 10000;
+constexpr double kBytesToKiB = 0.0009765625;
+// Deep enough for the longest chain (job, group, idle, connect, auth) so that pushes in the
+// steady state never reallocate.
+constexpr std::size_t kReturnStackReserve = 32;
+
+constexpr char kPasswordCommand[] = "AUTHINFO PASS ";
+constexpr char kMaskedPasswordCommand[] = "AUTHINFO PASS ********\r\n";
+
+std::uint64_t CurrentSystemTime() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return platform::FileTimeToUInt64(now);
+}
+
+// Whole seconds since start. Unsigned, so a clock set back gives a huge value and whatever
+// is timed ends at the next tick instead of never.
+std::int64_t WholeSecondsSince(std::uint64_t start) {
+    const std::uint64_t elapsed = CurrentSystemTime() - start;
+    return static_cast<std::int64_t>(elapsed / kUnitsPerSecond);
+}
+
+int ThreadIdForTrace() {
+    return static_cast<int>(GetCurrentThreadId());
+}
+
+// Temporary article files are named after this number. It starts from the clock so that two
+// programs sharing a working directory are unlikely to pick the same names, and it counts up
+// so that no two connections of this process ever share one.
+std::int32_t NextTempFileNumber() {
+    static std::atomic<std::uint32_t> next{
+        static_cast<std::uint32_t>(CurrentSystemTime() / kUnitsPerMillisecond) & 0x3FFFFFFFu};
+    return static_cast<std::int32_t>(next.fetch_add(1) & 0x7FFFFFFFu);
+}
+
+}  // namespace
+
+CNNTPSocket::CNNTPSocket() : TempFileNumber(NextTempFileNumber()) {
+    ReturnStack.reserve(kReturnStackReserve);
+    LineBuffer[0] = '\0';
+    LastTickTime = CurrentSystemTime();
+    SetGroupName(kNoGroupSelected);
+    NntpTrace("%T: CNNTPSocket(): Thread Handle: %d\n", ThreadIdForTrace());
+}
+
+CNNTPSocket::~CNNTPSocket() {
+    NntpTrace("%T: ~CNNTPSocket(): Thread Handle: %d\n", ThreadIdForTrace());
+    // Also cancels a host lookup still under way; the article file closes itself (it is left
+    // on disk: only ResetConnection deletes it).
+    Close();
+}
+
+bool CNNTPSocket::GoToStep(StepFn step) {
+    if (step == nullptr || step == &CNNTPSocket::EndOfJob) {
+        ReturnStack.clear();
+    } else {
+        (this->*step)();
+    }
+    return true;
+}
+
+void CNNTPSocket::CallSequence(StepFn first, StepFn continuation) {
+    // Pushed first, so whatever first hands on to returns into continuation.
+    ReturnStack.push_back(continuation);
+    GoToStep(first);
+}
+
+namespace {
+
+StepFn PopOrEnd(std::vector<StepFn>& stack) {
+    if (stack.empty()) {
+        return &CNNTPSocket::EndOfJob;
+    }
+    const StepFn next = stack.back();
+    stack.pop_back();
+    return next;
+}
+
+}  // namespace
+
+void CNNTPSocket::ReturnSuccess() {
+    StepSucceeded = 1;
+    GoToStep(PopOrEnd(ReturnStack));
+}
+
+void CNNTPSocket::ReturnFailure() {
+    StepSucceeded = 0;
+    GoToStep(PopOrEnd(ReturnStack));
+}
+
+void CNNTPSocket::DelayThen(std::int32_t seconds, StepFn continuation) {
+    IsDelaying = false;
+    DelaySeconds = seconds;
+    CallSequence(&CNNTPSocket::StartDelay, continuation);
+}
+
+void CNNTPSocket::StartDelay() {
+    DelayStart = CurrentSystemTime();
+    IsDelaying = true;
+}
+
+void CNNTPSocket::WaitForData() {
+    NntpTrace("%T: WaitForData called\n");
+    if (ReadPos != DataEnd) {
+        // Written whatever VerboseLog says: this is the line that shows a reply was already
+        // buffered when its step asked for it.
+        DebugLogPrintf("%T: WaitForData: Incoming buff contains data. returning success\n");
+        ReturnSuccess();
+        return;
+    }
+    if (IsUnreadData) {
+        NntpTrace("%T: WaitForData: Incoming buff contains data. returning success\n");
+        ReturnSuccess();
+        return;
+    }
+    WaitStart = CurrentSystemTime();
+    IsWaitingForData = true;
+    NntpTrace("%T: WaitForData: Setting IsWaitingForData flag.\n");
+}
+
+void CNNTPSocket::EndOfJob() {}
+
+void CNNTPSocket::Callback() {
+    NntpTrace("%T: Callback() called. (End of job) lParam1 = %d, lParam2 = %d.\n\n", lParam1,
+              lParam2);
+}
+
+void CNNTPSocket::ClearStack() {
+    ReturnStack.clear();
+}
+
+void CNNTPSocket::OnTimer() {
+    NntpTrace("%T: OnTimer(): Thread Handle: %d\n", ThreadIdForTrace());
+
+    if (BytesSinceTick == 0) {
+        Rate = 0.0;
+    } else {
+        const auto units = static_cast<std::int64_t>(CurrentSystemTime() - LastTickTime);
+        const auto milliseconds = static_cast<std::int32_t>(units / kUnitsPerMillisecond);
+        const double seconds = milliseconds * 0.001;
+        if (seconds != 0.0) {
+            Rate = (BytesSinceTick / seconds) * kBytesToKiB;
+        }
+    }
+    BytesSinceTick = 0;
+    LastTickTime = CurrentSystemTime();
+
+    if (IsDelaying && WholeSecondsSince(DelayStart) > DelaySeconds) {
+        IsDelaying = false;
+        ReturnSuccess();
+        return;  // a time-out due in the same tick waits for the next one
+    }
+
+    if (IsWaitingForData) {
+        const int limit = std::atoi(GetConnectionOption("ReceiveTimeout", "180").c_str());
+        if (WholeSecondsSince(WaitStart) > limit) {
+            IsWaitingForData = false;
+            ReturnFailure();
+        }
+    }
+}
+
+void CNNTPSocket::OnConnect(int error) {
+    NntpTrace("%T: OnConnect(): Error %d\n", error);
+    if (ConnectionState != kStateConnecting) {
+        return;
+    }
+    if (InsideConnect) {
+        ConnectReported = true;
+    }
+    if (error == 0) {
+        ReturnSuccess();
+    } else {
+        Close();
+        ReturnFailure();
+    }
+}
+
+void CNNTPSocket::OnClose(int /*error*/) {
+    NntpTrace("%T: OnClose[%d]\n", SocketId());
+    // The step machine is left alone: a waiting step fails at its receive time-out, and a
+    // running delay runs on.
+    Close();
+    ResetConnection();
+    SetState(kStateNoConnection);
+}
+
+LRESULT CNNTPSocket::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_TIMER:
+            OnTimer();
+            return BaseSocket::WindowProc(window, message, wParam, lParam);
+        case kMsgStartArticleJob:
+            CallSequence(&CNNTPSocket::Head1, &CNNTPSocket::NextArticle);
+            return 0;
+        case kMsgStartXoverJob:
+            CallSequence(&CNNTPSocket::Xover1, &CNNTPSocket::Callback);
+            return 0;
+        default:
+            return BaseSocket::WindowProc(window, message, wParam, lParam);
+    }
+}
+
+int CNNTPSocket::SendCommand(const char* text, std::int32_t newState) {
+    SetState(newState);
+    // The password must not reach log.txt; the server still gets the real command.
+    const bool isPassword = std::strncmp(text, kPasswordCommand, sizeof kPasswordCommand - 1) == 0;
+    NntpTrace("%T: Sending[%d]: %s\n", SocketId(), isPassword ? kMaskedPasswordCommand : text);
+    return Send(text, static_cast<int>(std::strlen(text)), 0);
+}
+
+void CNNTPSocket::SetGroupName(const std::string& name) {
+    WantedGroup = name;
+}
+
+void CNNTPSocket::StartArticleJob(const std::string& group, int article) {
+    SetGroupName(group);
+    Settings.SetInt("article", article);
+    PostMessageA(GetWindowHandle(), kMsgStartArticleJob, 0, 0);
+}
+
+std::string CNNTPSocket::GetConnectionOption(const std::string& key,
+                                             const std::string& defaultValue) const {
+    const auto found = ConnectionOptions.find(key);
+    return found == ConnectionOptions.end() ? defaultValue : found->second;
+}
+
+int CNNTPSocket::SocketId() const {
+    return static_cast<int>(GetSocketHandle());
+}

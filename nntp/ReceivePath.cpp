@@ -1,0 +1,105 @@
+// The receive side of a connection: one buffer-full per read notification, lines taken out of
+// it one at a time, and the record of which command is outstanding. Nothing here allocates:
+// both buffers are members of the connection.
+#include "nntp/NNTPSocket.h"
+
+namespace {
+
+int ThreadIdForTrace() {
+    return static_cast<int>(GetCurrentThreadId());
+}
+
+}  // namespace
+
+void CNNTPSocket::OnReceive(int error) {
+    NntpTrace("%T: OnReceive(): Thread Handle: %d\n", ThreadIdForTrace());
+    NntpTrace("%T: OnReceive called.\n");
+
+    if (error != 0) {
+        NntpTrace("%T: OnReceive: Error %d\n", error);
+        ErrorLogPrintf("%T: OnReceive: Error %d\n", error);
+        if (IsWaitingForData) {
+            IsWaitingForData = false;
+            ReturnFailure();
+        }
+        return;
+    }
+
+    if (ReadPos != DataEnd) {
+        // The steps have not taken what is buffered yet; ReadLine reads the socket again once
+        // they have.
+        NntpTrace("%T: OnReceive: Buf already contains data.\n");
+        IsUnreadData = true;
+        return;
+    }
+
+    const int received = FillBuffer();
+    NntpTrace("%T: OnReceive: %d bytes read.\n", received);
+    if (received > 0) {
+        BytesSinceTick += received;
+    }
+
+    if (received == 0) {
+        if (IsWaitingForData) {
+            IsWaitingForData = false;
+            NntpTrace("%T: OnReceive: Returning failure. because 0 bytes read.\n");
+            ReturnFailure();
+        }
+        return;
+    }
+
+    // Bytes, or a failed read: a waiting step that then finds no line simply waits again.
+    if (IsWaitingForData) {
+        IsWaitingForData = false;
+        NntpTrace("%T: OnReceive: Returning Success.\n");
+        ReturnSuccess();
+    } else {
+        NntpTrace("%T: OnReceive: Not waiting.  Setting IsUnreadDaya.\n");
+        IsUnreadData = true;
+    }
+}
+
+int CNNTPSocket::FillBuffer() {
+    IsUnreadData = false;
+    ReadPos = DataEnd = ReceiveBuffer;
+    const int received = Receive(ReceiveBuffer, static_cast<int>(kReceiveBufferSize), 0);
+    if (received > 0) {
+        DataEnd = ReceiveBuffer + received;
+    }
+    return received;
+}
+
+char* CNNTPSocket::ReadLine() {
+    for (;;) {
+        while (ReadPos != DataEnd) {
+            const char byte = *ReadPos++;
+            if (LineLength < kMaxLineLength) {
+                LineBuffer[LineLength++] = byte;
+            }
+            if (byte == '\n') {
+                LineBuffer[LineLength] = '\0';
+                LineLength = 0;
+                return LineBuffer;
+            }
+        }
+        if (!IsUnreadData) {
+            return nullptr;  // an unfinished line stays in LineBuffer for the next call
+        }
+        FillBuffer();
+    }
+}
+
+void CNNTPSocket::SetState(std::int32_t value) {
+    ConnectionState = value;
+    if (value == kStateNoConnection) {
+        SelectedGroup.clear();
+    }
+}
+
+void CNNTPSocket::ResetConnection() {
+    Close();
+    SetState(kStateNoConnection);
+    // A reset in the middle of an article leaves no partial file behind.
+    OutputFile.Close();
+    OutputFile.Delete();
+}

@@ -1,0 +1,192 @@
+#pragma once
+// Runs a real CNNTPSocket on the test thread's message loop against newsd over loopback.
+//
+// Time is the test's: the system clock is replaced by a TestClock that stands still, and the
+// engine's 2-second tick is given by Tick(), which moves the clock on and calls OnTimer, as
+// the engine does. Network events are real and are handled by Pump...(), which dispatches this
+// thread's messages. Each test runs in an empty working directory of its own, where log.txt,
+// errorlog.txt and the temporary article files land.
+//
+//   class GroupTest : public ConnectionFixture {};
+//   TEST_F(GroupTest, SelectsTheGroup) {
+//       StartArticleJob();
+//       ASSERT_TRUE(WaitForCommands(2));          // GROUP, HEAD
+//       EXPECT_EQ(Server->Commands()[0], "GROUP alt.binaries.test");
+//   }
+//
+// A fixture that needs other server behaviour overrides ServerOptionsForTest(), or calls
+// Server->SetScript(...) before the connection connects.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "TestClock.h"
+#include "newsd/Server.h"
+#include "nntp/NNTPSocket.h"
+#include "platform/windows.h"
+
+namespace nntp_test {
+
+using std::chrono::milliseconds;
+
+// Real-time guard for waits on the network; a test that needs it has already failed.
+inline constexpr milliseconds kNetworkPatience{10000};
+
+// Makes an empty directory the working directory for the lifetime of the object.
+class ScopedWorkDir {
+public:
+    ScopedWorkDir() : m_previous(std::filesystem::current_path()) {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = "zodiva-nntp-";
+        name += test != nullptr ? test->name() : "test";
+        name += "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        m_path = std::filesystem::temp_directory_path() / name;
+        std::filesystem::remove_all(m_path);
+        std::filesystem::create_directories(m_path);
+        std::filesystem::current_path(m_path);
+    }
+    ~ScopedWorkDir() {
+        std::error_code ignored;
+        std::filesystem::current_path(m_previous, ignored);
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    ScopedWorkDir(const ScopedWorkDir&) = delete;
+    ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
+
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_previous;
+    std::filesystem::path m_path;
+};
+
+inline std::string ReadFileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::size_t CountOccurrences(const std::string& text, const std::string& piece) {
+    std::size_t count = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Dispatches every queued message of this thread.
+inline void DispatchPending() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+// Dispatches this thread's messages until done() holds; false after `patience` of real time.
+inline bool PumpUntil(const std::function<bool()>& done, milliseconds patience = kNetworkPatience) {
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        DispatchPending();
+        if (done()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > giveUp) {
+            return false;
+        }
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+}
+
+// Dispatches this thread's messages for a while: for showing that nothing more happens.
+inline void PumpFor(milliseconds span) {
+    PumpUntil([] { return false; }, span);
+}
+
+}  // namespace nntp_test
+
+class ConnectionFixture : public ::testing::Test {
+protected:
+    static constexpr int kTickSeconds = 2;
+    static constexpr const char* kGroup = "alt.binaries.test";
+
+    virtual newsd::ServerOptions ServerOptionsForTest() { return {}; }
+
+    void SetUp() override {
+        Server = std::make_unique<newsd::Server>(ServerOptionsForTest());
+        ASSERT_TRUE(Server->Start()) << Server->LastError();
+        Root.SetString("news_server", "127.0.0.1");
+        Root.SetInt("news_port", Server->Port());
+        Connection = std::make_unique<CNNTPSocket>();
+        Connection->Settings.SetParent(&Root);
+    }
+
+    void TearDown() override {
+        // As the engine does: reset before deleting, so no temporary file is left behind.
+        if (Connection) {
+            Connection->ResetConnection();
+            Connection.reset();
+        }
+        nntp_test::DispatchPending();
+        if (Server) {
+            Server->Stop();
+        }
+    }
+
+    // One engine tick, `seconds` after the previous one.
+    void Tick(int seconds = kTickSeconds) {
+        Clock.AdvanceSeconds(seconds);
+        Connection->OnTimer();
+    }
+
+    // Ticks every 2 s, dispatching messages between ticks, until done() holds. Returns the
+    // test-clock seconds that took, or -1 when it did not happen within maxSeconds.
+    int TickUntil(const std::function<bool()>& done, int maxSeconds) {
+        for (int elapsed = 0; elapsed <= maxSeconds; elapsed += kTickSeconds) {
+            nntp_test::DispatchPending();
+            if (done()) {
+                return elapsed;
+            }
+            Tick();
+        }
+        return -1;
+    }
+
+    bool PumpUntil(const std::function<bool()>& done) { return nntp_test::PumpUntil(done); }
+
+    // Starts the job the engine starts on every new connection.
+    void StartArticleJob() { Connection->StartArticleJob(kGroup, 1); }
+
+    // Dispatches until the server has seen at least `count` commands in all.
+    bool WaitForCommands(std::size_t count) {
+        return PumpUntil([&] { return Server->Commands().size() >= count; });
+    }
+
+    // Dispatches until the connection has been accepted `count` times in all.
+    bool WaitForConnections(std::uint64_t count) {
+        return PumpUntil([&] { return Server->ConnectionsAccepted() >= count; });
+    }
+
+    // Dispatches until the connection waits (for data or a delay) with nothing to do.
+    bool WaitUntilIdleOrDelaying() {
+        return PumpUntil(
+            [&] { return Connection->ConnectionState == kStateIdle || Connection->IsDelaying; });
+    }
+
+    std::string TraceLog() const { return nntp_test::ReadFileText(WorkDir.Path() / "log.txt"); }
+    std::string ErrorLog() const {
+        return nntp_test::ReadFileText(WorkDir.Path() / "errorlog.txt");
+    }
+
+    nntp_test::ScopedWorkDir WorkDir;  // first: everything below writes into it
+    TestClock Clock;
+    SettingsStore Root;  // stands in for the engine's and the dialog's stores
+    std::unique_ptr<newsd::Server> Server;
+    std::unique_ptr<CNNTPSocket> Connection;
+};
