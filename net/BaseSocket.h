@@ -93,6 +93,7 @@ private:
     // Sends what the proxy has queued; false (after OnConnect with the error) when that fails.
     bool SendProxyOutput(bool traceFailure);
     void KeepTunnelBytes(const char* block);
+    void AnnounceTunnelBytes();
     void ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer);
     void RearmQuickAck();
     void SetRemoteAddress(unsigned long networkAddress);
