@@ -61,6 +61,7 @@ public:
     std::string OverviewLine(int64_t number) const;
 
 private:
+    std::vector<std::string> HeaderLines(int64_t number) const;
     std::string Subject(int64_t number) const;
     std::string Date(int64_t number) const;
     std::string BodyLead(int64_t number) const;

@@ -15,28 +15,10 @@
 #include <vector>
 
 #include "newsd/Articles.h"
+#include "newsd/Options.h"
 #include "newsd/Script.h"
 
 namespace newsd {
-
-struct ServerOptions {
-    ArticleOptions articles;
-    // Credentials AUTHINFO accepts. An empty user accepts any user name; an empty password
-    // accepts any password.
-    std::string user;
-    std::string password;
-    // When set, every command but AUTHINFO, CAPABILITIES, MODE READER and QUIT is answered
-    // with `authRequiredCode` (480 or 450) until AUTHINFO succeeds.
-    bool requireAuth = false;
-    int authRequiredCode = 480;
-    // Reply without Nagle's delay. Connections whose script asks for status line and text in
-    // separate writes keep Nagle on regardless, to reproduce servers that do.
-    bool noDelay = true;
-    // Upper bound on connections served at once; more are accepted and closed at once.
-    size_t maxConnections = 4096;
-    // Keep the command log (commands are counted either way). Long benchmark runs turn it off.
-    bool recordCommands = true;
-};
 
 // One line the server received, as sent by the client without its CR LF.
 struct ReceivedCommand {
@@ -95,10 +77,11 @@ private:
     friend class EventLoop;
     // Called by the loop thread.
     ConnectionScript ScriptFor(int connectionIndex) const;
-    void OnAccepted();
+    int OnAccepted();  // the index of the new connection
     void OnClosed();
     void OnCommand(int connectionIndex, std::string line);
     void OnBytesSent(uint64_t bytes);
+    bool running_ = false;
 
     template <typename Pred>
     bool WaitUntil(std::chrono::milliseconds timeout, Pred pred) const;

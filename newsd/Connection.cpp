@@ -1,0 +1,304 @@
+#include "newsd/Connection.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <utility>
+
+namespace newsd {
+namespace {
+
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr int kMaxIov = 64;
+
+bool VerbMatches(const std::string& wanted, const std::string& verb) {
+    if (wanted.empty()) return true;
+    if (wanted.size() != verb.size()) return false;
+    return std::equal(wanted.begin(), wanted.end(), verb.begin(), [](char a, char b) {
+        return std::toupper(static_cast<unsigned char>(a)) == b;
+    });
+}
+
+}  // namespace
+
+Connection::Connection(UniqueFd socket, int index, const ServerOptions& options,
+                       const ArticleFactory& articles, ConnectionScript script,
+                       ConnectionObserver& observer)
+    : socket_(std::move(socket)),
+      index_(index),
+      script_(std::move(script)),
+      session_(articles, options, script_),
+      observer_(observer),
+      faultMatches_(script_.faults.size(), 0) {
+    // Servers that write a status line and its text separately usually run with Nagle on;
+    // that combination is what the script reproduces.
+    const int noDelay = options.noDelay && !script_.separateStatusWrite ? 1 : 0;
+    setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
+}
+
+bool Connection::Start() {
+    Reply greeting = session_.Greet();
+    if (greeting.silent) {
+        mute_ = true;
+    } else {
+        Queue(std::move(greeting));
+    }
+    return Pump();
+}
+
+bool Connection::OnEvent(bool readable) {
+    if (readable) mayRead_ = true;
+    return Pump();
+}
+
+bool Connection::OnTimer(Clock::time_point now) {
+    if (!pauseUntil_ || now < *pauseUntil_) return true;
+    return Pump();
+}
+
+std::optional<Clock::time_point> Connection::Deadline() const { return pauseUntil_; }
+
+// Writes what is queued, then takes the next command, then reads, until the socket would
+// block, a pause holds the reply back, or the connection ends.
+bool Connection::Pump() {
+    for (;;) {
+        switch (Flush()) {
+            case FlushResult::kFinished:
+                return false;
+            case FlushResult::kBlocked:
+            case FlushResult::kWaiting:
+                return true;
+            case FlushResult::kDone:
+                break;
+        }
+        if (more_) {
+            std::string part;
+            if (!more_(&part)) more_ = nullptr;
+            QueueBytes(std::move(part), After::kNothing);
+            continue;
+        }
+        bool finished = false;
+        if (TakeCommand(&finished)) continue;
+        if (finished) return false;
+        if (peerClosed_) return false;
+        if (!ReadMore(&finished)) return !finished;
+    }
+}
+
+Connection::FlushResult Connection::Flush() {
+    while (!output_.empty()) {
+        Chunk& head = output_.front();
+        if (head.pauseBefore.count() > 0) {
+            const auto now = Clock::now();
+            if (!pauseUntil_) pauseUntil_ = now + head.pauseBefore;
+            if (now < *pauseUntil_) return FlushResult::kWaiting;
+            pauseUntil_.reset();
+            head.pauseBefore = std::chrono::milliseconds(0);
+        }
+        iovec iov[kMaxIov];
+        int count = 0;
+        for (const Chunk& chunk : output_) {
+            if (count == kMaxIov || (count > 0 && chunk.pauseBefore.count() > 0)) break;
+            iov[count].iov_base = const_cast<char*>(chunk.segment.data);
+            iov[count].iov_len = chunk.segment.size;
+            ++count;
+            if (chunk.endsWrite || chunk.after != After::kNothing) break;
+        }
+        ssize_t written = 0;
+        if (count > 1 || iov[0].iov_len > 0) {
+            msghdr message{};
+            message.msg_iov = iov;
+            message.msg_iovlen = count;
+            written = sendmsg(socket_.Get(), &message, MSG_NOSIGNAL);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK) return FlushResult::kBlocked;
+                return FlushResult::kFinished;
+            }
+            observer_.OnBytesSent(static_cast<size_t>(written));
+        }
+        size_t left = static_cast<size_t>(written);
+        for (int i = 0; i < count; ++i) {
+            Chunk& chunk = output_.front();
+            const size_t used = std::min(left, chunk.segment.size);
+            chunk.segment.data += used;
+            chunk.segment.size -= used;
+            left -= used;
+            if (chunk.segment.size > 0) break;
+            const After after = chunk.after;
+            output_.pop_front();
+            if (after != After::kNothing) {
+                Finish(after);
+                return FlushResult::kFinished;
+            }
+        }
+    }
+    return FlushResult::kDone;
+}
+
+void Connection::Finish(After how) {
+    if (how == After::kReset) {
+        // A zero linger time makes close() send RST instead of FIN.
+        linger hard{1, 0};
+        setsockopt(socket_.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+    } else {
+        shutdown(socket_.Get(), SHUT_WR);
+    }
+    socket_.Reset();
+}
+
+bool Connection::TakeCommand(bool* finished) {
+    const size_t end = input_.find('\n', inputStart_);
+    if (end == std::string::npos) {
+        if (input_.size() - inputStart_ > kMaxLine) {
+            observer_.OnCommand(index_, input_.substr(inputStart_, 80));
+            QueueBytes("500 Line too long\r\n", After::kClose);
+            input_.clear();
+            inputStart_ = 0;
+            mayRead_ = false;
+            return true;
+        }
+        return false;
+    }
+    size_t lineEnd = end;
+    if (lineEnd > inputStart_ && input_[lineEnd - 1] == '\r') --lineEnd;
+    std::string line = input_.substr(inputStart_, lineEnd - inputStart_);
+    inputStart_ = end + 1;
+    if (inputStart_ == input_.size()) {
+        input_.clear();
+        inputStart_ = 0;
+    }
+    Answer(line);
+    *finished = false;
+    return true;
+}
+
+bool Connection::ReadMore(bool* finished) {
+    if (!mayRead_) return false;
+    if (inputStart_ > 0) {
+        input_.erase(0, inputStart_);
+        inputStart_ = 0;
+    }
+    // One scratch buffer for every connection of the loop thread; only what arrived is kept.
+    thread_local char scratch[kReadChunk];
+    ssize_t got;
+    do {
+        got = recv(socket_.Get(), scratch, sizeof(scratch), 0);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        input_.append(scratch, static_cast<size_t>(got));
+        return true;
+    }
+    mayRead_ = false;
+    if (got == 0) {
+        // The client is gone; nothing more will be read, and whatever it sent was answered.
+        peerClosed_ = true;
+        *finished = true;
+        return false;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+    *finished = true;
+    return false;
+}
+
+std::vector<const Fault*> Connection::MatchFaults(const std::string& verb) {
+    std::vector<const Fault*> fired;
+    for (size_t i = 0; i < script_.faults.size(); ++i) {
+        const Fault& fault = script_.faults[i];
+        if (!VerbMatches(fault.verb, verb)) continue;
+        ++faultMatches_[i];
+        if (fault.occurrence == 0 || fault.occurrence == faultMatches_[i]) fired.push_back(&fault);
+    }
+    return fired;
+}
+
+void Connection::Answer(const std::string& line) {
+    observer_.OnCommand(index_, line);
+    const std::vector<const Fault*> faults = MatchFaults(Session::Verb(line));
+    Reply reply = session_.Handle(line);
+    if (mute_) return;
+    if (faults.empty()) {
+        Queue(std::move(reply));
+    } else {
+        QueueFaulted(std::move(reply), faults);
+    }
+}
+
+void Connection::Queue(Reply reply) {
+    if (reply.silent) return;
+    const bool separate = script_.separateStatusWrite && reply.multiLine && reply.statusSize > 0;
+    for (size_t i = 0; i < reply.segments.size(); ++i) {
+        Segment& segment = reply.segments[i];
+        if (i == 0 && separate && segment.size > reply.statusSize) {
+            // The status line in a write of its own, then the text that shares its buffer.
+            output_.push_back(Chunk{Segment{segment.owner, segment.data, reply.statusSize}, true});
+            segment.data += reply.statusSize;
+            segment.size -= reply.statusSize;
+            output_.push_back(Chunk{std::move(segment)});
+            continue;
+        }
+        output_.push_back(Chunk{std::move(segment), i == 0 && separate});
+    }
+    if (reply.closeAfter) {
+        if (output_.empty()) output_.push_back(Chunk{});
+        output_.back().after = After::kClose;
+    }
+    more_ = std::move(reply.more);
+}
+
+void Connection::QueueFaulted(Reply reply, const std::vector<const Fault*>& faults) {
+    std::string bytes = reply.Flatten();
+    After after = reply.closeAfter ? After::kClose : After::kNothing;
+    const Fault* split = nullptr;
+    for (const Fault* fault : faults) {
+        switch (fault->action) {
+            case FaultAction::kNoReply:
+                mute_ = true;
+                return;
+            case FaultAction::kReplace:
+                bytes = fault->text;
+                break;
+            case FaultAction::kPrefix:
+                bytes = fault->text + bytes;
+                break;
+            case FaultAction::kSplit:
+                split = fault;
+                break;
+            case FaultAction::kCloseAfter:
+            case FaultAction::kResetAfter:
+                bytes.resize(std::min(bytes.size(), fault->bytes));
+                after = fault->action == FaultAction::kResetAfter ? After::kReset : After::kClose;
+                break;
+        }
+    }
+    if (!split) {
+        QueueBytes(std::move(bytes), after);
+        return;
+    }
+    auto owner = std::make_shared<const std::string>(std::move(bytes));
+    size_t start = 0;
+    std::vector<size_t> cuts = split->offsets;
+    cuts.push_back(owner->size());
+    for (size_t cut : cuts) {
+        cut = std::min(cut, owner->size());
+        if (cut <= start && cut != owner->size()) continue;
+        Chunk chunk{Segment{owner, owner->data() + start, cut - start}, true};
+        if (start > 0) chunk.pauseBefore = split->pause;
+        output_.push_back(std::move(chunk));
+        start = cut;
+        if (cut == owner->size()) break;
+    }
+    output_.back().after = after;
+}
+
+void Connection::QueueBytes(std::string bytes, After after) {
+    auto owner = std::make_shared<const std::string>(std::move(bytes));
+    output_.push_back(Chunk{Segment{owner, owner->data(), owner->size()}, false, {}, after});
+}
+
+}  // namespace newsd

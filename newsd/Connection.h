@@ -1,0 +1,93 @@
+#pragma once
+// One client connection of the server: reads command lines, answers them through its Session,
+// and writes replies with large gathered writes. The fault script of the connection decides
+// where replies are cut, delayed, replaced or dropped.
+//
+// Commands are taken one at a time, and the next only once the previous reply has been
+// written: a slow reader holds at most one reply (a few small buffers) and one input buffer.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "newsd/Articles.h"
+#include "newsd/Options.h"
+#include "newsd/Reply.h"
+#include "newsd/Script.h"
+#include "newsd/Session.h"
+#include "newsd/UniqueFd.h"
+
+namespace newsd {
+
+using Clock = std::chrono::steady_clock;
+
+class ConnectionObserver {
+public:
+    virtual ~ConnectionObserver() = default;
+    virtual void OnCommand(int connectionIndex, const std::string& line) = 0;
+    virtual void OnBytesSent(size_t bytes) = 0;
+};
+
+class Connection {
+public:
+    Connection(UniqueFd socket, int index, const ServerOptions& options,
+               const ArticleFactory& articles, ConnectionScript script,
+               ConnectionObserver& observer);
+
+    int Fd() const { return socket_.Get(); }
+    int Index() const { return index_; }
+
+    // Each returns false once the connection is finished and must be destroyed.
+    bool Start();
+    bool OnEvent(bool readable);
+    bool OnTimer(Clock::time_point now);
+    // When a paused piece of a reply is due.
+    std::optional<Clock::time_point> Deadline() const;
+
+    // Longest command line accepted; a longer one is answered and the connection closed.
+    static constexpr size_t kMaxLine = 16 * 1024;
+
+private:
+    enum class After { kNothing, kClose, kReset };
+    struct Chunk {
+        Segment segment;
+        bool endsWrite = false;  // the next chunk goes out in a write of its own
+        std::chrono::milliseconds pauseBefore{0};
+        After after = After::kNothing;
+    };
+    enum class FlushResult { kDone, kBlocked, kWaiting, kFinished };
+
+    bool Pump();
+    FlushResult Flush();
+    bool TakeCommand(bool* finished);
+    bool ReadMore(bool* finished);
+    void Answer(const std::string& line);
+    void Queue(Reply reply);
+    void QueueFaulted(Reply reply, const std::vector<const Fault*>& faults);
+    void QueueBytes(std::string bytes, After after);
+    std::vector<const Fault*> MatchFaults(const std::string& verb);
+    void Finish(After how);
+
+    UniqueFd socket_;
+    const int index_;
+    const ConnectionScript script_;
+    Session session_;
+    ConnectionObserver& observer_;
+
+    std::string input_;
+    size_t inputStart_ = 0;
+    bool mayRead_ = true;  // the socket may hold unread data (edge-triggered readiness)
+    bool peerClosed_ = false;
+    bool mute_ = false;
+    std::deque<Chunk> output_;
+    std::function<bool(std::string*)> more_;
+    std::optional<Clock::time_point> pauseUntil_;
+    std::vector<int> faultMatches_;
+};
+
+}  // namespace newsd

@@ -1,0 +1,182 @@
+#include "newsd/EventLoop.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "newsd/Server.h"
+
+namespace newsd {
+namespace {
+
+// Tags that tell the listener and the wake-up descriptor apart from connections.
+char listenerTag;
+char wakeTag;
+
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+// Byte counts are handed to the server in batches: the counter is shared with other threads.
+constexpr size_t kBytesBatch = 1 << 20;
+
+}  // namespace
+
+EventLoop::EventLoop(Server& server, const ServerOptions& options,
+                     std::shared_ptr<const ArticleFactory> articles)
+    : server_(server),
+      options_(options),
+      articles_(std::move(articles)),
+      epoll_(epoll_create1(EPOLL_CLOEXEC)),
+      wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    Watch(wake_.Get(), EPOLLIN, &wakeTag);
+}
+
+EventLoop::~EventLoop() {
+    while (!connections_.empty()) Close(connections_.begin()->first);
+    if (pendingBytes_ > 0) server_.OnBytesSent(pendingBytes_);
+}
+
+void EventLoop::Watch(int fd, uint32_t events, void* tag) {
+    epoll_event event{};
+    event.events = events;
+    event.data.ptr = tag;
+    epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, fd, &event);
+}
+
+bool EventLoop::Listen(const std::string& address, uint16_t port, uint16_t* boundPort,
+                       std::string* error) {
+    if (!epoll_.Valid() || !wake_.Valid()) {
+        *error = std::string("cannot create the event loop: ") + std::strerror(errno);
+        return false;
+    }
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(port);
+    if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) {
+        *error = "not an IPv4 address: " + address;
+        return false;
+    }
+    listener_ = UniqueFd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    if (!listener_.Valid() ||
+        bind(listener_.Get(), reinterpret_cast<sockaddr*>(&where), sizeof(where)) != 0 ||
+        listen(listener_.Get(), SOMAXCONN) != 0) {
+        *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " +
+                 std::strerror(errno);
+        listener_.Reset();
+        return false;
+    }
+    socklen_t length = sizeof(where);
+    getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&where), &length);
+    *boundPort = ntohs(where.sin_port);
+    Watch(listener_.Get(), EPOLLIN, &listenerTag);
+    return true;
+}
+
+void EventLoop::RequestStop() {
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(wake_.Get(), &one, sizeof(one));
+}
+
+void EventLoop::Run() {
+    std::vector<epoll_event> events(256);
+    for (;;) {
+        const int count = epoll_wait(epoll_.Get(), events.data(), static_cast<int>(events.size()),
+                                     NextTimeoutMs());
+        if (count < 0 && errno != EINTR) return;
+        for (int i = 0; i < count; ++i) {
+            void* tag = events[i].data.ptr;
+            if (tag == &wakeTag) return;
+            if (tag == &listenerTag) {
+                AcceptAll();
+                continue;
+            }
+            auto* connection = static_cast<Connection*>(tag);
+            const bool readable = events[i].events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR);
+            if (!connection->OnEvent(readable)) Close(connection);
+        }
+        RunTimers();
+        if (pendingBytes_ > 0) {
+            server_.OnBytesSent(pendingBytes_);
+            pendingBytes_ = 0;
+        }
+    }
+}
+
+void EventLoop::AcceptAll() {
+    for (;;) {
+        UniqueFd socket(accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!socket.Valid()) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, listener_.Get(), nullptr);
+                acceptPaused_ = true;
+                acceptPausedUntil_ = std::chrono::steady_clock::now() + kAcceptPause;
+            }
+            return;
+        }
+        if (connections_.size() >= options_.maxConnections) continue;  // closed at once
+        const int index = server_.OnAccepted();
+        auto connection = std::make_unique<Connection>(std::move(socket), index, options_,
+                                                       *articles_, server_.ScriptFor(index), *this);
+        Connection* raw = connection.get();
+        connections_.emplace(raw, std::move(connection));
+        Watch(raw->Fd(), EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET, raw);
+        if (!raw->Start()) Close(raw);
+    }
+}
+
+void EventLoop::Close(Connection* connection) {
+    connections_.erase(connection);  // closing the descriptor also removes it from epoll
+    server_.OnClosed();
+}
+
+int EventLoop::NextTimeoutMs() const {
+    std::optional<std::chrono::steady_clock::time_point> next;
+    if (acceptPaused_) next = acceptPausedUntil_;
+    for (const auto& entry : connections_) {
+        const auto due = entry.first->Deadline();
+        if (due && (!next || *due < *next)) next = due;
+    }
+    if (!next) return -1;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+        *next - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<int64_t>(wait.count(), 0));
+}
+
+void EventLoop::RunTimers() {
+    const auto now = std::chrono::steady_clock::now();
+    if (acceptPaused_ && now >= acceptPausedUntil_) {
+        acceptPaused_ = false;
+        Watch(listener_.Get(), EPOLLIN, &listenerTag);
+        AcceptAll();
+    }
+    std::vector<Connection*> due;
+    for (const auto& entry : connections_) {
+        const auto deadline = entry.first->Deadline();
+        if (deadline && *deadline <= now) due.push_back(entry.first);
+    }
+    for (Connection* connection : due) {
+        if (!connection->OnTimer(now)) Close(connection);
+    }
+}
+
+void EventLoop::OnCommand(int connectionIndex, const std::string& line) {
+    server_.OnCommand(connectionIndex, line);
+}
+
+void EventLoop::OnBytesSent(size_t bytes) {
+    pendingBytes_ += bytes;
+    if (pendingBytes_ >= kBytesBatch) {
+        server_.OnBytesSent(pendingBytes_);
+        pendingBytes_ = 0;
+    }
+}
+
+}  // namespace newsd

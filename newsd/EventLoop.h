@@ -1,0 +1,57 @@
+#pragma once
+// The server's one thread: an edge-triggered epoll loop over the listener, a wake-up eventfd
+// and every connection. Nothing here blocks but epoll_wait.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "newsd/Articles.h"
+#include "newsd/Connection.h"
+#include "newsd/Options.h"
+#include "newsd/UniqueFd.h"
+
+namespace newsd {
+
+class Server;
+
+class EventLoop : public ConnectionObserver {
+public:
+    EventLoop(Server& server, const ServerOptions& options,
+              std::shared_ptr<const ArticleFactory> articles);
+    ~EventLoop() override;
+
+    // Creates the listener; false with a message in `error`.
+    bool Listen(const std::string& address, uint16_t port, uint16_t* boundPort,
+                std::string* error);
+    void Run();
+    // From any thread: makes Run return soon.
+    void RequestStop();
+
+    void OnCommand(int connectionIndex, const std::string& line) override;
+    void OnBytesSent(size_t bytes) override;
+
+private:
+    void AcceptAll();
+    void Close(Connection* connection);
+    int NextTimeoutMs() const;
+    void RunTimers();
+    void Watch(int fd, uint32_t events, void* tag);
+
+    Server& server_;
+    const ServerOptions& options_;
+    std::shared_ptr<const ArticleFactory> articles_;
+    UniqueFd epoll_;
+    UniqueFd listener_;
+    UniqueFd wake_;
+    std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
+    // Accepting stops for a moment when the process runs out of descriptors, instead of
+    // spinning on a listener that stays readable.
+    std::chrono::steady_clock::time_point acceptPausedUntil_{};
+    bool acceptPaused_ = false;
+    size_t pendingBytes_ = 0;
+};
+
+}  // namespace newsd

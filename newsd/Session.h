@@ -1,0 +1,54 @@
+#pragma once
+// The NNTP conversation of one connection, without any I/O: command line in, reply out.
+// Faults that concern the bytes on the wire are played by the connection, not here.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "newsd/Articles.h"
+#include "newsd/Options.h"
+#include "newsd/Reply.h"
+#include "newsd/Script.h"
+
+namespace newsd {
+
+class Session {
+public:
+    Session(const ArticleFactory& articles, const ServerOptions& options,
+            const ConnectionScript& script);
+
+    Reply Greet() const;
+    Reply Handle(std::string_view line);
+
+    bool Authenticated() const { return authenticated_; }
+
+    // First word of a command line in upper case ("HEAD" for "head 12").
+    static std::string Verb(std::string_view line);
+
+private:
+    Reply Group(const std::string& argument);
+    Reply Article(const std::string& verb, const std::string& argument);
+    Reply Overview(const std::string& argument);
+    Reply AuthInfo(const std::string& argument);
+    Reply AuthUser(const std::string& user);
+    Reply AuthPass(const std::string& password);
+    Reply List(const std::string& argument);
+    Reply Step(int direction);
+    Reply Capabilities() const;
+    Reply Date() const;
+    bool NeedsAuthentication(const std::string& verb) const;
+    Reply AuthOutcome(const std::string& line);
+
+    const ArticleFactory& articles_;
+    const ServerOptions& options_;
+    const ConnectionScript& script_;
+    bool authenticated_ = false;
+    bool userGiven_ = false;
+    bool userKnown_ = false;
+    bool groupSelected_ = false;
+    int64_t current_ = 0;
+    bool haveCurrent_ = false;
+};
+
+}  // namespace newsd
