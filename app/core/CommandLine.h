@@ -22,6 +22,9 @@ struct CommandLineOptions {
     std::optional<int> serverPort;
     bool noWrite = false;         // --no-write: "writetodisk" 0
     std::optional<int> connections;  // --connections N: "DLConnections"
+    // Arguments this parser does not know, in order. The dialog's front end may take them
+    // (toolkit options, for example); the headless run refuses them.
+    std::vector<std::string> otherArguments;
 
     // --- headless run ---------------------------------------------------------------------
     bool headless = false;        // --headless

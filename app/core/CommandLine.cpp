@@ -1,0 +1,250 @@
+#include "app/core/CommandLine.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <map>
+
+namespace {
+
+// Whole decimal number within [low, high]; false for anything else (signs, blanks, overflow).
+bool ParseWholeNumber(const std::string& text, long low, long high, long& value) {
+    if (text.empty() || text.size() > 12) {
+        return false;
+    }
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    const long parsed = std::strtol(text.c_str(), nullptr, 10);
+    if (parsed < low || parsed > high) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool ParseSeconds(const std::string& text, double& value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (errno != 0 || end == text.c_str() || *end != '\0' || !std::isfinite(parsed) ||
+        parsed <= 0.0 || parsed > 365.0 * 24 * 3600) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool ParseServer(const std::string& text, CommandLineOptions& options, std::string& message) {
+    std::string host = text;
+    const std::size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        host = text.substr(0, colon);
+        const std::string port = text.substr(colon + 1);
+        long value = 0;
+        if (!ParseWholeNumber(port, 1, 65535, value)) {
+            message = "--server: the port '" + port + "' is not a number from 1 to 65535";
+            return false;
+        }
+        options.serverPort = static_cast<int>(value);
+    }
+    if (host.empty()) {
+        message = "--server needs a host name or address, as HOST or HOST:PORT";
+        return false;
+    }
+    options.serverHost = host;
+    return true;
+}
+
+bool ParseSetting(const std::string& text, CommandLineOptions& options, std::string& message) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        message = "--set needs KEY=VALUE, not '" + text + "'";
+        return false;
+    }
+    options.settings.emplace_back(text.substr(0, equals), text.substr(equals + 1));
+    return true;
+}
+
+using ValueHandler =
+    std::function<bool(const std::string&, CommandLineOptions&, std::string&)>;
+
+const std::map<std::string, ValueHandler>& ValueOptions() {
+    static const std::map<std::string, ValueHandler> handlers = {
+        {"--registry",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             if (v.empty()) {
+                 m = "--registry needs a file name";
+                 return false;
+             }
+             o.registryFile = v;
+             return true;
+         }},
+        {"--workdir",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             if (v.empty()) {
+                 m = "--workdir needs a directory";
+                 return false;
+             }
+             o.workDir = v;
+             return true;
+         }},
+        {"--set", ParseSetting},
+        {"--server", ParseServer},
+        {"--connections",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             long value = 0;
+             if (!ParseWholeNumber(v, 0, kMaxCommandLineConnections, value)) {
+                 m = "--connections needs a whole number from 0 to " +
+                     std::to_string(kMaxCommandLineConnections) + ", not '" + v + "'";
+                 return false;
+             }
+             o.connections = static_cast<int>(value);
+             return true;
+         }},
+        {"--seconds",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             double value = 0;
+             if (!ParseSeconds(v, value)) {
+                 m = "--seconds needs a number of seconds above 0, not '" + v + "'";
+                 return false;
+             }
+             o.seconds = value;
+             return true;
+         }},
+    };
+    return handlers;
+}
+
+bool ApplyFlag(const std::string& name, CommandLineOptions& options) {
+    static const std::map<std::string, bool CommandLineOptions::*> flags = {
+        {"--headless", &CommandLineOptions::headless}, {"--demo", &CommandLineOptions::demo},
+        {"--no-write", &CommandLineOptions::noWrite},  {"--yes", &CommandLineOptions::yes},
+        {"--json", &CommandLineOptions::json},         {"--help", &CommandLineOptions::help},
+        {"-h", &CommandLineOptions::help},             {"--version", &CommandLineOptions::version},
+    };
+    auto found = flags.find(name);
+    if (found == flags.end()) {
+        return false;
+    }
+    options.*(found->second) = true;
+    return true;
+}
+
+bool CheckCombinations(const CommandLineOptions& options, std::string& message) {
+    if (options.demo && !options.serverHost.empty()) {
+        message = "--demo and --server cannot be used together: the demo serves its own articles";
+        return false;
+    }
+    if (options.headless && !options.otherArguments.empty()) {
+        const std::string& first = options.otherArguments.front();
+        message = (first.rfind("-", 0) == 0 ? "unknown option '" : "unexpected argument '") +
+                  first + "'";
+        return false;
+    }
+    if (!options.headless && (options.seconds || options.yes || options.json)) {
+        message = "--seconds, --yes and --json work with --headless only";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ParseOutcome ParseCommandLine(const std::vector<std::string>& args, CommandLineOptions& options,
+                              std::string& message) {
+    options = CommandLineOptions{};
+    message.clear();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool hasInlineValue = false;
+        const std::size_t equals = name.find('=');
+        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            hasInlineValue = true;
+        }
+        if (!hasInlineValue && ApplyFlag(name, options)) {
+            continue;
+        }
+        auto handler = ValueOptions().find(name);
+        if (handler == ValueOptions().end()) {
+            if (hasInlineValue && (name == "--headless" || name == "--demo" ||
+                                   name == "--no-write" || name == "--yes" || name == "--json")) {
+                message = "option " + name + " takes no value";
+                return ParseOutcome::kError;
+            }
+            options.otherArguments.push_back(args[i]);
+            continue;
+        }
+        if (!hasInlineValue) {
+            if (i + 1 >= args.size()) {
+                message = "option " + name + " needs a value";
+                return ParseOutcome::kError;
+            }
+            value = args[++i];
+        }
+        if (!handler->second(value, options, message)) {
+            return ParseOutcome::kError;
+        }
+    }
+    if (options.help) {
+        return ParseOutcome::kHelp;
+    }
+    if (options.version) {
+        return ParseOutcome::kVersion;
+    }
+    if (!CheckCombinations(options, message)) {
+        return ParseOutcome::kError;
+    }
+    return ParseOutcome::kRun;
+}
+
+ParseOutcome ParseCommandLine(int argc, const char* const* argv, CommandLineOptions& options,
+                              std::string& message) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.emplace_back(argv[i] ? argv[i] : "");
+    }
+    return ParseCommandLine(args, options, message);
+}
+
+std::string VersionText() { return "zodiva 1.0\n"; }
+
+std::string HelpText(const std::string& programName) {
+    return "Usage: " + programName +
+           " [OPTIONS]\n"
+           "Tests a threaded NNTP download engine: opens N connections to the news server,\n"
+           "fetches articles of alt.binaries.test and shows the receive rate once a second.\n"
+           "Without --headless the test dialog opens.\n"
+           "\n"
+           "Options for both the dialog and --headless:\n"
+           "  --demo                serve articles from a built-in server on 127.0.0.1\n"
+           "  --registry FILE       read settings from this .reg file instead of the default\n"
+           "  --workdir DIR         write log.txt, errorlog.txt and temporary files in DIR\n"
+           "  --set KEY=VALUE       store a setting after loading (repeatable)\n"
+           "  --server HOST[:PORT]  news server (sets news_server and news_port)\n"
+           "  --no-write            do not write articles to disk (writetodisk 0)\n"
+           "  --connections N       number of connections (DLConnections), 0 to " +
+           std::to_string(kMaxCommandLineConnections) +
+           "\n"
+           "\n"
+           "Headless run:\n"
+           "  --headless            run without the dialog, printing the rate once a second\n"
+           "  --seconds S           stop after S seconds (default: run until Ctrl-C)\n"
+           "  --yes                 answer Yes when 20 or more connections ask to be confirmed\n"
+           "  --json                print one JSON object per second and a JSON summary\n"
+           "  --help                show this text\n"
+           "  --version             show the version\n"
+           "\n"
+           "Exit codes: 0 after a normal run, 1 when the engine could not start,\n"
+           "2 for bad input.\n";
+}

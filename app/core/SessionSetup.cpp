@@ -1,0 +1,127 @@
+#include "app/core/SessionSetup.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "app/core/TestDialogLogic.h"
+#include "newsd/Server.h"
+#include "support/SettingsStore.h"
+
+namespace {
+
+// The demo group: enough articles that a download never walks off the bottom in a session,
+// bodies large enough that the rate reflects the engine rather than per-command costs.
+constexpr std::int64_t kDemoArticles = 100000;
+constexpr std::size_t kDemoBodyBytes = 128 * 1024;
+
+bool PointRegistryAt(const std::string& file, std::string& error) {
+    std::error_code ec;
+    const std::filesystem::path path = std::filesystem::absolute(file, ec);
+    if (ec) {
+        error = "cannot use the settings file '" + file + "': " + ec.message();
+        return false;
+    }
+    if (std::filesystem::is_directory(path, ec)) {
+        error = "cannot read the settings file '" + file + "': it is a directory";
+        return false;
+    }
+    std::ifstream probe(path, std::ios::binary);
+    if (!probe) {
+        error = "cannot read the settings file '" + file + "': " + std::strerror(errno);
+        return false;
+    }
+    // The registry layer reads the file named here whenever the settings are loaded.
+    setenv("QUORREL_REGISTRY", path.c_str(), 1);
+    return true;
+}
+
+bool EnterWorkDir(const std::string& dir, std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        error = "cannot create the working directory '" + dir + "': " + ec.message();
+        return false;
+    }
+    if (chdir(dir.c_str()) != 0) {
+        error = "cannot change to the working directory '" + dir + "': " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+SessionSetup::SessionSetup() = default;
+
+SessionSetup::~SessionSetup() { StopDemo(); }
+
+bool SessionSetup::PrepareEnvironment(const CommandLineOptions& options, std::string& error) {
+    // The settings file is resolved before the working directory changes, so a relative
+    // name means what the user meant.
+    if (!options.registryFile.empty() && !PointRegistryAt(options.registryFile, error)) {
+        return false;
+    }
+    if (!options.workDir.empty() && !EnterWorkDir(options.workDir, error)) {
+        return false;
+    }
+    return true;
+}
+
+bool SessionSetup::ApplySettings(const CommandLineOptions& options, TestDialogLogic& logic,
+                                 std::string& error) {
+    SettingsStore& settings = logic.Settings();
+    for (const auto& [key, value] : options.settings) {
+        settings.SetString(key, value);
+    }
+    if (!options.serverHost.empty()) {
+        settings.SetString("news_server", options.serverHost);
+        if (options.serverPort) {
+            settings.SetInt("news_port", *options.serverPort);
+        }
+    }
+    if (options.noWrite) {
+        logic.SetWriteToDisk(false);
+    }
+    if (options.connections) {
+        settings.SetInt("DLConnections", *options.connections);
+    }
+    if (options.demo && !StartDemo(logic, error)) {
+        return false;
+    }
+    return true;
+}
+
+bool SessionSetup::StartDemo(TestDialogLogic& logic, std::string& error) {
+    newsd::ServerOptions serverOptions;
+    serverOptions.articles.first = 1;
+    serverOptions.articles.last = kDemoArticles;
+    serverOptions.articles.bodyBytes = kDemoBodyBytes;
+    serverOptions.recordCommands = false;  // a long demo would otherwise grow without bound
+    auto server = std::make_unique<newsd::Server>(serverOptions);
+    if (!server->Start(0, "127.0.0.1")) {
+        error = "cannot start the demo server: " + server->LastError();
+        return false;
+    }
+    SettingsStore& settings = logic.Settings();
+    settings.SetString("news_server", "127.0.0.1");
+    settings.SetInt("news_port", server->Port());
+    // The demo talks to its own server directly, whatever proxy or login the settings hold.
+    settings.SetInt("ProxyOption", 0);
+    demo_ = std::move(server);
+    return true;
+}
+
+std::uint16_t SessionSetup::DemoPort() const { return demo_ ? demo_->Port() : 0; }
+
+void SessionSetup::StopDemo() {
+    if (demo_) {
+        demo_->Stop();
+        demo_.reset();
+    }
+}

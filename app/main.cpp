@@ -1,0 +1,69 @@
+// zodiva: the test dialog, or with --headless the same engine run from a terminal.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "app/core/CommandLine.h"
+#include "app/core/Headless.h"
+#include "engine/WorkerThread.h"
+
+#if defined(ZODIVA_WITH_GUI) && __has_include("app/qt/RunDialog.h")
+#include "app/qt/RunDialog.h"
+#define ZODIVA_HAS_DIALOG 1
+#endif
+
+namespace {
+
+// Every connection holds a socket; a thousand of them need more than the usual soft limit.
+void RaiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+// A thread that Stop gave up on may still be running; the process then ends without
+// running static destructors under its feet.
+int Finish(int code) {
+    if (WorkerThread::AbandonedThreadsRunning() > 0) {
+        std::cout.flush();
+        std::cerr.flush();
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CommandLineOptions options;
+    std::string message;
+    switch (ParseCommandLine(argc, argv, options, message)) {
+        case ParseOutcome::kHelp:
+            std::cout << HelpText("zodiva");
+            return kExitOk;
+        case ParseOutcome::kVersion:
+            std::cout << VersionText();
+            return kExitOk;
+        case ParseOutcome::kError:
+            std::cerr << "zodiva: " << message << "\nTry 'zodiva --help' for the options.\n";
+            return kExitBadInput;
+        case ParseOutcome::kRun:
+            break;
+    }
+    RaiseOpenFileLimit();
+    if (options.headless) {
+        return Finish(RunHeadless(options));
+    }
+#ifdef ZODIVA_HAS_DIALOG
+    return Finish(RunDialog(argc, argv, options));
+#else
+    std::cerr << "zodiva: this build has no dialog; run 'zodiva --headless' (see --help)\n";
+    return kExitBadInput;
+#endif
+}

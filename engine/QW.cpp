@@ -1,0 +1,115 @@
+#include "engine/QW.h"
+
+#include "nntp/NNTPSocket.h"
+#include "support/Log.h"
+
+CQW::CQW() {
+    DebugLogPrintf("%T: CQW(): Creating QW Window\n");
+    RECT rect = {0, 0, 0, 0};
+    Create("QWClassWindow", "QWClass", 0, rect, nullptr, nullptr);
+    DebugLogPrintf("%T: CQW(): Setting timer.  Thread Id %d\n",
+                   static_cast<int>(GetCurrentThreadId()));
+    SetTimer(GetWindowHandle(), kTimerId, kTickMilliseconds, nullptr);
+}
+
+CQW::~CQW() {
+    DebugLogPrintf("%T: ~CQW(): Killing timer.  Thread Id %d\n",
+                   static_cast<int>(GetCurrentThreadId()));
+    KillTimer(GetWindowHandle(), kTimerId);
+    DeleteConnections();
+}
+
+void CQW::DeleteConnections() {
+    for (auto& connection : m_Connections) {
+        if (connection) {
+            // Bytes read since the last tick still count towards the download's total.
+            m_Counters->AddBytes(static_cast<std::uint64_t>(
+                connection->BytesSinceTick > 0 ? connection->BytesSinceTick : 0));
+            connection->ResetConnection();
+            connection.reset();
+        }
+    }
+    m_Connections.clear();
+    m_Connections.shrink_to_fit();
+    m_ByWindow.clear();
+    m_Counters->PublishRate(0.0);
+}
+
+LRESULT CQW::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMER) {
+        OnTimer();
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    if (message == kMsgStartDownload) {
+        CreateConnections();
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+void CQW::OnTimer() {
+    for (auto& connection : m_Connections) {
+        if (connection) {
+            const std::int32_t pending = connection->BytesSinceTick;
+            if (pending > 0) {
+                m_Counters->AddBytes(static_cast<std::uint64_t>(pending));
+            }
+            connection->OnTimer();
+        }
+    }
+    PublishTotalRate();
+    m_Counters->AddTick();
+}
+
+void CQW::PublishTotalRate() {
+    double total = 0.0;
+    for (const auto& connection : m_Connections) {
+        if (connection) {
+            total += connection->Rate.load(std::memory_order_relaxed);
+        }
+    }
+    m_Counters->PublishRate(total);
+}
+
+double CQW::GetTotalRate() const { return m_Counters->Rate(); }
+
+void CQW::StartDownload() { PostMessageA(GetWindowHandle(), kMsgStartDownload, 0, 0); }
+
+void CQW::CreateConnections() {
+    const int count = Settings.GetInt("DLConnections", 1, true);
+    if (count < 1) {
+        return;
+    }
+    m_Connections.reserve(m_Connections.size() + static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        auto connection = std::make_unique<CNNTPSocket>();
+        connection->Settings.SetParent(&Settings);
+        CNNTPSocket* raw = connection.get();
+        m_Connections.push_back(std::move(connection));
+        if (raw->GetWindowHandle() != nullptr) {
+            m_ByWindow.emplace(raw->GetWindowHandle(), raw);
+        }
+        m_Counters->AddConnection();
+        raw->StartArticleJob(kGroup, kFirstArticle);
+    }
+}
+
+void CQW::DispatchObserved(const MSG& message) {
+    // An article is complete when a message to a connection that was receiving a body ends
+    // with the connection neither still in the body nor reset: its end line was read.
+    CNNTPSocket* connection = nullptr;
+    if (message.hwnd != nullptr && !m_ByWindow.empty()) {
+        auto found = m_ByWindow.find(message.hwnd);
+        if (found != m_ByWindow.end()) {
+            connection = found->second;
+        }
+    }
+    const std::int32_t before = connection ? connection->ConnectionState : kStateNoConnection;
+    DispatchMessageA(&message);
+    if (connection != nullptr && before == kStateBodyText) {
+        const std::int32_t after = connection->ConnectionState;
+        if (after != kStateBodyText && after != kStateNoConnection) {
+            m_Counters->AddArticle();
+        }
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The download engine: owns the pool of NNTP connections, creates them on its start message,
+// relays its 2-second tick to each of them and sums their receive rates. Lives entirely on
+// the engine thread; the front end's thread only posts the start message (StartDownload) and
+// reads the published figures (GetTotalRate, Counters), which never blocks the engine.
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/EngineCounters.h"
+#include "net/HiddenWindow.h"
+#include "support/SettingsStore.h"
+
+class CNNTPSocket;
+
+class CQW : public HiddenWindow {
+public:
+    static constexpr UINT kMsgStartDownload = WM_APP + 10;  // 0x800A, to the engine's window
+    static constexpr UINT_PTR kTimerId = 1;
+    static constexpr UINT kTickMilliseconds = 2000;
+    static constexpr const char* kGroup = "alt.binaries.test";
+    static constexpr int kFirstArticle = 1;
+
+    CQW();
+    ~CQW() override;
+
+    LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Relays the tick to every connection, in creation order.
+    virtual void OnTimer();
+
+    // Front end's thread: posts the start message to the engine's window; nothing else.
+    void StartDownload();
+    // Any thread: the sum of the connections' rates in KiB/s as of the last tick.
+    double GetTotalRate() const;
+    std::shared_ptr<EngineCounters> Counters() const { return m_Counters; }
+
+    // On the start message: "DLConnections" connections, each on the group with one job.
+    void CreateConnections();
+
+    // The engine thread's loop dispatches every message through here, so that an article
+    // completed by a connection is counted without the connection's help.
+    void DispatchObserved(const MSG& message);
+
+    // The engine's own store; its parent is set by the front end to the dialog's store.
+    SettingsStore Settings;
+
+    const std::vector<std::unique_ptr<CNNTPSocket>>& Connections() const { return m_Connections; }
+
+private:
+    void PublishTotalRate();
+    void DeleteConnections();
+
+    std::vector<std::unique_ptr<CNNTPSocket>> m_Connections;
+    std::unordered_map<HWND, CNNTPSocket*> m_ByWindow;
+    std::shared_ptr<EngineCounters> m_Counters = std::make_shared<EngineCounters>();
+};

@@ -1,0 +1,72 @@
+#include "engine/QWThread.h"
+
+#include "engine/QW.h"
+#include "support/Log.h"
+
+namespace {
+constexpr WORD kWinsock22 = 0x0202;
+constexpr WORD kWinsock20 = 0x0002;
+constexpr WORD kWinsock11 = 0x0101;
+
+bool StartSocketLibrary() {
+    WSADATA data;
+    if (WSAStartup(kWinsock22, &data) == 0) {
+        return true;
+    }
+    ErrorLogPrintf("%T: Error: Unable to initialize WINSOCK 2.2\n");
+    if (WSAStartup(kWinsock20, &data) == 0) {
+        return true;
+    }
+    ErrorLogPrintf("%T: Error: Unable to initialize WINSOCK 2.0\n");
+    if (WSAStartup(kWinsock11, &data) == 0) {
+        return true;
+    }
+    MessageBoxA(nullptr, "Could not initialize WINSOCK 1.1.  Exiting.", "Quorrel - Error", MB_OK);
+    return false;
+}
+}  // namespace
+
+bool CQWThread::OnInitInstance() {
+    DebugLogPrintf("%T: OnInitInstance - ThreadId %d\n", static_cast<int>(GetCurrentThreadId()));
+    if (!StartSocketLibrary()) {
+        return false;
+    }
+    DebugLogPrintf("OnInitInstance - Allocating m_pQW\n");
+    m_pQW = new CQW();
+    m_Counters = m_pQW->Counters();
+    return true;
+}
+
+bool CQWThread::OnExitInstance() {
+    DebugLogPrintf("%T: OnExitInstance - Deleting m_pQW.  ThreadId %d\n",
+                   static_cast<int>(GetCurrentThreadId()));
+    if (m_pQW != nullptr) {
+        delete m_pQW;
+        m_pQW = nullptr;
+    }
+    WSACleanup();
+    return true;
+}
+
+int CQWThread::Run() {
+    MSG message;
+    for (;;) {
+        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            break;  // WM_QUIT (also what a thread given up on receives), or a broken queue
+        }
+        if (message.hwnd == nullptr && message.message == WM_CLOSE) {
+            break;  // the stop request; a WM_CLOSE to one of our windows is dispatched
+        }
+        if (IsThreadTerminated()) {
+            break;  // Stop gave this thread up: serve nothing more, just clean up
+        }
+        TranslateMessage(&message);
+        if (m_pQW != nullptr) {
+            m_pQW->DispatchObserved(message);
+        } else {
+            DispatchMessageA(&message);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The engine thread: starts the socket library, creates the download engine and serves every
+// message of the engine's windows until a WM_CLOSE thread message ends it.
+#include <memory>
+
+#include "engine/EngineCounters.h"
+#include "engine/WorkerThread.h"
+
+class CQW;
+
+class CQWThread : public WorkerThread {
+public:
+    CQWThread() = default;
+
+    bool OnInitInstance() override;
+    bool OnExitInstance() override;
+    int Run() override;
+
+    // The engine's counters; they outlive the engine, so the owner can read the final figures
+    // after Stop. Null when the engine could not be created.
+    std::shared_ptr<EngineCounters> Counters() const { return m_Counters; }
+
+    // The download engine; null until OnInitInstance has created it, and null for good when
+    // the socket library did not start. Read by the owner only after Start has returned.
+    CQW* m_pQW = nullptr;
+
+private:
+    std::shared_ptr<EngineCounters> m_Counters;
+};
