@@ -27,7 +27,7 @@
 #include <string>
 #include <thread>
 
-#include "TestClock.h"
+#include "common/TestClock.h"
 #include "newsd/Server.h"
 #include "nntp/NNTPSocket.h"
 #include "platform/windows.h"

@@ -1,0 +1,344 @@
+// The step machinery of a connection: hand-on, returns, waits, delays and the tick, plus the
+// connect/close notifications and the command trace. No network is needed here; steps of a
+// probe subclass record when they run and with which result.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ConnectionFixture.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+class ProbeSocket : public CNNTPSocket {
+public:
+    // Each probe step records its name and the StepSucceeded it was entered with.
+    void StepA() { Ran.push_back("A" + std::to_string(StepSucceeded)); }
+    void StepB() { Ran.push_back("B" + std::to_string(StepSucceeded)); }
+    void StepC() { Ran.push_back("C" + std::to_string(StepSucceeded)); }
+    // Records how deep the stack was while it ran, then returns into its own continuation.
+    void PassOn() {
+        StackWhilePassing = ReturnStack.size();
+        ReturnSuccess();
+    }
+
+    static StepFn A() { return static_cast<StepFn>(&ProbeSocket::StepA); }
+    static StepFn B() { return static_cast<StepFn>(&ProbeSocket::StepB); }
+    static StepFn C() { return static_cast<StepFn>(&ProbeSocket::StepC); }
+    static StepFn Pass() { return static_cast<StepFn>(&ProbeSocket::PassOn); }
+
+    void PutInBuffer(const char* bytes) {
+        const std::size_t length = std::strlen(bytes);
+        std::memcpy(ReceiveBuffer, bytes, length);
+        ReadPos = ReceiveBuffer;
+        DataEnd = ReceiveBuffer + length;
+    }
+
+    std::vector<std::string> Ran;
+    std::size_t StackWhilePassing = 0;
+};
+
+class MachineryTest : public ::testing::Test {
+protected:
+    void TearDown() override { VerboseLog = true; }
+
+    std::string TraceLog() const { return nntp_test::ReadFileText(WorkDir.Path() / "log.txt"); }
+    std::string ErrorLog() const {
+        return nntp_test::ReadFileText(WorkDir.Path() / "errorlog.txt");
+    }
+
+    void Tick(int seconds = 2) {
+        Clock.AdvanceSeconds(seconds);
+        Probe.OnTimer();
+    }
+
+    nntp_test::ScopedWorkDir WorkDir;
+    TestClock Clock;
+    ProbeSocket Probe;
+};
+
+// --- hand-on and returns -----------------------------------------------------------------
+
+TEST_F(MachineryTest, ReturnsRunContinuationsLastPushedFirst) {
+    Probe.ReturnStack = {ProbeSocket::A(), ProbeSocket::B()};
+    Probe.ReturnFailure();
+    Probe.ReturnSuccess();
+    EXPECT_THAT(Probe.Ran, ElementsAre("B0", "A1"));
+    EXPECT_THAT(Probe.ReturnStack, IsEmpty());
+}
+
+TEST_F(MachineryTest, GoingToEndOfJobDropsEveryContinuationUnrun) {
+    Probe.ReturnStack = {ProbeSocket::A(), ProbeSocket::B(), ProbeSocket::C()};
+    EXPECT_TRUE(Probe.GoToStep(&CNNTPSocket::EndOfJob));
+    EXPECT_THAT(Probe.ReturnStack, IsEmpty());
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+}
+
+TEST_F(MachineryTest, ReturnWithEmptyStackOnlyRecordsTheResult) {
+    Probe.StepSucceeded = 1;
+    Probe.ReturnFailure();
+    EXPECT_EQ(Probe.StepSucceeded, 0);
+    Probe.ReturnSuccess();
+    EXPECT_EQ(Probe.StepSucceeded, 1);
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    EXPECT_THAT(Probe.ReturnStack, IsEmpty());
+}
+
+TEST_F(MachineryTest, SequenceIntoReturnSuccessRunsItsContinuationBeforeReturning) {
+    Probe.ReturnStack = {ProbeSocket::C()};
+    Probe.CallSequence(&CNNTPSocket::ReturnSuccess, ProbeSocket::A());
+    // Already ran, nested, and the stack is as it was before the call.
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::C()));
+}
+
+TEST_F(MachineryTest, SequencePushesTheContinuationBeforeEnteringTheFirstStep) {
+    Probe.CallSequence(ProbeSocket::Pass(), ProbeSocket::B());
+    EXPECT_EQ(Probe.StackWhilePassing, 1u);
+    EXPECT_THAT(Probe.Ran, ElementsAre("B1"));
+}
+
+// --- delays --------------------------------------------------------------------------------
+
+TEST_F(MachineryTest, DelayEndsAtTheFirstTickPastItsLengthInWholeSeconds) {
+    Probe.DelayThen(30, ProbeSocket::A());
+    EXPECT_TRUE(Probe.IsDelaying);
+    for (int tick = 0; tick < 15; ++tick) {  // 30 s: not yet more than 30
+        Tick();
+    }
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    Tick();  // 32 s
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+    EXPECT_FALSE(Probe.IsDelaying);
+}
+
+TEST_F(MachineryTest, DelayCountsOnlyWholeSeconds) {
+    Probe.DelayThen(30, ProbeSocket::A());
+    Clock.AdvanceMilliseconds(30999);
+    Probe.OnTimer();
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    Clock.AdvanceMilliseconds(1);
+    Probe.OnTimer();
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+}
+
+TEST_F(MachineryTest, ZeroAndNegativeDelaysEndAtTheirFirstPossibleTick) {
+    Probe.DelayThen(0, ProbeSocket::A());
+    Probe.OnTimer();  // no time has passed: 0 is not more than 0
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    Tick(1);
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+
+    Probe.DelayThen(-5, ProbeSocket::B());
+    Probe.OnTimer();
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1", "B1"));
+}
+
+TEST_F(MachineryTest, ClockSetBackEndsDelaysAndWaitsAtTheNextTick) {
+    Probe.DelayThen(180, ProbeSocket::A());
+    Clock.AdvanceSeconds(-3600);
+    Probe.OnTimer();
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::B());
+    Clock.AdvanceSeconds(-3600);
+    Probe.OnTimer();
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1", "B0"));
+}
+
+// --- waiting for data ---------------------------------------------------------------------
+
+TEST_F(MachineryTest, WaitFailsAtTheFirstTickMoreThan180SecondsLater) {
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    EXPECT_TRUE(Probe.IsWaitingForData);
+    int waited = 0;
+    while (Probe.Ran.empty() && waited < 400) {
+        Tick();
+        waited += 2;
+    }
+    EXPECT_EQ(waited, 182);
+    EXPECT_THAT(Probe.Ran, ElementsAre("A0"));
+    EXPECT_FALSE(Probe.IsWaitingForData);
+    // A time-out is silent: only the step learns of it.
+    EXPECT_THAT(ErrorLog(), IsEmpty());
+}
+
+TEST_F(MachineryTest, ExpiringDelayPostponesATimeOutDueInTheSameTick) {
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    Clock.AdvanceSeconds(179);
+    Probe.DelayThen(0, ProbeSocket::B());
+    Tick(2);  // both are due: only the delay ends
+    EXPECT_THAT(Probe.Ran, ElementsAre("B1"));
+    EXPECT_TRUE(Probe.IsWaitingForData);
+    Tick(2);
+    EXPECT_THAT(Probe.Ran, ElementsAre("B1", "A0"));
+}
+
+TEST_F(MachineryTest, WaitWithBufferedBytesSucceedsAtOnceAndSaysSoEvenWhenQuiet) {
+    VerboseLog = false;
+    Probe.PutInBuffer("200 ready\r\n");
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+    EXPECT_FALSE(Probe.IsWaitingForData);
+    const std::string log = TraceLog();
+    EXPECT_THAT(log, HasSubstr("WaitForData: Incoming buff contains data. returning success"));
+    EXPECT_THAT(log, Not(HasSubstr("WaitForData called")));
+}
+
+TEST_F(MachineryTest, WaitWithAnnouncedDataSucceedsAtOnceAndTracesOnlyWhenVerbose) {
+    Probe.IsUnreadData = true;
+    VerboseLog = false;
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+    EXPECT_THAT(TraceLog(), Not(HasSubstr("returning success")));
+
+    VerboseLog = true;
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::B());
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1", "B1"));
+    EXPECT_EQ(nntp_test::CountOccurrences(TraceLog(), "returning success"), 1u);
+}
+
+TEST_F(MachineryTest, WaitWithNothingBufferedArmsTheFlagAndReturns) {
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    EXPECT_TRUE(Probe.IsWaitingForData);
+    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::A()));
+    EXPECT_THAT(TraceLog(), HasSubstr("WaitForData: Setting IsWaitingForData flag."));
+}
+
+// --- rate -----------------------------------------------------------------------------------
+
+TEST_F(MachineryTest, RateIsKibibytesPerSecondOfTheLastTick) {
+    Probe.BytesSinceTick = 10240;
+    Tick(2);
+    EXPECT_DOUBLE_EQ(Probe.Rate, 5.0);
+    EXPECT_EQ(Probe.BytesSinceTick, 0);
+
+    Tick(2);  // nothing received
+    EXPECT_DOUBLE_EQ(Probe.Rate, 0.0);
+
+    Probe.BytesSinceTick = 4096;
+    Tick(4);
+    EXPECT_DOUBLE_EQ(Probe.Rate, 1.0);
+}
+
+TEST_F(MachineryTest, RateKeepsItsValueWhenNoMillisecondHasPassed) {
+    Probe.BytesSinceTick = 2048;
+    Tick(1);
+    EXPECT_DOUBLE_EQ(Probe.Rate, 2.0);
+    Probe.BytesSinceTick = 999999;
+    Probe.OnTimer();  // same instant
+    EXPECT_DOUBLE_EQ(Probe.Rate, 2.0);
+    EXPECT_EQ(Probe.BytesSinceTick, 0);
+}
+
+// --- notifications and messages -------------------------------------------------------------
+
+TEST_F(MachineryTest, ConnectResultIsIgnoredUnlessConnecting) {
+    Probe.ReturnStack = {ProbeSocket::A()};
+    Probe.ConnectionState = kStateIdle;
+    Probe.OnConnect(0);
+    Probe.OnConnect(10061);
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    EXPECT_THAT(TraceLog(), HasSubstr("OnConnect(): Error 10061"));
+}
+
+TEST_F(MachineryTest, ConnectResultResumesTheWaitingStep) {
+    Probe.ConnectionState = kStateConnecting;
+    Probe.ReturnStack = {ProbeSocket::A(), ProbeSocket::B()};
+    Probe.OnConnect(10061);
+    Probe.OnConnect(0);
+    EXPECT_THAT(Probe.Ran, ElementsAre("B0", "A1"));
+}
+
+TEST_F(MachineryTest, CloseResetsTheConnectionButLeavesTheMachineRunning) {
+    Probe.ConnectionState = kStateBodyText;
+    Probe.SelectedGroup = "alt.binaries.test";
+    ASSERT_TRUE(Probe.OutputFile.Open("7.tmp", 0, CREATE_ALWAYS));
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    Probe.DelayThen(60, ProbeSocket::B());
+
+    Probe.OnClose(0);
+
+    EXPECT_EQ(Probe.ConnectionState, kStateNoConnection);
+    EXPECT_THAT(Probe.SelectedGroup, IsEmpty());
+    EXPECT_FALSE(Probe.OutputFile.IsOpen());
+    EXPECT_FALSE(std::filesystem::exists(WorkDir.Path() / "7.tmp"));
+    EXPECT_TRUE(Probe.IsWaitingForData);
+    EXPECT_TRUE(Probe.IsDelaying);
+    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::A(), ProbeSocket::B()));
+    EXPECT_THAT(TraceLog(), HasSubstr("OnClose[-1]"));
+}
+
+TEST_F(MachineryTest, UnknownMessagesGoToTheBaseUnchanged) {
+    Probe.ReturnStack = {ProbeSocket::A()};
+    Probe.WindowProc(Probe.GetWindowHandle(), WM_APP + 12, 0, 0);
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::A()));
+}
+
+TEST_F(MachineryTest, TimerMessageIsATick) {
+    Probe.DelayThen(-1, ProbeSocket::A());
+    Probe.WindowProc(Probe.GetWindowHandle(), WM_TIMER, 1, 0);
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+}
+
+TEST_F(MachineryTest, CallbackReportsTheJobParametersAndPopsNothing) {
+    Probe.lParam1 = 3;
+    Probe.lParam2 = -4;
+    Probe.ReturnStack = {ProbeSocket::A()};
+    Probe.Callback();
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    EXPECT_THAT(TraceLog(),
+                HasSubstr("Callback() called. (End of job) lParam1 = 3, lParam2 = -4."));
+}
+
+// --- commands and construction ---------------------------------------------------------------
+
+TEST_F(MachineryTest, SentCommandSetsTheStateAndIsTraced) {
+    Probe.SelectedGroup = "alt.binaries.test";
+    Probe.SendCommand("GROUP alt.binaries.test\r\n", kStateGroupSent);
+    EXPECT_EQ(Probe.ConnectionState, kStateGroupSent);
+    EXPECT_EQ(Probe.SelectedGroup, "alt.binaries.test");
+    EXPECT_THAT(TraceLog(), HasSubstr("Sending[-1]: GROUP alt.binaries.test"));
+}
+
+TEST_F(MachineryTest, PasswordNeverReachesTheTraceLog) {
+    Probe.SendCommand("AUTHINFO PASS s3cr3t-Word\r\n", kStatePassSent);
+    EXPECT_EQ(Probe.ConnectionState, kStatePassSent);
+    const std::string log = TraceLog();
+    EXPECT_THAT(log, HasSubstr("Sending[-1]: AUTHINFO PASS ********"));
+    EXPECT_THAT(log, Not(HasSubstr("s3cr3t")));
+}
+
+TEST_F(MachineryTest, NewConnectionStartsWithoutGroupJobOrOptions) {
+    EXPECT_EQ(Probe.WantedGroup, kNoGroupSelected);
+    EXPECT_THAT(Probe.SelectedGroup, IsEmpty());
+    EXPECT_EQ(Probe.ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Probe.DelaySeconds, 60);
+    EXPECT_TRUE(Probe.AuthResendFn == &CNNTPSocket::EndOfJob);
+    EXPECT_EQ(Probe.GroupLast, 0);
+    EXPECT_EQ(Probe.GetConnectionOption("ReceiveTimeout", "180"), "180");
+    Probe.ConnectionOptions["ErrorDelay"] = "5";
+    EXPECT_EQ(Probe.GetConnectionOption("ErrorDelay", "30"), "5");
+    EXPECT_EQ(Probe.GetConnectionOption("errordelay", "30"), "30");  // exact keys
+    EXPECT_THAT(TraceLog(), HasSubstr("CNNTPSocket(): Thread Handle: "));
+}
+
+TEST_F(MachineryTest, EveryConnectionHasItsOwnTemporaryFileNumber) {
+    CNNTPSocket second;
+    CNNTPSocket third;
+    EXPECT_NE(Probe.TempFileNumber, second.TempFileNumber);
+    EXPECT_NE(second.TempFileNumber, third.TempFileNumber);
+    EXPECT_NE(Probe.TempFileNumber, third.TempFileNumber);
+    EXPECT_GE(second.TempFileNumber, 0);
+}
+
+}  // namespace

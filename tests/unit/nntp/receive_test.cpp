@@ -1,0 +1,321 @@
+// The receive path: what one read notification reads, how lines are cut out of the buffer
+// (and across receives), and what a reset keeps. Bytes come from a raw loopback peer, so each
+// test decides exactly which bytes arrive in which piece.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "ConnectionFixture.h"
+#include "RawPeer.h"
+
+// Counts allocations made on this thread while counting is switched on, to show that the
+// receive path allocates nothing per line.
+namespace {
+thread_local bool countAllocations = false;
+thread_local std::size_t allocations = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (countAllocations) {
+        ++allocations;
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StrEq;
+
+class ProbeSocket : public CNNTPSocket {
+public:
+    void StepA() { Ran.push_back("A" + std::to_string(StepSucceeded)); }
+    void StepB() { Ran.push_back("B" + std::to_string(StepSucceeded)); }
+    static StepFn A() { return static_cast<StepFn>(&ProbeSocket::StepA); }
+    static StepFn B() { return static_cast<StepFn>(&ProbeSocket::StepB); }
+    // Records nothing that allocates.
+    void StepCount() { ++Counted; }
+    static StepFn Count() { return static_cast<StepFn>(&ProbeSocket::StepCount); }
+    int Counted = 0;
+
+    void PutInBuffer(const std::string& bytes) {
+        std::memcpy(ReceiveBuffer, bytes.data(), bytes.size());
+        ReadPos = ReceiveBuffer;
+        DataEnd = ReceiveBuffer + bytes.size();
+    }
+    std::string Line() {
+        const char* line = ReadLine();
+        return line == nullptr ? "<none>" : line;
+    }
+
+    std::vector<std::string> Ran;
+};
+
+class ReceiveTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        VerboseLog = true;
+        countAllocations = false;
+    }
+
+    // Connects the probe to the raw peer, as Connect3/Connect4 would, and leaves it waiting
+    // for nothing.
+    void ConnectToPeer() {
+        ASSERT_TRUE(Peer.Listening());
+        Probe.Create(0, SOCK_STREAM, BaseSocket::kAllEvents, "");
+        Probe.ConnectionState = kStateConnecting;
+        Probe.ReturnStack = {ProbeSocket::B()};
+        ASSERT_TRUE(Probe.Connect("127.0.0.1", Peer.Port(), "", 0, "", ""));
+        ASSERT_TRUE(Peer.Accept());
+        ASSERT_TRUE(nntp_test::PumpUntil([&] { return !Probe.Ran.empty(); }));
+        ASSERT_THAT(Probe.Ran, ElementsAre("B1"));
+        Probe.Ran.clear();
+        Probe.ConnectionState = kStateAwaitingGreeting;
+    }
+
+    void WaitThenA() { Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A()); }
+
+    bool PumpUntilRan(std::size_t steps) {
+        return nntp_test::PumpUntil([&] { return Probe.Ran.size() >= steps; });
+    }
+
+    std::string TraceLog() const { return nntp_test::ReadFileText(WorkDir.Path() / "log.txt"); }
+    std::string ErrorLog() const {
+        return nntp_test::ReadFileText(WorkDir.Path() / "errorlog.txt");
+    }
+
+    nntp_test::ScopedWorkDir WorkDir;
+    TestClock Clock;
+    RawPeer Peer;
+    ProbeSocket Probe;
+};
+
+// --- lines out of the buffer ------------------------------------------------------------------
+
+TEST_F(ReceiveTest, LinesComeOutWholeAndInOrderWithTheirLineEnds) {
+    Probe.PutInBuffer("200 first\r\n211 second\r\npartial");
+    EXPECT_EQ(Probe.Line(), "200 first\r\n");
+    EXPECT_EQ(Probe.Line(), "211 second\r\n");
+    EXPECT_EQ(Probe.Line(), "<none>");
+    // The unfinished line is kept and continued by the next bytes.
+    Probe.PutInBuffer(" end\n");
+    EXPECT_EQ(Probe.Line(), "partial end\n");
+}
+
+TEST_F(ReceiveTest, OnlyLineFeedEndsALine) {
+    Probe.PutInBuffer("a\rb\r\n\n.\r\n");
+    EXPECT_EQ(Probe.Line(), "a\rb\r\n");
+    EXPECT_EQ(Probe.Line(), "\n");
+    EXPECT_EQ(Probe.Line(), ".\r\n");
+}
+
+TEST_F(ReceiveTest, LongLinesAreCutAt1021BytesAndTheNextLineIsIntact) {
+    const std::string fits(1019, 'x');
+    Probe.PutInBuffer(fits + "\r\n");
+    EXPECT_EQ(Probe.Line(), fits + "\r\n");
+
+    const std::string exact(1021, 'y');
+    Probe.PutInBuffer(exact + "\r\n");
+    EXPECT_EQ(Probe.Line(), exact);  // CR and LF were beyond the limit
+
+    const std::string huge(9000, 'z');
+    Probe.PutInBuffer(huge + "\r\n" + "223 next\r\n");
+    EXPECT_EQ(Probe.Line(), std::string(1021, 'z'));
+    EXPECT_EQ(Probe.Line(), "223 next\r\n");
+    EXPECT_EQ(Probe.LineLength, 0u);
+}
+
+TEST_F(ReceiveTest, ALineLongerThanOneBufferIsCutNotOverflowed) {
+    // Spread over several receives: the limit holds across them.
+    for (int piece = 0; piece < 5; ++piece) {
+        Probe.PutInBuffer(std::string(kReceiveBufferSize, 'q'));
+        EXPECT_EQ(Probe.Line(), "<none>");
+        EXPECT_LE(Probe.LineLength, kMaxLineLength);
+    }
+    Probe.PutInBuffer("\n");
+    EXPECT_EQ(Probe.Line(), std::string(1021, 'q'));
+}
+
+// --- the read notification ---------------------------------------------------------------------
+
+TEST_F(ReceiveTest, OneReceiveResumesTheWaitingStepAndCountsItsBytes) {
+    ConnectToPeer();
+    WaitThenA();
+    ASSERT_TRUE(Peer.Write("200 first\r\n211 second\r\n"));
+    ASSERT_TRUE(PumpUntilRan(1));
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+    EXPECT_EQ(Probe.BytesSinceTick, 23);
+    EXPECT_EQ(Probe.Line(), "200 first\r\n");
+    EXPECT_EQ(Probe.Line(), "211 second\r\n");
+    EXPECT_EQ(Probe.Line(), "<none>");
+    const std::string log = TraceLog();
+    EXPECT_THAT(log, HasSubstr("OnReceive: 23 bytes read."));
+    EXPECT_THAT(log, HasSubstr("OnReceive: Returning Success."));
+}
+
+TEST_F(ReceiveTest, LineSplitOverTwoReceivesIsReturnedWhole) {
+    ConnectToPeer();
+    WaitThenA();
+    ASSERT_TRUE(Peer.Write("211 12 1 1"));
+    ASSERT_TRUE(PumpUntilRan(1));
+    EXPECT_EQ(Probe.Line(), "<none>");
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::B());
+    EXPECT_TRUE(Probe.IsWaitingForData);
+    ASSERT_TRUE(Peer.Write("2 alt.binaries.test\r\n"));
+    ASSERT_TRUE(PumpUntilRan(2));
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1", "B1"));
+    EXPECT_EQ(Probe.Line(), "211 12 1 12 alt.binaries.test\r\n");
+}
+
+TEST_F(ReceiveTest, NotificationWhileLinesAreBufferedDefersTheReadToReadLine) {
+    ConnectToPeer();
+    WaitThenA();
+    ASSERT_TRUE(Peer.Write("200 first\r\n"));
+    ASSERT_TRUE(PumpUntilRan(1));
+    ASSERT_TRUE(Peer.Write("211 second\r\n"));
+    ASSERT_TRUE(nntp_test::PumpUntil([&] { return Probe.IsUnreadData; }));
+    EXPECT_EQ(Probe.BytesSinceTick, 11);  // the socket was not read
+    EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Buf already contains data."));
+
+    EXPECT_EQ(Probe.Line(), "200 first\r\n");
+    EXPECT_EQ(Probe.Line(), "211 second\r\n");  // read by ReadLine itself
+    EXPECT_FALSE(Probe.IsUnreadData);
+    EXPECT_EQ(Probe.BytesSinceTick, 11);  // reads made by ReadLine are not counted
+}
+
+TEST_F(ReceiveTest, BytesArrivingDuringADelayAreKeptForTheNextWait) {
+    ConnectToPeer();
+    Probe.DelayThen(30, ProbeSocket::B());
+    ASSERT_TRUE(Peer.Write("200 early\r\n"));
+    ASSERT_TRUE(nntp_test::PumpUntil([&] { return Probe.IsUnreadData; }));
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Not waiting.  Setting IsUnreadDaya."));
+
+    Probe.ReturnStack.clear();
+    Probe.IsDelaying = false;
+    WaitThenA();
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));  // at once, nested
+    EXPECT_FALSE(Probe.IsWaitingForData);
+    EXPECT_EQ(Probe.Line(), "200 early\r\n");
+}
+
+TEST_F(ReceiveTest, PeerCloseWhileWaitingFailsTheWait) {
+    ConnectToPeer();
+    WaitThenA();
+    Peer.Close();
+    // The read notification is handed over before the close notification is dispatched:
+    // the read finds the end of the stream.
+    Probe.OnReceive(0);
+    EXPECT_THAT(Probe.Ran, ElementsAre("A0"));
+    EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Returning failure. because 0 bytes read."));
+}
+
+TEST_F(ReceiveTest, ErrorNotificationIsLoggedTwiceAndFailsOnlyAWaitingStep) {
+    Probe.OnReceive(10054);
+    EXPECT_THAT(Probe.Ran, IsEmpty());
+    EXPECT_EQ(Probe.ConnectionState, kStateNoConnection);
+    EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Error 10054"));
+    EXPECT_THAT(ErrorLog(), HasSubstr("OnReceive: Error 10054"));
+
+    VerboseLog = false;
+    WaitThenA();
+    Probe.OnReceive(10053);
+    EXPECT_THAT(Probe.Ran, ElementsAre("A0"));
+    EXPECT_FALSE(Probe.IsWaitingForData);
+    EXPECT_THAT(ErrorLog(), HasSubstr("OnReceive: Error 10053"));  // whatever VerboseLog says
+    EXPECT_THAT(TraceLog(), ::testing::Not(HasSubstr("Error 10053")));
+}
+
+TEST_F(ReceiveTest, FailedReadResumesTheWaitWithSuccessAndNoLine) {
+    WaitThenA();
+    Probe.OnReceive(0);  // no socket: the read fails
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
+    EXPECT_EQ(Probe.Line(), "<none>");
+    EXPECT_EQ(Probe.BytesSinceTick, 0);
+}
+
+// --- state and reset ----------------------------------------------------------------------------
+
+TEST_F(ReceiveTest, OnlyStateZeroForgetsTheSelectedGroup) {
+    Probe.SelectedGroup = "alt.binaries.test";
+    Probe.SetState(kStateGroupSent);
+    EXPECT_EQ(Probe.SelectedGroup, "alt.binaries.test");
+    Probe.SetState(kStateIdle);
+    EXPECT_EQ(Probe.SelectedGroup, "alt.binaries.test");
+    Probe.SetState(kStateNoConnection);
+    EXPECT_THAT(Probe.SelectedGroup, IsEmpty());
+}
+
+TEST_F(ReceiveTest, ResetDeletesTheArticleFileAndKeepsMachineAndBuffer) {
+    ConnectToPeer();
+    ASSERT_TRUE(Probe.OutputFile.Open("41.tmp", 0, CREATE_ALWAYS));
+    ASSERT_TRUE(Probe.OutputFile.Write("Subject: x\r\n", 12));
+    Probe.PutInBuffer("223 pending\r\n");
+    Probe.LineLength = 3;
+    std::memcpy(Probe.LineBuffer, "abc", 3);
+    Probe.ConnectionState = kStateHeadText;
+    Probe.DelayThen(10, ProbeSocket::A());
+
+    Probe.ResetConnection();
+
+    EXPECT_EQ(Probe.GetSocketHandle(), INVALID_SOCKET);
+    EXPECT_EQ(Probe.ConnectionState, kStateNoConnection);
+    EXPECT_FALSE(Probe.OutputFile.IsOpen());
+    EXPECT_FALSE(std::filesystem::exists(WorkDir.Path() / "41.tmp"));
+    EXPECT_TRUE(Probe.IsDelaying);
+    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::A()));
+    EXPECT_EQ(Probe.Line(), "abc223 pending\r\n");
+}
+
+// --- cost ---------------------------------------------------------------------------------------
+
+TEST_F(ReceiveTest, ReadingAndCuttingLinesAllocatesNothing) {
+    ConnectToPeer();
+    VerboseLog = false;  // trace formatting is the log's business, not the receive path's
+    std::size_t lines = 0;
+    std::size_t expectedLines = 0;
+    for (int round = 0; round < 10; ++round) {
+        std::string burst;  // small enough to sit in the socket buffers unread
+        for (int line = 0; line < 300; ++line) {
+            burst +=
+                "body line " + std::to_string(line) + " of round " + std::to_string(round) + "\r\n";
+        }
+        expectedLines += 300;
+        ASSERT_TRUE(Peer.Write(burst));
+
+        // The notifications are handed to OnReceive directly, so that only the receive path
+        // is measured and not the message loop that delivers them.
+        countAllocations = true;
+        for (int attempt = 0; lines < expectedLines && attempt < 100000; ++attempt) {
+            Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::Count());
+            if (Probe.IsWaitingForData) {
+                Probe.OnReceive(0);
+            }
+            while (Probe.ReadLine() != nullptr) {
+                ++lines;
+            }
+        }
+        countAllocations = false;
+    }
+    EXPECT_EQ(lines, expectedLines);
+    EXPECT_EQ(allocations, 0u);
+}
+
+}  // namespace
