@@ -14,7 +14,7 @@ public:
     ArticleFile& operator=(const ArticleFile&) = delete;
 
     // Opens name for writing (an empty name: false, nothing changes). A handle that was
-    // still open is not closed first.
+    // still open is closed first (not deleted).
     bool Open(std::string name, DWORD shareMode, DWORD creationDisposition);
     // One write of count bytes; false with no open file.
     bool Write(const void* bytes, DWORD count);

@@ -13,6 +13,8 @@ public:
     // returned the mutex (WAIT_OBJECT_0).
     bool Lock(int milliseconds = -1);
     void Unlock();
+    // The wait's own result (WAIT_ABANDONED also gives ownership, which must be released).
+    DWORD Wait(int milliseconds);
 
 private:
     HANDLE m_hMutex;
@@ -21,7 +23,10 @@ private:
 // Holds a MutexHandle for one scope (waiting without time-out).
 class MutexHandleLock {
 public:
-    explicit MutexHandleLock(MutexHandle& mutex) : m_mutex(mutex), m_locked(mutex.Lock(-1)) {}
+    explicit MutexHandleLock(MutexHandle& mutex) : m_mutex(mutex) {
+        const DWORD result = mutex.Wait(-1);
+        m_locked = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    }
     ~MutexHandleLock() {
         if (m_locked) m_mutex.Unlock();
     }
