@@ -175,30 +175,34 @@ bool BaseSocket::ConnectNow() {
     m_TunnelBytesStart = m_TunnelBytesEnd = 0;
     const SOCKET created = socket(AF_INET, m_SocketType, 0);
     if (created == INVALID_SOCKET) {
-        OnConnect(WSAGetLastError());
-        return false;
+        return FailConnectNow(WSAGetLastError(), false);
     }
     m_hSocket = created;
     // No SO_RCVBUF here: a fixed small buffer would switch off the kernel's receive-window
     // tuning and cap the throughput of the connection that carries the articles.
     ApplyStreamOptions(created, false);
     if (WSAAsyncSelect(created, GetWindowHandle(), kMsgSocketEvent, m_EventMask) != 0) {
-        const int error = WSAGetLastError();
-        Close();
-        OnConnect(error);
-        return false;
+        return FailConnectNow(WSAGetLastError(), true);
     }
     if (connect(created, reinterpret_cast<const sockaddr*>(&m_RemoteAddress),
                 sizeof m_RemoteAddress) != 0) {
         const int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) {
-            Close();
-            OnConnect(error);
-            WSASetLastError(error);
-            return false;
+            return FailConnectNow(error, true);
         }
     }
     return true;
+}
+
+bool BaseSocket::FailConnectNow(int error, bool closeFirst) {
+    if (closeFirst) {
+        Close();
+    }
+    OnConnect(error);
+    // The caller of Connect tells an immediate failure from a pending connect by the last
+    // error, which the handlers above may have overwritten.
+    WSASetLastError(error);
+    return false;
 }
 
 void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
@@ -216,7 +220,13 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
             OnAccept(error);
             break;
         case FD_CLOSE:
-            OnClose(error);
+            if (IsProxyNegotiating()) {
+                // The proxy hung up before opening the tunnel. The derived class waits for the
+                // outcome of its connect, not for a close: end the attempt there.
+                AbandonProxyAttempt(kOwnFailure);
+            } else {
+                OnClose(error);
+            }
             break;
         case FD_CONNECT:
             OnConnectEvent(error);
@@ -249,7 +259,8 @@ void BaseSocket::OnReadEvent(int error) {
     if (available == 0 && error == 0) {
         return;
     }
-    if (error == 0 && m_bUseProxy && m_Proxy.IsNegotiating()) {
+    const bool negotiating = IsProxyNegotiating();
+    if (error == 0 && negotiating) {
         NegotiateWithProxy();
         return;
     }
@@ -257,14 +268,24 @@ void BaseSocket::OnReadEvent(int error) {
         SocketTrace("%T: %d Sending %d bytes to DUZid socket\n", static_cast<int>(m_hSocket),
                     static_cast<int>(available));
     }
+    const SOCKET current = m_hSocket;
     OnReceive(error);
+    // An error during the handshake ends it; without an outcome the connect would wait forever.
+    if (negotiating && current == m_hSocket && IsProxyNegotiating()) {
+        AbandonProxyAttempt(error);
+    }
 }
 
 void BaseSocket::NegotiateWithProxy() {
     char block[kProxyReadSize];
     const int count = recv(m_hSocket, block, kProxyReadSize, 0);
     if (count == SOCKET_ERROR) {
-        OnReceive(WSAGetLastError());
+        const int error = WSAGetLastError();
+        const SOCKET current = m_hSocket;
+        OnReceive(error);
+        if (current == m_hSocket && IsProxyNegotiating()) {
+            AbandonProxyAttempt(error);
+        }
         return;
     }
     RearmQuickAck();
@@ -301,6 +322,15 @@ void BaseSocket::AnnounceTunnelBytes() {
         PostMessageA(GetWindowHandle(), kMsgSocketEvent, static_cast<WPARAM>(m_hSocket),
                      MAKELONG(static_cast<WORD>(FD_READ), 0));
     }
+}
+
+bool BaseSocket::IsProxyNegotiating() const {
+    return m_bUseProxy && m_hSocket != INVALID_SOCKET && m_Proxy.IsNegotiating();
+}
+
+void BaseSocket::AbandonProxyAttempt(int error) {
+    m_Proxy.Abandon();
+    OnConnect(error);
 }
 
 void BaseSocket::KeepTunnelBytes(const char* block) {

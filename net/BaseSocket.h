@@ -87,9 +87,12 @@ protected:
     void OnSocketEvent(SOCKET socket, int event, int error);
 
 private:
+    bool FailConnectNow(int error, bool closeFirst);
     void OnConnectEvent(int error);
     void OnReadEvent(int error);
     void NegotiateWithProxy();
+    bool IsProxyNegotiating() const;
+    void AbandonProxyAttempt(int error);
     // Sends what the proxy has queued; false (after OnConnect with the error) when that fails.
     bool SendProxyOutput(bool traceFailure);
     void KeepTunnelBytes(const char* block);

@@ -45,6 +45,9 @@ public:
     bool DoProxyUserPassAuth();
     bool DoProxyConnect();
 
+    // The connection to the proxy failed or was given up: back to Idle.
+    void Abandon() { m_State = Idle; }
+
     int GetState() const { return m_State; }
     // States InfoSet to ConnectSent: the owner routes what it reads to this object.
     bool IsNegotiating() const { return m_State >= InfoSet && m_State <= ConnectSent; }

@@ -1,0 +1,205 @@
+#pragma once
+// Helpers for driving transport objects on the test thread: a message pump with a real-time
+// guard, a BaseSocket that records its notifications, and the far end of a loopback TCP
+// connection that the test writes and reads by hand (non-blocking, so one thread runs both
+// ends). Shared by the unit tests and the proxy integration tests.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/BaseSocket.h"
+#include "platform/windows.h"
+
+namespace net_test {
+
+// Only a test that has already failed waits this long.
+inline constexpr std::chrono::milliseconds kPatience{10000};
+
+// Dispatches this thread's messages until done() holds; false when patience ran out.
+template <typename Done>
+bool PumpUntil(Done done, std::chrono::milliseconds patience = kPatience) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    MSG msg;
+    for (;;) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+        if (done()) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Dispatches everything already queued (and what that produces at once).
+inline void PumpPending() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&msg);
+    }
+}
+
+// Keeps the socket library started for the lifetime of a test.
+class SocketLibrary {
+public:
+    SocketLibrary() {
+        WSADATA data;
+        m_Started = WSAStartup(0x0202, &data) == 0;
+    }
+    ~SocketLibrary() {
+        if (m_Started) {
+            WSACleanup();
+        }
+    }
+    SocketLibrary(const SocketLibrary&) = delete;
+    SocketLibrary& operator=(const SocketLibrary&) = delete;
+    bool Started() const { return m_Started; }
+
+private:
+    bool m_Started = false;
+};
+
+// A BaseSocket whose notifications are written down; what arrives is read at once.
+class RecordingSocket : public BaseSocket {
+public:
+    std::vector<int> Connects;
+    std::vector<int> Receives;
+    std::vector<int> Closes;
+    std::string Received;
+    bool ReadOnReceive = true;
+    int ReceiveChunk = 16384;
+    // Set when OnConnect(0) came before any data was received.
+    bool ConnectedBeforeData = false;
+
+    void OnConnect(int error) override {
+        Connects.push_back(error);
+        if (error == 0 && Received.empty()) {
+            ConnectedBeforeData = true;
+        }
+    }
+    void OnReceive(int error) override {
+        Receives.push_back(error);
+        if (error != 0 || !ReadOnReceive) {
+            return;
+        }
+        std::vector<char> buffer(static_cast<size_t>(ReceiveChunk));
+        const int count = Receive(buffer.data(), ReceiveChunk, 0);
+        if (count > 0) {
+            Received.append(buffer.data(), static_cast<size_t>(count));
+        }
+    }
+    void OnClose(int error) override {
+        Closes.push_back(error);
+        BaseSocket::OnClose(error);
+    }
+};
+
+// Reads a non-blocking platform socket until it would block.
+inline std::string ReadWhatIsThere(SOCKET s) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const int count = recv(s, buffer, sizeof buffer, 0);
+        if (count <= 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<size_t>(count));
+    }
+}
+
+inline bool WriteAll(SOCKET s, const std::string& bytes) {
+    size_t sent = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (sent < bytes.size()) {
+        const int count = send(s, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+        if (count > 0) {
+            sent += static_cast<size_t>(count);
+        } else if (WSAGetLastError() != WSAEWOULDBLOCK ||
+                   std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A loopback listener on 127.0.0.1 (any free port) and the one connection it accepts.
+class LoopbackPeer {
+public:
+    LoopbackPeer() {
+        m_Listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = inet_addr("127.0.0.1");
+        address.sin_port = 0;
+        int length = sizeof address;
+        u_long nonBlocking = 1;
+        if (m_Listener == INVALID_SOCKET ||
+            bind(m_Listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            listen(m_Listener, 8) != 0 ||
+            getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+            ioctlsocket(m_Listener, FIONBIO, &nonBlocking) != 0) {
+            CloseListener();
+            return;
+        }
+        m_Port = ntohs(address.sin_port);
+    }
+    ~LoopbackPeer() {
+        CloseConnection();
+        CloseListener();
+    }
+    LoopbackPeer(const LoopbackPeer&) = delete;
+    LoopbackPeer& operator=(const LoopbackPeer&) = delete;
+
+    bool Listening() const { return m_Listener != INVALID_SOCKET; }
+    int Port() const { return m_Port; }
+    bool Connected() const { return m_Connection != INVALID_SOCKET; }
+
+    // One non-blocking attempt; true once a connection has been accepted.
+    bool TryAccept() {
+        if (m_Connection == INVALID_SOCKET && m_Listener != INVALID_SOCKET) {
+            const SOCKET accepted = accept(m_Listener, nullptr, nullptr);
+            if (accepted != INVALID_SOCKET) {
+                u_long nonBlocking = 1;
+                ioctlsocket(accepted, FIONBIO, &nonBlocking);
+                m_Connection = accepted;
+            }
+        }
+        return Connected();
+    }
+    bool Write(const std::string& bytes) { return Connected() && WriteAll(m_Connection, bytes); }
+    // Collects what the client sent into Inbox and returns all of it so far.
+    const std::string& Read() {
+        if (Connected()) {
+            m_Inbox += ReadWhatIsThere(m_Connection);
+        }
+        return m_Inbox;
+    }
+    void ClearInbox() { m_Inbox.clear(); }
+    void CloseConnection() {
+        if (m_Connection != INVALID_SOCKET) {
+            closesocket(m_Connection);
+            m_Connection = INVALID_SOCKET;
+        }
+    }
+
+private:
+    void CloseListener() {
+        if (m_Listener != INVALID_SOCKET) {
+            closesocket(m_Listener);
+            m_Listener = INVALID_SOCKET;
+        }
+    }
+
+    SOCKET m_Listener = INVALID_SOCKET;
+    SOCKET m_Connection = INVALID_SOCKET;
+    int m_Port = 0;
+    std::string m_Inbox;
+};
+
+}  // namespace net_test

@@ -1,0 +1,331 @@
+// The asynchronous socket over real loopback connections: direct and proxied connects, name
+// lookups, stale notifications, and what the derived class gets to see. The proxy is played
+// by the test itself, byte by byte, so every reply shape can be tried.
+#include "net/BaseSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "LogDirectory.h"
+#include "NetTestKit.h"
+
+namespace {
+
+using net_test::LoopbackPeer;
+using net_test::PumpPending;
+using net_test::PumpUntil;
+using net_test::RecordingSocket;
+
+const std::string kIPv4Success("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
+
+TEST(DottedQuadTest, OnlyDigitsWithThreeDotsCount) {
+    EXPECT_TRUE(BaseSocket::IsDottedQuad("10.0.0.1"));
+    EXPECT_TRUE(BaseSocket::IsDottedQuad("999.1.2.3"));  // ranges are not checked
+    EXPECT_TRUE(BaseSocket::IsDottedQuad("..."));
+    EXPECT_FALSE(BaseSocket::IsDottedQuad("news"));
+    EXPECT_FALSE(BaseSocket::IsDottedQuad("1.2.3"));
+    EXPECT_FALSE(BaseSocket::IsDottedQuad("1.2.3.4.5"));
+    EXPECT_FALSE(BaseSocket::IsDottedQuad("1.2.3.4a"));
+    EXPECT_FALSE(BaseSocket::IsDottedQuad("a1.2.3.4"));
+    EXPECT_FALSE(BaseSocket::IsDottedQuad(""));
+    EXPECT_FALSE(BaseSocket::IsDottedQuad(nullptr));
+}
+
+class BaseSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_Library.Started()); }
+
+    // Connects m_Client straight to the peer and accepts the connection.
+    void ConnectDirectly(const std::string& host) {
+        ASSERT_TRUE(m_Peer.Listening());
+        ASSERT_TRUE(m_Client->Create());
+        ASSERT_TRUE(m_Client->Connect(host, m_Peer.Port(), "", 0, "", ""));
+        ASSERT_TRUE(PumpUntil([&] { return m_Peer.TryAccept() && !m_Client->Connects.empty(); }));
+        ASSERT_EQ(m_Client->Connects, (std::vector<int>{0}));
+    }
+
+    // Connects m_Client to the peer as its proxy and answers the method request with "none".
+    void StartProxiedConnect(const std::string& user = "", const std::string& password = "") {
+        ASSERT_TRUE(m_Client->Create());
+        ASSERT_TRUE(m_Client->Connect("news.example", 119, "127.0.0.1", m_Peer.Port(), user,
+                                      password));
+        ASSERT_TRUE(PumpUntil([&] { return m_Peer.TryAccept() && m_Peer.Read().size() >= 3; }));
+    }
+
+    void AnswerMethodNone() {
+        ASSERT_EQ(m_Peer.Read(), std::string("\x05\x01\x00", 3));
+        m_Peer.ClearInbox();
+        ASSERT_TRUE(m_Peer.Write(std::string("\x05\x00", 2)));
+        ASSERT_TRUE(PumpUntil([&] { return m_Peer.Read().size() >= 7 + 12; }));
+        EXPECT_EQ(m_Peer.Read(), std::string("\x05\x01\x00\x03\x0cnews.example\x00\x77", 19));
+        m_Peer.ClearInbox();
+    }
+
+    LogDirectory m_Logs;
+    net_test::SocketLibrary m_Library;
+    LoopbackPeer m_Peer;
+    std::unique_ptr<RecordingSocket> m_Client = std::make_unique<RecordingSocket>();
+};
+
+TEST_F(BaseSocketTest, FreshObjectHasAWindowAndNothingToClose) {
+    EXPECT_NE(m_Client->GetWindowHandle(), nullptr);
+    EXPECT_EQ(m_Client->GetSocketHandle(), INVALID_SOCKET);
+    EXPECT_EQ(m_Client->Close(), 0);
+    EXPECT_EQ(m_Client->GetSocketHandle(), INVALID_SOCKET);
+    EXPECT_FALSE(m_Client->IsLookupPending());
+}
+
+TEST_F(BaseSocketTest, DirectConnectionByAddressCarriesDataBothWays) {
+    ConnectDirectly("127.0.0.1");
+    EXPECT_FALSE(m_Client->IsUsingProxy());
+    const std::string command = "GROUP alt.binaries.test\r\n";
+    EXPECT_EQ(m_Client->Send(command.data(), static_cast<int>(command.size()), 0),
+              static_cast<int>(command.size()));
+    ASSERT_TRUE(PumpUntil([&] { return m_Peer.Read() == command; }));
+
+    ASSERT_TRUE(m_Peer.Write("211 3 1 3 alt.binaries.test\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return m_Client->Received.size() >= 29; }));
+    EXPECT_EQ(m_Client->Received, "211 3 1 3 alt.binaries.test\r\n");
+    EXPECT_TRUE(m_Client->Closes.empty());
+
+    m_Peer.CloseConnection();
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Closes.empty(); }));
+    EXPECT_EQ(m_Client->Closes, (std::vector<int>{0}));
+}
+
+TEST_F(BaseSocketTest, ConnectionByNameIsLookedUpFirst) {
+    ASSERT_TRUE(m_Client->Create());
+    ASSERT_TRUE(m_Client->Connect("localhost", m_Peer.Port(), "", 0, "", ""));
+    EXPECT_TRUE(m_Client->IsLookupPending());
+    ASSERT_TRUE(PumpUntil([&] { return m_Peer.TryAccept() && !m_Client->Connects.empty(); }));
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{0}));
+    EXPECT_FALSE(m_Client->IsLookupPending());
+}
+
+TEST_F(BaseSocketTest, RefusedConnectIsReportedOnce) {
+    int closedPort = 0;
+    {
+        LoopbackPeer gone;
+        closedPort = gone.Port();
+    }
+    ASSERT_TRUE(m_Client->Create());
+    ASSERT_TRUE(m_Client->Connect("127.0.0.1", closedPort, "", 0, "", ""));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    PumpPending();
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{WSAECONNREFUSED}));
+}
+
+TEST_F(BaseSocketTest, NameThatDoesNotResolveEndsInOnConnectWithTheError) {
+    ASSERT_TRUE(m_Client->Create());
+    ASSERT_TRUE(m_Client->Connect("no-such-host.invalid", 119, "", 0, "", ""));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    ASSERT_EQ(m_Client->Connects.size(), 1u);
+    EXPECT_GE(m_Client->Connects[0], WSAHOST_NOT_FOUND);
+    EXPECT_LE(m_Client->Connects[0], WSANO_DATA);
+}
+
+TEST_F(BaseSocketTest, LookupResultAfterCloseOrForAnOlderLookupIsIgnored) {
+    ASSERT_TRUE(m_Client->Create());
+    ASSERT_TRUE(m_Client->Connect("localhost", m_Peer.Port(), "", 0, "", ""));
+    ASSERT_TRUE(m_Client->IsLookupPending());
+    // A result carrying another task handle is not the pending lookup's.
+    PostMessageA(m_Client->GetWindowHandle(), BaseSocket::kMsgLookupDone, 0x7fff0001, 0);
+    PumpPending();
+    EXPECT_TRUE(m_Client->Connects.empty());
+    EXPECT_TRUE(m_Client->IsLookupPending());
+
+    EXPECT_EQ(m_Client->Close(), 0);
+    EXPECT_FALSE(m_Client->IsLookupPending());
+    EXPECT_EQ(platform::PendingLookupCount(), 0u);
+
+    // A second object's lookup of the same name completes; the cancelled one never reports.
+    RecordingSocket witness;
+    ASSERT_TRUE(witness.Connect("localhost", m_Peer.Port(), "", 0, "", ""));
+    ASSERT_TRUE(PumpUntil([&] { return !witness.Connects.empty(); }));
+    PumpPending();
+    EXPECT_TRUE(m_Client->Connects.empty());
+    EXPECT_EQ(m_Client->GetSocketHandle(), INVALID_SOCKET);
+}
+
+TEST_F(BaseSocketTest, NotificationsForAnotherSocketLeaveTheCurrentOneAlone) {
+    ConnectDirectly("127.0.0.1");
+    const SOCKET current = m_Client->GetSocketHandle();
+    const SOCKET stale = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_NE(stale, INVALID_SOCKET);
+    const size_t openBefore = platform::OpenSocketCount();
+    const HWND window = m_Client->GetWindowHandle();
+    PostMessageA(window, BaseSocket::kMsgSocketEvent, stale, WSAMAKESELECTREPLY(FD_READ, 0));
+    PostMessageA(window, BaseSocket::kMsgSocketEvent, stale, WSAMAKESELECTREPLY(FD_CONNECT, 0));
+    PostMessageA(window, BaseSocket::kMsgSocketEvent, stale, WSAMAKESELECTREPLY(FD_CLOSE, 0));
+    PumpPending();
+    EXPECT_EQ(m_Client->GetSocketHandle(), current);
+    EXPECT_TRUE(m_Client->Closes.empty());
+    EXPECT_TRUE(m_Client->Receives.empty());
+    EXPECT_EQ(m_Client->Connects.size(), 1u);
+    // The stale socket itself was closed.
+    EXPECT_EQ(platform::OpenSocketCount(), openBefore - 1);
+    EXPECT_EQ(closesocket(stale), SOCKET_ERROR);
+
+    ASSERT_TRUE(m_Peer.Write("still here\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return m_Client->Received == "still here\r\n"; }));
+}
+
+TEST_F(BaseSocketTest, ReadNotificationWithNothingToReadIsIgnored) {
+    ConnectDirectly("127.0.0.1");
+    PostMessageA(m_Client->GetWindowHandle(), BaseSocket::kMsgSocketEvent,
+                 m_Client->GetSocketHandle(), WSAMAKESELECTREPLY(FD_READ, 0));
+    PumpPending();
+    EXPECT_TRUE(m_Client->Receives.empty());
+    // An error, though, is passed on even with nothing to read.
+    PostMessageA(m_Client->GetWindowHandle(), BaseSocket::kMsgSocketEvent,
+                 m_Client->GetSocketHandle(), WSAMAKESELECTREPLY(FD_READ, WSAECONNRESET));
+    PumpPending();
+    EXPECT_EQ(m_Client->Receives, (std::vector<int>{WSAECONNRESET}));
+}
+
+TEST_F(BaseSocketTest, CloseForgetsTheSocketAndNoNotificationFollows) {
+    ConnectDirectly("127.0.0.1");
+    const size_t openBefore = platform::OpenSocketCount();
+    ASSERT_TRUE(m_Peer.Write("data the client will never see\r\n"));
+    EXPECT_EQ(m_Client->Close(), 0);
+    EXPECT_EQ(m_Client->GetSocketHandle(), INVALID_SOCKET);
+    EXPECT_EQ(platform::OpenSocketCount(), openBefore - 1);
+    m_Peer.CloseConnection();
+    // Give the (dropped) notifications every chance to arrive.
+    RecordingSocket witness;
+    ASSERT_TRUE(witness.Connect("localhost", 1, "", 0, "", ""));
+    ASSERT_TRUE(PumpUntil([&] { return !witness.Connects.empty(); }));
+    EXPECT_TRUE(m_Client->Receives.empty());
+    EXPECT_TRUE(m_Client->Closes.empty());
+}
+
+TEST_F(BaseSocketTest, DeletingTheObjectReleasesSocketAndLookup) {
+    const size_t socketsBefore = platform::OpenSocketCount();
+    ASSERT_TRUE(m_Client->Create());
+    ASSERT_TRUE(m_Client->Connect("localhost", m_Peer.Port(), "", 0, "", ""));
+    m_Client.reset();
+    EXPECT_EQ(platform::OpenSocketCount(), socketsBefore);
+    EXPECT_EQ(platform::PendingLookupCount(), 0u);
+    PumpPending();  // nothing may reach the deleted object
+}
+
+TEST_F(BaseSocketTest, NoTraceLinesWithoutProxyEvenWhenTracing) {
+    SocketTraceLog = 1;
+    ConnectDirectly("127.0.0.1");
+    ASSERT_TRUE(m_Peer.Write("200 hello\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Received.empty(); }));
+    EXPECT_FALSE(LogDirectory::Exists("log.txt"));
+}
+
+TEST_F(BaseSocketTest, ProxiedConnectIsHiddenUntilTheTunnelIsOpen) {
+    StartProxiedConnect();
+    EXPECT_TRUE(m_Client->IsUsingProxy());
+    EXPECT_TRUE(m_Client->Connects.empty());
+    AnswerMethodNone();
+    EXPECT_TRUE(m_Client->Connects.empty());
+    ASSERT_TRUE(m_Peer.Write(kIPv4Success));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{0}));
+    EXPECT_TRUE(m_Client->Receives.empty());
+
+    ASSERT_TRUE(m_Peer.Write("200 news\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return m_Client->Received == "200 news\r\n"; }));
+    const std::string command = "HEAD 3\r\n";
+    m_Client->Send(command.data(), static_cast<int>(command.size()), 0);
+    ASSERT_TRUE(PumpUntil([&] { return m_Peer.Read() == command; }));
+}
+
+TEST_F(BaseSocketTest, GreetingInTheSameReadAsTheProxyReplyIsHandedOn) {
+    StartProxiedConnect();
+    AnswerMethodNone();
+    ASSERT_TRUE(m_Peer.Write(kIPv4Success + "200 fast server ready\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Received.empty(); }));
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{0}));
+    EXPECT_TRUE(m_Client->ConnectedBeforeData);
+    EXPECT_EQ(m_Client->Received, "200 fast server ready\r\n");
+}
+
+TEST_F(BaseSocketTest, LeftoverTunnelBytesAreServedInTheReadersChunks) {
+    m_Client->ReceiveChunk = 5;
+    StartProxiedConnect();
+    AnswerMethodNone();
+    ASSERT_TRUE(m_Peer.Write(kIPv4Success + "200 ready\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return m_Client->Received.size() >= 11; }));
+    EXPECT_EQ(m_Client->Received, "200 ready\r\n");
+    ASSERT_TRUE(m_Peer.Write("more\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return m_Client->Received.size() >= 17; }));
+    EXPECT_EQ(m_Client->Received, "200 ready\r\nmore\r\n");
+}
+
+TEST_F(BaseSocketTest, CredentialsAreNegotiatedWhenTheProxyAsksForThem) {
+    StartProxiedConnect("bob", "pw");
+    EXPECT_EQ(m_Peer.Read(), std::string("\x05\x02\x00\x02", 4));
+    m_Peer.ClearInbox();
+    ASSERT_TRUE(m_Peer.Write(std::string("\x05\x02", 2)));
+    ASSERT_TRUE(PumpUntil([&] { return m_Peer.Read().size() >= 8; }));
+    EXPECT_EQ(m_Peer.Read(), std::string("\x01\x03"
+                                         "bob\x02"
+                                         "pw",
+                                         8));
+    m_Peer.ClearInbox();
+    ASSERT_TRUE(m_Peer.Write(std::string("\x01\x01", 2)));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
+}
+
+TEST_F(BaseSocketTest, RefusedDestinationEndsInOwnFailure) {
+    StartProxiedConnect();
+    AnswerMethodNone();
+    ASSERT_TRUE(m_Peer.Write(std::string("\x05\x05\x00\x01\x00\x00\x00\x00\x00\x00", 10)));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    PumpPending();
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
+    EXPECT_TRUE(m_Client->Receives.empty());
+}
+
+TEST_F(BaseSocketTest, ProxyHangingUpMidHandshakeEndsTheAttempt) {
+    StartProxiedConnect();
+    AnswerMethodNone();
+    m_Peer.CloseConnection();
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    PumpPending();
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
+    EXPECT_TRUE(m_Client->Closes.empty());
+}
+
+TEST_F(BaseSocketTest, ProxyGivenByNameIsResolvedAndDialledAtItsPort) {
+    ASSERT_TRUE(m_Client->Create());
+    ASSERT_TRUE(m_Client->Connect("10.1.2.3", 563, "localhost", m_Peer.Port(), "", ""));
+    EXPECT_TRUE(m_Client->IsLookupPending());
+    ASSERT_TRUE(PumpUntil([&] { return m_Peer.TryAccept() && m_Peer.Read().size() >= 3; }));
+    m_Peer.ClearInbox();
+    ASSERT_TRUE(m_Peer.Write(std::string("\x05\x00", 2)));
+    ASSERT_TRUE(PumpUntil([&] { return m_Peer.Read().size() >= 10; }));
+    EXPECT_EQ(m_Peer.Read(), std::string("\x05\x01\x00\x01\x0a\x01\x02\x03\x02\x33", 10));
+}
+
+TEST_F(BaseSocketTest, ProxyTraceLinesWhenTracing) {
+    SocketTraceLog = 1;
+    StartProxiedConnect();
+    AnswerMethodNone();
+    ASSERT_TRUE(m_Peer.Write(kIPv4Success));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    ASSERT_TRUE(m_Peer.Write("200 x\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Received.empty(); }));
+    const std::string trace = m_Logs.TraceLog();
+    const std::string socket = std::to_string(m_Client->GetSocketHandle());
+    for (const std::string& line : {
+             ": " + socket + " Sending 2 bytes to SOCKS5 class\n",
+             std::string("BaseSocket::OnReceive: Sending proxy response.\n"),
+             std::string("BaseSocket: Proxy is not connected yet\n"),
+             ": " + socket + " Sending 10 bytes to SOCKS5 class\n",
+             std::string("BaseSocket: Proxy is connected. Triggering OnConnect(0)\n"),
+             ": " + socket + " Sending 7 bytes to DUZid socket\n",
+         }) {
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
+    }
+}
+
+}  // namespace
