@@ -41,33 +41,37 @@ Connection::Connection(UniqueFd socket, int index, const ServerOptions& options,
     setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
 }
 
-bool Connection::Start() {
+bool Connection::Start() { return Start(Clock::now()); }
+
+bool Connection::Start(Clock::time_point now) {
     Reply greeting = session_.Greet();
     if (greeting.silent) {
         mute_ = true;
     } else {
         Queue(std::move(greeting));
     }
-    return Pump();
+    return Pump(now);
 }
 
-bool Connection::OnEvent(bool readable) {
+bool Connection::OnEvent(bool readable) { return OnEvent(readable, Clock::now()); }
+
+bool Connection::OnEvent(bool readable, Clock::time_point now) {
     if (readable) mayRead_ = true;
-    return Pump();
+    return Pump(now);
 }
 
 bool Connection::OnTimer(Clock::time_point now) {
     if (!pauseUntil_ || now < *pauseUntil_) return true;
-    return Pump();
+    return Pump(now);
 }
 
 std::optional<Clock::time_point> Connection::Deadline() const { return pauseUntil_; }
 
 // Writes what is queued, then takes the next command, then reads, until the socket would
 // block, a pause holds the reply back, or the connection ends.
-bool Connection::Pump() {
+bool Connection::Pump(Clock::time_point now) {
     for (;;) {
-        switch (Flush()) {
+        switch (Flush(now)) {
             case FlushResult::kFinished:
                 return false;
             case FlushResult::kBlocked:
@@ -90,11 +94,10 @@ bool Connection::Pump() {
     }
 }
 
-Connection::FlushResult Connection::Flush() {
+Connection::FlushResult Connection::Flush(Clock::time_point now) {
     while (!output_.empty()) {
         Chunk& head = output_.front();
         if (head.pauseBefore.count() > 0) {
-            const auto now = Clock::now();
             if (!pauseUntil_) pauseUntil_ = now + head.pauseBefore;
             if (now < *pauseUntil_) return FlushResult::kWaiting;
             pauseUntil_.reset();

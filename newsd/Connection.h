@@ -43,8 +43,11 @@ public:
     int Index() const { return index_; }
 
     // Each returns false once the connection is finished and must be destroyed.
+    // The time given is "now" for the pauses of a split reply; tests pass their own.
     bool Start();
+    bool Start(Clock::time_point now);
     bool OnEvent(bool readable);
+    bool OnEvent(bool readable, Clock::time_point now);
     bool OnTimer(Clock::time_point now);
     // When a paused piece of a reply is due.
     std::optional<Clock::time_point> Deadline() const;
@@ -62,8 +65,8 @@ private:
     };
     enum class FlushResult { kDone, kBlocked, kWaiting, kFinished };
 
-    bool Pump();
-    FlushResult Flush();
+    bool Pump(Clock::time_point now);
+    FlushResult Flush(Clock::time_point now);
     bool TakeCommand(bool* finished);
     bool ReadMore(bool* finished);
     void Answer(const std::string& line);
