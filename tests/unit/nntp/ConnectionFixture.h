@@ -117,13 +117,17 @@ protected:
     static constexpr const char* kGroup = "alt.binaries.test";
 
     virtual newsd::ServerOptions ServerOptionsForTest() { return {}; }
+    // A test may run a subclass with probe steps of its own.
+    virtual std::unique_ptr<CNNTPSocket> MakeConnection() {
+        return std::make_unique<CNNTPSocket>();
+    }
 
     void SetUp() override {
         Server = std::make_unique<newsd::Server>(ServerOptionsForTest());
         ASSERT_TRUE(Server->Start()) << Server->LastError();
         Root.SetString("news_server", "127.0.0.1");
         Root.SetInt("news_port", Server->Port());
-        Connection = std::make_unique<CNNTPSocket>();
+        Connection = MakeConnection();
         Connection->Settings.SetParent(&Root);
     }
 
