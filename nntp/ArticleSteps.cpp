@@ -1,0 +1,368 @@
+// The article jobs: HEAD then BODY of one article into the temporary article file, the loop
+// that walks down from the group's newest article, and the XOVER job. All three jobs have the
+// same shape: select the group, send the command, judge the status line, take the text lines
+// up to the lone dot.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "nntp/NNTPSocket.h"
+#include "nntp/ReplyCodes.h"
+
+namespace {
+
+using nntp_reply::DemandsAuthentication;
+using nntp_reply::FitsCommandBuffer;
+using nntp_reply::IsDecimalDigit;
+
+// The texts one job writes when its status line is an error.
+struct ErrorReplyTexts {
+    const char* outOfSynch;  // error log and trace, when the line is no status line
+    const char* errorLine;   // error log, with the line
+    const char* traceLine;   // trace, with socket and line
+    const char* failing;     // trace, with socket
+    bool traceLineFirst;     // the BODY job traces the line before it logs the error
+};
+
+constexpr ErrorReplyTexts kHeadErrorTexts = {
+    "%T: Head3(): Note: Out of Synch!!!\n", "%T: Head3(): %s\n", "%T: Head3(%d): %s\n",
+    "%T: Head3(%d): Server returned an error.  Failing.\n", false};
+constexpr ErrorReplyTexts kBodyErrorTexts = {
+    "%T: Body3(): Note: Out of Synch!!!\n", "%T: Body3(): %s\n", "%T: Body3(%d): %s\n",
+    "%T: Body3(%d): Server returned an error.  Failing.\n", true};
+constexpr ErrorReplyTexts kXoverErrorTexts = {
+    "%T: Xover3(): Note: Out of Synch!!!\n", "%T: Xover3(): %s\n", "%T: Xover3(%d): %s\n",
+    "%T: Xover3(%d): Server returned an error.  Failing.\n", false};
+
+// An error status (or no status at all): logged, the connection is dropped, and the job
+// fails. The loop goes on; its group selection connects afresh.
+void FailOnErrorReply(CNNTPSocket& connection, const char* line, const ErrorReplyTexts& texts) {
+    if (!IsDecimalDigit(line[0])) {
+        ErrorLogPrintf(texts.outOfSynch);
+        NntpTrace(texts.outOfSynch);
+    }
+    if (connection.m_pStatusList != nullptr) {
+        StatusListPrintf(connection.m_pStatusList, "%s", line);
+    }
+    if (texts.traceLineFirst) {
+        NntpTrace(texts.traceLine, connection.SocketId(), line);
+        ErrorLogPrintf(texts.errorLine, line);
+    } else {
+        ErrorLogPrintf(texts.errorLine, line);
+        NntpTrace(texts.traceLine, connection.SocketId(), line);
+    }
+    NntpTrace(texts.failing, connection.SocketId());
+    connection.ResetConnection();
+    connection.ReturnFailure();
+}
+
+int ErrorDelaySeconds(CNNTPSocket& connection) {
+    return connection.Settings.GetInt("errordelay", 10);
+}
+
+// Looked up once for every batch of lines a step takes from the receive buffer rather than
+// for every line: the batch is handled without a pause on this thread, so a change made by
+// the dialog meanwhile takes effect at a line boundary all the same, and the lookup (three
+// locked stores deep) no longer costs more than the line itself.
+bool WriteToDisk(CNNTPSocket& connection) {
+    return connection.Settings.GetInt("writetodisk", 1) != 0;
+}
+
+// The line that ends a multi-line reply: a dot, then CR. A dot and a bare LF does not.
+bool IsEndOfText(const char* line) {
+    return line[0] == '.' && line[1] == '\r';
+}
+
+// Bytes of a line from ReadLine, up to and including its LF. Counted to the LF rather than to
+// the NUL, so that a NUL inside a body line does not cut what is written. A line cut at the
+// buffer's limit has no LF and fills the limit exactly.
+std::size_t LineBytes(const char* line) {
+    const void* lineFeed = std::memchr(line, '\n', kMaxLineLength);
+    if (lineFeed == nullptr) {
+        return std::strlen(line);
+    }
+    return static_cast<std::size_t>(static_cast<const char*>(lineFeed) - line) + 1;
+}
+
+// Writes one text line to the article file as the server meant it: a leading doubled dot
+// loses its first dot.
+void WriteArticleLine(ArticleFile& file, const char* line) {
+    std::size_t length = LineBytes(line);
+    if (line[0] == '.' && line[1] == '.') {
+        ++line;
+        --length;
+    }
+    file.Write(line, static_cast<DWORD>(length));
+}
+
+// Formats "VERB argument\r\n" into command. False, with an error-log line, when the argument
+// is too long for the command buffer.
+bool FormatCommand(char (&command)[kCommandBufferSize], const char* verb,
+                   const std::string& argument, const char* tooLongText) {
+    if (!FitsCommandBuffer(argument)) {
+        ErrorLogPrintf(tooLongText);
+        NntpTrace(tooLongText);
+        return false;
+    }
+    std::snprintf(command, sizeof command, "%s %s\r\n", verb, argument.c_str());
+    return true;
+}
+
+// The next lower article number, wrapping as 32-bit arithmetic does rather than overflowing.
+std::int32_t OneLower(std::int32_t article) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(article) - 1u);
+}
+
+}  // namespace
+
+// --- HEAD -------------------------------------------------------------------------------
+
+void CNNTPSocket::Head1() {
+    CallSequence(&CNNTPSocket::SelectGroup1, &CNNTPSocket::Head2);
+}
+
+void CNNTPSocket::Head2() {
+    if (StepSucceeded == 0) {
+        NntpTrace("%T: Head2: Failed to select group.\n");
+        ReturnFailure();
+        return;
+    }
+    const std::string article = Settings.GetString("article", "");
+    char command[kCommandBufferSize];
+    if (!FormatCommand(command, "HEAD", article,
+                       "%T: CNNTPSocket::Head2(): Article number is too long.\n")) {
+        ReturnFailure();
+        return;
+    }
+    NntpTrace("%T: Head2: Requesting HEAD %s\n", article.c_str());
+    SendCommand(command, kStateHeadSent);
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head3);
+}
+
+void CNNTPSocket::Head3() {
+    if (StepSucceeded == 0) {
+        ResetConnection();
+        NntpTrace("%T: Head3(%d): Failed to receive HEAD response. Retrying.\n", SocketId());
+        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+        return;
+    }
+    const char* line = ReadLine();
+    if (line == nullptr) {
+        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head3);
+        return;
+    }
+    NntpTrace("%T: Response: %s\n", line);
+    if (DemandsAuthentication(line)) {
+        AuthResendFn = &CNNTPSocket::Head1;
+        CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
+        return;
+    }
+    if (line[0] != '2') {
+        FailOnErrorReply(*this, line, kHeadErrorTexts);
+        return;
+    }
+    ConnectionState = kStateHeadText;
+    char name[32];
+    std::snprintf(name, sizeof name, "%d.tmp", static_cast<int>(TempFileNumber));
+    // A job that failed after the header (a login refused during BODY) leaves the file open;
+    // its handle must not leak when the next article opens the same name.
+    OutputFile.Close();
+    OutputFile.Open(name, 0, CREATE_ALWAYS);
+    NntpTrace("%T: Head3(%d): Success. Waiting for header text.\n", SocketId());
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head4);
+}
+
+void CNNTPSocket::Head4() {
+    if (StepSucceeded == 0) {
+        NntpTrace("%T: Head4(%d): Error receiving header. Retrying.\n", SocketId());
+        ResetConnection();
+        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+        return;
+    }
+    const bool writeToDisk = WriteToDisk(*this);
+    for (const char* line = ReadLine(); line != nullptr; line = ReadLine()) {
+        NntpTrace("%T: %s\n", line);
+        if (IsEndOfText(line)) {
+            NntpTrace("%T: Head4(%d): Header received successfully.\n", SocketId());
+            ConnectionState = kStateIdle;
+            // The BODY job runs on the same stack, so it returns into the HEAD job's caller.
+            GoToStep(&CNNTPSocket::Body1);
+            return;
+        }
+        if (writeToDisk) {
+            WriteArticleLine(OutputFile, line);
+        }
+    }
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head4);
+}
+
+// --- BODY -------------------------------------------------------------------------------
+
+void CNNTPSocket::Body1() {
+    CallSequence(&CNNTPSocket::SelectGroup1, &CNNTPSocket::Body2);
+}
+
+void CNNTPSocket::Body2() {
+    if (StepSucceeded == 0) {
+        NntpTrace("%T: Body2(): Failed to select group.\n");
+        ReturnFailure();
+        return;
+    }
+    const std::string article = Settings.GetString("article", "");
+    char command[kCommandBufferSize];
+    if (!FormatCommand(command, "BODY", article,
+                       "%T: CNNTPSocket::Body2(): Article number is too long.\n")) {
+        ReturnFailure();
+        return;
+    }
+    NntpTrace("%T: Body2(): Requesting BODY %s\n", article.c_str());
+    SendCommand(command, kStateBodySent);
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body3);
+}
+
+void CNNTPSocket::Body3() {
+    if (StepSucceeded == 0) {
+        // The reset deletes the half-written file, so the retry fetches the header again.
+        ResetConnection();
+        NntpTrace("%T: Body3(%d): Failed to receive BODY response. Retrying.\n", SocketId());
+        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+        return;
+    }
+    const char* line = ReadLine();
+    if (line == nullptr) {
+        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body3);
+        return;
+    }
+    NntpTrace("%T: Response: %s\n", line);
+    if (DemandsAuthentication(line)) {
+        AuthResendFn = &CNNTPSocket::Body1;
+        CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
+        return;
+    }
+    if (line[0] != '2') {
+        FailOnErrorReply(*this, line, kBodyErrorTexts);
+        return;
+    }
+    ConnectionState = kStateBodyText;
+    if (WriteToDisk(*this)) {
+        OutputFile.Write("\r\n", 2);  // the blank line between header and body
+    }
+    NntpTrace("%T: Body3(%d): Success. Waiting for body text.\n", SocketId());
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body4);
+}
+
+void CNNTPSocket::Body4() {
+    if (StepSucceeded == 0) {
+        NntpTrace("%T: Body4(%d): Error receiving article body. Retrying.\n", SocketId());
+        ErrorLogPrintf(
+            "%T: Body4(%d): WaitForLine failed while receiving BODY. Retrying after delay.\n",
+            SocketId());
+        ResetConnection();
+        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+        return;
+    }
+    const bool writeToDisk = WriteToDisk(*this);
+    for (const char* line = ReadLine(); line != nullptr; line = ReadLine()) {
+        if (IsEndOfText(line)) {
+            NntpTrace("%T: Body4(%d): Body received successfully.\n", SocketId());
+            OutputFile.Close();
+            OutputFile.Delete();
+            ConnectionState = kStateIdle;
+            StepSucceeded = 1;
+            ReturnSuccess();
+            return;
+        }
+        if (writeToDisk) {
+            WriteArticleLine(OutputFile, line);
+        }
+    }
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body4);
+}
+
+// --- the article loop -------------------------------------------------------------------
+
+void CNNTPSocket::NextArticle() {
+    // Whether the last article succeeded or not, the next lower one follows.
+    Settings.SetInt("article", OneLower(Settings.GetInt("article", 0)));
+    ReturnStack.push_back(&CNNTPSocket::NextArticle);
+    if (!FitsCommandBuffer(WantedGroup)) {
+        // Group selection refuses such a name without waiting for anything, so going straight
+        // on would fail again at once, nested deeper each time, until the stack gave out.
+        // Pausing for the error delay turns that into a slow retry that is seen in the logs.
+        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+        return;
+    }
+    GoToStep(&CNNTPSocket::Head1);
+}
+
+// --- XOVER ------------------------------------------------------------------------------
+
+void CNNTPSocket::Xover1() {
+    CallSequence(&CNNTPSocket::SelectGroup1, &CNNTPSocket::Xover2);
+}
+
+void CNNTPSocket::Xover2() {
+    if (StepSucceeded == 0) {
+        NntpTrace("%T: Xover2: Failed to select group.\n");
+        ReturnFailure();
+        return;
+    }
+    const std::string range = Settings.GetString("range", "");
+    char command[kCommandBufferSize];
+    if (!FormatCommand(command, "XOVER", range,
+                       "%T: CNNTPSocket::Xover2(): Range is too long.\n")) {
+        ReturnFailure();
+        return;
+    }
+    NntpTrace("%T: Xover2: Requesting Xover %s\n", range.c_str());
+    SendCommand(command, kStateXoverSent);
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Xover3);
+}
+
+void CNNTPSocket::Xover3() {
+    if (StepSucceeded == 0) {
+        ResetConnection();
+        NntpTrace("%T: Head3(%d): Failed to receive XOVER response. Retrying.\n", SocketId());
+        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Xover1);
+        return;
+    }
+    const char* line = ReadLine();
+    if (line == nullptr) {
+        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Xover3);
+        return;
+    }
+    NntpTrace("%T: Response: %s\n", line);
+    if (DemandsAuthentication(line)) {
+        AuthResendFn = &CNNTPSocket::Xover1;
+        CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
+        return;
+    }
+    if (line[0] != '2') {
+        FailOnErrorReply(*this, line, kXoverErrorTexts);
+        return;
+    }
+    ConnectionState = kStateXoverText;
+    NntpTrace("%T: Xover3(%d): Success. Waiting for header text.\n", SocketId());
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Xover4);
+}
+
+void CNNTPSocket::Xover4() {
+    if (StepSucceeded == 0) {
+        ResetConnection();
+        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Xover1);
+        return;
+    }
+    // The overview lines are only traced; nothing keeps them.
+    for (const char* line = ReadLine(); line != nullptr; line = ReadLine()) {
+        NntpTrace("%T: %s\n", line);
+        if (IsEndOfText(line)) {
+            NntpTrace("%T: Xover4(%d): Xover list received successfully.\n", SocketId());
+            ConnectionState = kStateIdle;
+            StepSucceeded = 1;
+            ReturnSuccess();
+            return;
+        }
+    }
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Xover4);
+}

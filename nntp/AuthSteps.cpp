@@ -1,0 +1,120 @@
+// Logging in: AUTHINFO USER, then AUTHINFO PASS, started by a step that got "480" or "450".
+// Every outcome passes through CommonAuthHandler, which either runs the interrupted step again
+// (AuthResendFn), retries the whole login after a delay, or hands failure to the job's caller.
+#include <cstdio>
+#include <string>
+
+#include "nntp/NNTPSocket.h"
+#include "nntp/ReplyCodes.h"
+#include "support/Scramble.h"
+
+namespace {
+
+// Why the last login attempt failed; kept on the connection in AuthFailure.
+constexpr std::int32_t kAuthNoFailure = 0;
+constexpr std::int32_t kAuthNoReply = 1;
+constexpr std::int32_t kAuthRejected = 2;
+
+}  // namespace
+
+void CNNTPSocket::Auth1() {
+    const std::string command = "AUTHINFO USER " + Settings.GetString("username", "") + "\r\n";
+    NntpTrace("%T: Auth1(): Sending %s\n", command.c_str());
+    SendCommand(command.c_str(), kStateUserSent);
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Auth2);
+}
+
+void CNNTPSocket::Auth2() {
+    if (StepSucceeded == 0) {
+        NntpTrace("%T: Authenticate2(): User authorization failed. Failing.\n");
+        AuthFailure = kAuthNoReply;
+        ReturnFailure();
+        return;
+    }
+    const char* line = ReadLine();
+    if (line == nullptr) {
+        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Auth2);
+        return;
+    }
+    ConnectionState = kStateIdle;
+    NntpTrace("%T: Response: %s\n", line);
+
+    // 381 asks for the password; a 2xx acceptance is answered with the password all the same.
+    if (line[0] != '3' && line[0] != '2') {
+        NntpTrace("%T: Auth2: User name rejected by server. Failing.\n");
+        // The status list has no time directive: its rows start with the message itself.
+        if (m_pStatusList != nullptr) {
+            StatusListPrintf(m_pStatusList, "Username \"%s\" rejected by server \"%s\"",
+                             Settings.GetString("username", "").c_str(),
+                             Settings.GetString("news_server", "").c_str());
+        }
+        AuthFailure = kAuthRejected;
+        ReturnFailure();
+        return;
+    }
+
+    NntpTrace("%T: Auth2(): User name accepted so far.  Sending password.\n");
+    // A plain "password" wins over the scrambled "NNTPp".
+    const std::string password =
+        Settings.GetString("password", UnscrambleValue(Settings.GetString("NNTPp", "")));
+    if (!nntp_reply::FitsCommandBuffer(password)) {
+        ErrorLogPrintf("%T: CQWNNTP::Auth2(): Password is too long.\n");
+        NntpTrace("%T: CQWNNTP::Authenticate2(): Password is too long.\n");
+        ReturnFailure();
+        return;
+    }
+    char command[kCommandBufferSize];
+    std::snprintf(command, sizeof command, "AUTHINFO PASS %s\r\n", password.c_str());
+    SendCommand(command, kStatePassSent);
+    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Auth3);
+}
+
+void CNNTPSocket::Auth3() {
+    if (StepSucceeded == 0) {
+        NntpTrace("%T: Auth3: Failed to receive AUTHINFO PASS response. Failing.\n");
+        AuthFailure = kAuthNoReply;
+        ReturnFailure();
+        return;
+    }
+    const char* line = ReadLine();
+    if (line == nullptr) {
+        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Auth3);
+        return;
+    }
+    ConnectionState = kStateIdle;
+    NntpTrace("%T: Response: %s\n", line);
+
+    // Only a 5xx is a rejection; anything else (281, but also 482) counts as logged in.
+    if (line[0] == '5') {
+        NntpTrace("%T: Auth3(): Password rejected. Returning Failure.\n");
+        if (m_pStatusList != nullptr) {
+            StatusListPrintf(m_pStatusList, "Password rejected by server \"%s\"",
+                             Settings.GetString("news_server", "").c_str());
+        }
+        AuthFailure = kAuthRejected;
+        ReturnFailure();
+        return;
+    }
+    NntpTrace("%T: Auth3(): Password ok.  Returning Success.\n");
+    AuthFailure = kAuthNoFailure;
+    ReturnSuccess();
+}
+
+void CNNTPSocket::CommonAuthHandler() {
+    NntpTrace("%T: CommonAuthHandler Entered\n");
+    if (StepSucceeded == 1) {
+        NntpTrace("%T: Jumping to AuthResendFn.\n");
+        // The interrupted job's continuation stays below: the resent step runs as if its job
+        // had just started.
+        GoToStep(AuthResendFn);
+        return;
+    }
+    // A missing reply is always worth another try; a rejection only when the user asks.
+    if (AuthFailure == kAuthNoReply || Settings.GetInt("retrypassword", 0) != 0) {
+        NntpTrace("%T: Password failed. Retrying after delay.\n");
+        DelayThen(Settings.GetInt("retrypassworddelay", 30), AuthResendFn);
+        return;
+    }
+    NntpTrace("%T: Password failed. Returning Failure.\n");
+    ReturnFailure();
+}
