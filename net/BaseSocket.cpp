@@ -5,8 +5,6 @@
 
 #include "net/SocketTrace.h"
 
-int SocketTraceLog = 0;
-
 namespace {
 
 const char* const kSocketClassLabel = "DUZidSocketWindow";

@@ -75,9 +75,14 @@ bool HiddenWindow::RegisterWindowClass() {
 HWND HiddenWindow::Create(const char* /*classLabel*/, const char* windowName, DWORD style,
                           const RECT& rect, HWND parent, HMENU menu) {
     RegisterWindowClass();
+    // A creation that fails after WM_CREATE destroys the window at once; that must not delete
+    // an object that is still being constructed (possibly not even on the heap).
+    const bool deleteOnDestroy = m_bDeleteOnDestroy;
+    m_bDeleteOnDestroy = false;
     HWND hwnd = CreateWindowExA(0, kWindowClassName, windowName, style, rect.left, rect.top,
                                 rect.right - rect.left, rect.bottom - rect.top, parent, menu,
                                 GetModuleHandleA(nullptr), this);
+    m_bDeleteOnDestroy = deleteOnDestroy;
     if (hwnd == nullptr) {
         char text[kMessageTextSize];
         std::snprintf(text, sizeof text, "CreateWindowEx error #%d",

@@ -82,9 +82,9 @@ TEST(HiddenWindowTest, MessagesReachTheOwnersWindowProc) {
     Counters counters;
     CountingWindow window(counters);
     ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_APP + 5, 0, 0));
-    ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_TIMER, 0, 0));
+    ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_USER + 1, 0, 0));
     net_test::PumpPending();
-    EXPECT_EQ(counters.Messages, (std::vector<UINT>{WM_APP + 5, WM_TIMER}));
+    EXPECT_EQ(counters.Messages, (std::vector<UINT>{WM_APP + 5, WM_USER + 1}));
 }
 
 TEST(HiddenWindowTest, DeletingTheObjectDestroysTheWindowOnce) {
@@ -93,9 +93,10 @@ TEST(HiddenWindowTest, DeletingTheObjectDestroysTheWindowOnce) {
     const HWND hwnd = window->GetWindowHandle();
     ASSERT_NE(hwnd, nullptr);
     delete window;
-    EXPECT_EQ(counters.Destroys, 1);
+    // (The derived OnDestroy is gone by then; the window's end shows in the handle.)
     EXPECT_EQ(counters.Deletes, 1);
     EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_FALSE(DestroyWindow(hwnd));
     // A message for the gone window is dropped without reaching anything.
     PostMessageA(hwnd, WM_APP, 0, 0);
     net_test::PumpPending();
@@ -144,6 +145,31 @@ TEST(HiddenWindowTest, WindowWithoutOwnerIsAnsweredByDefaultHandling) {
     EXPECT_EQ(SendMessageA(hwnd, WM_APP, 0, 0), 0);
     EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), 0);
     EXPECT_TRUE(DestroyWindow(hwnd));
+}
+
+class RefusingWindow : public HiddenWindow {
+public:
+    explicit RefusingWindow(Counters& counters) : m_Counters(counters) {
+        Create("TestClassLabel", "Test", 0, RECT{0, 0, 0, 0}, nullptr, nullptr);
+    }
+    ~RefusingWindow() override { ++m_Counters.Deletes; }
+    LRESULT OnCreate(HWND, WPARAM, LPARAM) override { return -1; }
+
+private:
+    Counters& m_Counters;
+};
+
+TEST(HiddenWindowTest, CreationRefusedByTheOwnerDoesNotDeleteIt) {
+    BoxCollector boxes;
+    Counters counters;
+    {
+        RefusingWindow window(counters);
+        EXPECT_EQ(window.GetWindowHandle(), nullptr);
+        EXPECT_EQ(counters.Deletes, 0);
+    }
+    EXPECT_EQ(counters.Deletes, 1);
+    ASSERT_EQ(boxes.Boxes.size(), 1u);
+    EXPECT_EQ(boxes.Boxes[0].Caption, "CreateWindow");
 }
 
 // Takes the class name before the hidden-window code can, with a procedure that refuses to

@@ -1,0 +1,3 @@
+#include "net/SocketTrace.h"
+
+int SocketTraceLog = 0;

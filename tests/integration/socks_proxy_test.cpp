@@ -1,0 +1,136 @@
+// BaseSocket through real SOCKS5 proxies on loopback (dante without and with username/password,
+// microsocks with username/password): the tunnel reaches the test's own listener by address and
+// by name and carries data both ways; a wrong password or a refused destination ends in
+// OnConnect(11003).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "Services.h"
+#include "net/BaseSocket.h"
+#include "unit/net/NetTestKit.h"
+
+namespace {
+
+using net_test::LoopbackPeer;
+using net_test::PumpUntil;
+using net_test::RecordingSocket;
+
+struct Proxy {
+    const char* PortVariable;
+    const char* UserVariable;  // null: the proxy asks for no credentials
+    const char* PasswordVariable;
+};
+
+class SocksProxyTest : public ::testing::TestWithParam<Proxy> {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_Library.Started()); }
+
+    int ProxyPort() const { return std::atoi(services::Env(GetParam().PortVariable).c_str()); }
+    std::string User() const {
+        return GetParam().UserVariable ? services::Env(GetParam().UserVariable) : std::string();
+    }
+    std::string Password() const {
+        return GetParam().PasswordVariable ? services::Env(GetParam().PasswordVariable)
+                                           : std::string();
+    }
+
+    // Through the proxy to the peer at destination, then a greeting one way and a command the
+    // other; the greeting is written before the client asks, as a news server does.
+    void ExchangeThrough(const std::string& destination) {
+        ASSERT_TRUE(m_Peer.Listening());
+        RecordingSocket client;
+        ASSERT_TRUE(client.Create());
+        ASSERT_TRUE(client.Connect(destination, m_Peer.Port(), "127.0.0.1", ProxyPort(), User(),
+                                   Password()));
+        ASSERT_TRUE(PumpUntil([&] {
+            if (m_Peer.TryAccept() && !m_Greeted) {
+                m_Greeted = m_Peer.Write("200 loopback news ready\r\n");
+            }
+            return !client.Connects.empty() && client.Received.size() >= 25;
+        })) << "connects: " << client.Connects.size() << ", received: " << client.Received;
+        EXPECT_EQ(client.Connects, (std::vector<int>{0}));
+        EXPECT_TRUE(client.ConnectedBeforeData);
+        EXPECT_EQ(client.Received, "200 loopback news ready\r\n");
+
+        const std::string command = "GROUP alt.binaries.test\r\n";
+        ASSERT_EQ(client.Send(command.data(), static_cast<int>(command.size()), 0),
+                  static_cast<int>(command.size()));
+        ASSERT_TRUE(PumpUntil([&] { return m_Peer.Read() == command; }));
+
+        const std::string block(100000, 'x');
+        ASSERT_TRUE(m_Peer.Write(block));
+        ASSERT_TRUE(PumpUntil([&] { return client.Received.size() >= 25 + block.size(); }));
+        EXPECT_EQ(client.Received.substr(25), block);
+        EXPECT_TRUE(client.Closes.empty());
+    }
+
+    int ConnectAndWaitForOutcome(const std::string& user, const std::string& password,
+                                 int destinationPort) {
+        RecordingSocket client;
+        EXPECT_TRUE(client.Create());
+        EXPECT_TRUE(client.Connect("127.0.0.1", destinationPort, "127.0.0.1", ProxyPort(), user,
+                                   password));
+        EXPECT_TRUE(PumpUntil([&] { return !client.Connects.empty(); }));
+        EXPECT_EQ(client.Connects.size(), 1u);
+        EXPECT_TRUE(client.Receives.empty());
+        return client.Connects.empty() ? 0 : client.Connects.front();
+    }
+
+    net_test::SocketLibrary m_Library;
+    LoopbackPeer m_Peer;
+    bool m_Greeted = false;
+};
+
+TEST_P(SocksProxyTest, ReachesListenerByAddress) {
+    REQUIRE_SERVICE(GetParam().PortVariable);
+    ExchangeThrough("127.0.0.1");
+}
+
+TEST_P(SocksProxyTest, ReachesListenerByName) {
+    REQUIRE_SERVICE(GetParam().PortVariable);
+    ExchangeThrough("localhost");
+}
+
+TEST_P(SocksProxyTest, RefusedDestinationEndsInOwnFailure) {
+    REQUIRE_SERVICE(GetParam().PortVariable);
+    int closedPort = 0;
+    {
+        LoopbackPeer gone;
+        closedPort = gone.Port();
+    }
+    EXPECT_EQ(ConnectAndWaitForOutcome(User(), Password(), closedPort), BaseSocket::kOwnFailure);
+}
+
+TEST_P(SocksProxyTest, WrongPasswordEndsInOwnFailure) {
+    REQUIRE_SERVICE(GetParam().PortVariable);
+    if (GetParam().UserVariable == nullptr) {
+        GTEST_SKIP() << "this proxy asks for no credentials";
+    }
+    ASSERT_TRUE(m_Peer.Listening());
+    EXPECT_EQ(ConnectAndWaitForOutcome(User(), Password() + "-wrong", m_Peer.Port()),
+              BaseSocket::kOwnFailure);
+    EXPECT_FALSE(m_Peer.TryAccept());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Proxies, SocksProxyTest,
+    ::testing::Values(Proxy{"ZODIVA_DANTE_PORT", nullptr, nullptr},
+                      Proxy{"ZODIVA_DANTE_AUTH_PORT", "ZODIVA_DANTE_USER", "ZODIVA_DANTE_PASS"},
+                      Proxy{"ZODIVA_MICROSOCKS_PORT", nullptr, nullptr},
+                      Proxy{"ZODIVA_MICROSOCKS_AUTH_PORT", "ZODIVA_MICROSOCKS_USER",
+                            "ZODIVA_MICROSOCKS_PASS"}),
+    [](const ::testing::TestParamInfo<Proxy>& info) {
+        std::string name = info.param.PortVariable + 7;  // without "ZODIVA_"
+        std::string clean;
+        for (char c : name) {
+            if (c != '_') {
+                clean += c;
+            }
+        }
+        return clean;
+    });
+
+}  // namespace
