@@ -1,0 +1,409 @@
+#include "platform/MessageQueue.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <limits>
+#include <vector>
+
+#include "platform/Kernel.h"
+#include "platform/Time.h"
+
+namespace platform::detail {
+namespace {
+
+// Readiness is looked at after this many messages even while posts keep coming, so that a
+// thread posting to itself cannot starve its sockets.
+constexpr unsigned kMessagesBetweenPolls = 16;
+constexpr int kEventsPerPoll = 64;
+// A test clock moves without telling anyone: a sleeping queue with timers looks again this
+// often (real time) while one is installed.
+constexpr int kTestClockRecheckMs = 20;
+constexpr std::uint64_t kWakeTag = std::numeric_limits<std::uint64_t>::max();
+const HWND kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1));
+
+std::atomic<SocketReadyHandler> gSocketReadyHandler{nullptr};
+
+std::mutex gQueuesMutex;
+std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>>& Queues() {
+    static auto* queues = new std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>>();
+    return *queues;
+}
+
+bool InRange(UINT message, UINT filterMin, UINT filterMax) {
+    if (filterMin == 0 && filterMax == 0) return true;
+    return message >= filterMin && message <= filterMax;
+}
+
+bool MatchesWindow(HWND messageWindow, HWND filter) {
+    if (filter == nullptr) return true;
+    if (filter == kThreadMessagesOnly) return messageWindow == nullptr;
+    return messageWindow == filter;
+}
+
+// Owns the calling thread's queue; at thread end the queue closes and its windows go.
+class QueueHolder {
+public:
+    ~QueueHolder() {
+        if (!queue_) return;
+        const DWORD threadId = queue_->ThreadId();
+        {
+            std::lock_guard<std::mutex> lock(gQueuesMutex);
+            auto found = Queues().find(threadId);
+            if (found != Queues().end() && found->second == queue_) Queues().erase(found);
+        }
+        queue_->Close();
+        ForgetWindowsOfThread(threadId);
+        queue_.reset();
+    }
+
+    const std::shared_ptr<ThreadQueue>& Get() {
+        if (!queue_) {
+            auto queue = std::make_shared<ThreadQueue>(GetCurrentThreadId());
+            if (!queue->IsOpen()) return queue_;
+            queue_ = std::move(queue);
+            std::lock_guard<std::mutex> lock(gQueuesMutex);
+            Queues()[queue_->ThreadId()] = queue_;
+        }
+        return queue_;
+    }
+
+    bool Exists() const { return queue_ != nullptr; }
+
+private:
+    std::shared_ptr<ThreadQueue> queue_;
+};
+
+thread_local QueueHolder tQueue;
+
+}  // namespace
+
+void SetSocketReadyHandler(SocketReadyHandler handler) { gSocketReadyHandler.store(handler); }
+
+std::int64_t TimerClockMs(bool* onTestClock) {
+    if (platform::IsTestClockInstalled()) {
+        *onTestClock = true;
+        return platform::CurrentFileTime() / platform::kFileTimeUnitsPerMillisecond;
+    }
+    *onTestClock = false;
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+ThreadQueue::ThreadQueue(DWORD threadId) : threadId_(threadId) {
+    epollFd_ = epoll_create1(EPOLL_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (epollFd_ < 0 || wakeFd_ < 0) {
+        closed_ = true;
+        return;
+    }
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = kWakeTag;
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &event) != 0) closed_ = true;
+}
+
+ThreadQueue::~ThreadQueue() {
+    if (epollFd_ >= 0) ::close(epollFd_);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+bool ThreadQueue::IsOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !closed_;
+}
+
+bool ThreadQueue::Post(QueuedMessage message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return false;
+    posted_.push_back(std::move(message));
+    ++postSequence_;
+    if (sleeping_ && !wakeSignalled_) {
+        const std::uint64_t one = 1;
+        wakeSignalled_ = ::write(wakeFd_, &one, sizeof one) == sizeof one;
+    }
+    return true;
+}
+
+bool ThreadQueue::Send(const std::shared_ptr<SentMessage>& sent) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (closed_) return false;
+    sent_.push_back(sent);
+    ++postSequence_;
+    if (sleeping_ && !wakeSignalled_) {
+        const std::uint64_t one = 1;
+        wakeSignalled_ = ::write(wakeFd_, &one, sizeof one) == sizeof one;
+    }
+    sentDone_.wait(lock, [&] { return sent->done || closed_; });
+    return sent->done;
+}
+
+void ThreadQueue::Wake() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_ || !sleeping_ || wakeSignalled_) return;
+    const std::uint64_t one = 1;
+    wakeSignalled_ = ::write(wakeFd_, &one, sizeof one) == sizeof one;
+}
+
+void ThreadQueue::Close() {
+    std::deque<QueuedMessage> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        dropped.swap(posted_);
+        sent_.clear();
+        if (epollFd_ >= 0) ::close(epollFd_);
+        if (wakeFd_ >= 0) ::close(wakeFd_);
+        epollFd_ = -1;
+        wakeFd_ = -1;
+    }
+    sentDone_.notify_all();
+    timers_.clear();
+}
+
+void ThreadQueue::PostQuit(int exitCode) {
+    quitPending_ = true;
+    quitCode_ = exitCode;
+}
+
+bool ThreadQueue::WatchSocket(int fd, std::uint64_t socketHandle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return false;
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    event.data.u64 = socketHandle;
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event) == 0) return true;
+    return errno == EEXIST && epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &event) == 0;
+}
+
+void ThreadQueue::UnwatchSocket(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return;
+    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+}
+
+bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove,
+                           bool wait) {
+    for (;;) {
+        RunSentMessages();
+        // A due timer goes ahead of posted messages: traffic must not starve the tick.
+        if (TakeDueTimer(out, filter, filterMin, filterMax, remove)) return true;
+        if (takenSincePoll_ >= kMessagesBetweenPolls) PollEvents(0);
+        std::uint64_t seen = 0;
+        if (TakePosted(out, filter, filterMin, filterMax, remove, &seen)) return true;
+        PollEvents(0);
+        if (TakePosted(out, filter, filterMin, filterMax, remove, &seen)) return true;
+        if (TakeQuit(out, filterMin, filterMax, remove)) return true;
+        if (!wait) return false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (closed_) {
+                // Nothing can arrive any more; answer as a loop that was told to end.
+                out->hwnd = nullptr;
+                out->message = WM_QUIT;
+                out->wParam = 0;
+                out->lParam = 0;
+                return true;
+            }
+            if (postSequence_ != seen) continue;
+            sleeping_ = true;
+        }
+        PollEvents(MillisecondsToNextTimer());
+        std::lock_guard<std::mutex> lock(mutex_);
+        sleeping_ = false;
+    }
+}
+
+bool ThreadQueue::TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filterMax,
+                               bool remove) {
+    if (timers_.empty() || !InRange(WM_TIMER, filterMin, filterMax)) return false;
+    bool onTestClock = false;
+    const std::int64_t now = TimerClockMs(&onTestClock);
+    Timer* earliest = nullptr;
+    for (auto& [key, timer] : timers_) {
+        if (timer.onTestClock != onTestClock) {
+            // The clock was swapped under the timer: start its period again on the new one.
+            timer.onTestClock = onTestClock;
+            timer.dueMs = now + timer.periodMs;
+            continue;
+        }
+        if (timer.dueMs > now || !MatchesWindow(timer.hwnd, filter)) continue;
+        if (earliest == nullptr || timer.dueMs < earliest->dueMs) earliest = &timer;
+    }
+    if (earliest == nullptr) return false;
+    *out = MSG{};
+    out->hwnd = earliest->hwnd;
+    out->message = WM_TIMER;
+    out->wParam = earliest->id;
+    out->lParam = reinterpret_cast<LPARAM>(earliest->proc);
+    out->time = static_cast<DWORD>(now);
+    // Missed ticks are coalesced: the next one is a whole period after this delivery.
+    if (remove) earliest->dueMs = now + earliest->periodMs;
+    return true;
+}
+
+bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove,
+                             std::uint64_t* seenSequence) {
+    QueuedMessage taken;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        *seenSequence = postSequence_;
+        auto entry = posted_.begin();
+        while (entry != posted_.end()) {
+            const bool deliverable = (!entry->window || entry->window->alive.load()) &&
+                                     (!entry->guard || entry->guard->StillWanted());
+            if (!deliverable) {
+                entry = posted_.erase(entry);
+                continue;
+            }
+            if (MatchesWindow(entry->msg.hwnd, filter) &&
+                InRange(entry->msg.message, filterMin, filterMax)) {
+                break;
+            }
+            ++entry;
+        }
+        if (entry == posted_.end()) return false;
+        if (!remove) {
+            *out = entry->msg;
+            return true;
+        }
+        taken = std::move(*entry);
+        posted_.erase(entry);
+    }
+    ++takenSincePoll_;
+    if (taken.guard && !taken.guard->OnTaken(taken.msg)) {
+        return TakePosted(out, filter, filterMin, filterMax, remove, seenSequence);
+    }
+    *out = taken.msg;
+    return true;
+}
+
+bool ThreadQueue::TakeQuit(MSG* out, UINT filterMin, UINT filterMax, bool remove) {
+    if (!quitPending_ || !InRange(WM_QUIT, filterMin, filterMax)) return false;
+    *out = MSG{};
+    out->message = WM_QUIT;
+    out->wParam = static_cast<WPARAM>(quitCode_);
+    if (remove) quitPending_ = false;
+    return true;
+}
+
+void ThreadQueue::RunSentMessages() {
+    for (;;) {
+        std::shared_ptr<SentMessage> sent;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (sent_.empty()) return;
+            sent = std::move(sent_.front());
+            sent_.pop_front();
+        }
+        const LRESULT result =
+            CallWindowProcedure(sent->hwnd, sent->message, sent->wParam, sent->lParam);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sent->result = result;
+            sent->done = true;
+        }
+        sentDone_.notify_all();
+    }
+}
+
+void ThreadQueue::PollEvents(int timeoutMs) {
+    takenSincePoll_ = 0;
+    int epollFd = -1;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        epollFd = epollFd_;
+    }
+    if (epollFd < 0) return;
+    epoll_event events[kEventsPerPoll];
+    const int count = epoll_wait(epollFd, events, kEventsPerPoll, timeoutMs);
+    const SocketReadyHandler handler = gSocketReadyHandler.load();
+    for (int i = 0; i < count; ++i) {
+        if (events[i].data.u64 == kWakeTag) {
+            DrainWakeCounter();
+        } else if (handler != nullptr) {
+            handler(events[i].data.u64, events[i].events);
+        }
+    }
+}
+
+void ThreadQueue::DrainWakeCounter() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::uint64_t count = 0;
+    if (wakeFd_ >= 0) {
+        [[maybe_unused]] const ssize_t ignored = ::read(wakeFd_, &count, sizeof count);
+    }
+    wakeSignalled_ = false;
+}
+
+int ThreadQueue::MillisecondsToNextTimer() const {
+    if (timers_.empty()) return -1;
+    bool onTestClock = false;
+    const std::int64_t now = TimerClockMs(&onTestClock);
+    std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
+    for (const auto& [key, timer] : timers_) earliest = std::min(earliest, timer.dueMs);
+    std::int64_t wait = std::max<std::int64_t>(0, earliest - now);
+    if (onTestClock) wait = std::min<std::int64_t>(wait, kTestClockRecheckMs);
+    return static_cast<int>(std::min<std::int64_t>(wait, std::numeric_limits<int>::max()));
+}
+
+UINT_PTR ThreadQueue::StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
+    constexpr UINT kMinimumPeriodMs = 10;
+    if (hwnd == nullptr) {
+        // A timer without a window gets a fresh id, as the system hands out.
+        id = ++nextThreadTimerId_;
+    }
+    Timer timer;
+    timer.hwnd = hwnd;
+    timer.id = id;
+    timer.proc = proc;
+    timer.periodMs = std::max(elapseMs, kMinimumPeriodMs);
+    timer.dueMs = TimerClockMs(&timer.onTestClock) + timer.periodMs;
+    timers_[TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}] = timer;
+    return id;
+}
+
+bool ThreadQueue::StopTimer(HWND hwnd, UINT_PTR id) {
+    return timers_.erase(TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}) > 0;
+}
+
+void ThreadQueue::StopTimersOf(HWND hwnd) {
+    for (auto entry = timers_.begin(); entry != timers_.end();) {
+        entry = entry->second.hwnd == hwnd ? timers_.erase(entry) : std::next(entry);
+    }
+}
+
+bool ThreadQueue::HasTimer(HWND hwnd, UINT_PTR id) const {
+    return timers_.count(TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}) > 0;
+}
+
+ThreadQueue* CurrentQueue() { return tQueue.Get().get(); }
+
+std::shared_ptr<ThreadQueue> CurrentQueueShared() { return tQueue.Get(); }
+
+std::shared_ptr<ThreadQueue> QueueOfThread(DWORD threadId) {
+    std::lock_guard<std::mutex> lock(gQueuesMutex);
+    auto found = Queues().find(threadId);
+    return found == Queues().end() ? nullptr : found->second;
+}
+
+}  // namespace platform::detail
+
+namespace platform {
+
+void WakeAllMessageQueues() {
+    std::vector<std::shared_ptr<detail::ThreadQueue>> queues;
+    {
+        std::lock_guard<std::mutex> lock(detail::gQueuesMutex);
+        for (const auto& [id, queue] : detail::Queues()) queues.push_back(queue);
+    }
+    for (const auto& queue : queues) queue->Wake();
+}
+
+bool HasMessageQueue() { return detail::tQueue.Exists(); }
+
+}  // namespace platform

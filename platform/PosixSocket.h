@@ -1,0 +1,55 @@
+#pragma once
+// Thin wrappers over the system's socket calls for the Windows Sockets layer. This header
+// uses plain integers only, so that it can sit beside platform/Winsock.h, whose names would
+// collide with the system socket headers. Every call returns as the system call does
+// (-1 with errno set on failure); option and flag values are the Windows ones, translated here.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform::posix {
+
+// An IPv4 endpoint in network byte order.
+struct Endpoint {
+    std::uint32_t address = 0;
+    std::uint16_t port = 0;
+};
+
+int OpenStreamSocket(int family, int type, int protocol);
+int Close(int fd);
+int SetNonBlocking(int fd, bool nonBlocking);
+int SetOption(int fd, int winLevel, int winOption, const char* value, int length);
+int GetOption(int fd, int winLevel, int winOption, char* value, int* length);
+// The pending error of the socket (SO_ERROR), 0 when none; reading it clears it.
+int TakePendingError(int fd);
+int Bind(int fd, const Endpoint& endpoint);
+int Listen(int fd, int backlog);
+// Accepts one connection as a non-blocking socket when nonBlocking is set.
+int Accept(int fd, Endpoint* peer, bool nonBlocking);
+int Connect(int fd, const Endpoint& endpoint);
+long Send(int fd, const char* data, int length, int winFlags);
+long Receive(int fd, char* buffer, int length, int winFlags);
+int Shutdown(int fd, int how);
+int LocalEndpoint(int fd, Endpoint* endpoint);
+int PeerEndpoint(int fd, Endpoint* endpoint);
+// True when a read (or accept) would not wait.
+bool HasPendingInput(int fd);
+// Bytes waiting to be read.
+int BytesReadable(int fd, int* count);
+
+// Dotted text to a network-order address; false when the text is not an address.
+bool ParseIPv4(const char* text, std::uint32_t* address);
+std::string FormatIPv4(std::uint32_t address);
+
+// Resolves an IPv4 host name. Returns 0 or the Windows Sockets error of the failure.
+struct HostAddresses {
+    std::string canonicalName;
+    std::vector<std::uint32_t> addresses;  // network byte order, first one preferred
+};
+int ResolveIPv4(const std::string& name, HostAddresses* result);
+
+// Maps an errno value and a lookup result to Windows Sockets codes.
+int WsaErrorFromErrno(int errnoValue);
+int WsaErrorFromLookup(int lookupResult, int errnoValue);
+
+}  // namespace platform::posix

@@ -1,0 +1,615 @@
+#include "platform/Winsock.h"
+
+#include <sys/epoll.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/MessageQueue.h"
+#include "platform/PosixSocket.h"
+#include "platform/WinsockState.h"
+
+namespace platform::detail {
+namespace {
+
+thread_local int tLastWsaError = 0;
+std::atomic<int> gStartups{0};
+std::mutex gStartupHookMutex;
+WsaStartupHook& StartupHook() {
+    static auto* hook = new WsaStartupHook();
+    return *hook;
+}
+
+// Lets a queued notification know whether its socket is still open.
+class SocketGuard : public DeliveryGuard {
+public:
+    bool StillWanted() const override { return open_.load(); }
+    bool OnTaken(MSG&) override { return open_.load(); }
+    void MarkClosed() { open_.store(false); }
+
+private:
+    std::atomic<bool> open_{true};
+};
+
+enum class Phase { kFresh, kConnecting, kConnected, kListening, kFailed };
+
+// One SOCKET: its descriptor and the state of its asynchronous selection. The descriptor is
+// closed when the last user lets go of the entry, so a call running on another thread while
+// closesocket removes the entry never touches a descriptor the kernel has handed out again.
+struct SocketEntry {
+    SocketEntry(SOCKET socketHandle, int descriptor) : handle(socketHandle), fd(descriptor) {}
+    ~SocketEntry() { posix::Close(fd); }
+    SocketEntry(const SocketEntry&) = delete;
+    SocketEntry& operator=(const SocketEntry&) = delete;
+
+    const SOCKET handle;
+    const int fd;
+    const std::shared_ptr<SocketGuard> guard = std::make_shared<SocketGuard>();
+
+    std::mutex mutex;
+    std::shared_ptr<WindowRecord> window;
+    std::shared_ptr<ThreadQueue> queue;
+    UINT message = 0;
+    long events = 0;
+    bool watched = false;
+    bool nonBlocking = false;
+    Phase phase = Phase::kFresh;
+    bool readEnabled = true;
+    bool writeWanted = false;
+    bool acceptEnabled = true;
+    bool peerClosed = false;
+    int closeError = 0;
+    bool closeNotified = false;
+};
+
+// Socket handles start well away from small integers and are never handed out twice.
+std::atomic<SOCKET> gNextSocket{0x1000};
+std::mutex gSocketsMutex;
+std::unordered_map<SOCKET, std::shared_ptr<SocketEntry>>& Sockets() {
+    static auto* sockets = new std::unordered_map<SOCKET, std::shared_ptr<SocketEntry>>();
+    return *sockets;
+}
+
+std::shared_ptr<SocketEntry> FindSocket(SOCKET s) {
+    std::lock_guard<std::mutex> lock(gSocketsMutex);
+    auto found = Sockets().find(s);
+    return found == Sockets().end() ? nullptr : found->second;
+}
+
+int Fail(int error) {
+    tLastWsaError = error;
+    return SOCKET_ERROR;
+}
+
+int FailFromErrno() { return Fail(posix::WsaErrorFromErrno(errno)); }
+
+// The entry for a call, or null with the last error set (library not started, unknown socket).
+std::shared_ptr<SocketEntry> EntryForCall(SOCKET s) {
+    if (gStartups.load() <= 0) {
+        tLastWsaError = WSANOTINITIALISED;
+        return nullptr;
+    }
+    auto entry = FindSocket(s);
+    if (!entry) tLastWsaError = WSAENOTSOCK;
+    return entry;
+}
+
+SOCKET AddSocket(int fd) {
+    const SOCKET handle = gNextSocket.fetch_add(1);
+    auto entry = std::make_shared<SocketEntry>(handle, fd);
+    std::lock_guard<std::mutex> lock(gSocketsMutex);
+    Sockets().emplace(handle, std::move(entry));
+    return handle;
+}
+
+// --- Notifications (entry mutex held) ---------------------------------------------------
+
+bool Notify(SocketEntry& entry, long event, int error) {
+    if ((entry.events & event) == 0 || !entry.queue || !entry.window) return false;
+    QueuedMessage queued;
+    queued.msg.hwnd = entry.window->handle;
+    queued.msg.message = entry.message;
+    queued.msg.wParam = entry.handle;
+    queued.msg.lParam = WSAMAKESELECTREPLY(event, error);
+    queued.window = entry.window;
+    queued.guard = entry.guard;
+    return entry.queue->Post(std::move(queued));
+}
+
+bool SelectionActive(const SocketEntry& entry) {
+    return entry.events != 0 && entry.queue != nullptr;
+}
+
+void Watch(SocketEntry& entry) {
+    const bool started = entry.phase == Phase::kConnecting ||
+                         entry.phase == Phase::kConnected || entry.phase == Phase::kListening;
+    if (!SelectionActive(entry) || !started) return;
+    // Adding (or modifying) reports the present readiness again, edge-triggered from then on.
+    entry.watched = entry.queue->WatchSocket(entry.fd, entry.handle);
+}
+
+void Unwatch(SocketEntry& entry) {
+    if (entry.watched && entry.queue) entry.queue->UnwatchSocket(entry.fd);
+    entry.watched = false;
+}
+
+int BytesReadable(const SocketEntry& entry) {
+    int count = 0;
+    return posix::BytesReadable(entry.fd, &count) == 0 ? count : 0;
+}
+
+// FD_CLOSE goes out once, and only after everything received before the close was read.
+void NotifyCloseWhenDrained(SocketEntry& entry) {
+    if (!entry.peerClosed || entry.closeNotified) return;
+    if (BytesReadable(entry) > 0) {
+        if (entry.readEnabled && Notify(entry, FD_READ, 0)) entry.readEnabled = false;
+        return;
+    }
+    if (Notify(entry, FD_CLOSE, entry.closeError) || (entry.events & FD_CLOSE) == 0) {
+        entry.closeNotified = true;
+    }
+}
+
+void NotePeerClosed(SocketEntry& entry, bool errorReported) {
+    if (!entry.peerClosed) {
+        entry.peerClosed = true;
+        const int pending = errorReported ? posix::TakePendingError(entry.fd) : 0;
+        if (pending != 0 && entry.closeError == 0) {
+            entry.closeError = posix::WsaErrorFromErrno(pending);
+        }
+    }
+    NotifyCloseWhenDrained(entry);
+}
+
+void OnConnectReady(SocketEntry& entry, std::uint32_t ready) {
+    int error = posix::TakePendingError(entry.fd);
+    if (error == 0 && (ready & EPOLLHUP) != 0) error = ECONNREFUSED;
+    if (error != 0) {
+        entry.phase = Phase::kFailed;
+        Notify(entry, FD_CONNECT, posix::WsaErrorFromErrno(error));
+        Unwatch(entry);
+        return;
+    }
+    entry.phase = Phase::kConnected;
+    entry.writeWanted = true;
+    Notify(entry, FD_CONNECT, 0);
+}
+
+void OnConnectedReady(SocketEntry& entry, std::uint32_t ready) {
+    if ((ready & EPOLLOUT) != 0 && entry.writeWanted && Notify(entry, FD_WRITE, 0)) {
+        entry.writeWanted = false;
+    }
+    if ((ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0) {
+        NotePeerClosed(entry, (ready & (EPOLLERR | EPOLLHUP)) != 0);
+        return;
+    }
+    if ((ready & EPOLLIN) != 0 && entry.readEnabled && Notify(entry, FD_READ, 0)) {
+        entry.readEnabled = false;
+    }
+}
+
+void OnSocketReady(std::uint64_t handle, std::uint32_t ready) {
+    auto entry = FindSocket(static_cast<SOCKET>(handle));
+    if (!entry) return;
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    // Readiness from a set the socket has since left (its selection moved to another thread).
+    if (!entry->watched || entry->queue.get() != CurrentQueue()) return;
+    switch (entry->phase) {
+        case Phase::kConnecting:
+            if ((ready & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) return;
+            OnConnectReady(*entry, ready);
+            if (entry->phase == Phase::kConnected) OnConnectedReady(*entry, ready);
+            return;
+        case Phase::kConnected:
+            OnConnectedReady(*entry, ready);
+            return;
+        case Phase::kListening:
+            if ((ready & EPOLLIN) != 0 && entry->acceptEnabled && Notify(*entry, FD_ACCEPT, 0)) {
+                entry->acceptEnabled = false;
+            }
+            return;
+        default:
+            return;
+    }
+}
+
+struct ReadyHandlerInstaller {
+    ReadyHandlerInstaller() { SetSocketReadyHandler(&OnSocketReady); }
+};
+
+void InstallReadyHandler() {
+    static ReadyHandlerInstaller installer;
+}
+
+// After recv: FD_READ is enabled again; another follows at once when data is left, and
+// FD_CLOSE when the peer has closed and everything is read.
+void AfterReceive(SocketEntry& entry, long result, int length, int error) {
+    entry.readEnabled = true;
+    if (result < 0) {
+        if (error == ECONNRESET || error == ECONNABORTED) {
+            if (entry.closeError == 0) entry.closeError = posix::WsaErrorFromErrno(error);
+            NotePeerClosed(entry, false);
+        }
+        return;
+    }
+    if (result == 0 && length > 0) {
+        NotePeerClosed(entry, false);
+        return;
+    }
+    if (result < length && !entry.peerClosed) return;  // drained: new data brings a new edge
+    if (BytesReadable(entry) > 0) {
+        if (Notify(entry, FD_READ, 0)) entry.readEnabled = false;
+        return;
+    }
+    NotifyCloseWhenDrained(entry);
+}
+
+void ToEndpoint(const sockaddr_in& address, posix::Endpoint* endpoint) {
+    endpoint->address = address.sin_addr.s_addr;
+    endpoint->port = address.sin_port;
+}
+
+bool ReadEndpoint(const sockaddr* address, int length, posix::Endpoint* endpoint) {
+    if (address == nullptr || length < static_cast<int>(sizeof(sockaddr_in))) return false;
+    sockaddr_in in{};
+    std::memcpy(&in, address, sizeof in);
+    if (in.sin_family != AF_INET) return false;
+    ToEndpoint(in, endpoint);
+    return true;
+}
+
+int WriteEndpoint(const posix::Endpoint& endpoint, sockaddr* address, int* length) {
+    if (address == nullptr || length == nullptr) return 0;
+    if (*length < static_cast<int>(sizeof(sockaddr_in))) return Fail(WSAEFAULT);
+    sockaddr_in in{};
+    in.sin_family = AF_INET;
+    in.sin_port = endpoint.port;
+    in.sin_addr.s_addr = endpoint.address;
+    std::memcpy(address, &in, sizeof in);
+    *length = sizeof in;
+    return 0;
+}
+
+}  // namespace
+
+bool WinsockStarted() { return gStartups.load() > 0; }
+
+void SetLastWsaError(int error) { tLastWsaError = error; }
+
+}  // namespace platform::detail
+
+using namespace platform::detail;  // NOLINT: this file implements the layer's internals
+namespace posix = platform::posix;
+
+// --- Library start-up --------------------------------------------------------------------
+
+int WSAStartup(WORD versionRequested, LPWSADATA data) {
+    platform::WsaStartupHook hook;
+    {
+        std::lock_guard<std::mutex> lock(gStartupHookMutex);
+        hook = StartupHook();
+    }
+    if (hook) {
+        const int refused = hook(versionRequested);
+        if (refused != 0) return refused;
+    }
+    const BYTE major = static_cast<BYTE>(versionRequested & 0xFF);
+    const BYTE minor = static_cast<BYTE>(versionRequested >> 8);
+    if (major == 0) return WSAVERNOTSUPPORTED;
+    if (data == nullptr) return WSAEFAULT;
+    std::memset(data, 0, sizeof *data);
+    const bool above = major > 2 || (major == 2 && minor > 2);
+    data->wVersion = above ? static_cast<WORD>(0x0202) : versionRequested;
+    data->wHighVersion = 0x0202;
+    std::strncpy(data->szDescription, "Windows Sockets on Linux", WSADESCRIPTION_LEN);
+    std::strncpy(data->szSystemStatus, "Running", WSASYS_STATUS_LEN);
+    InstallReadyHandler();
+    gStartups.fetch_add(1);
+    return 0;
+}
+
+int WSACleanup() {
+    int count = gStartups.load();
+    while (count > 0 && !gStartups.compare_exchange_weak(count, count - 1)) {
+    }
+    return count > 0 ? 0 : Fail(WSANOTINITIALISED);
+}
+
+int WSAGetLastError() { return tLastWsaError; }
+
+void WSASetLastError(int error) { tLastWsaError = error; }
+
+// --- Sockets -----------------------------------------------------------------------------
+
+SOCKET socket(int family, int type, int protocol) {
+    if (!WinsockStarted()) {
+        Fail(WSANOTINITIALISED);
+        return INVALID_SOCKET;
+    }
+    if (family != AF_INET) {
+        Fail(WSAEAFNOSUPPORT);
+        return INVALID_SOCKET;
+    }
+    const int fd = posix::OpenStreamSocket(family, type, protocol);
+    if (fd < 0) {
+        FailFromErrno();
+        return INVALID_SOCKET;
+    }
+    return AddSocket(fd);
+}
+
+int closesocket(SOCKET s) {
+    if (!WinsockStarted()) return Fail(WSANOTINITIALISED);
+    std::shared_ptr<SocketEntry> entry;
+    {
+        std::lock_guard<std::mutex> lock(gSocketsMutex);
+        auto found = Sockets().find(s);
+        if (found == Sockets().end()) return Fail(WSAENOTSOCK);
+        entry = std::move(found->second);
+        Sockets().erase(found);
+    }
+    entry->guard->MarkClosed();
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    Unwatch(*entry);
+    entry->queue.reset();
+    entry->window.reset();
+    return 0;
+}
+
+int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    return posix::SetOption(entry->fd, level, option, value, length) == 0 ? 0 : FailFromErrno();
+}
+
+int getsockopt(SOCKET s, int level, int option, char* value, int* length) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    return posix::GetOption(entry->fd, level, option, value, length) == 0 ? 0 : FailFromErrno();
+}
+
+int bind(SOCKET s, const sockaddr* address, int length) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    posix::Endpoint endpoint;
+    if (!ReadEndpoint(address, length, &endpoint)) return Fail(WSAEFAULT);
+    return posix::Bind(entry->fd, endpoint) == 0 ? 0 : FailFromErrno();
+}
+
+int listen(SOCKET s, int backlog) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    if (entry->phase != Phase::kFresh && entry->phase != Phase::kListening) return Fail(WSAEISCONN);
+    if (posix::Listen(entry->fd, backlog) != 0) return FailFromErrno();
+    entry->phase = Phase::kListening;
+    entry->acceptEnabled = true;
+    Watch(*entry);
+    return 0;
+}
+
+SOCKET accept(SOCKET s, sockaddr* address, int* length) {
+    auto entry = EntryForCall(s);
+    if (!entry) return INVALID_SOCKET;
+    posix::Endpoint peer;
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        if (entry->phase != Phase::kListening) {
+            Fail(WSAEINVAL);
+            return INVALID_SOCKET;
+        }
+        fd = posix::Accept(entry->fd, &peer, entry->nonBlocking || SelectionActive(*entry));
+        const int acceptError = errno;
+        entry->acceptEnabled = true;
+        // Connections still waiting get their own FD_ACCEPT.
+        if (fd >= 0 && posix::HasPendingInput(entry->fd) && Notify(*entry, FD_ACCEPT, 0)) {
+            entry->acceptEnabled = false;
+        }
+        if (fd < 0) {
+            errno = acceptError;
+            FailFromErrno();
+            return INVALID_SOCKET;
+        }
+    }
+    const SOCKET accepted = AddSocket(fd);
+    auto created = FindSocket(accepted);
+    {
+        // The accepted socket has the listener's selection, as on Windows.
+        std::scoped_lock lock(entry->mutex, created->mutex);
+        created->phase = Phase::kConnected;
+        created->nonBlocking = entry->nonBlocking || SelectionActive(*entry);
+        created->window = entry->window;
+        created->queue = entry->queue;
+        created->message = entry->message;
+        created->events = entry->events;
+        created->writeWanted = true;
+        Watch(*created);
+    }
+    if (WriteEndpoint(peer, address, length) != 0) return INVALID_SOCKET;
+    return accepted;
+}
+
+int connect(SOCKET s, const sockaddr* address, int length) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    posix::Endpoint endpoint;
+    if (!ReadEndpoint(address, length, &endpoint)) return Fail(WSAEFAULT);
+    std::unique_lock<std::mutex> lock(entry->mutex);
+    switch (entry->phase) {
+        case Phase::kConnecting: return Fail(WSAEALREADY);
+        case Phase::kConnected: return Fail(WSAEISCONN);
+        case Phase::kListening:
+        case Phase::kFailed: return Fail(WSAEINVAL);
+        case Phase::kFresh: break;
+    }
+    if (!entry->nonBlocking) {
+        lock.unlock();  // a blocking connect must not hold up the socket's notifications
+        const int result = posix::Connect(entry->fd, endpoint);
+        const int error = errno;
+        lock.lock();
+        if (result != 0) {
+            errno = error;
+            return FailFromErrno();
+        }
+        entry->phase = Phase::kConnected;
+        entry->writeWanted = true;
+        Watch(*entry);
+        return 0;
+    }
+    if (posix::Connect(entry->fd, endpoint) != 0 && errno != EINPROGRESS) return FailFromErrno();
+    // Even a connection made at once is reported through FD_CONNECT, as Windows does.
+    entry->phase = Phase::kConnecting;
+    Watch(*entry);
+    return Fail(WSAEWOULDBLOCK);
+}
+
+int send(SOCKET s, const char* data, int length, int flags) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    if (length < 0 || (data == nullptr && length > 0)) return Fail(WSAEFAULT);
+    const long result = posix::Send(entry->fd, data, length, flags);
+    if (result >= 0) return static_cast<int>(result);
+    const int error = errno;
+    if (error == EWOULDBLOCK || error == EAGAIN) {
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        entry->writeWanted = true;
+    }
+    errno = error;
+    return FailFromErrno();
+}
+
+int recv(SOCKET s, char* buffer, int length, int flags) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    if (length < 0 || (buffer == nullptr && length > 0)) return Fail(WSAEFAULT);
+    const long result = posix::Receive(entry->fd, buffer, length, flags);
+    const int error = errno;
+    {
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        if (SelectionActive(*entry)) AfterReceive(*entry, result, length, error);
+    }
+    if (result >= 0) return static_cast<int>(result);
+    errno = error;
+    return FailFromErrno();
+}
+
+int shutdown(SOCKET s, int how) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    if (how < SD_RECEIVE || how > SD_BOTH) return Fail(WSAEINVAL);
+    return posix::Shutdown(entry->fd, how) == 0 ? 0 : FailFromErrno();
+}
+
+int getsockname(SOCKET s, sockaddr* address, int* length) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    if (address == nullptr || length == nullptr) return Fail(WSAEFAULT);
+    posix::Endpoint endpoint;
+    if (posix::LocalEndpoint(entry->fd, &endpoint) != 0) return FailFromErrno();
+    return WriteEndpoint(endpoint, address, length);
+}
+
+int getpeername(SOCKET s, sockaddr* address, int* length) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    if (address == nullptr || length == nullptr) return Fail(WSAEFAULT);
+    posix::Endpoint endpoint;
+    if (posix::PeerEndpoint(entry->fd, &endpoint) != 0) return FailFromErrno();
+    return WriteEndpoint(endpoint, address, length);
+}
+
+int ioctlsocket(SOCKET s, long command, u_long* argument) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    if (argument == nullptr) return Fail(WSAEFAULT);
+    if (command == FIONREAD) {
+        int count = 0;
+        if (posix::BytesReadable(entry->fd, &count) != 0) return FailFromErrno();
+        *argument = static_cast<u_long>(count);
+        return 0;
+    }
+    if (command == FIONBIO) {
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        const bool nonBlocking = *argument != 0;
+        // A socket under WSAAsyncSelect stays non-blocking, as on Windows.
+        if (!nonBlocking && SelectionActive(*entry)) return Fail(WSAEINVAL);
+        if (posix::SetNonBlocking(entry->fd, nonBlocking) != 0) return FailFromErrno();
+        entry->nonBlocking = nonBlocking;
+        return 0;
+    }
+    return Fail(WSAEINVAL);
+}
+
+unsigned long inet_addr(const char* text) {
+    std::uint32_t address = 0;
+    return posix::ParseIPv4(text, &address) ? address : INADDR_NONE;
+}
+
+char* inet_ntoa(in_addr address) {
+    thread_local char text[16];
+    const std::string formatted = posix::FormatIPv4(address.s_addr);
+    std::strncpy(text, formatted.c_str(), sizeof text - 1);
+    text[sizeof text - 1] = '\0';
+    return text;
+}
+
+// --- Asynchronous selection --------------------------------------------------------------
+
+int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
+    auto entry = EntryForCall(s);
+    if (!entry) return SOCKET_ERROR;
+    std::shared_ptr<WindowRecord> window;
+    std::shared_ptr<ThreadQueue> queue;
+    if (events != 0) {
+        window = FindWindow(hwnd);
+        queue = window ? window->queue.lock() : nullptr;
+        if (!queue) return Fail(WSAEINVAL);
+    }
+    std::lock_guard<std::mutex> lock(entry->mutex);
+    if (posix::SetNonBlocking(entry->fd, true) != 0) return FailFromErrno();
+    entry->nonBlocking = true;
+    if (entry->queue != queue) Unwatch(*entry);
+    entry->window = std::move(window);
+    entry->queue = std::move(queue);
+    entry->message = message;
+    entry->events = events & FD_ALL_EVENTS;
+    // A new selection starts with every event enabled again.
+    entry->readEnabled = true;
+    entry->acceptEnabled = true;
+    if (entry->phase == Phase::kConnected) entry->writeWanted = true;
+    if (entry->events == 0) {
+        Unwatch(*entry);
+        return 0;
+    }
+    Watch(*entry);
+    return 0;
+}
+
+// --- Helpers for tests and the error table -----------------------------------------------
+
+namespace platform {
+
+WsaStartupHook SetWsaStartupHook(WsaStartupHook hook) {
+    std::lock_guard<std::mutex> lock(detail::gStartupHookMutex);
+    WsaStartupHook previous = std::move(detail::StartupHook());
+    detail::StartupHook() = std::move(hook);
+    return previous;
+}
+
+int WsaErrorFromErrno(int errnoValue) { return posix::WsaErrorFromErrno(errnoValue); }
+
+int WsaErrorFromLookup(int lookupResult, int errnoValue) {
+    return posix::WsaErrorFromLookup(lookupResult, errnoValue);
+}
+
+std::size_t OpenSocketCount() {
+    std::lock_guard<std::mutex> lock(detail::gSocketsMutex);
+    return detail::Sockets().size();
+}
+
+}  // namespace platform
