@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <vector>
+
+#include "platform/Kernel.h"
+
+namespace {
+
+HANDLE AsHandle(std::uintptr_t value) { return reinterpret_cast<HANDLE>(value); }
+
+// Runs a routine on a _beginthreadex thread and waits for it to end.
+template <class Body>
+struct ThreadRun {
+    Body body;
+    static unsigned Routine(void* self) { return static_cast<ThreadRun*>(self)->body(); }
+    DWORD RunAndWait(unsigned* id = nullptr) {
+        HANDLE thread = AsHandle(_beginthreadex(nullptr, 0, Routine, this, 0, id));
+        if (thread == nullptr) return WAIT_FAILED;
+        const DWORD result = WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        return result;
+    }
+};
+template <class Body>
+ThreadRun(Body) -> ThreadRun<Body>;
+
+template <class Body>
+DWORD OnOtherThread(Body body) {
+    ThreadRun run{body};
+    return run.RunAndWait();
+}
+
+TEST(KernelMutex, IsRecursiveForItsOwnerAndExclusiveForOthers) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    ASSERT_NE(mutex, nullptr);
+    ASSERT_EQ(WaitForSingleObject(mutex, INFINITE), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // again, without blocking
+
+    DWORD seenByOther = 0;
+    OnOtherThread([&]() -> unsigned {
+        seenByOther = WaitForSingleObject(mutex, 10);
+        return 0;
+    });
+    EXPECT_EQ(seenByOther, WAIT_TIMEOUT);
+
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    OnOtherThread([&]() -> unsigned {
+        seenByOther = WaitForSingleObject(mutex, 10);
+        return 0;
+    });
+    EXPECT_EQ(seenByOther, WAIT_TIMEOUT) << "one release of two must keep the mutex owned";
+
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    OnOtherThread([&]() -> unsigned {
+        seenByOther = WaitForSingleObject(mutex, 10);
+        if (seenByOther == WAIT_OBJECT_0) ReleaseMutex(mutex);
+        return 0;
+    });
+    EXPECT_EQ(seenByOther, WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(mutex));
+}
+
+TEST(KernelMutex, ReleaseByANonOwnerFails) {
+    HANDLE mutex = CreateMutexA(nullptr, TRUE, nullptr);  // owned by this thread
+    BOOL released = TRUE;
+    DWORD error = 0;
+    OnOtherThread([&]() -> unsigned {
+        released = ReleaseMutex(mutex);
+        error = GetLastError();
+        return 0;
+    });
+    EXPECT_FALSE(released);
+    EXPECT_EQ(error, ERROR_NOT_OWNER);
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_FALSE(ReleaseMutex(mutex)) << "released more often than taken";
+    CloseHandle(mutex);
+}
+
+TEST(KernelMutex, OwnerEndingWhileHoldingItAbandonsIt) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, nullptr);
+    OnOtherThread([&]() -> unsigned {
+        WaitForSingleObject(mutex, INFINITE);
+        return 0;  // ends without releasing
+    });
+    ASSERT_EQ(WaitForSingleObject(mutex, 1000), WAIT_ABANDONED);
+    // The abandoned wait gave ownership: the mutex is ours now, once.
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_FALSE(ReleaseMutex(mutex));
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0) << "abandonment is reported once";
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
+
+TEST(KernelMutex, NamedObjectsAreRefused) {
+    EXPECT_EQ(CreateMutexA(nullptr, FALSE, "shared"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(CreateEventA(nullptr, FALSE, FALSE, "shared"), nullptr);
+}
+
+TEST(KernelEvent, AutoResetReleasesOneWaitPerSignal) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(SetEvent(event));
+    EXPECT_TRUE(SetEvent(event));  // signals do not accumulate
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    CloseHandle(event);
+}
+
+TEST(KernelEvent, ManualResetStaysSignalledUntilReset) {
+    HANDLE event = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ResetEvent(event));
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    CloseHandle(event);
+}
+
+TEST(KernelEvent, SignalFromAnotherThreadWakesAWaiter) {
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    DWORD waited = WAIT_FAILED;
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ThreadRun waiter{[&]() -> unsigned {
+        waited = WaitForSingleObject(event, INFINITE);
+        SetEvent(done);
+        return 0;
+    }};
+    HANDLE thread = AsHandle(_beginthreadex(nullptr, 0, decltype(waiter)::Routine, &waiter, 0,
+                                            nullptr));
+    SetEvent(event);
+    EXPECT_EQ(WaitForSingleObject(done, INFINITE), WAIT_OBJECT_0);
+    WaitForSingleObject(thread, INFINITE);
+    EXPECT_EQ(waited, WAIT_OBJECT_0);
+    CloseHandle(thread);
+    CloseHandle(done);
+    CloseHandle(event);
+}
+
+TEST(KernelHandles, AreNeverReusedAndStaleOnesAreHarmless) {
+    HANDLE first = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    ASSERT_TRUE(CloseHandle(first));
+    std::set<HANDLE> later;
+    for (int i = 0; i < 100; ++i) later.insert(CreateEventA(nullptr, TRUE, TRUE, nullptr));
+    EXPECT_EQ(later.count(first), 0u);
+    EXPECT_EQ(later.size(), 100u);
+    EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(CloseHandle(first));
+    EXPECT_FALSE(SetEvent(first));
+    EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+    EXPECT_FALSE(CloseHandle(nullptr));
+    for (HANDLE h : later) CloseHandle(h);
+}
+
+TEST(KernelThread, IdGivenToTheCreatorIsTheIdTheThreadSees) {
+    unsigned given = 0;
+    DWORD seen = 0;
+    ThreadRun run{[&]() -> unsigned {
+        seen = GetCurrentThreadId();
+        return 0;
+    }};
+    ASSERT_EQ(run.RunAndWait(&given), WAIT_OBJECT_0);
+    EXPECT_NE(given, 0u);
+    EXPECT_EQ(seen, given);
+    EXPECT_NE(seen, GetCurrentThreadId());
+    EXPECT_EQ(GetCurrentThreadId(), GetCurrentThreadId());
+}
+
+TEST(KernelThread, IdsAreUniqueAcrossThreads) {
+    std::vector<HANDLE> threads;
+    std::vector<unsigned> ids(20);
+    for (unsigned& id : ids) {
+        threads.push_back(
+            AsHandle(_beginthreadex(nullptr, 0, [](void*) -> unsigned { return 0; }, nullptr, 0,
+                                    &id)));
+    }
+    for (HANDLE thread : threads) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    std::set<unsigned> distinct(ids.begin(), ids.end());
+    EXPECT_EQ(distinct.size(), ids.size());
+    EXPECT_EQ(distinct.count(GetCurrentThreadId()), 0u);
+}
+
+struct SetOnDestruction {
+    std::atomic<bool>* flag;
+    ~SetOnDestruction() { *flag = true; }
+};
+
+unsigned EndEarly(void* flag) {
+    SetOnDestruction guard{static_cast<std::atomic<bool>*>(flag)};
+    _endthreadex(42);
+}
+
+TEST(KernelThread, EndthreadexSetsTheExitCodeAndUnwindsTheThread) {
+    std::atomic<bool> destroyed{false};
+    HANDLE thread = AsHandle(_beginthreadex(nullptr, 0, EndEarly, &destroyed, 0, nullptr));
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 42u);
+    EXPECT_TRUE(destroyed) << "local objects of the thread must be destroyed";
+    CloseHandle(thread);
+}
+
+TEST(KernelThread, ReturnValueIsTheExitCodeAndRunningThreadsAreStillActive) {
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = AsHandle(_beginthreadex(
+        nullptr, 0,
+        [](void* event) -> unsigned {
+            WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+            return 7;
+        },
+        release, 0, nullptr));
+    DWORD code = 0;
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, STILL_ACTIVE);
+    SetEvent(release);
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 7u);
+    CloseHandle(thread);
+    CloseHandle(release);
+}
+
+TEST(KernelThread, SuspendedThreadStartsOnlyWhenResumed) {
+    std::atomic<bool> ran{false};
+    HANDLE thread = AsHandle(_beginthreadex(
+        nullptr, 0,
+        [](void* flag) -> unsigned {
+            *static_cast<std::atomic<bool>*>(flag) = true;
+            return 0;
+        },
+        &ran, CREATE_SUSPENDED, nullptr));
+    EXPECT_EQ(WaitForSingleObject(thread, 20), WAIT_TIMEOUT);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(ResumeThread(thread), 1u);
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(ran);
+    CloseHandle(thread);
+}
+
+struct StuckThread {
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> sawTermination{false};
+    ~StuckThread() {
+        CloseHandle(release);
+        CloseHandle(finished);
+    }
+    static unsigned Routine(void* self) {
+        auto* stuck = static_cast<StuckThread*>(self);
+        WaitForSingleObject(stuck->release, INFINITE);
+        stuck->sawTermination = IsThreadTerminated();
+        SetEvent(stuck->finished);
+        return 5;
+    }
+};
+
+TEST(KernelThread, TerminateSignalsTheHandleAndLetsTheThreadNoticeIt) {
+    StuckThread stuck;
+    HANDLE thread =
+        AsHandle(_beginthreadex(nullptr, 0, StuckThread::Routine, &stuck, 0, nullptr));
+    EXPECT_EQ(WaitForSingleObject(thread, 10), WAIT_TIMEOUT);
+    EXPECT_TRUE(TerminateThread(thread, 0));
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
+    DWORD code = 99;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(CloseHandle(thread));  // the owner lets go at once, as after a failed stop
+
+    SetEvent(stuck.release);
+    ASSERT_EQ(WaitForSingleObject(stuck.finished, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(stuck.sawTermination);
+    EXPECT_FALSE(IsThreadTerminated());
+}
+
+TEST(KernelThread, TerminatingASuspendedThreadNeverRunsIt) {
+    std::atomic<bool> ran{false};
+    HANDLE thread = AsHandle(_beginthreadex(
+        nullptr, 0,
+        [](void* flag) -> unsigned {
+            *static_cast<std::atomic<bool>*>(flag) = true;
+            return 0;
+        },
+        &ran, CREATE_SUSPENDED, nullptr));
+    EXPECT_TRUE(TerminateThread(thread, 3));
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    Sleep(20);  // give a wrongly started routine the chance to show itself
+    EXPECT_FALSE(ran);
+}
+
+TEST(KernelThread, NullRoutineIsRefused) {
+    unsigned id = 123;
+    EXPECT_EQ(_beginthreadex(nullptr, 0, nullptr, nullptr, 0, &id), 0u);
+    EXPECT_EQ(id, 123u);
+}
+
+}  // namespace

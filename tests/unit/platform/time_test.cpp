@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "tests/common/TestClock.h"
+#include "platform/Time.h"
+
+namespace {
+
+std::int64_t SystemTimeNow() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<std::int64_t>(platform::FileTimeToUInt64(now));
+}
+
+// Sets TZ for one test and restores it.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone) {
+        const char* previous = std::getenv("TZ");
+        m_hadPrevious = previous != nullptr;
+        if (m_hadPrevious) m_previous = previous;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~TimeZone() {
+        if (m_hadPrevious)
+            setenv("TZ", m_previous.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool m_hadPrevious = false;
+    std::string m_previous;
+};
+
+TEST(SystemTime, CountsHundredNanosecondsSince1601) {
+    const std::int64_t before = std::time(nullptr);
+    const std::int64_t now = SystemTimeNow();
+    const std::int64_t after = std::time(nullptr);
+    const std::int64_t seconds = (now - platform::kFileTimeUnixEpoch) / 10000000;
+    EXPECT_GE(seconds, before);
+    EXPECT_LE(seconds, after);
+}
+
+TEST(SystemTime, FileTimeHalvesRoundTrip) {
+    const std::uint64_t value = 0x01DC123456789ABCull;
+    const FILETIME split = platform::UInt64ToFileTime(value);
+    EXPECT_EQ(split.dwHighDateTime, 0x01DC1234u);
+    EXPECT_EQ(split.dwLowDateTime, 0x56789ABCu);
+    EXPECT_EQ(platform::FileTimeToUInt64(split), value);
+}
+
+TEST(TestClockHook, StandsStillUntilMovedAndGivesBackTheRealClock) {
+    {
+        TestClock clock;
+        EXPECT_TRUE(platform::IsTestClockInstalled());
+        EXPECT_EQ(SystemTimeNow(), TestClock::kDefaultStart);
+        EXPECT_EQ(SystemTimeNow(), TestClock::kDefaultStart);
+        clock.AdvanceSeconds(181);
+        EXPECT_EQ(SystemTimeNow(), TestClock::kDefaultStart + 181 * 10000000LL);
+        clock.AdvanceMilliseconds(5);
+        EXPECT_EQ(SystemTimeNow(), TestClock::kDefaultStart + 181 * 10000000LL + 50000);
+        clock.Set(12345);
+        EXPECT_EQ(clock.Now(), 12345);
+    }
+    EXPECT_FALSE(platform::IsTestClockInstalled());
+    const std::int64_t seconds = (SystemTimeNow() - platform::kFileTimeUnixEpoch) / 10000000;
+    EXPECT_NEAR(static_cast<double>(seconds), static_cast<double>(std::time(nullptr)), 5.0);
+}
+
+TEST(LocalTime, FollowsTheClockAndTheTimeZone) {
+    TestClock clock;  // 2026-12-07 15:22:40 UTC, a Monday
+    clock.AdvanceMilliseconds(250);
+    SYSTEMTIME local;
+    {
+        TimeZone utc("UTC0");
+        GetLocalTime(&local);
+        EXPECT_EQ(local.wYear, 2026);
+        EXPECT_EQ(local.wMonth, 12);
+        EXPECT_EQ(local.wDay, 7);
+        EXPECT_EQ(local.wDayOfWeek, 1);
+        EXPECT_EQ(local.wHour, 15);
+        EXPECT_EQ(local.wMinute, 22);
+        EXPECT_EQ(local.wSecond, 40);
+        EXPECT_EQ(local.wMilliseconds, 250);
+    }
+    {
+        TimeZone east("XST-10");  // ten hours ahead: the next day
+        GetLocalTime(&local);
+        EXPECT_EQ(local.wDay, 8);
+        EXPECT_EQ(local.wHour, 1);
+    }
+}
+
+TEST(LocalTime, YearBoundaryAndMonthNumbering) {
+    TimeZone utc("UTC0");
+    // 2026-12-31 23:59:59 UTC, then one second later.
+    TestClock clock(platform::kFileTimeUnixEpoch + 1798761599LL * 10000000LL);
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    EXPECT_EQ(local.wYear, 2026);
+    EXPECT_EQ(local.wMonth, 12);
+    EXPECT_EQ(local.wDay, 31);
+    clock.AdvanceSeconds(1);
+    GetLocalTime(&local);
+    EXPECT_EQ(local.wYear, 2027);
+    EXPECT_EQ(local.wMonth, 1);
+    EXPECT_EQ(local.wDay, 1);
+    EXPECT_EQ(local.wHour, 0);
+}
+
+}  // namespace
