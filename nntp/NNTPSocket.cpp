@@ -63,8 +63,22 @@ CNNTPSocket::~CNNTPSocket() {
 bool CNNTPSocket::GoToStep(StepFn step) {
     if (step == nullptr || step == &CNNTPSocket::EndOfJob) {
         ReturnStack.clear();
-    } else {
-        (this->*step)();
+        return true;
+    }
+    if (StepDepth >= kMaxNestedSteps && DeferredStep == nullptr) {
+        DeferredStep = step;
+        return true;
+    }
+    ++StepDepth;
+    (this->*step)();
+    --StepDepth;
+    // Only the outermost call runs what was handed down to it, with a fresh stack.
+    while (StepDepth == 0 && DeferredStep != nullptr) {
+        const StepFn deferred = DeferredStep;
+        DeferredStep = nullptr;
+        ++StepDepth;
+        (this->*deferred)();
+        --StepDepth;
     }
     return true;
 }

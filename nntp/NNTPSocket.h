@@ -210,6 +210,15 @@ public:
     std::uint64_t LastTickTime = 0;
     std::int32_t BytesSinceTick = 0;
 
+    // Steps run as nested calls. A server that keeps answering without ever making a step
+    // wait (a buffer full of error replies, say) would nest them without bound, so beyond
+    // kMaxNestedSteps the next step is handed to the outermost GoToStep, which runs it once
+    // the chain above it has returned. Every step hands on as its last action, so the order
+    // of effects is the same.
+    static constexpr int kMaxNestedSteps = 200;
+    int StepDepth = 0;
+    StepFn DeferredStep = nullptr;
+
     // Set by OnConnect while Connect3 is inside BaseSocket::Connect, so that a connect that
     // fails at once is reported to Connect4 exactly once.
     bool ConnectReported = false;

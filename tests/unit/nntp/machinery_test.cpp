@@ -29,6 +29,15 @@ public:
         ReturnSuccess();
     }
 
+    // Hands on to itself through a return, never waiting, until it has run Limit times.
+    void Again() {
+        if (++Rounds < Limit) {
+            CallSequence(&CNNTPSocket::ReturnSuccess, static_cast<StepFn>(&ProbeSocket::Again));
+        }
+    }
+    int Rounds = 0;
+    int Limit = 0;
+
     static StepFn A() { return static_cast<StepFn>(&ProbeSocket::StepA); }
     static StepFn B() { return static_cast<StepFn>(&ProbeSocket::StepB); }
     static StepFn C() { return static_cast<StepFn>(&ProbeSocket::StepC); }
@@ -103,6 +112,27 @@ TEST_F(MachineryTest, SequencePushesTheContinuationBeforeEnteringTheFirstStep) {
     Probe.CallSequence(ProbeSocket::Pass(), ProbeSocket::B());
     EXPECT_EQ(Probe.StackWhilePassing, 1u);
     EXPECT_THAT(Probe.Ran, ElementsAre("B1"));
+}
+
+TEST_F(MachineryTest, EndlessChainsWithoutAWaitDoNotExhaustTheStack) {
+    // A server that answers every command at once from one buffer full of replies drives
+    // a chain like this; without a bound on nesting it ends in a stack overflow.
+    Probe.Limit = 1000000;
+    Probe.ReturnStack = {ProbeSocket::A()};
+    Probe.GoToStep(static_cast<StepFn>(&ProbeSocket::Again));
+    EXPECT_EQ(Probe.Rounds, 1000000);
+    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::A()));  // balanced
+    EXPECT_EQ(Probe.StepDepth, 0);
+    EXPECT_EQ(Probe.DeferredStep, nullptr);
+}
+
+TEST_F(MachineryTest, ShortChainsStillRunNestedBeforeTheCallReturns) {
+    Probe.Limit = 50;
+    Probe.GoToStep(static_cast<StepFn>(&ProbeSocket::Again));
+    EXPECT_EQ(Probe.Rounds, 50);
+    Probe.ReturnStack = {ProbeSocket::B()};
+    Probe.CallSequence(&CNNTPSocket::ReturnSuccess, ProbeSocket::A());
+    EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
 }
 
 // --- delays --------------------------------------------------------------------------------
