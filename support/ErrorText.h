@@ -22,6 +22,8 @@ class StatusListControl {
 public:
     virtual ~StatusListControl() = default;
     virtual void DeleteRow(int index) = 0;
+    // An index at or past the last row adds the row at the end (a full list asks for
+    // RowCount after dropping its oldest row), as list controls do.
     virtual void InsertRow(int index, const char* text) = 0;
     virtual int GetRowCount() = 0;
     // Scrolls the row fully into view.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/common/TestClock.h"
+#include "tests/common/TimeZone.h"
 #include "platform/Time.h"
 
 namespace {
@@ -15,28 +16,7 @@ std::int64_t SystemTimeNow() {
     return static_cast<std::int64_t>(platform::FileTimeToUInt64(now));
 }
 
-// Sets TZ for one test and restores it.
-class TimeZone {
-public:
-    explicit TimeZone(const char* zone) {
-        const char* previous = std::getenv("TZ");
-        m_hadPrevious = previous != nullptr;
-        if (m_hadPrevious) m_previous = previous;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~TimeZone() {
-        if (m_hadPrevious)
-            setenv("TZ", m_previous.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_hadPrevious = false;
-    std::string m_previous;
-};
+using TimeZone = ScopedTimeZone;
 
 TEST(SystemTime, CountsHundredNanosecondsSince1601) {
     const std::int64_t before = std::time(nullptr);

@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/Kernel.h"
+#include "support/Log.h"
+#include "tests/common/TempWorkingDir.h"
+#include "tests/common/TestClock.h"
+#include "tests/common/TimeZone.h"
+
+namespace {
+
+const std::string kTraceHeader =
+    "##-------------------------------------------------\n"
+    "##  Quorrel Log File\n"
+    "##\n"
+    "## Created: Dec 07, 2026 15:22:40: \n"
+    "##\n";
+
+const std::string kErrorHeader =
+    "##-------------------------------------------------\n"
+    "##  Quorrel Error Log File\n"
+    "##\n"
+    "##  Most of the errors logged to this file are not\n"
+    "##  critical.  They are logged to help in tracking\n"
+    "##  the cause of any serious problems that may come\n"
+    "##  up in the future.\n"
+    "##\n"
+    "##  It is safe to delete this file.  Quorrel will\n"
+    "##  create a new log when the next error occurs.\n"
+    "##\n";
+
+// Arguments handed out in order; records how many were taken.
+class ListedArguments : public LogArguments {
+public:
+    ListedArguments(std::vector<int> ints, std::vector<const char*> strings)
+        : m_ints(std::move(ints)), m_strings(std::move(strings)) {}
+    int NextInt() override { return m_ints.at(m_nextInt++); }
+    const char* NextString() override { return m_strings.at(m_nextString++); }
+    size_t IntsTaken() const { return m_nextInt; }
+
+private:
+    std::vector<int> m_ints;
+    std::vector<const char*> m_strings;
+    size_t m_nextInt = 0;
+    size_t m_nextString = 0;
+};
+
+std::string Expand(const char* format, std::vector<int> ints = {},
+                   std::vector<const char*> strings = {}) {
+    ListedArguments args(std::move(ints), std::move(strings));
+    std::string out;
+    ExpandLogFormat(format, args, out);
+    return out;
+}
+
+// Every log test runs in its own folder at 2026-12-07 15:22:40 UTC.
+class Logs : public InTempWorkingDir {
+protected:
+    ScopedTimeZone m_zone{"UTC0"};
+    TestClock m_clock;
+};
+
+TEST(LogFormat, NumbersAndStrings) {
+    EXPECT_EQ(Expand("%d|%x|%X", {-1, 255, 255}), "-1|ff|FF");
+    EXPECT_EQ(Expand("%x", {-1}), "ffffffff");
+    EXPECT_EQ(Expand("Sending[%d]: %s", {7}, {"GROUP alt.binaries.test\r\n"}),
+              "Sending[7]: GROUP alt.binaries.test");
+    EXPECT_EQ(Expand("[%s]", {}, {"a\rb\nc\r\n"}), "[abc]");
+    EXPECT_EQ(Expand("%s", {}, {nullptr}), "NULL");
+    EXPECT_EQ(Expand("%s", {}, {""}), "");
+}
+
+TEST(LogFormat, UnknownDirectivesTakeNoArgument) {
+    ListedArguments args({1, 2}, {});
+    std::string out;
+    ExpandLogFormat("100%% %q %5d %d", args, out);
+    EXPECT_EQ(out, "100% q 5d 1");
+    EXPECT_EQ(args.IntsTaken(), 1u);
+}
+
+TEST(LogFormat, LoneTrailingPercentEndsTheText) {
+    EXPECT_EQ(Expand("50%"), "50");
+    EXPECT_EQ(Expand("%"), "");
+    EXPECT_EQ(Expand(""), "");
+}
+
+TEST(LogFormat, ErrorTextsAndTimeStamps) {
+    ScopedTimeZone zone("UTC0");
+    TestClock clock;
+    EXPECT_EQ(Expand("%W", {10061}),
+              "10061 - No connection could be made because the target machine actively refused "
+              "it.");
+    EXPECT_EQ(Expand("%w", {600}), "Unknown Error Number");
+    EXPECT_EQ(Expand("%T: x", {}), "15:22:40: x");
+    EXPECT_EQ(Expand("%t", {}), "Dec 07, 2026 15:22:40: ");
+    clock.Set(platform::kFileTimeUnixEpoch + 1767229445LL * 10000000LL);  // 2026-01-01 01:04:05
+    EXPECT_EQ(Expand("%t|%T", {}), "Jan 01, 2026 01:04:05: |01:04:05");
+}
+
+TEST(LogNumberedNames, BaseNumberAndExtension) {
+    EXPECT_EQ(MakeNumberedName("log.txt", 1), "log(1).txt");
+    EXPECT_EQ(MakeNumberedName("logs/old/log.txt", 12), "log(12).txt");
+    EXPECT_EQ(MakeNumberedName("C:\\temp\\trace", 3), "trace(3)");
+    EXPECT_EQ(MakeNumberedName("archive.tar.gz", 2), "archive.tar(2).gz");
+    const std::string longBase(300, 'b');
+    EXPECT_EQ(MakeNumberedName((longBase + ".txt").c_str(), 1), std::string(255, 'b') + "(1).txt");
+}
+
+TEST_F(Logs, FirstTraceLineCreatesTheLogWithItsHeader) {
+    DebugLogPrintf("%T: SelectGroup1(): Group already selected. Returning\n");
+    m_clock.AdvanceSeconds(1);
+    DebugLogPrintf("%T: Connect4(%d)\n", 3);
+    EXPECT_EQ(ReadWholeFile("log.txt"),
+              kTraceHeader +
+                  "15:22:40: SelectGroup1(): Group already selected. Returning\n"
+                  "15:22:41: Connect4(3)\n");
+    EXPECT_FALSE(PathExists("errorlog.txt"));
+}
+
+TEST_F(Logs, TraceLogAtExactlyTheLimitIsAppendedTo) {
+    const std::string full(1000000, 'x');
+    WriteWholeFile("log.txt", full);
+    DebugLogPrintf("line\n");
+    EXPECT_EQ(ReadWholeFile("log.txt"), full + "line\n");
+    EXPECT_FALSE(PathExists("log(1).txt"));
+}
+
+TEST_F(Logs, TraceLogOverTheLimitIsCopiedAndRestarted) {
+    const std::string full(1000001, 'y');
+    WriteWholeFile("log.txt", full);
+    DebugLogPrintf("%T: after\n");
+    EXPECT_EQ(ReadWholeFile("log(1).txt"), full);
+    EXPECT_EQ(ReadWholeFile("log.txt"), kTraceHeader + "15:22:40: after\n");
+}
+
+TEST_F(Logs, RotationTakesTheFirstFreeNumber) {
+    const std::string full(1000001, 'z');
+    WriteWholeFile("log(1).txt", "one");
+    WriteWholeFile("log(2).txt", "two");
+    WriteWholeFile("log.txt", full);
+    DebugLogPrintf("x\n");
+    EXPECT_EQ(ReadWholeFile("log(3).txt"), full);
+    EXPECT_EQ(ReadWholeFile("log(1).txt"), "one");
+
+    DeleteFileA("log(1).txt");
+    DeleteFileA("log(3).txt");
+    WriteWholeFile("log.txt", full);
+    DebugLogPrintf("x\n");
+    EXPECT_EQ(ReadWholeFile("log(1).txt"), full) << "the gap is reused";
+    EXPECT_FALSE(PathExists("log(3).txt"));
+    EXPECT_EQ(ReadWholeFile("log(2).txt"), "two");
+}
+
+TEST_F(Logs, LogGrowingPastTheLimitRotatesOnTheNextLine) {
+    WriteWholeFile("log.txt", std::string(999990, 'a'));
+    DebugLogPrintf("0123456789\n");  // 1,000,001 bytes now: the limit is checked before a line
+    EXPECT_FALSE(PathExists("log(1).txt"));
+    DebugLogPrintf("next\n");
+    EXPECT_EQ(ReadWholeFile("log(1).txt").size(), 1000001u);
+    EXPECT_EQ(ReadWholeFile("log.txt"), kTraceHeader + "next\n");
+}
+
+TEST_F(Logs, ErrorLogHasItsHeaderAndIsRecreatedAfterDeletion) {
+    ErrorLogPrintf("%T: first %W\n", 10054);
+    const std::string first = kErrorHeader +
+                              "15:22:40: first 10054 - An existing connection was forcibly "
+                              "closed by the remote host.\n";
+    EXPECT_EQ(ReadWholeFile("errorlog.txt"), first);
+    ErrorLogPrintf("second\n");
+    EXPECT_EQ(ReadWholeFile("errorlog.txt"), first + "second\n");
+
+    ASSERT_TRUE(DeleteFileA("errorlog.txt"));
+    ErrorLogPrintf("third\n");
+    EXPECT_EQ(ReadWholeFile("errorlog.txt"), kErrorHeader + "third\n");
+    EXPECT_FALSE(PathExists("log.txt"));
+}
+
+TEST_F(Logs, ErrorLogIsNeverRotated) {
+    const std::string big(1000001, 'e');
+    WriteWholeFile("errorlog.txt", big);
+    ErrorLogPrintf("more\n");
+    EXPECT_EQ(ReadWholeFile("errorlog.txt"), big + "more\n");
+    EXPECT_FALSE(PathExists("errorlog(1).txt"));
+}
+
+TEST_F(Logs, UnwritableLogLosesTheLineButReleasesTheLock) {
+    ASSERT_EQ(mkdir("log.txt", 0755), 0);  // a folder where the log should be
+    DebugLogPrintf("lost\n");
+    // Another thread can still take the log lock and write the error log.
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
+        nullptr, 0,
+        [](void*) -> unsigned {
+            ErrorLogPrintf("from another thread\n");
+            return 0;
+        },
+        nullptr, 0, nullptr));
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(ReadWholeFile("errorlog.txt"), kErrorHeader + "from another thread\n");
+}
+
+TEST_F(Logs, LogMutexIsRecursive) {
+    ASSERT_TRUE(LogMutex().Lock(-1));
+    DebugLogPrintf("inside\n");  // takes the lock twice more on this thread
+    ErrorLogPrintf("inside\n");
+    LogMutex().Unlock();
+    EXPECT_EQ(ReadWholeFile("log.txt"), kTraceHeader + "inside\n");
+}
+
+struct WriterArgs {
+    bool errorLog;
+    char mark;
+};
+
+unsigned WriteManyLines(void* argument) {
+    const auto* writer = static_cast<WriterArgs*>(argument);
+    const std::string payload(300, writer->mark);
+    for (int i = 0; i < 300; ++i) {
+        if (writer->errorLog)
+            ErrorLogPrintf("%d:%s:end\n", i, payload.c_str());
+        else
+            DebugLogPrintf("%d:%s:end\n", i, payload.c_str());
+    }
+    return 0;
+}
+
+// Every line after the header must be "<n>:<300 times one mark>:end", and every mark must
+// appear with each n from 0 to count-1 exactly once.
+void ExpectWholeLines(const std::string& text, size_t headerSize, const std::string& marks,
+                      int count) {
+    std::map<std::pair<char, int>, int> seen;
+    size_t position = headerSize;
+    while (position < text.size()) {
+        const size_t end = text.find('\n', position);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = text.substr(position, end - position);
+        position = end + 1;
+        const size_t colon = line.find(':');
+        ASSERT_NE(colon, std::string::npos) << line;
+        const char mark = colon + 1 < line.size() ? line[colon + 1] : '?';
+        ASSERT_NE(marks.find(mark), std::string::npos) << "torn line: " << line;
+        ASSERT_EQ(line.substr(colon), ":" + std::string(300, mark) + ":end") << "torn line: " << line;
+        ++seen[{mark, std::stoi(line.substr(0, colon))}];
+    }
+    EXPECT_EQ(seen.size(), marks.size() * count);
+    for (const auto& entry : seen) EXPECT_EQ(entry.second, 1);
+}
+
+TEST_F(Logs, ThreadsWritingAtOnceLeaveWholeLines) {
+    WriterArgs a{false, 'a'};
+    WriterArgs b{false, 'b'};
+    WriterArgs errors{true, 'e'};
+    HANDLE threads[] = {
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteManyLines, &a, 0, nullptr)),
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteManyLines, &b, 0, nullptr)),
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteManyLines, &errors, 0, nullptr))};
+    for (HANDLE thread : threads) {
+        ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+        CloseHandle(thread);
+    }
+    const std::string trace = ReadWholeFile("log.txt");
+    ASSERT_EQ(trace.compare(0, kTraceHeader.size(), kTraceHeader), 0);
+    ExpectWholeLines(trace, kTraceHeader.size(), "ab", 300);
+    ExpectWholeLines(ReadWholeFile("errorlog.txt"), kErrorHeader.size(), "e", 300);
+}
+
+TEST(LogSwitch, VerboseLogIsOnFromStart) { EXPECT_TRUE(VerboseLog); }
+
+}  // namespace
