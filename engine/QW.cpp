@@ -95,8 +95,10 @@ void CQW::CreateConnections() {
 }
 
 void CQW::DispatchObserved(const MSG& message) {
-    // An article is complete when a message to a connection that was receiving a body ends
-    // with the connection neither still in the body nor reset: its end line was read.
+    // A connection that had sent BODY (or was receiving the body) and comes out of one event
+    // having sent the next HEAD has read the body's end line: the article loop only moves on
+    // to HEAD without a reset after a complete body. A failure resets it instead (state 0,
+    // then a new connect), and a login sends AUTHINFO, so neither is counted.
     CNNTPSocket* connection = nullptr;
     if (message.hwnd != nullptr && !m_ByWindow.empty()) {
         auto found = m_ByWindow.find(message.hwnd);
@@ -106,10 +108,8 @@ void CQW::DispatchObserved(const MSG& message) {
     }
     const std::int32_t before = connection ? connection->ConnectionState : kStateNoConnection;
     DispatchMessageA(&message);
-    if (connection != nullptr && before == kStateBodyText) {
-        const std::int32_t after = connection->ConnectionState;
-        if (after != kStateBodyText && after != kStateNoConnection) {
-            m_Counters->AddArticle();
-        }
+    if (connection != nullptr && (before == kStateBodySent || before == kStateBodyText) &&
+        connection->ConnectionState == kStateHeadSent) {
+        m_Counters->AddArticle();
     }
 }

@@ -1,0 +1,222 @@
+// The headless front end end to end: exit codes, the per-second lines and the summary,
+// confirmation without a terminal, and a clean stop on SIGTERM.
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "app/core/Headless.h"
+#include "app/core/RunReport.h"
+#include "unit/app/AppTestKit.h"
+
+namespace {
+
+using engine_test::ScopedWorkDir;
+using engine_test::SplitLines;
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+class HeadlessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app_test::WriteRegistryFile(Dir.Path() / "settings.reg", "");
+    }
+
+    Outcome Run(CommandLineOptions options, const std::string& input = "",
+                bool interactive = false) {
+        options.headless = true;
+        if (options.workDir.empty()) {
+            options.workDir = (Dir.Path() / "run").string();
+        }
+        std::ostringstream out;
+        std::ostringstream err;
+        std::istringstream in(input);
+        HeadlessConsole console{out, err, in, interactive};
+        Outcome outcome;
+        outcome.code = RunHeadless(options, console);
+        outcome.out = out.str();
+        outcome.err = err.str();
+        return outcome;
+    }
+
+    static CommandLineOptions Demo(double seconds, int connections) {
+        CommandLineOptions options;
+        options.demo = true;
+        options.seconds = seconds;
+        options.connections = connections;
+        return options;
+    }
+
+    ScopedWorkDir Dir;
+    app_test::ScopedRegistry Registry{Dir.Path() / "settings.reg"};
+};
+
+TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) {
+    CommandLineOptions options = Demo(1.5, 2);
+    options.json = true;
+    const Outcome outcome = Run(options);
+    ASSERT_EQ(outcome.code, kExitOk) << outcome.err;
+
+    const auto lines = SplitLines(outcome.out);
+    ASSERT_GE(lines.size(), 3u) << outcome.out;
+    const std::regex sample(
+        R"(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps"\}$)");
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(lines[i], match, sample)) << lines[i];
+        EXPECT_EQ(match[1].str(), match[2].str());  // the number and the dialog's text agree
+        EXPECT_GT(std::stod(match[1].str()), 0.0) << "line " << i << " shows no rate";
+    }
+    const std::regex summary(
+        R"(^\{"summary":true,"duration_s":[0-9.]+,"average_kib_s":[0-9.]+,"peak_kib_s":[0-9.]+,"bytes_received":([0-9]+),"articles_completed":([0-9]+),"connections":2,"stopped_by":"time"\}$)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines.back(), match, summary)) << lines.back();
+    EXPECT_GT(std::stoull(match[1].str()), 0u);
+    EXPECT_GT(std::stoull(match[2].str()), 0u);
+
+    std::vector<std::string> tmp;
+    for (const auto& entry : std::filesystem::directory_iterator(Dir.Path() / "run")) {
+        if (entry.path().extension() == ".tmp") {
+            tmp.push_back(entry.path().filename().string());
+        }
+    }
+    EXPECT_TRUE(tmp.empty());
+    EXPECT_TRUE(std::filesystem::exists(Dir.Path() / "run" / "log.txt"));
+}
+
+TEST_F(HeadlessTest, PlainRunPrintsTheDialogsRateTextEachSecond) {
+    const Outcome outcome = Run(Demo(1.0, 1));
+    ASSERT_EQ(outcome.code, kExitOk) << outcome.err;
+    const auto lines = SplitLines(outcome.out);
+    const std::regex sample(R"(^ *[0-9.]+s  [0-9]+\.[0-9][0-9]KBps$)");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(lines[0], sample)) << lines[0];
+    EXPECT_NE(outcome.out.find("articles completed"), std::string::npos);
+    EXPECT_NE(outcome.out.find("stopped by          time"), std::string::npos);
+    EXPECT_NE(outcome.err.find("demo server on 127.0.0.1:"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, UnreadableSettingsFileIsBadInput) {
+    CommandLineOptions options;
+    options.registryFile = (Dir.Path() / "missing.reg").string();
+    const Outcome outcome = Run(options);
+    EXPECT_EQ(outcome.code, kExitBadInput);
+    EXPECT_NE(outcome.err.find("cannot read the settings file"), std::string::npos);
+    EXPECT_NE(outcome.err.find("missing.reg"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, TwentyConnectionsNeedAnAnswer) {
+    // No terminal and no --yes: refused with a hint, nothing runs.
+    Outcome outcome = Run(Demo(0.5, 20));
+    EXPECT_EQ(outcome.code, kExitBadInput);
+    EXPECT_NE(outcome.err.find("Are you sure you want to make 20 connections to the server?"),
+              std::string::npos);
+    EXPECT_NE(outcome.err.find("--yes"), std::string::npos);
+    EXPECT_EQ(outcome.out, "");
+
+    // A person at a terminal says no.
+    outcome = Run(Demo(0.5, 20), "n\n", true);
+    EXPECT_EQ(outcome.code, kExitOk);
+    EXPECT_NE(outcome.err.find("not started"), std::string::npos);
+    EXPECT_EQ(outcome.out, "");
+
+    // A person says yes.
+    outcome = Run(Demo(0.5, 20), " Yes\n", true);
+    EXPECT_EQ(outcome.code, kExitOk) << outcome.err;
+    EXPECT_NE(outcome.out.find("connections         20"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, YesAnswersTheQuestionWithoutATerminal) {
+    CommandLineOptions options = Demo(0.5, 21);
+    options.yes = true;
+    const Outcome outcome = Run(options);
+    EXPECT_EQ(outcome.code, kExitOk) << outcome.err;
+    EXPECT_EQ(outcome.err.find("Are you sure"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, SocketLibraryFailureExitsWithOne) {
+    platform::SetWsaStartupHook([](WORD) { return WSAVERNOTSUPPORTED; });
+    const Outcome outcome = Run(Demo(0.5, 1));
+    platform::SetWsaStartupHook(nullptr);
+    EXPECT_EQ(outcome.code, kExitEngineFailed);
+    EXPECT_NE(outcome.err.find("engine could not start"), std::string::npos);
+}
+
+// Reads what the child writes until `done` holds or the pipe ends; false when the patience
+// runs out first.
+bool ReadChildOutput(int fd, std::string& text, const std::function<bool()>& done) {
+    const auto giveUp = std::chrono::steady_clock::now() + engine_test::kPatience;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > giveUp) {
+            return false;
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) {
+            continue;
+        }
+        char buffer[4096];
+        const ssize_t n = read(fd, buffer, sizeof(buffer));
+        if (n <= 0) {
+            return done();
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+TEST_F(HeadlessTest, SigtermStopsTheRunCleanly) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    CommandLineOptions options = Demo(0, 2);
+    options.seconds.reset();  // until a signal
+    options.json = true;
+    options.headless = true;
+    options.workDir = (Dir.Path() / "run").string();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        _exit(RunHeadless(options));
+    }
+    close(pipeFds[1]);
+    std::string text;
+    const bool sawRate = ReadChildOutput(
+        pipeFds[0], text, [&] { return text.find("\"rate_kib_s\"") != std::string::npos; });
+    kill(child, sawRate ? SIGTERM : SIGKILL);
+    ReadChildOutput(pipeFds[0], text, [&] { return text.find("\"summary\"") != std::string::npos; });
+    close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(sawRate) << text;
+    ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), kExitOk);
+    EXPECT_NE(text.find("\"stopped_by\":\"signal\""), std::string::npos) << text;
+    for (const auto& entry : std::filesystem::directory_iterator(Dir.Path() / "run")) {
+        EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+    }
+}
+
+TEST(RunReportTest, JsonTextIsEscaped) {
+    EXPECT_EQ(JsonQuote("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
+    RateSample sample;
+    sample.elapsedSeconds = 2.5;
+    sample.rate = 5.0;
+    sample.text = "5.00KBps";
+    sample.utcTime = "2026-12-08T19:00:00Z";
+    EXPECT_EQ(FormatSample(sample, true),
+              "{\"time\":\"2026-12-08T19:00:00Z\",\"elapsed_s\":2.500,\"rate_kib_s\":5.00,"
+              "\"text\":\"5.00KBps\"}\n");
+    EXPECT_EQ(FormatSample(sample, false), "   2.5s  5.00KBps\n");
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The engine thread: start-up of the socket library and the engine, its trace lines, the
+// start-up failure path, and the message loop's stop request.
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <string>
+
+#include "engine/QW.h"
+#include "engine/QWThread.h"
+#include "net/HiddenWindow.h"
+#include "unit/engine/EngineTestKit.h"
+
+namespace {
+
+using engine_test::FindLine;
+using engine_test::ReadFileText;
+using engine_test::ScopedWorkDir;
+using engine_test::SplitLines;
+
+// Restores the platform's start-up and message-box behaviour after a test that changed it.
+class PlatformHooks {
+public:
+    ~PlatformHooks() {
+        platform::SetWsaStartupHook(nullptr);
+        platform::SetMessageBoxHandler(nullptr);
+    }
+};
+
+struct ShownBox {
+    std::string text;
+    std::string caption;
+    UINT type = 0;
+    int count = 0;
+};
+
+TEST(CQWThreadTest, StartCreatesTheEngineAndStopDeletesItWithTheTraceLines) {
+    ScopedWorkDir dir;
+    auto thread = std::make_unique<CQWThread>();
+    ASSERT_TRUE(thread->Start());
+    ASSERT_NE(thread->m_pQW, nullptr);
+    ASSERT_NE(thread->m_pQW->GetWindowHandle(), nullptr);
+    const std::string id = std::to_string(thread->GetThreadId());
+    thread->Stop();
+    EXPECT_FALSE(thread->WasAbandoned());
+    EXPECT_EQ(thread->m_pQW, nullptr);
+    WorkerThread::Release(std::move(thread));
+
+    const auto lines = SplitLines(ReadFileText("log.txt"));
+    const int init = FindLine(lines, ": OnInitInstance - ThreadId " + id);
+    ASSERT_GE(init, 0);
+    const int alloc = FindLine(lines, "OnInitInstance - Allocating m_pQW", init);
+    ASSERT_GT(alloc, init);
+    EXPECT_EQ(lines[alloc], "OnInitInstance - Allocating m_pQW");  // no time stamp
+    const int window = FindLine(lines, ": CQW(): Creating QW Window", alloc);
+    EXPECT_GT(window, alloc);
+    EXPECT_GT(FindLine(lines, ": CQW(): Setting timer.  Thread Id " + id, window), window);
+    const int exit = FindLine(lines, ": OnExitInstance - Deleting m_pQW.  ThreadId " + id);
+    ASSERT_GT(exit, window);
+    EXPECT_GT(FindLine(lines, ": ~CQW(): Killing timer.  Thread Id " + id, exit), exit);
+}
+
+TEST(CQWThreadTest, SocketLibraryFailureShowsTheBoxAndLeavesNoEngine) {
+    ScopedWorkDir dir;
+    PlatformHooks restore;
+    platform::SetWsaStartupHook([](WORD) { return WSAVERNOTSUPPORTED; });
+    ShownBox box;
+    platform::SetMessageBoxHandler([&box](HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+        EXPECT_EQ(owner, nullptr);
+        box.text = text;
+        box.caption = caption;
+        box.type = type;
+        ++box.count;
+        return IDOK;
+    });
+
+    auto thread = std::make_unique<CQWThread>();
+    ASSERT_TRUE(thread->Start());
+    EXPECT_EQ(thread->m_pQW, nullptr);
+    EXPECT_EQ(thread->Counters(), nullptr);
+    EXPECT_EQ(box.count, 1);
+    EXPECT_EQ(box.text, "Could not initialize WINSOCK 1.1.  Exiting.");
+    EXPECT_EQ(box.caption, "Quorrel - Error");
+    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+    thread->Stop();  // the thread serves its loop all the same and ends normally
+    EXPECT_FALSE(thread->WasAbandoned());
+    WorkerThread::Release(std::move(thread));
+
+    const std::string errors = ReadFileText("errorlog.txt");
+    EXPECT_NE(errors.find(": Error: Unable to initialize WINSOCK 2.2"), std::string::npos);
+    EXPECT_NE(errors.find(": Error: Unable to initialize WINSOCK 2.0"), std::string::npos);
+    const std::string trace = ReadFileText("log.txt");
+    EXPECT_EQ(trace.find("Allocating m_pQW"), std::string::npos);
+    EXPECT_NE(trace.find("OnExitInstance - Deleting m_pQW"), std::string::npos);
+}
+
+TEST(CQWThreadTest, AFailedVersionFollowedByAWorkingOneLeavesOnlyItsErrorLine) {
+    ScopedWorkDir dir;
+    PlatformHooks restore;
+    platform::SetWsaStartupHook(
+        [](WORD version) { return version == 0x0202 ? WSAVERNOTSUPPORTED : 0; });
+    auto thread = std::make_unique<CQWThread>();
+    ASSERT_TRUE(thread->Start());
+    EXPECT_NE(thread->m_pQW, nullptr);
+    WorkerThread::Release(std::move(thread));
+
+    const std::string errors = ReadFileText("errorlog.txt");
+    EXPECT_NE(errors.find("Unable to initialize WINSOCK 2.2"), std::string::npos);
+    EXPECT_EQ(errors.find("Unable to initialize WINSOCK 2.0"), std::string::npos);
+}
+
+TEST(CQWThreadTest, StartWaitsUntilTheErrorBoxIsClosed) {
+    ScopedWorkDir dir;
+    PlatformHooks restore;
+    platform::SetWsaStartupHook([](WORD) { return WSASYSNOTREADY; });
+    std::promise<void> shown;
+    std::promise<void> dismiss;
+    std::shared_future<void> dismissed = dismiss.get_future().share();
+    platform::SetMessageBoxHandler([&](HWND, LPCSTR, LPCSTR, UINT) {
+        shown.set_value();
+        dismissed.wait();
+        return IDOK;
+    });
+
+    auto thread = std::make_unique<CQWThread>();
+    auto started = std::async(std::launch::async, [&] { return thread->Start(); });
+    shown.get_future().wait();
+    // The box is up: Start is held until the user closes it.
+    EXPECT_EQ(started.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout);
+    dismiss.set_value();
+    EXPECT_TRUE(started.get());
+    EXPECT_EQ(thread->m_pQW, nullptr);
+    WorkerThread::Release(std::move(thread));
+}
+
+// A window of the test thread that notes the WM_CLOSE messages it receives.
+class CloseCounter : public HiddenWindow {
+public:
+    CloseCounter() {
+        RECT rect = {0, 0, 0, 0};
+        Create("TestWindow", "Test", 0, rect, nullptr, nullptr);
+    }
+    LRESULT WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_CLOSE) {
+            ++closes;
+            return 0;
+        }
+        return HiddenWindow::WindowProc(hwnd, message, wParam, lParam);
+    }
+    int closes = 0;
+};
+
+TEST(CQWThreadTest, OnlyAThreadMessageCloseEndsTheLoop) {
+    ScopedWorkDir dir;
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    CloseCounter window;
+    ASSERT_NE(window.GetWindowHandle(), nullptr);
+    ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
+    ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_CLOSE, 0, 0));
+    ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
+
+    CQWThread loop;  // never started: its Run serves the calling thread's queue
+    EXPECT_EQ(loop.Run(), 0);
+    EXPECT_EQ(window.closes, 2);  // the one after the stop request stays queued
+    engine_test::DispatchPending();
+    EXPECT_EQ(window.closes, 3);
+}
+
+}  // namespace
