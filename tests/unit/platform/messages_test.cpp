@@ -1,0 +1,379 @@
+// Message queues, windows, timers and message boxes of the platform layer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/TestClock.h"
+#include "platform/windows.h"
+
+namespace {
+
+constexpr UINT kMsgRecord = WM_APP + 1;
+constexpr UINT kMsgRepost = WM_APP + 2;
+
+struct Seen {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+
+// Every window of these tests records what reaches its procedure.
+thread_local std::vector<Seen>* tSeen = nullptr;
+thread_local LRESULT tCreateAnswer = 0;
+thread_local LPVOID tCreateParam = nullptr;
+
+LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (tSeen != nullptr) tSeen->push_back({hwnd, message, wParam, lParam});
+    if (message == WM_CREATE) {
+        tCreateParam = reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams;
+        return tCreateAnswer;
+    }
+    if (message == WM_DESTROY) {
+        // A second destruction from inside the first must be refused, not recurse.
+        EXPECT_FALSE(DestroyWindow(hwnd));
+    }
+    if (message == kMsgRepost) PostMessageA(hwnd, kMsgRepost, wParam + 1, 0);
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+const char* RecordingClass() {
+    static const bool registered = [] {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = &RecordingProc;
+        windowClass.lpszClassName = "MessagesTestWindow";
+        return RegisterClassA(&windowClass) != 0;
+    }();
+    EXPECT_TRUE(registered);
+    return "MessagesTestWindow";
+}
+
+HWND MakeWindow(void* param = nullptr) {
+    return CreateWindowExA(0, RecordingClass(), "test", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                           param);
+}
+
+std::vector<UINT> Messages(const std::vector<Seen>& seen) {
+    std::vector<UINT> numbers;
+    for (const Seen& s : seen) numbers.push_back(s.message);
+    return numbers;
+}
+
+// Takes and dispatches everything queued now; returns the messages taken.
+std::vector<MSG> Drain() {
+    std::vector<MSG> taken;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        taken.push_back(msg);
+        DispatchMessageA(&msg);
+    }
+    return taken;
+}
+
+class MessagesTest : public ::testing::Test {
+protected:
+    void SetUp() override { tSeen = &seen_; }
+    void TearDown() override {
+        tSeen = nullptr;
+        tCreateAnswer = 0;
+    }
+    std::vector<Seen> seen_;
+};
+
+TEST_F(MessagesTest, WindowCreationCarriesParameterAndDestructionIsOnce) {
+    int owner = 0;
+    HWND hwnd = MakeWindow(&owner);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_TRUE(IsWindow(hwnd));
+    EXPECT_EQ(tCreateParam, &owner);
+    EXPECT_EQ(Messages(seen_), (std::vector<UINT>{WM_NCCREATE, WM_CREATE}));
+
+    EXPECT_EQ(SetWindowLongPtrA(hwnd, GWLP_USERDATA, 42), 0);
+    EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), 42);
+    EXPECT_EQ(GetWindowThreadProcessId(hwnd, nullptr), GetCurrentThreadId());
+
+    seen_.clear();
+    EXPECT_TRUE(DestroyWindow(hwnd));
+    EXPECT_EQ(Messages(seen_), (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
+    EXPECT_FALSE(IsWindow(hwnd));
+    EXPECT_FALSE(DestroyWindow(hwnd));
+    EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), 0);
+
+    // Handles are never handed out again.
+    HWND next = MakeWindow();
+    EXPECT_NE(next, hwnd);
+    DestroyWindow(next);
+}
+
+TEST_F(MessagesTest, CreationRefusedByTheProcedureFailsAndCleansUp) {
+    tCreateAnswer = -1;
+    EXPECT_EQ(MakeWindow(), nullptr);
+    EXPECT_EQ(Messages(seen_),
+              (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
+    EXPECT_FALSE(IsWindow(seen_.front().hwnd));
+}
+
+TEST_F(MessagesTest, UnknownClassAndDuplicateClassAreRefused) {
+    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                              nullptr),
+              nullptr);
+    RecordingClass();
+    WNDCLASSEXA again{};
+    again.cbSize = sizeof again;
+    again.lpfnWndProc = &RecordingProc;
+    again.lpszClassName = "messagestestwindow";  // class names ignore case
+    EXPECT_EQ(RegisterClassExA(&again), 0);
+}
+
+TEST_F(MessagesTest, PostedMessagesArriveInOrderAndDeadWindowsGetNothing) {
+    HWND first = MakeWindow();
+    HWND second = MakeWindow();
+    for (WPARAM i = 0; i < 50; ++i) {
+        ASSERT_TRUE(PostMessageA(i % 2 ? first : second, kMsgRecord, i, 0));
+    }
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), kMsgRecord, 99, 0));
+    DestroyWindow(second);
+    seen_.clear();
+
+    const std::vector<MSG> taken = Drain();
+    std::vector<WPARAM> order;
+    for (const MSG& msg : taken) order.push_back(msg.wParam);
+    std::vector<WPARAM> expected;
+    for (WPARAM i = 1; i < 50; i += 2) expected.push_back(i);
+    expected.push_back(99);
+    EXPECT_EQ(order, expected);
+    EXPECT_EQ(taken.back().hwnd, nullptr);  // the thread message has no window
+    EXPECT_EQ(seen_.size(), 25u);           // the thread message is not dispatched anywhere
+
+    EXPECT_FALSE(PostMessageA(second, kMsgRecord, 0, 0));
+    DestroyWindow(first);
+}
+
+TEST_F(MessagesTest, FiltersLeaveOtherMessagesQueued) {
+    HWND hwnd = MakeWindow();
+    PostMessageA(hwnd, kMsgRecord, 1, 0);
+    PostMessageA(hwnd, WM_USER, 2, 0);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE));
+    EXPECT_EQ(msg.wParam, 2u);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_REMOVE));
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_REMOVE));
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 1u);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    DestroyWindow(hwnd);
+}
+
+TEST_F(MessagesTest, QuitComesAfterEarlierPostsAndWindowCloseDestroysByDefault) {
+    HWND hwnd = MakeWindow();
+    PostMessageA(hwnd, WM_CLOSE, 0, 0);  // to the window: default handling destroys it
+    PostQuitMessage(7);
+    MSG msg;
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
+    EXPECT_EQ(msg.message, WM_CLOSE);
+    DispatchMessageA(&msg);
+    EXPECT_FALSE(IsWindow(hwnd));
+    ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 0);
+    EXPECT_EQ(msg.message, WM_QUIT);
+    EXPECT_EQ(msg.wParam, 7u);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST(MessageThreads, PostingWakesTheOwnerAndEarlyPostsAreKept) {
+    std::atomic<DWORD> threadId{0};
+    std::atomic<bool> queueReady{false};
+    std::atomic<bool> mayRun{false};
+    std::vector<WPARAM> received;
+    std::thread owner([&] {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // creates the queue
+        threadId = GetCurrentThreadId();
+        queueReady = true;
+        while (!mayRun) std::this_thread::yield();
+        while (GetMessageA(&msg, nullptr, 0, 0) != 0) {
+            if (msg.hwnd == nullptr && msg.message == WM_CLOSE) break;
+            received.push_back(msg.wParam);
+        }
+    });
+    while (!queueReady) std::this_thread::yield();
+    // Posted before the loop runs: must be kept.
+    ASSERT_TRUE(PostThreadMessageA(threadId, kMsgRecord, 1, 0));
+    mayRun = true;
+    for (WPARAM i = 2; i <= 200; ++i) {
+        ASSERT_TRUE(PostThreadMessageA(threadId, kMsgRecord, i, 0));
+        if (i % 50 == 0) std::this_thread::yield();  // lets the owner fall asleep between posts
+    }
+    ASSERT_TRUE(PostThreadMessageA(threadId, WM_CLOSE, 0, 0));
+    owner.join();
+    ASSERT_EQ(received.size(), 200u);
+    for (WPARAM i = 0; i < 200; ++i) EXPECT_EQ(received[i], i + 1);
+
+    // The thread has ended: its queue is gone and posting fails.
+    EXPECT_FALSE(PostThreadMessageA(threadId, kMsgRecord, 0, 0));
+}
+
+TEST(MessageThreads, PostingToAThreadWithoutQueueFailsAndWindowsDieWithTheirThread) {
+    std::atomic<DWORD> threadId{0};
+    HWND orphan = nullptr;
+    std::thread plain([&] { threadId = GetCurrentThreadId(); });
+    plain.join();
+    EXPECT_FALSE(PostThreadMessageA(threadId, kMsgRecord, 0, 0));
+
+    std::thread windowed([&] { orphan = MakeWindow(); });
+    windowed.join();
+    ASSERT_NE(orphan, nullptr);
+    EXPECT_FALSE(IsWindow(orphan));
+    EXPECT_FALSE(PostMessageA(orphan, kMsgRecord, 0, 0));
+}
+
+TEST(MessageThreads, SendMessageFromAnotherThreadRunsOnTheOwner) {
+    std::atomic<HWND> hwnd{nullptr};
+    std::atomic<DWORD> ownerId{0};
+    std::atomic<DWORD> handledOn{0};
+    std::thread owner([&] {
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+            if (m == kMsgRecord) return static_cast<LRESULT>(wp * 2 + GetCurrentThreadId() * 0);
+            return DefWindowProcA(w, m, wp, lp);
+        };
+        windowClass.lpszClassName = "SendTestWindow";
+        RegisterClassA(&windowClass);
+        ownerId = GetCurrentThreadId();
+        hwnd = CreateWindowExA(0, "SendTestWindow", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                               nullptr);
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) != 0) {
+            if (msg.hwnd == nullptr && msg.message == WM_CLOSE) break;
+            DispatchMessageA(&msg);
+        }
+        handledOn = GetCurrentThreadId();
+        DestroyWindow(hwnd);
+    });
+    while (hwnd == nullptr) std::this_thread::yield();
+    EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 21, 0), 42);
+    PostThreadMessageA(ownerId, WM_CLOSE, 0, 0);
+    owner.join();
+    EXPECT_EQ(handledOn, ownerId);
+    EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 21, 0), 0);  // window gone
+}
+
+class TimerTest : public MessagesTest {
+protected:
+    TestClock clock_;
+};
+
+TEST_F(TimerTest, TicksAtThePeriodCoalescedAndNeverAfterKill) {
+    HWND hwnd = MakeWindow();
+    ASSERT_EQ(SetTimer(hwnd, 1, 2000, nullptr), 1u);
+    MSG msg;
+    clock_.AdvanceMilliseconds(1999);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    clock_.AdvanceMilliseconds(1);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.message, WM_TIMER);
+    EXPECT_EQ(msg.hwnd, hwnd);
+    EXPECT_EQ(msg.wParam, 1u);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));  // never faster
+
+    clock_.AdvanceSeconds(60);  // thirty periods missed: one tick
+    int ticks = 0;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ticks += msg.message == WM_TIMER;
+    EXPECT_EQ(ticks, 1);
+
+    // A tick taken before KillTimer is not dispatched after it.
+    clock_.AdvanceSeconds(2);
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_TRUE(KillTimer(hwnd, 1));
+    seen_.clear();
+    DispatchMessageA(&msg);
+    EXPECT_TRUE(seen_.empty());
+    clock_.AdvanceSeconds(10);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_FALSE(KillTimer(hwnd, 1));
+    DestroyWindow(hwnd);
+}
+
+TEST_F(TimerTest, DueTimerIsNotStarvedByAStreamOfPosts) {
+    HWND hwnd = MakeWindow();
+    SetTimer(hwnd, 5, 2000, nullptr);
+    PostMessageA(hwnd, kMsgRepost, 0, 0);  // every dispatch posts the next one
+    int taken = 0;
+    int timerAt = -1;
+    MSG msg;
+    while (taken < 100 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (taken == 10) clock_.AdvanceMilliseconds(2000);
+        if (msg.message == WM_TIMER) {
+            timerAt = taken;
+            break;
+        }
+        DispatchMessageA(&msg);
+        ++taken;
+    }
+    EXPECT_EQ(timerAt, 11);  // the very next message once it was due
+    KillTimer(hwnd, 5);
+    DestroyWindow(hwnd);
+    Drain();
+}
+
+TEST_F(TimerTest, DestroyingTheWindowStopsItsTimers) {
+    HWND hwnd = MakeWindow();
+    SetTimer(hwnd, 1, 100, nullptr);
+    SetTimer(hwnd, 2, 100, nullptr);
+    DestroyWindow(hwnd);
+    clock_.AdvanceSeconds(1);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST(TimerThreads, SleepingLoopWakesForATickOnTheTestClock) {
+    TestClock clock;
+    std::atomic<bool> armed{false};
+    std::atomic<int> ticks{0};
+    std::thread owner([&] {
+        HWND hwnd = MakeWindow();
+        SetTimer(hwnd, 1, 2000, nullptr);
+        armed = true;
+        MSG msg;
+        while (ticks < 3 && GetMessageA(&msg, nullptr, 0, 0) != 0) {
+            if (msg.message == WM_TIMER) ++ticks;
+        }
+        DestroyWindow(hwnd);
+    });
+    while (!armed) std::this_thread::yield();
+    while (ticks < 3) {
+        const int before = ticks;
+        clock.AdvanceMilliseconds(2000);
+        platform::WakeAllMessageQueues();
+        while (ticks == before) std::this_thread::yield();
+    }
+    owner.join();
+    EXPECT_EQ(ticks, 3);
+}
+
+TEST(MessageBoxes, DefaultRefusesAndHandlerIsUsedAndRestored) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxA(nullptr, "Could not start.", "Quorrel - Error", MB_OK), IDOK);
+    EXPECT_EQ(MessageBoxA(nullptr, "Really?", "Confirm", MB_YESNO | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "Go on?", "Confirm", MB_OKCANCEL), IDCANCEL);
+    const std::string written = testing::internal::GetCapturedStderr();
+    EXPECT_NE(written.find("Quorrel - Error: Could not start."), std::string::npos);
+
+    std::string shown;
+    auto previous = platform::SetMessageBoxHandler(
+        [&](HWND, LPCSTR text, LPCSTR caption, UINT type) {
+            shown = std::string(caption) + "|" + text;
+            return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+        });
+    EXPECT_FALSE(previous);
+    EXPECT_EQ(MessageBoxA(nullptr, "Really?", "Confirm", MB_YESNO), IDYES);
+    EXPECT_EQ(shown, "Confirm|Really?");
+    platform::SetMessageBoxHandler(nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(MessageBoxA(nullptr, "Really?", "Confirm", MB_YESNO), IDNO);
+    testing::internal::GetCapturedStderr();
+}
+
+}  // namespace
