@@ -52,7 +52,10 @@ std::string ExpectedArticle::BodyText() const { return CrLf(bodyLines); }
 std::string ExpectedArticle::FileText() const { return HeaderText() + "\r\n" + BodyText(); }
 
 std::string MessageId(int64_t number) {
-    return "<" + std::to_string(number) + kMessageIdSuffix;
+    std::string id(1, '<');
+    id += std::to_string(number);
+    id += kMessageIdSuffix;
+    return id;
 }
 
 bool ParseMessageId(const std::string& text, int64_t* number) {

@@ -53,10 +53,13 @@ bool Connection::Start(Clock::time_point now) {
     return Pump(now);
 }
 
-bool Connection::OnEvent(bool readable) { return OnEvent(readable, Clock::now()); }
+bool Connection::OnEvent(bool readable, bool hangup) {
+    return OnEvent(readable, hangup, Clock::now());
+}
 
-bool Connection::OnEvent(bool readable, Clock::time_point now) {
+bool Connection::OnEvent(bool readable, bool hangup, Clock::time_point now) {
     if (readable) mayRead_ = true;
+    if (hangup) hangup_ = true;
     return Pump(now);
 }
 
@@ -103,7 +106,7 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
             pauseUntil_.reset();
             head.pauseBefore = std::chrono::milliseconds(0);
         }
-        iovec iov[kMaxIov];
+        iovec iov[kMaxIov] = {};
         int count = 0;
         for (const Chunk& chunk : output_) {
             if (count == kMaxIov || (count > 0 && chunk.pauseBefore.count() > 0)) break;
@@ -195,6 +198,10 @@ bool Connection::ReadMore(bool* finished) {
     } while (got < 0 && errno == EINTR);
     if (got > 0) {
         input_.append(scratch, static_cast<size_t>(got));
+        // A short read drained the socket; with edge-triggered readiness the next arrival
+        // raises a new event, so the empty read that would confirm it is saved. Not after a
+        // hang-up, whose end of stream must still be read.
+        if (static_cast<size_t>(got) < sizeof(scratch) && !hangup_) mayRead_ = false;
         return true;
     }
     mayRead_ = false;

@@ -46,8 +46,9 @@ public:
     // The time given is "now" for the pauses of a split reply; tests pass their own.
     bool Start();
     bool Start(Clock::time_point now);
-    bool OnEvent(bool readable);
-    bool OnEvent(bool readable, Clock::time_point now);
+    // `hangup`: the peer closed its side or the socket failed.
+    bool OnEvent(bool readable, bool hangup = false);
+    bool OnEvent(bool readable, bool hangup, Clock::time_point now);
     bool OnTimer(Clock::time_point now);
     // When a paused piece of a reply is due.
     std::optional<Clock::time_point> Deadline() const;
@@ -86,6 +87,7 @@ private:
     size_t inputStart_ = 0;
     bool mayRead_ = true;  // the socket may hold unread data (edge-triggered readiness)
     bool peerClosed_ = false;
+    bool hangup_ = false;
     bool mute_ = false;
     std::deque<Chunk> output_;
     std::function<bool(std::string*)> more_;

@@ -98,8 +98,10 @@ void EventLoop::Run() {
                 continue;
             }
             auto* connection = static_cast<Connection*>(tag);
-            const bool readable = events[i].events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR);
-            if (!connection->OnEvent(readable)) Close(connection);
+            const uint32_t happened = events[i].events;
+            const bool hangup = happened & (EPOLLRDHUP | EPOLLHUP | EPOLLERR);
+            const bool readable = hangup || (happened & EPOLLIN);
+            Settle(connection, connection->OnEvent(readable, hangup));
         }
         RunTimers();
         if (pendingBytes_ > 0) {
@@ -128,11 +130,22 @@ void EventLoop::AcceptAll() {
         Connection* raw = connection.get();
         connections_.emplace(raw, std::move(connection));
         Watch(raw->Fd(), EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET, raw);
-        if (!raw->Start()) Close(raw);
+        Settle(raw, raw->Start());
+    }
+}
+
+void EventLoop::Settle(Connection* connection, bool alive) {
+    if (!alive) {
+        Close(connection);
+    } else if (connection->Deadline()) {
+        paused_.insert(connection);
+    } else {
+        paused_.erase(connection);
     }
 }
 
 void EventLoop::Close(Connection* connection) {
+    paused_.erase(connection);
     connections_.erase(connection);  // closing the descriptor also removes it from epoll
     server_.OnClosed();
 }
@@ -140,8 +153,8 @@ void EventLoop::Close(Connection* connection) {
 int EventLoop::NextTimeoutMs() const {
     std::optional<std::chrono::steady_clock::time_point> next;
     if (acceptPaused_) next = acceptPausedUntil_;
-    for (const auto& entry : connections_) {
-        const auto due = entry.first->Deadline();
+    for (Connection* connection : paused_) {
+        const auto due = connection->Deadline();
         if (due && (!next || *due < *next)) next = due;
     }
     if (!next) return -1;
@@ -158,13 +171,11 @@ void EventLoop::RunTimers() {
         AcceptAll();
     }
     std::vector<Connection*> due;
-    for (const auto& entry : connections_) {
-        const auto deadline = entry.first->Deadline();
-        if (deadline && *deadline <= now) due.push_back(entry.first);
+    for (Connection* connection : paused_) {
+        const auto deadline = connection->Deadline();
+        if (deadline && *deadline <= now) due.push_back(connection);
     }
-    for (Connection* connection : due) {
-        if (!connection->OnTimer(now)) Close(connection);
-    }
+    for (Connection* connection : due) Settle(connection, connection->OnTimer(now));
 }
 
 void EventLoop::OnCommand(int connectionIndex, const std::string& line) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "newsd/Articles.h"
 #include "newsd/Connection.h"
@@ -35,6 +36,8 @@ public:
 
 private:
     void AcceptAll();
+    // After a connection handled something: forget it when it ended, track its pause.
+    void Settle(Connection* connection, bool alive);
     void Close(Connection* connection);
     int NextTimeoutMs() const;
     void RunTimers();
@@ -47,6 +50,8 @@ private:
     UniqueFd listener_;
     UniqueFd wake_;
     std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
+    // Connections holding back a piece of a reply until a deadline.
+    std::unordered_set<Connection*> paused_;
     // Accepting stops for a moment when the process runs out of descriptors, instead of
     // spinning on a listener that stays readable.
     std::chrono::steady_clock::time_point acceptPausedUntil_{};

@@ -48,7 +48,7 @@ protected:
 
     void Send(const std::string& text) {
         ASSERT_EQ(send(peer_, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
-        alive_ = connection_->OnEvent(true, now_);
+        alive_ = connection_->OnEvent(true, false, now_);
     }
 
     // Every write the server made so far, one string each.
@@ -218,7 +218,7 @@ TEST_F(ConnectionTest, PeerCloseEndsTheConnection) {
     Open();
     Writes();
     shutdown(peer_, SHUT_WR);
-    alive_ = connection_->OnEvent(true, now_);
+    alive_ = connection_->OnEvent(true, true, now_);
     EXPECT_FALSE(alive_);
 }
 
