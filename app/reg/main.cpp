@@ -40,7 +40,7 @@ const char* const kUsage =
     "${XDG_CONFIG_HOME:-$HOME/.config}/Tarnley/Quorrel.reg. It is created when missing.\n";
 
 int Usage(const std::string& problem) {
-    std::cerr << "zodiva-reg: " << problem << "\n\n" << kUsage;
+    std::cerr << "zodiva-reg: " << problem << "\n(zodiva-reg --help lists the commands)\n";
     return kUsageError;
 }
 
