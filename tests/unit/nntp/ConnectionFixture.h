@@ -80,6 +80,25 @@ inline std::size_t CountOccurrences(const std::string& text, const std::string& 
     return count;
 }
 
+// The socket library is started for the lifetime of the object, as the engine thread does.
+class ScopedWinsock {
+public:
+    ScopedWinsock() {
+        WSADATA data;
+        m_started = WSAStartup(0x0202, &data) == 0;
+    }
+    ~ScopedWinsock() {
+        if (m_started) {
+            WSACleanup();
+        }
+    }
+    ScopedWinsock(const ScopedWinsock&) = delete;
+    ScopedWinsock& operator=(const ScopedWinsock&) = delete;
+
+private:
+    bool m_started = false;
+};
+
 // Dispatches every queued message of this thread.
 inline void DispatchPending() {
     MSG message;
@@ -190,6 +209,7 @@ protected:
 
     nntp_test::ScopedWorkDir WorkDir;  // first: everything below writes into it
     TestClock Clock;
+    nntp_test::ScopedWinsock Winsock;
     SettingsStore Root;  // stands in for the engine's and the dialog's stores
     std::unique_ptr<newsd::Server> Server;
     std::unique_ptr<CNNTPSocket> Connection;

@@ -54,8 +54,12 @@ protected:
     bool WaitUntilDelaying() {
         return PumpUntil([&] { return Connection->IsDelaying; });
     }
+    // Seconds of ticks until the running delay ends; a new delay armed by the attempt that
+    // follows at once counts as the end of this one.
     int TicksUntilDelayEnds() {
-        return TickUntil([&] { return !Connection->IsDelaying; }, 400);
+        const std::uint64_t armedAt = Connection->DelayStart;
+        return TickUntil(
+            [&] { return !Connection->IsDelaying || Connection->DelayStart != armedAt; }, 400);
     }
 };
 

@@ -103,6 +103,7 @@ protected:
 
     nntp_test::ScopedWorkDir WorkDir;
     TestClock Clock;
+    nntp_test::ScopedWinsock Winsock;
     RawPeer Peer;
     ProbeSocket Probe;
 };

@@ -1,0 +1,75 @@
+#pragma once
+// Shared by the tests of group selection, login and the article jobs: a connection whose
+// bottom continuation records how the sequence under test ended, and helpers to play a
+// server byte by byte from a raw peer.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ConnectionFixture.h"
+#include "RawPeer.h"
+
+class JobProbe : public CNNTPSocket {
+public:
+    // The continuation a test puts under the sequence it starts.
+    void StepDone() { Results.push_back(StepSucceeded); }
+    static StepFn Done() { return static_cast<StepFn>(&JobProbe::StepDone); }
+
+    std::string TempFileName() const { return std::to_string(TempFileNumber) + ".tmp"; }
+
+    std::vector<int> Results;
+};
+
+class JobFixture : public ConnectionFixture {
+protected:
+    std::unique_ptr<CNNTPSocket> MakeConnection() override { return std::make_unique<JobProbe>(); }
+
+    JobProbe& Probe() { return static_cast<JobProbe&>(*Connection); }
+
+    // Runs a sequence for the test's group with JobProbe::Done as its continuation.
+    void Start(StepFn first) {
+        Connection->SetGroupName(kGroup);
+        Connection->CallSequence(first, JobProbe::Done());
+    }
+
+    bool WaitForResult(std::size_t count = 1) {
+        return PumpUntil([&] { return Probe().Results.size() >= count; });
+    }
+
+    bool WaitUntilWaitingForData() {
+        return PumpUntil([&] { return Connection->IsWaitingForData; });
+    }
+
+    bool WaitUntilDelaying() {
+        return PumpUntil([&] { return Connection->IsDelaying; });
+    }
+
+    // The connection's temporary article file in the test's working directory.
+    std::filesystem::path TempFile() { return WorkDir.Path() / Probe().TempFileName(); }
+
+    std::vector<std::string> TempFilesOnDisk() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(WorkDir.Path())) {
+            if (entry.path().extension() == ".tmp") {
+                names.push_back(entry.path().filename().string());
+            }
+        }
+        return names;
+    }
+
+    // Points the connection at a raw peer instead of newsd.
+    void UsePeer(const RawPeer& peer) { Root.SetInt("news_port", peer.Port()); }
+
+    // Dispatches the connection's messages until the peer has received `expected` (appended
+    // to what it had received before, which `received` keeps).
+    bool PeerReceives(RawPeer& peer, std::string& received, const std::string& expected) {
+        const std::size_t want = received.size() + expected.size();
+        const bool arrived = PumpUntil([&] {
+            received += peer.ReadAvailable();
+            return received.size() >= want;
+        });
+        return arrived && received.compare(want - expected.size(), expected.size(), expected) == 0;
+    }
+};

@@ -1,0 +1,412 @@
+// The article jobs: the walk down from the newest article with the exact commands, the
+// article file (its content while it exists, unstuffing, "writetodisk"), error replies, a
+// missing article, a login demanded by BODY, a time-out mid-body, the XOVER job, and the
+// limits on what goes into a command.
+#include <dirent.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include "JobFixture.h"
+
+namespace {
+
+using newsd::ConnectionScript;
+using nntp_test::CountOccurrences;
+using nntp_test::ReadFileText;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+constexpr const char* kGroupCommand = "GROUP alt.binaries.test";
+
+std::size_t FileSizeOr(const std::filesystem::path& path, std::size_t otherwise) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? otherwise : static_cast<std::size_t>(size);
+}
+
+std::size_t OpenDescriptors() {
+    std::size_t count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) {
+            ++count;
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+class ArticleTest : public JobFixture {
+protected:
+    newsd::ServerOptions ServerOptionsForTest() override {
+        newsd::ServerOptions options;
+        options.articles.last = kLast;
+        options.articles.bodyBytes = 4096;
+        return options;
+    }
+
+    // The bytes newsd sends for BODY of an article, status line and end line included.
+    std::size_t BodyReplySize(int number) const {
+        const auto& articles = Server->Articles();
+        const std::string status =
+            "222 " + std::to_string(number) + " " + newsd::MessageId(number) + " body\r\n";
+        return status.size() + articles.BodyLeadWire(number).size() +
+               articles.BodyBulkWire()->size() + 3;
+    }
+
+    // Holds back the end line of the first BODY reply for a while, so that the complete
+    // article file can be looked at before it is deleted.
+    ConnectionScript HoldBackEndOfFirstBody(std::chrono::milliseconds pause) const {
+        ConnectionScript script;
+        script.faults.push_back(
+            ConnectionScript::SplitReply("BODY", 1, {BodyReplySize(kLast) - 3}, pause));
+        return script;
+    }
+
+    static constexpr int kLast = 150;
+};
+
+TEST_F(ArticleTest, LoopWalksDownFromTheNewestArticleHeaderThenBody) {
+    constexpr int kArticles = 100;
+    StartArticleJob();
+    ASSERT_TRUE(WaitForCommands(1 + 2 * kArticles + 1));
+
+    const auto commands = Server->Commands();
+    EXPECT_EQ(commands[0], kGroupCommand);
+    for (int i = 0; i < kArticles; ++i) {
+        const std::string number = std::to_string(kLast - i);
+        ASSERT_EQ(commands[1 + 2 * i], "HEAD " + number);
+        ASSERT_EQ(commands[2 + 2 * i], "BODY " + number);
+    }
+    EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
+    EXPECT_GE(CountOccurrences(TraceLog(), "Body received successfully."),
+              static_cast<std::size_t>(kArticles));
+    EXPECT_THAT(ErrorLog(), IsEmpty());
+    // Finished articles are deleted; at most the one being fetched is on disk.
+    EXPECT_LE(TempFilesOnDisk().size(), 1u);
+    for (const std::string& name : TempFilesOnDisk()) {
+        EXPECT_EQ(name, Probe().TempFileName());
+    }
+}
+
+TEST_F(ArticleTest, ArticleFileHoldsHeaderBlankLineAndUnstuffedBodyUntilItIsComplete) {
+    const newsd::ExpectedArticle expected = Server->Expected(kLast);
+    std::size_t dotLines = 0;
+    for (const std::string& line : expected.bodyLines) {
+        dotLines += !line.empty() && line[0] == '.';
+    }
+    ASSERT_GT(dotLines, 0u) << "the body must exercise unstuffing";
+    Server->SetScript(HoldBackEndOfFirstBody(std::chrono::milliseconds(500)));
+
+    StartArticleJob();
+    const std::string wanted = expected.FileText();
+    ASSERT_TRUE(PumpUntil([&] { return FileSizeOr(TempFile(), 0) == wanted.size(); }));
+    EXPECT_EQ(ReadFileText(TempFile()), wanted);
+    EXPECT_EQ(Connection->ConnectionState, kStateBodyText);
+
+    ASSERT_TRUE(WaitForCommands(4));  // the end line came: next article
+    EXPECT_EQ(Server->Commands()[3], "HEAD " + std::to_string(kLast - 1));
+    ASSERT_TRUE(PumpUntil([&] { return Connection->ConnectionState == kStateHeadText; }));
+    // The new article starts a new file under the same name.
+    EXPECT_LT(FileSizeOr(TempFile(), 0), wanted.size());
+}
+
+TEST_F(ArticleTest, WriteToDiskOffStillCreatesTheFileButLeavesItEmpty) {
+    Root.SetInt("writetodisk", 0);
+    Server->SetScript(HoldBackEndOfFirstBody(std::chrono::milliseconds(500)));
+
+    StartArticleJob();
+    ASSERT_TRUE(PumpUntil([&] {
+        return Connection->ConnectionState == kStateBodyText && Connection->IsWaitingForData &&
+               std::filesystem::exists(TempFile());
+    }));
+    EXPECT_EQ(FileSizeOr(TempFile(), 1), 0u);  // not even the blank line
+
+    ASSERT_TRUE(WaitForCommands(4));
+    ASSERT_TRUE(PumpUntil([&] { return TempFilesOnDisk().size() <= 1; }));
+}
+
+TEST_F(ArticleTest, MissingArticleDropsTheConnectionAndStartsAgainAtTheNewest) {
+    ConnectionScript script;
+    script.faults.push_back(
+        ConnectionScript::ReplaceReply("HEAD", 2, "423 No article with that number\r\n"));
+    Server->SetScript(0, script);
+
+    StartArticleJob();
+    ASSERT_TRUE(PumpUntil([&] { return Server->Commands(1).size() >= 3; }));
+
+    EXPECT_THAT(Server->Commands(0),
+                ElementsAre(kGroupCommand, "HEAD 150", "BODY 150", "HEAD 149"));
+    const auto again = Server->Commands(1);
+    EXPECT_EQ(again[0], kGroupCommand);
+    EXPECT_EQ(again[1], "HEAD 150");
+    EXPECT_EQ(again[2], "BODY 150");
+    EXPECT_THAT(ErrorLog(), HasSubstr("Head3(): 423 No article with that number\n"));
+    EXPECT_THAT(TraceLog(), HasSubstr("Server returned an error.  Failing.\n"));
+}
+
+TEST_F(ArticleTest, StatusLineOutOfStepIsLoggedAndTheConnectionReplaced) {
+    ConnectionScript script;
+    script.faults.push_back(ConnectionScript::ReplaceReply("BODY", 1, "X-Stray: header\r\n"));
+    Server->SetScript(0, script);
+
+    StartArticleJob();
+    ASSERT_TRUE(PumpUntil([&] { return Server->Commands(1).size() >= 2; }));
+
+    EXPECT_THAT(Server->Commands(1), ElementsAre(kGroupCommand, "HEAD 150"));
+    const std::string errors = ErrorLog();
+    EXPECT_THAT(errors, HasSubstr("Body3(): Note: Out of Synch!!!\n"));
+    EXPECT_THAT(errors, HasSubstr("Body3(): X-Stray: header\n"));
+    EXPECT_LT(errors.find("Out of Synch"), errors.find("Body3(): X-Stray"));
+    EXPECT_THAT(TraceLog(), HasSubstr("Body3(): Note: Out of Synch!!!\n"));
+}
+
+TEST_F(ArticleTest, LoginDemandedByBodyResendsOnlyTheBody) {
+    Root.SetString("username", "alice");
+    Root.SetString("password", "opensesame");
+    ConnectionScript script;
+    script.faults.push_back(
+        ConnectionScript::ReplaceReply("BODY", 1, "480 Authentication required\r\n"));
+    script.userReply = "381 Password required";
+    script.passReply = "281 Authentication accepted";
+    Server->SetScript(script);
+
+    StartArticleJob();
+    ASSERT_TRUE(WaitForCommands(8));
+
+    const auto commands = Server->Commands();
+    EXPECT_THAT(std::vector<std::string>(commands.begin(), commands.begin() + 8),
+                ElementsAre(kGroupCommand, "HEAD 150", "BODY 150", "AUTHINFO USER alice",
+                            "AUTHINFO PASS opensesame", "BODY 150", "HEAD 149", "BODY 149"));
+    EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
+}
+
+TEST_F(ArticleTest, TimeOutInTheMiddleOfABodyDeletesThePartialFileAndStartsOver) {
+    ConnectionScript script;
+    script.faults.push_back(ConnectionScript::SplitReply("BODY", 1, {2000}, std::chrono::hours(1)));
+    Server->SetScript(0, script);
+
+    StartArticleJob();
+    ASSERT_TRUE(PumpUntil([&] {
+        return Connection->ConnectionState == kStateBodyText && Connection->IsWaitingForData &&
+               FileSizeOr(TempFile(), 0) > 0;
+    }));
+    EXPECT_LT(FileSizeOr(TempFile(), 0), Server->Expected(kLast).FileText().size());
+
+    EXPECT_EQ(TickUntil([&] { return Connection->IsDelaying; }, 400), 182);
+    EXPECT_THAT(TempFilesOnDisk(), IsEmpty());
+    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Connection->DelaySeconds, 10);  // "errordelay"
+    EXPECT_THAT(TraceLog(), HasSubstr("Error receiving article body. Retrying.\n"));
+    EXPECT_THAT(ErrorLog(),
+                HasSubstr("WaitForLine failed while receiving BODY. Retrying after delay.\n"));
+
+    EXPECT_EQ(TickUntil([&] { return !Connection->IsDelaying; }, 100), 12);
+    ASSERT_TRUE(PumpUntil([&] { return Server->Commands(1).size() >= 3; }));
+    const auto again = Server->Commands(1);
+    EXPECT_EQ(again[0], kGroupCommand);
+    EXPECT_EQ(again[1], "HEAD 150");  // the header is fetched again
+    EXPECT_EQ(again[2], "BODY 150");
+}
+
+TEST_F(ArticleTest, RefusedLoginDuringBodyDoesNotLeakTheArticleFile) {
+    Root.SetString("username", "alice");
+    Root.SetString("password", "wrong");
+    ConnectionScript script;
+    script.faults.push_back(
+        ConnectionScript::ReplaceReply("BODY", 0, "480 Authentication required\r\n"));
+    script.userReply = "381 Password required";
+    script.passReply = "502 Permission denied";
+    Server->SetScript(script);
+
+    // Each round: HEAD opens the file, BODY is refused, the login fails, the next HEAD.
+    StartArticleJob();
+    auto headsSeen = [&] {
+        std::size_t heads = 0;
+        for (const auto& command : Server->Commands()) {
+            heads += command.rfind("HEAD ", 0) == 0;
+        }
+        return heads;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return headsSeen() >= 3; }));
+    const std::size_t early = OpenDescriptors();
+    ASSERT_TRUE(PumpUntil([&] { return headsSeen() >= 23; }));
+    EXPECT_LE(OpenDescriptors(), early + 2);
+    EXPECT_LE(TempFilesOnDisk().size(), 1u);
+}
+
+// --- exact bytes from a raw peer -------------------------------------------------------
+
+class ArticleBytesTest : public JobFixture {
+protected:
+    void SetUp() override {
+        JobFixture::SetUp();
+        ASSERT_TRUE(Peer.Listening());
+        UsePeer(Peer);
+    }
+
+    // Greets, answers GROUP with last article 3, and waits for "HEAD 3".
+    void StartAndReachHead() {
+        StartArticleJob();
+        nntp_test::DispatchPending();
+        ASSERT_TRUE(Peer.Accept());
+        ASSERT_TRUE(Peer.Write("200 raw peer\r\n"));
+        ASSERT_TRUE(PeerReceives(Peer, Received, "GROUP alt.binaries.test\r\n"));
+        ASSERT_TRUE(Peer.Write("211 3 1 3 alt.binaries.test\r\n"));
+        ASSERT_TRUE(PeerReceives(Peer, Received, "HEAD 3\r\n"));
+    }
+
+    RawPeer Peer;
+    std::string Received;
+};
+
+TEST_F(ArticleBytesTest, DotsAreUnstuffedAndOnlyDotCrEndsTheText) {
+    StartAndReachHead();
+    // Any 2xx is accepted; ".\n" without CR is an ordinary line.
+    ASSERT_TRUE(Peer.Write(std::string("223 3 <3@raw> head\r\n") + "Subject: dots\r\n"
+                                                                   "..Stuffed: leading dot\r\n"
+                                                                   ".single\r\n"
+                                                                   ".\n"
+                                                                   "Last: header line\r\n"));
+    ASSERT_TRUE(
+        PumpUntil([&] { return TraceLog().find("Last: header line") != std::string::npos; }));
+    const std::string header =
+        "Subject: dots\r\n.Stuffed: leading dot\r\n.single\r\n.\nLast: header line\r\n";
+    EXPECT_EQ(ReadFileText(TempFile()), header);
+
+    ASSERT_TRUE(Peer.Write(".\r\n"));
+    ASSERT_TRUE(PeerReceives(Peer, Received, "BODY 3\r\n"));
+    // A NUL inside a line must not cut what is written.
+    constexpr char kBodyWire[] = "..body dot\r\nnul\0inside\r\nplain\r\n";
+    constexpr char kBodyStored[] = ".body dot\r\nnul\0inside\r\nplain\r\n";
+    ASSERT_TRUE(
+        Peer.Write("222 3 <3@raw> body\r\n" + std::string(kBodyWire, sizeof kBodyWire - 1)));
+    const std::string wanted = header + "\r\n" + std::string(kBodyStored, sizeof kBodyStored - 1);
+    ASSERT_TRUE(PumpUntil([&] { return FileSizeOr(TempFile(), 0) == wanted.size(); }));
+    EXPECT_EQ(ReadFileText(TempFile()), wanted);
+
+    ASSERT_TRUE(Peer.Write(".\r\n"));
+    ASSERT_TRUE(PeerReceives(Peer, Received, "HEAD 2\r\n"));
+    EXPECT_FALSE(std::filesystem::exists(TempFile()));
+    EXPECT_THAT(TraceLog(), HasSubstr("Head4(" + std::to_string(Connection->SocketId()) +
+                                      "): Header received successfully.\n"));
+}
+
+TEST_F(ArticleBytesTest, WriteToDiskOffKeepsHeaderAndBlankLineOutOfTheFile) {
+    Root.SetInt("writetodisk", 0);
+    StartAndReachHead();
+    ASSERT_TRUE(Peer.Write("221 3 <3@raw> head\r\nSubject: nothing kept\r\n"));
+    ASSERT_TRUE(
+        PumpUntil([&] { return TraceLog().find("Subject: nothing kept") != std::string::npos; }));
+    EXPECT_TRUE(std::filesystem::exists(TempFile()));
+    EXPECT_EQ(FileSizeOr(TempFile(), 1), 0u);
+
+    ASSERT_TRUE(Peer.Write(".\r\n"));
+    ASSERT_TRUE(PeerReceives(Peer, Received, "BODY 3\r\n"));
+    ASSERT_TRUE(Peer.Write("222 3 <3@raw> body\r\n"));
+    ASSERT_TRUE(
+        PumpUntil([&] { return TraceLog().find("Waiting for body text.") != std::string::npos; }));
+    EXPECT_EQ(FileSizeOr(TempFile(), 1), 0u);
+
+    ASSERT_TRUE(Peer.Write("body line\r\n.\r\n"));
+    ASSERT_TRUE(PeerReceives(Peer, Received, "HEAD 2\r\n"));
+    EXPECT_FALSE(std::filesystem::exists(TempFile()));
+}
+
+TEST_F(ArticleBytesTest, ChangeOfWriteToDiskTakesEffectWithinAnArticle) {
+    StartAndReachHead();
+    ASSERT_TRUE(Peer.Write("221 3 <3@raw> head\r\nKept: yes\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return TraceLog().find("Kept: yes") != std::string::npos; }));
+    Root.SetInt("writetodisk", 0);
+    ASSERT_TRUE(Peer.Write("Kept: no\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return TraceLog().find("Kept: no") != std::string::npos; }));
+    EXPECT_EQ(ReadFileText(TempFile()), "Kept: yes\r\n");
+}
+
+// --- the XOVER job ---------------------------------------------------------------------
+
+TEST_F(ArticleTest, OverviewJobListsTheRangeAndEndsInCallback) {
+    Root.SetString("range", "146-150");
+    PostMessageA(Connection->GetWindowHandle(), kMsgStartXoverJob, 0, 0);
+
+    ASSERT_TRUE(PumpUntil([&] { return TraceLog().find("End of job") != std::string::npos; }));
+    EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "XOVER 146-150"));
+    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
+    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+    EXPECT_THAT(TempFilesOnDisk(), IsEmpty());
+
+    const std::string log = TraceLog();
+    EXPECT_THAT(log, HasSubstr("Xover2: Requesting Xover 146-150\n"));
+    EXPECT_THAT(log, HasSubstr("Success. Waiting for header text.\n"));
+    EXPECT_THAT(log, HasSubstr(": 150\t"));  // the overview lines are traced
+    EXPECT_THAT(log, HasSubstr("Xover list received successfully.\n"));
+    EXPECT_THAT(log, HasSubstr("Callback() called. (End of job) lParam1 = 0, lParam2 = 0.\n\n"));
+}
+
+TEST_F(ArticleTest, OverviewErrorReplyEndsTheJobWithTheErrorLogged) {
+    Root.SetString("range", "900-950");  // beyond the group: newsd answers 423
+    PostMessageA(Connection->GetWindowHandle(), kMsgStartXoverJob, 0, 0);
+
+    ASSERT_TRUE(PumpUntil([&] { return TraceLog().find("End of job") != std::string::npos; }));
+    EXPECT_THAT(ErrorLog(), HasSubstr("Xover3(): 423"));
+    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
+    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+}
+
+// --- what goes into a command ----------------------------------------------------------
+
+TEST_F(ArticleTest, ArticleTextTooLongForTheCommandIsRefusedAndLogged) {
+    Connection->SelectedGroup = kGroup;  // no GROUP, so "article" stays as set here
+    Connection->Settings.SetString("article", std::string(224, '9'));
+
+    Start(&CNNTPSocket::Head1);
+    Start(&CNNTPSocket::Body1);
+
+    EXPECT_THAT(Probe().Results, ElementsAre(0, 0));
+    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);  // nothing sent
+    const std::string errors = ErrorLog();
+    EXPECT_THAT(errors, HasSubstr("CNNTPSocket::Head2(): Article number is too long.\n"));
+    EXPECT_THAT(errors, HasSubstr("CNNTPSocket::Body2(): Article number is too long.\n"));
+
+    const std::string longest(223, '9');
+    Connection->Settings.SetString("article", longest);
+    Start(&CNNTPSocket::Head1);
+    EXPECT_EQ(Connection->ConnectionState, kStateHeadSent);
+    EXPECT_THAT(TraceLog(), HasSubstr("Head2: Requesting HEAD " + longest + "\n"));
+}
+
+TEST_F(ArticleTest, RangeTooLongForTheCommandEndsTheOverviewJob) {
+    Connection->SelectedGroup = kGroup;
+    Root.SetString("range", std::string(300, '1'));
+
+    Connection->CallSequence(&CNNTPSocket::Xover1, &CNNTPSocket::Callback);
+
+    EXPECT_THAT(ErrorLog(), HasSubstr("CNNTPSocket::Xover2(): Range is too long.\n"));
+    EXPECT_THAT(TraceLog(), HasSubstr("End of job"));
+    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
+}
+
+TEST_F(ArticleTest, LoopForAGroupThatCanNeverBeSelectedWaitsBetweenAttempts) {
+    Connection->StartArticleJob(std::string(224, 'g'), 1);
+
+    ASSERT_TRUE(WaitUntilDelaying());
+    EXPECT_EQ(Connection->DelaySeconds, 10);
+    EXPECT_EQ(CountOccurrences(ErrorLog(), "Newsgroup name is too long."), 1u);
+    EXPECT_EQ(Connection->Settings.GetInt("article", 99), 0);
+
+    // The next attempt fails the same way, at once, and waits again.
+    EXPECT_EQ(
+        TickUntil([&] { return CountOccurrences(ErrorLog(), "Newsgroup name is too long.") == 2; },
+                  100),
+        12);
+    EXPECT_TRUE(Connection->IsDelaying);
+    EXPECT_EQ(Connection->Settings.GetInt("article", 99), -1);
+    EXPECT_THAT(Server->Commands(), IsEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,215 @@
+// Group selection against newsd: the GROUP command and its 211 figures, the skip when the group
+// is already selected, refusals, replies out of step, a demand for login, the name length limit
+// and an unanswered GROUP, timed by the test clock.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "JobFixture.h"
+
+namespace {
+
+using newsd::ConnectionScript;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+ConnectionScript ReplyToGroup(const std::string& reply) {
+    ConnectionScript script;
+    script.faults.push_back(ConnectionScript::ReplaceReply("GROUP", 1, reply));
+    return script;
+}
+
+std::string OwnArticleSetting(CNNTPSocket& connection) {
+    std::string value;
+    connection.Settings.Find("article", value);
+    return value;
+}
+
+class GroupTest : public JobFixture {};
+
+TEST_F(GroupTest, GroupReplyGivesTheFiguresAndTheArticleToCountDownFrom) {
+    EXPECT_EQ(Connection->GroupCount, 0);
+    EXPECT_EQ(Connection->GroupFirst, 0);
+    EXPECT_EQ(Connection->GroupLast, 0);
+    Server->SetScript(ReplyToGroup("211 1234 3000 4233 alt.binaries.test\r\n"));
+
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForResult());
+
+    EXPECT_THAT(Probe().Results, ElementsAre(1));
+    EXPECT_THAT(Server->Commands(), ElementsAre("GROUP alt.binaries.test"));
+    EXPECT_EQ(Connection->GroupCount, 1234);
+    EXPECT_EQ(Connection->GroupFirst, 3000);
+    EXPECT_EQ(Connection->GroupLast, 4233);
+    EXPECT_EQ(OwnArticleSetting(*Connection), "4233");
+    EXPECT_EQ(Connection->SelectedGroup, kGroup);
+    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
+
+    const std::string log = TraceLog();
+    EXPECT_THAT(log, HasSubstr("SelectGroup1(): Entering newsgroup \"alt.binaries.test\" if "
+                               "necessary.\n"));
+    EXPECT_THAT(log, HasSubstr("Currently selected newsgroup is: \"\"\n"));
+    EXPECT_THAT(log, HasSubstr("SelectGroup2(): Sending GROUP alt.binaries.test\n"));
+    EXPECT_THAT(log, HasSubstr("Response: 211 1234 3000 4233 alt.binaries.test\n"));
+    EXPECT_THAT(log, HasSubstr("SelectGroup3(): Newsgroup entered successfully.\n"));
+    EXPECT_THAT(log, HasSubstr("Currently selected group set to \"alt.binaries.test\"\n"));
+}
+
+TEST_F(GroupTest, FiguresMissingFromTheReplyKeepTheirValues) {
+    Connection->GroupFirst = 7;
+    Connection->GroupLast = 9;
+    Server->SetScript(ReplyToGroup("211 5\r\n"));
+
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForResult());
+
+    EXPECT_THAT(Probe().Results, ElementsAre(1));
+    EXPECT_EQ(Connection->GroupCount, 5);
+    EXPECT_EQ(Connection->GroupFirst, 7);
+    EXPECT_EQ(Connection->GroupLast, 9);
+    EXPECT_EQ(OwnArticleSetting(*Connection), "9");
+}
+
+TEST_F(GroupTest, SelectedGroupIsNotSentAgainWhateverTheConnectionIsDoing) {
+    Connection->SelectedGroup = kGroup;
+    Connection->ConnectionState = kStateHeadSent;
+
+    Start(&CNNTPSocket::SelectGroup1);
+
+    // Nested, before Start returns: no connection, no command.
+    EXPECT_THAT(Probe().Results, ElementsAre(1));
+    EXPECT_EQ(Connection->ConnectionState, kStateHeadSent);
+    EXPECT_EQ(Server->ConnectionsAccepted(), 0u);
+    EXPECT_THAT(TraceLog(), HasSubstr("SelectGroup1(): Group already selected. Returning\n"));
+}
+
+TEST_F(GroupTest, RefusedGroupFailsButLeavesTheConnectionIdleAndUsable) {
+    Server->SetScript(ReplyToGroup("411 no such news group\r\n"));
+
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForResult());
+
+    EXPECT_THAT(Probe().Results, ElementsAre(0));
+    EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);
+    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+    EXPECT_NE(Connection->GetSocketHandle(), INVALID_SOCKET);
+    EXPECT_THAT(TraceLog(), HasSubstr("SelectGroup3(): Server returned an error.  Failing.\n"));
+    EXPECT_THAT(ErrorLog(), IsEmpty());
+
+    // The next attempt uses the same connection and now gets the real reply.
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForResult(2));
+    EXPECT_THAT(Probe().Results, ElementsAre(0, 1));
+    EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
+    EXPECT_EQ(Connection->SelectedGroup, kGroup);
+}
+
+TEST_F(GroupTest, ReplyThatIsNoStatusLineIsOutOfSynchAndDropsTheConnection) {
+    Server->SetScript(ReplyToGroup("Subject: a line left over\r\n"));
+
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForResult());
+
+    EXPECT_THAT(Probe().Results, ElementsAre(0));
+    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Connection->GetSocketHandle(), INVALID_SOCKET);
+    EXPECT_THAT(Connection->SelectedGroup, IsEmpty());
+    EXPECT_THAT(ErrorLog(), HasSubstr("Group3(): Note: Out of Synch!!!\n"));
+}
+
+TEST_F(GroupTest, ReplyInTwoPiecesIsWaitedForAndHandledOnce) {
+    ConnectionScript script;
+    script.faults.push_back(ConnectionScript::SplitReply("GROUP", 1, {6}));
+    Server->SetScript(script);
+
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForResult());
+
+    EXPECT_THAT(Probe().Results, ElementsAre(1));
+    EXPECT_EQ(Connection->GroupLast, 100);
+    EXPECT_EQ(nntp_test::CountOccurrences(TraceLog(), "Response: 211"), 1u);
+}
+
+TEST_F(GroupTest, NameOf224CharactersIsRefusedAnd223AreSent) {
+    Connection->SetGroupName(std::string(224, 'g'));
+    Connection->CallSequence(&CNNTPSocket::SelectGroup1, JobProbe::Done());
+    ASSERT_TRUE(WaitForResult());
+    EXPECT_THAT(Probe().Results, ElementsAre(0));
+    EXPECT_THAT(ErrorLog(),
+                HasSubstr("CNNTPSocket::SelectGroup2(): Newsgroup name is too long.\n"));
+    EXPECT_THAT(Server->Commands(), IsEmpty());
+
+    const std::string longest(223, 'g');
+    Connection->SetGroupName(longest);
+    Connection->CallSequence(&CNNTPSocket::SelectGroup1, JobProbe::Done());
+    ASSERT_TRUE(WaitForCommands(1));
+    EXPECT_THAT(Server->Commands(), ElementsAre("GROUP " + longest));
+    ASSERT_TRUE(WaitForResult(2));
+    EXPECT_THAT(Probe().Results, ElementsAre(0, 0));  // newsd has no such group
+}
+
+TEST_F(GroupTest, UnansweredGroupIsGivenUpAtTheTimeOutAndSentAgainOnANewConnection) {
+    ConnectionScript silent;
+    silent.faults.push_back(ConnectionScript::NoReplyTo("GROUP"));
+    Server->SetScript(0, silent);
+
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForCommands(1));
+    ASSERT_TRUE(WaitUntilWaitingForData());
+    EXPECT_EQ(Connection->ConnectionState, kStateGroupSent);
+
+    EXPECT_EQ(TickUntil([&] { return Connection->IsDelaying; }, 400), 182);
+    EXPECT_THAT(Probe().Results, IsEmpty());  // the caller is not told
+    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_THAT(Connection->SelectedGroup, IsEmpty());
+    EXPECT_EQ(Connection->DelaySeconds, 0);
+    EXPECT_THAT(TraceLog(),
+                HasSubstr("SelectGroup3(): No response received after GROUP command. Retrying.\n"));
+
+    Tick();
+    ASSERT_TRUE(WaitForResult());
+    EXPECT_THAT(Probe().Results, ElementsAre(1));
+    EXPECT_EQ(Server->ConnectionsAccepted(), 2u);
+    EXPECT_THAT(Server->Commands(1), ElementsAre("GROUP alt.binaries.test"));
+}
+
+// A server that wants a login before GROUP, with either of the two demands.
+class GroupLoginTest : public JobFixture, public ::testing::WithParamInterface<int> {
+protected:
+    newsd::ServerOptions ServerOptionsForTest() override {
+        newsd::ServerOptions options;
+        options.requireAuth = true;
+        options.authRequiredCode = GetParam();
+        options.user = "alice";
+        options.password = "opensesame";
+        return options;
+    }
+};
+
+TEST_P(GroupLoginTest, DemandForLoginLogsInAndSendsGroupAgain) {
+    Root.SetString("username", "alice");
+    Root.SetString("password", "opensesame");
+
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForResult());
+
+    EXPECT_THAT(Probe().Results, ElementsAre(1));
+    EXPECT_THAT(Server->Commands(),
+                ElementsAre("GROUP alt.binaries.test", "AUTHINFO USER alice",
+                            "AUTHINFO PASS opensesame", "GROUP alt.binaries.test"));
+    EXPECT_EQ(Connection->SelectedGroup, kGroup);
+    EXPECT_EQ(Connection->GroupLast, 100);
+    EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
+    const std::string log = TraceLog();
+    EXPECT_THAT(log, HasSubstr("Authorization required... Sending name and password.\n"));
+    EXPECT_THAT(log, HasSubstr("Jumping to AuthResendFn.\n"));
+    EXPECT_THAT(log, Not(HasSubstr("opensesame")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, GroupLoginTest, ::testing::Values(480, 450));
+
+}  // namespace
