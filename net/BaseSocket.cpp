@@ -10,7 +10,9 @@ namespace {
 const char* const kSocketClassLabel = "DUZidSocketWindow";
 const char* const kSocketWindowName = "DUZid";
 
-int HighWordError(LPARAM lParam) { return HIWORD(static_cast<std::uintptr_t>(lParam)); }
+int HighWordError(LPARAM lParam) {
+    return HIWORD(static_cast<std::uintptr_t>(lParam));
+}
 
 }  // namespace
 
@@ -30,8 +32,8 @@ LRESULT BaseSocket::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
             OnLookupDone(wParam, lParam);
             return 0;
         case kMsgSocketEvent:
-            OnSocketEvent(static_cast<SOCKET>(wParam),
-                          LOWORD(static_cast<std::uintptr_t>(lParam)), HighWordError(lParam));
+            OnSocketEvent(static_cast<SOCKET>(wParam), LOWORD(static_cast<std::uintptr_t>(lParam)),
+                          HighWordError(lParam));
             return 0;
         default:
             return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -154,8 +156,7 @@ void BaseSocket::OnLookupDone(WPARAM taskHandle, LPARAM lParam) {
         return;
     }
     const auto* entry = reinterpret_cast<const hostent*>(m_LookupBuffer);
-    if (entry->h_length != 4 || entry->h_addr_list == nullptr ||
-        entry->h_addr_list[0] == nullptr) {
+    if (entry->h_length != 4 || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
         OnConnect(kOwnFailure);
         return;
     }
@@ -403,8 +404,7 @@ void BaseSocket::ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer) {
 
 void BaseSocket::RearmQuickAck() {
     const int on = 1;
-    setsockopt(m_hSocket, IPPROTO_TCP, TCP_QUICKACK, reinterpret_cast<const char*>(&on),
-               sizeof on);
+    setsockopt(m_hSocket, IPPROTO_TCP, TCP_QUICKACK, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 void BaseSocket::SetRemoteAddress(unsigned long networkAddress) {

@@ -32,7 +32,7 @@ public:
     static constexpr UINT kMsgSocketEvent = 0x8001;  // socket event (FD_* in the low word)
     static constexpr long kAllEvents = 63;  // FD_READ|FD_WRITE|FD_OOB|FD_ACCEPT|FD_CONNECT|FD_CLOSE
     // Error this class reports for failures of its own making (proxy refused, not IPv4).
-    static constexpr int kOwnFailure = 11003;  // WSANO_RECOVERY
+    static constexpr int kOwnFailure = 11003;           // WSANO_RECOVERY
     static constexpr int kLookupBufferSize = 1024;      // MAXGETHOSTSTRUCT
     static constexpr int kProxyReadSize = 1024;         // one read per FD_READ while negotiating
     static constexpr int kReceiveBufferOption = 16384;  // SO_RCVBUF asked for by Create
@@ -60,8 +60,8 @@ public:
     // the SOCKS5 proxy at proxyAddress:proxyPort. True: the outcome will arrive through
     // OnConnect. False: failed at once (OnConnect already called when the failure was in the
     // connect itself; nothing called when the lookup could not be started).
-    bool Connect(const std::string& host, int port, const std::string& proxyAddress,
-                 int proxyPort, const std::string& proxyUser, const std::string& proxyPassword);
+    bool Connect(const std::string& host, int port, const std::string& proxyAddress, int proxyPort,
+                 const std::string& proxyUser, const std::string& proxyPassword);
 
     // recv on the socket (after any bytes left over from the proxy handshake); result as recv.
     int Receive(void* buffer, int length, int flags = 0);

@@ -28,9 +28,13 @@ HiddenWindow::~HiddenWindow() {
     }
 }
 
-LRESULT HiddenWindow::OnDestroy(HWND, WPARAM, LPARAM) { return 0; }
+LRESULT HiddenWindow::OnDestroy(HWND, WPARAM, LPARAM) {
+    return 0;
+}
 
-LRESULT HiddenWindow::OnCreate(HWND, WPARAM, LPARAM) { return 0; }
+LRESULT HiddenWindow::OnCreate(HWND, WPARAM, LPARAM) {
+    return 0;
+}
 
 LRESULT HiddenWindow::OnCommand(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     const WORD command = LOWORD(wParam);
@@ -125,6 +129,10 @@ LRESULT HiddenWindow::StaticWndProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
     }
 }
 
-bool HiddenWindow::IsClassRegistered() { return g_ClassRegistered; }
+bool HiddenWindow::IsClassRegistered() {
+    return g_ClassRegistered;
+}
 
-void HiddenWindow::ForgetClassRegistration() { g_ClassRegistered = false; }
+void HiddenWindow::ForgetClassRegistration() {
+    g_ClassRegistered = false;
+}

@@ -19,12 +19,14 @@ constexpr unsigned char kAddressDomain = 0x03;
 constexpr unsigned char kAddressIPv6 = 0x04;
 constexpr size_t kMaxFieldLength = 255;
 
-constexpr int kShortReplyLength = 2;    // VER + METHOD, or VER + STATUS
-constexpr int kConnectReplyHead = 4;    // VER REP RSV ATYP
+constexpr int kShortReplyLength = 2;  // VER + METHOD, or VER + STATUS
+constexpr int kConnectReplyHead = 4;  // VER REP RSV ATYP
 constexpr int kUnknownReplyLength = -1;
 
 // Reply bytes are logged as signed 8-bit values, so 0xFF reads as -1.
-int SignedByte(unsigned char byte) { return static_cast<signed char>(byte); }
+int SignedByte(unsigned char byte) {
+    return static_cast<signed char>(byte);
+}
 
 }  // namespace
 
@@ -52,7 +54,8 @@ bool SOCKS::OnConnect() {
         const char request[] = {kSocksVersion, 2, kMethodNone, kMethodUserPass};
         Queue(request, sizeof request);
     } else {
-        SocketTrace("SOCKS::OnConnect(): Not sending user/pass method.  No username or password.\n");
+        SocketTrace(
+            "SOCKS::OnConnect(): Not sending user/pass method.  No username or password.\n");
         const char request[] = {kSocksVersion, 1, kMethodNone};
         Queue(request, sizeof request);
     }
@@ -220,8 +223,7 @@ bool SOCKS::DoProxyConnect() {
         SocketTrace("SOCKS::Sent IPv4 CONNECT command.  Waiting for response.\n");
         return true;
     }
-    char request[4 + 1 + kMaxFieldLength + 2] = {kSocksVersion, kCommandConnect, 0,
-                                                  kAddressDomain};
+    char request[4 + 1 + kMaxFieldLength + 2] = {kSocksVersion, kCommandConnect, 0, kAddressDomain};
     char* out = request + 4;
     *out++ = static_cast<char>(m_DestinationHost.size());
     out = std::copy(m_DestinationHost.begin(), m_DestinationHost.end(), out);

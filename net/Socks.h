@@ -32,8 +32,8 @@ public:
     SOCKS& operator=(const SOCKS&) = delete;
 
     // Stores where the tunnel is to lead and with which credentials; state InfoSet.
-    bool SetInfo(const std::string& destinationHost, int destinationPort,
-                 const std::string& user, const std::string& password);
+    bool SetInfo(const std::string& destinationHost, int destinationPort, const std::string& user,
+                 const std::string& password);
 
     // The TCP connection to the proxy is up: queue the method-selection request.
     bool OnConnect();

@@ -1,8 +1,6 @@
 // The asynchronous socket over real loopback connections: direct and proxied connects, name
 // lookups, stale notifications, and what the derived class gets to see. The proxy is played
 // by the test itself, byte by byte, so every reply shape can be tried.
-#include "net/BaseSocket.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,6 +8,7 @@
 
 #include "LogDirectory.h"
 #include "NetTestKit.h"
+#include "net/BaseSocket.h"
 
 namespace {
 
@@ -49,8 +48,8 @@ protected:
     // Connects m_Client to the peer as its proxy and answers the method request with "none".
     void StartProxiedConnect(const std::string& user = "", const std::string& password = "") {
         ASSERT_TRUE(m_Client->Create());
-        ASSERT_TRUE(m_Client->Connect("news.example", 119, "127.0.0.1", m_Peer.Port(), user,
-                                      password));
+        ASSERT_TRUE(
+            m_Client->Connect("news.example", 119, "127.0.0.1", m_Peer.Port(), user, password));
         ASSERT_TRUE(PumpUntil([&] { return m_Peer.TryAccept() && m_Peer.Read().size() >= 3; }));
     }
 

@@ -1,7 +1,5 @@
 // The hidden window base: one class for every window, messages routed to the owner, window
 // destruction and deletion of the owner each exactly once, failures shown in message boxes.
-#include "net/HiddenWindow.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "NetTestKit.h"
+#include "net/HiddenWindow.h"
 #include "platform/windows.h"
 
 namespace {
@@ -48,8 +47,8 @@ struct Box {
 class BoxCollector {
 public:
     BoxCollector() {
-        m_Previous = platform::SetMessageBoxHandler(
-            [this](HWND owner, LPCSTR text, LPCSTR caption, UINT) {
+        m_Previous =
+            platform::SetMessageBoxHandler([this](HWND owner, LPCSTR text, LPCSTR caption, UINT) {
                 Boxes.push_back({text, caption, owner});
                 return IDOK;
             });
