@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -57,6 +58,9 @@ int main(int argc, char** argv) {
             break;
     }
     RaiseOpenFileLimit();
+    // A reader of our output that goes away (| head) must not end the process mid-download:
+    // the run notices the failed write and stops cleanly instead.
+    std::signal(SIGPIPE, SIG_IGN);
     if (options.headless) {
         return Finish(RunHeadless(options));
     }

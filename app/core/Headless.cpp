@@ -166,11 +166,14 @@ private:
             if (signals.WaitUntil(next) != 0) {
                 return "signal";
             }
-            PrintSample(goTime);
+            if (!PrintSample(goTime)) {
+                return "output closed";
+            }
         }
     }
 
-    void PrintSample(Clock::time_point goTime) {
+    // False when the output can no longer be written.
+    bool PrintSample(Clock::time_point goTime) {
         RateSample sample;
         sample.elapsedSeconds = SecondsBetween(goTime, Clock::now());
         sample.rate = logic_.TotalRate();
@@ -178,6 +181,7 @@ private:
         sample.utcTime = UtcTimeNow();
         peakRate_ = std::max(peakRate_, sample.rate);
         console_.out << FormatSample(sample, options_.json) << std::flush;
+        return static_cast<bool>(console_.out);
     }
 
     void PrintSummary(double durationSeconds, const std::string& stoppedBy) {

@@ -18,7 +18,7 @@ struct RunSummary {
     std::uint64_t bytesReceived = 0;
     std::uint64_t articlesCompleted = 0;
     std::uint64_t connections = 0;
-    std::string stoppedBy;  // "time" or "signal"
+    std::string stoppedBy;  // "time", "signal" or "output closed"
 };
 
 std::string FormatSample(const RateSample& sample, bool json);

@@ -206,6 +206,39 @@ TEST_F(HeadlessTest, SigtermStopsTheRunCleanly) {
     }
 }
 
+// An output that accepts its first line and then fails, as a pipe whose reader went away.
+class ClosingOutput : public std::streambuf {
+protected:
+    int overflow(int c) override {
+        if (closed_) {
+            return traits_type::eof();
+        }
+        if (c == '\n') {
+            closed_ = true;
+        }
+        return c;
+    }
+
+private:
+    bool closed_ = false;
+};
+
+TEST_F(HeadlessTest, AClosedOutputEndsTheRunCleanly) {
+    CommandLineOptions options = Demo(0, 1);
+    options.seconds.reset();  // would run until a signal
+    options.headless = true;
+    options.workDir = (Dir.Path() / "run").string();
+    ClosingOutput buffer;
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    std::istringstream in;
+    HeadlessConsole console{out, err, in, false};
+    EXPECT_EQ(RunHeadless(options, console), kExitOk) << err.str();
+    for (const auto& entry : std::filesystem::directory_iterator(Dir.Path() / "run")) {
+        EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+    }
+}
+
 TEST(RunReportTest, JsonTextIsEscaped) {
     EXPECT_EQ(JsonQuote("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
     RateSample sample;

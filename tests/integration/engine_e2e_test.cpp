@@ -1,0 +1,181 @@
+// The headless engine against the real news server and proxies that the test services run on
+// loopback: anonymous, with AUTHINFO, and through a SOCKS5 proxy with username/password.
+// Each run downloads for a few seconds with 4 connections; the trace log must show every
+// connection starting at the group's newest article and walking down.
+#include <cstdio>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "Services.h"
+#include "GroupProbe.h"
+#include "app/core/Headless.h"
+#include "support/Scramble.h"
+#include "unit/app/AppTestKit.h"
+
+namespace {
+
+using engine_test::ReadFileText;
+using engine_test::ScopedWorkDir;
+
+constexpr int kConnections = 4;
+
+int EnvInt(const char* name) { return std::atoi(services::Env(name).c_str()); }
+
+std::string Dword(int value) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%08x", static_cast<unsigned>(value));
+    return std::string("dword:") + text;
+}
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') {
+            quoted += '\\';
+        }
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// One value line of a .reg file.
+std::string RegLine(const std::string& name, const std::string& data) {
+    return Quoted(name) + "=" + data + "\r\n";
+}
+
+class EngineEndToEndTest : public ::testing::Test {
+protected:
+    // Runs the headless front end for a few seconds with the registry file's values.
+    void RunWith(const std::string& registryValues) {
+        registry_ = Dir.Path() / "quorrel.reg";
+        app_test::WriteRegistryFile(registry_, registryValues);
+        CommandLineOptions options;
+        options.headless = true;
+        options.registryFile = registry_.string();
+        options.workDir = (Dir.Path() / "run").string();
+        options.connections = kConnections;
+        options.seconds = 1.0;
+        options.json = true;
+        std::ostringstream out;
+        std::ostringstream err;
+        std::istringstream in;
+        HeadlessConsole console{out, err, in, false};
+        ExitCode = RunHeadless(options, console);
+        Output = out.str();
+        Errors = err.str();
+        Trace.clear();
+        // The trace log may have been rotated to numbered copies during the run.
+        for (const auto& entry : std::filesystem::directory_iterator(Dir.Path() / "run")) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("log", 0) == 0 && entry.path().extension() == ".txt") {
+                Trace += ReadFileText(entry.path());
+            }
+        }
+    }
+
+    std::uint64_t SummaryNumber(const std::string& key) const {
+        std::smatch match;
+        const std::regex pattern("\"" + key + "\":([0-9]+)");
+        if (!std::regex_search(Output, match, pattern)) {
+            return 0;
+        }
+        return std::stoull(match[1].str());
+    }
+
+    std::size_t Count(const std::string& piece) const {
+        std::size_t count = 0;
+        for (auto at = Trace.find(piece); at != std::string::npos;
+             at = Trace.find(piece, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    // Every connection began with the newest article and went on to older ones; the rate
+    // was above zero; no temporary article file is left.
+    void ExpectNewestArticlesWalkingDown() {
+        ASSERT_EQ(ExitCode, kExitOk) << Errors;
+        std::string greeting;
+        const long last = LastArticleOfGroup(EnvInt("ZODIVA_INN_PORT"), "alt.binaries.test",
+                                             &greeting);
+        ASSERT_GT(last, 3) << "no usable alt.binaries.test; the server said: " << greeting;
+        const std::string newest = std::to_string(last);
+        EXPECT_GE(Count(": Head2: Requesting HEAD " + newest + "\n"),
+                  static_cast<std::size_t>(kConnections));
+        EXPECT_GE(Count(": Body2(): Requesting BODY " + newest + "\n"),
+                  static_cast<std::size_t>(kConnections));
+        EXPECT_GE(Count(": Head2: Requesting HEAD " + std::to_string(last - 1) + "\n"), 1u);
+        EXPECT_GE(Count(": Head2: Requesting HEAD " + std::to_string(last - 2) + "\n"), 1u);
+        EXPECT_EQ(Count(": Head2: Requesting HEAD " + std::to_string(last + 1) + "\n"), 0u);
+        EXPECT_GE(Count("Body received successfully"), 1u);
+        EXPECT_GT(SummaryNumber("bytes_received"), 0u) << Output;
+        EXPECT_GT(SummaryNumber("articles_completed"), 0u) << Output;
+        EXPECT_EQ(SummaryNumber("connections"), static_cast<std::uint64_t>(kConnections));
+        std::smatch match;
+        ASSERT_TRUE(std::regex_search(Output, match, std::regex("\"rate_kib_s\":([0-9.]+)")));
+        EXPECT_GT(std::stod(match[1].str()), 0.0) << Output;
+        for (const auto& entry : std::filesystem::directory_iterator(Dir.Path() / "run")) {
+            EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+        }
+    }
+
+    static std::string Server(const char* portVariable) {
+        return RegLine("news_server", Quoted(services::Env("ZODIVA_INN_HOST"))) +
+               RegLine("news_port", Dword(EnvInt(portVariable)));
+    }
+
+    ScopedWorkDir Dir;
+    std::filesystem::path registry_;
+    int ExitCode = -1;
+    std::string Output;
+    std::string Errors;
+    std::string Trace;
+};
+
+TEST_F(EngineEndToEndTest, DownloadsFromTheNewsServer) {
+    REQUIRE_SERVICE("ZODIVA_INN_PORT");
+    RunWith(Server("ZODIVA_INN_PORT"));
+    ExpectNewestArticlesWalkingDown();
+    EXPECT_EQ(Count("AUTHINFO"), 0u);  // this reader asks for no login
+}
+
+TEST_F(EngineEndToEndTest, LogsInWithTheRegistryCredentials) {
+    REQUIRE_SERVICE("ZODIVA_INN_AUTH_PORT");
+    REQUIRE_SERVICE("ZODIVA_INN_USER");
+    RunWith(Server("ZODIVA_INN_AUTH_PORT") +
+            RegLine("username", Quoted(services::Env("ZODIVA_INN_USER"))) +
+            RegLine("NNTPp", Quoted(ScrambleValue(services::Env("ZODIVA_INN_PASS")))));
+    ExpectNewestArticlesWalkingDown();
+    EXPECT_GE(Count("AUTHINFO USER " + services::Env("ZODIVA_INN_USER")),
+              static_cast<std::size_t>(kConnections));
+    // The password itself never reaches the trace log.
+    EXPECT_EQ(Trace.find(services::Env("ZODIVA_INN_PASS")), std::string::npos);
+}
+
+std::string ThroughProxy(const std::string& password) {
+    return RegLine("ProxyOption", Dword(1)) +
+           RegLine("ProxyAddress", Quoted("127.0.0.1")) +
+           RegLine("ProxyPort", Dword(EnvInt("ZODIVA_DANTE_AUTH_PORT"))) +
+           RegLine("ProxyUsername", Quoted(services::Env("ZODIVA_DANTE_USER"))) +
+           RegLine("ProxyPassword", Quoted(password));
+}
+
+TEST_F(EngineEndToEndTest, DownloadsThroughTheSocksProxyWithAPassword) {
+    REQUIRE_SERVICE("ZODIVA_INN_PORT");
+    REQUIRE_SERVICE("ZODIVA_DANTE_AUTH_PORT");
+    RunWith(Server("ZODIVA_INN_PORT") + ThroughProxy(services::Env("ZODIVA_DANTE_PASS")));
+    ExpectNewestArticlesWalkingDown();
+}
+
+TEST_F(EngineEndToEndTest, AWrongProxyPasswordGetsNothingThrough) {
+    // The control for the test above: the download really depends on the proxy.
+    REQUIRE_SERVICE("ZODIVA_INN_PORT");
+    REQUIRE_SERVICE("ZODIVA_DANTE_AUTH_PORT");
+    RunWith(Server("ZODIVA_INN_PORT") + ThroughProxy("not-the-password"));
+    ASSERT_EQ(ExitCode, kExitOk) << Errors;
+    EXPECT_EQ(SummaryNumber("bytes_received"), 0u) << Output;
+    EXPECT_EQ(Count("Requesting HEAD"), 0u);
+}
+
+}  // namespace
