@@ -92,6 +92,9 @@ public:
     bool WatchSocket(int fd, std::uint64_t socketHandle);
     void UnwatchSocket(int fd);
 
+    // Owner only: the window of the last dispatched message.
+    std::shared_ptr<WindowRecord> dispatchCache;
+
 private:
     struct Timer {
         HWND hwnd = nullptr;

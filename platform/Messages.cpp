@@ -80,17 +80,15 @@ std::shared_ptr<WindowRecord> OwnWindow(HWND hwnd) {
     return record;
 }
 
-// Dispatch asks for the record of the message just retrieved; keeping the last one spares a
-// second look-up in the shared table for the common case.
-thread_local std::shared_ptr<WindowRecord> tLastDispatched;
-
+// Dispatch asks for the record of the message just retrieved; the queue keeps the last one,
+// which spares a second look-up in the shared table for the common case.
 std::shared_ptr<WindowRecord> RecordForDispatch(HWND hwnd) {
-    if (tLastDispatched && tLastDispatched->handle == hwnd && tLastDispatched->alive.load()) {
-        return tLastDispatched;
-    }
-    auto record = FindWindow(hwnd);
-    tLastDispatched = record;
-    return record;
+    ThreadQueue* queue = CurrentQueue();
+    if (queue == nullptr) return FindWindow(hwnd);
+    auto& cached = queue->dispatchCache;
+    if (cached && cached->handle == hwnd && cached->alive.load()) return cached;
+    cached = FindWindow(hwnd);
+    return cached;
 }
 
 std::mutex gMessageBoxMutex;
@@ -128,7 +126,6 @@ void ForgetWindowsOfThread(DWORD threadId) {
         }
     }
     for (const auto& record : gone) record->alive.store(false);
-    tLastDispatched.reset();
 }
 
 }  // namespace platform::detail
