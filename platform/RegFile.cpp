@@ -355,8 +355,9 @@ private:
 
     RegFileKey* FindOrAddKey(const std::string& path, int line) {
         const std::string canonical = CanonicalKeyPath(path);
+        // Stored paths are canonical already: compare them as they are.
         for (RegFileKey& key : m_file.keys) {
-            if (SameRegKeyPath(key.path, canonical)) return &key;
+            if (EqualsIgnoringCase(key.path, canonical)) return &key;
         }
         m_file.keys.push_back(RegFileKey{canonical, {}, line});
         return &m_file.keys.back();
@@ -365,10 +366,10 @@ private:
     void RemoveKeyTree(const std::string& path) {
         const std::string canonical = CanonicalKeyPath(path);
         std::erase_if(m_file.keys, [&](const RegFileKey& key) {
-            return SameRegKeyPath(key.path, canonical) ||
-                   (key.path.size() > canonical.size() && key.path[canonical.size()] == '\\' &&
-                    SameRegKeyPath(std::string_view(key.path).substr(0, canonical.size()),
-                                   canonical));
+            const std::string_view path = key.path;
+            return EqualsIgnoringCase(path, canonical) ||
+                   (path.size() > canonical.size() && path[canonical.size()] == '\\' &&
+                    EqualsIgnoringCase(path.substr(0, canonical.size()), canonical));
         });
     }
 
@@ -400,7 +401,7 @@ private:
 const RegFileKey* RegFile::FindKey(std::string_view path) const {
     const std::string canonical = CanonicalKeyPath(path);
     for (const RegFileKey& key : keys) {
-        if (SameRegKeyPath(key.path, canonical)) return &key;
+        if (EqualsIgnoringCase(key.path, canonical)) return &key;
     }
     return nullptr;
 }
