@@ -26,7 +26,8 @@ std::string CrLf(const std::vector<std::string>& lines) {
 }
 
 void AppendStuffed(std::string* wire, const std::string& line) {
-    if (!line.empty() && line[0] == '.') wire->push_back('.');
+    if (!line.empty() && line[0] == '.')
+        wire->push_back('.');
     *wire += line;
     *wire += "\r\n";
 }
@@ -38,18 +39,28 @@ std::string BulkLine(size_t index, size_t length, uint32_t* seed) {
         *seed = *seed * 1664525u + 1013904223u;
         c = kAlphabet[(*seed >> 16) % (sizeof(kAlphabet) - 1)];
     }
-    if (index % 61 == 30) return ".";
-    if (index % 17 == 3 && length > 0) line[0] = '.';
-    if (index % 17 == 9 && length > 1) line[0] = line[1] = '.';
-    if (index % 43 == 21) return std::string();
+    if (index % 61 == 30)
+        return ".";
+    if (index % 17 == 3 && length > 0)
+        line[0] = '.';
+    if (index % 17 == 9 && length > 1)
+        line[0] = line[1] = '.';
+    if (index % 43 == 21)
+        return std::string();
     return line;
 }
 
 }  // namespace
 
-std::string ExpectedArticle::HeaderText() const { return CrLf(headerLines); }
-std::string ExpectedArticle::BodyText() const { return CrLf(bodyLines); }
-std::string ExpectedArticle::FileText() const { return HeaderText() + "\r\n" + BodyText(); }
+std::string ExpectedArticle::HeaderText() const {
+    return CrLf(headerLines);
+}
+std::string ExpectedArticle::BodyText() const {
+    return CrLf(bodyLines);
+}
+std::string ExpectedArticle::FileText() const {
+    return HeaderText() + "\r\n" + BodyText();
+}
 
 std::string MessageId(int64_t number) {
     std::string id(1, '<');
@@ -60,15 +71,18 @@ std::string MessageId(int64_t number) {
 
 bool ParseMessageId(const std::string& text, int64_t* number) {
     const std::string suffix = kMessageIdSuffix;
-    if (text.size() < 2 + suffix.size() || text.size() > 20 + suffix.size()) return false;
+    if (text.size() < 2 + suffix.size() || text.size() > 20 + suffix.size())
+        return false;
     if (text[0] != '<' || text.compare(text.size() - suffix.size(), suffix.size(), suffix) != 0)
         return false;
     const std::string digits = text.substr(1, text.size() - 1 - suffix.size());
     bool negative = digits[0] == '-';
-    if (negative && digits.size() == 1) return false;
+    if (negative && digits.size() == 1)
+        return false;
     int64_t value = 0;
     for (size_t i = negative ? 1 : 0; i < digits.size(); ++i) {
-        if (digits[i] < '0' || digits[i] > '9') return false;
+        if (digits[i] < '0' || digits[i] > '9')
+            return false;
         value = value * 10 + (digits[i] - '0');
     }
     *number = negative ? -value : value;
@@ -98,10 +112,12 @@ bool ArticleFactory::Exists(int64_t number) const {
 }
 
 int64_t ArticleFactory::Count() const {
-    if (options_.last < options_.first) return 0;
+    if (options_.last < options_.first)
+        return 0;
     int64_t count = options_.last - options_.first + 1;
     for (int64_t n : options_.missing)
-        if (n >= options_.first && n <= options_.last) --count;
+        if (n >= options_.first && n <= options_.last)
+            --count;
     return count;
 }
 
@@ -122,7 +138,9 @@ std::string ArticleFactory::BodyLead(int64_t number) const {
     return "newsd article " + std::to_string(number) + " in " + options_.group;
 }
 
-size_t ArticleFactory::BodyOctets() const { return BodyLead(options_.last).size() + 2 + bulkOctets_; }
+size_t ArticleFactory::BodyOctets() const {
+    return BodyLead(options_.last).size() + 2 + bulkOctets_;
+}
 
 std::vector<std::string> ArticleFactory::HeaderLines(int64_t number) const {
     const size_t bodyOctets = BodyLead(number).size() + 2 + bulkOctets_;

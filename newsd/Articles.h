@@ -15,11 +15,11 @@ namespace newsd {
 
 struct ArticleOptions {
     std::string group = "alt.binaries.test";
-    int64_t first = 1;  // lowest article number
-    int64_t last = 100;  // highest article number; below `first` means an empty group
+    int64_t first = 1;             // lowest article number
+    int64_t last = 100;            // highest article number; below `first` means an empty group
     size_t bodyBytes = 16 * 1024;  // size of the body as stored (text and CR LF), about
-    size_t lineLength = 128;  // characters of a full body line, CR LF not counted
-    std::set<int64_t> missing;  // numbers answered with 423 (gaps, as after a cancel)
+    size_t lineLength = 128;       // characters of a full body line, CR LF not counted
+    std::set<int64_t> missing;     // numbers answered with 423 (gaps, as after a cancel)
 };
 
 // An article as the client must store it: every line without its CR LF, unstuffed.
@@ -29,7 +29,7 @@ struct ExpectedArticle {
     // Header lines, an empty line, body lines, each ending in CR LF.
     std::string FileText() const;
     std::string HeaderText() const;  // header lines with CR LF
-    std::string BodyText() const;  // body lines with CR LF
+    std::string BodyText() const;    // body lines with CR LF
 };
 
 // "<N.part@newsd.test>"

@@ -13,18 +13,21 @@ namespace newsd {
 namespace {
 
 bool ParseInteger(const std::string& text, int64_t low, int64_t high, int64_t* value) {
-    if (text.empty()) return false;
+    if (text.empty())
+        return false;
     errno = 0;
     char* end = nullptr;
     const long long parsed = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
+    if (errno != 0 || *end != '\0' || parsed < low || parsed > high)
+        return false;
     *value = parsed;
     return true;
 }
 
 bool ParseCredentials(const std::string& text, std::string* user, std::string* password) {
     const size_t colon = text.find(':');
-    if (colon == std::string::npos || colon == 0) return false;
+    if (colon == std::string::npos || colon == 0)
+        return false;
     *user = text.substr(0, colon);
     *password = text.substr(colon + 1);
     return true;
@@ -50,7 +53,8 @@ bool ParseGreeting(const std::string& text, ConnectionScript* script) {
         {"text", Greeting::kNonStatus},     {"silent", Greeting::kSilent},
     };
     auto found = kinds.find(text);
-    if (found == kinds.end()) return false;
+    if (found == kinds.end())
+        return false;
     script->greeting = found->second;
     return true;
 }
@@ -116,9 +120,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
         const size_t equals = option.find('=');
         std::string name = option.substr(0, equals);
         static const std::set<std::string> kValued = {
-            "--address", "--port",    "--group",        "--articles",  "--first",
-            "--body-bytes", "--line-length", "--missing", "--require-auth", "--auth",
-            "--auth-code", "--greeting", "--max-connections"};
+            "--address",    "--port",        "--group",          "--articles",     "--first",
+            "--body-bytes", "--line-length", "--missing",        "--require-auth", "--auth",
+            "--auth-code",  "--greeting",    "--max-connections"};
         if (!kValued.count(name)) {
             *error = "unknown option " + name;
             return false;

@@ -17,8 +17,10 @@ constexpr size_t kReadChunk = 64 * 1024;
 constexpr int kMaxIov = 64;
 
 bool VerbMatches(const std::string& wanted, const std::string& verb) {
-    if (wanted.empty()) return true;
-    if (wanted.size() != verb.size()) return false;
+    if (wanted.empty())
+        return true;
+    if (wanted.size() != verb.size())
+        return false;
     return std::equal(wanted.begin(), wanted.end(), verb.begin(), [](char a, char b) {
         return std::toupper(static_cast<unsigned char>(a)) == b;
     });
@@ -41,7 +43,9 @@ Connection::Connection(UniqueFd socket, int index, const ServerOptions& options,
     setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
 }
 
-bool Connection::Start() { return Start(Clock::now()); }
+bool Connection::Start() {
+    return Start(Clock::now());
+}
 
 bool Connection::Start(Clock::time_point now) {
     Reply greeting = session_.Greet();
@@ -58,21 +62,28 @@ bool Connection::OnEvent(bool readable, bool hangup) {
 }
 
 bool Connection::OnEvent(bool readable, bool hangup, Clock::time_point now) {
-    if (readable) mayRead_ = true;
-    if (hangup) hangup_ = true;
+    if (readable)
+        mayRead_ = true;
+    if (hangup)
+        hangup_ = true;
     return Pump(now);
 }
 
 bool Connection::OnTimer(Clock::time_point now) {
-    if (!pauseUntil_ || now < *pauseUntil_) return true;
+    if (!pauseUntil_ || now < *pauseUntil_)
+        return true;
     return Pump(now);
 }
 
-std::optional<Clock::time_point> Connection::Deadline() const { return pauseUntil_; }
+std::optional<Clock::time_point> Connection::Deadline() const {
+    return pauseUntil_;
+}
 
 // Writes what is queued, then takes the next command, then reads, until the socket would
 // block, a pause holds the reply back, or the connection ends.
 bool Connection::Pump(Clock::time_point now) {
+    busy_ = false;
+    int answered = 0;
     for (;;) {
         switch (Flush(now)) {
             case FlushResult::kFinished:
@@ -85,15 +96,28 @@ bool Connection::Pump(Clock::time_point now) {
         }
         if (more_) {
             std::string part;
-            if (!more_(&part)) more_ = nullptr;
+            if (!more_(&part))
+                more_ = nullptr;
             QueueBytes(std::move(part), After::kNothing);
             continue;
         }
+        if (answered == kCommandsPerTurn) {
+            // A client that pipelines without end must not starve the others: the loop
+            // comes back to this connection after a turn of everyone else.
+            busy_ = true;
+            return true;
+        }
         bool finished = false;
-        if (TakeCommand(&finished)) continue;
-        if (finished) return false;
-        if (peerClosed_) return false;
-        if (!ReadMore(&finished)) return !finished;
+        if (TakeCommand(&finished)) {
+            ++answered;
+            continue;
+        }
+        if (finished)
+            return false;
+        if (peerClosed_)
+            return false;
+        if (!ReadMore(&finished))
+            return !finished;
     }
 }
 
@@ -101,19 +125,23 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
     while (!output_.empty()) {
         Chunk& head = output_.front();
         if (head.pauseBefore.count() > 0) {
-            if (!pauseUntil_) pauseUntil_ = now + head.pauseBefore;
-            if (now < *pauseUntil_) return FlushResult::kWaiting;
+            if (!pauseUntil_)
+                pauseUntil_ = now + head.pauseBefore;
+            if (now < *pauseUntil_)
+                return FlushResult::kWaiting;
             pauseUntil_.reset();
             head.pauseBefore = std::chrono::milliseconds(0);
         }
         iovec iov[kMaxIov] = {};
         int count = 0;
         for (const Chunk& chunk : output_) {
-            if (count == kMaxIov || (count > 0 && chunk.pauseBefore.count() > 0)) break;
+            if (count == kMaxIov || (count > 0 && chunk.pauseBefore.count() > 0))
+                break;
             iov[count].iov_base = const_cast<char*>(chunk.segment.data);
             iov[count].iov_len = chunk.segment.size;
             ++count;
-            if (chunk.endsWrite || chunk.after != After::kNothing) break;
+            if (chunk.endsWrite || chunk.after != After::kNothing)
+                break;
         }
         ssize_t written = 0;
         if (count > 1 || iov[0].iov_len > 0) {
@@ -122,8 +150,10 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
             message.msg_iovlen = count;
             written = sendmsg(socket_.Get(), &message, MSG_NOSIGNAL);
             if (written < 0) {
-                if (errno == EINTR) continue;
-                if (errno == EAGAIN || errno == EWOULDBLOCK) return FlushResult::kBlocked;
+                if (errno == EINTR)
+                    continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                    return FlushResult::kBlocked;
                 return FlushResult::kFinished;
             }
             observer_.OnBytesSent(static_cast<size_t>(written));
@@ -135,7 +165,8 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
             chunk.segment.data += used;
             chunk.segment.size -= used;
             left -= used;
-            if (chunk.segment.size > 0) break;
+            if (chunk.segment.size > 0)
+                break;
             const After after = chunk.after;
             output_.pop_front();
             if (after != After::kNothing) {
@@ -172,7 +203,8 @@ bool Connection::TakeCommand(bool* finished) {
         return false;
     }
     size_t lineEnd = end;
-    if (lineEnd > inputStart_ && input_[lineEnd - 1] == '\r') --lineEnd;
+    if (lineEnd > inputStart_ && input_[lineEnd - 1] == '\r')
+        --lineEnd;
     std::string line = input_.substr(inputStart_, lineEnd - inputStart_);
     inputStart_ = end + 1;
     if (inputStart_ == input_.size()) {
@@ -185,7 +217,8 @@ bool Connection::TakeCommand(bool* finished) {
 }
 
 bool Connection::ReadMore(bool* finished) {
-    if (!mayRead_) return false;
+    if (!mayRead_)
+        return false;
     if (inputStart_ > 0) {
         input_.erase(0, inputStart_);
         inputStart_ = 0;
@@ -201,7 +234,8 @@ bool Connection::ReadMore(bool* finished) {
         // A short read drained the socket; with edge-triggered readiness the next arrival
         // raises a new event, so the empty read that would confirm it is saved. Not after a
         // hang-up, whose end of stream must still be read.
-        if (static_cast<size_t>(got) < sizeof(scratch) && !hangup_) mayRead_ = false;
+        if (static_cast<size_t>(got) < sizeof(scratch) && !hangup_)
+            mayRead_ = false;
         return true;
     }
     mayRead_ = false;
@@ -211,7 +245,8 @@ bool Connection::ReadMore(bool* finished) {
         *finished = true;
         return false;
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
+    if (errno == EAGAIN || errno == EWOULDBLOCK)
+        return false;
     *finished = true;
     return false;
 }
@@ -220,9 +255,11 @@ std::vector<const Fault*> Connection::MatchFaults(const std::string& verb) {
     std::vector<const Fault*> fired;
     for (size_t i = 0; i < script_.faults.size(); ++i) {
         const Fault& fault = script_.faults[i];
-        if (!VerbMatches(fault.verb, verb)) continue;
+        if (!VerbMatches(fault.verb, verb))
+            continue;
         ++faultMatches_[i];
-        if (fault.occurrence == 0 || fault.occurrence == faultMatches_[i]) fired.push_back(&fault);
+        if (fault.occurrence == 0 || fault.occurrence == faultMatches_[i])
+            fired.push_back(&fault);
     }
     return fired;
 }
@@ -231,7 +268,8 @@ void Connection::Answer(const std::string& line) {
     observer_.OnCommand(index_, line);
     const std::vector<const Fault*> faults = MatchFaults(Session::Verb(line));
     Reply reply = session_.Handle(line);
-    if (mute_) return;
+    if (mute_)
+        return;
     if (faults.empty()) {
         Queue(std::move(reply));
     } else {
@@ -240,7 +278,8 @@ void Connection::Answer(const std::string& line) {
 }
 
 void Connection::Queue(Reply reply) {
-    if (reply.silent) return;
+    if (reply.silent)
+        return;
     const bool separate = script_.separateStatusWrite && reply.multiLine && reply.statusSize > 0;
     for (size_t i = 0; i < reply.segments.size(); ++i) {
         Segment& segment = reply.segments[i];
@@ -255,7 +294,8 @@ void Connection::Queue(Reply reply) {
         output_.push_back(Chunk{std::move(segment), i == 0 && separate});
     }
     if (reply.closeAfter) {
-        if (output_.empty()) output_.push_back(Chunk{});
+        if (output_.empty())
+            output_.push_back(Chunk{});
         output_.back().after = After::kClose;
     }
     more_ = std::move(reply.more);
@@ -296,12 +336,15 @@ void Connection::QueueFaulted(Reply reply, const std::vector<const Fault*>& faul
     cuts.push_back(owner->size());
     for (size_t cut : cuts) {
         cut = std::min(cut, owner->size());
-        if (cut <= start && cut != owner->size()) continue;
+        if (cut <= start && cut != owner->size())
+            continue;
         Chunk chunk{Segment{owner, owner->data() + start, cut - start}, true};
-        if (start > 0) chunk.pauseBefore = split->pause;
+        if (start > 0)
+            chunk.pauseBefore = split->pause;
         output_.push_back(std::move(chunk));
         start = cut;
-        if (cut == owner->size()) break;
+        if (cut == owner->size())
+            break;
     }
     output_.back().after = after;
 }

@@ -50,11 +50,14 @@ public:
     bool OnEvent(bool readable, bool hangup = false);
     bool OnEvent(bool readable, bool hangup, Clock::time_point now);
     bool OnTimer(Clock::time_point now);
+    // Stopped with work left (commands buffered) to give other connections a turn.
+    bool Busy() const { return busy_; }
     // When a paused piece of a reply is due.
     std::optional<Clock::time_point> Deadline() const;
 
     // Longest command line accepted; a longer one is answered and the connection closed.
     static constexpr size_t kMaxLine = 16 * 1024;
+    static constexpr int kCommandsPerTurn = 32;
 
 private:
     enum class After { kNothing, kClose, kReset };
@@ -88,6 +91,7 @@ private:
     bool mayRead_ = true;  // the socket may hold unread data (edge-triggered readiness)
     bool peerClosed_ = false;
     bool hangup_ = false;
+    bool busy_ = false;
     bool mute_ = false;
     std::deque<Chunk> output_;
     std::function<bool(std::string*)> more_;

@@ -38,7 +38,8 @@ EventLoop::EventLoop(Server& server, const ServerOptions& options,
 
 EventLoop::~EventLoop() {
     while (!connections_.empty()) Close(connections_.begin()->first);
-    if (pendingBytes_ > 0) server_.OnBytesSent(pendingBytes_);
+    if (pendingBytes_ > 0)
+        server_.OnBytesSent(pendingBytes_);
 }
 
 void EventLoop::Watch(int fd, uint32_t events, void* tag) {
@@ -89,10 +90,12 @@ void EventLoop::Run() {
     for (;;) {
         const int count = epoll_wait(epoll_.Get(), events.data(), static_cast<int>(events.size()),
                                      NextTimeoutMs());
-        if (count < 0 && errno != EINTR) return;
+        if (count < 0 && errno != EINTR)
+            return;
         for (int i = 0; i < count; ++i) {
             void* tag = events[i].data.ptr;
-            if (tag == &wakeTag) return;
+            if (tag == &wakeTag)
+                return;
             if (tag == &listenerTag) {
                 AcceptAll();
                 continue;
@@ -104,6 +107,7 @@ void EventLoop::Run() {
             Settle(connection, connection->OnEvent(readable, hangup));
         }
         RunTimers();
+        RunBusy();
         if (pendingBytes_ > 0) {
             server_.OnBytesSent(pendingBytes_);
             pendingBytes_ = 0;
@@ -115,7 +119,8 @@ void EventLoop::AcceptAll() {
     for (;;) {
         UniqueFd socket(accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!socket.Valid()) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, listener_.Get(), nullptr);
                 acceptPaused_ = true;
@@ -123,7 +128,8 @@ void EventLoop::AcceptAll() {
             }
             return;
         }
-        if (connections_.size() >= options_.maxConnections) continue;  // closed at once
+        if (connections_.size() >= options_.maxConnections)
+            continue;  // closed at once
         const int index = server_.OnAccepted();
         auto connection = std::make_unique<Connection>(std::move(socket), index, options_,
                                                        *articles_, server_.ScriptFor(index), *this);
@@ -137,29 +143,49 @@ void EventLoop::AcceptAll() {
 void EventLoop::Settle(Connection* connection, bool alive) {
     if (!alive) {
         Close(connection);
-    } else if (connection->Deadline()) {
+        return;
+    }
+    if (connection->Deadline()) {
         paused_.insert(connection);
     } else {
         paused_.erase(connection);
+    }
+    if (connection->Busy())
+        busy_.push_back(connection);
+}
+
+void EventLoop::RunBusy() {
+    std::vector<Connection*> turn;
+    turn.swap(busy_);
+    for (Connection* connection : turn) {
+        // A connection closed earlier in this turn is no longer in the table.
+        if (connections_.count(connection))
+            Settle(connection, connection->OnEvent(false));
     }
 }
 
 void EventLoop::Close(Connection* connection) {
     paused_.erase(connection);
+    busy_.erase(std::remove(busy_.begin(), busy_.end(), connection), busy_.end());
     connections_.erase(connection);  // closing the descriptor also removes it from epoll
     server_.OnClosed();
 }
 
 int EventLoop::NextTimeoutMs() const {
+    if (!busy_.empty())
+        return 0;
     std::optional<std::chrono::steady_clock::time_point> next;
-    if (acceptPaused_) next = acceptPausedUntil_;
+    if (acceptPaused_)
+        next = acceptPausedUntil_;
     for (Connection* connection : paused_) {
         const auto due = connection->Deadline();
-        if (due && (!next || *due < *next)) next = due;
+        if (due && (!next || *due < *next))
+            next = due;
     }
-    if (!next) return -1;
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
-        *next - std::chrono::steady_clock::now());
+    if (!next)
+        return -1;
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(*next - std::chrono::steady_clock::now());
     return static_cast<int>(std::max<int64_t>(wait.count(), 0));
 }
 
@@ -173,7 +199,8 @@ void EventLoop::RunTimers() {
     std::vector<Connection*> due;
     for (Connection* connection : paused_) {
         const auto deadline = connection->Deadline();
-        if (deadline && *deadline <= now) due.push_back(connection);
+        if (deadline && *deadline <= now)
+            due.push_back(connection);
     }
     for (Connection* connection : due) Settle(connection, connection->OnTimer(now));
 }

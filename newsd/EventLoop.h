@@ -8,6 +8,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "newsd/Articles.h"
 #include "newsd/Connection.h"
@@ -25,8 +26,7 @@ public:
     ~EventLoop() override;
 
     // Creates the listener; false with a message in `error`.
-    bool Listen(const std::string& address, uint16_t port, uint16_t* boundPort,
-                std::string* error);
+    bool Listen(const std::string& address, uint16_t port, uint16_t* boundPort, std::string* error);
     void Run();
     // From any thread: makes Run return soon.
     void RequestStop();
@@ -39,6 +39,7 @@ private:
     // After a connection handled something: forget it when it ended, track its pause.
     void Settle(Connection* connection, bool alive);
     void Close(Connection* connection);
+    void RunBusy();
     int NextTimeoutMs() const;
     void RunTimers();
     void Watch(int fd, uint32_t events, void* tag);
@@ -52,6 +53,8 @@ private:
     std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
     // Connections holding back a piece of a reply until a deadline.
     std::unordered_set<Connection*> paused_;
+    // Connections that stopped with commands left, to be served again after the others.
+    std::vector<Connection*> busy_;
     // Accepting stops for a moment when the process runs out of descriptors, instead of
     // spinning on a listener that stays readable.
     std::chrono::steady_clock::time_point acceptPausedUntil_{};

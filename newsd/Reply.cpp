@@ -18,12 +18,14 @@ Reply Reply::Line(const std::string& status) {
 }
 
 void Reply::Append(std::string text) {
-    if (text.empty()) return;
+    if (text.empty())
+        return;
     AppendShared(std::make_shared<const std::string>(std::move(text)));
 }
 
 void Reply::AppendShared(const SharedText& text) {
-    if (!text || text->empty()) return;
+    if (!text || text->empty())
+        return;
     segments.push_back(Segment{text, text->data(), text->size()});
 }
 

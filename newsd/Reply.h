@@ -33,7 +33,7 @@ struct Reply {
     static Reply Line(const std::string& status);  // one status line; CR LF is added
     void Append(std::string text);
     void AppendShared(const SharedText& text);
-    size_t Size() const;  // without what `more` has yet to produce
+    size_t Size() const;    // without what `more` has yet to produce
     std::string Flatten();  // every byte, `more` drained
 };
 

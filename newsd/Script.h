@@ -11,29 +11,29 @@ namespace newsd {
 
 enum class Greeting {
     kPostingAllowed,  // "200 ..."
-    kNoPosting,  // "201 ..."
-    kUnavailable,  // "400 ..."
-    kRejected,  // "502 ..."
-    kNonStatus,  // a text line that is no status at all
-    kSilent,  // nothing: the connection is accepted and stays mute
-    kCustom,  // ConnectionScript::greetingText, sent as given
+    kNoPosting,       // "201 ..."
+    kUnavailable,     // "400 ..."
+    kRejected,        // "502 ..."
+    kNonStatus,       // a text line that is no status at all
+    kSilent,          // nothing: the connection is accepted and stays mute
+    kCustom,          // ConnectionScript::greetingText, sent as given
 };
 
 enum class FaultAction {
     kNoReply,  // no reply to this command nor to any later one; the connection stays open
     kReplace,  // send `text` exactly as given instead of the reply
-    kPrefix,  // send `text` exactly as given, then the reply
-    kSplit,  // the reply in pieces cut at `offsets`, each piece a write of its own after `pause`
+    kPrefix,   // send `text` exactly as given, then the reply
+    kSplit,    // the reply in pieces cut at `offsets`, each piece a write of its own after `pause`
     kCloseAfter,  // send the first `bytes` of the reply, then close the connection (FIN)
     kResetAfter,  // send the first `bytes` of the reply, then reset the connection (RST)
 };
 
 struct Fault {
-    std::string verb;  // command verb it applies to, any case ("BODY"); empty: every command
+    std::string verb;    // command verb it applies to, any case ("BODY"); empty: every command
     int occurrence = 1;  // the n-th matching command of the connection (1 = first); 0: every one
     FaultAction action = FaultAction::kNoReply;
-    std::string text;  // kReplace, kPrefix
-    std::vector<size_t> offsets;  // kSplit: byte offsets into the reply, ascending
+    std::string text;                     // kReplace, kPrefix
+    std::vector<size_t> offsets;          // kSplit: byte offsets into the reply, ascending
     std::chrono::milliseconds pause{20};  // kSplit: pause before every piece after the first
     size_t bytes = 0;  // kCloseAfter, kResetAfter: bytes of the reply sent before
 };
@@ -41,6 +41,10 @@ struct Fault {
 struct ConnectionScript {
     Greeting greeting = Greeting::kPostingAllowed;
     std::string greetingText;  // kCustom: raw bytes, CR LF included
+    // 480 or 450: this connection refuses every command but AUTHINFO, CAPABILITIES,
+    // MODE READER and QUIT with that code until AUTHINFO succeeds, whatever the server's
+    // options say. 0: as the server's options say.
+    int authRequiredCode = 0;
     // Replace the reply to AUTHINFO USER / AUTHINFO PASS (one status line, CR LF added), for
     // example "481 rejected" or "502 no permission". The outcome follows the code: 281 logs in.
     std::string userReply;

@@ -10,7 +10,9 @@ Server::Server(ServerOptions options)
     : options_(std::move(options)),
       articles_(std::make_shared<const ArticleFactory>(options_.articles)) {}
 
-Server::~Server() { Stop(); }
+Server::~Server() {
+    Stop();
+}
 
 bool Server::Start(uint16_t port, const std::string& address) {
     Stop();
@@ -34,9 +36,11 @@ bool Server::Start(uint16_t port, const std::string& address) {
 }
 
 void Server::Stop() {
-    if (!loop_) return;
+    if (!loop_)
+        return;
     loop_->RequestStop();
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
     loop_.reset();  // closes every connection and the listener
     std::lock_guard<std::mutex> lock(mutex_);
     running_ = false;
@@ -91,7 +95,8 @@ std::vector<std::string> Server::Commands(int connectionIndex) const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> lines;
     for (const auto& command : received_)
-        if (command.connection == connectionIndex) lines.push_back(command.line);
+        if (command.connection == connectionIndex)
+            lines.push_back(command.line);
     return lines;
 }
 
@@ -115,7 +120,8 @@ bool Server::WaitForCommands(int connectionIndex, size_t count,
     return WaitUntil(timeout, [&] {
         size_t seen = 0;
         for (const auto& command : received_)
-            if (command.connection == connectionIndex) ++seen;
+            if (command.connection == connectionIndex)
+                ++seen;
         return seen >= count;
     });
 }
@@ -165,7 +171,8 @@ void Server::OnClosed() {
 void Server::OnCommand(int connectionIndex, std::string line) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++commandCount_;
-    if (options_.recordCommands) received_.push_back(ReceivedCommand{connectionIndex, std::move(line)});
+    if (options_.recordCommands)
+        received_.push_back(ReceivedCommand{connectionIndex, std::move(line)});
     changed_.notify_all();
 }
 

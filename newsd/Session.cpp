@@ -33,11 +33,14 @@ std::string TrimRight(std::string_view text) {
 // A decimal article number, optionally negative (a client walking below the first article).
 bool ParseNumber(std::string_view text, int64_t* number) {
     bool negative = !text.empty() && text[0] == '-';
-    if (negative) text.remove_prefix(1);
-    if (text.empty() || text.size() > 18) return false;
+    if (negative)
+        text.remove_prefix(1);
+    if (text.empty() || text.size() > 18)
+        return false;
     int64_t value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
         value = value * 10 + (c - '0');
     }
     *number = negative ? -value : value;
@@ -48,11 +51,13 @@ bool ParseNumber(std::string_view text, int64_t* number) {
 bool ParseRange(std::string_view text, int64_t* low, int64_t* high) {
     const size_t dash = text.find('-', 1);
     if (dash == std::string_view::npos) {
-        if (!ParseNumber(text, low)) return false;
+        if (!ParseNumber(text, low))
+            return false;
         *high = *low;
         return true;
     }
-    if (!ParseNumber(text.substr(0, dash), low)) return false;
+    if (!ParseNumber(text.substr(0, dash), low))
+        return false;
     if (dash + 1 == text.size()) {
         *high = kMaxArticleNumber;
         return true;
@@ -62,9 +67,12 @@ bool ParseRange(std::string_view text, int64_t* low, int64_t* high) {
 
 // '*' and '?' patterns, enough for LIST ACTIVE's argument.
 bool WildMatch(const char* pattern, const char* text) {
-    if (*pattern == '\0') return *text == '\0';
-    if (*pattern == '*') return WildMatch(pattern + 1, text) || (*text && WildMatch(pattern, text + 1));
-    if (*text == '\0') return false;
+    if (*pattern == '\0')
+        return *text == '\0';
+    if (*pattern == '*')
+        return WildMatch(pattern + 1, text) || (*text && WildMatch(pattern, text + 1));
+    if (*text == '\0')
+        return false;
     return (*pattern == '?' || *pattern == *text) && WildMatch(pattern + 1, text + 1);
 }
 
@@ -116,8 +124,15 @@ Reply Session::Greet() const {
     return reply;
 }
 
+int Session::AuthRequiredCode() const {
+    if (script_.authRequiredCode != 0)
+        return script_.authRequiredCode;
+    return options_.requireAuth ? options_.authRequiredCode : 0;
+}
+
 bool Session::NeedsAuthentication(const std::string& verb) const {
-    if (!options_.requireAuth || authenticated_) return false;
+    if (AuthRequiredCode() == 0 || authenticated_)
+        return false;
     return verb != "AUTHINFO" && verb != "CAPABILITIES" && verb != "MODE" && verb != "QUIT";
 }
 
@@ -125,27 +140,37 @@ Reply Session::Handle(std::string_view line) {
     const std::string verb = Verb(line);
     const std::string argument = TrimRight(Rest(line));
     if (NeedsAuthentication(verb)) {
-        return Reply::Line(options_.authRequiredCode == 450
-                               ? "450 Authorization required for this command"
-                               : std::to_string(options_.authRequiredCode) +
-                                     " Authentication required");
+        const int code = AuthRequiredCode();
+        return Reply::Line(code == 450 ? "450 Authorization required for this command"
+                                       : std::to_string(code) + " Authentication required");
     }
-    if (verb == "GROUP") return Group(argument);
+    if (verb == "GROUP")
+        return Group(argument);
     if (verb == "HEAD" || verb == "BODY" || verb == "ARTICLE" || verb == "STAT")
         return Article(verb, argument);
-    if (verb == "XOVER" || verb == "OVER") return Overview(argument);
-    if (verb == "AUTHINFO") return AuthInfo(std::string(Rest(line)));
-    if (verb == "NEXT") return Step(1);
-    if (verb == "LAST") return Step(-1);
-    if (verb == "LIST") return List(Upper(argument));
+    if (verb == "XOVER" || verb == "OVER")
+        return Overview(argument);
+    if (verb == "AUTHINFO")
+        return AuthInfo(std::string(Rest(line)));
+    if (verb == "NEXT")
+        return Step(1);
+    if (verb == "LAST")
+        return Step(-1);
+    if (verb == "LIST")
+        return List(Upper(argument));
     if (verb == "MODE") {
-        if (Upper(argument) == "READER") return Reply::Line("201 newsd.test ready, no posting");
+        if (Upper(argument) == "READER")
+            return Reply::Line("201 newsd.test ready, no posting");
         return Reply::Line("501 Unknown MODE variant");
     }
-    if (verb == "CAPABILITIES") return Capabilities();
-    if (verb == "DATE") return Date();
-    if (verb == "HELP") return MultiLine("100 Help text follows", "newsd serves one group.\r\n");
-    if (verb == "POST" || verb == "IHAVE") return Reply::Line("440 Posting not permitted");
+    if (verb == "CAPABILITIES")
+        return Capabilities();
+    if (verb == "DATE")
+        return Date();
+    if (verb == "HELP")
+        return MultiLine("100 Help text follows", "newsd serves one group.\r\n");
+    if (verb == "POST" || verb == "IHAVE")
+        return Reply::Line("440 Posting not permitted");
     if (verb == "QUIT") {
         Reply reply = Reply::Line("205 Bye");
         reply.closeAfter = true;
@@ -156,8 +181,10 @@ Reply Session::Handle(std::string_view line) {
 
 Reply Session::Group(const std::string& argument) {
     const ArticleOptions& group = articles_.Options();
-    if (argument.empty()) return Reply::Line("501 Syntax error: GROUP needs a newsgroup");
-    if (argument != group.group) return Reply::Line("411 No such newsgroup");
+    if (argument.empty())
+        return Reply::Line("501 Syntax error: GROUP needs a newsgroup");
+    if (argument != group.group)
+        return Reply::Line("411 No such newsgroup");
     groupSelected_ = true;
     const int64_t count = articles_.Count();
     haveCurrent_ = count > 0;
@@ -174,19 +201,24 @@ Reply Session::Article(const std::string& verb, const std::string& argument) {
         if (!ParseMessageId(argument, &number) || !articles_.Exists(number))
             return Reply::Line("430 No article with that message-id");
     } else if (argument.empty()) {
-        if (!groupSelected_) return Reply::Line("412 No newsgroup selected");
+        if (!groupSelected_)
+            return Reply::Line("412 No newsgroup selected");
         if (!haveCurrent_ || !articles_.Exists(current_))
             return Reply::Line("420 Current article number is invalid");
         number = current_;
     } else {
-        if (!ParseNumber(argument, &number)) return Reply::Line("501 Syntax error in article number");
-        if (!groupSelected_) return Reply::Line("412 No newsgroup selected");
-        if (!articles_.Exists(number)) return Reply::Line("423 No article with that number");
+        if (!ParseNumber(argument, &number))
+            return Reply::Line("501 Syntax error in article number");
+        if (!groupSelected_)
+            return Reply::Line("412 No newsgroup selected");
+        if (!articles_.Exists(number))
+            return Reply::Line("423 No article with that number");
         current_ = number;
         haveCurrent_ = true;
     }
     const std::string where = std::to_string(byId ? 0 : number) + " " + MessageId(number);
-    if (verb == "STAT") return Reply::Line("223 " + where + " status");
+    if (verb == "STAT")
+        return Reply::Line("223 " + where + " status");
 
     const std::string status = verb == "HEAD"   ? "221 " + where + " head"
                                : verb == "BODY" ? "222 " + where + " body"
@@ -195,11 +227,15 @@ Reply Session::Article(const std::string& verb, const std::string& argument) {
     reply.multiLine = true;
     reply.statusSize = status.size() + 2;
     std::string first = status + "\r\n";
-    if (verb != "BODY") first += articles_.HeaderWire(number);
-    if (verb == "ARTICLE") first += "\r\n";
-    if (verb != "HEAD") first += articles_.BodyLeadWire(number);
+    if (verb != "BODY")
+        first += articles_.HeaderWire(number);
+    if (verb == "ARTICLE")
+        first += "\r\n";
+    if (verb != "HEAD")
+        first += articles_.BodyLeadWire(number);
     reply.Append(std::move(first));
-    if (verb != "HEAD") reply.AppendShared(articles_.BodyBulkWire());
+    if (verb != "HEAD")
+        reply.AppendShared(articles_.BodyBulkWire());
     reply.AppendShared(Terminator());
     return reply;
 }
@@ -212,18 +248,22 @@ Reply Session::Overview(const std::string& argument) {
             return Reply::Line("430 No article with that message-id");
         high = low;
     } else if (argument.empty()) {
-        if (!groupSelected_) return Reply::Line("412 No newsgroup selected");
+        if (!groupSelected_)
+            return Reply::Line("412 No newsgroup selected");
         if (!haveCurrent_ || !articles_.Exists(current_))
             return Reply::Line("420 Current article number is invalid");
         low = high = current_;
     } else {
-        if (!ParseRange(argument, &low, &high)) return Reply::Line("501 Syntax error in range");
-        if (!groupSelected_) return Reply::Line("412 No newsgroup selected");
+        if (!ParseRange(argument, &low, &high))
+            return Reply::Line("501 Syntax error in range");
+        if (!groupSelected_)
+            return Reply::Line("412 No newsgroup selected");
     }
     low = std::max(low, articles_.Options().first);
     high = std::min(high, articles_.Options().last);
     while (low <= high && !articles_.Exists(low)) ++low;
-    if (low > high) return Reply::Line("423 No articles in that range");
+    if (low > high)
+        return Reply::Line("423 No articles in that range");
 
     Reply reply = Reply::Line("224 Overview information follows");
     reply.multiLine = true;
@@ -234,11 +274,13 @@ Reply Session::Overview(const std::string& argument) {
     reply.more = [articles, next, high](std::string* out) {
         const int64_t stop = std::min(high, *next + kOverviewLinesPerPart - 1);
         for (; *next <= stop; ++*next) {
-            if (!articles->Exists(*next)) continue;
+            if (!articles->Exists(*next))
+                continue;
             *out += articles->OverviewLine(*next);
             *out += "\r\n";
         }
-        if (*next <= high) return true;
+        if (*next <= high)
+            return true;
         *out += ".\r\n";
         return false;
     };
@@ -255,8 +297,10 @@ Reply Session::AuthInfo(const std::string& rest) {
     const std::string keyword = Verb(rest);
     // The password is everything after the keyword: it may hold spaces.
     const std::string value(Rest(rest));
-    if (keyword == "USER") return AuthUser(value);
-    if (keyword == "PASS") return AuthPass(value);
+    if (keyword == "USER")
+        return AuthUser(value);
+    if (keyword == "PASS")
+        return AuthPass(value);
     return Reply::Line("501 Unknown AUTHINFO variant");
 }
 
@@ -264,16 +308,20 @@ Reply Session::AuthUser(const std::string& user) {
     if (authenticated_ && script_.userReply.empty())
         return Reply::Line("502 Already authenticated");
     userKnown_ = options_.user.empty() || user == options_.user;
-    if (!script_.userReply.empty()) return AuthOutcome(script_.userReply);
-    if (userKnown_ && options_.password.empty()) return AuthOutcome("281 Authentication accepted");
+    if (!script_.userReply.empty())
+        return AuthOutcome(script_.userReply);
+    if (userKnown_ && options_.password.empty())
+        return AuthOutcome("281 Authentication accepted");
     return AuthOutcome("381 Password required");
 }
 
 Reply Session::AuthPass(const std::string& password) {
     if (authenticated_ && script_.passReply.empty())
         return Reply::Line("502 Already authenticated");
-    if (!script_.passReply.empty()) return AuthOutcome(script_.passReply);
-    if (!userGiven_) return Reply::Line("482 Authentication commands issued out of sequence");
+    if (!script_.passReply.empty())
+        return AuthOutcome(script_.passReply);
+    if (!userGiven_)
+        return Reply::Line("482 Authentication commands issued out of sequence");
     if (userKnown_ && (options_.password.empty() || password == options_.password))
         return AuthOutcome("281 Authentication accepted");
     return AuthOutcome("481 Authentication failed");
@@ -302,11 +350,14 @@ Reply Session::List(const std::string& argument) {
 }
 
 Reply Session::Step(int direction) {
-    if (!groupSelected_) return Reply::Line("412 No newsgroup selected");
-    if (!haveCurrent_) return Reply::Line("420 Current article number is invalid");
+    if (!groupSelected_)
+        return Reply::Line("412 No newsgroup selected");
+    if (!haveCurrent_)
+        return Reply::Line("420 Current article number is invalid");
     const ArticleOptions& group = articles_.Options();
     for (int64_t n = current_ + direction; n >= group.first && n <= group.last; n += direction) {
-        if (!articles_.Exists(n)) continue;
+        if (!articles_.Exists(n))
+            continue;
         current_ = n;
         return Reply::Line("223 " + std::to_string(n) + " " + MessageId(n) + " retrieved");
     }
@@ -314,9 +365,11 @@ Reply Session::Step(int direction) {
 }
 
 Reply Session::Capabilities() const {
-    std::string text = "VERSION 2\r\nIMPLEMENTATION newsd\r\nREADER\r\nOVER\r\n"
-                       "LIST ACTIVE NEWSGROUPS OVERVIEW.FMT\r\n";
-    if (!authenticated_) text += "AUTHINFO USER\r\n";
+    std::string text =
+        "VERSION 2\r\nIMPLEMENTATION newsd\r\nREADER\r\nOVER\r\n"
+        "LIST ACTIVE NEWSGROUPS OVERVIEW.FMT\r\n";
+    if (!authenticated_)
+        text += "AUTHINFO USER\r\n";
     return MultiLine("101 Capability list follows", text);
 }
 

@@ -37,6 +37,7 @@ private:
     Reply Step(int direction);
     Reply Capabilities() const;
     Reply Date() const;
+    int AuthRequiredCode() const;  // 0 when reading is open
     bool NeedsAuthentication(const std::string& verb) const;
     Reply AuthOutcome(const std::string& line);
 

@@ -26,7 +26,8 @@ public:
     int Get() const { return fd_; }
     bool Valid() const { return fd_ >= 0; }
     void Reset() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = -1;
     }
 

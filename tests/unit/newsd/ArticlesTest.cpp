@@ -14,7 +14,8 @@ std::vector<std::string> Unstuff(const std::string& wire) {
     size_t start = 0;
     while (start < wire.size()) {
         const size_t end = wire.find("\r\n", start);
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         std::string line = wire.substr(start, end - start);
         if (!line.empty() && line[0] == '.') {
             EXPECT_GE(line.size(), 2u) << "a lone dot on the wire would end the block";

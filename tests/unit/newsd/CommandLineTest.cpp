@@ -17,8 +17,8 @@ TEST(CommandLineTest, ValuesAreTakenInBothFormsAndCombine) {
     CommandLine line;
     std::string error;
     ASSERT_TRUE(Parse({"--port", "1190", "--articles=500", "--first", "1001", "--body-bytes",
-                       "262144", "--line-length=1021", "--missing", "1400,1300",
-                       "--require-auth", "user:pa:ss", "--greeting", "502", "--split-status"},
+                       "262144", "--line-length=1021", "--missing", "1400,1300", "--require-auth",
+                       "user:pa:ss", "--greeting", "502", "--split-status"},
                       &line, &error))
         << error;
     EXPECT_EQ(line.port, 1190);

@@ -33,7 +33,8 @@ protected:
         articles_ = std::make_unique<ArticleFactory>(options_.articles);
     }
     ~ConnectionTest() override {
-        if (peer_ >= 0) close(peer_);
+        if (peer_ >= 0)
+            close(peer_);
     }
 
     // Creates the connection and delivers its greeting.
@@ -57,7 +58,8 @@ protected:
         std::vector<char> buffer(1 << 20);
         for (;;) {
             const ssize_t got = recv(peer_, buffer.data(), buffer.size(), MSG_DONTWAIT);
-            if (got <= 0) break;
+            if (got <= 0)
+                break;
             writes.emplace_back(buffer.data(), static_cast<size_t>(got));
         }
         return writes;
@@ -97,9 +99,28 @@ TEST_F(ConnectionTest, AnswersPipelinedCommandsInOrderAndRecordsThem) {
     EXPECT_EQ(observer_.commands,
               (std::vector<std::string>{"GROUP alt.binaries.test", "HEAD 20", "body 20", "QUIT"}));
     EXPECT_FALSE(alive_);  // QUIT ends the connection once the reply is out
-    EXPECT_EQ(observer_.sent, all.size() + std::string("200 ").size() +
-                                  std::string("newsd.test NNTP service ready, posting allowed\r\n")
-                                      .size());
+    EXPECT_EQ(observer_.sent,
+              all.size() + std::string("200 ").size() +
+                  std::string("newsd.test NNTP service ready, posting allowed\r\n").size());
+}
+
+TEST_F(ConnectionTest, EndlessPipelineIsServedInTurnsAndNothingIsLost) {
+    Open();
+    Writes();
+    std::string commands;
+    const int total = Connection::kCommandsPerTurn + 8;
+    for (int i = 0; i < total; ++i)
+        commands += "STAT <" + std::to_string(i % 20 + 1) + ".part@newsd.test>\r\n";
+    Send(commands);
+    EXPECT_TRUE(connection_->Busy());
+    EXPECT_EQ(observer_.commands.size(), static_cast<size_t>(Connection::kCommandsPerTurn));
+    alive_ = connection_->OnEvent(false, false, now_);
+    EXPECT_FALSE(connection_->Busy());
+    EXPECT_EQ(observer_.commands.size(), static_cast<size_t>(total));
+    const std::string all = All();
+    size_t replies = 0;
+    for (size_t at = 0; (at = all.find("223 0 <", at)) != std::string::npos; ++at) ++replies;
+    EXPECT_EQ(replies, static_cast<size_t>(total - 2));  // <13> is missing: two 430s
 }
 
 TEST_F(ConnectionTest, CommandSplitOverReceivesAndBareLineFeedsAreAccepted) {
@@ -131,9 +152,9 @@ TEST_F(ConnectionTest, SplitReplyComesInPiecesAtTheOffsetsAfterEachPause) {
         ConnectionScript::SplitReply("HEAD", 2, {3, 10}, std::chrono::milliseconds(50)));
     Open();
     Send("GROUP alt.binaries.test\r\nHEAD 4\r\n");
-    Writes();  // the first HEAD is whole
+    Writes();             // the first HEAD is whole
     Send("HEAD 13\r\n");  // a 423, a single line: "423 No article with that number\r\n"
-    Send("HEAD 6\r\n");  // held back behind the paused reply
+    Send("HEAD 6\r\n");   // held back behind the paused reply
     EXPECT_EQ(Writes(), (std::vector<std::string>{"423"}));
     ASSERT_TRUE(connection_->Deadline().has_value());
     Advance(std::chrono::milliseconds(49));
@@ -187,7 +208,8 @@ TEST_F(ConnectionTest, ReplaceAndPrefixHitOnlyTheChosenOccurrence) {
     Send("HEAD 13\r\n");
     EXPECT_EQ(All().substr(0, 3), "423");
     Send("STAT 3\r\nSTAT 4\r\n");
-    EXPECT_EQ(All(), "x\r\n223 3 <3.part@newsd.test> status\r\nx\r\n223 4 <4.part@newsd.test> status\r\n");
+    EXPECT_EQ(All(),
+              "x\r\n223 3 <3.part@newsd.test> status\r\nx\r\n223 4 <4.part@newsd.test> status\r\n");
 }
 
 TEST_F(ConnectionTest, SilentAndRefusingGreetings) {

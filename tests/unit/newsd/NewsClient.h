@@ -28,7 +28,8 @@ public:
         connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&where), sizeof(where)) == 0;
     }
     ~NewsClient() {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ >= 0)
+            close(fd_);
     }
     NewsClient(const NewsClient&) = delete;
     NewsClient& operator=(const NewsClient&) = delete;
@@ -51,7 +52,8 @@ public:
                 buffer_.erase(0, end + 2);
                 return line;
             }
-            if (!Fill()) return std::string();
+            if (!Fill())
+                return std::string();
         }
     }
 
@@ -61,17 +63,21 @@ public:
         for (;;) {
             const size_t end = buffer_.find("\r\n");
             if (end == std::string::npos) {
-                if (Fill()) continue;
-                if (complete) *complete = false;
+                if (Fill())
+                    continue;
+                if (complete)
+                    *complete = false;
                 return lines;
             }
             std::string line = buffer_.substr(0, end);
             buffer_.erase(0, end + 2);
             if (line == ".") {
-                if (complete) *complete = true;
+                if (complete)
+                    *complete = true;
                 return lines;
             }
-            if (line.rfind("..", 0) == 0) line.erase(0, 1);
+            if (line.rfind("..", 0) == 0)
+                line.erase(0, 1);
             lines.push_back(std::move(line));
         }
     }
@@ -85,7 +91,8 @@ public:
     std::string Drain(bool* reset = nullptr) {
         while (Fill()) {
         }
-        if (reset) *reset = error_ == ECONNRESET;
+        if (reset)
+            *reset = error_ == ECONNRESET;
         std::string all;
         all.swap(buffer_);
         return all;
@@ -93,7 +100,8 @@ public:
 
     // The raw bytes of the next receive (after what is buffered).
     std::string Receive() {
-        if (buffer_.empty()) Fill();
+        if (buffer_.empty())
+            Fill();
         std::string all;
         all.swap(buffer_);
         return all;
@@ -101,7 +109,8 @@ public:
 
     // True when something arrives within `ms`; used only to show that nothing does.
     bool DataWithin(int ms) {
-        if (!buffer_.empty()) return true;
+        if (!buffer_.empty())
+            return true;
         pollfd watch{fd_, POLLIN, 0};
         return poll(&watch, 1, ms) > 0;
     }

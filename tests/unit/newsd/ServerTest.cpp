@@ -30,11 +30,13 @@ ServerOptions SmallArticles() {
 // Reads one whole article with HEAD and BODY and returns it as the client would store it.
 std::string Fetch(NewsClient& client, int64_t number) {
     const std::string n = std::to_string(number);
-    if (client.Command("HEAD " + n).substr(0, 4) != "221 ") return "no head";
+    if (client.Command("HEAD " + n).substr(0, 4) != "221 ")
+        return "no head";
     std::string file;
     for (const auto& line : client.Block()) file += line + "\r\n";
     file += "\r\n";
-    if (client.Command("BODY " + n).substr(0, 4) != "222 ") return "no body";
+    if (client.Command("BODY " + n).substr(0, 4) != "222 ")
+        return "no body";
     for (const auto& line : client.Block()) file += line + "\r\n";
     return file;
 }
@@ -53,9 +55,9 @@ TEST(ServerTest, StartsOnAFreePortServesArticlesAndRecordsCommands) {
     EXPECT_TRUE(client.ClosedByPeer());
 
     ASSERT_TRUE(server.WaitForCommands(6, kGuard));
-    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"GROUP alt.binaries.test", "HEAD 50",
-                                                           "BODY 50", "HEAD 49", "BODY 49",
-                                                           "QUIT"}));
+    EXPECT_EQ(server.Commands(),
+              (std::vector<std::string>{"GROUP alt.binaries.test", "HEAD 50", "BODY 50", "HEAD 49",
+                                        "BODY 49", "QUIT"}));
     EXPECT_EQ(server.ConnectionsAccepted(), 1u);
     EXPECT_TRUE(server.WaitForOpenConnections(0, kGuard));
     EXPECT_GT(server.BytesSent(), 2 * 20000u);

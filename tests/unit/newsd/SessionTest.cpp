@@ -151,6 +151,19 @@ TEST_F(SessionTest, AuthorizationCode450AndUserWithoutPassword) {
     EXPECT_EQ(Status(session.Handle("GROUP alt.binaries.test")).substr(0, 3), "211");
 }
 
+TEST_F(SessionTest, ScriptCanRequireAuthenticationOnOneConnection) {
+    script_.authRequiredCode = 450;
+    options_.user = "u";
+    options_.password = "p";
+    Session& session = Make();
+    EXPECT_EQ(Status(session.Handle("GROUP alt.binaries.test")).substr(0, 3), "450");
+    session.Handle("AUTHINFO USER u");
+    EXPECT_EQ(Status(session.Handle("AUTHINFO PASS p")).substr(0, 3), "281");
+    EXPECT_EQ(Status(session.Handle("GROUP alt.binaries.test")).substr(0, 3), "211");
+    script_.authRequiredCode = 0;
+    EXPECT_EQ(Status(Make().Handle("GROUP alt.binaries.test")).substr(0, 3), "211");
+}
+
 TEST_F(SessionTest, ScriptedAuthRepliesDecideTheOutcomeByTheirCode) {
     options_.requireAuth = true;
     script_.passReply = "502 Permission denied";
@@ -178,10 +191,9 @@ TEST_F(SessionTest, GreetingsFollowTheScript) {
         std::string status;
         bool close;
     };
-    for (const Case& c : {Case{Greeting::kPostingAllowed, "200", false},
-                          Case{Greeting::kNoPosting, "201", false},
-                          Case{Greeting::kUnavailable, "400", true},
-                          Case{Greeting::kRejected, "502", true}}) {
+    for (const Case& c :
+         {Case{Greeting::kPostingAllowed, "200", false}, Case{Greeting::kNoPosting, "201", false},
+          Case{Greeting::kUnavailable, "400", true}, Case{Greeting::kRejected, "502", true}}) {
         script_.greeting = c.greeting;
         Reply reply = Make().Greet();
         EXPECT_EQ(Status(reply).substr(0, 3), c.status);

@@ -48,7 +48,8 @@ double ThreadCpuSeconds() {
 size_t ReplySize(const Server& server, int64_t number, bool body) {
     const ArticleFactory& articles = server.Articles();
     const std::string where = std::to_string(number) + " " + MessageId(number);
-    if (!body) return ("221 " + where + " head\r\n").size() + articles.HeaderWire(number).size() + 3;
+    if (!body)
+        return ("221 " + where + " head\r\n").size() + articles.HeaderWire(number).size() + 3;
     return ("222 " + where + " body\r\n").size() + articles.BodyLeadWire(number).size() +
            articles.BodyBulkWire()->size() + 3;
 }
@@ -56,7 +57,8 @@ size_t ReplySize(const Server& server, int64_t number, bool body) {
 void SendNext(const Server& server, LoadClient& client) {
     const auto& options = server.Options().articles;
     if (!client.body) {
-        if (--client.article < options.first) client.article = options.last;
+        if (--client.article < options.first)
+            client.article = options.last;
     }
     const std::string command =
         std::string(client.body ? "BODY " : "HEAD ") + std::to_string(client.article) + "\r\n";
@@ -117,7 +119,8 @@ void RunLoad(size_t bodyBytes, int connections) {
             received += got;
             client.received += got;
             ASSERT_LE(client.received, client.expected);
-            if (client.received < client.expected) continue;
+            if (client.received < client.expected)
+                continue;
             articles += client.body;
             client.body = !client.body;
             SendNext(server, client);
@@ -128,10 +131,11 @@ void RunLoad(size_t bodyBytes, int connections) {
     const double clientSeconds = ThreadCpuSeconds() - clientCpu;
     const double serverSeconds = CpuSeconds(RUSAGE_SELF) - processCpu - clientSeconds;
     const double gib = received / double(1 << 30);
-    std::printf("body %7zu B  connections %4d  %8.1f MB/s  %7.0f articles/s  server %.2f "
-                "CPU-s/GiB  client %.2f CPU-s/GiB\n",
-                bodyBytes, connections, received / elapsed / 1e6, articles / elapsed,
-                serverSeconds / gib, clientSeconds / gib);
+    std::printf(
+        "body %7zu B  connections %4d  %8.1f MB/s  %7.0f articles/s  server %.2f "
+        "CPU-s/GiB  client %.2f CPU-s/GiB\n",
+        bodyBytes, connections, received / elapsed / 1e6, articles / elapsed, serverSeconds / gib,
+        clientSeconds / gib);
     EXPECT_GE(server.BytesSent() - sentBefore + (1 << 20), received);
     for (auto& client : clients) close(client.fd);
 }
