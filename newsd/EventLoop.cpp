@@ -128,8 +128,13 @@ void EventLoop::AcceptAll() {
             }
             return;
         }
-        if (connections_.size() >= options_.maxConnections)
-            continue;  // closed at once
+        if (connections_.size() >= options_.maxConnections) {
+            // Told why, then closed; the line fits any socket buffer, so it never blocks.
+            static const char kBusy[] = "400 newsd.test too many connections, try later\r\n";
+            [[maybe_unused]] ssize_t sent =
+                send(socket.Get(), kBusy, sizeof(kBusy) - 1, MSG_NOSIGNAL);
+            continue;
+        }
         const int index = server_.OnAccepted();
         auto connection = std::make_unique<Connection>(std::move(socket), index, options_,
                                                        *articles_, server_.ScriptFor(index), *this);

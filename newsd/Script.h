@@ -35,7 +35,9 @@ struct Fault {
     std::string text;                     // kReplace, kPrefix
     std::vector<size_t> offsets;          // kSplit: byte offsets into the reply, ascending
     std::chrono::milliseconds pause{20};  // kSplit: pause before every piece after the first
-    size_t bytes = 0;  // kCloseAfter, kResetAfter: bytes of the reply sent before
+    // kCloseAfter, kResetAfter: bytes of the reply (status line included) sent before; a
+    // reply shorter than that goes out whole.
+    size_t bytes = 0;
 };
 
 struct ConnectionScript {

@@ -209,6 +209,24 @@ TEST(ServerTest, PortInUseIsReportedNotFatal) {
     EXPECT_FALSE(bad.Start(0, "not-an-address"));
 }
 
+TEST(ServerTest, ConnectionsBeyondTheLimitAreToldAndClosed) {
+    ServerOptions options;
+    options.maxConnections = 2;
+    Server server(options);
+    ASSERT_TRUE(server.Start());
+    NewsClient one(server.Port());
+    NewsClient two(server.Port());
+    EXPECT_EQ(one.Line().substr(0, 4), "200 ");
+    EXPECT_EQ(two.Line().substr(0, 4), "200 ");
+    NewsClient three(server.Port());
+    EXPECT_EQ(three.Line().substr(0, 4), "400 ");
+    EXPECT_TRUE(three.ClosedByPeer());
+    one.Command("QUIT");
+    ASSERT_TRUE(server.WaitForOpenConnections(1, kGuard));
+    NewsClient four(server.Port());
+    EXPECT_EQ(four.Line().substr(0, 4), "200 ");
+}
+
 TEST(ServerTest, WaitsGiveUpWhenNothingHappens) {
     Server server;
     ASSERT_TRUE(server.Start());
