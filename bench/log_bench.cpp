@@ -17,14 +17,17 @@ public:
     ScratchFolder() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "zodiva-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) m_path = pattern;
+        if (mkdtemp(pattern.data()) != nullptr)
+            m_path = pattern;
         m_previous = std::filesystem::current_path();
-        if (!m_path.empty()) std::filesystem::current_path(m_path);
+        if (!m_path.empty())
+            std::filesystem::current_path(m_path);
     }
     ~ScratchFolder() {
         std::filesystem::current_path(m_previous);
         std::error_code ignored;
-        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
+        if (!m_path.empty())
+            std::filesystem::remove_all(m_path, ignored);
     }
 
 private:

@@ -12,11 +12,26 @@ struct Chain {
     SettingsStore connection;
     Chain() {
         // A dialog store as loaded from the registry: about twenty keys.
-        const char* keys[] = {"news_server", "news_port", "ProxyOption", "ProxyAddress",
-                              "ProxyPort", "ProxyUsername", "ProxyPassword", "username",
-                              "NNTPp", "retrypassword", "retrypassworddelay", "errordelay",
-                              "DLConnections", "writetodisk", "range", "Extra1", "Extra2",
-                              "Extra3", "Extra4", "Extra5"};
+        const char* keys[] = {"news_server",
+                              "news_port",
+                              "ProxyOption",
+                              "ProxyAddress",
+                              "ProxyPort",
+                              "ProxyUsername",
+                              "ProxyPassword",
+                              "username",
+                              "NNTPp",
+                              "retrypassword",
+                              "retrypassworddelay",
+                              "errordelay",
+                              "DLConnections",
+                              "writetodisk",
+                              "range",
+                              "Extra1",
+                              "Extra2",
+                              "Extra3",
+                              "Extra4",
+                              "Extra5"};
         int n = 1;
         for (const char* key : keys) dialog.SetInt(key, n++);
         engine.SetParent(&dialog);

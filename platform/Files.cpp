@@ -22,26 +22,39 @@ constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 
 DWORD ErrorFromErrno(int error) {
     switch (error) {
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
         case EROFS:
-        case EISDIR: return ERROR_ACCESS_DENIED;
-        case EEXIST: return ERROR_FILE_EXISTS;
+        case EISDIR:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_FILE_EXISTS;
         case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
         case ENOSPC:
-        case EDQUOT: return ERROR_HANDLE_DISK_FULL;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        case EIO: return ERROR_WRITE_FAULT;
-        default: return ERROR_GEN_FAILURE;
+        case EDQUOT:
+            return ERROR_HANDLE_DISK_FULL;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EIO:
+            return ERROR_WRITE_FAULT;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 
-void SetLastErrorFromErrno() { SetLastError(ErrorFromErrno(errno)); }
+void SetLastErrorFromErrno() {
+    SetLastError(ErrorFromErrno(errno));
+}
 
 struct FileIdentity {
     dev_t device;
@@ -49,8 +62,12 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
-bool WantsRead(DWORD access) { return (access & GENERIC_READ) != 0; }
-bool WantsWrite(DWORD access) { return (access & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0; }
+bool WantsRead(DWORD access) {
+    return (access & GENERIC_READ) != 0;
+}
+bool WantsWrite(DWORD access) {
+    return (access & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0;
+}
 
 // The open handles of this process with their access and share modes.
 class ShareTable {
@@ -63,18 +80,24 @@ public:
 
     bool Allows(const FileIdentity& file, DWORD access, DWORD share) const {
         for (const Entry& entry : m_entries) {
-            if (!(entry.file == file)) continue;
-            if (WantsWrite(access) && !(entry.share & FILE_SHARE_WRITE)) return false;
-            if (WantsRead(access) && !(entry.share & FILE_SHARE_READ)) return false;
-            if (WantsWrite(entry.access) && !(share & FILE_SHARE_WRITE)) return false;
-            if (WantsRead(entry.access) && !(share & FILE_SHARE_READ)) return false;
+            if (!(entry.file == file))
+                continue;
+            if (WantsWrite(access) && !(entry.share & FILE_SHARE_WRITE))
+                return false;
+            if (WantsRead(access) && !(entry.share & FILE_SHARE_READ))
+                return false;
+            if (WantsWrite(entry.access) && !(share & FILE_SHARE_WRITE))
+                return false;
+            if (WantsRead(entry.access) && !(share & FILE_SHARE_READ))
+                return false;
         }
         return true;
     }
 
     bool AllowsDelete(const FileIdentity& file) const {
         for (const Entry& entry : m_entries) {
-            if (entry.file == file && !(entry.share & FILE_SHARE_DELETE)) return false;
+            if (entry.file == file && !(entry.share & FILE_SHARE_DELETE))
+                return false;
         }
         return true;
     }
@@ -107,7 +130,8 @@ public:
     FileObject(int fd, FileIdentity file, DWORD access, DWORD share)
         : m_fd(fd), m_file(file), m_access(access), m_share(share) {}
     ~FileObject() override {
-        if (m_fd >= 0) Close();
+        if (m_fd >= 0)
+            Close();
     }
 
     bool Close() override {
@@ -128,7 +152,8 @@ public:
         while (written < count) {
             const ssize_t n = write(m_fd, bytes + written, count - written);
             if (n < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 SetLastErrorFromErrno();
                 return false;
             }
@@ -157,7 +182,8 @@ int OpenFlags(DWORD access) {
         flags |= O_WRONLY;
     else
         flags |= O_RDONLY;
-    if ((access & FILE_APPEND_DATA) && !(access & GENERIC_WRITE)) flags |= O_APPEND;
+    if ((access & FILE_APPEND_DATA) && !(access & GENERIC_WRITE))
+        flags |= O_APPEND;
     return flags;
 }
 
@@ -170,7 +196,8 @@ int OpenWithDisposition(const char* name, int flags, DWORD disposition, bool& ex
         case CREATE_ALWAYS:
         case OPEN_ALWAYS: {
             const int fd = open(name, flags | O_CREAT | O_EXCL, 0666);
-            if (fd >= 0 || errno != EEXIST) return fd;
+            if (fd >= 0 || errno != EEXIST)
+                return fd;
             existed = true;
             return open(name, flags);
         }
@@ -185,16 +212,17 @@ int OpenWithDisposition(const char* name, int flags, DWORD disposition, bool& ex
 }
 
 bool IdentityOf(int fd, FileIdentity& file, struct stat& info) {
-    if (fstat(fd, &info) != 0) return false;
+    if (fstat(fd, &info) != 0)
+        return false;
     file = FileIdentity{info.st_dev, info.st_ino};
     return true;
 }
 
 FILETIME FileTimeFromTimespec(const timespec& time) {
-    const std::int64_t units = platform::kFileTimeUnixEpoch +
-                               static_cast<std::int64_t>(time.tv_sec) *
-                                   platform::kFileTimeUnitsPerSecond +
-                               time.tv_nsec / 100;
+    const std::int64_t units =
+        platform::kFileTimeUnixEpoch +
+        static_cast<std::int64_t>(time.tv_sec) * platform::kFileTimeUnitsPerSecond +
+        time.tv_nsec / 100;
     return platform::UInt64ToFileTime(static_cast<std::uint64_t>(units));
 }
 
@@ -202,13 +230,16 @@ bool CopyContents(int in, HANDLE target) {
     char buffer[65536];
     for (;;) {
         const ssize_t n = read(in, buffer, sizeof buffer);
-        if (n == 0) return true;
+        if (n == 0)
+            return true;
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             SetLastErrorFromErrno();
             return false;
         }
-        if (!WriteFile(target, buffer, static_cast<DWORD>(n), nullptr, nullptr)) return false;
+        if (!WriteFile(target, buffer, static_cast<DWORD>(n), nullptr, nullptr))
+            return false;
     }
 }
 
@@ -240,7 +271,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD shareMode, LPSECURITY
         return INVALID_HANDLE_VALUE;
     }
     FileIdentity file{};
-    struct stat info{};
+    struct stat info {};
     DWORD error = 0;
     if (!IdentityOf(fd, file, info))
         error = ErrorFromErrno(errno);
@@ -264,7 +295,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD shareMode, LPSECURITY
 }
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED) {
-    if (written != nullptr) *written = 0;
+    if (written != nullptr)
+        *written = 0;
     auto file = platform::FindKernelObjectAs<FileObject>(handle);
     if (!file) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -280,7 +312,8 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written, LPOV
     }
     DWORD done = 0;
     const bool ok = file->Write(buffer, count, done);
-    if (written != nullptr) *written = done;
+    if (written != nullptr)
+        *written = done;
     return ok ? TRUE : FALSE;
 }
 
@@ -290,7 +323,7 @@ BOOL DeleteFileA(LPCSTR name) {
         return FALSE;
     }
     std::lock_guard<std::mutex> lock(Shares().Mutex());
-    struct stat info{};
+    struct stat info {};
     if (lstat(name, &info) != 0) {
         SetLastErrorFromErrno();
         return FALSE;
@@ -315,19 +348,20 @@ BOOL CopyFileA(LPCSTR existingName, LPCSTR newName, BOOL failIfExists) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    HANDLE source = CreateFileA(existingName, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (source == INVALID_HANDLE_VALUE) return FALSE;
+    HANDLE source = CreateFileA(existingName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (source == INVALID_HANDLE_VALUE)
+        return FALSE;
     const int in = platform::FindKernelObjectAs<FileObject>(source)->Descriptor();
-    struct stat info{};
+    struct stat info {};
     if (fstat(in, &info) != 0) {
         SetLastErrorFromErrno();
         CloseHandle(source);
         return FALSE;
     }
-    HANDLE target = CreateFileA(newName, GENERIC_WRITE, 0, nullptr,
-                                failIfExists ? CREATE_NEW : CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE target =
+        CreateFileA(newName, GENERIC_WRITE, 0, nullptr, failIfExists ? CREATE_NEW : CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (target == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         CloseHandle(source);
@@ -353,15 +387,17 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA findData) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    struct stat info{};
+    struct stat info {};
     if (stat(name, &info) != 0) {
         SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
         return INVALID_HANDLE_VALUE;
     }
     std::memset(findData, 0, sizeof *findData);
     DWORD attributes = 0;
-    if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (!(info.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (S_ISDIR(info.st_mode))
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (!(info.st_mode & S_IWUSR))
+        attributes |= FILE_ATTRIBUTE_READONLY;
     findData->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
     findData->ftCreationTime = FileTimeFromTimespec(info.st_ctim);
     findData->ftLastAccessTime = FileTimeFromTimespec(info.st_atim);

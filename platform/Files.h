@@ -37,8 +37,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD shareMode,
                    LPSECURITY_ATTRIBUTES attributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);
 // One write of count bytes; *written (when given) receives the bytes actually written.
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
-               LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL DeleteFileA(LPCSTR name);
 // Copies the contents; with failIfExists TRUE an existing target is left alone and the
 // call fails with ERROR_FILE_EXISTS.

@@ -16,19 +16,28 @@ std::atomic<DWORD> gLastThreadId{0};
 
 namespace platform {
 
-DWORD AllocateThreadId() { return ++gLastThreadId; }
+DWORD AllocateThreadId() {
+    return ++gLastThreadId;
+}
 
 // The id a thread started by _beginthreadex was given before it ran.
-void AdoptThreadId(DWORD id) { tThreadId = id; }
+void AdoptThreadId(DWORD id) {
+    tThreadId = id;
+}
 
 }  // namespace platform
 
-DWORD GetLastError() { return tLastError; }
+DWORD GetLastError() {
+    return tLastError;
+}
 
-void SetLastError(DWORD error) { tLastError = error; }
+void SetLastError(DWORD error) {
+    tLastError = error;
+}
 
 DWORD GetCurrentThreadId() {
-    if (tThreadId == 0) tThreadId = platform::AllocateThreadId();
+    if (tThreadId == 0)
+        tThreadId = platform::AllocateThreadId();
     return tThreadId;
 }
 

@@ -14,7 +14,8 @@ public:
         if (!platform::WaitWithTimeout(lock, m_changed, milliseconds,
                                        [this] { return m_signalled; }))
             return WAIT_TIMEOUT;
-        if (!m_manualReset) m_signalled = false;
+        if (!m_manualReset)
+            m_signalled = false;
         return WAIT_OBJECT_0;
     }
 
@@ -41,7 +42,8 @@ private:
 
 std::shared_ptr<EventObject> FindEvent(HANDLE handle) {
     auto event = platform::FindKernelObjectAs<EventObject>(handle);
-    if (!event) SetLastError(ERROR_INVALID_HANDLE);
+    if (!event)
+        SetLastError(ERROR_INVALID_HANDLE);
     return event;
 }
 
@@ -58,14 +60,16 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 
 BOOL SetEvent(HANDLE handle) {
     auto event = FindEvent(handle);
-    if (!event) return FALSE;
+    if (!event)
+        return FALSE;
     event->Set();
     return TRUE;
 }
 
 BOOL ResetEvent(HANDLE handle) {
     auto event = FindEvent(handle);
-    if (!event) return FALSE;
+    if (!event)
+        return FALSE;
     event->Reset();
     return TRUE;
 }

@@ -16,10 +16,10 @@ public:
     ~OwnedMutexes();
     void Add(const std::shared_ptr<MutexObject>& mutex) { m_mutexes.push_back(mutex); }
     void Remove(const MutexObject* mutex) {
-        auto it = std::find_if(m_mutexes.begin(), m_mutexes.end(), [mutex](const auto& weak) {
-            return weak.lock().get() == mutex;
-        });
-        if (it != m_mutexes.end()) m_mutexes.erase(it);
+        auto it = std::find_if(m_mutexes.begin(), m_mutexes.end(),
+                               [mutex](const auto& weak) { return weak.lock().get() == mutex; });
+        if (it != m_mutexes.end())
+            m_mutexes.erase(it);
     }
 
 private:
@@ -72,7 +72,8 @@ public:
     // Called on the owner's thread as it ends.
     void Abandon() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_owner != GetCurrentThreadId()) return;
+        if (m_owner != GetCurrentThreadId())
+            return;
         m_owner = 0;
         m_count = 0;
         m_abandoned = true;
@@ -91,7 +92,8 @@ OwnedMutexes::~OwnedMutexes() {
     std::vector<std::weak_ptr<MutexObject>> mutexes;
     mutexes.swap(m_mutexes);
     for (const auto& weak : mutexes) {
-        if (std::shared_ptr<MutexObject> mutex = weak.lock()) mutex->Abandon();
+        if (std::shared_ptr<MutexObject> mutex = weak.lock())
+            mutex->Abandon();
     }
 }
 
@@ -103,7 +105,8 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
         return nullptr;
     }
     auto mutex = std::make_shared<MutexObject>();
-    if (initialOwner) mutex->Wait(INFINITE);
+    if (initialOwner)
+        mutex->Wait(INFINITE);
     return platform::RegisterKernelObject(mutex);
 }
 

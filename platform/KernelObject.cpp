@@ -31,7 +31,8 @@ public:
     std::shared_ptr<KernelObject> Remove(HANDLE handle) {
         std::lock_guard<std::mutex> guard(m_mutex);
         auto it = m_objects.find(reinterpret_cast<std::uintptr_t>(handle));
-        if (it == m_objects.end()) return nullptr;
+        if (it == m_objects.end())
+            return nullptr;
         std::shared_ptr<KernelObject> object = std::move(it->second);
         m_objects.erase(it);
         return object;
@@ -61,7 +62,9 @@ HANDLE RegisterKernelObject(std::shared_ptr<KernelObject> object) {
     return Table().Add(std::move(object));
 }
 
-std::shared_ptr<KernelObject> FindKernelObject(HANDLE handle) { return Table().Find(handle); }
+std::shared_ptr<KernelObject> FindKernelObject(HANDLE handle) {
+    return Table().Find(handle);
+}
 
 std::shared_ptr<KernelObject> UnregisterKernelObject(HANDLE handle) {
     return Table().Remove(handle);

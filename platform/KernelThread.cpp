@@ -2,9 +2,9 @@
 // after its thread-local objects are gone (so mutexes it held are already abandoned).
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <algorithm>
 #include <climits>
 
 #include "platform/KernelObject.h"
@@ -42,7 +42,8 @@ public:
 
     void Finish(DWORD exitCode) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_finished) return;  // terminated earlier: that exit code stands
+        if (m_finished)
+            return;  // terminated earlier: that exit code stands
         m_finished = true;
         m_exitCode = exitCode;
         m_changed.notify_all();
@@ -51,13 +52,15 @@ public:
     DWORD Resume() {
         std::lock_guard<std::mutex> lock(m_mutex);
         const DWORD previous = static_cast<DWORD>(m_suspendCount);
-        if (m_suspendCount > 0 && --m_suspendCount == 0) m_changed.notify_all();
+        if (m_suspendCount > 0 && --m_suspendCount == 0)
+            m_changed.notify_all();
         return previous;
     }
 
     void Terminate(DWORD exitCode) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_finished) return;
+        if (m_finished)
+            return;
         m_terminated = true;
         m_finished = true;
         m_exitCode = exitCode;
@@ -94,7 +97,8 @@ struct CurrentThreadRecord {
     std::shared_ptr<ThreadObject> object;
     unsigned exitCode = 0;
     ~CurrentThreadRecord() {
-        if (object) object->Finish(exitCode);
+        if (object)
+            object->Finish(exitCode);
     }
 };
 
@@ -110,19 +114,22 @@ void* ThreadMain(void* boot) {
     platform::AdoptThreadId(self->Id());
     CurrentThreadRecord& record = CurrentRecord();
     record.object = self;
-    if (self->WaitUntilResumed()) record.exitCode = self->RunStartRoutine();
+    if (self->WaitUntilResumed())
+        record.exitCode = self->RunStartRoutine();
     return nullptr;
 }
 
 std::shared_ptr<ThreadObject> FindThread(HANDLE handle) {
     auto thread = platform::FindKernelObjectAs<ThreadObject>(handle);
-    if (!thread) SetLastError(ERROR_INVALID_HANDLE);
+    if (!thread)
+        SetLastError(ERROR_INVALID_HANDLE);
     return thread;
 }
 
 bool StartNativeThread(const std::shared_ptr<ThreadObject>& thread, unsigned stackSize) {
     pthread_attr_t attributes;
-    if (pthread_attr_init(&attributes) != 0) return false;
+    if (pthread_attr_init(&attributes) != 0)
+        return false;
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
     if (stackSize != 0)
         pthread_attr_setstacksize(&attributes, std::max<size_t>(stackSize, PTHREAD_STACK_MIN));
@@ -140,8 +147,8 @@ bool StartNativeThread(const std::shared_ptr<ThreadObject>& thread, unsigned sta
 
 }  // namespace
 
-std::uintptr_t _beginthreadex(void*, unsigned stackSize, ThreadStartRoutine start,
-                              void* argument, unsigned initFlag, unsigned* threadId) {
+std::uintptr_t _beginthreadex(void*, unsigned stackSize, ThreadStartRoutine start, void* argument,
+                              unsigned initFlag, unsigned* threadId) {
     if (start == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -154,7 +161,8 @@ std::uintptr_t _beginthreadex(void*, unsigned stackSize, ThreadStartRoutine star
         platform::UnregisterKernelObject(handle);
         return 0;
     }
-    if (threadId != nullptr) *threadId = id;
+    if (threadId != nullptr)
+        *threadId = id;
     return reinterpret_cast<std::uintptr_t>(handle);
 }
 
@@ -171,14 +179,16 @@ DWORD ResumeThread(HANDLE handle) {
 
 BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
     auto thread = FindThread(handle);
-    if (!thread || exitCode == nullptr) return FALSE;
+    if (!thread || exitCode == nullptr)
+        return FALSE;
     *exitCode = thread->ExitCode();
     return TRUE;
 }
 
 BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
     auto thread = FindThread(handle);
-    if (!thread) return FALSE;
+    if (!thread)
+        return FALSE;
     thread->Terminate(exitCode);
     return TRUE;
 }

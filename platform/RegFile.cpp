@@ -50,35 +50,45 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
                 continue;
             }
         }
-        if (unit >= 0xD800 && unit <= 0xDFFF) unit = 0xFFFD;
+        if (unit >= 0xD800 && unit <= 0xDFFF)
+            unit = 0xFFFD;
         AppendUtf8(out, unit);
     }
     return out;
 }
 
-char FoldCase(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char FoldCase(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+        if (FoldCase(a[i]) != FoldCase(b[i]))
+            return false;
     }
     return true;
 }
 
 // Long names of the predefined roots for their abbreviations.
 std::string_view ExpandRootAbbreviation(std::string_view root) {
-    if (EqualsIgnoringCase(root, "HKCU")) return "HKEY_CURRENT_USER";
-    if (EqualsIgnoringCase(root, "HKLM")) return "HKEY_LOCAL_MACHINE";
-    if (EqualsIgnoringCase(root, "HKCR")) return "HKEY_CLASSES_ROOT";
-    if (EqualsIgnoringCase(root, "HKU")) return "HKEY_USERS";
+    if (EqualsIgnoringCase(root, "HKCU"))
+        return "HKEY_CURRENT_USER";
+    if (EqualsIgnoringCase(root, "HKLM"))
+        return "HKEY_LOCAL_MACHINE";
+    if (EqualsIgnoringCase(root, "HKCR"))
+        return "HKEY_CLASSES_ROOT";
+    if (EqualsIgnoringCase(root, "HKU"))
+        return "HKEY_USERS";
     return root;
 }
 
 std::string CanonicalKeyPath(std::string_view path) {
     const size_t separator = path.find('\\');
     std::string canonical(ExpandRootAbbreviation(path.substr(0, separator)));
-    if (separator != std::string_view::npos) canonical += path.substr(separator);
+    if (separator != std::string_view::npos)
+        canonical += path.substr(separator);
     while (!canonical.empty() && canonical.back() == '\\') canonical.pop_back();
     return canonical;
 }
@@ -94,25 +104,33 @@ std::string_view TrimRight(std::string_view text) {
     return text;
 }
 
-std::string_view Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
+std::string_view Trim(std::string_view text) {
+    return TrimRight(TrimLeft(text));
+}
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() &&
+           EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 bool ParseHexNumber(std::string_view text, size_t maxDigits, std::uint32_t& value) {
-    if (text.empty() || text.size() > maxDigits) return false;
+    if (text.empty() || text.size() > maxDigits)
+        return false;
     value = 0;
     for (char c : text) {
         const int digit = HexDigit(c);
-        if (digit < 0) return false;
+        if (digit < 0)
+            return false;
         value = (value << 4) | static_cast<std::uint32_t>(digit);
     }
     return true;
@@ -131,24 +149,28 @@ std::vector<Line> SplitLines(std::string_view text, bool& crlf) {
     size_t start = 0;
     int number = 1;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r' && text[i] != '\n') continue;
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
         const bool pair = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
         if (!sawEnding) {
             crlf = pair;
             sawEnding = true;
         }
         lines.push_back({text.substr(start, i - start), number++});
-        if (pair) ++i;
+        if (pair)
+            ++i;
         start = i + 1;
     }
-    if (start < text.size()) lines.push_back({text.substr(start), number});
+    if (start < text.size())
+        lines.push_back({text.substr(start), number});
     return lines;
 }
 
 // A quoted string at the start of text with \\ and \" escapes; other backslashes are
 // kept as written. rest receives what follows the closing quote.
 bool ParseQuoted(std::string_view text, std::string& value, std::string_view& rest) {
-    if (text.empty() || text.front() != '"') return false;
+    if (text.empty() || text.front() != '"')
+        return false;
     value.clear();
     for (size_t i = 1; i < text.size(); ++i) {
         const char c = text[i];
@@ -168,15 +190,19 @@ bool ParseQuoted(std::string_view text, std::string& value, std::string_view& re
 bool ParseHexBytes(std::string_view text, std::vector<BYTE>& bytes) {
     bytes.clear();
     text = Trim(text);
-    if (text.empty()) return true;
+    if (text.empty())
+        return true;
     while (true) {
         const size_t comma = text.find(',');
         std::uint32_t byte = 0;
-        if (!ParseHexNumber(Trim(text.substr(0, comma)), 2, byte)) return false;
+        if (!ParseHexNumber(Trim(text.substr(0, comma)), 2, byte))
+            return false;
         bytes.push_back(static_cast<BYTE>(byte));
-        if (comma == std::string_view::npos) return true;
+        if (comma == std::string_view::npos)
+            return true;
         text = text.substr(comma + 1);
-        if (Trim(text).empty()) return true;  // a trailing comma before the line end
+        if (Trim(text).empty())
+            return true;  // a trailing comma before the line end
     }
 }
 
@@ -189,13 +215,15 @@ public:
         for (size_t i = first; i < lines.size(); ++i) {
             std::string_view text = Trim(lines[i].text);
             const int number = lines[i].number;
-            if (text.empty() || text.front() == ';') continue;
+            if (text.empty() || text.front() == ';')
+                continue;
             if (text.front() == '[') {
                 ParseKeyHeader(text, number);
                 continue;
             }
             std::string joined;
-            if (IsHexValue(text)) i = JoinContinuations(lines, i, joined, text);
+            if (IsHexValue(text))
+                i = JoinContinuations(lines, i, joined, text);
             ParseValueLine(text, number);
         }
     }
@@ -215,7 +243,8 @@ private:
         }
         std::string_view path = text.substr(1, close - 1);
         const bool removal = !path.empty() && path.front() == '-';
-        if (removal) path.remove_prefix(1);
+        if (removal)
+            path.remove_prefix(1);
         if (Trim(path).empty()) {
             Problem(number, "empty key name");
             m_current = nullptr;
@@ -242,32 +271,36 @@ private:
     static size_t ValueSeparator(std::string_view text) {
         std::string name;
         std::string_view rest;
-        if (!text.empty() && text.front() == '@') return TrimLeft(text.substr(1)).empty()
-                                                             ? std::string_view::npos
-                                                             : text.find('=');
-        if (!ParseQuoted(text, name, rest)) return std::string_view::npos;
+        if (!text.empty() && text.front() == '@')
+            return TrimLeft(text.substr(1)).empty() ? std::string_view::npos : text.find('=');
+        if (!ParseQuoted(text, name, rest))
+            return std::string_view::npos;
         rest = TrimLeft(rest);
-        if (rest.empty() || rest.front() != '=') return std::string_view::npos;
+        if (rest.empty() || rest.front() != '=')
+            return std::string_view::npos;
         return text.size() - rest.size();
     }
 
     // Joins a hex value continued with "\" at the line ends; returns the last line used.
     static size_t JoinContinuations(const std::vector<Line>& lines, size_t i, std::string& joined,
                                     std::string_view& text) {
-        if (text.empty() || text.back() != '\\') return i;
+        if (text.empty() || text.back() != '\\')
+            return i;
         joined.assign(text.substr(0, text.size() - 1));
         while (i + 1 < lines.size()) {
             std::string_view next = Trim(lines[++i].text);
             const bool continues = !next.empty() && next.back() == '\\';
             joined += continues ? next.substr(0, next.size() - 1) : next;
-            if (!continues) break;
+            if (!continues)
+                break;
         }
         text = joined;
         return i;
     }
 
     void ParseValueLine(std::string_view text, int number) {
-        if (m_skipping) return;
+        if (m_skipping)
+            return;
         if (m_current == nullptr) {
             Problem(number, "value outside of a key");
             return;
@@ -325,7 +358,8 @@ private:
                           static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
             return true;
         }
-        if (StartsWithIgnoringCase(data, "hex")) return ParseHexData(data.substr(3), value, message);
+        if (StartsWithIgnoringCase(data, "hex"))
+            return ParseHexData(data.substr(3), value, message);
         message = "unknown value type";
         return false;
     }
@@ -335,7 +369,8 @@ private:
         if (!data.empty() && data.front() == '(') {
             const size_t close = data.find(')');
             std::uint32_t type = 0;
-            if (close == std::string_view::npos || !ParseHexNumber(data.substr(1, close - 1), 8, type)) {
+            if (close == std::string_view::npos ||
+                !ParseHexNumber(data.substr(1, close - 1), 8, type)) {
                 message = "malformed hex value type";
                 return false;
             }
@@ -357,7 +392,8 @@ private:
         const std::string canonical = CanonicalKeyPath(path);
         // Stored paths are canonical already: compare them as they are.
         for (RegFileKey& key : m_file.keys) {
-            if (EqualsIgnoringCase(key.path, canonical)) return &key;
+            if (EqualsIgnoringCase(key.path, canonical))
+                return &key;
         }
         m_file.keys.push_back(RegFileKey{canonical, {}, line});
         return &m_file.keys.back();
@@ -401,7 +437,8 @@ private:
 const RegFileKey* RegFile::FindKey(std::string_view path) const {
     const std::string canonical = CanonicalKeyPath(path);
     for (const RegFileKey& key : keys) {
-        if (EqualsIgnoringCase(key.path, canonical)) return &key;
+        if (EqualsIgnoringCase(key.path, canonical))
+            return &key;
     }
     return nullptr;
 }
@@ -450,7 +487,8 @@ bool ParseRegFile(std::string_view bytes, RegFile& file, std::vector<RegFileProb
 
 bool LoadRegFile(const std::string& path, RegFile& file) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<RegFileProblem> problems;
     const bool ok = ParseRegFile(bytes, file, problems);

@@ -23,8 +23,8 @@ enum class RegFileEdition {
 };
 
 struct RegFileValue {
-    std::string name;  // "" for the default value ("@")
-    DWORD type = 0;    // REG_SZ, REG_DWORD, REG_BINARY, ... (hex(n) gives type n)
+    std::string name;        // "" for the default value ("@")
+    DWORD type = 0;          // REG_SZ, REG_DWORD, REG_BINARY, ... (hex(n) gives type n)
     std::vector<BYTE> data;  // REG_SZ: UTF-8 text with its NUL; REG_DWORD: 4 bytes, LE
     int line = 0;            // line of the file where the value begins
 };
@@ -43,7 +43,7 @@ struct RegFileProblem {
 struct RegFile {
     RegFileEncoding encoding = RegFileEncoding::kUtf16Le;
     RegFileEdition edition = RegFileEdition::kVersion5;
-    bool crlf = true;  // line ends of the file (CR LF or LF)
+    bool crlf = true;              // line ends of the file (CR LF or LF)
     std::vector<RegFileKey> keys;  // a key named twice is merged into its first entry
 
     // The key with that full path (compared without regard to case), or null.

@@ -50,10 +50,14 @@ KeyTable& Keys() {
 }
 
 const char* RootName(HKEY key) {
-    if (key == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
-    if (key == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
-    if (key == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
-    if (key == HKEY_USERS) return "HKEY_USERS";
+    if (key == HKEY_CLASSES_ROOT)
+        return "HKEY_CLASSES_ROOT";
+    if (key == HKEY_CURRENT_USER)
+        return "HKEY_CURRENT_USER";
+    if (key == HKEY_LOCAL_MACHINE)
+        return "HKEY_LOCAL_MACHINE";
+    if (key == HKEY_USERS)
+        return "HKEY_USERS";
     return nullptr;
 }
 
@@ -87,19 +91,23 @@ bool KeyExists(const platform::RegFile& file, const std::string& path) {
 
 bool SameValueName(const std::string& a, const char* b) {
     const std::string_view other = b != nullptr ? b : "";
-    if (a.size() != other.size()) return false;
+    if (a.size() != other.size())
+        return false;
     for (size_t i = 0; i < a.size(); ++i) {
         auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; };
-        if (fold(a[i]) != fold(other[i])) return false;
+        if (fold(a[i]) != fold(other[i]))
+            return false;
     }
     return true;
 }
 
 // Copies value data as the Reg* functions do: size only, too small, or copied.
 LONG CopyData(const platform::RegFileValue& value, LPDWORD type, LPBYTE data, LPDWORD size) {
-    if (type != nullptr) *type = value.type;
+    if (type != nullptr)
+        *type = value.type;
     const DWORD needed = static_cast<DWORD>(value.data.size());
-    if (size == nullptr) return data == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    if (size == nullptr)
+        return data == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
     if (data == nullptr) {
         *size = needed;
         return ERROR_SUCCESS;
@@ -108,7 +116,8 @@ LONG CopyData(const platform::RegFileValue& value, LPDWORD type, LPBYTE data, LP
         *size = needed;
         return static_cast<LONG>(ERROR_MORE_DATA);
     }
-    if (needed != 0) std::memcpy(data, value.data.data(), needed);
+    if (needed != 0)
+        std::memcpy(data, value.data.data(), needed);
     *size = needed;
     return ERROR_SUCCESS;
 }
@@ -119,7 +128,8 @@ namespace platform {
 
 std::string RegistryFilePath() {
     const char* explicitPath = std::getenv("QUORREL_REGISTRY");
-    if (explicitPath != nullptr && *explicitPath != '\0') return explicitPath;
+    if (explicitPath != nullptr && *explicitPath != '\0')
+        return explicitPath;
     std::string base;
     const char* config = std::getenv("XDG_CONFIG_HOME");
     if (config != nullptr && *config != '\0') {
@@ -134,13 +144,17 @@ std::string RegistryFilePath() {
 }  // namespace platform
 
 LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, REGSAM desired, PHKEY result) {
-    if (result == nullptr) return ERROR_INVALID_PARAMETER;
+    if (result == nullptr)
+        return ERROR_INVALID_PARAMETER;
     *result = nullptr;
-    if (desired & kWriteAccess) return ERROR_ACCESS_DENIED;
+    if (desired & kWriteAccess)
+        return ERROR_ACCESS_DENIED;
     std::string path;
-    if (!ResolvePath(parent, subKey, path)) return ERROR_INVALID_HANDLE;
+    if (!ResolvePath(parent, subKey, path))
+        return ERROR_INVALID_HANDLE;
     platform::RegFile file;
-    if (!platform::LoadRegFile(platform::RegistryFilePath(), file)) return ERROR_FILE_NOT_FOUND;
+    if (!platform::LoadRegFile(platform::RegistryFilePath(), file))
+        return ERROR_FILE_NOT_FOUND;
     OpenKey key;
     if (const platform::RegFileKey* found = file.FindKey(path)) {
         key.path = found->path;
@@ -157,11 +171,15 @@ LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, REGSAM desired, PHKEY resu
 LONG RegEnumValueA(HKEY handle, DWORD index, LPSTR valueName, LPDWORD nameLength, LPDWORD,
                    LPDWORD type, LPBYTE data, LPDWORD dataSize) {
     auto key = Keys().Find(handle);
-    if (!key) return ERROR_INVALID_HANDLE;
-    if (valueName == nullptr || nameLength == nullptr) return ERROR_INVALID_PARAMETER;
-    if (index >= key->values.size()) return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
+    if (!key)
+        return ERROR_INVALID_HANDLE;
+    if (valueName == nullptr || nameLength == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (index >= key->values.size())
+        return static_cast<LONG>(ERROR_NO_MORE_ITEMS);
     const platform::RegFileValue& value = key->values[index];
-    if (*nameLength <= value.name.size()) return static_cast<LONG>(ERROR_MORE_DATA);
+    if (*nameLength <= value.name.size())
+        return static_cast<LONG>(ERROR_MORE_DATA);
     std::memcpy(valueName, value.name.c_str(), value.name.size() + 1);
     *nameLength = static_cast<DWORD>(value.name.size());
     return CopyData(value, type, data, dataSize);
@@ -170,14 +188,17 @@ LONG RegEnumValueA(HKEY handle, DWORD index, LPSTR valueName, LPDWORD nameLength
 LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data,
                       LPDWORD dataSize) {
     auto key = Keys().Find(handle);
-    if (!key) return ERROR_INVALID_HANDLE;
+    if (!key)
+        return ERROR_INVALID_HANDLE;
     for (const platform::RegFileValue& value : key->values) {
-        if (SameValueName(value.name, valueName)) return CopyData(value, type, data, dataSize);
+        if (SameValueName(value.name, valueName))
+            return CopyData(value, type, data, dataSize);
     }
     return ERROR_FILE_NOT_FOUND;
 }
 
 LONG RegCloseKey(HKEY handle) {
-    if (RootName(handle) != nullptr) return ERROR_SUCCESS;
+    if (RootName(handle) != nullptr)
+        return ERROR_SUCCESS;
     return Keys().Remove(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

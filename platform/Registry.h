@@ -40,10 +40,10 @@ constexpr DWORD REG_QWORD = 11;
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 // nameLength: in, the buffer size in characters including the NUL; out, the length
 // without the NUL. REG_SZ data is UTF-8 and NUL-terminated.
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameLength,
-                   LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
-                      LPBYTE data, LPDWORD dataSize);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD nameLength, LPDWORD reserved,
+                   LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                      LPDWORD dataSize);
 LONG RegCloseKey(HKEY key);
 
 namespace platform {

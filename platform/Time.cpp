@@ -39,15 +39,21 @@ void InstallTestClock(std::int64_t fileTime) {
     gTestClockInstalled.store(true, std::memory_order_release);
 }
 
-void SetTestClock(std::int64_t fileTime) { gTestClock.store(fileTime, std::memory_order_release); }
+void SetTestClock(std::int64_t fileTime) {
+    gTestClock.store(fileTime, std::memory_order_release);
+}
 
 void AdvanceTestClock(std::int64_t fileTimeUnits) {
     gTestClock.fetch_add(fileTimeUnits, std::memory_order_acq_rel);
 }
 
-void RemoveTestClock() { gTestClockInstalled.store(false, std::memory_order_release); }
+void RemoveTestClock() {
+    gTestClockInstalled.store(false, std::memory_order_release);
+}
 
-bool IsTestClockInstalled() { return gTestClockInstalled.load(std::memory_order_acquire); }
+bool IsTestClockInstalled() {
+    return gTestClockInstalled.load(std::memory_order_acquire);
+}
 
 }  // namespace platform
 

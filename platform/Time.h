@@ -14,7 +14,7 @@ using LPFILETIME = FILETIME*;
 
 struct SYSTEMTIME {
     WORD wYear;
-    WORD wMonth;  // 1-12
+    WORD wMonth;      // 1-12
     WORD wDayOfWeek;  // 0 = Sunday
     WORD wDay;
     WORD wHour;

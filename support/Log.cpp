@@ -48,7 +48,8 @@ const char kErrorLogHeader[] =
 void AppendFormatted(std::string& out, const char* format, int a, int b = 0, int c = 0) {
     char buffer[32];
     const int n = std::snprintf(buffer, sizeof buffer, format, a, b, c);
-    if (n > 0) out.append(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
+    if (n > 0)
+        out.append(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
 }
 
 void AppendDateTimeStamp(std::string& out) {
@@ -67,12 +68,14 @@ void AppendTimeStamp(std::string& out) {
 
 void AppendWithoutLineBreaks(std::string& out, const char* text) {
     for (; *text != '\0'; ++text) {
-        if (*text != '\r' && *text != '\n') out += *text;
+        if (*text != '\r' && *text != '\n')
+            out += *text;
     }
 }
 
 void WriteText(FILE* file, const std::string& text) {
-    if (!text.empty()) std::fwrite(text.data(), 1, text.size(), file);
+    if (!text.empty())
+        std::fwrite(text.data(), 1, text.size(), file);
 }
 
 void AppendLine(const char* fileName, const char* format, va_list args) {
@@ -80,7 +83,8 @@ void AppendLine(const char* fileName, const char* format, va_list args) {
     std::string text;
     ExpandLogFormat(format != nullptr ? format : "", arguments, text);
     FILE* file = std::fopen(fileName, "a");
-    if (file == nullptr) return;  // the line is lost; logging never fails its caller
+    if (file == nullptr)
+        return;  // the line is lost; logging never fails its caller
     WriteText(file, text);
     std::fclose(file);
 }
@@ -89,13 +93,16 @@ void AppendLine(const char* fileName, const char* format, va_list args) {
 void SplitFileName(const char* path, std::string& base, std::string& extension) {
     const char* name = path;
     for (const char* p = path; *p != '\0'; ++p) {
-        if (*p == '/' || *p == '\\' || *p == ':') name = p + 1;
+        if (*p == '/' || *p == '\\' || *p == ':')
+            name = p + 1;
     }
     const char* dot = std::strrchr(name, '.');
     base.assign(name, dot != nullptr ? dot : name + std::strlen(name));
     extension.assign(dot != nullptr ? dot : "");
-    if (base.size() > 255) base.resize(255);
-    if (extension.size() > 255) extension.resize(255);
+    if (base.size() > 255)
+        base.resize(255);
+    if (extension.size() > 255)
+        extension.resize(255);
 }
 
 }  // namespace
@@ -108,7 +115,8 @@ void ExpandLogFormat(const char* format, LogArguments& args, std::string& out) {
             continue;
         }
         const char directive = *++p;
-        if (directive == '\0') break;  // a lone "%" at the end writes nothing
+        if (directive == '\0')
+            break;  // a lone "%" at the end writes nothing
         switch (directive) {
             case 'd':
                 std::snprintf(number, sizeof number, "%d", args.NextInt());
@@ -166,7 +174,8 @@ void WriteTimeStamp(FILE* file) {
 bool FileExists(const char* name) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(name, &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
     FindClose(search);
     return true;
 }
@@ -193,11 +202,13 @@ void OpenDebugLog() {
     HANDLE search = FindFirstFileA(kDebugLogName, &found);
     if (search != INVALID_HANDLE_VALUE) {
         FindClose(search);
-        if (found.nFileSizeHigh == 0 && found.nFileSizeLow <= kDebugLogLimit) return;
+        if (found.nFileSizeHigh == 0 && found.nFileSizeLow <= kDebugLogLimit)
+            return;
         CopyToNumberedFile(kDebugLogName);
     }
     FILE* file = std::fopen(kDebugLogName, "w");
-    if (file == nullptr) return;
+    if (file == nullptr)
+        return;
     std::string header = kDebugLogHeaderStart;
     AppendDateTimeStamp(header);
     header += kDebugLogHeaderEnd;
@@ -206,10 +217,12 @@ void OpenDebugLog() {
 }
 
 void OpenErrorLog() {
-    if (FileExists(kErrorLogName)) return;
+    if (FileExists(kErrorLogName))
+        return;
     MutexHandleLock lock(LogMutex());
     FILE* file = std::fopen(kErrorLogName, "w");
-    if (file == nullptr) return;
+    if (file == nullptr)
+        return;
     std::fputs(kErrorLogHeader, file);
     std::fclose(file);
 }

@@ -3,7 +3,8 @@
 MutexHandle::MutexHandle() : m_hMutex(CreateMutexA(nullptr, FALSE, nullptr)) {}
 
 MutexHandle::~MutexHandle() {
-    if (m_hMutex != nullptr) CloseHandle(m_hMutex);
+    if (m_hMutex != nullptr)
+        CloseHandle(m_hMutex);
 }
 
 DWORD MutexHandle::Wait(int milliseconds) {
@@ -11,6 +12,10 @@ DWORD MutexHandle::Wait(int milliseconds) {
     return WaitForSingleObject(m_hMutex, timeout);
 }
 
-bool MutexHandle::Lock(int milliseconds) { return Wait(milliseconds) == WAIT_OBJECT_0; }
+bool MutexHandle::Lock(int milliseconds) {
+    return Wait(milliseconds) == WAIT_OBJECT_0;
+}
 
-void MutexHandle::Unlock() { ReleaseMutex(m_hMutex); }
+void MutexHandle::Unlock() {
+    ReleaseMutex(m_hMutex);
+}

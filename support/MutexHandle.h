@@ -28,7 +28,8 @@ public:
         m_locked = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     }
     ~MutexHandleLock() {
-        if (m_locked) m_mutex.Unlock();
+        if (m_locked)
+            m_mutex.Unlock();
     }
     MutexHandleLock(const MutexHandleLock&) = delete;
     MutexHandleLock& operator=(const MutexHandleLock&) = delete;

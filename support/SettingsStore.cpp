@@ -11,15 +11,19 @@ namespace {
 
 constexpr DWORD kValueNameSize = 256;
 
-int FoldCase(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+int FoldCase(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
+}
 
 // atoi as the Windows runtime defines it: leading blanks, a sign, the leading digits;
 // out-of-range numbers saturate instead of being undefined.
 int TextToInt(const std::string& text) {
     errno = 0;
     const long long value = std::strtoll(text.c_str(), nullptr, 10);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
     return static_cast<int>(value);
 }
 
@@ -35,18 +39,25 @@ bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b)
     const size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; ++i) {
         const int difference = FoldCase(a[i]) - FoldCase(b[i]);
-        if (difference != 0) return difference < 0;
+        if (difference != 0)
+            return difference < 0;
     }
     return a.size() < b.size();
 }
 
 SettingsStore::SettingsStore() = default;
 
-SettingsStore::~SettingsStore() { Clear(); }
+SettingsStore::~SettingsStore() {
+    Clear();
+}
 
-bool SettingsStore::OnSettingChanged(std::string, std::string) { return true; }
+bool SettingsStore::OnSettingChanged(std::string, std::string) {
+    return true;
+}
 
-void SettingsStore::Clear() { m_values.clear(); }
+void SettingsStore::Clear() {
+    m_values.clear();
+}
 
 bool SettingsStore::Find(std::string key, std::string& value) {
     MutexHandleLock lock(m_lock);
@@ -69,9 +80,11 @@ std::string SettingsStore::GetString(std::string key, std::string defaultValue, 
             parent = m_pParent;
         }
         // This store's lock stays held while the parent answers: child first, then parent.
-        if (inherit && parent != nullptr) value = parent->GetString(key, defaultValue, inherit);
+        if (inherit && parent != nullptr)
+            value = parent->GetString(key, defaultValue, inherit);
     }
-    if (value.empty()) value = defaultValue;
+    if (value.empty())
+        value = defaultValue;
     return value;
 }
 
@@ -101,16 +114,20 @@ void SettingsStore::SetParent(SettingsStore* parent) {
 bool SettingsStore::Load(HKEY hive, std::string subKey) {
     Clear();
     HKEY key = nullptr;
-    if (RegOpenKeyExA(hive, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(hive, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
     for (DWORD index = 0;; ++index) {
         char name[kValueNameSize];
         DWORD nameLength = kValueNameSize;
         DWORD type = REG_NONE;
         const LONG result =
             RegEnumValueA(key, index, name, &nameLength, nullptr, &type, nullptr, nullptr);
-        if (result == ERROR_NO_MORE_ITEMS) break;
-        if (result == static_cast<LONG>(ERROR_MORE_DATA)) continue;  // name too long
-        if (result != ERROR_SUCCESS) break;
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result == static_cast<LONG>(ERROR_MORE_DATA))
+            continue;  // name too long
+        if (result != ERROR_SUCCESS)
+            break;
         if (type == REG_DWORD) {
             DWORD data = 0;
             DWORD size = sizeof data;

@@ -20,16 +20,19 @@ public:
     explicit RowComposer(char* row) : m_row(row) {}
 
     void AddChar(char c) {
-        if (m_position < kStatusRowMaxLength) m_row[m_position++] = c;
+        if (m_position < kStatusRowMaxLength)
+            m_row[m_position++] = c;
     }
     // Line breaks would split the row; they are dropped.
     void AddText(const char* text) {
         for (; *text != '\0'; ++text) {
-            if (*text != '\r' && *text != '\n') AddChar(*text);
+            if (*text != '\r' && *text != '\n')
+                AddChar(*text);
         }
     }
     void AddNumber(int value) {
-        if (m_position >= kStatusRowNumberLimit) return;
+        if (m_position >= kStatusRowNumberLimit)
+            return;
         // At most 11 characters: the row stays within its 4093 characters.
         m_position += std::snprintf(m_row + m_position, kStatusRowSize - m_position, "%d", value);
     }
@@ -49,7 +52,8 @@ void ComposeRow(char* row, const char* format, LogArguments& args) {
             continue;
         }
         const char directive = *++p;
-        if (directive == '\0') break;  // a lone "%" at the end adds nothing
+        if (directive == '\0')
+            break;  // a lone "%" at the end adds nothing
         switch (directive) {
             case 'd':
                 composer.AddNumber(args.NextInt());
@@ -90,13 +94,16 @@ void ReportSlowRow(std::int64_t start, std::int64_t end) {
 }  // namespace
 
 bool StatusListPrintfArgs(StatusList* list, const char* format, LogArguments& args) {
-    if (!StatusListEnabled || list == nullptr || list->Window == nullptr) return false;
+    if (!StatusListEnabled || list == nullptr || list->Window == nullptr)
+        return false;
     const std::int64_t start = platform::CurrentFileTime();
     ComposeRow(list->Row, format != nullptr ? format : "", args);
-    if (list->RowCount == list->RowLimit) list->Window->DeleteRow(0);
+    if (list->RowCount == list->RowLimit)
+        list->Window->DeleteRow(0);
     list->Window->InsertRow(list->RowCount, list->Row);
     list->Window->EnsureVisible(list->Window->GetRowCount() - 1);
-    if (list->RowCount < list->RowLimit) ++list->RowCount;
+    if (list->RowCount < list->RowLimit)
+        ++list->RowCount;
     ReportSlowRow(start, platform::CurrentFileTime());
     return true;
 }

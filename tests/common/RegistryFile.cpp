@@ -6,7 +6,8 @@ ScopedRegistryFile::ScopedRegistryFile(const std::string& bytes)
     : m_path(m_directory.File("Quorrel.reg")) {
     const char* previous = std::getenv("QUORREL_REGISTRY");
     m_hadPrevious = previous != nullptr;
-    if (m_hadPrevious) m_previous = previous;
+    if (m_hadPrevious)
+        m_previous = previous;
     WriteWholeFile(m_path, bytes);
     setenv("QUORREL_REGISTRY", m_path.c_str(), 1);
 }
@@ -18,7 +19,9 @@ ScopedRegistryFile::~ScopedRegistryFile() {
         unsetenv("QUORREL_REGISTRY");
 }
 
-void ScopedRegistryFile::Rewrite(const std::string& bytes) { WriteWholeFile(m_path, bytes); }
+void ScopedRegistryFile::Rewrite(const std::string& bytes) {
+    WriteWholeFile(m_path, bytes);
+}
 
 std::string AsUtf16LeWithBom(const std::string& utf8) {
     std::string out = "\xFF\xFE";

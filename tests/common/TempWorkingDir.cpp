@@ -10,7 +10,8 @@
 
 TempDirectory::TempDirectory() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zodiva-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a temporary folder";
+    if (mkdtemp(pattern.data()) == nullptr)
+        ADD_FAILURE() << "cannot create a temporary folder";
     m_path = pattern;
 }
 
@@ -23,7 +24,8 @@ TempWorkingDir::TempWorkingDir() {
     std::error_code error;
     m_previous = std::filesystem::current_path(error).string();
     std::filesystem::current_path(m_directory.Path(), error);
-    if (error) ADD_FAILURE() << "cannot enter " << m_directory.Path() << ": " << error.message();
+    if (error)
+        ADD_FAILURE() << "cannot enter " << m_directory.Path() << ": " << error.message();
 }
 
 TempWorkingDir::~TempWorkingDir() {

@@ -19,9 +19,7 @@ public:
     TestClock(const TestClock&) = delete;
     TestClock& operator=(const TestClock&) = delete;
 
-    void Advance(std::chrono::nanoseconds by) {
-        platform::AdvanceTestClock(by.count() / 100);
-    }
+    void Advance(std::chrono::nanoseconds by) { platform::AdvanceTestClock(by.count() / 100); }
     void AdvanceSeconds(std::int64_t seconds) {
         platform::AdvanceTestClock(seconds * platform::kFileTimeUnitsPerSecond);
     }

@@ -1,7 +1,7 @@
 #pragma once
 // Sets the TZ environment variable for one scope, so local-time output is predictable.
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 class ScopedTimeZone {
@@ -9,7 +9,8 @@ public:
     explicit ScopedTimeZone(const char* zone) {
         const char* previous = std::getenv("TZ");
         m_hadPrevious = previous != nullptr;
-        if (m_hadPrevious) m_previous = previous;
+        if (m_hadPrevious)
+            m_previous = previous;
         setenv("TZ", zone, 1);
         tzset();
     }

@@ -18,7 +18,8 @@ public:
         const char* nul = static_cast<const char*>(std::memchr(begin, 0, size));
         const std::size_t formatLength = nul ? static_cast<std::size_t>(nul - begin) : size;
         m_format.assign(begin, formatLength);
-        if (formatLength < size) m_rest.assign(begin + formatLength + 1, begin + size);
+        if (formatLength < size)
+            m_rest.assign(begin + formatLength + 1, begin + size);
         std::string current;
         for (char c : m_rest) {
             if (c == '\0') {
@@ -45,9 +46,11 @@ public:
     }
 
     const char* NextString() override {
-        if (m_nextString >= m_strings.size()) return nullptr;
+        if (m_nextString >= m_strings.size())
+            return nullptr;
         const std::string& text = m_strings[m_nextString++];
-        if (!text.empty() && static_cast<unsigned char>(text[0]) == 0xFF) return nullptr;
+        if (!text.empty() && static_cast<unsigned char>(text[0]) == 0xFF)
+            return nullptr;
         return text.c_str();
     }
 

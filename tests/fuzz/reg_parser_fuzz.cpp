@@ -14,13 +14,17 @@ void Check(const std::string& bytes) {
     std::vector<platform::RegFileProblem> problems;
     platform::ParseRegFile(bytes, file, problems);
     for (const auto& problem : problems) {
-        if (problem.line < 1 || problem.message.empty()) std::abort();
+        if (problem.line < 1 || problem.message.empty())
+            std::abort();
     }
     for (const auto& key : file.keys) {
-        if (key.path.empty()) std::abort();
+        if (key.path.empty())
+            std::abort();
         for (const auto& value : key.values) {
-            if (value.type == 4 && value.data.size() != 4) std::abort();
-            if (value.type == 1 && (value.data.empty() || value.data.back() != 0)) std::abort();
+            if (value.type == 4 && value.data.size() != 4)
+                std::abort();
+            if (value.type == 1 && (value.data.empty() || value.data.back() != 0))
+                std::abort();
         }
     }
 }

@@ -9,6 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     UnscrambleValue(text);
     const std::string plain = text.substr(0, text.find('\0'));
-    if (UnscrambleValue(ScrambleValue(plain)) != plain) std::abort();
+    if (UnscrambleValue(ScrambleValue(plain)) != plain)
+        std::abort();
     return 0;
 }

@@ -15,7 +15,8 @@ namespace {
 class CountingControl : public StatusListControl {
 public:
     void DeleteRow(int index) override {
-        if (index < 0 || index >= static_cast<int>(rows.size())) std::abort();
+        if (index < 0 || index >= static_cast<int>(rows.size()))
+            std::abort();
         rows.erase(rows.begin() + index);
     }
     void InsertRow(int index, const char* text) override {
@@ -24,7 +25,8 @@ public:
     }
     int GetRowCount() override { return static_cast<int>(rows.size()); }
     void EnsureVisible(int index) override {
-        if (index != static_cast<int>(rows.size()) - 1) std::abort();
+        if (index != static_cast<int>(rows.size()) - 1)
+            std::abort();
     }
     std::vector<std::string> rows;
 };
@@ -39,9 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     list.Window = &control;
     list.RowLimit = 4;
     FuzzInput input(data, size);
-    if (!StatusListPrintfArgs(&list, input.Format(), input)) std::abort();
-    if (std::strlen(list.Row) > static_cast<std::size_t>(kStatusRowMaxLength)) std::abort();
-    if (list.RowCount > list.RowLimit || control.GetRowCount() != list.RowCount) std::abort();
-    if (control.rows.back() != list.Row) std::abort();
+    if (!StatusListPrintfArgs(&list, input.Format(), input))
+        std::abort();
+    if (std::strlen(list.Row) > static_cast<std::size_t>(kStatusRowMaxLength))
+        std::abort();
+    if (list.RowCount > list.RowLimit || control.GetRowCount() != list.RowCount)
+        std::abort();
+    if (control.rows.back() != list.Row)
+        std::abort();
     return 0;
 }

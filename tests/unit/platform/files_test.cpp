@@ -1,9 +1,10 @@
+#include "platform/Files.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "tests/common/TempWorkingDir.h"
-#include "platform/Files.h"
 
 namespace {
 

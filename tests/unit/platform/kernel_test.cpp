@@ -1,14 +1,16 @@
+#include "platform/Kernel.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <set>
 #include <vector>
 
-#include "platform/Kernel.h"
-
 namespace {
 
-HANDLE AsHandle(std::uintptr_t value) { return reinterpret_cast<HANDLE>(value); }
+HANDLE AsHandle(std::uintptr_t value) {
+    return reinterpret_cast<HANDLE>(value);
+}
 
 // Runs a routine on a _beginthreadex thread and waits for it to end.
 template <class Body>
@@ -17,7 +19,8 @@ struct ThreadRun {
     static unsigned Routine(void* self) { return static_cast<ThreadRun*>(self)->body(); }
     DWORD RunAndWait(unsigned* id = nullptr) {
         HANDLE thread = AsHandle(_beginthreadex(nullptr, 0, Routine, this, 0, id));
-        if (thread == nullptr) return WAIT_FAILED;
+        if (thread == nullptr)
+            return WAIT_FAILED;
         const DWORD result = WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
         return result;
@@ -55,7 +58,8 @@ TEST(KernelMutex, IsRecursiveForItsOwnerAndExclusiveForOthers) {
     EXPECT_TRUE(ReleaseMutex(mutex));
     OnOtherThread([&]() -> unsigned {
         seenByOther = WaitForSingleObject(mutex, 10);
-        if (seenByOther == WAIT_OBJECT_0) ReleaseMutex(mutex);
+        if (seenByOther == WAIT_OBJECT_0)
+            ReleaseMutex(mutex);
         return 0;
     });
     EXPECT_EQ(seenByOther, WAIT_OBJECT_0);
@@ -127,8 +131,8 @@ TEST(KernelEvent, SignalFromAnotherThreadWakesAWaiter) {
         SetEvent(done);
         return 0;
     }};
-    HANDLE thread = AsHandle(_beginthreadex(nullptr, 0, decltype(waiter)::Routine, &waiter, 0,
-                                            nullptr));
+    HANDLE thread =
+        AsHandle(_beginthreadex(nullptr, 0, decltype(waiter)::Routine, &waiter, 0, nullptr));
     SetEvent(event);
     EXPECT_EQ(WaitForSingleObject(done, INFINITE), WAIT_OBJECT_0);
     WaitForSingleObject(thread, INFINITE);
@@ -172,9 +176,8 @@ TEST(KernelThread, IdsAreUniqueAcrossThreads) {
     std::vector<HANDLE> threads;
     std::vector<unsigned> ids(20);
     for (unsigned& id : ids) {
-        threads.push_back(
-            AsHandle(_beginthreadex(nullptr, 0, [](void*) -> unsigned { return 0; }, nullptr, 0,
-                                    &id)));
+        threads.push_back(AsHandle(_beginthreadex(
+            nullptr, 0, [](void*) -> unsigned { return 0; }, nullptr, 0, &id)));
     }
     for (HANDLE thread : threads) {
         WaitForSingleObject(thread, INFINITE);
@@ -263,8 +266,7 @@ struct StuckThread {
 
 TEST(KernelThread, TerminateSignalsTheHandleAndLetsTheThreadNoticeIt) {
     StuckThread stuck;
-    HANDLE thread =
-        AsHandle(_beginthreadex(nullptr, 0, StuckThread::Routine, &stuck, 0, nullptr));
+    HANDLE thread = AsHandle(_beginthreadex(nullptr, 0, StuckThread::Routine, &stuck, 0, nullptr));
     EXPECT_EQ(WaitForSingleObject(thread, 10), WAIT_TIMEOUT);
     EXPECT_TRUE(TerminateThread(thread, 0));
     EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);

@@ -1,3 +1,5 @@
+#include "platform/Registry.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -5,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/RegistryFile.h"
 #include "platform/RegFile.h"
-#include "platform/Registry.h"
+#include "tests/common/RegistryFile.h"
 
 namespace {
 
@@ -48,7 +49,8 @@ std::vector<Value> EnumerateKey(const char* subKey) {
         Value value;
         const LONG result =
             RegEnumValueA(key, index, name, &nameLength, nullptr, &value.type, data, &size);
-        if (result != ERROR_SUCCESS) break;
+        if (result != ERROR_SUCCESS)
+            break;
         value.name.assign(name, nameLength);
         value.data.assign(data, data + size);
         values.push_back(value);
@@ -120,19 +122,19 @@ TEST(RegistryFile, BrokenLinesAreReportedAndSkipped) {
     const std::string text =
         "Windows Registry Editor Version 5.00\r\n"
         "\r\n"
-        "\"orphan\"=dword:00000001\r\n"                                  // line 3
+        "\"orphan\"=dword:00000001\r\n"  // line 3
         "[HKEY_CURRENT_USER\\SOFTWARE\\Tarnley\\Quorrel\\1.00]\r\n"
         "\"good1\"=dword:00000001\r\n"
-        "\"bad dword\"=dword:xyz\r\n"                                     // line 6
-        "\"too long\"=dword:123456789\r\n"                                // line 7
-        "\"unterminated=\"text\r\n"                                       // line 8
-        "\"no equals\" \"x\"\r\n"                                         // line 9
-        "\"bad hex\"=hex:01,zz,\\\r\n"                                    // line 10
+        "\"bad dword\"=dword:xyz\r\n"       // line 6
+        "\"too long\"=dword:123456789\r\n"  // line 7
+        "\"unterminated=\"text\r\n"         // line 8
+        "\"no equals\" \"x\"\r\n"           // line 9
+        "\"bad hex\"=hex:01,zz,\\\r\n"      // line 10
         "  03\r\n"
-        "\"weird\"=qword:1\r\n"                                           // line 12
+        "\"weird\"=qword:1\r\n"  // line 12
         "\"good2\"=\"still here\"\r\n"
         "; a comment\r\n"
-        "[HKEY_CURRENT_USER\\Broken\r\n"                                  // line 15
+        "[HKEY_CURRENT_USER\\Broken\r\n"  // line 15
         "\"ignored\"=dword:00000001\r\n"
         "[HKEY_CURRENT_USER\\SOFTWARE\\Tarnley\\Quorrel\\1.00]\r\n"
         "\"good3\"=dword:00000003\r\n";
@@ -220,8 +222,7 @@ TEST(RegistryApi, MissingFileKeyOrValue) {
     EXPECT_EQ(RegCloseKey(child), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegQueryValueExA(key, "x", nullptr, nullptr, nullptr, nullptr),
-              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegQueryValueExA(key, "x", nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ | 0x0002, &key),
               ERROR_ACCESS_DENIED)
         << "the registry is read-only";
@@ -233,15 +234,14 @@ TEST(RegistryApi, QueryReportsSizesAndShortBuffers) {
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
     DWORD type = 0;
     DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExA(key, "NEWS_SERVER", nullptr, &type, nullptr, &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExA(key, "NEWS_SERVER", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_SZ);
     EXPECT_EQ(size, 17u);
     char small[4];
     size = sizeof small;
-    EXPECT_EQ(RegQueryValueExA(key, "news_server", nullptr, &type, reinterpret_cast<BYTE*>(small),
-                               &size),
-              static_cast<LONG>(ERROR_MORE_DATA));
+    EXPECT_EQ(
+        RegQueryValueExA(key, "news_server", nullptr, &type, reinterpret_cast<BYTE*>(small), &size),
+        static_cast<LONG>(ERROR_MORE_DATA));
     EXPECT_EQ(size, 17u);
     char name[4];
     DWORD nameLength = sizeof name;

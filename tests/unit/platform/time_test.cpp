@@ -1,3 +1,5 @@
+#include "platform/Time.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -6,7 +8,6 @@
 
 #include "tests/common/TestClock.h"
 #include "tests/common/TimeZone.h"
-#include "platform/Time.h"
 
 namespace {
 

@@ -15,7 +15,8 @@ TEST(ErrorText, KnownCodesGiveTheirSentence) {
     EXPECT_STREQ(GetErrorText(11004),
                  "The requested name is valid and was found in the database, but it does not "
                  "have the correct associated data being resolved for.");
-    EXPECT_STREQ(GetErrorText(10054), "An existing connection was forcibly closed by the remote host.");
+    EXPECT_STREQ(GetErrorText(10054),
+                 "An existing connection was forcibly closed by the remote host.");
     const std::string lookup = GetErrorText(11002);
     EXPECT_EQ(lookup.back(), ' ') << "this text ends in a space";
 }

@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "support/Log.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -9,7 +10,6 @@
 
 #include "platform/Files.h"
 #include "platform/Kernel.h"
-#include "support/Log.h"
 #include "tests/common/TempWorkingDir.h"
 #include "tests/common/TestClock.h"
 #include "tests/common/TimeZone.h"
@@ -246,7 +246,8 @@ void ExpectWholeLines(const std::string& text, size_t headerSize, const std::str
         ASSERT_NE(colon, std::string::npos) << line;
         const char mark = colon + 1 < line.size() ? line[colon + 1] : '?';
         ASSERT_NE(marks.find(mark), std::string::npos) << "torn line: " << line;
-        ASSERT_EQ(line.substr(colon), ":" + std::string(300, mark) + ":end") << "torn line: " << line;
+        ASSERT_EQ(line.substr(colon), ":" + std::string(300, mark) + ":end")
+            << "torn line: " << line;
         ++seen[{mark, std::stoi(line.substr(0, colon))}];
     }
     EXPECT_EQ(seen.size(), marks.size() * count);
@@ -271,6 +272,8 @@ TEST_F(Logs, ThreadsWritingAtOnceLeaveWholeLines) {
     ExpectWholeLines(ReadWholeFile("errorlog.txt"), kErrorHeader.size(), "e", 300);
 }
 
-TEST(LogSwitch, VerboseLogIsOnFromStart) { EXPECT_TRUE(VerboseLog); }
+TEST(LogSwitch, VerboseLogIsOnFromStart) {
+    EXPECT_TRUE(VerboseLog);
+}
 
 }  // namespace

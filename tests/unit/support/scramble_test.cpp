@@ -1,15 +1,17 @@
+#include "support/Scramble.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "support/Scramble.h"
-
 namespace {
 
 TEST(Scramble, RoundTrips) {
-    for (const std::string& text : std::vector<std::string>{"p", "pa", "pas", "pass", "secret password", std::string(255, 'x'), std::string(256, 'y'),
-          std::string(700, 'z'), std::string("\x01\xff\x80 mixed \x7f")}) {
+    for (const std::string& text :
+         std::vector<std::string>{"p", "pa", "pas", "pass", "secret password",
+                                  std::string(255, 'x'), std::string(256, 'y'),
+                                  std::string(700, 'z'), std::string("\x01\xff\x80 mixed \x7f")}) {
         const std::string scrambled = ScrambleValue(text);
         EXPECT_NE(scrambled, text);
         EXPECT_EQ(UnscrambleValue(scrambled), text) << text.size();
@@ -44,8 +46,8 @@ TEST(Scramble, NoiseIsSkippedAndTheFirstPadEndsDecoding) {
 TEST(Scramble, PartialLastGroups) {
     // 3 characters give 2 bytes, 2 give 1: the lengths drive the position key, so the
     // text must come back exactly.
-    const std::string two = ScrambleValue("ab");     // "xxx="
-    const std::string one = ScrambleValue("abcd");   // "xxxxxx=="
+    const std::string two = ScrambleValue("ab");    // "xxx="
+    const std::string one = ScrambleValue("abcd");  // "xxxxxx=="
     EXPECT_EQ(two.back(), '=');
     EXPECT_EQ(UnscrambleValue(two.substr(0, 3)), "ab");
     EXPECT_EQ(UnscrambleValue(one.substr(0, 6)), "abcd");

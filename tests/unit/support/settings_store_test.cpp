@@ -127,8 +127,8 @@ TEST(SettingsStore, ConcurrentReadersAndWritersThroughTheChain) {
     };
     std::vector<HANDLE> threads;
     for (int i = 0; i < 3; ++i)
-        threads.push_back(reinterpret_cast<HANDLE>(
-            _beginthreadex(nullptr, 0, reader, &shared, 0, nullptr)));
+        threads.push_back(
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, reader, &shared, 0, nullptr)));
     for (int i = 0; i < 2000; ++i) {
         chain.dialog.SetInt("writetodisk", i & 1);
         chain.engine.SetParent(&chain.dialog);  // as Go does, under the engine store's lock

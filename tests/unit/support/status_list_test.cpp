@@ -16,7 +16,8 @@ class FakeListControl : public StatusListControl {
 public:
     void DeleteRow(int index) override { rows.erase(rows.begin() + index); }
     void InsertRow(int index, const char* text) override {
-        if (clock != nullptr) clock->AdvanceMilliseconds(insertDelayMs);
+        if (clock != nullptr)
+            clock->AdvanceMilliseconds(insertDelayMs);
         const size_t at = std::min(static_cast<size_t>(index), rows.size());
         rows.insert(rows.begin() + at, text);
     }
