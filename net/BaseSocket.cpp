@@ -372,7 +372,9 @@ int BaseSocket::Receive(void* buffer, int length, int flags) {
         return count;
     }
     const int result = recv(m_hSocket, static_cast<char*>(buffer), length, flags);
-    if (result > 0) {
+    // A short read drained the socket: the server may now be holding back its next piece
+    // until this one is acknowledged. A full read means more is queued and ACKs flow anyway.
+    if (result > 0 && result < length) {
         RearmQuickAck();
     }
     return result;

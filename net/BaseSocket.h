@@ -8,10 +8,11 @@
 // Socket options offered to the derived class (the NNTP connection):
 //  - TCP_NODELAY is set on every socket this class makes, so that a short command is sent at
 //    once instead of waiting for the ACK of the previous one.
-//  - TCP_QUICKACK is re-armed after every successful read (Receive and the proxy handshake),
-//    because Linux drops back to delayed ACKs; a stop-and-wait conversation (status line,
-//    then the text block written separately by the server) would otherwise stall about 40 ms
-//    per reply. Nothing for the derived class to do: read through Receive.
+//  - TCP_QUICKACK is re-armed after every read that drains the socket (a Receive that gets
+//    less than it asked for, and every read of the proxy handshake), because Linux drops back
+//    to delayed ACKs; a stop-and-wait conversation (status line, then the text block written
+//    separately by the server) would otherwise stall about 40 ms per reply. Nothing for the
+//    derived class to do: read through Receive.
 //  - Bytes that follow the proxy's final CONNECT reply in the same read (a fast server's
 //    greeting) are kept and served first by Receive; a read notification is posted for them
 //    after OnConnect(0), so the derived class reads them on its normal receive path.
