@@ -150,12 +150,4 @@ TEST_F(FileOperations, FindFirstFileLooksForExactlyOneName) {
     EXPECT_EQ(FindFirstFileA("log(1).txt", &found), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(FileOperations, FindFirstFileSeesFolders) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(".", &found);
-    ASSERT_NE(search, INVALID_HANDLE_VALUE);
-    EXPECT_NE(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    FindClose(search);
-}
-
 }  // namespace

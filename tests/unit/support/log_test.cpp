@@ -272,8 +272,4 @@ TEST_F(Logs, ThreadsWritingAtOnceLeaveWholeLines) {
     ExpectWholeLines(ReadWholeFile("errorlog.txt"), kErrorHeader.size(), "e", 300);
 }
 
-TEST(LogSwitch, VerboseLogIsOnFromStart) {
-    EXPECT_TRUE(VerboseLog);
-}
-
 }  // namespace
