@@ -72,7 +72,8 @@ using ThreadStartRoutine = unsigned (*)(void* argument);
 std::uintptr_t _beginthreadex(void* security, unsigned stackSize, ThreadStartRoutine start,
                               void* argument, unsigned initFlag, unsigned* threadId);
 // Ends the calling thread (started by _beginthreadex) with the exit code; local objects
-// of the thread are destroyed on the way out. Does not return.
+// of the thread are destroyed on the way out (the stack is unwound, so no noexcept
+// function may be on it: that would end the process). Does not return.
 [[noreturn]] void _endthreadex(unsigned exitCode);
 DWORD ResumeThread(HANDLE thread);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
