@@ -1,0 +1,43 @@
+#include "app/qt/TestApp.h"
+
+#include <QMessageBox>
+#include <cstdio>
+
+#include "app/core/SessionSetup.h"
+#include "app/core/TestDialogLogic.h"
+#include "app/qt/MessageBoxBridge.h"
+#include "app/qt/TestDialog.h"
+
+namespace zodiva::gui {
+
+int TestApp::Run() {
+    // Declared first so that it is destroyed last: the demo server must outlive the engine,
+    // which the dialog and the logic stop when they go.
+    SessionSetup setup;
+    std::string error;
+    if (!setup.PrepareEnvironment(options_, error)) {
+        ReportStartFailure(error);
+        return 2;
+    }
+    MessageBoxBridge bridge;
+    TestDialogLogic logic;
+    logic.LoadSettings();
+    if (!setup.ApplySettings(options_, logic, error)) {
+        ReportStartFailure(error);
+        return 2;
+    }
+    {
+        TestDialog dialog(logic, &bridge);
+        dialog.exec();
+    }
+    logic.Stop();
+    setup.StopDemo();
+    return 0;
+}
+
+void TestApp::ReportStartFailure(const std::string& message) const {
+    std::fprintf(stderr, "zodiva: %s\n", message.c_str());
+    QMessageBox::critical(nullptr, QStringLiteral("zodiva"), QString::fromStdString(message));
+}
+
+}  // namespace zodiva::gui
