@@ -1,0 +1,144 @@
+// A real connection against INN2's nnrpd on loopback: anonymous reading walks down from the
+// group's newest article, and a reader that requires AUTHINFO is logged into once, with the
+// stored (scrambled) password, after which the download goes on.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "Services.h"
+#include "support/Scramble.h"
+#include "unit/nntp/ConnectionFixture.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+constexpr const char* kGroup = "alt.binaries.test";
+
+class InnConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Root.SetString("news_server", services::Env("ZODIVA_INN_HOST"));
+        Connection = std::make_unique<CNNTPSocket>();
+        Connection->Settings.SetParent(&Root);
+    }
+
+    void TearDown() override {
+        if (Connection) {
+            Connection->ResetConnection();
+            Connection.reset();
+        }
+        nntp_test::DispatchPending();
+    }
+
+    // Runs the connection until done() holds. A delay (nnrpd refuses readers while the machine
+    // is busy, for one) is cut short by moving the test clock past it; waits for data are left
+    // to the network.
+    bool RunUntil(const std::function<bool()>& done) {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        while (std::chrono::steady_clock::now() < giveUp) {
+            nntp_test::DispatchPending();
+            if (done()) {
+                return true;
+            }
+            if (Connection->IsDelaying) {
+                // A moment of real time first, so that a refusing server is not hammered.
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                Clock.AdvanceSeconds(200);
+                Connection->OnTimer();
+                continue;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+
+    std::size_t ArticlesCompleted() const {
+        return nntp_test::CountOccurrences(TraceLog(), "Body received successfully.");
+    }
+
+    // The article numbers of every HEAD requested, in order.
+    std::vector<long> HeadsRequested() const {
+        std::vector<long> numbers;
+        const std::string log = TraceLog();
+        const std::regex request("Head2: Requesting HEAD (-?[0-9]+)");
+        for (auto it = std::sregex_iterator(log.begin(), log.end(), request);
+             it != std::sregex_iterator(); ++it) {
+            numbers.push_back(std::atol((*it)[1].str().c_str()));
+        }
+        return numbers;
+    }
+
+    std::string TraceLog() const { return nntp_test::ReadFileText(WorkDir.Path() / "log.txt"); }
+    std::string ErrorLog() const {
+        return nntp_test::ReadFileText(WorkDir.Path() / "errorlog.txt");
+    }
+
+    int ExpectedArticles(int atMost) const {
+        const int stored = std::atoi(services::Env("ZODIVA_INN_ARTICLES").c_str());
+        return stored > 0 && stored < atMost ? stored : atMost;
+    }
+
+    nntp_test::ScopedWorkDir WorkDir;
+    TestClock Clock;
+    nntp_test::ScopedWinsock Winsock;
+    SettingsStore Root;
+    std::unique_ptr<CNNTPSocket> Connection;
+};
+
+TEST_F(InnConnectionTest, AnonymousReaderWalksDownFromTheNewestArticle) {
+    REQUIRE_SERVICE("ZODIVA_INN_PORT");
+    Root.SetInt("news_port", std::atoi(services::Env("ZODIVA_INN_PORT").c_str()));
+    const int articles = ExpectedArticles(20);
+
+    Connection->StartArticleJob(kGroup, 1);
+    ASSERT_TRUE(RunUntil([&] { return ArticlesCompleted() >= static_cast<std::size_t>(articles); }))
+        << TraceLog();
+
+    const long last = Connection->GroupLast;
+    ASSERT_GT(last, 0);
+    const std::vector<long> heads = HeadsRequested();
+    ASSERT_GE(heads.size(), static_cast<std::size_t>(articles));
+    for (int i = 0; i < articles; ++i) {
+        EXPECT_EQ(heads[i], last - i) << "request " << i;
+    }
+    EXPECT_EQ(Connection->SelectedGroup, kGroup);
+    EXPECT_THAT(TraceLog(), HasSubstr("Response: 211 "));
+    EXPECT_THAT(TraceLog(), Not(HasSubstr("AUTHINFO")));
+}
+
+TEST_F(InnConnectionTest, ReaderRequiringLoginIsLoggedIntoOnceWithTheStoredPassword) {
+    REQUIRE_SERVICE("ZODIVA_INN_AUTH_PORT");
+    const std::string user = services::Env("ZODIVA_INN_USER");
+    const std::string password = services::Env("ZODIVA_INN_PASS");
+    ASSERT_FALSE(password.empty());
+    Root.SetInt("news_port", std::atoi(services::Env("ZODIVA_INN_AUTH_PORT").c_str()));
+    Root.SetString("username", user);
+    Root.SetString("NNTPp", ScrambleValue(password));  // as the downloader stores it
+    const int articles = ExpectedArticles(10);
+
+    Connection->StartArticleJob(kGroup, 1);
+    ASSERT_TRUE(RunUntil([&] { return ArticlesCompleted() >= static_cast<std::size_t>(articles); }))
+        << TraceLog();
+
+    const std::string log = TraceLog();
+    EXPECT_EQ(nntp_test::CountOccurrences(log, "Auth1(): Sending AUTHINFO USER " + user), 1u);
+    EXPECT_EQ(nntp_test::CountOccurrences(log, "Auth3(): Password ok.  Returning Success."), 1u);
+    EXPECT_THAT(log, Not(HasSubstr(password)));
+    const std::vector<long> heads = HeadsRequested();
+    ASSERT_GE(heads.size(), static_cast<std::size_t>(articles));
+    for (int i = 1; i < articles; ++i) {
+        EXPECT_EQ(heads[i], heads[0] - i) << "request " << i;
+    }
+    EXPECT_EQ(heads[0], Connection->GroupLast);
+}
+
+}  // namespace
