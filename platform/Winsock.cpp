@@ -24,15 +24,27 @@ WsaStartupHook& StartupHook() {
     return *hook;
 }
 
-// Lets a queued notification know whether its socket is still open.
+struct SocketEntry;
+bool ReadStillPossible(SocketEntry& entry);
+
+// Lets a queued notification know whether its socket is still open, and withdraws an FD_READ
+// whose data was taken meanwhile: answered with nothing to read, it would leave reading
+// disabled (only recv enables it again) and the connection would stall.
 class SocketGuard : public DeliveryGuard {
 public:
     bool StillWanted() const override { return open_.load(); }
-    bool OnTaken(MSG&) override { return open_.load(); }
+    bool OnTaken(MSG& message) override {
+        if (!open_.load()) return false;
+        if (WSAGETSELECTEVENT(message.lParam) != FD_READ) return true;
+        auto entry = entry_.lock();
+        return entry && ReadStillPossible(*entry);
+    }
     void MarkClosed() { open_.store(false); }
+    void SetEntry(std::weak_ptr<SocketEntry> entry) { entry_ = std::move(entry); }
 
 private:
     std::atomic<bool> open_{true};
+    std::weak_ptr<SocketEntry> entry_;
 };
 
 enum class Phase { kFresh, kConnecting, kConnected, kListening, kFailed };
@@ -101,6 +113,7 @@ std::shared_ptr<SocketEntry> EntryForCall(SOCKET s) {
 SOCKET AddSocket(int fd) {
     const SOCKET handle = gNextSocket.fetch_add(1);
     auto entry = std::make_shared<SocketEntry>(handle, fd);
+    entry->guard->SetEntry(entry);
     std::lock_guard<std::mutex> lock(gSocketsMutex);
     Sockets().emplace(handle, std::move(entry));
     return handle;
@@ -152,6 +165,13 @@ void NotifyCloseWhenDrained(SocketEntry& entry) {
     if (Notify(entry, FD_CLOSE, entry.closeError) || (entry.events & FD_CLOSE) == 0) {
         entry.closeNotified = true;
     }
+}
+
+bool ReadStillPossible(SocketEntry& entry) {
+    std::lock_guard<std::mutex> lock(entry.mutex);
+    if (entry.peerClosed || BytesReadable(entry) > 0) return true;
+    entry.readEnabled = true;
+    return false;
 }
 
 void NotePeerClosed(SocketEntry& entry, bool errorReported) {

@@ -275,6 +275,27 @@ TEST_F(WinsockTest, ReadIsReEnabledOnlyByRecv) {
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
 }
 
+TEST_F(WinsockTest, QueuedReadNotificationIsWithdrawnWhenItsDataWasTaken) {
+    SOCKET client = 0;
+    SOCKET server = 0;
+    ConnectPair(&client, &server);
+    SendAll(server, "abc");
+    u_long readable = 0;
+    while (ioctlsocket(client, FIONREAD, &readable) == 0 && readable < 3) {
+        std::this_thread::yield();
+    }
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE));  // FD_READ is queued
+    // A recv before the notification is taken empties the socket: nothing is left for it.
+    char buffer[16];
+    ASSERT_EQ(recv(client, buffer, sizeof buffer, 0), 3);
+    SettleAndDrain(client, 0);
+    EXPECT_EQ(Count(client, FD_READ), 0);
+    SendAll(server, "d");
+    PumpUntil([&] { return Count(client, FD_READ) == 1; });
+    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 1);
+}
+
 TEST_F(WinsockTest, GracefulCloseComesOnceAfterTheLastData) {
     SOCKET client = 0;
     SOCKET server = 0;
