@@ -67,6 +67,9 @@ public:
         return true;
     }
 
+    // The window went away with the result still queued: the request is over.
+    void OnDropped() override { ForgetTask(id_); }
+
     // False when the result was delivered already.
     bool Cancel() {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -163,6 +163,9 @@ void ThreadQueue::Close() {
     }
     sentDone_.notify_all();
     timers_.clear();
+    for (QueuedMessage& message : dropped) {
+        if (message.guard) message.guard->OnDropped();
+    }
 }
 
 void ThreadQueue::PostQuit(int exitCode) {
@@ -249,6 +252,8 @@ bool ThreadQueue::TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filte
 bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove,
                              std::uint64_t* seenSequence) {
     QueuedMessage taken;
+    std::vector<QueuedMessage> dropped;
+    bool found = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         *seenSequence = postSequence_;
@@ -257,23 +262,27 @@ bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterM
             const bool deliverable = (!entry->window || entry->window->alive.load()) &&
                                      (!entry->guard || entry->guard->StillWanted());
             if (!deliverable) {
+                dropped.push_back(std::move(*entry));
                 entry = posted_.erase(entry);
                 continue;
             }
             if (MatchesWindow(entry->msg.hwnd, filter) &&
                 InRange(entry->msg.message, filterMin, filterMax)) {
+                found = true;
                 break;
             }
             ++entry;
         }
-        if (entry == posted_.end()) return false;
-        if (!remove) {
-            *out = entry->msg;
-            return true;
+        if (found && !remove) *out = entry->msg;
+        if (found && remove) {
+            taken = std::move(*entry);
+            posted_.erase(entry);
         }
-        taken = std::move(*entry);
-        posted_.erase(entry);
     }
+    for (QueuedMessage& message : dropped) {
+        if (message.guard) message.guard->OnDropped();
+    }
+    if (!found || !remove) return found;
     ++takenSincePoll_;
     if (taken.guard && !taken.guard->OnTaken(taken.msg)) {
         return TakePosted(out, filter, filterMin, filterMax, remove, seenSequence);

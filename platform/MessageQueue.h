@@ -39,6 +39,8 @@ public:
     virtual bool StillWanted() const = 0;
     // Called on the owner's thread without locks when the message is removed. False drops it.
     virtual bool OnTaken(MSG& message) = 0;
+    // Called without locks when the message is thrown away unseen (its window is gone).
+    virtual void OnDropped() {}
 };
 
 struct QueuedMessage {

@@ -481,6 +481,8 @@ TEST_F(WinsockTest, CancelledOrOrphanedLookupNeverWritesOrArrives) {
     EXPECT_EQ(std::string(cancelled, 8), std::string(8, '\0'));
     EXPECT_EQ(std::string(orphaned, 8), std::string(8, '\0'));
     EXPECT_EQ(WSACancelAsyncRequest(first), SOCKET_ERROR);
+    EXPECT_EQ(WSACancelAsyncRequest(second), SOCKET_ERROR);  // over with its window
+    EXPECT_EQ(platform::PendingLookupCount(), 0u);
 }
 
 TEST_F(WinsockTest, TooSmallABufferGetsNoBuffersWithTheNeededLength) {
