@@ -1,5 +1,7 @@
 // The dialog with the real engine thread downloading from an in-process news server.
+#include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +14,7 @@
 
 #include "GuiFixture.h"
 #include "app/qt/DialogTemplate.h"
+#include "app/qt/TestApp.h"
 #include "platform/Messages.h"
 #include "platform/Winsock.h"
 #include "support/SettingsStore.h"
@@ -248,6 +251,61 @@ private slots:
     }
 };
 
+// The program's own start: --demo opens the dialog pointed at the built-in news server.
+class DemoStartTest : public QObject {
+    Q_OBJECT
+private slots:
+    void demoDialogDownloadsFromTheBuiltInServer() {
+        guitest::Workspace workspace;
+        CommandLineOptions options;
+        options.demo = true;
+        options.workDir = workspace.Path().toStdString() + "/demo";
+        QObject watchers;
+        QString shownConnections;
+        double rateSeen = -1;
+        guitest::WhenReady(
+            &watchers, [] { return VisibleTestDialog() != nullptr; },
+            [&] {
+                TestDialog* dialog = VisibleTestDialog();
+                shownConnections = dialog->Layout().ControlAs<QLineEdit>(kIdConnections)->text();
+                dialog->Layout().ControlAs<QLineEdit>(kIdConnections)->setText("2");
+                dialog->Layout().ControlAs<QPushButton>(kIdGo)->click();
+                auto* rate = dialog->Layout().ControlAs<QLabel>(kIdRate);
+                guitest::WhenReady(
+                    &watchers, [rate] { return RateValue(rate->text()) > 0; },
+                    [&, dialog, rate] {
+                        rateSeen = RateValue(rate->text());
+                        dialog->Layout().ControlAs<QPushButton>(kIdOk)->click();
+                    },
+                    20000);
+            });
+        TestApp app(options);
+        // Returns when the dialog closes; the watchers close it once a rate shows, and a
+        // dialog that never shows one is closed by the test's time-out.
+        QTimer::singleShot(30000, &watchers, [] {
+            if (TestDialog* dialog = VisibleTestDialog())
+                dialog->reject();
+        });
+        QCOMPARE(app.Run(), 0);
+        QCOMPARE(shownConnections, QStringLiteral("1"));
+        QVERIFY2(rateSeen > 0, "the demo download showed no rate");
+        // The engine stopped with the dialog: no article file is left behind.
+        const QStringList leftovers =
+            QDir(QString::fromStdString(options.workDir)).entryList({QStringLiteral("*.tmp")});
+        QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
+    }
+
+private:
+    static TestDialog* VisibleTestDialog() {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<TestDialog*>(widget);
+            if (dialog && dialog->isVisible())
+                return dialog;
+        }
+        return nullptr;
+    }
+};
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int status = 0;
@@ -257,6 +315,10 @@ int main(int argc, char** argv) {
     }
     {
         SettingsFileTest test;
+        status |= QTest::qExec(&test, argc, argv);
+    }
+    {
+        DemoStartTest test;
         status |= QTest::qExec(&test, argc, argv);
     }
     return status;
