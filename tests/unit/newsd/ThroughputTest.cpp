@@ -101,7 +101,6 @@ void RunLoad(size_t bodyBytes, int connections) {
         epoll_ctl(epoll.Get(), EPOLL_CTL_ADD, client.fd, &event);
         SendNext(server, client);
     }
-    const uint64_t sentBefore = server.BytesSent();
     const double processCpu = CpuSeconds(RUSAGE_SELF);
     const double clientCpu = ThreadCpuSeconds();
     const auto start = std::chrono::steady_clock::now();
@@ -136,7 +135,6 @@ void RunLoad(size_t bodyBytes, int connections) {
         "CPU-s/GiB  client %.2f CPU-s/GiB\n",
         bodyBytes, connections, received / elapsed / 1e6, articles / elapsed, serverSeconds / gib,
         clientSeconds / gib);
-    EXPECT_GE(server.BytesSent() - sentBefore + (1 << 20), received);
     for (auto& client : clients) close(client.fd);
 }
 
