@@ -53,6 +53,7 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
     thread->KeepAliveWhileRunning(settings_);
     thread->SetStopWaitMilliseconds(stopWaitMs_);
     if (!thread->Start()) {
+        MessageBoxA(nullptr, "Could not start the engine thread.", kApplicationTitle, MB_OK);
         return GoResult::kEngineUnavailable;
     }
     if (thread->m_pQW == nullptr) {

@@ -55,6 +55,10 @@ public:
     // Go: stores the Connections box text (an unsigned number; anything else reads as 0) as
     // "DLConnections", stops a previous engine thread, asks `confirm` from 20 connections on,
     // starts a new engine thread and the download. Writes the Go trace lines.
+    // While it starts the engine thread, Go blocks the calling thread until the engine exists;
+    // if the socket library fails, the engine thread calls MessageBoxA during that wait, so a
+    // message-box handler must not wait for the calling thread to show that box (an MB_OK box
+    // can be shown later, asynchronously). kEngineUnavailable comes after the box was shown.
     GoResult Go(const std::string& connectionsText, const ConfirmFn& confirm);
     // Stop: stops and deletes the engine thread, if any (waits up to the stop time-out).
     void Stop();
