@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "Services.h"
@@ -23,6 +24,8 @@ struct Proxy {
     const char* UserVariable;  // null: the proxy asks for no credentials
     const char* PasswordVariable;
 };
+
+void PrintTo(const Proxy& proxy, std::ostream* out) { *out << proxy.PortVariable; }
 
 class SocksProxyTest : public ::testing::TestWithParam<Proxy> {
 protected:
