@@ -216,8 +216,12 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
             sleeping_ = true;
         }
         PollEvents(MillisecondsToNextTimer());
-        std::lock_guard<std::mutex> lock(mutex_);
-        sleeping_ = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sleeping_ = false;
+        }
+        // A thread that TerminateThread gave up on must leave its loop when woken.
+        if (IsThreadTerminated()) return false;
     }
 }
 
@@ -411,6 +415,10 @@ void WakeAllMessageQueues() {
         for (const auto& [id, queue] : detail::Queues()) queues.push_back(queue);
     }
     for (const auto& queue : queues) queue->Wake();
+}
+
+void WakeMessageQueue(DWORD threadId) {
+    if (auto queue = detail::QueueOfThread(threadId)) queue->Wake();
 }
 
 bool HasMessageQueue() { return detail::tQueue.Exists(); }

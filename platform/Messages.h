@@ -242,6 +242,10 @@ int DefaultMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 // after moving the test clock.
 void WakeAllMessageQueues();
 
+// Wakes one thread sleeping in GetMessageA (for instance one that TerminateThread gave up
+// on, so that it sees it has to leave its loop). Unknown threads: nothing happens.
+void WakeMessageQueue(DWORD threadId);
+
 // True when the calling thread has a message queue.
 bool HasMessageQueue();
 

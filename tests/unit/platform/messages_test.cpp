@@ -353,6 +353,34 @@ TEST(TimerThreads, SleepingLoopWakesForATickOnTheTestClock) {
     EXPECT_EQ(ticks, 3);
 }
 
+TEST(MessageThreads, AThreadGivenUpOnLeavesItsLoopWhenWoken) {
+    std::atomic<DWORD> threadId{0};
+    std::atomic<int> result{-2};
+    unsigned id = 0;
+    const std::uintptr_t handle = _beginthreadex(
+        nullptr, 0,
+        [](void* argument) -> unsigned {
+            auto* out = static_cast<std::atomic<int>*>(argument);
+            MSG msg;
+            PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+            *out = -1;  // queue exists, about to sleep
+            *out = GetMessageA(&msg, nullptr, 0, 0);
+            return 0;
+        },
+        &result, 0, &id);
+    ASSERT_NE(handle, 0u);
+    threadId = id;
+    while (result == -2) std::this_thread::yield();
+    HANDLE thread = reinterpret_cast<HANDLE>(handle);
+    ASSERT_TRUE(TerminateThread(thread, 0));
+    while (result == -1) {
+        platform::WakeMessageQueue(threadId);
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(result, 0);  // WM_QUIT: the loop ends without any message being posted
+    CloseHandle(thread);
+}
+
 TEST(MessageBoxes, DefaultRefusesAndHandlerIsUsedAndRestored) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(MessageBoxA(nullptr, "Could not start.", "Quorrel - Error", MB_OK), IDOK);
