@@ -41,10 +41,7 @@ LRESULT BaseSocket::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
 }
 
 int BaseSocket::Close() {
-    if (m_hLookup != nullptr) {
-        WSACancelAsyncRequest(m_hLookup);
-        m_hLookup = nullptr;
-    }
+    CancelLookup();
     m_TunnelBytesStart = m_TunnelBytesEnd = 0;
     if (m_hSocket == INVALID_SOCKET) {
         return 0;
@@ -97,6 +94,8 @@ bool BaseSocket::Create(int localPort, int socketType, long eventMask, const std
 bool BaseSocket::Connect(const std::string& host, int port, const std::string& proxyAddress,
                          int proxyPort, const std::string& proxyUser,
                          const std::string& proxyPassword) {
+    // Only the newest attempt may report: an older lookup must not dial when it completes.
+    CancelLookup();
     m_Host = host;
     m_Port = port;
     std::string machine;
@@ -133,12 +132,16 @@ bool BaseSocket::IsDottedQuad(const char* text) {
     return *p == '\0' && dots == 3;
 }
 
-bool BaseSocket::StartLookup(const std::string& name) {
-    // A newer lookup replaces an older one, whose result must then never arrive.
+void BaseSocket::CancelLookup() {
     if (m_hLookup != nullptr) {
         WSACancelAsyncRequest(m_hLookup);
         m_hLookup = nullptr;
     }
+}
+
+bool BaseSocket::StartLookup(const std::string& name) {
+    // A newer lookup replaces an older one, whose result must then never arrive.
+    CancelLookup();
     std::memset(m_LookupBuffer, 0, sizeof m_LookupBuffer);
     m_hLookup = WSAAsyncGetHostByName(GetWindowHandle(), kMsgLookupDone, name.c_str(),
                                       m_LookupBuffer, kLookupBufferSize);

@@ -89,6 +89,7 @@ protected:
 
 private:
     bool FailConnectNow(int error, bool closeFirst);
+    void CancelLookup();
     void OnConnectEvent(int error);
     void OnReadEvent(int error);
     void NegotiateWithProxy();

@@ -148,6 +148,19 @@ TEST_F(BaseSocketTest, LookupResultAfterCloseOrForAnOlderLookupIsIgnored) {
     EXPECT_EQ(m_Client->GetSocketHandle(), INVALID_SOCKET);
 }
 
+TEST_F(BaseSocketTest, NewerConnectByAddressOutranksAPendingLookup) {
+    ASSERT_TRUE(m_Client->Connect("localhost", m_Peer.Port(), "", 0, "", ""));
+    ASSERT_TRUE(m_Client->IsLookupPending());
+    ASSERT_TRUE(m_Client->Connect("127.0.0.1", m_Peer.Port(), "", 0, "", ""));
+    EXPECT_FALSE(m_Client->IsLookupPending());
+    ASSERT_TRUE(PumpUntil([&] { return m_Peer.TryAccept() && !m_Client->Connects.empty(); }));
+    // Had the lookup completed, it would have dialled again and reported a second time.
+    RecordingSocket witness;
+    ASSERT_TRUE(witness.Connect("localhost", m_Peer.Port(), "", 0, "", ""));
+    ASSERT_TRUE(PumpUntil([&] { return !witness.Connects.empty(); }));
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{0}));
+}
+
 TEST_F(BaseSocketTest, NotificationsForAnotherSocketLeaveTheCurrentOneAlone) {
     ConnectDirectly("127.0.0.1");
     const SOCKET current = m_Client->GetSocketHandle();
