@@ -247,7 +247,7 @@ void BaseSocket::OnConnectEvent(int error) {
         return;
     }
     if (!m_Proxy.OnConnect()) {
-        OnConnect(kOwnFailure);
+        AbandonProxyAttempt(kOwnFailure);
         return;
     }
     SendProxyOutput(false);
@@ -294,7 +294,7 @@ void BaseSocket::NegotiateWithProxy() {
     SocketTrace("%T: %d Sending %d bytes to SOCKS5 class\n", static_cast<int>(m_hSocket), count);
     if (!m_Proxy.OnRecieve(block, count)) {
         SocketTrace("BaseSocket::OnReceive: Proxy failed\n");
-        OnConnect(kOwnFailure);
+        AbandonProxyAttempt(kOwnFailure);
         return;
     }
     if (m_Proxy.PendingLength() > 0) {
@@ -330,6 +330,8 @@ bool BaseSocket::IsProxyNegotiating() const {
     return m_bUseProxy && m_hSocket != INVALID_SOCKET && m_Proxy.IsNegotiating();
 }
 
+// Every failure of the handshake is reported once: afterwards the proxy no longer counts as
+// negotiating, so a close that follows is an ordinary close.
 void BaseSocket::AbandonProxyAttempt(int error) {
     m_Proxy.Abandon();
     OnConnect(error);
@@ -356,7 +358,7 @@ bool BaseSocket::SendProxyOutput(bool traceFailure) {
         if (traceFailure) {
             SocketTrace("BaseSocket::OnReceive: Proxy send failed with error %d.\n", error);
         }
-        OnConnect(error);
+        AbandonProxyAttempt(error);
         return false;
     }
     return true;

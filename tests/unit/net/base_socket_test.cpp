@@ -307,6 +307,17 @@ TEST_F(BaseSocketTest, ProxyHangingUpMidHandshakeEndsTheAttempt) {
     EXPECT_TRUE(m_Client->Closes.empty());
 }
 
+TEST_F(BaseSocketTest, HandshakeFailureIsReportedOnceAndALaterHangUpIsAClose) {
+    ASSERT_TRUE(m_Client->Connect(std::string(256, 'h'), 119, "127.0.0.1", m_Peer.Port(), "", ""));
+    ASSERT_TRUE(PumpUntil([&] { return m_Peer.TryAccept() && m_Peer.Read().size() >= 3; }));
+    ASSERT_TRUE(m_Peer.Write(std::string("\x05\x00", 2)));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
+    m_Peer.CloseConnection();
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Closes.empty(); }));
+    EXPECT_EQ(m_Client->Connects.size(), 1u);
+}
+
 TEST_F(BaseSocketTest, ProxyGivenByNameIsResolvedAndDialledAtItsPort) {
     ASSERT_TRUE(m_Client->Create());
     ASSERT_TRUE(m_Client->Connect("10.1.2.3", 563, "localhost", m_Peer.Port(), "", ""));
