@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -234,6 +236,73 @@ TEST_F(ConnectionTest, OverlongLineIsRefusedAndTheConnectionClosed) {
     for (size_t sent = 0; sent < flood.size(); sent += 4096) Send(flood.substr(sent, 4096));
     EXPECT_EQ(All(), "500 Line too long\r\n");
     EXPECT_FALSE(alive_);
+}
+
+// Random commands, arguments and split points: every command gets exactly one well-framed
+// reply (a status line, plus a dot-terminated block for the multi-line codes).
+TEST_F(ConnectionTest, RandomCommandStreamsGetOneWellFramedReplyEach) {
+    const std::vector<std::string> verbs = {
+        "GROUP", "HEAD", "BODY", "ARTICLE", "STAT",     "XOVER",        "OVER", "NEXT", "LAST",
+        "LIST",  "MODE", "DATE", "HELP",    "AUTHINFO", "CAPABILITIES", "FROB", ""};
+    const std::vector<std::string> arguments = {"",
+                                                "alt.binaries.test",
+                                                "7",
+                                                "13",
+                                                "0",
+                                                "-4",
+                                                "<5.part@newsd.test>",
+                                                "<x@y>",
+                                                "3-9",
+                                                "15-",
+                                                "USER a",
+                                                "PASS b",
+                                                "READER",
+                                                "OVERVIEW.FMT",
+                                                "99999999999999999999",
+                                                "\t",
+                                                "a b c"};
+    const std::set<std::string> blocks = {"100", "101", "215", "220", "221", "222", "224"};
+    std::mt19937 random(12345);
+    for (int round = 0; round < 20; ++round) {
+        Open();
+        Writes();
+        observer_.commands.clear();
+        std::string stream;
+        const int count = 40;
+        for (int i = 0; i < count; ++i) {
+            stream += verbs[random() % verbs.size()];
+            if (random() % 3)
+                stream += " " + arguments[random() % arguments.size()];
+            stream += random() % 4 ? "\r\n" : "\n";
+        }
+        std::string replies;
+        for (size_t at = 0; at < stream.size();) {
+            const size_t piece = std::min<size_t>(1 + random() % 30, stream.size() - at);
+            Send(stream.substr(at, piece));
+            at += piece;
+            while (connection_->Busy()) alive_ = connection_->OnEvent(false, false, now_);
+            replies += All();
+        }
+        ASSERT_TRUE(alive_);
+        ASSERT_EQ(observer_.commands.size(), static_cast<size_t>(count));
+        size_t seen = 0;
+        for (size_t at = 0; at < replies.size(); ++seen) {
+            const size_t end = replies.find("\r\n", at);
+            ASSERT_NE(end, std::string::npos);
+            const std::string status = replies.substr(at, end - at);
+            ASSERT_GE(status.size(), 3u) << status;
+            ASSERT_TRUE(std::isdigit(status[0]) && std::isdigit(status[1]) &&
+                        std::isdigit(status[2]))
+                << status;
+            at = end + 2;
+            if (!blocks.count(status.substr(0, 3)))
+                continue;
+            const size_t stop = replies.find("\r\n.\r\n", at - 2);
+            ASSERT_NE(stop, std::string::npos) << status;
+            at = stop + 5;
+        }
+        EXPECT_EQ(seen, static_cast<size_t>(count)) << "round " << round;
+    }
 }
 
 TEST_F(ConnectionTest, PeerCloseEndsTheConnection) {
