@@ -413,4 +413,17 @@ TEST_F(ArticleTest, LoopForAGroupThatCanNeverBeSelectedWaitsBetweenAttempts) {
     EXPECT_THAT(Server->Commands(), IsEmpty());
 }
 
+TEST_F(ArticleTest, CountingDownPastTheLowestNumberWrapsInsteadOfOverflowing) {
+    Connection->SetGroupName(kGroup);
+    Connection->SelectedGroup = kGroup;
+    Connection->Settings.SetString("article", "-2147483648");
+
+    Connection->NextArticle();
+
+    EXPECT_EQ(Connection->Settings.GetString("article", ""), "2147483647");
+    EXPECT_THAT(Connection->ReturnStack,
+                ElementsAre(&CNNTPSocket::NextArticle, &CNNTPSocket::Head3));
+    EXPECT_EQ(Connection->ConnectionState, kStateHeadSent);
+}
+
 }  // namespace
