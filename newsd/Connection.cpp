@@ -16,6 +16,13 @@ namespace {
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr int kMaxIov = 64;
 
+bool IsGreetingFault(const Fault& fault) {
+    return fault.verb.size() == std::char_traits<char>::length(kGreetingVerb) &&
+           std::equal(fault.verb.begin(), fault.verb.end(), kGreetingVerb, [](char a, char b) {
+               return std::toupper(static_cast<unsigned char>(a)) == b;
+           });
+}
+
 bool VerbMatches(const std::string& wanted, const std::string& verb) {
     if (wanted.empty())
         return true;
@@ -49,10 +56,17 @@ bool Connection::Start() {
 
 bool Connection::Start(Clock::time_point now) {
     Reply greeting = session_.Greet();
+    std::vector<const Fault*> faults;
+    for (const Fault& fault : script_.faults) {
+        if (IsGreetingFault(fault) && fault.occurrence <= 1)
+            faults.push_back(&fault);
+    }
     if (greeting.silent) {
         mute_ = true;
-    } else {
+    } else if (faults.empty()) {
         Queue(std::move(greeting));
+    } else {
+        QueueFaulted(std::move(greeting), faults);
     }
     return Pump(now);
 }
@@ -255,7 +269,7 @@ std::vector<const Fault*> Connection::MatchFaults(const std::string& verb) {
     std::vector<const Fault*> fired;
     for (size_t i = 0; i < script_.faults.size(); ++i) {
         const Fault& fault = script_.faults[i];
-        if (!VerbMatches(fault.verb, verb))
+        if (!VerbMatches(fault.verb, verb) || IsGreetingFault(fault))
             continue;
         ++faultMatches_[i];
         if (fault.occurrence == 0 || fault.occurrence == faultMatches_[i])

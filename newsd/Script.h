@@ -28,8 +28,13 @@ enum class FaultAction {
     kResetAfter,  // send the first `bytes` of the reply, then reset the connection (RST)
 };
 
+// The verb of a fault that applies to the greeting instead of a command's reply.
+inline constexpr const char* kGreetingVerb = "GREETING";
+
 struct Fault {
-    std::string verb;    // command verb it applies to, any case ("BODY"); empty: every command
+    // Command verb it applies to, any case ("BODY"); empty: every command; kGreetingVerb:
+    // the greeting (occurrence 0 or 1).
+    std::string verb;
     int occurrence = 1;  // the n-th matching command of the connection (1 = first); 0: every one
     FaultAction action = FaultAction::kNoReply;
     std::string text;                     // kReplace, kPrefix

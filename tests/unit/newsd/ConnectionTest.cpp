@@ -171,6 +171,23 @@ TEST_F(ConnectionTest, SplitReplyComesInPiecesAtTheOffsetsAfterEachPause) {
     EXPECT_FALSE(connection_->Deadline().has_value());
 }
 
+TEST_F(ConnectionTest, GreetingCanBeSplitOrCutLikeAnyReply) {
+    script_.faults.push_back(
+        ConnectionScript::SplitReply(kGreetingVerb, 1, {3}, std::chrono::milliseconds(10)));
+    script_.faults.push_back(ConnectionScript::ReplaceReply("", 1, "first command\r\n"));
+    Open();
+    EXPECT_EQ(Writes(), std::vector<std::string>{"200"});
+    Advance(std::chrono::milliseconds(10));
+    EXPECT_EQ(All(), " newsd.test NNTP service ready, posting allowed\r\n");
+    Send("DATE\r\n");  // the greeting did not count as the first reply
+    EXPECT_EQ(All(), "first command\r\n");
+
+    script_.faults = {ConnectionScript::CloseAfter("greeting", 1, 5)};
+    Open();
+    EXPECT_EQ(All(), "200 n");
+    EXPECT_FALSE(alive_);
+}
+
 TEST_F(ConnectionTest, CloseAndResetCutTheReplyAfterTheGivenBytes) {
     script_.faults.push_back(ConnectionScript::CloseAfter("BODY", 1, 200));
     Open();
