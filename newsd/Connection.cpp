@@ -6,8 +6,10 @@
 #include <sys/uio.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <memory>
+#include <string>
 #include <utility>
 
 namespace newsd {
