@@ -25,7 +25,9 @@ struct Proxy {
     const char* PasswordVariable;
 };
 
-void PrintTo(const Proxy& proxy, std::ostream* out) { *out << proxy.PortVariable; }
+void PrintTo(const Proxy& proxy, std::ostream* out) {
+    *out << proxy.PortVariable;
+}
 
 class SocksProxyTest : public ::testing::TestWithParam<Proxy> {
 protected:
