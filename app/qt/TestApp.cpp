@@ -6,6 +6,7 @@
 #include "app/core/SessionSetup.h"
 #include "app/core/TestDialogLogic.h"
 #include "app/qt/MessageBoxBridge.h"
+#include "app/qt/TerminationSignals.h"
 #include "app/qt/TestDialog.h"
 
 namespace zodiva::gui {
@@ -28,6 +29,8 @@ int TestApp::Run() {
     }
     {
         TestDialog dialog(logic, &bridge);
+        TerminationSignals terminationSignals;
+        CloseAllWindowsOnSignal(terminationSignals);
         dialog.exec();
     }
     logic.Stop();

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 #include "GuiFixture.h"
@@ -290,6 +291,40 @@ private slots:
         QCOMPARE(shownConnections, QStringLiteral("1"));
         QVERIFY2(rateSeen > 0, "the demo download showed no rate");
         // The engine stopped with the dialog: no article file is left behind.
+        const QStringList leftovers =
+            QDir(QString::fromStdString(options.workDir)).entryList({QStringLiteral("*.tmp")});
+        QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
+    }
+
+    void terminationSignalClosesTheDialogAndStopsTheDownload() {
+        guitest::Workspace workspace;
+        CommandLineOptions options;
+        options.demo = true;
+        options.workDir = workspace.Path().toStdString() + "/demo";
+        QObject watchers;
+        bool downloading = false;
+        guitest::WhenReady(
+            &watchers, [] { return VisibleTestDialog() != nullptr; },
+            [&] {
+                TestDialog* dialog = VisibleTestDialog();
+                dialog->Layout().ControlAs<QLineEdit>(kIdConnections)->setText("2");
+                dialog->Layout().ControlAs<QPushButton>(kIdGo)->click();
+                auto* rate = dialog->Layout().ControlAs<QLabel>(kIdRate);
+                guitest::WhenReady(
+                    &watchers, [rate] { return RateValue(rate->text()) > 0; },
+                    [&] {
+                        downloading = true;
+                        std::raise(SIGTERM);
+                    },
+                    20000);
+            });
+        QTimer::singleShot(30000, &watchers, [] {
+            if (TestDialog* dialog = VisibleTestDialog())
+                dialog->reject();
+        });
+        TestApp app(options);
+        QCOMPARE(app.Run(), 0);
+        QVERIFY(downloading);
         const QStringList leftovers =
             QDir(QString::fromStdString(options.workDir)).entryList({QStringLiteral("*.tmp")});
         QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));

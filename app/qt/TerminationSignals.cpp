@@ -1,0 +1,77 @@
+#include "app/qt/TerminationSignals.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <atomic>
+
+namespace zodiva::gui {
+namespace {
+
+constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+std::atomic<int> gWriteFd{-1};
+
+// Only async-signal-safe calls: one byte into the pipe, which the GUI thread reads.
+void OnSignal(int signalNumber) {
+    const int fd = gWriteFd.load();
+    if (fd < 0)
+        return;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    const int savedErrno = errno;
+    [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    errno = savedErrno;
+}
+
+}  // namespace
+
+TerminationSignals::TerminationSignals() {
+    if (gWriteFd.load() >= 0)
+        return;  // another instance owns the signals
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0)
+        return;
+    notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &TerminationSignals::OnReadable);
+    gWriteFd.store(fds_[1]);
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &previous_[i]);
+    installed_ = true;
+}
+
+TerminationSignals::~TerminationSignals() {
+    RestoreHandlers();
+    notifier_.reset();
+    for (int fd : fds_) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+void TerminationSignals::RestoreHandlers() {
+    if (!installed_)
+        return;
+    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+    gWriteFd.store(-1);
+    installed_ = false;
+}
+
+void TerminationSignals::OnReadable() {
+    unsigned char byte = 0;
+    if (::read(fds_[0], &byte, 1) != 1)
+        return;
+    // From now on a signal ends the process the default way, should closing hang.
+    RestoreHandlers();
+    emit Received(byte);
+}
+
+void CloseAllWindowsOnSignal(TerminationSignals& source) {
+    QObject::connect(&source, &TerminationSignals::Received, &source,
+                     [] { QApplication::closeAllWindows(); });
+}
+
+}  // namespace zodiva::gui
