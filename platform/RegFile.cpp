@@ -4,6 +4,7 @@
 #include "platform/RegFile.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -358,10 +359,37 @@ private:
                           static_cast<BYTE>(number >> 16), static_cast<BYTE>(number >> 24)};
             return true;
         }
-        if (StartsWithIgnoringCase(data, "hex"))
-            return ParseHexData(data.substr(3), value, message);
+        if (StartsWithIgnoringCase(data, "hex")) {
+            if (!ParseHexData(data.substr(3), value, message))
+                return false;
+            if (value.type == 1)
+                MakeTextData(value);
+            if (value.type == 4 && value.data.size() != 4) {
+                // A reader takes four bytes from a dword: a shorter or longer one would be
+                // read as a partial or wrong number.
+                message = "a dword value written as hex(4) needs exactly four bytes";
+                return false;
+            }
+            return true;
+        }
         message = "unknown value type";
         return false;
+    }
+
+    // A text value written as hex(1): UTF-16LE in a Version 5 file, ANSI in a REGEDIT4
+    // one. Readers get it like a quoted string: UTF-8 up to the first NUL, with its NUL.
+    void MakeTextData(RegFileValue& value) const {
+        std::string text;
+        if (m_file.edition == RegFileEdition::kVersion5) {
+            std::string_view bytes(reinterpret_cast<const char*>(value.data.data()),
+                                   value.data.size());
+            text = Utf16LeToUtf8(bytes);
+        } else {
+            text.assign(value.data.begin(), value.data.end());
+        }
+        text.resize(std::strlen(text.c_str()));
+        value.data.assign(text.begin(), text.end());
+        value.data.push_back(0);
     }
 
     static bool ParseHexData(std::string_view data, RegFileValue& value, std::string& message) {

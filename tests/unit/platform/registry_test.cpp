@@ -174,6 +174,30 @@ TEST(RegistryFile, RemovalsAndRepeatsFollowTheFileOrder) {
         << "a removed key takes its subkeys along";
 }
 
+TEST(RegistryFile, HexTextAndDwordValuesReadLikeTheirPlainForms) {
+    platform::RegFile parsed;
+    std::vector<platform::RegFileProblem> problems;
+    ASSERT_TRUE(platform::ParseRegFile(
+        "Windows Registry Editor Version 5.00\n[HKEY_USERS\\x]\n"
+        "\"wide\"=hex(1):6e,00,65,00,77,00,73,00,00,00\n\"cut\"=hex(1):61,00\n",
+        parsed, problems));
+    const platform::RegFileKey* key = parsed.FindKey("HKEY_USERS\\x");
+    ASSERT_NE(key, nullptr);
+    ASSERT_EQ(key->values.size(), 2u);
+    EXPECT_EQ(key->values[0].type, REG_SZ);
+    EXPECT_EQ(key->values[0].data, (std::vector<BYTE>{'n', 'e', 'w', 's', 0}));
+    EXPECT_EQ(key->values[1].data, (std::vector<BYTE>{'a', 0})) << "a NUL is added when missing";
+    ASSERT_TRUE(platform::ParseRegFile(
+        "REGEDIT4\n[HKEY_USERS\\x]\n\"ansi\"=hex(1):6f,6b\n\"short\"=hex(4):01,02,03\n"
+        "\"dword\"=hex(4):01,02,00,00\n",
+        parsed, problems));
+    ASSERT_EQ(parsed.keys[0].values.size(), 2u);
+    EXPECT_EQ(parsed.keys[0].values[0].data, (std::vector<BYTE>{'o', 'k', 0}));
+    EXPECT_EQ(parsed.keys[0].values[1].type, REG_DWORD);
+    ASSERT_EQ(problems.size(), 1u) << "a three-byte dword is refused";
+    EXPECT_EQ(problems[0].line, 4);
+}
+
 TEST(RegistryFile, NotARegistryFileAtAll) {
     platform::RegFile parsed;
     std::vector<platform::RegFileProblem> problems;
