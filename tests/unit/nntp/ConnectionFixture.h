@@ -202,7 +202,19 @@ protected:
             [&] { return Connection->ConnectionState == kStateIdle || Connection->IsDelaying; });
     }
 
-    std::string TraceLog() const { return nntp_test::ReadFileText(WorkDir.Path() / "log.txt"); }
+    // The whole trace of the test: log.txt is rotated to log(1).txt, log(2).txt, ... once it
+    // passes 1,000,000 bytes, so the copies come first, oldest first.
+    std::string TraceLog() const {
+        std::string text;
+        for (int copy = 1;; ++copy) {
+            const auto rotated = WorkDir.Path() / ("log(" + std::to_string(copy) + ").txt");
+            if (!std::filesystem::exists(rotated)) {
+                break;
+            }
+            text += nntp_test::ReadFileText(rotated);
+        }
+        return text + nntp_test::ReadFileText(WorkDir.Path() / "log.txt");
+    }
     std::string ErrorLog() const {
         return nntp_test::ReadFileText(WorkDir.Path() / "errorlog.txt");
     }

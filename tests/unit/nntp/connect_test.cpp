@@ -195,6 +195,9 @@ TEST_F(ConnectTest, ImmediateConnectFailureIsHandledOnceAndTheRetryWaitsForItsDe
     // Unreachable at once, without a packet leaving the machine.
     Root.SetString("news_server", "127.255.255.255");
     StartGetToIdle();
+    if (Connection->ConnectionState == kStateConnecting) {
+        GTEST_SKIP() << "connect to 127.255.255.255 does not fail at once on this machine";
+    }
 
     EXPECT_TRUE(Connection->IsDelaying);
     EXPECT_EQ(Connection->DelaySeconds, 30);
