@@ -5,8 +5,8 @@
 #include <cstdint>
 
 struct EngineTotals {
-    double rate = 0.0;              // KiB/s, the sum of the connections' rates at the last tick
-    std::uint64_t bytesReceived = 0;     // every byte the connections read from their sockets
+    double rate = 0.0;                // KiB/s, the sum of the connections' rates at the last tick
+    std::uint64_t bytesReceived = 0;  // every byte the connections read from their sockets
     std::uint64_t articlesCompleted = 0;  // bodies received up to their end line
     std::uint64_t connections = 0;        // connections created
     std::uint64_t ticks = 0;              // 2-second ticks the engine has relayed

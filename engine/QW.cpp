@@ -71,9 +71,13 @@ void CQW::PublishTotalRate() {
     m_Counters->PublishRate(total);
 }
 
-double CQW::GetTotalRate() const { return m_Counters->Rate(); }
+double CQW::GetTotalRate() const {
+    return m_Counters->Rate();
+}
 
-void CQW::StartDownload() { PostMessageA(GetWindowHandle(), kMsgStartDownload, 0, 0); }
+void CQW::StartDownload() {
+    PostMessageA(GetWindowHandle(), kMsgStartDownload, 0, 0);
+}
 
 void CQW::CreateConnections() {
     const int count = Settings.GetInt("DLConnections", 1, true);

@@ -94,7 +94,9 @@ void WorkerThread::Release(std::unique_ptr<WorkerThread> thread) {
     }
 }
 
-int WorkerThread::AbandonedThreadsRunning() { return g_abandonedThreadsRunning.load(); }
+int WorkerThread::AbandonedThreadsRunning() {
+    return g_abandonedThreadsRunning.load();
+}
 
 unsigned WorkerThread::ThreadRoutine(void* argument) {
     auto* self = static_cast<WorkerThread*>(argument);

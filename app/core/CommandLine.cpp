@@ -73,8 +73,7 @@ bool ParseSetting(const std::string& text, CommandLineOptions& options, std::str
     return true;
 }
 
-using ValueHandler =
-    std::function<bool(const std::string&, CommandLineOptions&, std::string&)>;
+using ValueHandler = std::function<bool(const std::string&, CommandLineOptions&, std::string&)>;
 
 const std::map<std::string, ValueHandler>& ValueOptions() {
     static const std::map<std::string, ValueHandler> handlers = {
@@ -125,10 +124,14 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
 
 bool ApplyFlag(const std::string& name, CommandLineOptions& options) {
     static const std::map<std::string, bool CommandLineOptions::*> flags = {
-        {"--headless", &CommandLineOptions::headless}, {"--demo", &CommandLineOptions::demo},
-        {"--no-write", &CommandLineOptions::noWrite},  {"--yes", &CommandLineOptions::yes},
-        {"--json", &CommandLineOptions::json},         {"--help", &CommandLineOptions::help},
-        {"-h", &CommandLineOptions::help},             {"--version", &CommandLineOptions::version},
+        {"--headless", &CommandLineOptions::headless},
+        {"--demo", &CommandLineOptions::demo},
+        {"--no-write", &CommandLineOptions::noWrite},
+        {"--yes", &CommandLineOptions::yes},
+        {"--json", &CommandLineOptions::json},
+        {"--help", &CommandLineOptions::help},
+        {"-h", &CommandLineOptions::help},
+        {"--version", &CommandLineOptions::version},
     };
     auto found = flags.find(name);
     if (found == flags.end()) {
@@ -145,8 +148,8 @@ bool CheckCombinations(const CommandLineOptions& options, std::string& message) 
     }
     if (options.headless && !options.otherArguments.empty()) {
         const std::string& first = options.otherArguments.front();
-        message = (first.rfind("-", 0) == 0 ? "unknown option '" : "unexpected argument '") +
-                  first + "'";
+        message =
+            (first.rfind("-", 0) == 0 ? "unknown option '" : "unexpected argument '") + first + "'";
         return false;
     }
     if (!options.headless && (options.seconds || options.yes || options.json)) {
@@ -217,7 +220,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, CommandLineOpti
     return ParseCommandLine(args, options, message);
 }
 
-std::string VersionText() { return "zodiva 1.0\n"; }
+std::string VersionText() {
+    return "zodiva 1.0\n";
+}
 
 std::string HelpText(const std::string& programName) {
     return "Usage: " + programName +

@@ -13,33 +13,33 @@ inline constexpr int kMaxCommandLineConnections = 100000;
 
 struct CommandLineOptions {
     // --- shared by both front ends --------------------------------------------------------
-    bool demo = false;            // --demo: serve articles from an in-process server
-    std::string registryFile;     // --registry FILE (empty: the default settings file)
-    std::string workDir;          // --workdir DIR: logs and temporary files go there
+    bool demo = false;         // --demo: serve articles from an in-process server
+    std::string registryFile;  // --registry FILE (empty: the default settings file)
+    std::string workDir;       // --workdir DIR: logs and temporary files go there
     // --set KEY=VALUE, in the order given; stored in the top settings store after loading.
     std::vector<std::pair<std::string, std::string>> settings;
-    std::string serverHost;       // --server HOST[:PORT]; empty when not given
+    std::string serverHost;  // --server HOST[:PORT]; empty when not given
     std::optional<int> serverPort;
-    bool noWrite = false;         // --no-write: "writetodisk" 0
+    bool noWrite = false;            // --no-write: "writetodisk" 0
     std::optional<int> connections;  // --connections N: "DLConnections"
     // Arguments this parser does not know, in order. The dialog's front end may take them
     // (toolkit options, for example); the headless run refuses them.
     std::vector<std::string> otherArguments;
 
     // --- headless run ---------------------------------------------------------------------
-    bool headless = false;        // --headless
+    bool headless = false;          // --headless
     std::optional<double> seconds;  // --seconds S; none: until SIGINT/SIGTERM
-    bool yes = false;             // --yes: answer the 20-connection question with Yes
-    bool json = false;            // --json: one JSON object per second, then a summary
-    bool help = false;            // --help
-    bool version = false;         // --version
+    bool yes = false;               // --yes: answer the 20-connection question with Yes
+    bool json = false;              // --json: one JSON object per second, then a summary
+    bool help = false;              // --help
+    bool version = false;           // --version
 };
 
 enum class ParseOutcome {
-    kRun,    // options are valid; run
-    kHelp,   // print HelpText() and exit 0
+    kRun,      // options are valid; run
+    kHelp,     // print HelpText() and exit 0
     kVersion,  // print VersionText() and exit 0
-    kError,  // print the message and exit 2
+    kError,    // print the message and exit 2
 };
 
 // Parses argv[1..argc-1]. On kError, `message` says what was wrong in a user's words.

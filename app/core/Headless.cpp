@@ -51,7 +51,8 @@ public:
             const auto now = Clock::now();
             const auto left = deadline > now ? deadline - now : Clock::duration::zero();
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+            timespec timeout{static_cast<time_t>(ns / 1000000000),
+                             static_cast<long>(ns % 1000000000)};
             const int signal = sigtimedwait(&set_, nullptr, &timeout);
             if (signal > 0) {
                 return signal;
@@ -152,10 +153,9 @@ private:
             }
         }
         const auto firstLine = Clock::now();
-        const auto end =
-            timed ? firstLine + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(*options_.seconds))
-                  : Clock::time_point::max();
+        const auto end = timed ? firstLine + std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(*options_.seconds))
+                               : Clock::time_point::max();
         for (auto next = firstLine;; next += kDisplayPeriod) {
             if (next > end) {
                 if (signals.WaitUntil(end) != 0) {
@@ -188,10 +188,9 @@ private:
         const EngineTotals totals = logic_.Totals();
         RunSummary summary;
         summary.durationSeconds = durationSeconds;
-        summary.averageRate =
-            durationSeconds > 0 ? static_cast<double>(totals.bytesReceived) / 1024.0 /
-                                      durationSeconds
-                                : 0.0;
+        summary.averageRate = durationSeconds > 0 ? static_cast<double>(totals.bytesReceived) /
+                                                        1024.0 / durationSeconds
+                                                  : 0.0;
         summary.peakRate = peakRate_;
         summary.bytesReceived = totals.bytesReceived;
         summary.articlesCompleted = totals.articlesCompleted;

@@ -15,11 +15,21 @@ std::string JsonQuote(const std::string& text) {
     std::string quoted = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': quoted += "\\\""; break;
-            case '\\': quoted += "\\\\"; break;
-            case '\n': quoted += "\\n"; break;
-            case '\r': quoted += "\\r"; break;
-            case '\t': quoted += "\\t"; break;
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char escape[8];
@@ -65,11 +75,10 @@ std::string FormatSummary(const RunSummary& summary, bool json) {
                ",\"stopped_by\":" + JsonQuote(summary.stoppedBy) + "}\n";
     }
     return "Summary\n"
-           "  duration            " + Format("%.1f s", summary.durationSeconds) + "\n" +
-           "  average rate        " + Format("%.2f KiB/s", summary.averageRate) + "\n" +
-           "  peak rate           " + Format("%.2f KiB/s", summary.peakRate) + "\n" +
-           "  bytes received      " + bytes + "\n" +
-           "  articles completed  " + articles + "\n" +
-           "  connections         " + connections + "\n" +
-           "  stopped by          " + summary.stoppedBy + "\n";
+           "  duration            " +
+           Format("%.1f s", summary.durationSeconds) + "\n" + "  average rate        " +
+           Format("%.2f KiB/s", summary.averageRate) + "\n" + "  peak rate           " +
+           Format("%.2f KiB/s", summary.peakRate) + "\n" + "  bytes received      " + bytes + "\n" +
+           "  articles completed  " + articles + "\n" + "  connections         " + connections +
+           "\n" + "  stopped by          " + summary.stoppedBy + "\n";
 }

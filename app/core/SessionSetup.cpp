@@ -59,7 +59,9 @@ bool EnterWorkDir(const std::string& dir, std::string& error) {
 
 SessionSetup::SessionSetup() = default;
 
-SessionSetup::~SessionSetup() { StopDemo(); }
+SessionSetup::~SessionSetup() {
+    StopDemo();
+}
 
 bool SessionSetup::PrepareEnvironment(const CommandLineOptions& options, std::string& error) {
     // The settings file is resolved before the working directory changes, so a relative
@@ -117,7 +119,9 @@ bool SessionSetup::StartDemo(TestDialogLogic& logic, std::string& error) {
     return true;
 }
 
-std::uint16_t SessionSetup::DemoPort() const { return demo_ ? demo_->Port() : 0; }
+std::uint16_t SessionSetup::DemoPort() const {
+    return demo_ ? demo_->Port() : 0;
+}
 
 void SessionSetup::StopDemo() {
     if (demo_) {

@@ -13,13 +13,17 @@
 TestDialogLogic::TestDialogLogic()
     : settings_(std::make_shared<SettingsStore>()), stopWaitMs_(WorkerThread::kStopWaitMs) {}
 
-TestDialogLogic::~TestDialogLogic() { StopThread(); }
+TestDialogLogic::~TestDialogLogic() {
+    StopThread();
+}
 
 bool TestDialogLogic::LoadSettings() {
     return settings_->Load(HKEY_CURRENT_USER, kSettingsRegistryKey);
 }
 
-SettingsStore& TestDialogLogic::Settings() { return *settings_; }
+SettingsStore& TestDialogLogic::Settings() {
+    return *settings_;
+}
 
 unsigned TestDialogLogic::ConnectionsForDisplay() const {
     return static_cast<unsigned>(settings_->GetInt("DLConnections", 1, true));
@@ -69,7 +73,9 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
     return GoResult::kStarted;
 }
 
-void TestDialogLogic::Stop() { StopThread(); }
+void TestDialogLogic::Stop() {
+    StopThread();
+}
 
 void TestDialogLogic::StopThread() {
     if (thread_) {
@@ -78,7 +84,9 @@ void TestDialogLogic::StopThread() {
     }
 }
 
-bool TestDialogLogic::IsRunning() const { return thread_ != nullptr; }
+bool TestDialogLogic::IsRunning() const {
+    return thread_ != nullptr;
+}
 
 double TestDialogLogic::TotalRate() const {
     if (thread_ && thread_->m_pQW != nullptr) {

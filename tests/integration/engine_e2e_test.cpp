@@ -7,8 +7,8 @@
 #include <sstream>
 #include <string>
 
-#include "Services.h"
 #include "GroupProbe.h"
+#include "Services.h"
 #include "app/core/Headless.h"
 #include "support/Scramble.h"
 #include "unit/app/AppTestKit.h"
@@ -20,7 +20,9 @@ using engine_test::ScopedWorkDir;
 
 constexpr int kConnections = 4;
 
-int EnvInt(const char* name) { return std::atoi(services::Env(name).c_str()); }
+int EnvInt(const char* name) {
+    return std::atoi(services::Env(name).c_str());
+}
 
 std::string Dword(int value) {
     char text[16];
@@ -85,8 +87,7 @@ protected:
 
     std::size_t Count(const std::string& piece) const {
         std::size_t count = 0;
-        for (auto at = Trace.find(piece); at != std::string::npos;
-             at = Trace.find(piece, at + 1)) {
+        for (auto at = Trace.find(piece); at != std::string::npos; at = Trace.find(piece, at + 1)) {
             ++count;
         }
         return count;
@@ -97,8 +98,8 @@ protected:
     void ExpectNewestArticlesWalkingDown() {
         ASSERT_EQ(ExitCode, kExitOk) << Errors;
         std::string greeting;
-        const long last = LastArticleOfGroup(EnvInt("ZODIVA_INN_PORT"), "alt.binaries.test",
-                                             &greeting);
+        const long last =
+            LastArticleOfGroup(EnvInt("ZODIVA_INN_PORT"), "alt.binaries.test", &greeting);
         ASSERT_GT(last, 3) << "no usable alt.binaries.test; the server said: " << greeting;
         const std::string newest = std::to_string(last);
         EXPECT_GE(Count(": Head2: Requesting HEAD " + newest + "\n"),
@@ -154,8 +155,7 @@ TEST_F(EngineEndToEndTest, LogsInWithTheRegistryCredentials) {
 }
 
 std::string ThroughProxy(const std::string& password) {
-    return RegLine("ProxyOption", Dword(1)) +
-           RegLine("ProxyAddress", Quoted("127.0.0.1")) +
+    return RegLine("ProxyOption", Dword(1)) + RegLine("ProxyAddress", Quoted("127.0.0.1")) +
            RegLine("ProxyPort", Dword(EnvInt("ZODIVA_DANTE_AUTH_PORT"))) +
            RegLine("ProxyUsername", Quoted(services::Env("ZODIVA_DANTE_USER"))) +
            RegLine("ProxyPassword", Quoted(password));

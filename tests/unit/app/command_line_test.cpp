@@ -21,9 +21,9 @@ Parsed Parse(const std::vector<std::string>& args) {
 }
 
 TEST(CommandLineTest, ReadsEveryOptionOfAHeadlessRun) {
-    const Parsed p = Parse({"--headless", "--demo", "--registry", "q.reg", "--workdir=run",
-                            "--set", "errordelay=5", "--set=ProxyOption=1", "--no-write",
-                            "--connections", "25", "--seconds", "2.5", "--yes", "--json"});
+    const Parsed p = Parse({"--headless", "--demo", "--registry", "q.reg", "--workdir=run", "--set",
+                            "errordelay=5", "--set=ProxyOption=1", "--no-write", "--connections",
+                            "25", "--seconds", "2.5", "--yes", "--json"});
     ASSERT_EQ(p.outcome, ParseOutcome::kRun) << p.message;
     EXPECT_TRUE(p.options.headless);
     EXPECT_TRUE(p.options.demo);

@@ -1,5 +1,7 @@
 // The headless front end end to end: exit codes, the per-second lines and the summary,
 // confirmation without a terminal, and a clean stop on SIGTERM.
+#include "app/core/Headless.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,7 +11,6 @@
 #include <sstream>
 #include <string>
 
-#include "app/core/Headless.h"
 #include "app/core/RunReport.h"
 #include "unit/app/AppTestKit.h"
 
@@ -26,9 +27,7 @@ struct Outcome {
 
 class HeadlessTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        app_test::WriteRegistryFile(Dir.Path() / "settings.reg", "");
-    }
+    void SetUp() override { app_test::WriteRegistryFile(Dir.Path() / "settings.reg", ""); }
 
     Outcome Run(CommandLineOptions options, const std::string& input = "",
                 bool interactive = false) {
@@ -193,7 +192,8 @@ TEST_F(HeadlessTest, SigtermStopsTheRunCleanly) {
     const bool sawRate = ReadChildOutput(
         pipeFds[0], text, [&] { return text.find("\"rate_kib_s\"") != std::string::npos; });
     kill(child, sawRate ? SIGTERM : SIGKILL);
-    ReadChildOutput(pipeFds[0], text, [&] { return text.find("\"summary\"") != std::string::npos; });
+    ReadChildOutput(pipeFds[0], text,
+                    [&] { return text.find("\"summary\"") != std::string::npos; });
     close(pipeFds[0]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -89,8 +89,7 @@ inline std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 // Index of the first line containing `piece` at or after `from`; -1 when none.
-inline int FindLine(const std::vector<std::string>& lines, const std::string& piece,
-                    int from = 0) {
+inline int FindLine(const std::vector<std::string>& lines, const std::string& piece, int from = 0) {
     for (int i = from; i < static_cast<int>(lines.size()); ++i) {
         if (lines[i].find(piece) != std::string::npos) {
             return i;

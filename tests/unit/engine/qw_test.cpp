@@ -1,13 +1,14 @@
 // The download engine on the test thread: connections made from the settings, the settings
 // chain, the rate of each tick, the 2-second timer, the count of completed articles, and
 // deletion in the middle of a transfer.
+#include "engine/QW.h"
+
 #include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "common/TestClock.h"
-#include "engine/QW.h"
 #include "newsd/Server.h"
 #include "nntp/NNTPSocket.h"
 #include "support/SettingsStore.h"
@@ -254,8 +255,8 @@ TEST_F(CQWDownloadTest, DeletingTheEngineMidTransferResetsEveryConnectionAfterKi
     StartServer(options);
     // Every body stops after its first bytes, so both connections stay in the middle of one.
     newsd::ConnectionScript script;
-    script.faults.push_back(newsd::ConnectionScript::SplitReply(
-        "BODY", 0, {2000}, std::chrono::milliseconds(60000)));
+    script.faults.push_back(
+        newsd::ConnectionScript::SplitReply("BODY", 0, {2000}, std::chrono::milliseconds(60000)));
     Server->SetScript(script);
     Dialog.SetInt("DLConnections", 2);
     Dialog.SetInt("writetodisk", 1);

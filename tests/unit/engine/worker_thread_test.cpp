@@ -129,7 +129,8 @@ TEST(WorkerThreadTest, BusyThreadIsGivenUpAndCleansUpAfterItselfLater) {
     probe->release.set_value();
     ASSERT_TRUE(WaitUntil([&] { return probe->destroyed.load(); }));
     EXPECT_TRUE(probe->exitDone);
-    ASSERT_TRUE(WaitUntil([&] { return WorkerThread::AbandonedThreadsRunning() == abandonedBefore; }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return WorkerThread::AbandonedThreadsRunning() == abandonedBefore; }));
     EXPECT_TRUE(watch.expired());
 }
 
