@@ -84,8 +84,9 @@ void CNNTPSocket::Auth3() {
     ConnectionState = kStateIdle;
     NntpTrace("%T: Response: %s\n", line);
 
-    // Only a 5xx is a rejection; anything else (281, but also 482) counts as logged in.
-    if (line[0] == '5') {
+    // Anything but a refusal (281, but also 482) counts as logged in. A 481 is a refusal too:
+    // taken as success, a wrong password would log in again and again and never be reported.
+    if (nntp_reply::RefusesPassword(line)) {
         NntpTrace("%T: Auth3(): Password rejected. Returning Failure.\n");
         if (m_pStatusList != nullptr) {
             StatusListPrintf(m_pStatusList, "Password rejected by server \"%s\"",

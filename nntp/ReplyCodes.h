@@ -16,6 +16,13 @@ inline bool DemandsAuthentication(const char* line) {
     return std::strncmp(line, "480", 3) == 0 || std::strncmp(line, "450", 3) == 0;
 }
 
+// The reply to AUTHINFO PASS that refuses the login: any 5xx, and 481 ("authentication
+// failed"), which current servers send for a wrong password. Other replies (482 among them)
+// count as logged in.
+inline bool RefusesPassword(const char* line) {
+    return line[0] == '5' || std::strncmp(line, "481", 3) == 0;
+}
+
 inline bool IsDecimalDigit(char c) {
     return c >= '0' && c <= '9';
 }

@@ -141,4 +141,22 @@ TEST_F(InnConnectionTest, ReaderRequiringLoginIsLoggedIntoOnceWithTheStoredPassw
     EXPECT_EQ(heads[0], Connection->GroupLast);
 }
 
+TEST_F(InnConnectionTest, WrongPasswordIsReportedAsRejectedAndRetriedOnlyAfterTheDelay) {
+    REQUIRE_SERVICE("ZODIVA_INN_AUTH_PORT");
+    Root.SetInt("news_port", std::atoi(services::Env("ZODIVA_INN_AUTH_PORT").c_str()));
+    Root.SetString("username", services::Env("ZODIVA_INN_USER"));
+    Root.SetString("password", "not-the-password");
+    Root.SetInt("retrypassword", 1);
+
+    Connection->StartArticleJob(kGroup, 1);
+    ASSERT_TRUE(RunUntil([&] { return Connection->AuthFailure == 2 && Connection->IsDelaying; }))
+        << TraceLog();
+
+    EXPECT_EQ(Connection->DelaySeconds, 30);  // "retrypassworddelay"
+    const std::string log = TraceLog();
+    EXPECT_THAT(log, HasSubstr("Auth3(): Password rejected. Returning Failure."));
+    EXPECT_THAT(log, Not(HasSubstr("Password ok.")));
+    EXPECT_THAT(log, Not(HasSubstr("Requesting HEAD")));
+}
+
 }  // namespace

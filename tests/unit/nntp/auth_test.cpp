@@ -103,6 +103,18 @@ TEST_F(AuthTest, RejectedPasswordFailsTheJobWhenRetryingIsOff) {
     EXPECT_EQ(Server->Commands().size(), 3u);  // nothing is sent after the rejection
 }
 
+TEST_F(AuthTest, AuthenticationFailedReplyIsARejectionToo) {
+    Server->SetScript(LoginDemanded("381 Password required", "481 Authentication failed"));
+
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForResult());
+
+    EXPECT_THAT(Probe().Results, ElementsAre(0));
+    EXPECT_EQ(Connection->AuthFailure, 2);
+    EXPECT_THAT(TraceLog(), HasSubstr("Auth3(): Password rejected. Returning Failure.\n"));
+    EXPECT_THAT(TraceLog(), Not(HasSubstr("Password ok.")));
+}
+
 TEST_F(AuthTest, RejectedPasswordIsRetriedAfterItsDelayWhenAsked) {
     Root.SetInt("retrypassword", 1);
     Root.SetInt("retrypassworddelay", 45);
