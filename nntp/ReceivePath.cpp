@@ -1,6 +1,9 @@
 // The receive side of a connection: one buffer-full per read notification, lines taken out of
 // it one at a time, and the record of which command is outstanding. Nothing here allocates:
 // both buffers are members of the connection.
+#include <algorithm>
+#include <cstring>
+
 #include "nntp/NNTPSocket.h"
 
 namespace {
@@ -71,12 +74,19 @@ int CNNTPSocket::FillBuffer() {
 
 char* CNNTPSocket::ReadLine() {
     for (;;) {
+        // The line feed is searched for and the line copied in one piece rather than byte by
+        // byte: at full speed every received byte passes through here.
         while (ReadPos != DataEnd) {
-            const char byte = *ReadPos++;
-            if (LineLength < kMaxLineLength) {
-                LineBuffer[LineLength++] = byte;
-            }
-            if (byte == '\n') {
+            const std::size_t available = static_cast<std::size_t>(DataEnd - ReadPos);
+            const char* lineFeed = static_cast<const char*>(std::memchr(ReadPos, '\n', available));
+            const std::size_t taken =
+                lineFeed == nullptr ? available : static_cast<std::size_t>(lineFeed - ReadPos) + 1;
+            // Bytes beyond the 1021st of a line are dropped, its line feed among them.
+            const std::size_t kept = std::min<std::size_t>(taken, kMaxLineLength - LineLength);
+            std::memcpy(LineBuffer + LineLength, ReadPos, kept);
+            LineLength += static_cast<std::uint32_t>(kept);
+            ReadPos += taken;
+            if (lineFeed != nullptr) {
                 LineBuffer[LineLength] = '\0';
                 LineLength = 0;
                 return LineBuffer;
