@@ -28,7 +28,8 @@ LRESULT CALLBACK BenchProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
     }
     if (message == kMsgSocket && WSAGETSELECTEVENT(lParam) == FD_READ) {
         const int count = recv(static_cast<SOCKET>(wParam), tBuffer, kChunk, 0);
-        if (count > 0) tReceived += count;
+        if (count > 0)
+            tReceived += count;
         return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -41,7 +42,8 @@ HWND MakeBenchWindow() {
         windowClass.lpszClassName = "LoopBenchWindow";
         return RegisterClassA(&windowClass) != 0;
     }();
-    if (!registered) return nullptr;
+    if (!registered)
+        return nullptr;
     return CreateWindowExA(0, "LoopBenchWindow", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
                            nullptr);
 }
@@ -55,7 +57,8 @@ void BM_PostAndDispatch(benchmark::State& state) {
         for (int i = 0; i < batch; ++i) PostMessageA(hwnd, kMsgWork, i, 0);
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
     }
-    if (tDispatched != state.iterations() * batch) state.SkipWithError("messages lost");
+    if (tDispatched != state.iterations() * batch)
+        state.SkipWithError("messages lost");
     state.SetItemsProcessed(tDispatched);
     DestroyWindow(hwnd);
 }
@@ -68,7 +71,8 @@ public:
         started_ = WSAStartup(0x0202, &data) == 0;
     }
     ~SocketLibrary() {
-        if (started_) WSACleanup();
+        if (started_)
+            WSACleanup();
     }
 
 private:

@@ -42,7 +42,8 @@ public:
     // Helper thread: resolves and posts the message to the window's thread.
     void Run() {
         error_ = posix::ResolveIPv4(name_, &result_);
-        if (result_.addresses.size() > kMaxAddresses) result_.addresses.resize(kMaxAddresses);
+        if (result_.addresses.size() > kMaxAddresses)
+            result_.addresses.resize(kMaxAddresses);
         auto queue = window_->queue.lock();
         QueuedMessage queued;
         queued.msg.hwnd = window_->handle;
@@ -51,7 +52,8 @@ public:
         queued.window = window_;
         queued.guard = shared_from_this_;
         shared_from_this_.reset();
-        if (!queue || !queue->Post(std::move(queued))) ForgetTask(id_);
+        if (!queue || !queue->Post(std::move(queued)))
+            ForgetTask(id_);
     }
 
     void KeepSelf(std::shared_ptr<LookupTask> self) { shared_from_this_ = std::move(self); }
@@ -60,7 +62,8 @@ public:
 
     bool OnTaken(MSG& message) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (cancelled_.load()) return false;
+        if (cancelled_.load())
+            return false;
         delivered_ = true;
         ForgetTask(id_);
         message.lParam = error_ != 0 ? WSAMAKEASYNCREPLY(0, error_) : WriteHostEntry();
@@ -73,7 +76,8 @@ public:
     // False when the result was delivered already.
     bool Cancel() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (delivered_) return false;
+        if (delivered_)
+            return false;
         cancelled_.store(true);
         return true;
     }
@@ -200,8 +204,8 @@ HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT message, const char* name, char* bu
         return nullptr;
     }
     const std::uintptr_t id = gNextTask.fetch_add(1);
-    auto task = std::make_shared<LookupTask>(id, name, std::move(window), message, buffer,
-                                             bufferLength);
+    auto task =
+        std::make_shared<LookupTask>(id, name, std::move(window), message, buffer, bufferLength);
     {
         std::lock_guard<std::mutex> lock(gTasksMutex);
         Tasks().emplace(id, task);

@@ -34,13 +34,16 @@ std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>>& Queues() {
 }
 
 bool InRange(UINT message, UINT filterMin, UINT filterMax) {
-    if (filterMin == 0 && filterMax == 0) return true;
+    if (filterMin == 0 && filterMax == 0)
+        return true;
     return message >= filterMin && message <= filterMax;
 }
 
 bool MatchesWindow(HWND messageWindow, HWND filter) {
-    if (filter == nullptr) return true;
-    if (filter == kThreadMessagesOnly) return messageWindow == nullptr;
+    if (filter == nullptr)
+        return true;
+    if (filter == kThreadMessagesOnly)
+        return messageWindow == nullptr;
     return messageWindow == filter;
 }
 
@@ -48,12 +51,14 @@ bool MatchesWindow(HWND messageWindow, HWND filter) {
 class QueueHolder {
 public:
     ~QueueHolder() {
-        if (!queue_) return;
+        if (!queue_)
+            return;
         const DWORD threadId = queue_->ThreadId();
         {
             std::lock_guard<std::mutex> lock(gQueuesMutex);
             auto found = Queues().find(threadId);
-            if (found != Queues().end() && found->second == queue_) Queues().erase(found);
+            if (found != Queues().end() && found->second == queue_)
+                Queues().erase(found);
         }
         queue_->Close();
         ForgetWindowsOfThread(threadId);
@@ -63,7 +68,8 @@ public:
     const std::shared_ptr<ThreadQueue>& Get() {
         if (!queue_) {
             auto queue = std::make_shared<ThreadQueue>(GetCurrentThreadId());
-            if (!queue->IsOpen()) return queue_;
+            if (!queue->IsOpen())
+                return queue_;
             queue_ = std::move(queue);
             std::lock_guard<std::mutex> lock(gQueuesMutex);
             Queues()[queue_->ThreadId()] = queue_;
@@ -81,7 +87,9 @@ thread_local QueueHolder tQueue;
 
 }  // namespace
 
-void SetSocketReadyHandler(SocketReadyHandler handler) { gSocketReadyHandler.store(handler); }
+void SetSocketReadyHandler(SocketReadyHandler handler) {
+    gSocketReadyHandler.store(handler);
+}
 
 std::int64_t TimerClockMs(bool* onTestClock) {
     if (platform::IsTestClockInstalled()) {
@@ -104,12 +112,15 @@ ThreadQueue::ThreadQueue(DWORD threadId) : threadId_(threadId) {
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = kWakeTag;
-    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &event) != 0) closed_ = true;
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &event) != 0)
+        closed_ = true;
 }
 
 ThreadQueue::~ThreadQueue() {
-    if (epollFd_ >= 0) ::close(epollFd_);
-    if (wakeFd_ >= 0) ::close(wakeFd_);
+    if (epollFd_ >= 0)
+        ::close(epollFd_);
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
 }
 
 bool ThreadQueue::IsOpen() const {
@@ -119,7 +130,8 @@ bool ThreadQueue::IsOpen() const {
 
 bool ThreadQueue::Post(QueuedMessage message) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return false;
+    if (closed_)
+        return false;
     posted_.push_back(std::move(message));
     ++postSequence_;
     if (sleeping_ && !wakeSignalled_) {
@@ -131,7 +143,8 @@ bool ThreadQueue::Post(QueuedMessage message) {
 
 bool ThreadQueue::Send(const std::shared_ptr<SentMessage>& sent) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (closed_) return false;
+    if (closed_)
+        return false;
     sent_.push_back(sent);
     ++postSequence_;
     if (sleeping_ && !wakeSignalled_) {
@@ -144,7 +157,8 @@ bool ThreadQueue::Send(const std::shared_ptr<SentMessage>& sent) {
 
 void ThreadQueue::Wake() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_ || !sleeping_ || wakeSignalled_) return;
+    if (closed_ || !sleeping_ || wakeSignalled_)
+        return;
     const std::uint64_t one = 1;
     wakeSignalled_ = ::write(wakeFd_, &one, sizeof one) == sizeof one;
 }
@@ -156,15 +170,18 @@ void ThreadQueue::Close() {
         closed_ = true;
         dropped.swap(posted_);
         sent_.clear();
-        if (epollFd_ >= 0) ::close(epollFd_);
-        if (wakeFd_ >= 0) ::close(wakeFd_);
+        if (epollFd_ >= 0)
+            ::close(epollFd_);
+        if (wakeFd_ >= 0)
+            ::close(wakeFd_);
         epollFd_ = -1;
         wakeFd_ = -1;
     }
     sentDone_.notify_all();
     timers_.clear();
     for (QueuedMessage& message : dropped) {
-        if (message.guard) message.guard->OnDropped();
+        if (message.guard)
+            message.guard->OnDropped();
     }
 }
 
@@ -175,17 +192,20 @@ void ThreadQueue::PostQuit(int exitCode) {
 
 bool ThreadQueue::WatchSocket(int fd, std::uint64_t socketHandle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return false;
+    if (closed_)
+        return false;
     epoll_event event{};
     event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
     event.data.u64 = socketHandle;
-    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event) == 0) return true;
+    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event) == 0)
+        return true;
     return errno == EEXIST && epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &event) == 0;
 }
 
 void ThreadQueue::UnwatchSocket(int fd) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return;
+    if (closed_)
+        return;
     epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
 }
 
@@ -194,14 +214,20 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
     for (;;) {
         RunSentMessages();
         // A due timer goes ahead of posted messages: traffic must not starve the tick.
-        if (TakeDueTimer(out, filter, filterMin, filterMax, remove)) return true;
-        if (takenSincePoll_ >= kMessagesBetweenPolls) PollEvents(0);
+        if (TakeDueTimer(out, filter, filterMin, filterMax, remove))
+            return true;
+        if (takenSincePoll_ >= kMessagesBetweenPolls)
+            PollEvents(0);
         std::uint64_t seen = 0;
-        if (TakePosted(out, filter, filterMin, filterMax, remove, &seen)) return true;
+        if (TakePosted(out, filter, filterMin, filterMax, remove, &seen))
+            return true;
         PollEvents(0);
-        if (TakePosted(out, filter, filterMin, filterMax, remove, &seen)) return true;
-        if (TakeQuit(out, filterMin, filterMax, remove)) return true;
-        if (!wait) return false;
+        if (TakePosted(out, filter, filterMin, filterMax, remove, &seen))
+            return true;
+        if (TakeQuit(out, filterMin, filterMax, remove))
+            return true;
+        if (!wait)
+            return false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (closed_) {
@@ -212,7 +238,8 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
                 out->lParam = 0;
                 return true;
             }
-            if (postSequence_ != seen) continue;
+            if (postSequence_ != seen)
+                continue;
             sleeping_ = true;
         }
         PollEvents(MillisecondsToNextTimer());
@@ -221,13 +248,14 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
             sleeping_ = false;
         }
         // A thread that TerminateThread gave up on must leave its loop when woken.
-        if (IsThreadTerminated()) return false;
+        if (IsThreadTerminated())
+            return false;
     }
 }
 
-bool ThreadQueue::TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filterMax,
-                               bool remove) {
-    if (timers_.empty() || !InRange(WM_TIMER, filterMin, filterMax)) return false;
+bool ThreadQueue::TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove) {
+    if (timers_.empty() || !InRange(WM_TIMER, filterMin, filterMax))
+        return false;
     bool onTestClock = false;
     const std::int64_t now = TimerClockMs(&onTestClock);
     Timer* earliest = nullptr;
@@ -238,10 +266,13 @@ bool ThreadQueue::TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filte
             timer.dueMs = now + timer.periodMs;
             continue;
         }
-        if (timer.dueMs > now || !MatchesWindow(timer.hwnd, filter)) continue;
-        if (earliest == nullptr || timer.dueMs < earliest->dueMs) earliest = &timer;
+        if (timer.dueMs > now || !MatchesWindow(timer.hwnd, filter))
+            continue;
+        if (earliest == nullptr || timer.dueMs < earliest->dueMs)
+            earliest = &timer;
     }
-    if (earliest == nullptr) return false;
+    if (earliest == nullptr)
+        return false;
     *out = MSG{};
     out->hwnd = earliest->hwnd;
     out->message = WM_TIMER;
@@ -249,7 +280,8 @@ bool ThreadQueue::TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filte
     out->lParam = reinterpret_cast<LPARAM>(earliest->proc);
     out->time = static_cast<DWORD>(now);
     // Missed ticks are coalesced: the next one is a whole period after this delivery.
-    if (remove) earliest->dueMs = now + earliest->periodMs;
+    if (remove)
+        earliest->dueMs = now + earliest->periodMs;
     return true;
 }
 
@@ -277,16 +309,19 @@ bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterM
             }
             ++entry;
         }
-        if (found && !remove) *out = entry->msg;
+        if (found && !remove)
+            *out = entry->msg;
         if (found && remove) {
             taken = std::move(*entry);
             posted_.erase(entry);
         }
     }
     for (QueuedMessage& message : dropped) {
-        if (message.guard) message.guard->OnDropped();
+        if (message.guard)
+            message.guard->OnDropped();
     }
-    if (!found || !remove) return found;
+    if (!found || !remove)
+        return found;
     ++takenSincePoll_;
     if (taken.guard && !taken.guard->OnTaken(taken.msg)) {
         return TakePosted(out, filter, filterMin, filterMax, remove, seenSequence);
@@ -296,11 +331,13 @@ bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterM
 }
 
 bool ThreadQueue::TakeQuit(MSG* out, UINT filterMin, UINT filterMax, bool remove) {
-    if (!quitPending_ || !InRange(WM_QUIT, filterMin, filterMax)) return false;
+    if (!quitPending_ || !InRange(WM_QUIT, filterMin, filterMax))
+        return false;
     *out = MSG{};
     out->message = WM_QUIT;
     out->wParam = static_cast<WPARAM>(quitCode_);
-    if (remove) quitPending_ = false;
+    if (remove)
+        quitPending_ = false;
     return true;
 }
 
@@ -309,7 +346,8 @@ void ThreadQueue::RunSentMessages() {
         std::shared_ptr<SentMessage> sent;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (sent_.empty()) return;
+            if (sent_.empty())
+                return;
             sent = std::move(sent_.front());
             sent_.pop_front();
         }
@@ -331,7 +369,8 @@ void ThreadQueue::PollEvents(int timeoutMs) {
         std::lock_guard<std::mutex> lock(mutex_);
         epollFd = epollFd_;
     }
-    if (epollFd < 0) return;
+    if (epollFd < 0)
+        return;
     epoll_event events[kEventsPerPoll];
     const int count = epoll_wait(epollFd, events, kEventsPerPoll, timeoutMs);
     const SocketReadyHandler handler = gSocketReadyHandler.load();
@@ -354,13 +393,15 @@ void ThreadQueue::DrainWakeCounter() {
 }
 
 int ThreadQueue::MillisecondsToNextTimer() const {
-    if (timers_.empty()) return -1;
+    if (timers_.empty())
+        return -1;
     bool onTestClock = false;
     const std::int64_t now = TimerClockMs(&onTestClock);
     std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
     for (const auto& [key, timer] : timers_) earliest = std::min(earliest, timer.dueMs);
     std::int64_t wait = std::max<std::int64_t>(0, earliest - now);
-    if (onTestClock) wait = std::min<std::int64_t>(wait, kTestClockRecheckMs);
+    if (onTestClock)
+        wait = std::min<std::int64_t>(wait, kTestClockRecheckMs);
     return static_cast<int>(std::min<std::int64_t>(wait, std::numeric_limits<int>::max()));
 }
 
@@ -394,9 +435,13 @@ bool ThreadQueue::HasTimer(HWND hwnd, UINT_PTR id) const {
     return timers_.count(TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}) > 0;
 }
 
-ThreadQueue* CurrentQueue() { return tQueue.Get().get(); }
+ThreadQueue* CurrentQueue() {
+    return tQueue.Get().get();
+}
 
-std::shared_ptr<ThreadQueue> CurrentQueueShared() { return tQueue.Get(); }
+std::shared_ptr<ThreadQueue> CurrentQueueShared() {
+    return tQueue.Get();
+}
 
 std::shared_ptr<ThreadQueue> QueueOfThread(DWORD threadId) {
     std::lock_guard<std::mutex> lock(gQueuesMutex);
@@ -418,9 +463,12 @@ void WakeAllMessageQueues() {
 }
 
 void WakeMessageQueue(DWORD threadId) {
-    if (auto queue = detail::QueueOfThread(threadId)) queue->Wake();
+    if (auto queue = detail::QueueOfThread(threadId))
+        queue->Wake();
 }
 
-bool HasMessageQueue() { return detail::tQueue.Exists(); }
+bool HasMessageQueue() {
+    return detail::tQueue.Exists();
+}
 
 }  // namespace platform

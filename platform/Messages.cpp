@@ -84,9 +84,11 @@ std::shared_ptr<WindowRecord> OwnWindow(HWND hwnd) {
 // which spares a second look-up in the shared table for the common case.
 std::shared_ptr<WindowRecord> RecordForDispatch(HWND hwnd) {
     ThreadQueue* queue = CurrentQueue();
-    if (queue == nullptr) return FindWindow(hwnd);
+    if (queue == nullptr)
+        return FindWindow(hwnd);
     auto& cached = queue->dispatchCache;
-    if (cached && cached->handle == hwnd && cached->alive.load()) return cached;
+    if (cached && cached->handle == hwnd && cached->alive.load())
+        return cached;
     cached = FindWindow(hwnd);
     return cached;
 }
@@ -100,7 +102,8 @@ MessageBoxHandler& InstalledMessageBoxHandler() {
 }  // namespace
 
 std::shared_ptr<WindowRecord> FindWindow(HWND hwnd) {
-    if (hwnd == nullptr) return nullptr;
+    if (hwnd == nullptr)
+        return nullptr;
     std::lock_guard<std::mutex> lock(gWindowsMutex);
     auto found = Windows().find(reinterpret_cast<std::uintptr_t>(hwnd));
     return found == Windows().end() ? nullptr : found->second;
@@ -108,7 +111,8 @@ std::shared_ptr<WindowRecord> FindWindow(HWND hwnd) {
 
 LRESULT CallWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto record = FindWindow(hwnd);
-    if (!record || record->ownerThread != GetCurrentThreadId()) return 0;
+    if (!record || record->ownerThread != GetCurrentThreadId())
+        return 0;
     return record->procedure(hwnd, message, wParam, lParam);
 }
 
@@ -139,7 +143,8 @@ using platform::detail::WindowRecord;
 
 BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags) {
     auto* queue = CurrentQueue();
-    if (queue == nullptr || msg == nullptr) return FALSE;
+    if (queue == nullptr || msg == nullptr)
+        return FALSE;
     return queue->Retrieve(msg, hwnd, filterMin, filterMax, (removeFlags & PM_REMOVE) != 0, false)
                ? TRUE
                : FALSE;
@@ -147,15 +152,15 @@ BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT rem
 
 BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     auto* queue = CurrentQueue();
-    if (queue == nullptr || msg == nullptr) return -1;
+    if (queue == nullptr || msg == nullptr)
+        return -1;
     if (hwnd != nullptr && hwnd != reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1)) &&
         !IsWindow(hwnd)) {
         SetLastError(platform::detail::kErrorInvalidWindowHandle);
         return -1;
     }
     // A thread that was given up on by TerminateThread leaves its loop at once.
-    if (IsThreadTerminated() ||
-        !queue->Retrieve(msg, hwnd, filterMin, filterMax, true, true) ||
+    if (IsThreadTerminated() || !queue->Retrieve(msg, hwnd, filterMin, filterMax, true, true) ||
         IsThreadTerminated()) {
         *msg = MSG{};
         msg->message = WM_QUIT;
@@ -163,23 +168,30 @@ BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     return msg->message == WM_QUIT ? 0 : 1;
 }
 
-BOOL TranslateMessage(const MSG*) { return FALSE; }
+BOOL TranslateMessage(const MSG*) {
+    return FALSE;
+}
 
 LRESULT DispatchMessageA(const MSG* msg) {
-    if (msg == nullptr) return 0;
+    if (msg == nullptr)
+        return 0;
     if (msg->message == WM_TIMER && msg->lParam != 0) {
         // A timer with its own procedure: call it, unless the timer was killed meanwhile.
         auto* queue = CurrentQueue();
-        if (queue == nullptr || !queue->HasTimer(msg->hwnd, msg->wParam)) return 0;
+        if (queue == nullptr || !queue->HasTimer(msg->hwnd, msg->wParam))
+            return 0;
         reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
         return 0;
     }
-    if (msg->hwnd == nullptr) return 0;
+    if (msg->hwnd == nullptr)
+        return 0;
     auto record = platform::detail::RecordForDispatch(msg->hwnd);
-    if (!record || record->ownerThread != GetCurrentThreadId()) return 0;
+    if (!record || record->ownerThread != GetCurrentThreadId())
+        return 0;
     if (msg->message == WM_TIMER) {
         auto* queue = CurrentQueue();
-        if (queue == nullptr || !queue->HasTimer(msg->hwnd, msg->wParam)) return 0;
+        if (queue == nullptr || !queue->HasTimer(msg->hwnd, msg->wParam))
+            return 0;
     }
     return record->procedure(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
@@ -205,7 +217,8 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     auto queue = platform::detail::QueueOfThread(threadId);
-    if (!queue && threadId == GetCurrentThreadId()) queue = platform::detail::CurrentQueueShared();
+    if (!queue && threadId == GetCurrentThreadId())
+        queue = platform::detail::CurrentQueueShared();
     if (!queue) {
         SetLastError(platform::detail::kErrorInvalidThreadId);
         return FALSE;
@@ -222,7 +235,8 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 void PostQuitMessage(int exitCode) {
-    if (auto* queue = CurrentQueue()) queue->PostQuit(exitCode);
+    if (auto* queue = CurrentQueue())
+        queue->PostQuit(exitCode);
 }
 
 LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -235,7 +249,8 @@ LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         return record->procedure(hwnd, message, wParam, lParam);
     }
     auto queue = record->queue.lock();
-    if (!queue) return 0;
+    if (!queue)
+        return 0;
     auto sent = std::make_shared<platform::detail::SentMessage>();
     sent->hwnd = hwnd;
     sent->message = message;
@@ -259,7 +274,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM, LPARAM) {
 // --- Windows -----------------------------------------------------------------------------
 
 ATOM RegisterClassA(const WNDCLASSA* windowClass) {
-    if (windowClass == nullptr) return 0;
+    if (windowClass == nullptr)
+        return 0;
     return platform::detail::RegisterClassProcedure(windowClass->lpszClassName,
                                                     windowClass->lpfnWndProc);
 }
@@ -279,8 +295,8 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE) {
                                                                                         : FALSE;
 }
 
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param) {
     const WNDPROC procedure = platform::detail::FindClassProcedure(className);
     if (procedure == nullptr) {
@@ -329,16 +345,20 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
 
 BOOL DestroyWindow(HWND hwnd) {
     auto record = platform::detail::OwnWindow(hwnd);
-    if (!record || record->destroying) return FALSE;
+    if (!record || record->destroying)
+        return FALSE;
     record->destroying = true;
-    if (auto* queue = CurrentQueue()) queue->StopTimersOf(hwnd);
+    if (auto* queue = CurrentQueue())
+        queue->StopTimersOf(hwnd);
     record->procedure(hwnd, WM_DESTROY, 0, 0);
     record->procedure(hwnd, WM_NCDESTROY, 0, 0);
     platform::detail::RemoveWindowRecord(record);
     return TRUE;
 }
 
-BOOL IsWindow(HWND hwnd) { return FindWindow(hwnd) ? TRUE : FALSE; }
+BOOL IsWindow(HWND hwnd) {
+    return FindWindow(hwnd) ? TRUE : FALSE;
+}
 
 LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
     auto record = FindWindow(hwnd);
@@ -361,27 +381,36 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
 
 DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
     auto record = FindWindow(hwnd);
-    if (processId != nullptr) *processId = record ? 1 : 0;
+    if (processId != nullptr)
+        *processId = record ? 1 : 0;
     return record ? record->ownerThread : 0;
 }
 
-BOOL SetWindowTextA(HWND hwnd, LPCSTR) { return IsWindow(hwnd); }
+BOOL SetWindowTextA(HWND hwnd, LPCSTR) {
+    return IsWindow(hwnd);
+}
 
 HINSTANCE GetModuleHandleA(LPCSTR moduleName) {
     static char module = 0;
     return moduleName == nullptr ? static_cast<HINSTANCE>(&module) : nullptr;
 }
 
-HCURSOR LoadCursorA(HINSTANCE, LPCSTR) { return nullptr; }
+HCURSOR LoadCursorA(HINSTANCE, LPCSTR) {
+    return nullptr;
+}
 
-HGDIOBJ GetStockObject(int) { return nullptr; }
+HGDIOBJ GetStockObject(int) {
+    return nullptr;
+}
 
 // --- Timers ------------------------------------------------------------------------------
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
-    if (hwnd != nullptr && !platform::detail::OwnWindow(hwnd)) return 0;
+    if (hwnd != nullptr && !platform::detail::OwnWindow(hwnd))
+        return 0;
     auto* queue = CurrentQueue();
-    if (queue == nullptr) return 0;
+    if (queue == nullptr)
+        return 0;
     const UINT_PTR started = queue->StartTimer(hwnd, id, elapseMs, proc);
     return hwnd != nullptr && started == 0 ? 1 : started;
 }
@@ -406,10 +435,14 @@ int DefaultMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "Error",
                  text != nullptr ? text : "");
     switch (type & MB_TYPEMASK) {
-        case MB_OK: return IDOK;
-        case MB_ABORTRETRYIGNORE: return IDABORT;
-        case MB_YESNO: return IDNO;
-        default: return IDCANCEL;  // MB_OKCANCEL, MB_YESNOCANCEL, MB_RETRYCANCEL
+        case MB_OK:
+            return IDOK;
+        case MB_ABORTRETRYIGNORE:
+            return IDABORT;
+        case MB_YESNO:
+            return IDNO;
+        default:
+            return IDCANCEL;  // MB_OKCANCEL, MB_YESNOCANCEL, MB_RETRYCANCEL
     }
 }
 
@@ -421,6 +454,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
         std::lock_guard<std::mutex> lock(platform::detail::gMessageBoxMutex);
         handler = platform::detail::InstalledMessageBoxHandler();
     }
-    if (!handler) return platform::DefaultMessageBox(owner, text, caption, type);
+    if (!handler)
+        return platform::DefaultMessageBox(owner, text, caption, type);
     return handler(owner, text, caption, type);
 }

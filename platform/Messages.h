@@ -191,8 +191,8 @@ BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
 // WM_NCCREATE and WM_CREATE, both with a CREATESTRUCTA whose lpCreateParams is param.
 // WM_NCCREATE answering FALSE or WM_CREATE answering -1 fails the creation (null returned;
 // a window that got WM_CREATE also gets WM_DESTROY). Unknown class: null.
-HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
-                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
 // Sends WM_DESTROY and WM_NCDESTROY, kills the window's timers and forgets the handle.
 // Only the owning thread may destroy a window. A second call during its WM_DESTROY: FALSE.

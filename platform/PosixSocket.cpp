@@ -45,23 +45,45 @@ bool TranslateOption(int winLevel, int winOption, int* level, int* option) {
     if (winLevel == kWinSolSocket) {
         *level = SOL_SOCKET;
         switch (winOption) {
-            case kWinSoReuseAddr: *option = SO_REUSEADDR; return true;
-            case kWinSoKeepAlive: *option = SO_KEEPALIVE; return true;
-            case kWinSoBroadcast: *option = SO_BROADCAST; return true;
-            case kWinSoLinger: *option = SO_LINGER; return true;
-            case kWinSoSndBuf: *option = SO_SNDBUF; return true;
-            case kWinSoRcvBuf: *option = SO_RCVBUF; return true;
-            case kWinSoError: *option = SO_ERROR; return true;
-            case kWinSoType: *option = SO_TYPE; return true;
-            default: return false;
+            case kWinSoReuseAddr:
+                *option = SO_REUSEADDR;
+                return true;
+            case kWinSoKeepAlive:
+                *option = SO_KEEPALIVE;
+                return true;
+            case kWinSoBroadcast:
+                *option = SO_BROADCAST;
+                return true;
+            case kWinSoLinger:
+                *option = SO_LINGER;
+                return true;
+            case kWinSoSndBuf:
+                *option = SO_SNDBUF;
+                return true;
+            case kWinSoRcvBuf:
+                *option = SO_RCVBUF;
+                return true;
+            case kWinSoError:
+                *option = SO_ERROR;
+                return true;
+            case kWinSoType:
+                *option = SO_TYPE;
+                return true;
+            default:
+                return false;
         }
     }
     if (winLevel == kWinIpprotoTcp) {
         *level = IPPROTO_TCP;
         switch (winOption) {
-            case kWinTcpNoDelay: *option = TCP_NODELAY; return true;
-            case kWinTcpQuickAck: *option = TCP_QUICKACK; return true;
-            default: return false;
+            case kWinTcpNoDelay:
+                *option = TCP_NODELAY;
+                return true;
+            case kWinTcpQuickAck:
+                *option = TCP_QUICKACK;
+                return true;
+            default:
+                return false;
         }
     }
     return false;
@@ -69,10 +91,14 @@ bool TranslateOption(int winLevel, int winOption, int* level, int* option) {
 
 int TranslateFlags(int winFlags) {
     int flags = 0;
-    if (winFlags & kWinMsgOob) flags |= MSG_OOB;
-    if (winFlags & kWinMsgPeek) flags |= MSG_PEEK;
-    if (winFlags & kWinMsgDontRoute) flags |= MSG_DONTROUTE;
-    if (winFlags & kWinMsgWaitAll) flags |= MSG_WAITALL;
+    if (winFlags & kWinMsgOob)
+        flags |= MSG_OOB;
+    if (winFlags & kWinMsgPeek)
+        flags |= MSG_PEEK;
+    if (winFlags & kWinMsgDontRoute)
+        flags |= MSG_DONTROUTE;
+    if (winFlags & kWinMsgWaitAll)
+        flags |= MSG_WAITALL;
     return flags;
 }
 
@@ -99,11 +125,14 @@ int OpenStreamSocket(int family, int type, int protocol) {
     return ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
 }
 
-int Close(int fd) { return ::close(fd); }
+int Close(int fd) {
+    return ::close(fd);
+}
 
 int SetNonBlocking(int fd, bool nonBlocking) {
     const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0) return -1;
+    if (flags < 0)
+        return -1;
     const int wanted = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
     return wanted == flags ? 0 : ::fcntl(fd, F_SETFL, wanted);
 }
@@ -144,7 +173,8 @@ int GetOption(int fd, int winLevel, int winOption, char* value, int* length) {
     }
     int number = 0;
     socklen_t size = sizeof number;
-    if (::getsockopt(fd, level, option, &number, &size) != 0) return -1;
+    if (::getsockopt(fd, level, option, &number, &size) != 0)
+        return -1;
     if (option == SO_ERROR && level == SOL_SOCKET && number != 0) {
         number = WsaErrorFromErrno(number);
     }
@@ -156,7 +186,8 @@ int GetOption(int fd, int winLevel, int winOption, char* value, int* length) {
 int TakePendingError(int fd) {
     int error = 0;
     socklen_t size = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return errno;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return errno;
     return error;
 }
 
@@ -165,14 +196,17 @@ int Bind(int fd, const Endpoint& endpoint) {
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-int Listen(int fd, int backlog) { return ::listen(fd, backlog); }
+int Listen(int fd, int backlog) {
+    return ::listen(fd, backlog);
+}
 
 int Accept(int fd, Endpoint* peer, bool nonBlocking) {
     sockaddr_in address{};
     socklen_t size = sizeof address;
     const int flags = SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
     const int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&address), &size, flags);
-    if (accepted >= 0 && peer != nullptr) FromSockaddr(address, peer);
+    if (accepted >= 0 && peer != nullptr)
+        FromSockaddr(address, peer);
     return accepted;
 }
 
@@ -190,12 +224,15 @@ long Receive(int fd, char* buffer, int length, int winFlags) {
     return ::recv(fd, buffer, static_cast<size_t>(length), TranslateFlags(winFlags));
 }
 
-int Shutdown(int fd, int how) { return ::shutdown(fd, how); }
+int Shutdown(int fd, int how) {
+    return ::shutdown(fd, how);
+}
 
 int LocalEndpoint(int fd, Endpoint* endpoint) {
     sockaddr_in address{};
     socklen_t size = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return -1;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return -1;
     FromSockaddr(address, endpoint);
     return 0;
 }
@@ -203,7 +240,8 @@ int LocalEndpoint(int fd, Endpoint* endpoint) {
 int PeerEndpoint(int fd, Endpoint* endpoint) {
     sockaddr_in address{};
     socklen_t size = sizeof address;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) return -1;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        return -1;
     FromSockaddr(address, endpoint);
     return 0;
 }
@@ -213,12 +251,16 @@ bool HasPendingInput(int fd) {
     return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN) != 0;
 }
 
-int BytesReadable(int fd, int* count) { return ::ioctl(fd, FIONREAD, count); }
+int BytesReadable(int fd, int* count) {
+    return ::ioctl(fd, FIONREAD, count);
+}
 
 bool ParseIPv4(const char* text, std::uint32_t* address) {
-    if (text == nullptr) return false;
+    if (text == nullptr)
+        return false;
     in_addr parsed{};
-    if (::inet_aton(text, &parsed) == 0) return false;
+    if (::inet_aton(text, &parsed) == 0)
+        return false;
     *address = parsed.s_addr;
     return true;
 }
@@ -238,10 +280,12 @@ int ResolveIPv4(const std::string& name, HostAddresses* result) {
     hints.ai_flags = AI_CANONNAME;
     addrinfo* list = nullptr;
     const int status = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
-    if (status != 0) return WsaErrorFromLookup(status, errno);
+    if (status != 0)
+        return WsaErrorFromLookup(status, errno);
     result->canonicalName = (list->ai_canonname != nullptr) ? list->ai_canonname : name;
     for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family != AF_INET || entry->ai_addr == nullptr) continue;
+        if (entry->ai_family != AF_INET || entry->ai_addr == nullptr)
+            continue;
         sockaddr_in address{};
         std::memcpy(&address, entry->ai_addr, sizeof address);
         const std::uint32_t value = address.sin_addr.s_addr;
@@ -257,70 +301,116 @@ int ResolveIPv4(const std::string& name, HostAddresses* result) {
 // The one table from system errors to Windows Sockets codes.
 int WsaErrorFromErrno(int errnoValue) {
     switch (errnoValue) {
-        case 0: return 0;
-        case EINTR: return 10004;
-        case EBADF: return 10009;
+        case 0:
+            return 0;
+        case EINTR:
+            return 10004;
+        case EBADF:
+            return 10009;
         case EACCES:
-        case EPERM: return 10013;
-        case EFAULT: return 10014;
-        case EINVAL: return 10022;
+        case EPERM:
+            return 10013;
+        case EFAULT:
+            return 10014;
+        case EINVAL:
+            return 10022;
         case EMFILE:
-        case ENFILE: return 10024;
+        case ENFILE:
+            return 10024;
         case EWOULDBLOCK:
-        case EINPROGRESS: return 10035;
-        case EALREADY: return 10037;
-        case ENOTSOCK: return 10038;
-        case EDESTADDRREQ: return 10039;
-        case EMSGSIZE: return 10040;
-        case EPROTOTYPE: return 10041;
-        case ENOPROTOOPT: return 10042;
-        case EPROTONOSUPPORT: return 10043;
-        case ESOCKTNOSUPPORT: return 10044;
-        case EOPNOTSUPP: return 10045;
-        case EPFNOSUPPORT: return 10046;
-        case EAFNOSUPPORT: return 10047;
-        case EADDRINUSE: return 10048;
-        case EADDRNOTAVAIL: return 10049;
-        case ENETDOWN: return 10050;
-        case ENETUNREACH: return 10051;
-        case ENETRESET: return 10052;
-        case ECONNABORTED: return 10053;
-        case ECONNRESET: return 10054;
+        case EINPROGRESS:
+            return 10035;
+        case EALREADY:
+            return 10037;
+        case ENOTSOCK:
+            return 10038;
+        case EDESTADDRREQ:
+            return 10039;
+        case EMSGSIZE:
+            return 10040;
+        case EPROTOTYPE:
+            return 10041;
+        case ENOPROTOOPT:
+            return 10042;
+        case EPROTONOSUPPORT:
+            return 10043;
+        case ESOCKTNOSUPPORT:
+            return 10044;
+        case EOPNOTSUPP:
+            return 10045;
+        case EPFNOSUPPORT:
+            return 10046;
+        case EAFNOSUPPORT:
+            return 10047;
+        case EADDRINUSE:
+            return 10048;
+        case EADDRNOTAVAIL:
+            return 10049;
+        case ENETDOWN:
+            return 10050;
+        case ENETUNREACH:
+            return 10051;
+        case ENETRESET:
+            return 10052;
+        case ECONNABORTED:
+            return 10053;
+        case ECONNRESET:
+            return 10054;
         case ENOBUFS:
-        case ENOMEM: return 10055;
-        case EISCONN: return 10056;
-        case ENOTCONN: return 10057;
+        case ENOMEM:
+            return 10055;
+        case EISCONN:
+            return 10056;
+        case ENOTCONN:
+            return 10057;
         case EPIPE:
-        case ESHUTDOWN: return 10058;
-        case ETOOMANYREFS: return 10059;
-        case ETIMEDOUT: return 10060;
-        case ECONNREFUSED: return 10061;
-        case ELOOP: return 10062;
-        case ENAMETOOLONG: return 10063;
-        case EHOSTDOWN: return 10064;
-        case EHOSTUNREACH: return 10065;
-        default: return 10107;  // WSASYSCALLFAILURE
+        case ESHUTDOWN:
+            return 10058;
+        case ETOOMANYREFS:
+            return 10059;
+        case ETIMEDOUT:
+            return 10060;
+        case ECONNREFUSED:
+            return 10061;
+        case ELOOP:
+            return 10062;
+        case ENAMETOOLONG:
+            return 10063;
+        case EHOSTDOWN:
+            return 10064;
+        case EHOSTUNREACH:
+            return 10065;
+        default:
+            return 10107;  // WSASYSCALLFAILURE
     }
 }
 
 int WsaErrorFromLookup(int lookupResult, int errnoValue) {
     switch (lookupResult) {
-        case 0: return 0;
-        case EAI_NONAME: return 11001;  // WSAHOST_NOT_FOUND
-        case EAI_AGAIN: return 11002;   // WSATRY_AGAIN
-        case EAI_FAIL: return 11003;    // WSANO_RECOVERY
+        case 0:
+            return 0;
+        case EAI_NONAME:
+            return 11001;  // WSAHOST_NOT_FOUND
+        case EAI_AGAIN:
+            return 11002;  // WSATRY_AGAIN
+        case EAI_FAIL:
+            return 11003;  // WSANO_RECOVERY
 #ifdef EAI_NODATA
-        case EAI_NODATA: return 11004;  // WSANO_DATA: the name exists, without an address
+        case EAI_NODATA:
+            return 11004;  // WSANO_DATA: the name exists, without an address
 #endif
 #ifdef EAI_ADDRFAMILY
-        case EAI_ADDRFAMILY: return 11004;
+        case EAI_ADDRFAMILY:
+            return 11004;
 #endif
-        case EAI_MEMORY: return 10055;
+        case EAI_MEMORY:
+            return 10055;
         case EAI_SYSTEM: {
             const int code = WsaErrorFromErrno(errnoValue);
             return code == 0 ? 11003 : code;
         }
-        default: return 11003;
+        default:
+            return 11003;
     }
 }
 

@@ -34,8 +34,10 @@ class SocketGuard : public DeliveryGuard {
 public:
     bool StillWanted() const override { return open_.load(); }
     bool OnTaken(MSG& message) override {
-        if (!open_.load()) return false;
-        if (WSAGETSELECTEVENT(message.lParam) != FD_READ) return true;
+        if (!open_.load())
+            return false;
+        if (WSAGETSELECTEVENT(message.lParam) != FD_READ)
+            return true;
         auto entry = entry_.lock();
         return entry && ReadStillPossible(*entry);
     }
@@ -97,7 +99,9 @@ int Fail(int error) {
     return SOCKET_ERROR;
 }
 
-int FailFromErrno() { return Fail(posix::WsaErrorFromErrno(errno)); }
+int FailFromErrno() {
+    return Fail(posix::WsaErrorFromErrno(errno));
+}
 
 // The entry for a call, or null with the last error set (library not started, unknown socket).
 std::shared_ptr<SocketEntry> EntryForCall(SOCKET s) {
@@ -106,7 +110,8 @@ std::shared_ptr<SocketEntry> EntryForCall(SOCKET s) {
         return nullptr;
     }
     auto entry = FindSocket(s);
-    if (!entry) tLastWsaError = WSAENOTSOCK;
+    if (!entry)
+        tLastWsaError = WSAENOTSOCK;
     return entry;
 }
 
@@ -122,7 +127,8 @@ SOCKET AddSocket(int fd) {
 // --- Notifications (entry mutex held) ---------------------------------------------------
 
 bool Notify(SocketEntry& entry, long event, int error) {
-    if ((entry.events & event) == 0 || !entry.queue || !entry.window) return false;
+    if ((entry.events & event) == 0 || !entry.queue || !entry.window)
+        return false;
     QueuedMessage queued;
     queued.msg.hwnd = entry.window->handle;
     queued.msg.message = entry.message;
@@ -138,15 +144,17 @@ bool SelectionActive(const SocketEntry& entry) {
 }
 
 void Watch(SocketEntry& entry) {
-    const bool started = entry.phase == Phase::kConnecting ||
-                         entry.phase == Phase::kConnected || entry.phase == Phase::kListening;
-    if (!SelectionActive(entry) || !started) return;
+    const bool started = entry.phase == Phase::kConnecting || entry.phase == Phase::kConnected ||
+                         entry.phase == Phase::kListening;
+    if (!SelectionActive(entry) || !started)
+        return;
     // Adding (or modifying) reports the present readiness again, edge-triggered from then on.
     entry.watched = entry.queue->WatchSocket(entry.fd, entry.handle);
 }
 
 void Unwatch(SocketEntry& entry) {
-    if (entry.watched && entry.queue) entry.queue->UnwatchSocket(entry.fd);
+    if (entry.watched && entry.queue)
+        entry.queue->UnwatchSocket(entry.fd);
     entry.watched = false;
 }
 
@@ -157,9 +165,11 @@ int BytesReadable(const SocketEntry& entry) {
 
 // FD_CLOSE goes out once, and only after everything received before the close was read.
 void NotifyCloseWhenDrained(SocketEntry& entry) {
-    if (!entry.peerClosed || entry.closeNotified) return;
+    if (!entry.peerClosed || entry.closeNotified)
+        return;
     if (BytesReadable(entry) > 0) {
-        if (entry.readEnabled && Notify(entry, FD_READ, 0)) entry.readEnabled = false;
+        if (entry.readEnabled && Notify(entry, FD_READ, 0))
+            entry.readEnabled = false;
         return;
     }
     if (Notify(entry, FD_CLOSE, entry.closeError) || (entry.events & FD_CLOSE) == 0) {
@@ -169,7 +179,8 @@ void NotifyCloseWhenDrained(SocketEntry& entry) {
 
 bool ReadStillPossible(SocketEntry& entry) {
     std::lock_guard<std::mutex> lock(entry.mutex);
-    if (entry.peerClosed || BytesReadable(entry) > 0) return true;
+    if (entry.peerClosed || BytesReadable(entry) > 0)
+        return true;
     entry.readEnabled = true;
     return false;
 }
@@ -187,7 +198,8 @@ void NotePeerClosed(SocketEntry& entry, bool errorReported) {
 
 void OnConnectReady(SocketEntry& entry, std::uint32_t ready) {
     int error = posix::TakePendingError(entry.fd);
-    if (error == 0 && (ready & EPOLLHUP) != 0) error = ECONNREFUSED;
+    if (error == 0 && (ready & EPOLLHUP) != 0)
+        error = ECONNREFUSED;
     if (error != 0) {
         entry.phase = Phase::kFailed;
         Notify(entry, FD_CONNECT, posix::WsaErrorFromErrno(error));
@@ -214,15 +226,19 @@ void OnConnectedReady(SocketEntry& entry, std::uint32_t ready) {
 
 void OnSocketReady(std::uint64_t handle, std::uint32_t ready) {
     auto entry = FindSocket(static_cast<SOCKET>(handle));
-    if (!entry) return;
+    if (!entry)
+        return;
     std::lock_guard<std::mutex> lock(entry->mutex);
     // Readiness from a set the socket has since left (its selection moved to another thread).
-    if (!entry->watched || entry->queue.get() != CurrentQueue()) return;
+    if (!entry->watched || entry->queue.get() != CurrentQueue())
+        return;
     switch (entry->phase) {
         case Phase::kConnecting:
-            if ((ready & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0) return;
+            if ((ready & (EPOLLOUT | EPOLLERR | EPOLLHUP)) == 0)
+                return;
             OnConnectReady(*entry, ready);
-            if (entry->phase == Phase::kConnected) OnConnectedReady(*entry, ready);
+            if (entry->phase == Phase::kConnected)
+                OnConnectedReady(*entry, ready);
             return;
         case Phase::kConnected:
             OnConnectedReady(*entry, ready);
@@ -251,7 +267,8 @@ void AfterReceive(SocketEntry& entry, long result, int length, int error) {
     entry.readEnabled = true;
     if (result < 0) {
         if (error == ECONNRESET || error == ECONNABORTED) {
-            if (entry.closeError == 0) entry.closeError = posix::WsaErrorFromErrno(error);
+            if (entry.closeError == 0)
+                entry.closeError = posix::WsaErrorFromErrno(error);
             NotePeerClosed(entry, false);
         }
         return;
@@ -260,9 +277,11 @@ void AfterReceive(SocketEntry& entry, long result, int length, int error) {
         NotePeerClosed(entry, false);
         return;
     }
-    if (result < length && !entry.peerClosed) return;  // drained: new data brings a new edge
+    if (result < length && !entry.peerClosed)
+        return;  // drained: new data brings a new edge
     if (BytesReadable(entry) > 0) {
-        if (Notify(entry, FD_READ, 0)) entry.readEnabled = false;
+        if (Notify(entry, FD_READ, 0))
+            entry.readEnabled = false;
         return;
     }
     NotifyCloseWhenDrained(entry);
@@ -274,17 +293,21 @@ void ToEndpoint(const sockaddr_in& address, posix::Endpoint* endpoint) {
 }
 
 bool ReadEndpoint(const sockaddr* address, int length, posix::Endpoint* endpoint) {
-    if (address == nullptr || length < static_cast<int>(sizeof(sockaddr_in))) return false;
+    if (address == nullptr || length < static_cast<int>(sizeof(sockaddr_in)))
+        return false;
     sockaddr_in in{};
     std::memcpy(&in, address, sizeof in);
-    if (in.sin_family != AF_INET) return false;
+    if (in.sin_family != AF_INET)
+        return false;
     ToEndpoint(in, endpoint);
     return true;
 }
 
 int WriteEndpoint(const posix::Endpoint& endpoint, sockaddr* address, int* length) {
-    if (address == nullptr || length == nullptr) return 0;
-    if (*length < static_cast<int>(sizeof(sockaddr_in))) return Fail(WSAEFAULT);
+    if (address == nullptr || length == nullptr)
+        return 0;
+    if (*length < static_cast<int>(sizeof(sockaddr_in)))
+        return Fail(WSAEFAULT);
     sockaddr_in in{};
     in.sin_family = AF_INET;
     in.sin_port = endpoint.port;
@@ -296,9 +319,13 @@ int WriteEndpoint(const posix::Endpoint& endpoint, sockaddr* address, int* lengt
 
 }  // namespace
 
-bool WinsockStarted() { return gStartups.load() > 0; }
+bool WinsockStarted() {
+    return gStartups.load() > 0;
+}
 
-void SetLastWsaError(int error) { tLastWsaError = error; }
+void SetLastWsaError(int error) {
+    tLastWsaError = error;
+}
 
 }  // namespace platform::detail
 
@@ -315,12 +342,15 @@ int WSAStartup(WORD versionRequested, LPWSADATA data) {
     }
     if (hook) {
         const int refused = hook(versionRequested);
-        if (refused != 0) return refused;
+        if (refused != 0)
+            return refused;
     }
     const BYTE major = static_cast<BYTE>(versionRequested & 0xFF);
     const BYTE minor = static_cast<BYTE>(versionRequested >> 8);
-    if (major == 0) return WSAVERNOTSUPPORTED;
-    if (data == nullptr) return WSAEFAULT;
+    if (major == 0)
+        return WSAVERNOTSUPPORTED;
+    if (data == nullptr)
+        return WSAEFAULT;
     std::memset(data, 0, sizeof *data);
     const bool above = major > 2 || (major == 2 && minor > 2);
     data->wVersion = above ? static_cast<WORD>(0x0202) : versionRequested;
@@ -339,9 +369,13 @@ int WSACleanup() {
     return count > 0 ? 0 : Fail(WSANOTINITIALISED);
 }
 
-int WSAGetLastError() { return tLastWsaError; }
+int WSAGetLastError() {
+    return tLastWsaError;
+}
 
-void WSASetLastError(int error) { tLastWsaError = error; }
+void WSASetLastError(int error) {
+    tLastWsaError = error;
+}
 
 // --- Sockets -----------------------------------------------------------------------------
 
@@ -363,12 +397,14 @@ SOCKET socket(int family, int type, int protocol) {
 }
 
 int closesocket(SOCKET s) {
-    if (!WinsockStarted()) return Fail(WSANOTINITIALISED);
+    if (!WinsockStarted())
+        return Fail(WSANOTINITIALISED);
     std::shared_ptr<SocketEntry> entry;
     {
         std::lock_guard<std::mutex> lock(gSocketsMutex);
         auto found = Sockets().find(s);
-        if (found == Sockets().end()) return Fail(WSAENOTSOCK);
+        if (found == Sockets().end())
+            return Fail(WSAENOTSOCK);
         entry = std::move(found->second);
         Sockets().erase(found);
     }
@@ -382,30 +418,37 @@ int closesocket(SOCKET s) {
 
 int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
+    if (!entry)
+        return SOCKET_ERROR;
     return posix::SetOption(entry->fd, level, option, value, length) == 0 ? 0 : FailFromErrno();
 }
 
 int getsockopt(SOCKET s, int level, int option, char* value, int* length) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
+    if (!entry)
+        return SOCKET_ERROR;
     return posix::GetOption(entry->fd, level, option, value, length) == 0 ? 0 : FailFromErrno();
 }
 
 int bind(SOCKET s, const sockaddr* address, int length) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
+    if (!entry)
+        return SOCKET_ERROR;
     posix::Endpoint endpoint;
-    if (!ReadEndpoint(address, length, &endpoint)) return Fail(WSAEFAULT);
+    if (!ReadEndpoint(address, length, &endpoint))
+        return Fail(WSAEFAULT);
     return posix::Bind(entry->fd, endpoint) == 0 ? 0 : FailFromErrno();
 }
 
 int listen(SOCKET s, int backlog) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
+    if (!entry)
+        return SOCKET_ERROR;
     std::lock_guard<std::mutex> lock(entry->mutex);
-    if (entry->phase != Phase::kFresh && entry->phase != Phase::kListening) return Fail(WSAEISCONN);
-    if (posix::Listen(entry->fd, backlog) != 0) return FailFromErrno();
+    if (entry->phase != Phase::kFresh && entry->phase != Phase::kListening)
+        return Fail(WSAEISCONN);
+    if (posix::Listen(entry->fd, backlog) != 0)
+        return FailFromErrno();
     entry->phase = Phase::kListening;
     entry->acceptEnabled = true;
     Watch(*entry);
@@ -414,7 +457,8 @@ int listen(SOCKET s, int backlog) {
 
 SOCKET accept(SOCKET s, sockaddr* address, int* length) {
     auto entry = EntryForCall(s);
-    if (!entry) return INVALID_SOCKET;
+    if (!entry)
+        return INVALID_SOCKET;
     posix::Endpoint peer;
     int fd = -1;
     {
@@ -450,22 +494,29 @@ SOCKET accept(SOCKET s, sockaddr* address, int* length) {
         created->writeWanted = true;
         Watch(*created);
     }
-    if (WriteEndpoint(peer, address, length) != 0) return INVALID_SOCKET;
+    if (WriteEndpoint(peer, address, length) != 0)
+        return INVALID_SOCKET;
     return accepted;
 }
 
 int connect(SOCKET s, const sockaddr* address, int length) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
+    if (!entry)
+        return SOCKET_ERROR;
     posix::Endpoint endpoint;
-    if (!ReadEndpoint(address, length, &endpoint)) return Fail(WSAEFAULT);
+    if (!ReadEndpoint(address, length, &endpoint))
+        return Fail(WSAEFAULT);
     std::unique_lock<std::mutex> lock(entry->mutex);
     switch (entry->phase) {
-        case Phase::kConnecting: return Fail(WSAEALREADY);
-        case Phase::kConnected: return Fail(WSAEISCONN);
+        case Phase::kConnecting:
+            return Fail(WSAEALREADY);
+        case Phase::kConnected:
+            return Fail(WSAEISCONN);
         case Phase::kListening:
-        case Phase::kFailed: return Fail(WSAEINVAL);
-        case Phase::kFresh: break;
+        case Phase::kFailed:
+            return Fail(WSAEINVAL);
+        case Phase::kFresh:
+            break;
     }
     if (!entry->nonBlocking) {
         lock.unlock();  // a blocking connect must not hold up the socket's notifications
@@ -481,7 +532,8 @@ int connect(SOCKET s, const sockaddr* address, int length) {
         Watch(*entry);
         return 0;
     }
-    if (posix::Connect(entry->fd, endpoint) != 0 && errno != EINPROGRESS) return FailFromErrno();
+    if (posix::Connect(entry->fd, endpoint) != 0 && errno != EINPROGRESS)
+        return FailFromErrno();
     // Even a connection made at once is reported through FD_CONNECT, as Windows does.
     entry->phase = Phase::kConnecting;
     Watch(*entry);
@@ -490,10 +542,13 @@ int connect(SOCKET s, const sockaddr* address, int length) {
 
 int send(SOCKET s, const char* data, int length, int flags) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
-    if (length < 0 || (data == nullptr && length > 0)) return Fail(WSAEFAULT);
+    if (!entry)
+        return SOCKET_ERROR;
+    if (length < 0 || (data == nullptr && length > 0))
+        return Fail(WSAEFAULT);
     const long result = posix::Send(entry->fd, data, length, flags);
-    if (result >= 0) return static_cast<int>(result);
+    if (result >= 0)
+        return static_cast<int>(result);
     const int error = errno;
     if (error == EWOULDBLOCK || error == EAGAIN) {
         std::lock_guard<std::mutex> lock(entry->mutex);
@@ -505,51 +560,66 @@ int send(SOCKET s, const char* data, int length, int flags) {
 
 int recv(SOCKET s, char* buffer, int length, int flags) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
-    if (length < 0 || (buffer == nullptr && length > 0)) return Fail(WSAEFAULT);
+    if (!entry)
+        return SOCKET_ERROR;
+    if (length < 0 || (buffer == nullptr && length > 0))
+        return Fail(WSAEFAULT);
     const long result = posix::Receive(entry->fd, buffer, length, flags);
     const int error = errno;
     {
         std::lock_guard<std::mutex> lock(entry->mutex);
-        if (SelectionActive(*entry)) AfterReceive(*entry, result, length, error);
+        if (SelectionActive(*entry))
+            AfterReceive(*entry, result, length, error);
     }
-    if (result >= 0) return static_cast<int>(result);
+    if (result >= 0)
+        return static_cast<int>(result);
     errno = error;
     return FailFromErrno();
 }
 
 int shutdown(SOCKET s, int how) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
-    if (how < SD_RECEIVE || how > SD_BOTH) return Fail(WSAEINVAL);
+    if (!entry)
+        return SOCKET_ERROR;
+    if (how < SD_RECEIVE || how > SD_BOTH)
+        return Fail(WSAEINVAL);
     return posix::Shutdown(entry->fd, how) == 0 ? 0 : FailFromErrno();
 }
 
 int getsockname(SOCKET s, sockaddr* address, int* length) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
-    if (address == nullptr || length == nullptr) return Fail(WSAEFAULT);
+    if (!entry)
+        return SOCKET_ERROR;
+    if (address == nullptr || length == nullptr)
+        return Fail(WSAEFAULT);
     posix::Endpoint endpoint;
-    if (posix::LocalEndpoint(entry->fd, &endpoint) != 0) return FailFromErrno();
+    if (posix::LocalEndpoint(entry->fd, &endpoint) != 0)
+        return FailFromErrno();
     return WriteEndpoint(endpoint, address, length);
 }
 
 int getpeername(SOCKET s, sockaddr* address, int* length) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
-    if (address == nullptr || length == nullptr) return Fail(WSAEFAULT);
+    if (!entry)
+        return SOCKET_ERROR;
+    if (address == nullptr || length == nullptr)
+        return Fail(WSAEFAULT);
     posix::Endpoint endpoint;
-    if (posix::PeerEndpoint(entry->fd, &endpoint) != 0) return FailFromErrno();
+    if (posix::PeerEndpoint(entry->fd, &endpoint) != 0)
+        return FailFromErrno();
     return WriteEndpoint(endpoint, address, length);
 }
 
 int ioctlsocket(SOCKET s, long command, u_long* argument) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
-    if (argument == nullptr) return Fail(WSAEFAULT);
+    if (!entry)
+        return SOCKET_ERROR;
+    if (argument == nullptr)
+        return Fail(WSAEFAULT);
     if (command == FIONREAD) {
         int count = 0;
-        if (posix::BytesReadable(entry->fd, &count) != 0) return FailFromErrno();
+        if (posix::BytesReadable(entry->fd, &count) != 0)
+            return FailFromErrno();
         *argument = static_cast<u_long>(count);
         return 0;
     }
@@ -557,8 +627,10 @@ int ioctlsocket(SOCKET s, long command, u_long* argument) {
         std::lock_guard<std::mutex> lock(entry->mutex);
         const bool nonBlocking = *argument != 0;
         // A socket under WSAAsyncSelect stays non-blocking, as on Windows.
-        if (!nonBlocking && SelectionActive(*entry)) return Fail(WSAEINVAL);
-        if (posix::SetNonBlocking(entry->fd, nonBlocking) != 0) return FailFromErrno();
+        if (!nonBlocking && SelectionActive(*entry))
+            return Fail(WSAEINVAL);
+        if (posix::SetNonBlocking(entry->fd, nonBlocking) != 0)
+            return FailFromErrno();
         entry->nonBlocking = nonBlocking;
         return 0;
     }
@@ -582,18 +654,22 @@ char* inet_ntoa(in_addr address) {
 
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
     auto entry = EntryForCall(s);
-    if (!entry) return SOCKET_ERROR;
+    if (!entry)
+        return SOCKET_ERROR;
     std::shared_ptr<WindowRecord> window;
     std::shared_ptr<ThreadQueue> queue;
     if (events != 0) {
         window = FindWindow(hwnd);
         queue = window ? window->queue.lock() : nullptr;
-        if (!queue) return Fail(WSAEINVAL);
+        if (!queue)
+            return Fail(WSAEINVAL);
     }
     std::lock_guard<std::mutex> lock(entry->mutex);
-    if (posix::SetNonBlocking(entry->fd, true) != 0) return FailFromErrno();
+    if (posix::SetNonBlocking(entry->fd, true) != 0)
+        return FailFromErrno();
     entry->nonBlocking = true;
-    if (entry->queue != queue) Unwatch(*entry);
+    if (entry->queue != queue)
+        Unwatch(*entry);
     entry->window = std::move(window);
     entry->queue = std::move(queue);
     entry->message = message;
@@ -601,7 +677,8 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
     // A new selection starts with every event enabled again.
     entry->readEnabled = true;
     entry->acceptEnabled = true;
-    if (entry->phase == Phase::kConnected) entry->writeWanted = true;
+    if (entry->phase == Phase::kConnected)
+        entry->writeWanted = true;
     if (entry->events == 0) {
         Unwatch(*entry);
         return 0;
@@ -621,7 +698,9 @@ WsaStartupHook SetWsaStartupHook(WsaStartupHook hook) {
     return previous;
 }
 
-int WsaErrorFromErrno(int errnoValue) { return posix::WsaErrorFromErrno(errnoValue); }
+int WsaErrorFromErrno(int errnoValue) {
+    return posix::WsaErrorFromErrno(errnoValue);
+}
 
 int WsaErrorFromLookup(int lookupResult, int errnoValue) {
     return posix::WsaErrorFromLookup(lookupResult, errnoValue);

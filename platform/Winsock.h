@@ -179,17 +179,29 @@ constexpr int WSANO_DATA = 11004;
 inline LPARAM WSAMAKESELECTREPLY(long event, int error) {
     return static_cast<LPARAM>(MAKELONG(static_cast<WORD>(event), static_cast<WORD>(error)));
 }
-inline WORD WSAGETSELECTEVENT(LPARAM lParam) { return LOWORD(static_cast<std::uintptr_t>(lParam)); }
-inline WORD WSAGETSELECTERROR(LPARAM lParam) { return HIWORD(static_cast<std::uintptr_t>(lParam)); }
+inline WORD WSAGETSELECTEVENT(LPARAM lParam) {
+    return LOWORD(static_cast<std::uintptr_t>(lParam));
+}
+inline WORD WSAGETSELECTERROR(LPARAM lParam) {
+    return HIWORD(static_cast<std::uintptr_t>(lParam));
+}
 // lParam of a lookup message: needed buffer length in the low word, error in the high word.
 inline LPARAM WSAMAKEASYNCREPLY(int bufferLength, int error) {
     return static_cast<LPARAM>(MAKELONG(static_cast<WORD>(bufferLength), static_cast<WORD>(error)));
 }
-inline WORD WSAGETASYNCBUFLEN(LPARAM lParam) { return LOWORD(static_cast<std::uintptr_t>(lParam)); }
-inline WORD WSAGETASYNCERROR(LPARAM lParam) { return HIWORD(static_cast<std::uintptr_t>(lParam)); }
+inline WORD WSAGETASYNCBUFLEN(LPARAM lParam) {
+    return LOWORD(static_cast<std::uintptr_t>(lParam));
+}
+inline WORD WSAGETASYNCERROR(LPARAM lParam) {
+    return HIWORD(static_cast<std::uintptr_t>(lParam));
+}
 
-inline u_short htons(u_short value) { return static_cast<u_short>(__builtin_bswap16(value)); }
-inline u_short ntohs(u_short value) { return static_cast<u_short>(__builtin_bswap16(value)); }
+inline u_short htons(u_short value) {
+    return static_cast<u_short>(__builtin_bswap16(value));
+}
+inline u_short ntohs(u_short value) {
+    return static_cast<u_short>(__builtin_bswap16(value));
+}
 inline u_long htonl(u_long value) {
     return static_cast<u_long>(__builtin_bswap32(static_cast<std::uint32_t>(value)));
 }

@@ -27,7 +27,8 @@ thread_local LRESULT tCreateAnswer = 0;
 thread_local LPVOID tCreateParam = nullptr;
 
 LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (tSeen != nullptr) tSeen->push_back({hwnd, message, wParam, lParam});
+    if (tSeen != nullptr)
+        tSeen->push_back({hwnd, message, wParam, lParam});
     if (message == WM_CREATE) {
         tCreateParam = reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams;
         return tCreateAnswer;
@@ -36,7 +37,8 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         // A second destruction from inside the first must be refused, not recurse.
         EXPECT_FALSE(DestroyWindow(hwnd));
     }
-    if (message == kMsgRepost) PostMessageA(hwnd, kMsgRepost, wParam + 1, 0);
+    if (message == kMsgRepost)
+        PostMessageA(hwnd, kMsgRepost, wParam + 1, 0);
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
@@ -117,9 +119,9 @@ TEST_F(MessagesTest, CreationRefusedByTheProcedureFailsAndCleansUp) {
 }
 
 TEST_F(MessagesTest, UnknownClassAndDuplicateClassAreRefused) {
-    EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                              nullptr),
-              nullptr);
+    EXPECT_EQ(
+        CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr),
+        nullptr);
     RecordingClass();
     WNDCLASSEXA again{};
     again.cbSize = sizeof again;
@@ -194,7 +196,8 @@ TEST(MessageThreads, PostingWakesTheOwnerAndEarlyPostsAreKept) {
         queueReady = true;
         while (!mayRun) std::this_thread::yield();
         while (GetMessageA(&msg, nullptr, 0, 0) != 0) {
-            if (msg.hwnd == nullptr && msg.message == WM_CLOSE) break;
+            if (msg.hwnd == nullptr && msg.message == WM_CLOSE)
+                break;
             received.push_back(msg.wParam);
         }
     });
@@ -204,7 +207,8 @@ TEST(MessageThreads, PostingWakesTheOwnerAndEarlyPostsAreKept) {
     mayRun = true;
     for (WPARAM i = 2; i <= 200; ++i) {
         ASSERT_TRUE(PostThreadMessageA(threadId, kMsgRecord, i, 0));
-        if (i % 50 == 0) std::this_thread::yield();  // lets the owner fall asleep between posts
+        if (i % 50 == 0)
+            std::this_thread::yield();  // lets the owner fall asleep between posts
     }
     ASSERT_TRUE(PostThreadMessageA(threadId, WM_CLOSE, 0, 0));
     owner.join();
@@ -236,7 +240,8 @@ TEST(MessageThreads, SendMessageFromAnotherThreadRunsOnTheOwner) {
     std::thread owner([&] {
         WNDCLASSA windowClass{};
         windowClass.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
-            if (m == kMsgRecord) return static_cast<LRESULT>(wp * 2 + GetCurrentThreadId() * 0);
+            if (m == kMsgRecord)
+                return static_cast<LRESULT>(wp * 2 + GetCurrentThreadId() * 0);
             return DefWindowProcA(w, m, wp, lp);
         };
         windowClass.lpszClassName = "SendTestWindow";
@@ -246,7 +251,8 @@ TEST(MessageThreads, SendMessageFromAnotherThreadRunsOnTheOwner) {
                                nullptr);
         MSG msg;
         while (GetMessageA(&msg, nullptr, 0, 0) != 0) {
-            if (msg.hwnd == nullptr && msg.message == WM_CLOSE) break;
+            if (msg.hwnd == nullptr && msg.message == WM_CLOSE)
+                break;
             DispatchMessageA(&msg);
         }
         handledOn = GetCurrentThreadId();
@@ -304,7 +310,8 @@ TEST_F(TimerTest, DueTimerIsNotStarvedByAStreamOfPosts) {
     int timerAt = -1;
     MSG msg;
     while (taken < 100 && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (taken == 10) clock_.AdvanceMilliseconds(2000);
+        if (taken == 10)
+            clock_.AdvanceMilliseconds(2000);
         if (msg.message == WM_TIMER) {
             timerAt = taken;
             break;
@@ -338,7 +345,8 @@ TEST(TimerThreads, SleepingLoopWakesForATickOnTheTestClock) {
         armed = true;
         MSG msg;
         while (ticks < 3 && GetMessageA(&msg, nullptr, 0, 0) != 0) {
-            if (msg.message == WM_TIMER) ++ticks;
+            if (msg.message == WM_TIMER)
+                ++ticks;
         }
         DestroyWindow(hwnd);
     });
@@ -390,8 +398,8 @@ TEST(MessageBoxes, DefaultRefusesAndHandlerIsUsedAndRestored) {
     EXPECT_NE(written.find("Quorrel - Error: Could not start."), std::string::npos);
 
     std::string shown;
-    auto previous = platform::SetMessageBoxHandler(
-        [&](HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    auto previous =
+        platform::SetMessageBoxHandler([&](HWND, LPCSTR text, LPCSTR caption, UINT type) {
             shown = std::string(caption) + "|" + text;
             return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
         });

@@ -29,13 +29,15 @@ thread_local std::vector<Note>* tNotes = nullptr;
 LRESULT CALLBACK NoteProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kMsgSocket || message == kMsgLookup) {
         if (tNotes != nullptr) {
-            tNotes->push_back({message, wParam, WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam)});
+            tNotes->push_back(
+                {message, wParam, WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam)});
         }
         return 0;
     }
     if (message == WM_TIMER && wParam == kGuardTimer) {
         ADD_FAILURE() << "no notification arrived";
-        if (tNotes != nullptr) tNotes->push_back({WM_TIMER, wParam, 0, 0});
+        if (tNotes != nullptr)
+            tNotes->push_back({WM_TIMER, wParam, 0, 0});
         return 0;
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -145,7 +147,8 @@ protected:
 
     bool GuardFired() const {
         for (const Note& note : notes_) {
-            if (note.message == WM_TIMER) return true;
+            if (note.message == WM_TIMER)
+                return true;
         }
         return false;
     }
@@ -237,8 +240,7 @@ TEST_F(WinsockTest, ConnectToAClosedPortIsRefusedOnceAndNothingFollows) {
     EXPECT_EQ(notes_[0].error, WSAECONNREFUSED);
     SettleAndDrain(client, 0);
     EXPECT_EQ(notes_.size(), 1u) << "no FD_CLOSE or FD_WRITE after a failed connect";
-    EXPECT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address),
-              SOCKET_ERROR);
+    EXPECT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
 }
 
@@ -306,12 +308,14 @@ TEST_F(WinsockTest, GracefulCloseComesOnceAfterTheLastData) {
     std::string received;
     char buffer[1000];
     PumpUntil([&] {
-        if (Count(client, FD_CLOSE) > 0) return true;
+        if (Count(client, FD_CLOSE) > 0)
+            return true;
         // Answer each FD_READ with one recv of at most 1000 bytes.
         if (!notes_.empty() && notes_.back().event == FD_READ && received.size() < 3000 &&
             Count(client, FD_READ) > static_cast<int>(received.size() / 1000)) {
             const int got = recv(client, buffer, sizeof buffer, 0);
-            if (got > 0) received.append(buffer, got);
+            if (got > 0)
+                received.append(buffer, got);
         }
         return false;
     });
@@ -460,10 +464,10 @@ TEST_F(WinsockTest, CancelledOrOrphanedLookupNeverWritesOrArrives) {
     alignas(hostent) char orphaned[MAXGETHOSTSTRUCT] = {};
     HWND doomed = CreateWindowExA(0, "WinsockTestWindow", "", 0, 0, 0, 0, 0, nullptr, nullptr,
                                   nullptr, nullptr);
-    HANDLE first = WSAAsyncGetHostByName(hwnd_, kMsgLookup, "localhost", cancelled,
-                                         sizeof cancelled);
-    HANDLE second = WSAAsyncGetHostByName(doomed, kMsgLookup, "localhost", orphaned,
-                                          sizeof orphaned);
+    HANDLE first =
+        WSAAsyncGetHostByName(hwnd_, kMsgLookup, "localhost", cancelled, sizeof cancelled);
+    HANDLE second =
+        WSAAsyncGetHostByName(doomed, kMsgLookup, "localhost", orphaned, sizeof orphaned);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     // Wait until both results sit in the queue (peeking does not deliver them).
