@@ -1,13 +1,11 @@
 # The receive-path fuzz target: a real connection on the message loop over loopback, so it
 # needs the whole engine below the NNTP session (platform, support, net, nntp).
 # Included from this folder's CMakeLists.txt after fuzz_foundation is defined.
-file(GLOB _receive_fuzz_src CONFIGURE_DEPENDS
-  ${ZODIVA_ROOT}/platform/*.cpp ${ZODIVA_ROOT}/support/*.cpp
-  ${ZODIVA_ROOT}/net/*.cpp ${ZODIVA_ROOT}/nntp/*.cpp)
+file(GLOB _receive_fuzz_src CONFIGURE_DEPENDS ${ZODIVA_ROOT}/net/*.cpp ${ZODIVA_ROOT}/nntp/*.cpp)
 add_library(fuzz_session STATIC ${_receive_fuzz_src})
 target_include_directories(fuzz_session PUBLIC ${ZODIVA_ROOT} ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_options(fuzz_session PUBLIC ${_sanitizers} -fsanitize=fuzzer-no-link)
-target_link_libraries(fuzz_session PUBLIC Threads::Threads)
+target_link_libraries(fuzz_session PUBLIC fuzz_foundation)
 
 add_executable(receive_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/receive_fuzz.cpp)
 target_link_libraries(receive_fuzz PRIVATE fuzz_session)
