@@ -8,6 +8,7 @@
 #include <climits>
 
 #include "platform/KernelObject.h"
+#include "platform/Messages.h"
 
 namespace platform {
 DWORD AllocateThreadId();
@@ -190,6 +191,8 @@ BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
     if (!thread)
         return FALSE;
     thread->Terminate(exitCode);
+    // A thread waiting in GetMessageA notices at once that it was given up on.
+    platform::WakeMessageQueue(thread->Id());
     return TRUE;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/Time.h"
 
+#include "platform/Messages.h"
+
 #include <atomic>
 #include <ctime>
 
@@ -39,12 +41,16 @@ void InstallTestClock(std::int64_t fileTime) {
     gTestClockInstalled.store(true, std::memory_order_release);
 }
 
+// Moving the clock wakes every sleeping message queue, so a timer that has just become due
+// fires now rather than at the queue's next look at the clock.
 void SetTestClock(std::int64_t fileTime) {
     gTestClock.store(fileTime, std::memory_order_release);
+    WakeAllMessageQueues();
 }
 
 void AdvanceTestClock(std::int64_t fileTimeUnits) {
     gTestClock.fetch_add(fileTimeUnits, std::memory_order_acq_rel);
+    WakeAllMessageQueues();
 }
 
 void RemoveTestClock() {
