@@ -129,9 +129,9 @@ TEST_F(BaseSocketTest, LookupResultAfterCloseOrForAnOlderLookupIsIgnored) {
     ASSERT_TRUE(m_Client->Create());
     ASSERT_TRUE(m_Client->Connect("localhost", m_Peer.Port(), "", 0, "", ""));
     ASSERT_TRUE(m_Client->IsLookupPending());
-    // A result carrying another task handle is not the pending lookup's.
-    PostMessageA(m_Client->GetWindowHandle(), BaseSocket::kMsgLookupDone, 0x7fff0001, 0);
-    PumpPending();
+    // A result carrying another task handle is not the pending lookup's. Delivered straight
+    // to the window, so that the real lookup, which may finish at any moment, is not pumped.
+    SendMessageA(m_Client->GetWindowHandle(), BaseSocket::kMsgLookupDone, 0x7fff0001, 0);
     EXPECT_TRUE(m_Client->Connects.empty());
     EXPECT_TRUE(m_Client->IsLookupPending());
 
