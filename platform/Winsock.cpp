@@ -586,28 +586,29 @@ int shutdown(SOCKET s, int how) {
     return posix::Shutdown(entry->fd, how) == 0 ? 0 : FailFromErrno();
 }
 
-int getsockname(SOCKET s, sockaddr* address, int* length) {
+namespace {
+
+// getsockname and getpeername differ only in which end of the socket they ask about.
+int EndpointOf(SOCKET s, sockaddr* address, int* length, int (*query)(int, posix::Endpoint*)) {
     auto entry = EntryForCall(s);
     if (!entry)
         return SOCKET_ERROR;
     if (address == nullptr || length == nullptr)
         return Fail(WSAEFAULT);
     posix::Endpoint endpoint;
-    if (posix::LocalEndpoint(entry->fd, &endpoint) != 0)
+    if (query(entry->fd, &endpoint) != 0)
         return FailFromErrno();
     return WriteEndpoint(endpoint, address, length);
 }
 
+}  // namespace
+
+int getsockname(SOCKET s, sockaddr* address, int* length) {
+    return EndpointOf(s, address, length, posix::LocalEndpoint);
+}
+
 int getpeername(SOCKET s, sockaddr* address, int* length) {
-    auto entry = EntryForCall(s);
-    if (!entry)
-        return SOCKET_ERROR;
-    if (address == nullptr || length == nullptr)
-        return Fail(WSAEFAULT);
-    posix::Endpoint endpoint;
-    if (posix::PeerEndpoint(entry->fd, &endpoint) != 0)
-        return FailFromErrno();
-    return WriteEndpoint(endpoint, address, length);
+    return EndpointOf(s, address, length, posix::PeerEndpoint);
 }
 
 int ioctlsocket(SOCKET s, long command, u_long* argument) {
