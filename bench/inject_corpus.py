@@ -81,20 +81,32 @@ def main():
         print("inject_corpus: no streaming: " + reply, file=sys.stderr)
         return 1
 
-    # Ask about every article first (pipelined), then send only the missing ones.
+    # Ask about every article first (pipelined), then send only the missing ones. 438 means
+    # the server holds it; anything else (431 while a busy server is paused, for one) is not
+    # an answer about the article and stops the run rather than pass for "already held".
     wanted = []
+    refusals = []
 
     def read_checks():
         for _ in range(count):
-            parts = feed.line().split()
+            reply = feed.line()
+            parts = reply.split()
             if parts and parts[0] == "238":
                 wanted.append(parts[1])
+            elif not parts or parts[0] != "438":
+                refusals.append(reply)
 
     reader = threading.Thread(target=read_checks)
     reader.start()
     feed.sock.sendall(
         b"".join(b"CHECK %s\r\n" % message_id(i, body_bytes).encode() for i in range(1, count + 1)))
     reader.join()
+    if refusals:
+        print("inject_corpus: the feed did not answer CHECK: %s" % refusals[0], file=sys.stderr)
+        if "loadav" in refusals[0] or "pause" in refusals[0].lower():
+            print("inject_corpus: the server paused itself for the load average; resume it "
+                  "with: ctlinnd go \"\"", file=sys.stderr)
+        return 1
 
     numbers = {message_id(i, body_bytes): i for i in range(1, count + 1)}
     todo = sorted(numbers[m] for m in wanted if m in numbers)

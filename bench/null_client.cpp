@@ -147,9 +147,9 @@ private:
                 }
             } else {
                 const void* lf = std::memchr(data, '\n', size);
-                used = lf == nullptr ? size
-                                     : static_cast<std::size_t>(static_cast<const char*>(lf) -
-                                                                data) + 1;
+                used = lf == nullptr
+                           ? size
+                           : static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
                 if (m_status.size() < 512) {
                     m_status.append(data, std::min<std::size_t>(used, 512 - m_status.size()));
                 }
@@ -175,8 +175,7 @@ private:
                 return Send("GROUP " + options.group, Expecting::kGroup);
             case Expecting::kGroup: {
                 long long count = 0, first = 0, last = 0;
-                if (std::sscanf(status.c_str(), "211 %lld %lld %lld", &count, &first, &last) !=
-                    3) {
+                if (std::sscanf(status.c_str(), "211 %lld %lld %lld", &count, &first, &last) != 3) {
                     return Refused(status);
                 }
                 m_first = first;
@@ -218,7 +217,8 @@ private:
         m_expecting = next;
         // Commands are a few bytes and the socket's send buffer is empty while we wait for a
         // reply, so one send takes the whole line.
-        if (send(m_fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+        if (send(m_fd, line.data(), line.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(line.size())) {
             std::fprintf(stderr, "null_client: connection %d: send failed\n", m_index);
             return false;
         }
