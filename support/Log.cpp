@@ -1,7 +1,24 @@
 // The two logs. Each line: take LogMutex, make sure the file exists (rotating the trace
-// log past its limit), append the expanded format, close. Nothing stays open between lines.
+// log past its limit), append the expanded format.
+//
+// The trace log's descriptor stays open between lines: a connection writes several trace
+// lines per block it receives, and opening and closing the file for each of them cost more
+// CPU than the download itself. Before every line one stat() of the name "log.txt" in the
+// current working directory decides whether the held descriptor still is that file (same
+// device and inode); when it is not (deleted, renamed, replaced, or the working directory
+// changed) the descriptor is dropped and the file opened afresh, with its header when it
+// has to be created. The size for the rotation check comes from that same stat, never from
+// memory. Each line is built in memory and handed to the kernel in one write() on an
+// O_APPEND descriptor, so the file holds every complete line as soon as the call returns
+// and nothing sits in a user-space buffer. The rarely written error log is still opened
+// and closed for each line.
 #include "support/Log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
@@ -78,10 +95,80 @@ void WriteText(FILE* file, const std::string& text) {
         std::fwrite(text.data(), 1, text.size(), file);
 }
 
-void AppendLine(const char* fileName, const char* format, va_list args) {
+// The descriptor of "log.txt" held between lines; only touched under LogMutex. Never
+// closed at exit, like the mutex, because threads may still log while statics go away.
+// O_CLOEXEC keeps it out of programs this process starts.
+struct HeldDebugLog {
+    int descriptor = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+constinit HeldDebugLog gDebugLog;
+
+void DropDebugLog() {
+    if (gDebugLog.descriptor >= 0)
+        close(gDebugLog.descriptor);
+    gDebugLog.descriptor = -1;
+}
+
+// True when the held descriptor is the file the name referred to in that stat.
+bool DebugLogIs(const struct stat& named) {
+    return gDebugLog.descriptor >= 0 && named.st_dev == gDebugLog.device &&
+           named.st_ino == gDebugLog.inode;
+}
+
+// Hands the whole text to the kernel; a short write (a full disk) is continued so that a
+// line is never left cut in the middle by this process.
+void WriteAll(int descriptor, const std::string& text) {
+    const char* data = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = write(descriptor, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;  // the rest is lost; logging never fails its caller
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+}
+
+// Opens "log.txt" with the given extra flags and holds it; no descriptor on failure.
+void HoldDebugLog(int flags) {
+    DropDebugLog();
+    const int descriptor =
+        open(kDebugLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | flags, 0666);
+    if (descriptor < 0)
+        return;
+    struct stat opened {};
+    if (fstat(descriptor, &opened) != 0) {
+        close(descriptor);
+        return;
+    }
+    gDebugLog.descriptor = descriptor;
+    gDebugLog.device = opened.st_dev;
+    gDebugLog.inode = opened.st_ino;
+}
+
+void CreateDebugLogWithHeader() {
+    HoldDebugLog(O_TRUNC);
+    if (gDebugLog.descriptor < 0)
+        return;
+    std::string header = kDebugLogHeaderStart;
+    AppendDateTimeStamp(header);
+    header += kDebugLogHeaderEnd;
+    WriteAll(gDebugLog.descriptor, header);
+}
+
+std::string ExpandArguments(const char* format, va_list args) {
     VaListLogArguments arguments(args);
     std::string text;
     ExpandLogFormat(format != nullptr ? format : "", arguments, text);
+    return text;
+}
+
+void AppendLine(const char* fileName, const char* format, va_list args) {
+    const std::string text = ExpandArguments(format, args);
     FILE* file = std::fopen(fileName, "a");
     if (file == nullptr)
         return;  // the line is lost; logging never fails its caller
@@ -198,22 +285,19 @@ void CopyToNumberedFile(const char* path) {
 
 void OpenDebugLog() {
     MutexHandleLock lock(LogMutex());
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(kDebugLogName, &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        FindClose(search);
-        if (found.nFileSizeHigh == 0 && found.nFileSizeLow <= kDebugLogLimit)
-            return;
-        CopyToNumberedFile(kDebugLogName);
-    }
-    FILE* file = std::fopen(kDebugLogName, "w");
-    if (file == nullptr)
+    struct stat named {};
+    if (stat(kDebugLogName, &named) != 0) {
+        CreateDebugLogWithHeader();
         return;
-    std::string header = kDebugLogHeaderStart;
-    AppendDateTimeStamp(header);
-    header += kDebugLogHeaderEnd;
-    WriteText(file, header);
-    std::fclose(file);
+    }
+    if (static_cast<unsigned long long>(named.st_size) > kDebugLogLimit) {
+        DropDebugLog();
+        CopyToNumberedFile(kDebugLogName);
+        CreateDebugLogWithHeader();
+        return;
+    }
+    if (!DebugLogIs(named))
+        HoldDebugLog(0);
 }
 
 void OpenErrorLog() {
@@ -230,10 +314,13 @@ void OpenErrorLog() {
 void DebugLogPrintf(const char* format, ...) {
     MutexHandleLock lock(LogMutex());
     OpenDebugLog();
+    if (gDebugLog.descriptor < 0)
+        return;  // the line is lost; logging never fails its caller
     va_list args;
     va_start(args, format);
-    AppendLine(kDebugLogName, format, args);
+    const std::string text = ExpandArguments(format, args);
     va_end(args);
+    WriteAll(gDebugLog.descriptor, text);
 }
 
 void ErrorLogPrintf(const char* format, ...) {

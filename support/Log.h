@@ -1,7 +1,10 @@
 #pragma once
-// The trace log "log.txt" and the error log "errorlog.txt" in the working directory.
-// Every line opens the file, appends and closes it again under LogMutex, so the file on
-// disk is complete after each line and lines of different threads never interleave.
+// The trace log "log.txt" and the error log "errorlog.txt" in the current working directory.
+// Every line is written whole under LogMutex, so the file on disk is complete after each
+// line and lines of different threads never interleave. The trace log's descriptor is kept
+// open between lines (trace lines are frequent enough for open and close to dominate the
+// engine's CPU) and checked against the name "log.txt" before each line; the error log is
+// opened and closed for each line.
 //
 // Directives of DebugLogPrintf and ErrorLogPrintf (no flags, widths or length modifiers):
 //   %d int, decimal   %x / %X unsigned, hex lower / upper   %s const char*, CR and LF

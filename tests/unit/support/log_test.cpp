@@ -1,7 +1,9 @@
 #include "support/Log.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -165,6 +167,96 @@ TEST_F(Logs, LogGrowingPastTheLimitRotatesOnTheNextLine) {
     DebugLogPrintf("next\n");
     EXPECT_EQ(ReadWholeFile("log(1).txt").size(), 1000001u);
     EXPECT_EQ(ReadWholeFile("log.txt"), kTraceHeader + "next\n");
+}
+
+// The trace log is held open between lines; each of these changes the name "log.txt"
+// refers to, and the next line has to follow the name, not the descriptor.
+TEST_F(Logs, TraceLogDeletedBetweenLinesIsRecreatedWithItsHeader) {
+    DebugLogPrintf("first\n");
+    ASSERT_EQ(unlink("log.txt"), 0);
+    DebugLogPrintf("second\n");
+    EXPECT_EQ(ReadWholeFile("log.txt"), kTraceHeader + "second\n");
+    ASSERT_TRUE(DeleteFileA("log.txt"));
+    DebugLogPrintf("third\n");
+    DebugLogPrintf("fourth\n");
+    EXPECT_EQ(ReadWholeFile("log.txt"), kTraceHeader + "third\nfourth\n");
+}
+
+TEST_F(Logs, TraceLogRenamedOrReplacedIsLeftAlone) {
+    DebugLogPrintf("first\n");
+    ASSERT_EQ(rename("log.txt", "kept.txt"), 0);
+    DebugLogPrintf("second\n");
+    EXPECT_EQ(ReadWholeFile("kept.txt"), kTraceHeader + "first\n") << "renamed file untouched";
+    EXPECT_EQ(ReadWholeFile("log.txt"), kTraceHeader + "second\n");
+
+    // Another file moved over the name is appended to, as any existing log is.
+    WriteWholeFile("other.txt", "other\n");
+    ASSERT_EQ(rename("other.txt", "log.txt"), 0);
+    DebugLogPrintf("third\n");
+    EXPECT_EQ(ReadWholeFile("log.txt"), "other\nthird\n");
+    EXPECT_EQ(ReadWholeFile("kept.txt"), kTraceHeader + "first\n");
+}
+
+TEST_F(Logs, TraceLogFollowsTheWorkingDirectory) {
+    const std::string first = m_workingDir.Path();
+    TempDirectory second;
+    DebugLogPrintf("a\n");
+    ASSERT_EQ(chdir(second.Path().c_str()), 0);
+    DebugLogPrintf("b\n");
+    ASSERT_EQ(chdir(first.c_str()), 0);
+    DebugLogPrintf("c\n");
+    EXPECT_EQ(ReadWholeFile(first + "/log.txt"), kTraceHeader + "a\nc\n");
+    EXPECT_EQ(ReadWholeFile(second.File("log.txt")), kTraceHeader + "b\n");
+}
+
+TEST_F(Logs, TraceLogRewrittenInPlaceIsMeasuredAgain) {
+    DebugLogPrintf("first\n");
+    const std::string full(1000001, 'r');
+    WriteWholeFile("log.txt", full);  // same file, truncated and refilled
+    DebugLogPrintf("second\n");
+    EXPECT_EQ(ReadWholeFile("log(1).txt"), full);
+    EXPECT_EQ(ReadWholeFile("log.txt"), kTraceHeader + "second\n");
+
+    WriteWholeFile("log.txt", "short\n");  // shrunk: appended to, nothing rotated
+    DebugLogPrintf("third\n");
+    EXPECT_EQ(ReadWholeFile("log.txt"), "short\nthird\n");
+    EXPECT_FALSE(PathExists("log(2).txt"));
+}
+
+TEST_F(Logs, EachTraceLineIsInTheFileWhenTheCallReturns) {
+    std::string expected = kTraceHeader;
+    for (int i = 0; i < 5; ++i) {
+        DebugLogPrintf("%T: line %d\n", i);
+        expected += "15:22:40: line " + std::to_string(i) + "\n";
+        ASSERT_EQ(ReadWholeFile("log.txt"), expected) << "after line " << i;
+    }
+}
+
+// Descriptors of this process that refer to a file of the given name in the working
+// directory, with whether each is closed on exec.
+std::vector<bool> DescriptorsOf(const std::string& name) {
+    struct stat named {};
+    std::vector<bool> closeOnExec;
+    if (stat(name.c_str(), &named) != 0)
+        return closeOnExec;
+    for (int fd = 0; fd < 1024; ++fd) {
+        struct stat opened {};
+        if (fstat(fd, &opened) == 0 && opened.st_dev == named.st_dev &&
+            opened.st_ino == named.st_ino)
+            closeOnExec.push_back((fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0);
+    }
+    return closeOnExec;
+}
+
+TEST_F(Logs, OneHeldTraceDescriptorClosedOnExec) {
+    for (int i = 0; i < 20; ++i) {
+        DebugLogPrintf("line\n");
+        ASSERT_EQ(rename("log.txt", ("old" + std::to_string(i) + ".txt").c_str()), 0);
+    }
+    DebugLogPrintf("line\n");
+    EXPECT_EQ(DescriptorsOf("log.txt"), std::vector<bool>{true});
+    for (int i = 0; i < 20; ++i)
+        EXPECT_TRUE(DescriptorsOf("old" + std::to_string(i) + ".txt").empty()) << "leaked " << i;
 }
 
 TEST_F(Logs, ErrorLogHasItsHeaderAndIsRecreatedAfterDeletion) {
