@@ -246,7 +246,8 @@ private:
         const bool removal = !path.empty() && path.front() == '-';
         if (removal)
             path.remove_prefix(1);
-        if (Trim(path).empty()) {
+        // "[\]" names no key either: backslashes alone leave nothing once trimmed.
+        if (CanonicalKeyPath(Trim(path)).empty()) {
             Problem(number, "empty key name");
             m_current = nullptr;
             m_skipping = true;

@@ -157,6 +157,17 @@ TEST(RegistryFile, BrokenLinesAreReportedAndSkipped) {
     EXPECT_NE(report.find(file.Path() + ":15: "), std::string::npos) << report;
 }
 
+TEST(RegistryFile, KeyOfBackslashesAloneNamesNoKey) {
+    platform::RegFile parsed;
+    std::vector<platform::RegFileProblem> problems;
+    ASSERT_TRUE(platform::ParseRegFile("REGEDIT4\n[\\]\n\"a\"=\"b\"\n[\\\\ ]\n\"c\"=\"d\"\n",
+                                       parsed, problems));
+    EXPECT_TRUE(parsed.keys.empty()) << "no key may have an empty path";
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].line, 2);
+    EXPECT_EQ(problems[1].line, 4);
+}
+
 TEST(RegistryFile, RemovalsAndRepeatsFollowTheFileOrder) {
     ScopedRegistryFile file(
         "Windows Registry Editor Version 5.00\n"
