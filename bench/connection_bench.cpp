@@ -19,56 +19,19 @@
 #include <thread>
 
 #include "nntp/NNTPSocket.h"
+#include "bench/BenchSupport.h"
 #include "platform/windows.h"
 
 namespace {
+
+using bench::ScratchDirectory;
+using bench::SocketLibrary;
+using bench::ThreadCpuSeconds;
 
 constexpr int kArticles = 200;
 constexpr std::size_t kBodyBytes = 256 * 1024;
 constexpr std::size_t kBodyLineLength = 128;
 constexpr int kNewestArticle = 1000000;
-
-double ThreadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9;
-}
-
-class SocketLibrary {
-public:
-    SocketLibrary() {
-        WSADATA data;
-        WSAStartup(0x0202, &data);
-    }
-    ~SocketLibrary() { WSACleanup(); }
-    SocketLibrary(const SocketLibrary&) = delete;
-    SocketLibrary& operator=(const SocketLibrary&) = delete;
-};
-
-// Runs the benchmark in a fresh directory, where log.txt and the article files land.
-class ScratchDirectory {
-public:
-    ScratchDirectory() : m_previous(std::filesystem::current_path()) {
-        char pattern[] = "/tmp/zodiva-connection-bench-XXXXXX";
-        if (mkdtemp(pattern) != nullptr) {
-            m_path = pattern;
-            std::filesystem::current_path(m_path);
-        }
-    }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        std::filesystem::current_path(m_previous, ignored);
-        if (!m_path.empty()) {
-            std::filesystem::remove_all(m_path, ignored);
-        }
-    }
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-private:
-    std::filesystem::path m_previous;
-    std::filesystem::path m_path;
-};
 
 std::string BuildHeader() {
     std::string header;
@@ -228,7 +191,7 @@ void ReportFigures(benchmark::State& state, double bytes, double cpuSeconds) {
 
 // The engine's connection on this thread's message loop. Arguments: writetodisk, trace on.
 void BM_ConnectionArticleLoop(benchmark::State& state) {
-    ScratchDirectory scratch;
+    ScratchDirectory scratch("zodiva-connection-bench");
     SocketLibrary library;
     Feeder feeder;
     const bool savedVerbose = VerboseLog;

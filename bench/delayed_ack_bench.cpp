@@ -24,6 +24,7 @@
 
 #include "newsd/Server.h"
 #include "nntp/NNTPSocket.h"
+#include "bench/BenchSupport.h"
 #include "platform/windows.h"
 
 namespace {
@@ -35,45 +36,8 @@ constexpr std::int64_t kNewestArticle = 1000;
 constexpr std::size_t kBodyBytes = 2 * 1024;
 
 using Clock = std::chrono::steady_clock;
-
-class SocketLibrary {
-public:
-    SocketLibrary() {
-        WSADATA data;
-        WSAStartup(0x0202, &data);
-    }
-    ~SocketLibrary() { WSACleanup(); }
-    SocketLibrary(const SocketLibrary&) = delete;
-    SocketLibrary& operator=(const SocketLibrary&) = delete;
-};
-
-// The connection writes log.txt into the working directory: run in a fresh one, removed after.
-class ScratchDirectory {
-public:
-    ScratchDirectory() : m_previous(std::filesystem::current_path()) {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "zodiva-delayed-ack-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-            std::filesystem::current_path(m_path);
-        }
-    }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        std::filesystem::current_path(m_previous, ignored);
-        if (!m_path.empty()) {
-            std::filesystem::remove_all(m_path, ignored);
-        }
-    }
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-    bool Ready() const { return !m_path.empty(); }
-
-private:
-    std::filesystem::path m_previous;
-    std::filesystem::path m_path;
-};
+using bench::ScratchDirectory;
+using bench::SocketLibrary;
 
 newsd::ServerOptions SmallArticleServer() {
     newsd::ServerOptions options;
@@ -133,7 +97,7 @@ bool PumpUntilCommands(const newsd::Server& server, std::uint64_t count) {
 // The engine's connection on this thread's message loop. Argument: the server writes status
 // line and text separately (1, Nagle on) or in one write (0).
 void BM_ConnectionArticleLatency(benchmark::State& state) {
-    ScratchDirectory scratch;
+    ScratchDirectory scratch("zodiva-delayed-ack");
     SocketLibrary library;
     newsd::Server server(SmallArticleServer());
     if (!scratch.Ready() || !server.Start()) {
