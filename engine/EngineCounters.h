@@ -27,7 +27,8 @@ public:
 
     void PublishRate(double rate) { rate_.store(rate, std::memory_order_relaxed); }
     void AddBytes(std::uint64_t bytes) { bytes_.fetch_add(bytes, std::memory_order_relaxed); }
-    void AddArticle() { articles_.fetch_add(1, std::memory_order_relaxed); }
+    // Each connection counts its completed bodies straight into this total.
+    std::atomic<std::uint64_t>* ArticleCounter() { return &articles_; }
     void AddConnection() { connections_.fetch_add(1, std::memory_order_relaxed); }
     void AddTick() { ticks_.fetch_add(1, std::memory_order_relaxed); }
 

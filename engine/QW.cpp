@@ -31,7 +31,6 @@ void CQW::DeleteConnections() {
     }
     m_Connections.clear();
     m_Connections.shrink_to_fit();
-    m_ByWindow.clear();
     m_Counters->PublishRate(0.0);
 }
 
@@ -88,32 +87,11 @@ void CQW::CreateConnections() {
     for (int i = 0; i < count; ++i) {
         auto connection = std::make_unique<CNNTPSocket>();
         connection->Settings.SetParent(&Settings);
+        connection->CompletedArticles = m_Counters->ArticleCounter();
         CNNTPSocket* raw = connection.get();
         m_Connections.push_back(std::move(connection));
-        if (raw->GetWindowHandle() != nullptr) {
-            m_ByWindow.emplace(raw->GetWindowHandle(), raw);
-        }
         m_Counters->AddConnection();
         raw->StartArticleJob(kGroup, kFirstArticle);
     }
 }
 
-void CQW::DispatchObserved(const MSG& message) {
-    // A connection that had sent BODY (or was receiving the body) and comes out of one event
-    // having sent the next HEAD has read the body's end line: the article loop only moves on
-    // to HEAD without a reset after a complete body. A failure resets it instead (state 0,
-    // then a new connect), and a login sends AUTHINFO, so neither is counted.
-    CNNTPSocket* connection = nullptr;
-    if (message.hwnd != nullptr && !m_ByWindow.empty()) {
-        auto found = m_ByWindow.find(message.hwnd);
-        if (found != m_ByWindow.end()) {
-            connection = found->second;
-        }
-    }
-    const std::int32_t before = connection ? connection->ConnectionState : kStateNoConnection;
-    DispatchMessageA(&message);
-    if (connection != nullptr && (before == kStateBodySent || before == kStateBodyText) &&
-        connection->ConnectionState == kStateHeadSent) {
-        m_Counters->AddArticle();
-    }
-}

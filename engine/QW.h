@@ -5,7 +5,6 @@
 // reads the published figures (GetTotalRate, Counters), which never blocks the engine.
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/EngineCounters.h"
@@ -38,10 +37,6 @@ public:
     // On the start message: "DLConnections" connections, each on the group with one job.
     void CreateConnections();
 
-    // The engine thread's loop dispatches every message through here, so that an article
-    // completed by a connection is counted without the connection's help.
-    void DispatchObserved(const MSG& message);
-
     // The engine's own store; its parent is set by the front end to the dialog's store.
     SettingsStore Settings;
 
@@ -52,6 +47,5 @@ private:
     void DeleteConnections();
 
     std::vector<std::unique_ptr<CNNTPSocket>> m_Connections;
-    std::unordered_map<HWND, CNNTPSocket*> m_ByWindow;
     std::shared_ptr<EngineCounters> m_Counters = std::make_shared<EngineCounters>();
 };

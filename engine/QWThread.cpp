@@ -62,11 +62,7 @@ int CQWThread::Run() {
             break;  // Stop gave this thread up: serve nothing more, just clean up
         }
         TranslateMessage(&message);
-        if (m_pQW != nullptr) {
-            m_pQW->DispatchObserved(message);
-        } else {
-            DispatchMessageA(&message);
-        }
+        DispatchMessageA(&message);
     }
     return 0;
 }

@@ -305,6 +305,9 @@ void CNNTPSocket::Body4() {
         if (IsEndOfText(line)) {
             writer.Flush();
             NntpTrace("%T: Body4(%d): Body received successfully.\n", SocketId());
+            if (CompletedArticles != nullptr) {
+                CompletedArticles->fetch_add(1, std::memory_order_relaxed);
+            }
             OutputFile.Close();
             OutputFile.Delete();
             ConnectionState = kStateIdle;

@@ -209,6 +209,8 @@ public:
     std::atomic<double> Rate{0.0};
     std::uint64_t LastTickTime = 0;
     std::int32_t BytesSinceTick = 0;
+    // Bumped when a body's end line arrives; the engine points it at its published total.
+    std::atomic<std::uint64_t>* CompletedArticles = nullptr;
 
     // Steps run as nested calls. A server that keeps answering without ever making a step
     // wait (a buffer full of error replies, say) would nest them without bound, so beyond

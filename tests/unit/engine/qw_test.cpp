@@ -62,7 +62,7 @@ protected:
         MSG message;
         ASSERT_TRUE(PeekMessageA(&message, Engine->GetWindowHandle(), CQW::kMsgStartDownload,
                                  CQW::kMsgStartDownload, PM_REMOVE));
-        Engine->DispatchObserved(message);
+        DispatchMessageA(&message);
     }
 
     // Dispatches one message through the engine; false when none is queued.
@@ -72,7 +72,7 @@ protected:
             return false;
         }
         TranslateMessage(&message);
-        Engine->DispatchObserved(message);
+        DispatchMessageA(&message);
         return true;
     }
 
