@@ -52,6 +52,20 @@ private:
     std::filesystem::path m_path;
 };
 
+// A listening socket on 127.0.0.1 at a free port; the port is stored in *port.
+inline SOCKET ListenOnLoopback(int backlog, int* port) {
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = inet_addr("127.0.0.1");
+    int length = sizeof address;
+    bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    listen(listener, backlog);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    *port = ntohs(address.sin_port);
+    return listener;
+}
+
 inline double ThreadCpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);

@@ -69,15 +69,7 @@ std::string BuildBodyWire() {
 class Feeder {
 public:
     Feeder() : m_header(BuildHeader()), m_body(BuildBodyWire()) {
-        m_listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        int length = sizeof address;
-        bind(m_listener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        listen(m_listener, 4);
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
+        m_listener = bench::ListenOnLoopback(4, &m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~Feeder() {

@@ -9,37 +9,21 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "net/BaseSocket.h"
 #include "platform/windows.h"
 
 namespace {
 
+using bench::SocketLibrary;
+
 constexpr int kChunk = 16384;
 constexpr std::int64_t kBytesPerIteration = 64LL * 1024 * 1024;
-
-class SocketLibrary {
-public:
-    SocketLibrary() {
-        WSADATA data;
-        WSAStartup(0x0202, &data);
-    }
-    ~SocketLibrary() { WSACleanup(); }
-};
 
 // Listens on loopback; Accept blocks until the client has connected.
 class Listener {
 public:
-    Listener() {
-        m_Socket = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        int length = sizeof address;
-        bind(m_Socket, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        listen(m_Socket, 1);
-        getsockname(m_Socket, reinterpret_cast<sockaddr*>(&address), &length);
-        m_Port = ntohs(address.sin_port);
-    }
+    Listener() { m_Socket = bench::ListenOnLoopback(1, &m_Port); }
     ~Listener() { closesocket(m_Socket); }
     int Port() const { return m_Port; }
     SOCKET Accept() { return accept(m_Socket, nullptr, nullptr); }
