@@ -10,8 +10,18 @@ namespace {
 const char* const kSocketClassLabel = "DUZidSocketWindow";
 const char* const kSocketWindowName = "DUZid";
 
+// Identifies the handshake's time-out timer on the socket's window; the timer has its own
+// procedure, so the derived class's window procedure never sees its ticks.
+constexpr UINT_PTR kHandshakeTimerId = 0x5A17;
+
 int HighWordError(LPARAM lParam) {
     return HIWORD(static_cast<std::uintptr_t>(lParam));
+}
+
+std::uint64_t CurrentSystemTime() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return platform::FileTimeToUInt64(now);
 }
 
 }  // namespace
@@ -42,7 +52,9 @@ LRESULT BaseSocket::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
 
 int BaseSocket::Close() {
     CancelLookup();
+    StopHandshakeClock();
     m_TunnelBytesStart = m_TunnelBytesEnd = 0;
+    m_bCloseHeld = false;
     if (m_hSocket == INVALID_SOCKET) {
         return 0;
     }
@@ -174,7 +186,9 @@ bool BaseSocket::ConnectNow() {
         closesocket(m_hSocket);
         m_hSocket = INVALID_SOCKET;
     }
+    StopHandshakeClock();
     m_TunnelBytesStart = m_TunnelBytesEnd = 0;
+    m_bCloseHeld = false;
     const SOCKET created = socket(AF_INET, m_SocketType, 0);
     if (created == INVALID_SOCKET) {
         return FailConnectNow(WSAGetLastError(), false);
@@ -222,7 +236,10 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
             OnAccept(error);
             break;
         case FD_CLOSE:
-            if (IsProxyNegotiating()) {
+            if (HeldByteCount() > 0) {
+                // The peer said its last words before closing; they must be read first.
+                HoldClose(error);
+            } else if (IsProxyNegotiating()) {
                 // The proxy hung up before opening the tunnel. The derived class waits for the
                 // outcome of its connect, not for a close: end the attempt there.
                 AbandonProxyAttempt(kOwnFailure);
@@ -246,6 +263,7 @@ void BaseSocket::OnConnectEvent(int error) {
         OnConnect(error);
         return;
     }
+    StartHandshakeClock();
     if (!m_Proxy.OnConnect()) {
         AbandonProxyAttempt(kOwnFailure);
         return;
@@ -309,6 +327,7 @@ void BaseSocket::NegotiateWithProxy() {
     }
     SocketTrace("BaseSocket: Proxy is connected. Triggering OnConnect(0)\n");
     KeepTunnelBytes(block);
+    StopHandshakeClock();
     const SOCKET tunnel = m_hSocket;
     OnConnect(0);
     // The server may have spoken already (its greeting came with the proxy's reply); announce
@@ -334,7 +353,79 @@ bool BaseSocket::IsProxyNegotiating() const {
 // negotiating, so a close that follows is an ordinary close.
 void BaseSocket::AbandonProxyAttempt(int error) {
     m_Proxy.Abandon();
+    StopHandshakeClock();
     OnConnect(error);
+}
+
+int BaseSocket::HeldByteCount() const {
+    return m_TunnelBytesEnd - m_TunnelBytesStart;
+}
+
+void BaseSocket::HoldClose(int error) {
+    m_bCloseHeld = true;
+    m_HeldCloseError = error;
+}
+
+// Called once the held bytes are all taken: the close follows them, as it follows the last
+// data read from a plain socket. Posted, so the derived class finishes its read first.
+void BaseSocket::ReleaseHeldClose() {
+    if (!m_bCloseHeld || HeldByteCount() > 0) {
+        return;
+    }
+    m_bCloseHeld = false;
+    if (GetWindowHandle() != nullptr && m_hSocket != INVALID_SOCKET) {
+        PostMessageA(GetWindowHandle(), kMsgSocketEvent, static_cast<WPARAM>(m_hSocket),
+                     MAKELONG(static_cast<WORD>(FD_CLOSE), static_cast<WORD>(m_HeldCloseError)));
+    }
+}
+
+void BaseSocket::StartHandshakeClock() {
+    m_bHandshakeClock = true;
+    m_HandshakeStart = CurrentSystemTime();
+    if (GetWindowHandle() != nullptr) {
+        SetTimer(GetWindowHandle(), kHandshakeTimerId, m_HandshakeCheckMilliseconds,
+                 &BaseSocket::HandshakeTimerProc);
+    }
+}
+
+void BaseSocket::StopHandshakeClock() {
+    if (!m_bHandshakeClock) {
+        return;
+    }
+    m_bHandshakeClock = false;
+    if (GetWindowHandle() != nullptr) {
+        KillTimer(GetWindowHandle(), kHandshakeTimerId);
+    }
+}
+
+void CALLBACK BaseSocket::HandshakeTimerProc(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+    auto* owner = reinterpret_cast<HiddenWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* socket = dynamic_cast<BaseSocket*>(owner);
+    if (socket != nullptr && id == kHandshakeTimerId) {
+        socket->OnHandshakeCheck();
+    }
+}
+
+// A peer that accepted the connection and then stopped answering half-way through the
+// handshake would otherwise hold the attempt for ever: nothing else waits on this state.
+void BaseSocket::OnHandshakeCheck() {
+    if (!m_bHandshakeClock) {
+        return;
+    }
+    const std::uint64_t elapsed = CurrentSystemTime() - m_HandshakeStart;
+    const auto seconds = static_cast<std::int64_t>(elapsed / platform::kFileTimeUnitsPerSecond);
+    if (seconds <= m_HandshakeTimeoutSeconds) {
+        return;
+    }
+    SocketTrace("%T: %d Handshake timed out after %d seconds\n", static_cast<int>(m_hSocket),
+                static_cast<int>(seconds));
+    ErrorLogPrintf("%T: Connection handshake with \"%s\" timed out.\n", m_Host.c_str());
+    if (IsProxyNegotiating()) {
+        AbandonProxyAttempt(kOwnFailure);
+    } else {
+        StopHandshakeClock();
+        OnConnect(kOwnFailure);
+    }
 }
 
 void BaseSocket::KeepTunnelBytes(const char* block) {
@@ -371,6 +462,7 @@ int BaseSocket::Receive(void* buffer, int length, int flags) {
         m_TunnelBytesStart += count;
         if (m_TunnelBytesStart == m_TunnelBytesEnd) {
             m_TunnelBytesStart = m_TunnelBytesEnd = 0;
+            ReleaseHeldClose();
         } else {
             AnnounceTunnelBytes();  // no socket read happened, so no new FD_READ would come
         }

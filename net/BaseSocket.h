@@ -15,7 +15,12 @@
 //    derived class to do: read through Receive.
 //  - Bytes that follow the proxy's final CONNECT reply in the same read (a fast server's
 //    greeting) are kept and served first by Receive; a read notification is posted for them
-//    after OnConnect(0), so the derived class reads them on its normal receive path.
+//    after OnConnect(0), so the derived class reads them on its normal receive path. A close
+//    of the peer is held back until those bytes are taken, as for data still in the socket.
+//  - The handshake between the TCP connect and OnConnect(0) (the proxy's) is bounded by the
+//    connection's receive time-out: a peer that stops answering half-way ends the attempt
+//    with OnConnect(kOwnFailure) at the first check after the limit.
+#include <cstdint>
 #include <string>
 
 #include "net/HiddenWindow.h"
@@ -37,6 +42,10 @@ public:
     static constexpr int kLookupBufferSize = 1024;      // MAXGETHOSTSTRUCT
     static constexpr int kProxyReadSize = 1024;         // one read per FD_READ while negotiating
     static constexpr int kReceiveBufferOption = 16384;  // SO_RCVBUF asked for by Create
+    // The connection's receive time-out ("ReceiveTimeout"), applied to the handshake, and how
+    // often it is checked (the engine's tick).
+    static constexpr int kHandshakeTimeoutSeconds = 180;
+    static constexpr UINT kHandshakeCheckMilliseconds = 2000;
 
     BaseSocket();
     ~BaseSocket() override;
@@ -80,6 +89,12 @@ public:
     bool IsUsingProxy() const { return m_bUseProxy; }
     bool IsLookupPending() const { return m_hLookup != nullptr; }
     const SOCKS& GetProxy() const { return m_Proxy; }
+    // True between the TCP connect and the outcome of the handshake that follows it.
+    bool IsHandshakeClockRunning() const { return m_bHandshakeClock; }
+    // The handshake ends in failure once strictly more whole seconds than this have passed.
+    void SetHandshakeTimeout(int seconds) { m_HandshakeTimeoutSeconds = seconds; }
+    // How often the handshake's time-out is checked (tests check more often than the tick).
+    void SetHandshakeCheckPeriod(UINT milliseconds) { m_HandshakeCheckMilliseconds = milliseconds; }
 
 protected:
     bool ConnectNow();
@@ -99,6 +114,14 @@ private:
     bool SendProxyOutput(bool traceFailure);
     void KeepTunnelBytes(const char* block);
     void AnnounceTunnelBytes();
+    // Bytes the derived class has not yet been given although they have left the socket.
+    int HeldByteCount() const;
+    void HoldClose(int error);
+    void ReleaseHeldClose();
+    void StartHandshakeClock();
+    void StopHandshakeClock();
+    static void CALLBACK HandshakeTimerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD time);
+    void OnHandshakeCheck();
     void ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer);
     void RearmQuickAck();
     void SetRemoteAddress(unsigned long networkAddress);
@@ -119,4 +142,13 @@ private:
     char m_TunnelBytes[kProxyReadSize] = {};
     int m_TunnelBytesStart = 0;
     int m_TunnelBytesEnd = 0;
+
+    // A close that arrived while bytes were still held for the derived class.
+    bool m_bCloseHeld = false;
+    int m_HeldCloseError = 0;
+
+    bool m_bHandshakeClock = false;
+    std::uint64_t m_HandshakeStart = 0;  // 100-ns system time of the TCP connect
+    int m_HandshakeTimeoutSeconds = kHandshakeTimeoutSeconds;
+    UINT m_HandshakeCheckMilliseconds = kHandshakeCheckMilliseconds;
 };

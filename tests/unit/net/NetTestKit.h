@@ -76,6 +76,8 @@ public:
     int ReceiveChunk = 16384;
     // Set when OnConnect(0) came before any data was received.
     bool ConnectedBeforeData = false;
+    // What had been received when the first OnClose arrived.
+    std::string ReceivedAtClose;
 
     void OnConnect(int error) override {
         Connects.push_back(error);
@@ -95,6 +97,9 @@ public:
         }
     }
     void OnClose(int error) override {
+        if (Closes.empty()) {
+            ReceivedAtClose = Received;
+        }
         Closes.push_back(error);
         BaseSocket::OnClose(error);
     }

@@ -9,6 +9,7 @@
 #include "LogDirectory.h"
 #include "NetTestKit.h"
 #include "net/BaseSocket.h"
+#include "common/TestClock.h"
 
 namespace {
 
@@ -349,6 +350,89 @@ TEST_F(BaseSocketTest, ProxyTraceLinesWhenTracing) {
          }) {
         EXPECT_NE(trace.find(line), std::string::npos) << line;
     }
+}
+
+// The handshake's time-out runs on the test clock; its check comes every few milliseconds
+// here instead of at the engine's tick.
+class HandshakeTimeoutTest : public BaseSocketTest {
+protected:
+    void SetUp() override {
+        BaseSocketTest::SetUp();
+        m_Client->SetHandshakeCheckPeriod(5);
+    }
+
+    // Lets several checks pass; true when the attempt has ended meanwhile.
+    bool EndsWithinAFewChecks() {
+        return PumpUntil([&] { return !m_Client->Connects.empty(); },
+                         std::chrono::milliseconds(100));
+    }
+
+    // Moves the clock to just past the limit: nothing at the limit, failure one second after.
+    void ExpectFailureJustAfterTheLimit() {
+        EXPECT_TRUE(m_Client->IsHandshakeClockRunning());
+        m_Clock.AdvanceSeconds(BaseSocket::kHandshakeTimeoutSeconds);
+        EXPECT_FALSE(EndsWithinAFewChecks());
+        m_Clock.AdvanceSeconds(1);
+        ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+        PumpPending();
+        EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
+        EXPECT_FALSE(m_Client->IsHandshakeClockRunning());
+        EXPECT_NE(m_Logs.ErrorLog().find("handshake with \"news.example\" timed out"),
+                  std::string::npos);
+    }
+
+    TestClock m_Clock;
+};
+
+TEST_F(HandshakeTimeoutTest, HalfAMethodReplyEndsAtTheReceiveTimeout) {
+    StartProxiedConnect();
+    ASSERT_TRUE(m_Peer.Write(std::string("\x05", 1)));
+    EXPECT_FALSE(EndsWithinAFewChecks());
+    ExpectFailureJustAfterTheLimit();
+}
+
+TEST_F(HandshakeTimeoutTest, HalfAConnectReplyEndsAtTheReceiveTimeout) {
+    StartProxiedConnect();
+    AnswerMethodNone();
+    ASSERT_TRUE(m_Peer.Write(kIPv4Success.substr(0, 6)));
+    EXPECT_FALSE(EndsWithinAFewChecks());
+    ExpectFailureJustAfterTheLimit();
+}
+
+TEST_F(HandshakeTimeoutTest, AnOpenTunnelIsNoLongerTimed) {
+    StartProxiedConnect();
+    AnswerMethodNone();
+    ASSERT_TRUE(m_Peer.Write(kIPv4Success));
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    EXPECT_FALSE(m_Client->IsHandshakeClockRunning());
+    m_Clock.AdvanceSeconds(10 * BaseSocket::kHandshakeTimeoutSeconds);
+    EXPECT_FALSE(PumpUntil([&] { return m_Client->Connects.size() > 1; },
+                           std::chrono::milliseconds(100)));
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{0}));
+}
+
+TEST_F(BaseSocketTest, GreetingOfAServerThatClosesAtOnceIsReadBeforeTheClose) {
+    StartProxiedConnect();
+    AnswerMethodNone();
+    ASSERT_TRUE(m_Peer.Write(kIPv4Success + "502 go away\r\n"));
+    m_Peer.CloseConnection();
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Closes.empty(); }));
+    PumpPending();
+    EXPECT_EQ(m_Client->Connects, (std::vector<int>{0}));
+    EXPECT_EQ(m_Client->ReceivedAtClose, "502 go away\r\n");
+    EXPECT_EQ(m_Client->Closes, (std::vector<int>{0}));
+}
+
+TEST_F(BaseSocketTest, CloseWaitsUntilTheKeptBytesAreReadInSmallChunks) {
+    m_Client->ReceiveChunk = 4;
+    StartProxiedConnect();
+    AnswerMethodNone();
+    ASSERT_TRUE(m_Peer.Write(kIPv4Success + "502 go away\r\n"));
+    m_Peer.CloseConnection();
+    ASSERT_TRUE(PumpUntil([&] { return !m_Client->Closes.empty(); }));
+    PumpPending();
+    EXPECT_EQ(m_Client->ReceivedAtClose, "502 go away\r\n");
+    EXPECT_EQ(m_Client->Closes.size(), 1u);
 }
 
 }  // namespace
