@@ -1,9 +1,11 @@
 #include "engine/QW.h"
 
 #include "nntp/NNTPSocket.h"
+#include "platform/Time.h"
 #include "support/Log.h"
 
 CQW::CQW() {
+    SetMonitor(std::make_shared<EngineMonitor>());
     DebugLogPrintf("%T: CQW(): Creating QW Window\n");
     RECT rect = {0, 0, 0, 0};
     Create("QWClassWindow", "QWClass", 0, rect, nullptr, nullptr);
@@ -17,6 +19,23 @@ CQW::~CQW() {
                    static_cast<int>(GetCurrentThreadId()));
     KillTimer(GetWindowHandle(), kTimerId);
     DeleteConnections();
+}
+
+void CQW::SetMonitor(std::shared_ptr<EngineMonitor> monitor) {
+    if (!monitor) {
+        return;
+    }
+    m_Monitor = std::move(monitor);
+    m_StatusWindow = std::make_unique<StatusRowWindow>(m_Monitor->StatusRows());
+    m_StatusList.Window = m_StatusWindow.get();
+    m_StatusList.RowLimit = EngineMonitor::kStatusRowLimit;
+    m_StatusList.RowCount = 0;
+    for (auto& connection : m_Connections) {
+        if (connection) {
+            connection->Monitor = nullptr;  // their slots belonged to the monitor before
+            connection->Download = &m_Monitor->Run();
+        }
+    }
 }
 
 void CQW::DeleteConnections() {
@@ -84,10 +103,17 @@ void CQW::CreateConnections() {
         return;
     }
     m_Connections.reserve(m_Connections.size() + static_cast<std::size_t>(count));
+    const std::size_t numberBefore = m_Connections.size();
+    ConnectionMonitor* slots = m_Monitor->AddConnections(static_cast<std::size_t>(count));
+    m_Monitor->Run().MarkStart(platform::MonotonicTime());
     for (int i = 0; i < count; ++i) {
         auto connection = std::make_unique<CNNTPSocket>();
         connection->Settings.SetParent(&Settings);
         connection->CompletedArticles = m_Counters->ArticleCounter();
+        connection->Monitor = slots != nullptr ? &slots[i] : nullptr;
+        connection->Download = &m_Monitor->Run();
+        connection->ConnectionNumber = static_cast<std::int32_t>(numberBefore + i + 1);
+        connection->m_pStatusList = &m_StatusList;
         CNNTPSocket* raw = connection.get();
         m_Connections.push_back(std::move(connection));
         m_Counters->AddConnection();

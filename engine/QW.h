@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "engine/EngineCounters.h"
+#include "engine/EngineMonitor.h"
+#include "engine/StatusRowWindow.h"
 #include "net/HiddenWindow.h"
 #include "support/SettingsStore.h"
 
@@ -33,6 +35,11 @@ public:
     // Any thread: the sum of the connections' rates in KiB/s as of the last tick.
     double GetTotalRate() const;
     std::shared_ptr<EngineCounters> Counters() const { return m_Counters; }
+    // Where the connections publish their activity, failures, latencies and status rows.
+    // The engine makes its own; a front end that wants to watch gives one before the start
+    // message (engine thread, or before the engine thread runs its loop).
+    std::shared_ptr<EngineMonitor> Monitor() const { return m_Monitor; }
+    void SetMonitor(std::shared_ptr<EngineMonitor> monitor);
 
     // On the start message: "DLConnections" connections, each on the group with one job.
     void CreateConnections();
@@ -48,4 +55,8 @@ private:
 
     std::vector<std::unique_ptr<CNNTPSocket>> m_Connections;
     std::shared_ptr<EngineCounters> m_Counters = std::make_shared<EngineCounters>();
+    std::shared_ptr<EngineMonitor> m_Monitor;
+    // The status list every connection writes to, shown through the monitor's row queue.
+    std::unique_ptr<StatusRowWindow> m_StatusWindow;
+    StatusList m_StatusList;
 };

@@ -33,8 +33,15 @@ bool CQWThread::OnInitInstance() {
     }
     DebugLogPrintf("OnInitInstance - Allocating m_pQW\n");
     m_pQW = new CQW();
+    m_pQW->SetMonitor(m_Monitor);
     m_Counters = m_pQW->Counters();
     return true;
+}
+
+void CQWThread::SetMonitor(std::shared_ptr<EngineMonitor> monitor) {
+    if (monitor) {
+        m_Monitor = std::move(monitor);
+    }
 }
 
 bool CQWThread::OnExitInstance() {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "engine/EngineCounters.h"
+#include "engine/EngineMonitor.h"
 #include "engine/WorkerThread.h"
 
 class CQW;
@@ -20,10 +21,17 @@ public:
     // after Stop. Null when the engine could not be created.
     std::shared_ptr<EngineCounters> Counters() const { return m_Counters; }
 
+    // What the front end watches: call before Start. The engine publishes into it from the
+    // start message on; it outlives the engine like the counters. Without a call the thread
+    // makes one of its own, so Monitor() is never null.
+    void SetMonitor(std::shared_ptr<EngineMonitor> monitor);
+    std::shared_ptr<EngineMonitor> Monitor() const { return m_Monitor; }
+
     // The download engine; null until OnInitInstance has created it, and null for good when
     // the socket library did not start. Read by the owner only after Start has returned.
     CQW* m_pQW = nullptr;
 
 private:
     std::shared_ptr<EngineCounters> m_Counters;
+    std::shared_ptr<EngineMonitor> m_Monitor = std::make_shared<EngineMonitor>();
 };

@@ -43,7 +43,7 @@ void FailOnErrorReply(CNNTPSocket& connection, const char* line, const ErrorRepl
         NntpTrace(texts.outOfSynch);
     }
     if (connection.m_pStatusList != nullptr) {
-        StatusListPrintf(connection.m_pStatusList, "%s", line);
+        connection.ReportStatus("%s", line);
     }
     if (texts.traceLineFirst) {
         NntpTrace(texts.traceLine, connection.SocketId(), line);

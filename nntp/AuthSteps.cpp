@@ -44,7 +44,7 @@ void CNNTPSocket::Auth2() {
         NntpTrace("%T: Auth2: User name rejected by server. Failing.\n");
         // The status list has no time directive: its rows start with the message itself.
         if (m_pStatusList != nullptr) {
-            StatusListPrintf(m_pStatusList, "Username \"%s\" rejected by server \"%s\"",
+            ReportStatus("Username \"%s\" rejected by server \"%s\"",
                              Settings.GetString("username", "").c_str(),
                              Settings.GetString("news_server", "").c_str());
         }
@@ -89,7 +89,7 @@ void CNNTPSocket::Auth3() {
     if (nntp_reply::RefusesPassword(line)) {
         NntpTrace("%T: Auth3(): Password rejected. Returning Failure.\n");
         if (m_pStatusList != nullptr) {
-            StatusListPrintf(m_pStatusList, "Password rejected by server \"%s\"",
+            ReportStatus("Password rejected by server \"%s\"",
                              Settings.GetString("news_server", "").c_str());
         }
         AuthFailure = kAuthRejected;

@@ -135,8 +135,8 @@ void CNNTPSocket::Connect4() {
         SelectedGroup.clear();
         NntpTrace("%T: Connect4(%d): Connection attempt failed.\n", SocketId());
         if (m_pStatusList != nullptr) {
-            StatusListPrintf(
-                m_pStatusList, "Failed to connect to server \"%s\" port %d.  Will retry.",
+            ReportStatus(
+                "Failed to connect to server \"%s\" port %d.  Will retry.",
                 Settings.GetString("news_server", "").c_str(), Settings.GetInt("news_port", 119));
         }
         DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "30").c_str()),
@@ -169,7 +169,7 @@ void CNNTPSocket::Connect5() {
     }
     NntpTrace("%T: Response: %s\n", line);
     if (m_pStatusList != nullptr) {
-        StatusListPrintf(m_pStatusList, "%s", line);
+        ReportStatus("%s", line);
     }
 
     if (line[0] == '2') {
@@ -183,7 +183,7 @@ void CNNTPSocket::Connect5() {
     NntpTrace("%T: Connect5(%d): Invalid greeting or error. Will retry after delay.\n", SocketId());
     const int rejectDelay = std::atoi(GetConnectionOption("RejectDelay", "180").c_str());
     if (m_pStatusList != nullptr) {
-        StatusListPrintf(m_pStatusList, "Will retry after %d second delay.", rejectDelay);
+        ReportStatus("Will retry after %d second delay.", rejectDelay);
     }
     ResetConnection();
     DelayThen(rejectDelay, &CNNTPSocket::Connect1);

@@ -30,6 +30,7 @@
 
 #include "net/BaseSocket.h"
 #include "nntp/ArticleFile.h"
+#include "nntp/ConnectionMonitor.h"
 #include "platform/windows.h"
 #include "support/ErrorText.h"
 #include "support/Log.h"
@@ -122,6 +123,19 @@ public:
     // The socket handle as the "%d" of step traces.
     int SocketId() const;
 
+    // --- what the connection publishes (nntp/ConnectionReports.cpp) -----------------------
+    // Each does nothing while the connection has no monitor.
+    void PublishActivity(ConnectionActivity activity);
+    void CountFailure(FailureKind kind);
+    // A status line of the server: kept as the last one, and its latency recorded from the
+    // moment the command was sent.
+    void NoteStatusLine(const char* line, CommandKind kind);
+    // The latency of kind up to now, from the moment the command was sent.
+    void RecordLatency(CommandKind kind);
+    // A row for the status list, labelled with the connection's number; false when no status
+    // list is attached. Directives as StatusListPrintf's.
+    bool ReportStatus(const char* format, ...);
+
     // --- receive path -----------------------------------------------------------------------
     int FillBuffer();
     // The next complete line (with its "\r\n"), NUL-terminated in LineBuffer, or null when no
@@ -192,8 +206,16 @@ public:
     std::int32_t GroupFirst = 0;
     std::int32_t GroupLast = 0;
 
-    StatusList* m_pStatusList = nullptr;  // optional status hooks; nothing attaches them
+    StatusList* m_pStatusList = nullptr;  // optional status hooks; the engine attaches the list
     HWND StatusWindow = nullptr;
+    // Where the connection publishes what it does, and the download it belongs to; both set
+    // by the engine, null when nobody watches.
+    ConnectionMonitor* Monitor = nullptr;
+    RunMonitor* Download = nullptr;
+    // 1..N within the download; labels the connection's status rows.
+    std::int32_t ConnectionNumber = 0;
+    // Monotonic time the last command was sent (or the connection made, for the greeting).
+    std::int64_t CommandSentAt = 0;
 
     std::int32_t lParam1 = 0;
     std::int32_t lParam2 = 0;

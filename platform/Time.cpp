@@ -9,6 +9,7 @@ namespace {
 
 std::atomic<bool> gTestClockInstalled{false};
 std::atomic<std::int64_t> gTestClock{0};
+std::atomic<std::int64_t> gTestMonotonic{0};
 
 std::int64_t RealFileTime() {
     timespec now{};
@@ -21,6 +22,14 @@ std::int64_t RealFileTime() {
 }  // namespace
 
 namespace platform {
+
+std::int64_t MonotonicTime() {
+    if (gTestClockInstalled.load(std::memory_order_acquire))
+        return gTestMonotonic.load(std::memory_order_acquire);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * kFileTimeUnitsPerSecond + now.tv_nsec / 100;
+}
 
 std::int64_t CurrentFileTime() {
     if (gTestClockInstalled.load(std::memory_order_acquire))
@@ -50,6 +59,7 @@ void SetTestClock(std::int64_t fileTime) {
 
 void AdvanceTestClock(std::int64_t fileTimeUnits) {
     gTestClock.fetch_add(fileTimeUnits, std::memory_order_acq_rel);
+    gTestMonotonic.fetch_add(fileTimeUnits, std::memory_order_acq_rel);
     WakeAllMessageQueues();
 }
 

@@ -40,6 +40,12 @@ std::int64_t CurrentFileTime();
 std::uint64_t FileTimeToUInt64(const FILETIME& time);
 FILETIME UInt64ToFileTime(std::uint64_t value);
 
+// A clock that never steps: 100-ns units from an unspecified start, for measuring intervals
+// (rates, latencies) that a change of the system time must not disturb. With the test clock
+// installed it moves with AdvanceTestClock only: SetTestClock plays a system time being set,
+// which leaves it alone.
+std::int64_t MonotonicTime();
+
 // The test clock hook. Install it with a start value; from then on the time stands still
 // until the test moves it. Safe to use from any thread. Prefer tests/common/TestClock.h.
 void InstallTestClock(std::int64_t fileTime);

@@ -21,6 +21,10 @@ extern const ErrorTextEntry ErrorTextTable[kErrorTextCount];
 class StatusListControl {
 public:
     virtual ~StatusListControl() = default;
+    // Who the next row comes from (a connection's number 1..N, 0 for none); a control that
+    // shows rows of many connections in one list labels the row with it. Called before the
+    // row is composed; controls that do not care ignore it.
+    virtual void BeginRow(int /*source*/) {}
     virtual void DeleteRow(int index) = 0;
     // An index at or past the last row adds the row at the end (a full list asks for
     // RowCount after dropping its oldest row), as list controls do.

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/Time.h"
+#include "support/ControlBytes.h"
 #include "support/ErrorText.h"
 #include "support/Log.h"
 
@@ -23,11 +24,22 @@ public:
         if (m_position < kStatusRowMaxLength)
             m_row[m_position++] = c;
     }
-    // Line breaks would split the row; they are dropped.
+    // Line breaks would split the row; they are dropped. Other control bytes (a server's
+    // line may carry escape sequences) are shown as "\xNN" rather than passed to whoever
+    // displays the row.
     void AddText(const char* text) {
         for (; *text != '\0'; ++text) {
-            if (*text != '\r' && *text != '\n')
-                AddChar(*text);
+            const auto c = static_cast<unsigned char>(*text);
+            if (c == '\r' || c == '\n')
+                continue;
+            if (IsControlByte(c)) {
+                char escaped[4];
+                FormatControlByte(c, escaped);
+                for (char e : escaped)
+                    AddChar(e);
+                continue;
+            }
+            AddChar(*text);
         }
     }
     void AddNumber(int value) {

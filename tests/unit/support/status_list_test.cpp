@@ -123,3 +123,19 @@ TEST_F(StatusListTest, ClockSetBackIsNoDelay) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(StatusListTest, ControlBytesFromAServerAreShownEscaped) {
+    // An escape sequence that would clear a terminal, a bell and a DEL; tab stays as it is.
+    EXPECT_TRUE(StatusListPrintf(&list, "%s", "400 \x1b[2Jgone\a\x7f\tnow\r\n"));
+    EXPECT_STREQ(list.Row, "400 \\x1B[2Jgone\\x07\\x7F\tnow");
+}
+
+TEST_F(StatusListTest, EscapesStopAtTheRowLimitLikeOtherText) {
+    std::string many(3000, '\x01');
+    EXPECT_TRUE(StatusListPrintf(&list, "%s", many.c_str()));
+    EXPECT_EQ(std::string(list.Row).size(), static_cast<size_t>(kStatusRowMaxLength));
+}
+
+}  // namespace

@@ -1,0 +1,76 @@
+#include "engine/EngineMonitor.h"
+
+EngineMonitor::EngineMonitor() {
+    for (auto& batch : m_Batches) {
+        batch.store(nullptr, std::memory_order_relaxed);
+    }
+}
+
+EngineMonitor::~EngineMonitor() {
+    for (auto& batch : m_Batches) {
+        delete batch.load(std::memory_order_relaxed);
+    }
+}
+
+ConnectionMonitor* EngineMonitor::AddConnections(std::size_t count) {
+    const std::size_t batches = m_BatchCount.load(std::memory_order_relaxed);
+    if (count == 0 || batches >= kMaxBatches) {
+        return nullptr;
+    }
+    auto batch = std::make_unique<Batch>();
+    batch->first = m_Count.load(std::memory_order_relaxed);
+    batch->size = count;
+    batch->slots = std::make_unique<ConnectionMonitor[]>(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        batch->slots[i].SetNumber(static_cast<std::int32_t>(batch->first + i + 1));
+    }
+    ConnectionMonitor* first = batch->slots.get();
+    // Published batch first, count after: a reader that sees the count finds every slot.
+    m_Batches[batches].store(batch.release(), std::memory_order_release);
+    m_BatchCount.store(batches + 1, std::memory_order_release);
+    m_Count.store(m_Count.load(std::memory_order_relaxed) + count, std::memory_order_release);
+    return first;
+}
+
+template <typename Visit>
+void EngineMonitor::ForEachSlot(Visit visit) const {
+    const std::size_t total = m_Count.load(std::memory_order_acquire);
+    const std::size_t batches = m_BatchCount.load(std::memory_order_acquire);
+    for (std::size_t b = 0; b < batches; ++b) {
+        const Batch* batch = m_Batches[b].load(std::memory_order_acquire);
+        if (batch == nullptr) {
+            break;
+        }
+        for (std::size_t i = 0; i < batch->size && batch->first + i < total; ++i) {
+            visit(batch->slots[i]);
+        }
+    }
+}
+
+void EngineMonitor::ReadConnections(std::vector<ConnectionSnapshot>& out,
+                                    std::int64_t nowFileTime) const {
+    out.clear();
+    out.reserve(ConnectionCount());
+    ForEachSlot([&](const ConnectionMonitor& slot) { out.push_back(slot.Read(nowFileTime)); });
+}
+
+ActivityCounts EngineMonitor::CountActivities(std::int64_t nowFileTime) const {
+    ActivityCounts counts;
+    bool anyDelay = false;
+    ForEachSlot([&](const ConnectionMonitor& slot) {
+        const ConnectionActivity activity = slot.Activity();
+        ++counts.count[static_cast<std::size_t>(activity)];
+        if (activity != ConnectionActivity::kDelaying) {
+            return;
+        }
+        const std::int64_t left = slot.Read(nowFileTime).delaySecondsLeft;
+        if (!anyDelay || left < counts.shortestDelaySecondsLeft) {
+            counts.shortestDelaySecondsLeft = left;
+        }
+        if (!anyDelay || left > counts.longestDelaySecondsLeft) {
+            counts.longestDelaySecondsLeft = left;
+        }
+        anyDelay = true;
+    });
+    return counts;
+}

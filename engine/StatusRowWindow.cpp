@@ -1,0 +1,18 @@
+#include "engine/StatusRowWindow.h"
+
+#include "platform/Time.h"
+#include "support/StatusRowQueue.h"
+
+void StatusRowWindow::DeleteRow(int index) {
+    if (index >= 0 && index < m_Rows) {
+        --m_Rows;
+    }
+}
+
+void StatusRowWindow::InsertRow(int /*index*/, const char* text) {
+    // A full queue drops the row and counts it: the front end is behind, and the engine
+    // must not wait for it.
+    m_Queue.TryPush(platform::CurrentFileTime(), m_Source, text);
+    ++m_Rows;
+    m_Source = 0;
+}

@@ -1,0 +1,171 @@
+#include "nntp/ConnectionMonitor.h"
+
+#include <cstring>
+#include <thread>
+
+#include "platform/Time.h"
+
+namespace {
+
+constexpr const char* kActivityNames[] = {
+    "not connected",   "looking up", "connecting",      "waiting for greeting", "logging in",
+    "selecting group", "idle",       "fetching header", "fetching body",        "delaying"};
+static_assert(std::size(kActivityNames) == static_cast<std::size_t>(ConnectionActivity::kCount));
+
+constexpr const char* kFailureNames[] = {
+    "lookup",        "refused",     "time-out",         "greeting refused", "login refused",
+    "group refused", "error reply", "closed by server", "proxy"};
+static_assert(std::size(kFailureNames) == static_cast<std::size_t>(FailureKind::kCount));
+
+constexpr const char* kCommandNames[] = {"greeting", "authinfo", "group",
+                                         "head",     "body",     "body text"};
+static_assert(std::size(kCommandNames) == static_cast<std::size_t>(CommandKind::kCount));
+
+// A reader reads again until it gets a whole line; after this many torn reads it lets other
+// threads run between tries. The writer stores a line in a few nanoseconds and never waits,
+// so in practice the first read is whole.
+constexpr int kReadsBeforeYield = 16;
+
+}  // namespace
+
+const char* ActivityName(ConnectionActivity activity) {
+    const auto index = static_cast<std::size_t>(activity);
+    return index < std::size(kActivityNames) ? kActivityNames[index] : "unknown";
+}
+
+const char* FailureName(FailureKind kind) {
+    const auto index = static_cast<std::size_t>(kind);
+    return index < std::size(kFailureNames) ? kFailureNames[index] : "none";
+}
+
+const char* CommandName(CommandKind kind) {
+    const auto index = static_cast<std::size_t>(kind);
+    return index < std::size(kCommandNames) ? kCommandNames[index] : "unknown";
+}
+
+// --- ConnectionMonitor ----------------------------------------------------------------------
+
+void ConnectionMonitor::SetDelay(std::int64_t startFileTime, std::int32_t seconds) {
+    m_DelayStart.store(startFileTime, std::memory_order_relaxed);
+    m_DelaySeconds.store(seconds, std::memory_order_relaxed);
+    SetActivity(ConnectionActivity::kDelaying);
+}
+
+bool ConnectionMonitor::MarkReachedGroup() {
+    if (m_ReachedGroup.load(std::memory_order_relaxed)) {
+        return false;
+    }
+    m_ReachedGroup.store(true, std::memory_order_relaxed);
+    return true;
+}
+
+void ConnectionMonitor::SetLastStatusLine(const char* line) {
+    char text[kLastStatusLineSize] = {};
+    std::size_t length = 0;
+    while (length < kLastStatusLineSize - 1 && line[length] != '\0' && line[length] != '\r' &&
+           line[length] != '\n') {
+        ++length;
+    }
+    std::memcpy(text, line, length);
+
+    const std::uint32_t sequence = m_LineSequence.load(std::memory_order_relaxed);
+    m_LineSequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    for (std::size_t i = 0; i < kLineWords; ++i) {
+        std::uint64_t word;
+        std::memcpy(&word, text + i * 8, 8);
+        m_Line[i].store(word, std::memory_order_relaxed);
+    }
+    m_LineSequence.store(sequence + 2, std::memory_order_release);
+}
+
+ConnectionSnapshot ConnectionMonitor::Read(std::int64_t nowFileTime) const {
+    ConnectionSnapshot snapshot;
+    snapshot.number = m_Number.load(std::memory_order_relaxed);
+    snapshot.activity = Activity();
+    snapshot.bytes = m_Bytes.load(std::memory_order_relaxed);
+    snapshot.articles = m_Articles.load(std::memory_order_relaxed);
+    snapshot.reachedGroup = m_ReachedGroup.load(std::memory_order_relaxed);
+    if (snapshot.activity == ConnectionActivity::kDelaying) {
+        // The delay ends at the first tick at which more whole seconds than its length have
+        // passed. A clock set back makes the elapsed time negative: then the whole delay is
+        // still ahead, not more than that.
+        const std::int64_t seconds = m_DelaySeconds.load(std::memory_order_relaxed);
+        std::int64_t elapsed = (nowFileTime - m_DelayStart.load(std::memory_order_relaxed)) /
+                               platform::kFileTimeUnitsPerSecond;
+        if (elapsed < 0) {
+            elapsed = 0;
+        }
+        const std::int64_t left = seconds + 1 - elapsed;
+        snapshot.delaySecondsLeft = left > 0 ? left : 0;
+    }
+
+    char text[kLastStatusLineSize];
+    for (int attempt = 1;; ++attempt) {
+        const std::uint32_t before = m_LineSequence.load(std::memory_order_acquire);
+        for (std::size_t i = 0; i < kLineWords; ++i) {
+            const std::uint64_t word = m_Line[i].load(std::memory_order_relaxed);
+            std::memcpy(text + i * 8, &word, 8);
+        }
+        std::atomic_thread_fence(std::memory_order_acquire);
+        const std::uint32_t after = m_LineSequence.load(std::memory_order_relaxed);
+        if (before == after && (before & 1u) == 0) {
+            break;
+        }
+        if (attempt >= kReadsBeforeYield) {
+            std::this_thread::yield();
+        }
+    }
+    text[kLastStatusLineSize - 1] = '\0';
+    std::memcpy(snapshot.lastStatusLine, text, kLastStatusLineSize);
+    return snapshot;
+}
+
+// --- RunMonitor -----------------------------------------------------------------------------
+
+RunMonitor::RunMonitor() {
+    for (auto& failures : m_Failures) {
+        failures.store(0, std::memory_order_relaxed);
+    }
+}
+
+void RunMonitor::MarkStart(std::int64_t monotonicTime) {
+    m_Start.store(monotonicTime, std::memory_order_relaxed);
+}
+
+void RunMonitor::MarkArticleText(std::int64_t monotonicTime) {
+    if (m_FirstArticleText.load(std::memory_order_relaxed) >= 0) {
+        return;
+    }
+    std::int64_t microseconds = (monotonicTime - m_Start.load(std::memory_order_relaxed)) / 10;
+    if (microseconds < 0) {
+        microseconds = 0;
+    }
+    std::int64_t none = -1;
+    m_FirstArticleText.compare_exchange_strong(none, microseconds, std::memory_order_relaxed);
+}
+
+std::int64_t RunMonitor::MicrosecondsToFirstArticleText() const {
+    return m_FirstArticleText.load(std::memory_order_relaxed);
+}
+
+std::uint64_t RunMonitor::TotalFailures() const {
+    std::uint64_t total = 0;
+    for (const auto& failures : m_Failures) {
+        total += failures.load(std::memory_order_relaxed);
+    }
+    return total;
+}
+
+FailureKind RunMonitor::MostFrequentFailure() const {
+    FailureKind most = FailureKind::kCount;
+    std::uint64_t highest = 0;
+    for (std::size_t i = 0; i < m_Failures.size(); ++i) {
+        const std::uint64_t count = m_Failures[i].load(std::memory_order_relaxed);
+        if (count > highest) {
+            highest = count;
+            most = static_cast<FailureKind>(i);
+        }
+    }
+    return most;
+}

@@ -1,0 +1,60 @@
+// What a connection publishes for the front ends: its activity, failures by kind, the last
+// status line, latencies and status rows. All of it is cheap enough for every reply: a few
+// relaxed atomic stores, no allocation, no lock.
+#include <cstdarg>
+
+#include "nntp/NNTPSocket.h"
+#include "platform/Time.h"
+
+namespace {
+
+constexpr std::int64_t kUnitsPerMicrosecond = 10;
+
+}  // namespace
+
+void CNNTPSocket::PublishActivity(ConnectionActivity activity) {
+    if (Monitor != nullptr) {
+        Monitor->SetActivity(activity);
+    }
+}
+
+void CNNTPSocket::CountFailure(FailureKind kind) {
+    if (Download != nullptr) {
+        Download->CountFailure(kind);
+    }
+}
+
+void CNNTPSocket::RecordLatency(CommandKind kind) {
+    if (Download == nullptr) {
+        return;
+    }
+    const std::int64_t elapsed = platform::MonotonicTime() - CommandSentAt;
+    Download->RecordLatency(kind,
+                            elapsed > 0 ? static_cast<std::uint64_t>(elapsed / kUnitsPerMicrosecond)
+                                        : 0);
+}
+
+void CNNTPSocket::NoteStatusLine(const char* line, CommandKind kind) {
+    if (Monitor != nullptr) {
+        Monitor->SetLastStatusLine(line);
+    }
+    RecordLatency(kind);
+}
+
+bool CNNTPSocket::ReportStatus(const char* format, ...) {
+    if (m_pStatusList == nullptr) {
+        return false;
+    }
+    if (m_pStatusList->Window != nullptr) {
+        m_pStatusList->Window->BeginRow(ConnectionNumber);
+    }
+    va_list args;
+    va_start(args, format);
+    bool added;
+    {
+        VaListLogArguments arguments(args);
+        added = StatusListPrintfArgs(m_pStatusList, format, arguments);
+    }
+    va_end(args);
+    return added;
+}
