@@ -235,14 +235,13 @@ private:
     }
 
     void ParseKeyHeader(std::string_view text, int number) {
-        const size_t close = text.rfind(']');
-        if (close == std::string_view::npos || !Trim(text.substr(close + 1)).empty()) {
+        std::string_view path;
+        if (!ReadRegKeyLine(text, path)) {
             Problem(number, "key line without a closing ']'");
             m_current = nullptr;
             m_skipping = true;
             return;
         }
-        std::string_view path = text.substr(1, close - 1);
         const bool removal = !path.empty() && path.front() == '-';
         if (removal)
             path.remove_prefix(1);
@@ -284,13 +283,18 @@ private:
     }
 
     // Joins a hex value continued with "\" at the line ends; returns the last line used.
+    // A key line ends the value even after a "\": it is never taken for data, so the
+    // values below it stay in their own key.
     static size_t JoinContinuations(const std::vector<Line>& lines, size_t i, std::string& joined,
                                     std::string_view& text) {
         if (text.empty() || text.back() != '\\')
             return i;
         joined.assign(text.substr(0, text.size() - 1));
         while (i + 1 < lines.size()) {
-            std::string_view next = Trim(lines[++i].text);
+            std::string_view next = Trim(lines[i + 1].text);
+            if (!next.empty() && next.front() == '[')
+                break;
+            ++i;
             const bool continues = !next.empty() && next.back() == '\\';
             joined += continues ? next.substr(0, next.size() - 1) : next;
             if (!continues)
@@ -470,6 +474,23 @@ const RegFileKey* RegFile::FindKey(std::string_view path) const {
             return &key;
     }
     return nullptr;
+}
+
+bool ReadRegKeyLine(std::string_view line, std::string_view& path) {
+    line = Trim(line);
+    if (line.empty() || line.front() != '[')
+        return false;
+    // The first "]" followed only by blanks or a comment closes the key: "[key] ; note"
+    // names "key", "[a]b]" names "a]b".
+    for (size_t close = line.find(']'); close != std::string_view::npos;
+         close = line.find(']', close + 1)) {
+        const std::string_view rest = TrimLeft(line.substr(close + 1));
+        if (rest.empty() || rest.front() == ';') {
+            path = line.substr(1, close - 1);
+            return true;
+        }
+    }
+    return false;
 }
 
 bool SameRegKeyPath(std::string_view a, std::string_view b) {

@@ -60,6 +60,10 @@ bool ParseRegFile(std::string_view bytes, RegFile& file, std::vector<RegFileProb
 bool LoadRegFile(const std::string& path, RegFile& file);
 
 // Full key path of a subkey below a predefined root, e.g. HKEY_CURRENT_USER\SOFTWARE\X.
+// The key path of a key line ("[path]", with blanks and an optional "; comment" after it;
+// a leading "-" of a removal stays in path). False when the line is no complete key line.
+bool ReadRegKeyLine(std::string_view line, std::string_view& path);
+
 // Key path comparison: ASCII case-insensitive, with HKCU/HKLM/HKCR/HKU abbreviations.
 bool SameRegKeyPath(std::string_view a, std::string_view b);
 

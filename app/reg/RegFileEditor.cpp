@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/RegFile.h"
+
 namespace regedit {
 namespace {
 
@@ -146,11 +148,11 @@ bool ParseEntry(const std::string& joined, RegValue& value) {
     return true;
 }
 
+// Read as the program reads it: a trailing comment after the "]" and abbreviated roots
+// name the same key, so the writer never adds a second copy of a key the file has.
 bool SameKey(const std::string& line, const char* key) {
-    std::string t = Trim(line);
-    if (t.size() < 2 || t.front() != '[' || t.back() != ']') return false;
-    std::string inner = t.substr(1, t.size() - 2);
-    return strcasecmp(inner.c_str(), key) == 0;
+    std::string_view path;
+    return platform::ReadRegKeyLine(line, path) && platform::SameRegKeyPath(path, key);
 }
 
 bool IsSectionHeader(const std::string& line) {

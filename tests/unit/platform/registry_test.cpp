@@ -312,3 +312,42 @@ TEST(RegistryApi, FileLocationFollowsTheEnvironment) {
 }
 
 }  // namespace
+
+TEST(RegistryFile, ContinuedHexValueEndsAtTheNextKeyLine) {
+    platform::RegFile parsed;
+    std::vector<platform::RegFileProblem> problems;
+    ASSERT_TRUE(platform::ParseRegFile("REGEDIT4\n[HKEY_USERS\\first]\n\"blob\"=hex:01,02,\\\n"
+                                       "[HKEY_USERS\\second]\n\"a\"=dword:00000001\n"
+                                       "\"b\"=hex:0a,\\\n  0b\n\"c\"=\"after\"\n",
+                                       parsed, problems));
+    EXPECT_TRUE(problems.empty());
+    const platform::RegFileKey* first = parsed.FindKey("HKEY_USERS\\first");
+    const platform::RegFileKey* second = parsed.FindKey("HKEY_USERS\\second");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr) << "the key line is not swallowed as hex data";
+    ASSERT_EQ(first->values.size(), 1u);
+    EXPECT_EQ(first->values[0].data, (std::vector<BYTE>{1, 2}));
+    ASSERT_EQ(second->values.size(), 3u);
+    EXPECT_EQ(second->values[0].name, "a");
+    EXPECT_EQ(second->values[1].data, (std::vector<BYTE>{0x0a, 0x0b}))
+        << "an ordinary continuation still joins";
+    EXPECT_EQ(second->values[2].name, "c");
+}
+
+TEST(RegistryFile, KeyLineMayCarryATrailingComment) {
+    platform::RegFile parsed;
+    std::vector<platform::RegFileProblem> problems;
+    ASSERT_TRUE(platform::ParseRegFile(
+        "REGEDIT4\n[HKEY_USERS\\noted] ; settings for the test\n\"a\"=\"b\"\n"
+        "[HKEY_USERS\\odd]name];x]\n\"c\"=\"d\"\n[-HKEY_USERS\\gone];why\n"
+        "[HKEY_USERS\\bad] trailing\n\"e\"=\"f\"\n",
+        parsed, problems));
+    const platform::RegFileKey* noted = parsed.FindKey("HKEY_USERS\\noted");
+    ASSERT_NE(noted, nullptr);
+    ASSERT_EQ(noted->values.size(), 1u);
+    EXPECT_NE(parsed.FindKey("HKEY_USERS\\odd]name"), nullptr)
+        << "the first ']' followed by a comment closes the key";
+    ASSERT_EQ(problems.size(), 1u) << "text after the ']' that is not a comment is refused";
+    EXPECT_EQ(problems[0].line, 7);
+    EXPECT_EQ(parsed.keys.size(), 2u);
+}

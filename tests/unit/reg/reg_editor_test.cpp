@@ -159,3 +159,20 @@ TEST_F(RegEditorTest, SectionIsAddedWhenTheFileLacksIt) {
               "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Other]\r\n\"a\"=\"b\"\r\n"
               "\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Tarnley\\Quorrel\\1.00]\r\n\"news_server\"=\"localhost\"\r\n");
 }
+
+TEST_F(RegEditorTest, KeyLineWithACommentOrAbbreviatedRootIsTheSettingsKey) {
+    const std::string text =
+        "REGEDIT4\n\n[HKCU\\SOFTWARE\\Tarnley\\Quorrel\\1.00] ; written by hand\n"
+        "\"news_port\"=dword:00000077\n";
+    WriteBytes(text);
+    RegFileEditor file;
+    ASSERT_TRUE(file.Load(path_));
+    file.SetDword("news_port", 563);
+    ASSERT_TRUE(file.Save());
+    EXPECT_EQ(ReadBytes(), "REGEDIT4\n\n[HKCU\\SOFTWARE\\Tarnley\\Quorrel\\1.00] ; written by hand\n"
+                           "\"news_port\"=dword:00000233\n")
+        << "the value is changed in place, not in a second copy of the key";
+    SettingsStore store;
+    LoadInto(store);
+    EXPECT_EQ(store.GetInt("news_port", 119, false), 563);
+}
