@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "net/SocketTrace.h"
+#include "support/SettingsStore.h"
 
 namespace {
 
@@ -55,6 +56,8 @@ int BaseSocket::Close() {
     StopHandshakeClock();
     m_TunnelBytesStart = m_TunnelBytesEnd = 0;
     m_bCloseHeld = false;
+    m_Tls.End();
+    m_TlsOutbox.clear();
     if (m_hSocket == INVALID_SOCKET) {
         return 0;
     }
@@ -70,6 +73,8 @@ void BaseSocket::OnAccept(int) {}
 void BaseSocket::OnReceive(int) {}
 
 void BaseSocket::OnSend(int) {}
+
+void BaseSocket::OnTransportStatus(const std::string&) {}
 
 void BaseSocket::OnClose(int) {
     // The handle field is left as it is: the derived class decides when it is forgotten.
@@ -110,6 +115,7 @@ bool BaseSocket::Connect(const std::string& host, int port, const std::string& p
     CancelLookup();
     m_Host = host;
     m_Port = port;
+    ReadTlsSettings();
     std::string machine;
     if (!proxyAddress.empty()) {
         m_bUseProxy = true;
@@ -189,6 +195,8 @@ bool BaseSocket::ConnectNow() {
     StopHandshakeClock();
     m_TunnelBytesStart = m_TunnelBytesEnd = 0;
     m_bCloseHeld = false;
+    m_Tls.End();
+    m_TlsOutbox.clear();
     const SOCKET created = socket(AF_INET, m_SocketType, 0);
     if (created == INVALID_SOCKET) {
         return FailConnectNow(WSAGetLastError(), false);
@@ -230,6 +238,10 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
     }
     switch (event) {
         case FD_WRITE:
+            if (!m_TlsOutbox.empty() && !FlushTlsOutput() && !m_Tls.IsEstablished()) {
+                FailTls("sending the TLS handshake failed");
+                break;
+            }
             OnSend(error);
             break;
         case FD_ACCEPT:
@@ -239,6 +251,8 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
             if (HeldByteCount() > 0) {
                 // The peer said its last words before closing; they must be read first.
                 HoldClose(error);
+            } else if (m_Tls.IsActive() && !m_Tls.IsEstablished()) {
+                FailTls("the server closed the connection during the TLS handshake");
             } else if (IsProxyNegotiating()) {
                 // The proxy hung up before opening the tunnel. The derived class waits for the
                 // outcome of its connect, not for a close: end the attempt there.
@@ -259,6 +273,10 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
 }
 
 void BaseSocket::OnConnectEvent(int error) {
+    if (!m_bUseProxy && error == 0 && m_TlsOptions.enabled) {
+        StartTls();
+        return;
+    }
     if (!m_bUseProxy || error != 0) {
         OnConnect(error);
         return;
@@ -277,6 +295,10 @@ void BaseSocket::OnReadEvent(int error) {
         error = WSAGetLastError();
     }
     if (available == 0 && error == 0) {
+        return;
+    }
+    if (error == 0 && m_Tls.IsActive() && !m_Tls.IsEstablished()) {
+        ReadTlsHandshake();
         return;
     }
     const bool negotiating = IsProxyNegotiating();
@@ -327,6 +349,10 @@ void BaseSocket::NegotiateWithProxy() {
     }
     SocketTrace("BaseSocket: Proxy is connected. Triggering OnConnect(0)\n");
     KeepTunnelBytes(block);
+    if (m_TlsOptions.enabled) {
+        StartTls();  // inside the tunnel; the server's first bytes are TLS
+        return;
+    }
     StopHandshakeClock();
     const SOCKET tunnel = m_hSocket;
     OnConnect(0);
@@ -339,7 +365,13 @@ void BaseSocket::NegotiateWithProxy() {
 }
 
 void BaseSocket::AnnounceTunnelBytes() {
-    if (m_TunnelBytesEnd > m_TunnelBytesStart && GetWindowHandle() != nullptr) {
+    if (m_TunnelBytesEnd > m_TunnelBytesStart) {
+        AnnounceHeldBytes();
+    }
+}
+
+void BaseSocket::AnnounceHeldBytes() {
+    if (GetWindowHandle() != nullptr && m_hSocket != INVALID_SOCKET) {
         PostMessageA(GetWindowHandle(), kMsgSocketEvent, static_cast<WPARAM>(m_hSocket),
                      MAKELONG(static_cast<WORD>(FD_READ), 0));
     }
@@ -358,7 +390,7 @@ void BaseSocket::AbandonProxyAttempt(int error) {
 }
 
 int BaseSocket::HeldByteCount() const {
-    return m_TunnelBytesEnd - m_TunnelBytesStart;
+    return m_TunnelBytesEnd - m_TunnelBytesStart + (m_Tls.IsEstablished() ? m_Tls.HeldCount() : 0);
 }
 
 void BaseSocket::HoldClose(int error) {
@@ -370,6 +402,15 @@ void BaseSocket::HoldClose(int error) {
 // data read from a plain socket. Posted, so the derived class finishes its read first.
 void BaseSocket::ReleaseHeldClose() {
     if (!m_bCloseHeld || HeldByteCount() > 0) {
+        return;
+    }
+    PostHeldClose();
+}
+
+// Nothing more will come out of what is held (or the rest cannot be used): the held close
+// follows now.
+void BaseSocket::PostHeldClose() {
+    if (!m_bCloseHeld) {
         return;
     }
     m_bCloseHeld = false;
@@ -456,6 +497,9 @@ bool BaseSocket::SendProxyOutput(bool traceFailure) {
 }
 
 int BaseSocket::Receive(void* buffer, int length, int flags) {
+    if (m_Tls.IsEstablished()) {
+        return ReceiveTls(static_cast<char*>(buffer), length);
+    }
     if (m_TunnelBytesEnd > m_TunnelBytesStart && length > 0) {
         const int count = std::min(length, m_TunnelBytesEnd - m_TunnelBytesStart);
         std::memcpy(buffer, m_TunnelBytes + m_TunnelBytesStart, static_cast<size_t>(count));
@@ -478,6 +522,9 @@ int BaseSocket::Receive(void* buffer, int length, int flags) {
 }
 
 int BaseSocket::Send(const void* data, int length, int flags) {
+    if (m_Tls.IsEstablished()) {
+        return SendTls(static_cast<const char*>(data), length);
+    }
     return send(m_hSocket, static_cast<const char*>(data), length, flags);
 }
 
@@ -486,7 +533,7 @@ bool BaseSocket::IOCtl(long command, u_long* argument) {
         return false;
     }
     if (command == static_cast<long>(FIONREAD) && argument != nullptr) {
-        *argument += static_cast<u_long>(m_TunnelBytesEnd - m_TunnelBytesStart);
+        *argument += static_cast<u_long>(HeldByteCount());
     }
     return true;
 }
@@ -511,4 +558,167 @@ void BaseSocket::SetRemoteAddress(unsigned long networkAddress) {
     m_RemoteAddress.sin_family = AF_INET;
     m_RemoteAddress.sin_port = htons(static_cast<u_short>(m_ConnectPort));
     m_RemoteAddress.sin_addr.s_addr = static_cast<std::uint32_t>(networkAddress);
+}
+
+// --- TLS ---------------------------------------------------------------------------------
+
+void BaseSocket::ReadTlsSettings() {
+    if (m_pTransportSettings == nullptr) {
+        return;
+    }
+    m_TlsOptions.enabled = m_pTransportSettings->GetInt("news_ssl", 0) != 0;
+    m_TlsOptions.verify = m_pTransportSettings->GetInt("news_sslverify", 1) != 0;
+    m_TlsOptions.caFile = m_pTransportSettings->GetString("news_sslca", "");
+}
+
+void BaseSocket::StartTls() {
+    if (!m_bHandshakeClock) {
+        StartHandshakeClock();
+    }
+    SocketTrace("%T: %d Starting TLS handshake with \"%s\"\n", static_cast<int>(m_hSocket),
+                m_Host.c_str());
+    if (!m_Tls.Begin(m_Host, m_TlsOptions)) {
+        FailTls(m_Tls.Reason());
+        return;
+    }
+    // Bytes that came with the proxy's final reply are the server's first TLS bytes.
+    m_Tls.Feed(m_TunnelBytes + m_TunnelBytesStart, m_TunnelBytesEnd - m_TunnelBytesStart);
+    m_TunnelBytesStart = m_TunnelBytesEnd = 0;
+    ContinueTls();
+}
+
+void BaseSocket::ContinueTls() {
+    const TlsSession::Progress progress = m_Tls.Handshake();
+    if (!FlushTlsOutput()) {
+        FailTls("sending the TLS handshake failed with error " +
+                std::to_string(WSAGetLastError()));
+        return;
+    }
+    switch (progress) {
+        case TlsSession::Progress::Done:
+            FinishTls();
+            return;
+        case TlsSession::Progress::Failed:
+            FailTls(m_Tls.Reason());
+            return;
+        case TlsSession::Progress::NeedsPeer:
+            SocketTrace("%T: %d TLS handshake waits for the server\n", static_cast<int>(m_hSocket));
+            return;
+    }
+}
+
+void BaseSocket::ReadTlsHandshake() {
+    char block[kTlsReadSize];
+    const int count = recv(m_hSocket, block, sizeof block, 0);
+    if (count == SOCKET_ERROR) {
+        const int error = WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) {
+            FailTls("reading the TLS handshake failed with error " + std::to_string(error));
+        }
+        return;
+    }
+    if (count == 0) {
+        FailTls("the server closed the connection during the TLS handshake");
+        return;
+    }
+    RearmQuickAck();
+    SocketTrace("%T: %d Read %d bytes of TLS handshake\n", static_cast<int>(m_hSocket), count);
+    m_Tls.Feed(block, count);
+    ContinueTls();
+}
+
+void BaseSocket::FinishTls() {
+    StopHandshakeClock();
+    // Always written: protocol and cipher decide the speed of everything that follows.
+    DebugLogPrintf("%T: BaseSocket(%d): TLS with \"%s\" port %d: %s%s\n",
+                   static_cast<int>(m_hSocket), m_Host.c_str(), m_Port,
+                   m_Tls.Description().c_str(),
+                   m_TlsOptions.verify ? "" : " (certificate not checked)");
+    if (!m_TlsOptions.verify) {
+        OnTransportStatus("TLS to \"" + m_Host + "\" without certificate checks (news_sslverify 0).");
+    }
+    const SOCKET current = m_hSocket;
+    OnConnect(0);
+    // The server's greeting may have come with its last handshake bytes.
+    if (current == m_hSocket && m_Tls.IsEstablished() && m_Tls.HoldsInput()) {
+        AnnounceHeldBytes();
+    }
+}
+
+void BaseSocket::FailTls(const std::string& reason) {
+    SocketTrace("%T: %d TLS handshake failed: %s\n", static_cast<int>(m_hSocket), reason.c_str());
+    ErrorLogPrintf("%T: TLS handshake with \"%s\" port %d failed: %s\n", m_Host.c_str(), m_Port,
+                   reason.c_str());
+    m_Tls.End();
+    m_TlsOutbox.clear();
+    StopHandshakeClock();
+    OnTransportStatus("TLS handshake with \"" + m_Host + "\" failed: " + reason);
+    OnConnect(kOwnFailure);
+}
+
+// Sends what the session produced. True when everything went out or the rest waits for
+// FD_WRITE; false on a socket error.
+bool BaseSocket::FlushTlsOutput() {
+    m_Tls.TakeOutput(&m_TlsOutbox);
+    while (!m_TlsOutbox.empty()) {
+        const int sent = send(m_hSocket, m_TlsOutbox.data(), static_cast<int>(m_TlsOutbox.size()), 0);
+        if (sent == SOCKET_ERROR) {
+            return WSAGetLastError() == WSAEWOULDBLOCK;
+        }
+        if (!m_Tls.IsEstablished()) {
+            SocketTrace("%T: %d Sent %d bytes of TLS handshake\n", static_cast<int>(m_hSocket), sent);
+        }
+        m_TlsOutbox.erase(0, static_cast<size_t>(sent));
+    }
+    return true;
+}
+
+// One call gives at most one record's worth. What the session still holds afterwards is
+// announced with a read notification of its own: the socket may have nothing more to say.
+int BaseSocket::ReceiveTls(char* buffer, int length) {
+    for (;;) {
+        const int count = m_Tls.Read(buffer, length);
+        if (count > 0) {
+            if (m_Tls.HoldsInput()) {
+                AnnounceHeldBytes();
+            } else if (m_bCloseHeld) {
+                ReleaseHeldClose();
+            }
+            return count;
+        }
+        if (count == 0) {
+            PostHeldClose();
+            return 0;  // the server ended the session
+        }
+        if (count == TlsSession::kBroken) {
+            PostHeldClose();
+            ErrorLogPrintf("%T: TLS session with \"%s\" broken: %s\n", m_Host.c_str(),
+                           m_Tls.Reason().c_str());
+            WSASetLastError(WSAECONNABORTED);
+            return SOCKET_ERROR;
+        }
+        char block[kTlsReadSize];
+        const int read = recv(m_hSocket, block, sizeof block, 0);
+        if (read <= 0) {
+            PostHeldClose();
+            return read;  // 0: closed without ending the session; else the socket's error
+        }
+        if (read < static_cast<int>(sizeof block)) {
+            RearmQuickAck();
+        }
+        m_Tls.Feed(block, read);
+    }
+}
+
+int BaseSocket::SendTls(const char* data, int length) {
+    if (!m_Tls.Write(data, length)) {
+        ErrorLogPrintf("%T: TLS session with \"%s\" broken: %s\n", m_Host.c_str(),
+                       m_Tls.Reason().c_str());
+        WSASetLastError(WSAECONNABORTED);
+        return SOCKET_ERROR;
+    }
+    if (!FlushTlsOutput()) {
+        return SOCKET_ERROR;
+    }
+    return length;
 }

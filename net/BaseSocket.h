@@ -17,6 +17,11 @@
 //    greeting) are kept and served first by Receive; a read notification is posted for them
 //    after OnConnect(0), so the derived class reads them on its normal receive path. A close
 //    of the peer is held back until those bytes are taken, as for data still in the socket.
+//  - With TLS on (SetTlsOptions, or the settings "news_ssl", "news_sslverify", "news_sslca" of
+//    the store given to SetTransportSettings, read at every Connect), a TLS handshake follows
+//    the TCP connect, or runs inside the proxy's tunnel; OnConnect(0) comes once it is
+//    complete, and Receive and Send carry plaintext. While the session holds decrypted bytes
+//    that Receive has not taken, another read notification follows, as for a plain socket.
 //  - The handshake between the TCP connect and OnConnect(0) (the proxy's) is bounded by the
 //    connection's receive time-out: a peer that stops answering half-way ends the attempt
 //    with OnConnect(kOwnFailure) at the first check after the limit.
@@ -25,11 +30,14 @@
 
 #include "net/HiddenWindow.h"
 #include "net/Socks.h"
+#include "net/TlsSession.h"
 #include "platform/windows.h"
 
 // Process-wide switch for the trace lines of BaseSocket and SOCKS; 0 = off. Nothing in the
 // program sets it; it exists for debugging the transport.
 extern int SocketTraceLog;
+
+class SettingsStore;
 
 class BaseSocket : public HiddenWindow {
 public:
@@ -42,6 +50,7 @@ public:
     static constexpr int kLookupBufferSize = 1024;      // MAXGETHOSTSTRUCT
     static constexpr int kProxyReadSize = 1024;         // one read per FD_READ while negotiating
     static constexpr int kReceiveBufferOption = 16384;  // SO_RCVBUF asked for by Create
+    static constexpr int kTlsReadSize = 16384 + 512;    // one TLS record with its overhead
     // The connection's receive time-out ("ReceiveTimeout"), applied to the handshake, and how
     // often it is checked (the engine's tick).
     static constexpr int kHandshakeTimeoutSeconds = 180;
@@ -62,6 +71,15 @@ public:
     virtual void OnSend(int error);
     // The peer closed the connection. The default closes the socket handle.
     virtual void OnClose(int error);
+    // A line about the connection the user should see (TLS without checks, why a TLS
+    // handshake failed); the default writes nothing more than the logs already have.
+    virtual void OnTransportStatus(const std::string& text);
+
+    void SetTlsOptions(const TlsOptions& options) { m_TlsOptions = options; }
+    const TlsOptions& GetTlsOptions() const { return m_TlsOptions; }
+    // The store whose TLS settings every Connect reads (null: keep SetTlsOptions' values).
+    void SetTransportSettings(SettingsStore* settings) { m_pTransportSettings = settings; }
+    bool IsTlsEstablished() const { return m_Tls.IsEstablished(); }
 
     // Makes a socket (bound to localPort when not 0) and registers it for eventMask.
     bool Create(int localPort = 0, int socketType = SOCK_STREAM, long eventMask = kAllEvents,
@@ -114,10 +132,23 @@ private:
     bool SendProxyOutput(bool traceFailure);
     void KeepTunnelBytes(const char* block);
     void AnnounceTunnelBytes();
+    // TLS: handshake, failures, and the encrypted read and write paths.
+    void ReadTlsSettings();
+    void StartTls();
+    void ContinueTls();
+    void ReadTlsHandshake();
+    void FinishTls();
+    void FailTls(const std::string& reason);
+    bool FlushTlsOutput();
+    int ReceiveTls(char* buffer, int length);
+    int SendTls(const char* data, int length);
+    void AnnounceHeldBytes();
+
     // Bytes the derived class has not yet been given although they have left the socket.
     int HeldByteCount() const;
     void HoldClose(int error);
     void ReleaseHeldClose();
+    void PostHeldClose();
     void StartHandshakeClock();
     void StopHandshakeClock();
     static void CALLBACK HandshakeTimerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD time);
@@ -142,6 +173,11 @@ private:
     char m_TunnelBytes[kProxyReadSize] = {};
     int m_TunnelBytesStart = 0;
     int m_TunnelBytesEnd = 0;
+
+    TlsOptions m_TlsOptions;
+    SettingsStore* m_pTransportSettings = nullptr;
+    TlsSession m_Tls;
+    std::string m_TlsOutbox;  // ciphertext the socket would not take yet
 
     // A close that arrived while bytes were still held for the derived class.
     bool m_bCloseHeld = false;

@@ -50,7 +50,15 @@ CNNTPSocket::CNNTPSocket() : TempFileNumber(NextTempFileNumber()) {
     LineBuffer[0] = '\0';
     LastTickTime = CurrentSystemTime();
     SetGroupName(kNoGroupSelected);
+    // The transport reads its own settings (TLS) from this store at every connect.
+    SetTransportSettings(&Settings);
     NntpTrace("%T: CNNTPSocket(): Thread Handle: %d\n", ThreadIdForTrace());
+}
+
+void CNNTPSocket::OnTransportStatus(const std::string& text) {
+    if (m_pStatusList != nullptr) {
+        StatusListPrintf(m_pStatusList, "%s", text.c_str());
+    }
 }
 
 CNNTPSocket::~CNNTPSocket() {

@@ -97,6 +97,8 @@ public:
     void OnConnect(int error) override;
     void OnReceive(int error) override;
     void OnClose(int error) override;
+    // TLS notes from the transport go to the status list like the steps' own rows.
+    void OnTransportStatus(const std::string& text) override;
     // Called by the engine at every tick (and on WM_TIMER): rate, delay expiry, receive
     // time-out.
     void OnTimer();

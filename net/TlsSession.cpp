@@ -1,0 +1,196 @@
+#include "net/TlsSession.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
+namespace {
+
+// A name that parses as an IPv4 or IPv6 address is checked as an address, and is not sent as
+// SNI (which carries host names only).
+bool IsAddressLiteral(const std::string& name) {
+    ASN1_OCTET_STRING* parsed = a2i_IPADDRESS(name.c_str());
+    if (parsed == nullptr) {
+        return false;
+    }
+    ASN1_OCTET_STRING_free(parsed);
+    return true;
+}
+
+}  // namespace
+
+TlsSession::~TlsSession() {
+    End();
+}
+
+void TlsSession::End() {
+    if (m_Ssl != nullptr) {
+        SSL_free(m_Ssl);  // frees both memory BIOs
+        m_Ssl = nullptr;
+    }
+    if (m_Context != nullptr) {
+        SSL_CTX_free(m_Context);
+        m_Context = nullptr;
+    }
+    m_FromPeer = m_ToPeer = nullptr;
+    m_bEstablished = false;
+}
+
+bool TlsSession::Fail(const std::string& what) {
+    m_Reason = what;
+    End();
+    return false;
+}
+
+bool TlsSession::Begin(const std::string& serverName, const TlsOptions& options) {
+    End();
+    m_Reason.clear();
+    ERR_clear_error();
+    m_Context = SSL_CTX_new(TLS_client_method());
+    if (m_Context == nullptr) {
+        return Fail("cannot create a TLS context");
+    }
+    SSL_CTX_set_min_proto_version(m_Context, TLS1_2_VERSION);
+    if (options.verify) {
+        SSL_CTX_set_verify(m_Context, SSL_VERIFY_PEER, nullptr);
+        const bool loaded =
+            options.caFile.empty()
+                ? SSL_CTX_set_default_verify_paths(m_Context) == 1
+                : SSL_CTX_load_verify_locations(m_Context, options.caFile.c_str(), nullptr) == 1;
+        if (!loaded) {
+            const unsigned long error = ERR_get_error();
+            const char* reason = error != 0 ? ERR_reason_error_string(error) : nullptr;
+            return Fail("cannot load the CA file \"" + options.caFile +
+                        "\": " + (reason != nullptr ? reason : "no certificate in it"));
+        }
+    } else {
+        SSL_CTX_set_verify(m_Context, SSL_VERIFY_NONE, nullptr);
+    }
+    m_Ssl = SSL_new(m_Context);
+    m_FromPeer = BIO_new(BIO_s_mem());
+    m_ToPeer = BIO_new(BIO_s_mem());
+    if (m_Ssl == nullptr || m_FromPeer == nullptr || m_ToPeer == nullptr) {
+        BIO_free(m_FromPeer);
+        BIO_free(m_ToPeer);
+        m_FromPeer = m_ToPeer = nullptr;
+        return Fail("cannot create a TLS session");
+    }
+    // An empty memory buffer means "nothing yet", not end of stream.
+    BIO_set_mem_eof_return(m_FromPeer, -1);
+    SSL_set_bio(m_Ssl, m_FromPeer, m_ToPeer);
+    SSL_set_connect_state(m_Ssl);
+    if (IsAddressLiteral(serverName)) {
+        if (options.verify) {
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_Ssl), serverName.c_str());
+        }
+    } else if (!serverName.empty()) {
+        SSL_set_tlsext_host_name(m_Ssl, serverName.c_str());
+        if (options.verify) {
+            SSL_set1_host(m_Ssl, serverName.c_str());
+        }
+    }
+    return true;
+}
+
+void TlsSession::NoteLibraryError(int result) {
+    const int kind = SSL_get_error(m_Ssl, result);
+    const unsigned long error = ERR_get_error();
+    const char* reason = error != 0 ? ERR_reason_error_string(error) : nullptr;
+    m_Reason = reason != nullptr ? reason : "TLS protocol error";
+    if (kind == SSL_ERROR_SYSCALL && error == 0) {
+        m_Reason = "the TLS session ended unexpectedly";
+    }
+    const long verified = SSL_get_verify_result(m_Ssl);
+    if (verified != X509_V_OK) {
+        m_Reason += ": ";
+        m_Reason += X509_verify_cert_error_string(verified);
+    }
+    ERR_clear_error();
+}
+
+TlsSession::Progress TlsSession::Handshake() {
+    if (m_Ssl == nullptr) {
+        return Progress::Failed;
+    }
+    const int result = SSL_do_handshake(m_Ssl);
+    if (result == 1) {
+        m_bEstablished = true;
+        return Progress::Done;
+    }
+    const int kind = SSL_get_error(m_Ssl, result);
+    if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
+        return Progress::NeedsPeer;
+    }
+    NoteLibraryError(result);
+    return Progress::Failed;
+}
+
+void TlsSession::Feed(const char* bytes, int count) {
+    if (m_FromPeer != nullptr && count > 0) {
+        BIO_write(m_FromPeer, bytes, count);
+    }
+}
+
+int TlsSession::Read(char* buffer, int length) {
+    if (m_Ssl == nullptr || length <= 0) {
+        return kBroken;
+    }
+    const int result = SSL_read(m_Ssl, buffer, length);
+    if (result > 0) {
+        return result;
+    }
+    const int kind = SSL_get_error(m_Ssl, result);
+    if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
+        return kNothingYet;
+    }
+    if (kind == SSL_ERROR_ZERO_RETURN) {
+        return 0;
+    }
+    NoteLibraryError(result);
+    return kBroken;
+}
+
+bool TlsSession::Write(const char* bytes, int length) {
+    if (m_Ssl == nullptr) {
+        return false;
+    }
+    if (length <= 0) {
+        return true;
+    }
+    // Memory BIOs grow as needed, so a write is taken whole or fails.
+    const int result = SSL_write(m_Ssl, bytes, length);
+    if (result == length) {
+        return true;
+    }
+    NoteLibraryError(result);
+    return false;
+}
+
+void TlsSession::TakeOutput(std::string* out) {
+    if (m_ToPeer == nullptr) {
+        return;
+    }
+    char chunk[16384];
+    for (;;) {
+        const int count = BIO_read(m_ToPeer, chunk, sizeof chunk);
+        if (count <= 0) {
+            return;
+        }
+        out->append(chunk, static_cast<size_t>(count));
+    }
+}
+
+int TlsSession::HeldCount() const {
+    if (m_Ssl == nullptr) {
+        return 0;
+    }
+    return SSL_pending(m_Ssl) + static_cast<int>(BIO_ctrl_pending(m_FromPeer));
+}
+
+std::string TlsSession::Description() const {
+    if (m_Ssl == nullptr) {
+        return std::string();
+    }
+    return std::string(SSL_get_version(m_Ssl)) + " " + SSL_get_cipher_name(m_Ssl);
+}
