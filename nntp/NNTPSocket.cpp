@@ -56,9 +56,7 @@ CNNTPSocket::CNNTPSocket() : TempFileNumber(NextTempFileNumber()) {
 }
 
 void CNNTPSocket::OnTransportStatus(const std::string& text) {
-    if (m_pStatusList != nullptr) {
-        StatusListPrintf(m_pStatusList, "%s", text.c_str());
-    }
+    ReportStatus("%s", text.c_str());
 }
 
 CNNTPSocket::~CNNTPSocket() {
