@@ -2,6 +2,7 @@
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -19,6 +20,24 @@ bool IsAddressLiteral(const std::string& name) {
 }
 
 }  // namespace
+
+bool TlsSession::CheckCaFile(const std::string& path, std::string* reason) {
+    BIO* file = BIO_new_file(path.c_str(), "r");
+    if (file == nullptr) {
+        ERR_clear_error();
+        *reason = "cannot open the CA file \"" + path + "\"";
+        return false;
+    }
+    X509* first = PEM_read_bio_X509(file, nullptr, nullptr, nullptr);
+    BIO_free(file);
+    ERR_clear_error();
+    if (first == nullptr) {
+        *reason = "\"" + path + "\" holds no PEM certificate";
+        return false;
+    }
+    X509_free(first);
+    return true;
+}
 
 TlsSession::~TlsSession() {
     End();

@@ -49,6 +49,10 @@ public:
     bool HoldsInput() const { return HeldCount() > 0; }
     // "TLSv1.3 TLS_AES_256_GCM_SHA384" once established.
     std::string Description() const;
+    // True when path names a readable file with at least one PEM certificate; else reason
+    // says what is wrong with it.
+    static bool CheckCaFile(const std::string& path, std::string* reason);
+
     // Why the last step failed, in the library's words.
     const std::string& Reason() const { return m_Reason; }
 

@@ -7,6 +7,8 @@
 #include <limits>
 #include <map>
 
+#include "net/TlsSession.h"
+
 namespace {
 
 // Whole decimal number within [low, high]; false for anything else (signs, blanks, overflow).
@@ -42,24 +44,82 @@ bool ParseSeconds(const std::string& text, double& value) {
     return true;
 }
 
+constexpr int kTlsDefaultPort = 563;
+
+// HOST, HOST:PORT, [IPv6], [IPv6]:PORT, each optionally after nntp:// or nntps://.
 bool ParseServer(const std::string& text, CommandLineOptions& options, std::string& message) {
-    std::string host = text;
-    const std::size_t colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        host = text.substr(0, colon);
-        const std::string port = text.substr(colon + 1);
+    std::string rest = text;
+    bool secure = false;
+    if (rest.rfind("nntps://", 0) == 0) {
+        secure = true;
+        rest = rest.substr(8);
+    } else if (rest.rfind("nntp://", 0) == 0) {
+        rest = rest.substr(7);
+    }
+    if (!rest.empty() && rest.back() == '/') {
+        rest.pop_back();
+    }
+    std::string host = rest;
+    std::string port;
+    bool hasPort = false;
+    if (!rest.empty() && rest.front() == '[') {
+        const std::size_t close = rest.find(']');
+        if (close == std::string::npos || close == 1) {
+            message = "--server: '" + text + "' opens an IPv6 address with '[' but gives none";
+            return false;
+        }
+        host = rest.substr(1, close - 1);
+        const std::string after = rest.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':') {
+                message = "--server: expected ':PORT' after the IPv6 address in '" + text + "'";
+                return false;
+            }
+            port = after.substr(1);
+            hasPort = true;
+        }
+    } else {
+        const std::size_t colon = rest.find(':');
+        if (colon != std::string::npos && rest.find(':', colon + 1) != std::string::npos) {
+            message = "--server: an IPv6 address must be written in brackets, as [" + rest +
+                      "] or [ADDRESS]:PORT";
+            return false;
+        }
+        if (colon != std::string::npos) {
+            host = rest.substr(0, colon);
+            port = rest.substr(colon + 1);
+            hasPort = true;
+        }
+    }
+    if (host.empty()) {
+        message = "--server needs a host name or address, as HOST, HOST:PORT, [IPv6]:PORT or "
+                  "nntps://HOST";
+        return false;
+    }
+    if (hasPort) {
         long value = 0;
         if (!ParseWholeNumber(port, 1, 65535, value)) {
             message = "--server: the port '" + port + "' is not a number from 1 to 65535";
             return false;
         }
         options.serverPort = static_cast<int>(value);
+    } else if (secure) {
+        options.serverPort = kTlsDefaultPort;
     }
-    if (host.empty()) {
-        message = "--server needs a host name or address, as HOST or HOST:PORT";
-        return false;
+    if (secure) {
+        options.tls = true;
     }
     options.serverHost = host;
+    return true;
+}
+
+bool ParseCaFile(const std::string& text, CommandLineOptions& options, std::string& message) {
+    std::string reason;
+    if (text.empty() || !TlsSession::CheckCaFile(text, &reason)) {
+        message = "--tls-ca: " + (text.empty() ? std::string("needs a file name") : reason);
+        return false;
+    }
+    options.tlsCaFile = text;
     return true;
 }
 
@@ -97,6 +157,7 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
          }},
         {"--set", ParseSetting},
         {"--server", ParseServer},
+        {"--tls-ca", ParseCaFile},
         {"--connections",
          [](const std::string& v, CommandLineOptions& o, std::string& m) {
              long value = 0;
@@ -129,6 +190,8 @@ bool ApplyFlag(const std::string& name, CommandLineOptions& options) {
         {"--no-write", &CommandLineOptions::noWrite},
         {"--yes", &CommandLineOptions::yes},
         {"--json", &CommandLineOptions::json},
+        {"--tls", &CommandLineOptions::tls},
+        {"--tls-no-verify", &CommandLineOptions::tlsNoVerify},
         {"--help", &CommandLineOptions::help},
         {"-h", &CommandLineOptions::help},
         {"--version", &CommandLineOptions::version},
@@ -181,7 +244,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, CommandLineO
         auto handler = ValueOptions().find(name);
         if (handler == ValueOptions().end()) {
             if (hasInlineValue && (name == "--headless" || name == "--demo" ||
-                                   name == "--no-write" || name == "--yes" || name == "--json")) {
+                                   name == "--no-write" || name == "--yes" || name == "--json" ||
+                                   name == "--tls" || name == "--tls-no-verify")) {
                 message = "option " + name + " takes no value";
                 return ParseOutcome::kError;
             }
@@ -236,7 +300,13 @@ std::string HelpText(const std::string& programName) {
            "  --registry FILE       read settings from this .reg file instead of the default\n"
            "  --workdir DIR         write log.txt, errorlog.txt and temporary files in DIR\n"
            "  --set KEY=VALUE       store a setting after loading (repeatable)\n"
-           "  --server HOST[:PORT]  news server (sets news_server and news_port)\n"
+           "  --server HOST[:PORT]  news server (sets news_server and news_port); an IPv6\n"
+           "                        address in brackets, [::1]:119; nntps://HOST[:PORT] for\n"
+           "                        TLS (port 563 unless given)\n"
+           "  --tls                 TLS from the first byte (news_ssl 1)\n"
+           "  --tls-no-verify       do not check the server's certificate (news_sslverify 0)\n"
+           "  --tls-ca FILE         trust the CA certificates in FILE instead of the system's\n"
+           "                        (news_sslca)\n"
            "  --no-write            do not write articles to disk (writetodisk 0)\n"
            "  --connections N       number of connections (DLConnections), 0 to " +
            std::to_string(kMaxCommandLineConnections) +

@@ -18,8 +18,11 @@ struct CommandLineOptions {
     std::string workDir;       // --workdir DIR: logs and temporary files go there
     // --set KEY=VALUE, in the order given; stored in the top settings store after loading.
     std::vector<std::pair<std::string, std::string>> settings;
-    std::string serverHost;  // --server HOST[:PORT]; empty when not given
+    std::string serverHost;  // --server [nntps://]HOST[:PORT] or [IPv6]:PORT; empty when not given
     std::optional<int> serverPort;
+    bool tls = false;          // --tls or --server nntps://: "news_ssl" 1
+    bool tlsNoVerify = false;  // --tls-no-verify: "news_sslverify" 0
+    std::string tlsCaFile;     // --tls-ca FILE: "news_sslca"
     bool noWrite = false;            // --no-write: "writetodisk" 0
     std::optional<int> connections;  // --connections N: "DLConnections"
     // Arguments this parser does not know, in order. The dialog's front end may take them

@@ -87,6 +87,15 @@ bool SessionSetup::ApplySettings(const CommandLineOptions& options, TestDialogLo
             settings.SetInt("news_port", *options.serverPort);
         }
     }
+    if (options.tls) {
+        settings.SetInt("news_ssl", 1);
+    }
+    if (options.tlsNoVerify) {
+        settings.SetInt("news_sslverify", 0);
+    }
+    if (!options.tlsCaFile.empty()) {
+        settings.SetString("news_sslca", options.tlsCaFile);
+    }
     if (options.noWrite) {
         logic.SetWriteToDisk(false);
     }
