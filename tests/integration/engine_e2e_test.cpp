@@ -178,4 +178,86 @@ TEST_F(EngineEndToEndTest, AWrongProxyPasswordGetsNothingThrough) {
     EXPECT_EQ(Count("Requesting HEAD"), 0u);
 }
 
+// --- TLS from the first byte (nnrpd -S with a certificate of the services' own CA) ---------
+
+std::string OverTls(const std::string& caFile) {
+    return RegLine("news_ssl", Dword(1)) + RegLine("news_sslca", Quoted(caFile));
+}
+
+class TlsEndToEndTest : public EngineEndToEndTest {
+protected:
+    std::string ErrorLog() const { return ReadFileText(Dir.Path() / "run" / "errorlog.txt"); }
+
+    // Nothing got through, and the error log says why, once per connection at least.
+    void ExpectRefusedHandshakes(const std::string& reason) {
+        ASSERT_EQ(ExitCode, kExitOk) << Errors;
+        EXPECT_EQ(SummaryNumber("bytes_received"), 0u) << Output;
+        EXPECT_EQ(Count("Requesting HEAD"), 0u);
+        const std::string log = ErrorLog();
+        std::size_t count = 0;
+        for (auto at = log.find(reason); at != std::string::npos; at = log.find(reason, at + 1)) {
+            ++count;
+        }
+        EXPECT_GE(count, static_cast<std::size_t>(kConnections)) << log;
+        EXPECT_GE(Count("Connection attempt failed."), static_cast<std::size_t>(kConnections));
+    }
+};
+
+TEST_F(TlsEndToEndTest, DownloadsOverTlsFromTheNewsServer) {
+    REQUIRE_SERVICE("ZODIVA_INN_TLS_PORT");
+    RunWith(Server("ZODIVA_INN_TLS_PORT") + OverTls(services::Env("ZODIVA_TLS_CA")));
+    ExpectNewestArticlesWalkingDown();
+    // One line per connect (connections may reconnect) with protocol and cipher.
+    EXPECT_GE(Count("TLS with \"127.0.0.1\" port " + services::Env("ZODIVA_INN_TLS_PORT") +
+                    ": TLSv1.3 "),
+              static_cast<std::size_t>(kConnections));
+}
+
+TEST_F(TlsEndToEndTest, LogsInOverTls) {
+    REQUIRE_SERVICE("ZODIVA_INN_TLS_AUTH_PORT");
+    RunWith(Server("ZODIVA_INN_TLS_AUTH_PORT") + OverTls(services::Env("ZODIVA_TLS_CA")) +
+            RegLine("username", Quoted(services::Env("ZODIVA_INN_USER"))) +
+            RegLine("NNTPp", Quoted(ScrambleValue(services::Env("ZODIVA_INN_PASS")))));
+    ExpectNewestArticlesWalkingDown();
+    EXPECT_GE(Count("AUTHINFO USER " + services::Env("ZODIVA_INN_USER")),
+              static_cast<std::size_t>(kConnections));
+}
+
+TEST_F(TlsEndToEndTest, TlsRunsInsideTheSocksTunnel) {
+    REQUIRE_SERVICE("ZODIVA_INN_TLS_PORT");
+    REQUIRE_SERVICE("ZODIVA_DANTE_AUTH_PORT");
+    RunWith(Server("ZODIVA_INN_TLS_PORT") + OverTls(services::Env("ZODIVA_TLS_CA")) +
+            ThroughProxy(services::Env("ZODIVA_DANTE_PASS")));
+    ExpectNewestArticlesWalkingDown();
+    EXPECT_GE(Count(": TLSv1.3 "), static_cast<std::size_t>(kConnections));
+}
+
+TEST_F(TlsEndToEndTest, CertificateOfAnUntrustedCaIsRefused) {
+    REQUIRE_SERVICE("ZODIVA_INN_TLS_PORT");
+    // The system's trust store does not know the services' CA.
+    RunWith(Server("ZODIVA_INN_TLS_PORT") + RegLine("news_ssl", Dword(1)));
+    ExpectRefusedHandshakes("certificate verify failed: unable to get local issuer certificate");
+}
+
+TEST_F(TlsEndToEndTest, CertificateForAnotherNameIsRefused) {
+    REQUIRE_SERVICE("ZODIVA_INN_TLS_WRONG_NAME_PORT");
+    RunWith(Server("ZODIVA_INN_TLS_WRONG_NAME_PORT") + OverTls(services::Env("ZODIVA_TLS_CA")));
+    ExpectRefusedHandshakes("certificate verify failed: IP address mismatch");
+}
+
+TEST_F(TlsEndToEndTest, WithoutChecksTheUntrustedServerIsUsed) {
+    REQUIRE_SERVICE("ZODIVA_INN_TLS_WRONG_NAME_PORT");
+    RunWith(Server("ZODIVA_INN_TLS_WRONG_NAME_PORT") + RegLine("news_ssl", Dword(1)) +
+            RegLine("news_sslverify", Dword(0)));
+    ExpectNewestArticlesWalkingDown();
+    EXPECT_GE(Count("(certificate not checked)"), static_cast<std::size_t>(kConnections));
+}
+
+TEST_F(TlsEndToEndTest, PlainServerOnTheTlsSettingIsAFailedConnect) {
+    REQUIRE_SERVICE("ZODIVA_INN_PORT");
+    RunWith(Server("ZODIVA_INN_PORT") + OverTls(services::Env("ZODIVA_TLS_CA")));
+    ExpectRefusedHandshakes("TLS handshake with \"127.0.0.1\" port " +
+                            services::Env("ZODIVA_INN_PORT") + " failed: ");
+}
+
 }  // namespace
