@@ -7,6 +7,19 @@ namespace {
 constexpr WORD kWinsock22 = 0x0202;
 constexpr WORD kWinsock20 = 0x0002;
 constexpr WORD kWinsock11 = 0x0101;
+// Posted messages are served in order, so a stop request queued behind a flood of socket
+// notifications would wait for all of them. After this many messages the loop looks for the
+// stop request ahead of the rest, as it looks for due timers.
+constexpr int kMessagesBetweenStopChecks = 16;
+// A window filter that selects thread messages only.
+const HWND kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
+
+// Takes a queued stop request (WM_CLOSE to the thread) or quit, if there is one.
+bool StopRequestQueued() {
+    MSG stop;
+    return PeekMessageA(&stop, kThreadMessagesOnly, WM_CLOSE, WM_QUIT, PM_REMOVE) != FALSE &&
+           (stop.message == WM_CLOSE || stop.message == WM_QUIT);
+}
 
 bool StartSocketLibrary() {
     WSADATA data;
@@ -57,7 +70,10 @@ bool CQWThread::OnExitInstance() {
 
 int CQWThread::Run() {
     MSG message;
-    for (;;) {
+    for (int served = 1;; ++served) {
+        if (served % kMessagesBetweenStopChecks == 0 && StopRequestQueued()) {
+            break;
+        }
         const BOOL got = GetMessageA(&message, nullptr, 0, 0);
         if (got == 0 || got == -1) {
             break;  // WM_QUIT (also what a thread given up on receives), or a broken queue

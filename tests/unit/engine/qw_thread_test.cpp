@@ -167,4 +167,36 @@ TEST(CQWThreadTest, OnlyAThreadMessageCloseEndsTheLoop) {
     EXPECT_EQ(window.closes, 3);
 }
 
+// A flood of notifications queued before the stop request (as a server that pre-sends
+// megabytes leaves them) must not delay it: the loop takes it within a few messages.
+TEST(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
+    ScopedWorkDir dir;
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    CloseCounter window;
+    ASSERT_NE(window.GetWindowHandle(), nullptr);
+    constexpr int kFlood = 5000;
+    for (int i = 0; i < kFlood; ++i) {
+        ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
+    }
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_CLOSE, 0, 0));
+
+    CQWThread loop;
+    EXPECT_EQ(loop.Run(), 0);
+    EXPECT_GT(window.closes, 0) << "messages before the request are still served";
+    EXPECT_LE(window.closes, 16) << "the stop request waited behind the flood";
+    engine_test::DispatchPending();
+    EXPECT_EQ(window.closes, kFlood) << "the rest stays queued, none is lost or repeated";
+
+    // A quit is taken ahead of a flood the same way.
+    window.closes = 0;
+    for (int i = 0; i < kFlood; ++i) {
+        ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
+    }
+    PostQuitMessage(0);
+    EXPECT_EQ(loop.Run(), 0);
+    EXPECT_LE(window.closes, 16);
+    engine_test::DispatchPending();
+}
+
 }  // namespace
