@@ -9,6 +9,8 @@
 
 #include "nntp/NNTPSocket.h"
 #include "nntp/ReplyCodes.h"
+#include "platform/Time.h"
+#include "support/ControlBytes.h"
 
 namespace {
 
@@ -42,18 +44,40 @@ void FailOnErrorReply(CNNTPSocket& connection, const char* line, const ErrorRepl
         ErrorLogPrintf(texts.outOfSynch);
         NntpTrace(texts.outOfSynch);
     }
-    if (connection.m_pStatusList != nullptr) {
-        connection.ReportStatus("%s", line);
-    }
+    connection.ReportStatus("%s", line);
+    connection.CountFailure(FailureKind::kErrorReply);
+    const PrintableLine printable(line);
     if (texts.traceLineFirst) {
-        NntpTrace(texts.traceLine, connection.SocketId(), line);
-        ErrorLogPrintf(texts.errorLine, line);
+        NntpTrace(texts.traceLine, connection.SocketId(), printable.c_str());
+        ErrorLogPrintf(texts.errorLine, printable.c_str());
     } else {
-        ErrorLogPrintf(texts.errorLine, line);
-        NntpTrace(texts.traceLine, connection.SocketId(), line);
+        ErrorLogPrintf(texts.errorLine, printable.c_str());
+        NntpTrace(texts.traceLine, connection.SocketId(), printable.c_str());
     }
     NntpTrace(texts.failing, connection.SocketId());
     connection.ResetConnection();
+    connection.ReturnFailure();
+}
+
+// "423 no such article number" and "430 no such article": the article is not there (cancelled,
+// expired, never arrived). Nothing is wrong with the connection; the walk moves on.
+bool IsMissingArticle(const char* line) {
+    return std::strncmp(line, "423", 3) == 0 || std::strncmp(line, "430", 3) == 0;
+}
+
+// The job ends without the article, on the same connection: no reset, no delay. The header
+// of a BODY that turned out missing is dropped with its file.
+void SkipMissingArticle(CNNTPSocket& connection, const char* step) {
+    NntpTrace("%T: %s(%d): Article %s is missing.  Moving on.\n", step, connection.SocketId(),
+              connection.Settings.GetString("article", "").c_str());
+    connection.OutputFile.Close();
+    connection.OutputFile.Delete();
+    connection.ConnectionState = kStateIdle;
+    connection.PublishActivity(ConnectionActivity::kIdle);
+    if (connection.Download != nullptr) {
+        connection.Download->CountMissingArticle();
+    }
+    connection.ArticleMissing = true;
     connection.ReturnFailure();
 }
 
@@ -190,10 +214,15 @@ void CNNTPSocket::Head3() {
         CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head3);
         return;
     }
-    NntpTrace("%T: Response: %s\n", line);
+    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NoteStatusLine(line, CommandKind::kHead);
     if (DemandsAuthentication(line)) {
         AuthResendFn = &CNNTPSocket::Head1;
         CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
+        return;
+    }
+    if (IsMissingArticle(line)) {
+        SkipMissingArticle(*this, "Head3");
         return;
     }
     if (line[0] != '2') {
@@ -219,8 +248,12 @@ void CNNTPSocket::Head4() {
         return;
     }
     ArticleLineWriter& writer = LineWriterFor(OutputFile, WriteToDisk(*this));
-    for (const char* line = ReadLine(); line != nullptr; line = ReadLine()) {
-        NntpTrace("%T: %s\n", line);
+    const char* line = ReadLine();
+    if (line != nullptr && Download != nullptr) {
+        Download->MarkArticleText(platform::MonotonicTime());
+    }
+    for (; line != nullptr; line = ReadLine()) {
+        NntpTrace("%T: %s\n", PrintableLine(line).c_str());
         if (IsEndOfText(line)) {
             writer.Flush();
             NntpTrace("%T: Head4(%d): Header received successfully.\n", SocketId());
@@ -272,10 +305,15 @@ void CNNTPSocket::Body3() {
         CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body3);
         return;
     }
-    NntpTrace("%T: Response: %s\n", line);
+    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NoteStatusLine(line, CommandKind::kBodyStatus);
     if (DemandsAuthentication(line)) {
         AuthResendFn = &CNNTPSocket::Body1;
         CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
+        return;
+    }
+    if (IsMissingArticle(line)) {
+        SkipMissingArticle(*this, "Body3");
         return;
     }
     if (line[0] != '2') {
@@ -308,6 +346,11 @@ void CNNTPSocket::Body4() {
             if (CompletedArticles != nullptr) {
                 CompletedArticles->fetch_add(1, std::memory_order_relaxed);
             }
+            RecordLatency(CommandKind::kBodyText);
+            if (Monitor != nullptr) {
+                Monitor->AddArticle();
+            }
+            ++RoundArticles;
             OutputFile.Close();
             OutputFile.Delete();
             ConnectionState = kStateIdle;
@@ -324,15 +367,31 @@ void CNNTPSocket::Body4() {
 // --- the article loop -------------------------------------------------------------------
 
 void CNNTPSocket::NextArticle() {
-    // Whether the last article succeeded or not, the next lower one follows.
-    Settings.SetInt("article", OneLower(Settings.GetInt("article", 0)));
+    // A job that failed (the group or login refused, an error reply, a name too long) has
+    // nothing to wait for of its own: going straight on would repeat the same failure as fast
+    // as the server answers. It waits "errordelay" first. A missing article is no failure:
+    // the walk goes on to the next lower one at once, on the same connection.
+    const bool failed = StepSucceeded == 0 && !ArticleMissing;
+    ArticleMissing = false;
+    const std::int32_t next = OneLower(Settings.GetInt("article", 0));
+    Settings.SetInt("article", next);
     ReturnStack.push_back(&CNNTPSocket::NextArticle);
-    if (!FitsCommandBuffer(WantedGroup)) {
-        // Group selection refuses such a name without waiting for anything, so going straight
-        // on would fail again at once, nested deeper each time, until the stack gave out.
-        // Pausing for the error delay turns that into a slow retry that is seen in the logs.
+    if (failed) {
+        NntpTrace("%T: NextArticle(%d): Job failed.  Retrying after delay.\n", SocketId());
         DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
         return;
+    }
+    if (SelectedGroup == WantedGroup && next < GroupFirst) {
+        // Past the group's first article: start again at its newest with a new GROUP (the
+        // server's figures may have moved). A round that completed nothing waits first, so
+        // a group in which every article is missing is not walked at full speed.
+        NntpTrace("%T: NextArticle(%d): Below the group's first article.  Starting again.\n",
+                  SocketId());
+        SelectedGroup = kNoGroupSelected;
+        if (RoundArticles == 0) {
+            DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+            return;
+        }
     }
     GoToStep(&CNNTPSocket::Head1);
 }
@@ -373,7 +432,7 @@ void CNNTPSocket::Xover3() {
         CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Xover3);
         return;
     }
-    NntpTrace("%T: Response: %s\n", line);
+    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
     if (DemandsAuthentication(line)) {
         AuthResendFn = &CNNTPSocket::Xover1;
         CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
@@ -396,7 +455,7 @@ void CNNTPSocket::Xover4() {
     }
     // The overview lines are only traced; nothing keeps them.
     for (const char* line = ReadLine(); line != nullptr; line = ReadLine()) {
-        NntpTrace("%T: %s\n", line);
+        NntpTrace("%T: %s\n", PrintableLine(line).c_str());
         if (IsEndOfText(line)) {
             NntpTrace("%T: Xover4(%d): Xover list received successfully.\n", SocketId());
             ConnectionState = kStateIdle;

@@ -6,6 +6,7 @@
 
 #include "nntp/NNTPSocket.h"
 #include "nntp/ReplyCodes.h"
+#include "support/ControlBytes.h"
 #include "support/Scramble.h"
 
 namespace {
@@ -37,17 +38,17 @@ void CNNTPSocket::Auth2() {
         return;
     }
     ConnectionState = kStateIdle;
-    NntpTrace("%T: Response: %s\n", line);
+    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NoteStatusLine(line, CommandKind::kAuthinfo);
 
     // 381 asks for the password; a 2xx acceptance is answered with the password all the same.
     if (line[0] != '3' && line[0] != '2') {
         NntpTrace("%T: Auth2: User name rejected by server. Failing.\n");
         // The status list has no time directive: its rows start with the message itself.
-        if (m_pStatusList != nullptr) {
-            ReportStatus("Username \"%s\" rejected by server \"%s\"",
-                             Settings.GetString("username", "").c_str(),
-                             Settings.GetString("news_server", "").c_str());
-        }
+        ReportStatus("Username \"%s\" rejected by server \"%s\"",
+                     Settings.GetString("username", "").c_str(),
+                     Settings.GetString("news_server", "").c_str());
+        CountFailure(FailureKind::kLoginRefused);
         AuthFailure = kAuthRejected;
         ReturnFailure();
         return;
@@ -82,16 +83,16 @@ void CNNTPSocket::Auth3() {
         return;
     }
     ConnectionState = kStateIdle;
-    NntpTrace("%T: Response: %s\n", line);
+    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NoteStatusLine(line, CommandKind::kAuthinfo);
 
     // Anything but a refusal (281, but also 482) counts as logged in. A 481 is a refusal too:
     // taken as success, a wrong password would log in again and again and never be reported.
     if (nntp_reply::RefusesPassword(line)) {
         NntpTrace("%T: Auth3(): Password rejected. Returning Failure.\n");
-        if (m_pStatusList != nullptr) {
-            ReportStatus("Password rejected by server \"%s\"",
-                             Settings.GetString("news_server", "").c_str());
-        }
+        ReportStatus("Password rejected by server \"%s\"",
+                     Settings.GetString("news_server", "").c_str());
+        CountFailure(FailureKind::kLoginRefused);
         AuthFailure = kAuthRejected;
         ReturnFailure();
         return;

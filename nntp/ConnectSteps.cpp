@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "nntp/NNTPSocket.h"
+#include "platform/Time.h"
+#include "support/ControlBytes.h"
 
 namespace {
 
@@ -104,8 +106,12 @@ void CNNTPSocket::Connect3() {
     // second time would start the next attempt at once, nested inside this one.
     ConnectReported = false;
     InsideConnect = true;
+    PublishActivity(ConnectionActivity::kConnecting);
     const bool started = StartConnect(*this);
     InsideConnect = false;
+    if (started && !ConnectReported && IsLookupPending()) {
+        PublishActivity(ConnectionActivity::kLookingUp);
+    }
 
     if (started && !ConnectReported) {
         ConnectionState = kStateConnecting;
@@ -134,11 +140,7 @@ void CNNTPSocket::Connect4() {
         ConnectionState = kStateNoConnection;
         SelectedGroup.clear();
         NntpTrace("%T: Connect4(%d): Connection attempt failed.\n", SocketId());
-        if (m_pStatusList != nullptr) {
-            ReportStatus(
-                "Failed to connect to server \"%s\" port %d.  Will retry.",
-                Settings.GetString("news_server", "").c_str(), Settings.GetInt("news_port", 119));
-        }
+        ReportConnectFailure();
         DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "30").c_str()),
                   &CNNTPSocket::Connect1);
         return;
@@ -147,6 +149,8 @@ void CNNTPSocket::Connect4() {
         SetWindowTextA(StatusWindow, "Connected");
     }
     ConnectionState = kStateAwaitingGreeting;
+    PublishActivity(ConnectionActivity::kAwaitingGreeting);
+    CommandSentAt = platform::MonotonicTime();  // the greeting's latency counts from here
     NntpTrace("%T: Connect4(%d): Connected to server.  Waiting for greeting.\n", SocketId());
     CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Connect5);
 }
@@ -167,24 +171,46 @@ void CNNTPSocket::Connect5() {
     if (StatusWindow != nullptr) {
         SetWindowTextA(StatusWindow, "Greeting");
     }
-    NntpTrace("%T: Response: %s\n", line);
-    if (m_pStatusList != nullptr) {
-        ReportStatus("%s", line);
-    }
+    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NoteStatusLine(line, CommandKind::kGreeting);
+    ReportStatus("%s", line);
 
     if (line[0] == '2') {
         ConnectionState = kStateIdle;
+        PublishActivity(ConnectionActivity::kIdle);
         NntpTrace("%T: Connect5: Successfully received server greeting.  Now Idle.\n");
         GoToStep(&CNNTPSocket::ReturnSuccess);
         return;
     }
 
-    NntpTrace("%T: Connect5(%d): %s.\n", SocketId(), line);
+    CountFailure(FailureKind::kGreetingRefused);
+    NntpTrace("%T: Connect5(%d): %s.\n", SocketId(), PrintableLine(line).c_str());
     NntpTrace("%T: Connect5(%d): Invalid greeting or error. Will retry after delay.\n", SocketId());
     const int rejectDelay = std::atoi(GetConnectionOption("RejectDelay", "180").c_str());
-    if (m_pStatusList != nullptr) {
-        ReportStatus("Will retry after %d second delay.", rejectDelay);
-    }
+    ReportStatus("Will retry after %d second delay.", rejectDelay);
     ResetConnection();
     DelayThen(rejectDelay, &CNNTPSocket::Connect1);
+}
+
+// Connect failures are told apart by what failed: the proxy (whose address the user must
+// check, not the news server's), the name lookup, a time-out, or the connect itself.
+void CNNTPSocket::ReportConnectFailure() {
+    const std::string server = Settings.GetString("news_server", "");
+    const int port = Settings.GetInt("news_port", 119);
+    if (IsUsingProxy()) {
+        CountFailure(FailureKind::kProxy);
+        ReportStatus("Failed to connect through proxy \"%s\" port %d to server \"%s\" port %d.  "
+                     "Will retry.",
+                     Settings.GetString("ProxyAddress", "").c_str(), Settings.GetInt("ProxyPort", 0),
+                     server.c_str(), port);
+        return;
+    }
+    if (LastConnectError >= WSAHOST_NOT_FOUND && LastConnectError <= WSANO_DATA) {
+        CountFailure(FailureKind::kLookup);
+        ReportStatus("Could not find server \"%s\": %w  Will retry.", server.c_str(),
+                     LastConnectError);
+        return;
+    }
+    CountFailure(LastConnectError == WSAETIMEDOUT ? FailureKind::kTimeout : FailureKind::kRefused);
+    ReportStatus("Failed to connect to server \"%s\" port %d.  Will retry.", server.c_str(), port);
 }

@@ -58,3 +58,29 @@ bool CNNTPSocket::ReportStatus(const char* format, ...) {
     va_end(args);
     return added;
 }
+
+ConnectionActivity CNNTPSocket::ActivityOfState(std::int32_t state) {
+    switch (state) {
+        case kStateConnecting:
+            return ConnectionActivity::kConnecting;
+        case kStateAwaitingGreeting:
+            return ConnectionActivity::kAwaitingGreeting;
+        case kStateIdle:
+            return ConnectionActivity::kIdle;
+        case kStateGroupSent:
+            return ConnectionActivity::kSelectingGroup;
+        case kStateUserSent:
+        case kStatePassSent:
+            return ConnectionActivity::kLoggingIn;
+        case kStateXoverSent:
+        case kStateXoverText:
+        case kStateHeadSent:
+        case kStateHeadText:
+            return ConnectionActivity::kFetchingHeader;
+        case kStateBodySent:
+        case kStateBodyText:
+            return ConnectionActivity::kFetchingBody;
+        default:
+            return ConnectionActivity::kNotConnected;
+    }
+}

@@ -1,15 +1,65 @@
 // Group selection: make sure the server has the job's newsgroup selected before a job sends
 // its command. GROUP goes out only when the group is not already selected; its 211 reply sets
 // "article" to the group's last article number, from which the article loop counts down.
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "nntp/NNTPSocket.h"
 #include "nntp/ReplyCodes.h"
+#include "support/ControlBytes.h"
 
 using nntp_reply::DemandsAuthentication;
 using nntp_reply::FitsCommandBuffer;
 using nntp_reply::IsDecimalDigit;
+
+namespace {
+
+// One number of a GROUP reply: decimal digits after blanks, within 0 .. 2^31 - 1. Moves
+// `text` past it.
+bool ParseArticleNumber(const char*& text, std::int32_t& value) {
+    while (*text == ' ' || *text == '\t') {
+        ++text;
+    }
+    if (!IsDecimalDigit(*text)) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const long long parsed = std::strtoll(text, &end, 10);
+    if (errno == ERANGE || parsed > INT32_MAX || (*end != ' ' && *end != '\t' && *end != '\r' &&
+                                                  *end != '\n' && *end != '\0')) {
+        return false;
+    }
+    value = static_cast<std::int32_t>(parsed);
+    text = end;
+    return true;
+}
+
+// "211 count first last group": the three numbers, or false when any of them is missing,
+// no number, beyond 32 bits, or the last is below the first. Such figures would send the
+// walk to articles the group does not have (0, negative numbers, wrapped values).
+bool ParseGroupNumbers(const char* line, std::int32_t& count, std::int32_t& first,
+                       std::int32_t& last) {
+    const char* text = line;
+    while (IsDecimalDigit(*text)) {
+        ++text;  // the status code
+    }
+    std::int32_t c = 0;
+    std::int32_t f = 0;
+    std::int32_t l = 0;
+    if (!ParseArticleNumber(text, c) || !ParseArticleNumber(text, f) ||
+        !ParseArticleNumber(text, l) || l < f) {
+        return false;
+    }
+    count = c;
+    first = f;
+    last = l;
+    return true;
+}
+
+}  // namespace
 
 void CNNTPSocket::SelectGroup1() {
     NntpTrace("%T: SelectGroup1(): Entering newsgroup \"%s\" if necessary.\n", WantedGroup.c_str());
@@ -56,7 +106,9 @@ void CNNTPSocket::SelectGroup3() {
         CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::SelectGroup3);
         return;
     }
-    NntpTrace("%T: Response: %s\n", line);
+    const PrintableLine printable(line);
+    NntpTrace("%T: Response: %s\n", printable.c_str());
+    NoteStatusLine(line, CommandKind::kGroup);
 
     if (DemandsAuthentication(line)) {
         SelectedGroup = kNoGroupSelected;
@@ -66,20 +118,41 @@ void CNNTPSocket::SelectGroup3() {
         return;
     }
 
+    if (line[0] == '2' && !ParseGroupNumbers(line, GroupCount, GroupFirst, GroupLast)) {
+        // Taken as an error reply: the walk must not start from numbers it cannot trust.
+        SelectedGroup = kNoGroupSelected;
+        ErrorLogPrintf("%T: SelectGroup3(): Group reply without valid article numbers: %s\n",
+                       printable.c_str());
+        NntpTrace("%T: SelectGroup3(): Group reply without valid article numbers.  Failing.\n");
+        CountFailure(FailureKind::kGroupRefused);
+        ReportStatus("Group \"%s\" on server \"%s\" gave no usable article numbers: %s",
+                     WantedGroup.c_str(), Settings.GetString("news_server", "").c_str(), line);
+        ConnectionState = kStateIdle;
+        PublishActivity(ConnectionActivity::kIdle);
+        ReturnFailure();
+        return;
+    }
+
     if (line[0] == '2') {
         NntpTrace("%T: SelectGroup3(): Newsgroup entered successfully.\n");
-        // Fields the reply lacks keep their previous values.
-        std::sscanf(line, "%*d %d %d %d", &GroupCount, &GroupFirst, &GroupLast);
         Settings.SetInt("article", GroupLast);
+        RoundArticles = 0;
+        if (Monitor != nullptr && Monitor->MarkReachedGroup() && Download != nullptr) {
+            Download->CountConnectionReachedGroup();
+        }
         SelectedGroup = WantedGroup;
         NntpTrace("%T: SelectGroup3(): Currently selected group set to \"%s\"\n",
                   SelectedGroup.c_str());
         ConnectionState = kStateIdle;
+        PublishActivity(ConnectionActivity::kIdle);
         ReturnSuccess();
         return;
     }
 
     SelectedGroup = kNoGroupSelected;
+    CountFailure(FailureKind::kGroupRefused);
+    ReportStatus("Group \"%s\" refused by server \"%s\": %s", WantedGroup.c_str(),
+                 Settings.GetString("news_server", "").c_str(), line);
     if (!IsDecimalDigit(line[0])) {
         // Not a status line: we have lost our place in the server's replies.
         ErrorLogPrintf("%T: Group3(): Note: Out of Synch!!!\n");
@@ -89,5 +162,6 @@ void CNNTPSocket::SelectGroup3() {
     }
     NntpTrace("%T: SelectGroup3(): Server returned an error.  Failing.\n");
     ConnectionState = kStateIdle;
+    PublishActivity(ConnectionActivity::kIdle);
     ReturnFailure();
 }

@@ -48,7 +48,7 @@ std::int32_t NextTempFileNumber() {
 CNNTPSocket::CNNTPSocket() : TempFileNumber(NextTempFileNumber()) {
     ReturnStack.reserve(kReturnStackReserve);
     LineBuffer[0] = '\0';
-    LastTickTime = CurrentSystemTime();
+    LastTickTime = static_cast<std::uint64_t>(platform::MonotonicTime());
     SetGroupName(kNoGroupSelected);
     // The transport reads its own settings (TLS) from this store at every connect.
     SetTransportSettings(&Settings);
@@ -127,6 +127,9 @@ void CNNTPSocket::DelayThen(std::int32_t seconds, StepFn continuation) {
 void CNNTPSocket::StartDelay() {
     DelayStart = CurrentSystemTime();
     IsDelaying = true;
+    if (Monitor != nullptr) {
+        Monitor->SetDelay(static_cast<std::int64_t>(DelayStart), DelaySeconds);
+    }
 }
 
 void CNNTPSocket::WaitForData() {
@@ -162,18 +165,27 @@ void CNNTPSocket::ClearStack() {
 void CNNTPSocket::OnTimer() {
     NntpTrace("%T: OnTimer(): Thread Handle: %d\n", ThreadIdForTrace());
 
+    // The interval is measured on the monotonic clock: a system time set back would make it
+    // negative (a negative rate), one set forward by weeks would overflow the milliseconds.
+    // Delays and time-outs below keep the system time.
+    const auto now = static_cast<std::uint64_t>(platform::MonotonicTime());
     if (BytesSinceTick == 0) {
         Rate = 0.0;
     } else {
-        const auto units = static_cast<std::int64_t>(CurrentSystemTime() - LastTickTime);
-        const auto milliseconds = static_cast<std::int32_t>(units / kUnitsPerMillisecond);
-        const double seconds = milliseconds * 0.001;
-        if (seconds != 0.0) {
+        const auto units = static_cast<std::int64_t>(now - LastTickTime);
+        const std::int64_t milliseconds = units / kUnitsPerMillisecond;
+        const double seconds = static_cast<double>(milliseconds) * 0.001;
+        if (seconds > 0.0) {
             Rate = (BytesSinceTick / seconds) * kBytesToKiB;
         }
     }
     BytesSinceTick = 0;
-    LastTickTime = CurrentSystemTime();
+    LastTickTime = now;
+
+    if (Monitor != nullptr && Monitor->Activity() == ConnectionActivity::kLookingUp &&
+        !IsLookupPending()) {
+        Monitor->SetActivity(ConnectionActivity::kConnecting);
+    }
 
     if (IsDelaying && WholeSecondsSince(DelayStart) > DelaySeconds) {
         IsDelaying = false;
@@ -185,6 +197,9 @@ void CNNTPSocket::OnTimer() {
         const int limit = std::atoi(GetConnectionOption("ReceiveTimeout", "180").c_str());
         if (WholeSecondsSince(WaitStart) > limit) {
             IsWaitingForData = false;
+            CountFailure(FailureKind::kTimeout);
+            ReportStatus("No reply from server \"%s\" within %d seconds.  Will retry.",
+                         Settings.GetString("news_server", "").c_str(), limit);
             ReturnFailure();
         }
     }
@@ -198,6 +213,7 @@ void CNNTPSocket::OnConnect(int error) {
     if (InsideConnect) {
         ConnectReported = true;
     }
+    LastConnectError = error;
     if (error == 0) {
         ReturnSuccess();
     } else {
@@ -206,8 +222,16 @@ void CNNTPSocket::OnConnect(int error) {
     }
 }
 
-void CNNTPSocket::OnClose(int /*error*/) {
+void CNNTPSocket::OnClose(int error) {
     NntpTrace("%T: OnClose[%d]\n", SocketId());
+    CountFailure(FailureKind::kClosedByServer);
+    if (error == 0) {
+        ReportStatus("Connection closed by server \"%s\".",
+                     Settings.GetString("news_server", "").c_str());
+    } else {
+        ReportStatus("Connection to server \"%s\" lost: %w", Settings.GetString("news_server", "").c_str(),
+                     error);
+    }
     // The step machine is left alone: a waiting step fails at its receive time-out, and a
     // running delay runs on.
     Close();
@@ -233,6 +257,8 @@ LRESULT CNNTPSocket::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 int CNNTPSocket::SendCommand(const char* text, std::int32_t newState) {
     SetState(newState);
+    CommandSentAt = platform::MonotonicTime();
+    PublishActivity(ActivityOfState(newState));
     // The password must not reach log.txt; the server still gets the real command.
     const bool isPassword = std::strncmp(text, kPasswordCommand, sizeof kPasswordCommand - 1) == 0;
     NntpTrace("%T: Sending[%d]: %s\n", SocketId(), isPassword ? kMaskedPasswordCommand : text);

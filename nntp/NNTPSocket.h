@@ -137,6 +137,8 @@ public:
     // A row for the status list, labelled with the connection's number; false when no status
     // list is attached. Directives as StatusListPrintf's.
     bool ReportStatus(const char* format, ...);
+    // What a connection in this ConnectionState is doing.
+    static ConnectionActivity ActivityOfState(std::int32_t state);
 
     // --- receive path -----------------------------------------------------------------------
     int FillBuffer();
@@ -154,6 +156,8 @@ public:
     void Connect3();
     void Connect4();
     void Connect5();
+    // Counts a failed connect by its cause and adds its status row.
+    void ReportConnectFailure();
 
     // --- group selection --------------------------------------------------------------------
     void SelectGroup1();
@@ -218,6 +222,14 @@ public:
     std::int32_t ConnectionNumber = 0;
     // Monotonic time the last command was sent (or the connection made, for the greeting).
     std::int64_t CommandSentAt = 0;
+    // The error of the last connect report (0 = connected), for telling failures apart.
+    int LastConnectError = 0;
+    // Set by a step that found its article missing (423, 430): the walk moves on to the next
+    // article at once instead of waiting as after a failure.
+    bool ArticleMissing = false;
+    // Articles completed since the last GROUP reply: a walk through the whole group that
+    // completed none waits before it starts again.
+    std::uint32_t RoundArticles = 0;
 
     std::int32_t lParam1 = 0;
     std::int32_t lParam2 = 0;

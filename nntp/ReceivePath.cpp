@@ -40,6 +40,9 @@ void CNNTPSocket::OnReceive(int error) {
     NntpTrace("%T: OnReceive: %d bytes read.\n", received);
     if (received > 0) {
         BytesSinceTick += received;
+        if (Monitor != nullptr) {
+            Monitor->AddBytes(static_cast<std::uint64_t>(received));
+        }
     }
 
     if (received == 0) {
@@ -109,6 +112,7 @@ void CNNTPSocket::SetState(std::int32_t value) {
 void CNNTPSocket::ResetConnection() {
     Close();
     SetState(kStateNoConnection);
+    PublishActivity(ConnectionActivity::kNotConnected);
     // A reset in the middle of an article leaves no partial file behind.
     OutputFile.Close();
     OutputFile.Delete();

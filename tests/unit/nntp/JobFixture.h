@@ -4,7 +4,9 @@
 // server byte by byte from a raw peer.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +46,29 @@ protected:
 
     bool WaitUntilDelaying() {
         return PumpUntil([&] { return Connection->IsDelaying; });
+    }
+
+    // Plays `seconds` of test-clock time: before every tick the connection works until it
+    // delays (at most `settle` of real time), so a path that retries without a delay shows
+    // up as many commands in the time played.
+    void PlayFor(int seconds, std::chrono::milliseconds settle = std::chrono::milliseconds(300)) {
+        for (int elapsed = 0; elapsed < seconds; elapsed += kTickSeconds) {
+            nntp_test::PumpUntil([&] { return Connection->IsDelaying; }, settle);
+            Tick();
+        }
+        nntp_test::PumpUntil([&] { return Connection->IsDelaying; }, settle);
+    }
+
+    // Like TickUntil, but lets the network answer between ticks.
+    int PlayUntil(const std::function<bool()>& done, int maxSeconds) {
+        for (int elapsed = 0; elapsed <= maxSeconds; elapsed += kTickSeconds) {
+            nntp_test::PumpUntil([&] { return done() || Connection->IsDelaying; });
+            if (done()) {
+                return elapsed;
+            }
+            Tick();
+        }
+        return -1;
     }
 
     // The connection's temporary article file in the test's working directory.

@@ -129,23 +129,29 @@ TEST_F(ArticleTest, WriteToDiskOffStillCreatesTheFileButLeavesItEmpty) {
     ASSERT_TRUE(PumpUntil([&] { return TempFilesOnDisk().size() <= 1; }));
 }
 
-TEST_F(ArticleTest, MissingArticleDropsTheConnectionAndStartsAgainAtTheNewest) {
+TEST_F(ArticleTest, MissingArticleIsSkippedOnTheSameConnection) {
     ConnectionScript script;
     script.faults.push_back(
         ConnectionScript::ReplaceReply("HEAD", 2, "423 No article with that number\r\n"));
+    script.faults.push_back(ConnectionScript::ReplaceReply("BODY", 2, "430 No such article\r\n"));
     Server->SetScript(0, script);
 
     StartArticleJob();
-    ASSERT_TRUE(PumpUntil([&] { return Server->Commands(1).size() >= 3; }));
+    ASSERT_TRUE(WaitForCommands(8));
 
     EXPECT_THAT(Server->Commands(0),
-                ElementsAre(kGroupCommand, "HEAD 1000000", "BODY 1000000", "HEAD 999999"));
-    const auto again = Server->Commands(1);
-    EXPECT_EQ(again[0], kGroupCommand);
-    EXPECT_EQ(again[1], "HEAD 1000000");
-    EXPECT_EQ(again[2], "BODY 1000000");
-    EXPECT_THAT(ErrorLog(), HasSubstr("Head3(): 423 No article with that number\n"));
-    EXPECT_THAT(TraceLog(), HasSubstr("Server returned an error.  Failing.\n"));
+                testing::IsSupersetOf({"HEAD 999999", "HEAD 999998", "BODY 999998", "HEAD 999997"}));
+    const auto commands = Server->Commands(0);
+    EXPECT_THAT(std::vector<std::string>(commands.begin(), commands.begin() + 8),
+                ElementsAre(kGroupCommand, "HEAD 1000000", "BODY 1000000", "HEAD 999999",
+                            "HEAD 999998", "BODY 999998", "HEAD 999997", "BODY 999997"));
+    EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
+    EXPECT_FALSE(Connection->IsDelaying);
+    EXPECT_THAT(ErrorLog(), Not(HasSubstr("423")));
+    EXPECT_THAT(TraceLog(), HasSubstr("Head3(" + std::to_string(Connection->SocketId()) +
+                                      "): Article 999999 is missing.  Moving on.\n"));
+    // The header kept for the body that turned out missing is gone with its file.
+    ASSERT_TRUE(PumpUntil([&] { return TempFilesOnDisk().size() <= 1; }));
 }
 
 TEST_F(ArticleTest, StatusLineOutOfStepIsLoggedAndTheConnectionReplaced) {
@@ -154,7 +160,10 @@ TEST_F(ArticleTest, StatusLineOutOfStepIsLoggedAndTheConnectionReplaced) {
     Server->SetScript(0, script);
 
     StartArticleJob();
-    ASSERT_TRUE(PumpUntil([&] { return Server->Commands(1).size() >= 2; }));
+    ASSERT_TRUE(WaitUntilDelaying());
+    EXPECT_EQ(Connection->DelaySeconds, 10);  // "errordelay", not at once
+    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(TickUntil([&] { return Server->Commands(1).size() >= 2; }, 100), 12);
 
     const auto again = Server->Commands(1);
     EXPECT_EQ(again[0], kGroupCommand);
@@ -234,9 +243,9 @@ TEST_F(ArticleTest, RefusedLoginDuringBodyDoesNotLeakTheArticleFile) {
         }
         return heads;
     };
-    ASSERT_TRUE(PumpUntil([&] { return headsSeen() >= 3; }));
+    ASSERT_NE(PlayUntil([&] { return headsSeen() >= 3; }, 100), -1);
     const std::size_t early = OpenDescriptors();
-    ASSERT_TRUE(PumpUntil([&] { return headsSeen() >= 23; }));
+    ASSERT_NE(PlayUntil([&] { return headsSeen() >= 23; }, 20 * 14), -1);
     EXPECT_LE(OpenDescriptors(), early + 2);
     EXPECT_LE(TempFilesOnDisk().size(), 1u);
 }
@@ -413,17 +422,40 @@ TEST_F(ArticleTest, LoopForAGroupThatCanNeverBeSelectedWaitsBetweenAttempts) {
     EXPECT_THAT(Server->Commands(), IsEmpty());
 }
 
-TEST_F(ArticleTest, CountingDownPastTheLowestNumberWrapsInsteadOfOverflowing) {
+TEST_F(ArticleTest, PassingBelowTheFirstArticleSelectsTheGroupAgainOnTheSameConnection) {
+    ASSERT_TRUE(Connection->Connect("127.0.0.1", Server->Port(), "", 0, "", ""));
     Connection->SetGroupName(kGroup);
     Connection->SelectedGroup = kGroup;
-    Connection->Settings.SetString("article", "-2147483648");
+    Connection->ConnectionState = kStateIdle;
+    Connection->GroupFirst = 5;
+    Connection->Settings.SetInt("article", 5);
+    Connection->RoundArticles = 1;  // this round completed an article
+    Connection->StepSucceeded = 1;
 
     Connection->NextArticle();
 
-    EXPECT_EQ(Connection->Settings.GetString("article", ""), "2147483647");
-    EXPECT_THAT(Connection->ReturnStack,
-                ElementsAre(&CNNTPSocket::NextArticle, &CNNTPSocket::Head3));
-    EXPECT_EQ(Connection->ConnectionState, kStateHeadSent);
+    // Not HEAD 4: the group is selected anew, which starts the walk at its newest again.
+    EXPECT_EQ(Connection->ConnectionState, kStateGroupSent);
+    EXPECT_FALSE(Connection->IsDelaying);
+    EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);
+}
+
+TEST_F(ArticleTest, ARoundThatCompletedNothingWaitsBeforeItStartsAgain) {
+    Connection->SetGroupName(kGroup);
+    Connection->SelectedGroup = kGroup;
+    Connection->ConnectionState = kStateIdle;
+    Connection->GroupFirst = 5;
+    Connection->Settings.SetInt("article", 5);
+    Connection->RoundArticles = 0;
+    Connection->ArticleMissing = true;
+    Connection->StepSucceeded = 0;
+
+    Connection->NextArticle();
+
+    EXPECT_TRUE(Connection->IsDelaying);
+    EXPECT_EQ(Connection->DelaySeconds, 10);
+    EXPECT_THAT(Connection->ReturnStack, ElementsAre(&CNNTPSocket::NextArticle, &CNNTPSocket::Head1));
+    EXPECT_EQ(Server->ConnectionsAccepted(), 0u);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 namespace {
 
 using newsd::ConnectionScript;
+using nntp_test::CountOccurrences;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -59,19 +60,41 @@ TEST_F(GroupTest, GroupReplyGivesTheFiguresAndTheArticleToCountDownFrom) {
     EXPECT_THAT(log, HasSubstr("Currently selected group set to \"alt.binaries.test\"\n"));
 }
 
-TEST_F(GroupTest, FiguresMissingFromTheReplyKeepTheirValues) {
-    Connection->GroupFirst = 7;
-    Connection->GroupLast = 9;
-    Server->SetScript(ReplyToGroup("211 5\r\n"));
+// A 211 whose numbers cannot be trusted would send the walk to articles the group does not
+// have (HEAD 0, negative or wrapped numbers). It is an error reply: nothing of it is kept.
+TEST_F(GroupTest, GroupReplyWithUnusableNumbersIsAnErrorReply) {
+    for (const char* reply :
+         {"211 5\r\n", "211 5 x y alt.binaries.test\r\n", "211 5 1 4294967301 alt.binaries.test\r\n",
+          "211 5 1 2147483648 alt.binaries.test\r\n", "211 5 9 3 alt.binaries.test\r\n",
+          "211 5 -4 3 alt.binaries.test\r\n", "211 5 1 3x alt.binaries.test\r\n"}) {
+        SCOPED_TRACE(reply);
+        Connection->ResetConnection();
+        Probe().Results.clear();
+        Connection->GroupFirst = 7;
+        Connection->GroupLast = 9;
+        Connection->Settings.SetInt("article", 8);
+        Server->SetScript(ReplyToGroup(reply));
 
+        Start(&CNNTPSocket::SelectGroup1);
+        ASSERT_TRUE(WaitForResult());
+
+        EXPECT_THAT(Probe().Results, ElementsAre(0));
+        EXPECT_EQ(Connection->GroupFirst, 7);
+        EXPECT_EQ(Connection->GroupLast, 9);
+        EXPECT_EQ(OwnArticleSetting(*Connection), "8");
+        EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);
+        EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+    }
+    EXPECT_EQ(CountOccurrences(ErrorLog(), "Group reply without valid article numbers"), 7);
+}
+
+TEST_F(GroupTest, TheLargest32BitNumbersAreStillTaken) {
+    Server->SetScript(ReplyToGroup("211 2147483647 2147483646 2147483647 alt.binaries.test\r\n"));
     Start(&CNNTPSocket::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
-
     EXPECT_THAT(Probe().Results, ElementsAre(1));
-    EXPECT_EQ(Connection->GroupCount, 5);
-    EXPECT_EQ(Connection->GroupFirst, 7);
-    EXPECT_EQ(Connection->GroupLast, 9);
-    EXPECT_EQ(OwnArticleSetting(*Connection), "9");
+    EXPECT_EQ(Connection->GroupFirst, 2147483646);
+    EXPECT_EQ(OwnArticleSetting(*Connection), "2147483647");
 }
 
 TEST_F(GroupTest, SelectedGroupIsNotSentAgainWhateverTheConnectionIsDoing) {
