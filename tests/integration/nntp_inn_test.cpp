@@ -159,4 +159,50 @@ TEST_F(InnConnectionTest, WrongPasswordIsReportedAsRejectedAndRetriedOnlyAfterTh
     EXPECT_THAT(log, Not(HasSubstr("Requesting HEAD")));
 }
 
+// Without "retrypassword" a rejected login used to be tried again at once, as fast as the
+// reader answered. It waits "errordelay" (10 s) now: over 120 s of test clock, with the
+// connection left to work before every 2-second tick, at most one try per 12 s.
+TEST_F(InnConnectionTest, AWrongPasswordWithoutRetryIsTriedOncePerErrorDelay) {
+    REQUIRE_SERVICE("ZODIVA_INN_AUTH_PORT");
+    Root.SetInt("news_port", std::atoi(services::Env("ZODIVA_INN_AUTH_PORT").c_str()));
+    Root.SetString("username", services::Env("ZODIVA_INN_USER"));
+    Root.SetString("password", "not-the-password");
+    Root.SetInt("retrypassword", 0);
+
+    Connection->StartArticleJob(kGroup, 1);
+    for (int elapsed = 0; elapsed < 120; elapsed += 2) {
+        nntp_test::PumpUntil([&] { return Connection->IsDelaying; }, std::chrono::seconds(10));
+        Clock.AdvanceSeconds(2);
+        Connection->OnTimer();
+    }
+
+    const std::size_t rejected = nntp_test::CountOccurrences(TraceLog(), "Password rejected.");
+    EXPECT_GE(rejected, 5u) << TraceLog();
+    EXPECT_LE(rejected, 11u);
+    EXPECT_THAT(TraceLog(), Not(HasSubstr("Requesting HEAD")));
+}
+
+// INN keeps a cancelled article's number in the group's figures and answers 423 for it. The
+// walk skips it on the same connection, fetches the older articles, and past the first one
+// selects the group again.
+TEST_F(InnConnectionTest, ACancelledNewestArticleIsSkippedOnTheSameConnection) {
+    REQUIRE_SERVICE("ZODIVA_INN_CANCEL_GROUP");
+    Root.SetInt("news_port", std::atoi(services::Env("ZODIVA_INN_PORT").c_str()));
+    const std::string group = services::Env("ZODIVA_INN_CANCEL_GROUP");
+
+    Connection->StartArticleJob(group, 1);
+    ASSERT_TRUE(RunUntil([&] {
+        return nntp_test::CountOccurrences(TraceLog(), "SelectGroup2(): Sending GROUP") >= 2;
+    })) << TraceLog();
+
+    const std::string log = TraceLog();
+    EXPECT_THAT(log, HasSubstr("Response: 423"));
+    EXPECT_THAT(log, HasSubstr("): Article 3 is missing.  Moving on.\n"));
+    EXPECT_THAT(log, HasSubstr("Requesting BODY 2"));
+    EXPECT_THAT(log, HasSubstr("Requesting BODY 1"));
+    EXPECT_THAT(log, Not(HasSubstr("Requesting HEAD 0")));
+    EXPECT_EQ(nntp_test::CountOccurrences(log, "Connect3: Attempting to connect"), 1u);
+    EXPECT_FALSE(Connection->IsDelaying);  // that round completed articles: no wait
+}
+
 }  // namespace
