@@ -163,7 +163,7 @@ TEST_F(ArticleTest, StatusLineOutOfStepIsLoggedAndTheConnectionReplaced) {
     ASSERT_TRUE(WaitUntilDelaying());
     EXPECT_EQ(Connection->DelaySeconds, 10);  // "errordelay", not at once
     EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
-    EXPECT_EQ(TickUntil([&] { return Server->Commands(1).size() >= 2; }, 100), 12);
+    EXPECT_EQ(PlayUntil([&] { return Server->Commands(1).size() >= 2; }, 100), 12);
 
     const auto again = Server->Commands(1);
     EXPECT_EQ(again[0], kGroupCommand);

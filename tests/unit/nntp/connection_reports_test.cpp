@@ -1,0 +1,144 @@
+// What a connection publishes while it works: status rows labelled with its number for the
+// failures a user must see, failures counted by kind, its activity, the last status line, and
+// the latency of each command kind, all against newsd and a closed port.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "JobFixture.h"
+
+namespace {
+
+using newsd::ConnectionScript;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+// Keeps the rows of a status list with the connection each came from.
+class RowRecorder : public StatusListControl {
+public:
+    void BeginRow(int source) override { m_source = source; }
+    void DeleteRow(int) override {}
+    void InsertRow(int, const char* text) override {
+        rows.push_back(std::to_string(m_source) + ": " + text);
+    }
+    int GetRowCount() override { return static_cast<int>(rows.size()); }
+    void EnsureVisible(int) override {}
+
+    std::vector<std::string> rows;
+
+private:
+    int m_source = 0;
+};
+
+class ConnectionReportsTest : public JobFixture {
+protected:
+    void SetUp() override {
+        JobFixture::SetUp();
+        List.Window = &Recorder;
+        List.RowLimit = 100;
+        Connection->m_pStatusList = &List;
+        Connection->Monitor = &Slot;
+        Connection->Download = &Run;
+        Connection->ConnectionNumber = 7;
+    }
+
+    bool HasRow(const std::string& piece) const {
+        for (const auto& row : Recorder.rows) {
+            if (row.find(piece) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    RowRecorder Recorder;
+    StatusList List;
+    ConnectionMonitor Slot;
+    RunMonitor Run;
+};
+
+TEST_F(ConnectionReportsTest, ARefusedConnectIsCountedAndShownWithTheConnectionsNumber) {
+    Root.SetInt("news_port", 9);  // nothing listens on the discard port here
+    StartArticleJob();
+    ASSERT_TRUE(WaitUntilDelaying());
+    EXPECT_EQ(Run.Failures(FailureKind::kRefused), 1u);
+    EXPECT_TRUE(HasRow("7: Failed to connect to server \"127.0.0.1\" port 9.  Will retry."))
+        << Recorder.rows.size();
+    EXPECT_EQ(Slot.Read(Clock.Now()).activity, ConnectionActivity::kDelaying);
+    EXPECT_EQ(Slot.Read(Clock.Now()).delaySecondsLeft, 31);  // "ErrorDelay" 30
+}
+
+TEST_F(ConnectionReportsTest, AGroupRefusalIsCountedShownAndKeptAsTheLastStatusLine) {
+    ConnectionScript script;
+    script.faults.push_back(ConnectionScript::ReplaceReply("GROUP", 0, "411 No such group\r\n"));
+    Server->SetScript(script);
+    StartArticleJob();
+    ASSERT_TRUE(WaitUntilDelaying());
+    EXPECT_EQ(Run.Failures(FailureKind::kGroupRefused), 1u);
+    EXPECT_TRUE(HasRow("7: Group \"alt.binaries.test\" refused by server \"127.0.0.1\": 411 No such group"));
+    EXPECT_STREQ(Slot.Read(Clock.Now()).lastStatusLine, "411 No such group");
+    EXPECT_FALSE(Slot.Read(Clock.Now()).reachedGroup);
+    EXPECT_EQ(Run.Latency(CommandKind::kGreeting).Count(), 1u);
+    EXPECT_EQ(Run.Latency(CommandKind::kGroup).Count(), 1u);
+}
+
+TEST_F(ConnectionReportsTest, AnErrorReplyToBodyIsCountedAndItsLineShownSafely) {
+    ConnectionScript script;
+    script.faults.push_back(
+        ConnectionScript::ReplaceReply("BODY", 1, "502 \x1b[2Jgone\r\n"));
+    Server->SetScript(script);
+    StartArticleJob();
+    ASSERT_TRUE(WaitUntilDelaying());
+    EXPECT_EQ(Run.Failures(FailureKind::kErrorReply), 1u);
+    EXPECT_TRUE(HasRow("7: 502 \\x1B[2Jgone"));
+    // The logs get the same escape: no raw escape byte reaches errorlog.txt.
+    EXPECT_THAT(ErrorLog(), HasSubstr("Body3(): 502 \\x1B[2Jgone"));
+    EXPECT_EQ(ErrorLog().find('\x1b'), std::string::npos);
+    EXPECT_TRUE(Slot.Read(Clock.Now()).reachedGroup);
+    EXPECT_EQ(Run.ConnectionsReachedGroup(), 1u);
+    EXPECT_EQ(Run.Latency(CommandKind::kHead).Count(), 1u);
+    EXPECT_EQ(Run.Latency(CommandKind::kBodyStatus).Count(), 1u);
+    EXPECT_TRUE(Run.ArticleTextReceived());  // the header arrived
+}
+
+TEST_F(ConnectionReportsTest, CompletedArticlesAndBytesAreCountedPerConnection) {
+    StartArticleJob();
+    ASSERT_TRUE(PumpUntil([&] { return Slot.Read(0).articles >= 3; }));
+    const ConnectionSnapshot snapshot = Slot.Read(0);
+    EXPECT_GT(snapshot.bytes, 3u * 4096);
+    EXPECT_GE(Run.Latency(CommandKind::kBodyText).Count(), 3u);
+    EXPECT_TRUE(Recorder.rows.empty() || Recorder.rows[0].rfind("7: 200", 0) == 0);
+}
+
+TEST_F(ConnectionReportsTest, AReceiveTimeOutIsCountedAndShown) {
+    ConnectionScript script;
+    script.faults.push_back(ConnectionScript::NoReplyTo("GROUP"));
+    Server->SetScript(script);
+    StartArticleJob();
+    ASSERT_TRUE(WaitUntilWaitingForData());
+    ASSERT_TRUE(PumpUntil([&] { return Slot.Activity() == ConnectionActivity::kSelectingGroup; }));
+    EXPECT_NE(TickUntil([&] { return Run.Failures(FailureKind::kTimeout) == 1; }, 200), -1);
+    EXPECT_TRUE(HasRow("7: No reply from server \"127.0.0.1\" within 180 seconds.  Will retry."));
+}
+
+TEST_F(ConnectionReportsTest, AServerThatClosesIsCountedAndShown) {
+    ConnectionScript script;
+    script.faults.push_back(ConnectionScript::CloseAfter("GROUP", 1, 0));
+    Server->SetScript(script);
+    StartArticleJob();
+    ASSERT_TRUE(PumpUntil([&] { return Run.Failures(FailureKind::kClosedByServer) == 1; }));
+    EXPECT_TRUE(HasRow("7: Connection closed by server \"127.0.0.1\"."));
+    EXPECT_EQ(Slot.Activity(), ConnectionActivity::kNotConnected);
+}
+
+TEST_F(ConnectionReportsTest, ALookupFailureNamesTheErrorText) {
+    Root.SetString("news_server", "no-such-host.invalid");
+    StartArticleJob();
+    ASSERT_TRUE(WaitUntilDelaying());
+    EXPECT_EQ(Run.Failures(FailureKind::kLookup), 1u);
+    EXPECT_TRUE(HasRow("7: Could not find server \"no-such-host.invalid\": "));
+}
+
+}  // namespace
