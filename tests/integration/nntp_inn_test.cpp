@@ -186,7 +186,11 @@ TEST_F(InnConnectionTest, AWrongPasswordWithoutRetryIsTriedOncePerErrorDelay) {
 // walk skips it on the same connection, fetches the older articles, and past the first one
 // selects the group again.
 TEST_F(InnConnectionTest, ACancelledNewestArticleIsSkippedOnTheSameConnection) {
-    REQUIRE_SERVICE("ZODIVA_INN_CANCEL_GROUP");
+    REQUIRE_SERVICE("ZODIVA_INN_PORT");
+    // Services started before the cancelled group existed do not name it: restart them.
+    if (services::Env("ZODIVA_INN_CANCEL_GROUP").empty()) {
+        GTEST_SKIP() << "ZODIVA_INN_CANCEL_GROUP is not set; restart scripts/test-services";
+    }
     Root.SetInt("news_port", std::atoi(services::Env("ZODIVA_INN_PORT").c_str()));
     const std::string group = services::Env("ZODIVA_INN_CANCEL_GROUP");
 
