@@ -141,4 +141,15 @@ TEST_F(ConnectionReportsTest, ALookupFailureNamesTheErrorText) {
     EXPECT_TRUE(HasRow("7: Could not find server \"no-such-host.invalid\": "));
 }
 
+TEST_F(ConnectionReportsTest, AProxyFailureNamesTheProxyNotTheNewsServer) {
+    Root.SetInt("ProxyOption", 1);
+    Root.SetString("ProxyAddress", "127.0.0.1");
+    Root.SetInt("ProxyPort", 9);  // no proxy listens there
+    StartArticleJob();
+    ASSERT_TRUE(WaitUntilDelaying());
+    EXPECT_EQ(Run.Failures(FailureKind::kProxy), 1u);
+    EXPECT_EQ(Run.Failures(FailureKind::kRefused), 0u);
+    EXPECT_TRUE(HasRow("7: Failed to connect through proxy \"127.0.0.1\" port 9 to server"));
+}
+
 }  // namespace
