@@ -133,6 +133,31 @@ bool ParseSetting(const std::string& text, CommandLineOptions& options, std::str
     return true;
 }
 
+bool ParseMetrics(const std::string& text, CommandLineOptions& options, std::string& message) {
+    ListenAddress address;
+    if (!ParseListenAddress(text, address, message)) {
+        message = "--metrics: " + message;
+        return false;
+    }
+    options.metrics = address;
+    return true;
+}
+
+bool ParseInstance(const std::string& text, CommandLineOptions& options, std::string& message) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f) {
+            message = "--instance: the name must not hold control characters";
+            return false;
+        }
+    }
+    if (text.empty()) {
+        message = "--instance needs a name";
+        return false;
+    }
+    options.instance = text;
+    return true;
+}
+
 using ValueHandler = std::function<bool(const std::string&, CommandLineOptions&, std::string&)>;
 
 const std::map<std::string, ValueHandler>& ValueOptions() {
@@ -156,6 +181,7 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
              return true;
          }},
         {"--set", ParseSetting},
+        {"--instance", ParseInstance},
         {"--server", ParseServer},
         {"--tls-ca", ParseCaFile},
         {"--connections",
@@ -215,6 +241,10 @@ bool CheckCombinations(const CommandLineOptions& options, std::string& message) 
             (first.rfind("-", 0) == 0 ? "unknown option '" : "unexpected argument '") + first + "'";
         return false;
     }
+    if (!options.instance.empty() && !options.metrics) {
+        message = "--instance names this process in the metrics; it needs --metrics";
+        return false;
+    }
     if (!options.headless && (options.seconds || options.yes || options.json)) {
         message = "--seconds, --yes and --json work with --headless only";
         return false;
@@ -239,6 +269,16 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, CommandLineO
             hasInlineValue = true;
         }
         if (!hasInlineValue && ApplyFlag(name, options)) {
+            continue;
+        }
+        if (name == "--metrics") {
+            // The address may be left out: the next argument is taken only if it is no option.
+            if (!hasInlineValue && i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
+                value = args[++i];
+            }
+            if (!ParseMetrics(value, options, message)) {
+                return ParseOutcome::kError;
+            }
             continue;
         }
         auto handler = ValueOptions().find(name);
@@ -311,6 +351,10 @@ std::string HelpText(const std::string& programName) {
            "  --connections N       number of connections (DLConnections), 0 to " +
            std::to_string(kMaxCommandLineConnections) +
            "\n"
+           "  --metrics [HOST:PORT] serve metrics for scrapers at http://HOST:PORT/metrics\n"
+           "                        (default 127.0.0.1:9464; other interfaces only when\n"
+           "                        written out, e.g. 0.0.0.0:9464)\n"
+           "  --instance NAME       the metrics' instance label (default: the host name)\n"
            "\n"
            "Headless run:\n"
            "  --headless            run without the dialog, printing the rate once a second\n"

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/metrics/ListenAddress.h"
+
 // Upper bound for --connections: far above what a news server allows one user, low enough
 // that a typing slip cannot exhaust the machine.
 inline constexpr int kMaxCommandLineConnections = 100000;
@@ -25,6 +27,9 @@ struct CommandLineOptions {
     std::string tlsCaFile;     // --tls-ca FILE: "news_sslca"
     bool noWrite = false;            // --no-write: "writetodisk" 0
     std::optional<int> connections;  // --connections N: "DLConnections"
+    // --metrics [HOST:PORT]: serve /metrics there (127.0.0.1:9464 when no address is given).
+    std::optional<ListenAddress> metrics;
+    std::string instance;  // --instance NAME: the metrics' instance label (default: host name)
     // Arguments this parser does not know, in order. The dialog's front end may take them
     // (toolkit options, for example); the headless run refuses them.
     std::vector<std::string> otherArguments;

@@ -99,6 +99,12 @@ public:
         if (options_.demo) {
             console_.err << "zodiva: demo server on 127.0.0.1:" << setup_.DemoPort() << "\n";
         }
+        if (!setup_.StartMetrics(options_, logic_, error)) {
+            return Fail(kExitBadInput, error);
+        }
+        if (options_.metrics) {
+            console_.err << "zodiva: metrics on " << setup_.MetricsUrl() << "\n";
+        }
         const std::string connections = std::to_string(logic_.ConnectionsForDisplay());
         const auto goTime = Clock::now();
         switch (logic_.Go(connections, [this](const std::string& q) { return Confirm(q); })) {

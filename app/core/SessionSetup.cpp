@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "app/core/TestDialogLogic.h"
+#include "app/metrics/MetricsService.h"
 #include "newsd/Server.h"
 #include "support/SettingsStore.h"
 
@@ -126,6 +127,30 @@ bool SessionSetup::StartDemo(TestDialogLogic& logic, std::string& error) {
     settings.SetInt("ProxyOption", 0);
     demo_ = std::move(server);
     return true;
+}
+
+bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLogic& logic,
+                                std::string& error) {
+    if (!options.metrics) {
+        return true;
+    }
+    SettingsStore& settings = logic.Settings();
+    const std::string server = settings.GetString("news_server", "") + ":" +
+                               std::to_string(settings.GetInt("news_port", 119));
+    auto metrics = std::make_unique<MetricsService>(options.instance, server);
+    if (!metrics->Start(*options.metrics, error)) {
+        return false;
+    }
+    MetricsService* service = metrics.get();
+    logic.SetCountersListener([service](std::shared_ptr<const EngineCounters> counters) {
+        service->Attach(std::move(counters));
+    });
+    metrics_ = std::move(metrics);
+    return true;
+}
+
+std::string SessionSetup::MetricsUrl() const {
+    return metrics_ ? metrics_->Url() : std::string();
 }
 
 std::uint16_t SessionSetup::DemoPort() const {

@@ -9,6 +9,7 @@
 
 #include "app/core/CommandLine.h"
 
+class MetricsService;
 namespace newsd {
 class Server;
 }
@@ -32,6 +33,13 @@ public:
     bool ApplySettings(const CommandLineOptions& options, TestDialogLogic& logic,
                        std::string& error);
 
+    // After ApplySettings, before Go: with --metrics, starts serving the metrics and has
+    // `logic` report each download to them. On false, `error` says why (exit code 2).
+    bool StartMetrics(const CommandLineOptions& options, TestDialogLogic& logic,
+                      std::string& error);
+    // "http://host:port/metrics", empty without --metrics.
+    std::string MetricsUrl() const;
+
     // The demo server's port, 0 when no demo server runs.
     std::uint16_t DemoPort() const;
     // Stops the demo server (the engine must have stopped first).
@@ -41,4 +49,5 @@ private:
     bool StartDemo(TestDialogLogic& logic, std::string& error);
 
     std::unique_ptr<newsd::Server> demo_;
+    std::unique_ptr<MetricsService> metrics_;
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 #include "engine/QW.h"
 #include "engine/QWThread.h"
@@ -68,6 +69,9 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
     }
     thread->m_pQW->Settings.SetParent(settings_.get());
     lastCounters_ = thread->Counters();
+    if (countersListener_) {
+        countersListener_(lastCounters_);
+    }
     thread->m_pQW->StartDownload();
     thread_ = std::move(thread);
     return GoResult::kStarted;
@@ -81,6 +85,9 @@ void TestDialogLogic::StopThread() {
     if (thread_) {
         thread_->Stop();
         WorkerThread::Release(std::move(thread_));
+        if (countersListener_) {
+            countersListener_(nullptr);
+        }
     }
 }
 
@@ -137,6 +144,10 @@ unsigned TestDialogLogic::ReadUnsignedNumber(const std::string& text) {
         }
     }
     return static_cast<unsigned>(value);
+}
+
+void TestDialogLogic::SetCountersListener(CountersListener listener) {
+    countersListener_ = std::move(listener);
 }
 
 void TestDialogLogic::SetStopWaitMilliseconds(std::uint32_t milliseconds) {

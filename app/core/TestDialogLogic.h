@@ -78,6 +78,11 @@ public:
     // (surrounding blanks allowed), no sign; anything else, or a value beyond 32 bits, is 0.
     static unsigned ReadUnsignedNumber(const std::string& text);
 
+    // Told of each download's counters when it starts, and of nullptr when it stops (called on
+    // this thread, inside Go and Stop).
+    using CountersListener = std::function<void(std::shared_ptr<const EngineCounters>)>;
+    void SetCountersListener(CountersListener listener);
+
     // How long Stop waits for the engine thread before giving it up (default 30000 ms);
     // tests shorten it.
     void SetStopWaitMilliseconds(std::uint32_t milliseconds);
@@ -88,5 +93,6 @@ private:
     std::shared_ptr<SettingsStore> settings_;
     std::unique_ptr<CQWThread> thread_;
     std::shared_ptr<EngineCounters> lastCounters_;
+    CountersListener countersListener_;
     std::uint32_t stopWaitMs_;
 };

@@ -23,9 +23,13 @@ int TestApp::Run() {
     MessageBoxBridge bridge;
     TestDialogLogic logic;
     logic.LoadSettings();
-    if (!setup.ApplySettings(options_, logic, error)) {
+    if (!setup.ApplySettings(options_, logic, error) ||
+        !setup.StartMetrics(options_, logic, error)) {
         ReportStartFailure(error);
         return 2;
+    }
+    if (options_.metrics) {
+        std::fprintf(stderr, "zodiva: metrics on %s\n", setup.MetricsUrl().c_str());
     }
     {
         TestDialog dialog(logic, &bridge);

@@ -1,0 +1,25 @@
+#include "app/metrics/MetricsService.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+MetricsService::MetricsService(const std::string& instance, const std::string& server)
+    : hub_({{"instance", instance.empty() ? ThisHostName() : instance}, {"server", server}}),
+      endpoint_([this] { return hub_.Exposition(); }) {}
+
+MetricsService::~MetricsService() {
+    endpoint_.Stop();
+}
+
+bool MetricsService::Start(const ListenAddress& address, std::string& error) {
+    return endpoint_.Start(address, error);
+}
+
+std::string ThisHostName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (gethostname(name, sizeof(name) - 1) != 0 || name[0] == '\0') {
+        return "localhost";
+    }
+    return name;
+}

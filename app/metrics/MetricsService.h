@@ -1,0 +1,31 @@
+#pragma once
+// The metrics of one session: the totals a scrape reads and the endpoint that serves them.
+// The front end starts it once its settings are known and attaches each download's counters.
+#include <memory>
+#include <string>
+
+#include "app/metrics/ListenAddress.h"
+#include "app/metrics/MetricsEndpoint.h"
+#include "app/metrics/MetricsHub.h"
+
+class EngineCounters;
+
+class MetricsService {
+public:
+    // `instance` empty: the host name. `server` is the news server as "host:port".
+    MetricsService(const std::string& instance, const std::string& server);
+    // Stops the endpoint before the totals it reads go.
+    ~MetricsService();
+
+    bool Start(const ListenAddress& address, std::string& error);
+    void Attach(std::shared_ptr<const EngineCounters> counters) { hub_.Attach(std::move(counters)); }
+    std::string Url() const { return endpoint_.Url(); }
+    const MetricsHub& Hub() const { return hub_; }
+
+private:
+    MetricsHub hub_;
+    MetricsEndpoint endpoint_;
+};
+
+// The host name of this machine, "localhost" when it has none.
+std::string ThisHostName();
