@@ -142,8 +142,9 @@ bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLog
         return false;
     }
     MetricsService* service = metrics.get();
-    logic.SetCountersListener([service](std::shared_ptr<const EngineCounters> counters) {
-        service->Attach(std::move(counters));
+    logic.SetCountersListener([service](std::shared_ptr<const EngineCounters> counters,
+                                        std::shared_ptr<const EngineMonitor> monitor) {
+        service->Attach(std::move(counters), std::move(monitor));
     });
     metrics_ = std::move(metrics);
     return true;

@@ -70,7 +70,7 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
     thread->m_pQW->Settings.SetParent(settings_.get());
     lastCounters_ = thread->Counters();
     if (countersListener_) {
-        countersListener_(lastCounters_);
+        countersListener_(lastCounters_, thread->Monitor());
     }
     thread->m_pQW->StartDownload();
     thread_ = std::move(thread);
@@ -86,7 +86,7 @@ void TestDialogLogic::StopThread() {
         thread_->Stop();
         WorkerThread::Release(std::move(thread_));
         if (countersListener_) {
-            countersListener_(nullptr);
+            countersListener_(nullptr, nullptr);
         }
     }
 }

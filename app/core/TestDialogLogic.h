@@ -14,6 +14,7 @@
 
 class SettingsStore;
 class CQWThread;
+class EngineMonitor;
 
 class TestDialogLogic {
 public:
@@ -78,9 +79,10 @@ public:
     // (surrounding blanks allowed), no sign; anything else, or a value beyond 32 bits, is 0.
     static unsigned ReadUnsignedNumber(const std::string& text);
 
-    // Told of each download's counters when it starts, and of nullptr when it stops (called on
-    // this thread, inside Go and Stop).
-    using CountersListener = std::function<void(std::shared_ptr<const EngineCounters>)>;
+    // Told of each download's counters and monitor when it starts, and of nullptrs when it
+    // stops (called on this thread, inside Go and Stop).
+    using CountersListener = std::function<void(std::shared_ptr<const EngineCounters>,
+                                                std::shared_ptr<const EngineMonitor>)>;
     void SetCountersListener(CountersListener listener);
 
     // How long Stop waits for the engine thread before giving it up (default 30000 ms);

@@ -62,7 +62,7 @@ void IntegerSample(std::string& out, const std::string& name, const std::string&
 }
 
 void Histogram(std::string& out, const CommonLabels& common, const std::string& command,
-               const LatencyHistogram& histogram) {
+               const DurationHistogram& histogram) {
     const std::string bucket = std::string(kDurations.name) + "_bucket";
     std::uint64_t cumulative = 0;
     for (std::size_t i = 0; i < histogram.upperBoundsSeconds.size(); ++i) {

@@ -21,7 +21,7 @@ bool ParsePort(const std::string& text, int& port, std::string& message) {
 
 // Host names and IPv4 literals: letters, digits, dots and hyphens.
 bool PlainHost(const std::string& host) {
-    return std::all_of(host.begin(), host.end(), [](unsigned char c) {
+    return (host.empty() || host.front() != '-') && std::all_of(host.begin(), host.end(), [](unsigned char c) {
         return std::isalnum(c) || c == '.' || c == '-';
     });
 }

@@ -86,6 +86,12 @@ struct MetricsEndpoint::Impl {
 MetricsEndpoint::MetricsEndpoint(RenderFn render) : impl_(std::make_unique<Impl>()) {
     httplib::Server& server = impl_->server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    // The library's default also sets SO_REUSEPORT, which lets a second process bind the same
+    // port and take half the scrapes. Only SO_REUSEADDR, so that a port in use is refused.
+    server.set_socket_options([](socket_t sock) {
+        const int on = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    });
     server.set_keep_alive_timeout(kClientTimeoutSeconds);
     server.set_read_timeout(kClientTimeoutSeconds, 0);
     server.set_write_timeout(kClientTimeoutSeconds, 0);

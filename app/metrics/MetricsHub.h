@@ -10,14 +10,16 @@
 #include "app/metrics/MetricsSnapshot.h"
 
 class EngineCounters;
+class EngineMonitor;
 
 class MetricsHub {
 public:
     explicit MetricsHub(CommonLabels labels);
 
     // A download started (its counters are read from now on), or, with nullptr, the download
-    // stopped. The counters of the one before are kept in the totals.
-    void Attach(std::shared_ptr<const EngineCounters> counters);
+    // stopped. The counters of the one before are kept in the totals. `monitor` may be null.
+    void Attach(std::shared_ptr<const EngineCounters> counters,
+                std::shared_ptr<const EngineMonitor> monitor);
 
     MetricsSnapshot Snapshot() const;
     // The snapshot in the exposition format, with the common labels.
@@ -27,5 +29,6 @@ private:
     const CommonLabels labels_;
     mutable std::mutex mutex_;
     std::shared_ptr<const EngineCounters> current_;
+    std::shared_ptr<const EngineMonitor> monitor_;
     MetricsSnapshot earlierRuns_;
 };

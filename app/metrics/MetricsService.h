@@ -9,6 +9,7 @@
 #include "app/metrics/MetricsHub.h"
 
 class EngineCounters;
+class EngineMonitor;
 
 class MetricsService {
 public:
@@ -18,7 +19,10 @@ public:
     ~MetricsService();
 
     bool Start(const ListenAddress& address, std::string& error);
-    void Attach(std::shared_ptr<const EngineCounters> counters) { hub_.Attach(std::move(counters)); }
+    void Attach(std::shared_ptr<const EngineCounters> counters,
+                std::shared_ptr<const EngineMonitor> monitor) {
+        hub_.Attach(std::move(counters), std::move(monitor));
+    }
     std::string Url() const { return endpoint_.Url(); }
     const MetricsHub& Hub() const { return hub_; }
 

@@ -20,11 +20,11 @@ void AddByLabel(Labelled<Value>& into, const Labelled<Value>& from, AddFn add) {
 
 }  // namespace
 
-std::uint64_t LatencyHistogram::Count() const {
+std::uint64_t DurationHistogram::Count() const {
     return std::accumulate(counts.begin(), counts.end(), std::uint64_t{0});
 }
 
-bool LatencyHistogram::Add(const LatencyHistogram& other) {
+bool DurationHistogram::Add(const DurationHistogram& other) {
     if (other.upperBoundsSeconds != upperBoundsSeconds || other.counts.size() != counts.size()) {
         return false;
     }
@@ -43,5 +43,5 @@ void MetricsSnapshot::AddCounters(const MetricsSnapshot& other) {
     // The engine's buckets never change within a process; a histogram that does not match is
     // kept as it is rather than mixed with other bounds.
     AddByLabel(commandDurations, other.commandDurations,
-               [](LatencyHistogram& into, const LatencyHistogram& from) { into.Add(from); });
+               [](DurationHistogram& into, const DurationHistogram& from) { into.Add(from); });
 }

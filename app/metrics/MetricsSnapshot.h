@@ -8,14 +8,14 @@
 #include <vector>
 
 // A latency histogram as the engine keeps it: counts per bucket, not cumulative.
-struct LatencyHistogram {
+struct DurationHistogram {
     std::vector<double> upperBoundsSeconds;  // finite bucket bounds, ascending
     std::vector<std::uint64_t> counts;       // one per bound, then one for above the last bound
     double sumSeconds = 0.0;
 
     std::uint64_t Count() const;
     // Adds `other` bucket by bucket; false (and nothing added) when the buckets differ.
-    bool Add(const LatencyHistogram& other);
+    bool Add(const DurationHistogram& other);
 };
 
 template <typename Value>
@@ -27,7 +27,7 @@ struct MetricsSnapshot {
     double rateKiBPerSecond = 0.0;                // the engine's figure of its last tick
     Labelled<std::uint64_t> connectionsByState;   // gauge per state
     Labelled<std::uint64_t> failuresByKind;       // counter per kind
-    Labelled<LatencyHistogram> commandDurations;  // per command
+    Labelled<DurationHistogram> commandDurations;  // per command
 
     // Adds the counters of `other` (an earlier run) to this one's; gauges stay as they are.
     void AddCounters(const MetricsSnapshot& other);

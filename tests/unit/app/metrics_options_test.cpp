@@ -1,0 +1,86 @@
+// --metrics and --instance on the command line, and a headless run whose metrics address
+// cannot be used.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/core/CommandLine.h"
+#include "app/core/Headless.h"
+#include "app/metrics/MetricsEndpoint.h"
+#include "unit/app/AppTestKit.h"
+
+namespace {
+
+ParseOutcome Parse(std::vector<std::string> args, CommandLineOptions& options,
+                   std::string& message) {
+    return ParseCommandLine(args, options, message);
+}
+
+TEST(MetricsOptionsTest, AnAddressIsOptionalAndNeverTakenFromTheNextOption) {
+    CommandLineOptions options;
+    std::string message;
+    ASSERT_EQ(Parse({"--headless", "--metrics", "--seconds", "5"}, options, message),
+              ParseOutcome::kRun)
+        << message;
+    ASSERT_TRUE(options.metrics);
+    EXPECT_EQ(options.metrics->Text(), "127.0.0.1:9464");
+    EXPECT_EQ(*options.seconds, 5);
+
+    ASSERT_EQ(Parse({"--headless", "--metrics", "0.0.0.0:9100", "--instance", "pod-3"}, options,
+                    message),
+              ParseOutcome::kRun)
+        << message;
+    EXPECT_EQ(options.metrics->Text(), "0.0.0.0:9100");
+    EXPECT_EQ(options.instance, "pod-3");
+
+    ASSERT_EQ(Parse({"--metrics=[::1]:9101"}, options, message), ParseOutcome::kRun) << message;
+    EXPECT_EQ(options.metrics->Text(), "[::1]:9101");
+    ASSERT_EQ(Parse({"--headless", "--metrics"}, options, message), ParseOutcome::kRun);
+    EXPECT_EQ(options.metrics->port, 9464);
+    ASSERT_EQ(Parse({"--headless"}, options, message), ParseOutcome::kRun);
+    EXPECT_FALSE(options.metrics);
+}
+
+TEST(MetricsOptionsTest, BadValuesAreBadInputWithTheReason) {
+    CommandLineOptions options;
+    std::string message;
+    EXPECT_EQ(Parse({"--headless", "--metrics", "1.2.3.4:70000"}, options, message),
+              ParseOutcome::kError);
+    EXPECT_EQ(message, "--metrics: the port '70000' is not a number from 0 to 65535");
+    EXPECT_EQ(Parse({"--headless", "--instance", "x"}, options, message), ParseOutcome::kError);
+    EXPECT_NE(message.find("needs --metrics"), std::string::npos);
+    EXPECT_EQ(Parse({"--headless", "--metrics", "--instance", "a\x1b[2J"}, options, message),
+              ParseOutcome::kError);
+    EXPECT_NE(message.find("control characters"), std::string::npos);
+    EXPECT_EQ(Parse({"--headless", "--metrics", "--instance"}, options, message),
+              ParseOutcome::kError);
+}
+
+TEST(MetricsOptionsTest, AHeadlessRunWhoseMetricsPortIsTakenExitsWithTwoBeforeDownloading) {
+    engine_test::ScopedWorkDir dir;
+    app_test::WriteRegistryFile(dir.Path() / "settings.reg", "");
+    app_test::ScopedRegistry registry(dir.Path() / "settings.reg");
+    MetricsEndpoint busy([] { return std::string(); });  // holds a loopback port
+    ListenAddress anyPort;
+    anyPort.port = 0;
+    std::string error;
+    ASSERT_TRUE(busy.Start(anyPort, error)) << error;
+
+    CommandLineOptions options;
+    std::string message;
+    ASSERT_EQ(Parse({"--headless", "--demo", "--seconds", "1", "--metrics",
+                     std::to_string(busy.Address().port), "--workdir",
+                     (dir.Path() / "run").string()},
+                    options, message),
+              ParseOutcome::kRun)
+        << message;
+    std::ostringstream out;
+    std::ostringstream err;
+    std::istringstream in;
+    HeadlessConsole console{out, err, in, false};
+    EXPECT_EQ(RunHeadless(options, console), kExitBadInput);
+    EXPECT_NE(err.str().find("is in use"), std::string::npos) << err.str();
+    EXPECT_EQ(out.str(), "");  // no rate line, no summary: nothing was downloaded
+}
+
+}  // namespace
