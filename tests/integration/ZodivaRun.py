@@ -1,0 +1,55 @@
+"""Helpers of the Python integration tests: newsd and headless zodiva runs on loopback."""
+import os
+import re
+import socket
+import subprocess
+import threading
+
+SKIP = 77  # ctest's SKIP_RETURN_CODE for these tests
+
+
+def binaries(newsd):
+    """(newsd, zodiva) of the same build folder."""
+    build = os.path.dirname(os.path.dirname(os.path.abspath(newsd)))
+    return os.path.abspath(newsd), os.path.join(build, "app", "zodiva")
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Newsd:
+    """newsd on a free loopback port, serving large bodies until stopped."""
+
+    def __init__(self, path, work):
+        self.proc = subprocess.Popen(
+            [path, "--port", "0", "--articles", "1000000", "--body-bytes", "131072"],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, cwd=work)
+        line = self.proc.stdout.readline()
+        match = re.search(r"listening on ([0-9.]+):(\d+)", line)
+        if not match:
+            self.stop()
+            raise RuntimeError("newsd did not start: " + line)
+        threading.Thread(target=self.proc.stdout.read, daemon=True).start()
+        self.address = "%s:%s" % (match.group(1), match.group(2))
+
+    def stop(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def zodiva_argv(zodiva, server, work, seconds, connections=2, extra=()):
+    """A headless JSON run with settings of its own (never the user's)."""
+    os.makedirs(work, exist_ok=True)
+    settings = os.path.join(work, "settings.reg")
+    with open(settings, "w") as out:
+        out.write("Windows Registry Editor Version 5.00\r\n\r\n")
+    return [zodiva, "--headless", "--server", server, "--connections", str(connections),
+            "--no-write", "--seconds", str(seconds), "--json", "--workdir", work,
+            "--registry", settings] + list(extra)
