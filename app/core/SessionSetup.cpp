@@ -135,8 +135,10 @@ bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLog
         return true;
     }
     SettingsStore& settings = logic.Settings();
-    const std::string server = settings.GetString("news_server", "") + ":" +
-                               std::to_string(settings.GetInt("news_port", 119));
+    ListenAddress newsServer;  // only for its "host:port" text, IPv6 in brackets
+    newsServer.host = settings.GetString("news_server", "");
+    newsServer.port = settings.GetInt("news_port", 119);
+    const std::string server = newsServer.Text();
     auto metrics = std::make_unique<MetricsService>(options.instance, server);
     if (!metrics->Start(*options.metrics, error)) {
         return false;
