@@ -113,7 +113,7 @@ bool BaseSocket::Connect(const std::string& host, int port, const std::string& p
                          const std::string& proxyPassword) {
     // Only the newest attempt may report: an older lookup must not dial when it completes.
     CancelLookup();
-    m_Host = host;
+    m_Host = WithoutBrackets(host);
     m_Port = port;
     ReadTlsSettings();
     std::string machine;
@@ -121,17 +121,33 @@ bool BaseSocket::Connect(const std::string& host, int port, const std::string& p
         m_bUseProxy = true;
         machine = proxyAddress;
         m_ConnectPort = proxyPort;
-        m_Proxy.SetInfo(host, port, proxyUser, proxyPassword);
+        m_Proxy.SetInfo(m_Host, port, proxyUser, proxyPassword);
     } else {
         m_bUseProxy = false;
-        machine = host;
+        machine = m_Host;
         m_ConnectPort = port;
     }
+    m_Addresses.count = 0;
+    m_NextAddress = 0;
+    machine = WithoutBrackets(machine);
     if (IsDottedQuad(machine.c_str())) {
         SetRemoteAddress(inet_addr(machine.c_str()));
         return ConnectNow();
     }
+    in6_addr address6 = {};
+    if (inet_pton(AF_INET6, machine.c_str(), &address6) == 1) {
+        SetRemoteAddress6(address6);
+        return ConnectNow();
+    }
     return StartLookup(machine);
+}
+
+// "[::1]" as written before a port, in settings and on the command line, is the address ::1.
+std::string BaseSocket::WithoutBrackets(const std::string& text) {
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']') {
+        return text.substr(1, text.size() - 2);
+    }
+    return text;
 }
 
 bool BaseSocket::IsDottedQuad(const char* text) {
@@ -160,9 +176,10 @@ void BaseSocket::CancelLookup() {
 bool BaseSocket::StartLookup(const std::string& name) {
     // A newer lookup replaces an older one, whose result must then never arrive.
     CancelLookup();
-    std::memset(m_LookupBuffer, 0, sizeof m_LookupBuffer);
-    m_hLookup = WSAAsyncGetHostByName(GetWindowHandle(), kMsgLookupDone, name.c_str(),
-                                      m_LookupBuffer, kLookupBufferSize);
+    std::memset(&m_Addresses, 0, sizeof m_Addresses);
+    // Every address family: a server may be reachable over IPv6 only, or over IPv4 only.
+    m_hLookup = platform::AsyncGetHostAddresses(GetWindowHandle(), kMsgLookupDone, name.c_str(),
+                                                &m_Addresses);
     return m_hLookup != nullptr;
 }
 
@@ -176,15 +193,42 @@ void BaseSocket::OnLookupDone(WPARAM taskHandle, LPARAM lParam) {
         OnConnect(error);
         return;
     }
-    const auto* entry = reinterpret_cast<const hostent*>(m_LookupBuffer);
-    if (entry->h_length != 4 || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
+    if (m_Addresses.count <= 0) {
         OnConnect(kOwnFailure);
         return;
     }
-    std::uint32_t address = 0;
-    std::memcpy(&address, entry->h_addr_list[0], sizeof address);
-    SetRemoteAddress(address);
-    ConnectNow();
+    ConnectToAddresses(m_Addresses);
+}
+
+bool BaseSocket::ConnectToAddresses(const platform::HostAddressList& list) {
+    if (&list != &m_Addresses) {
+        m_Addresses = list;
+    }
+    m_NextAddress = 0;
+    if (m_Addresses.count <= 0) {
+        OnConnect(kOwnFailure);
+        return false;
+    }
+    return ConnectToNextAddress();
+}
+
+bool BaseSocket::HasMoreAddresses() const {
+    return m_NextAddress < m_Addresses.count;
+}
+
+// The addresses are tried in the resolver's order; only the last failure is reported.
+bool BaseSocket::ConnectToNextAddress() {
+    const SOCKADDR_STORAGE& next = m_Addresses.addresses[m_NextAddress++];
+    if (next.ss_family == AF_INET6) {
+        sockaddr_in6 address = {};
+        std::memcpy(&address, &next, sizeof address);
+        SetRemoteAddress6(address.sin6_addr);
+    } else {
+        sockaddr_in address = {};
+        std::memcpy(&address, &next, sizeof address);
+        SetRemoteAddress(address.sin_addr.s_addr);
+    }
+    return ConnectNow();
 }
 
 bool BaseSocket::ConnectNow() {
@@ -197,7 +241,7 @@ bool BaseSocket::ConnectNow() {
     m_bCloseHeld = false;
     m_Tls.End();
     m_TlsOutbox.clear();
-    const SOCKET created = socket(AF_INET, m_SocketType, 0);
+    const SOCKET created = socket(m_RemoteAddress.ss_family, m_SocketType, 0);
     if (created == INVALID_SOCKET) {
         return FailConnectNow(WSAGetLastError(), false);
     }
@@ -208,8 +252,8 @@ bool BaseSocket::ConnectNow() {
     if (WSAAsyncSelect(created, GetWindowHandle(), kMsgSocketEvent, m_EventMask) != 0) {
         return FailConnectNow(WSAGetLastError(), true);
     }
-    if (connect(created, reinterpret_cast<const sockaddr*>(&m_RemoteAddress),
-                sizeof m_RemoteAddress) != 0) {
+    if (connect(created, reinterpret_cast<const sockaddr*>(&m_RemoteAddress), m_RemoteLength) !=
+        0) {
         const int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) {
             return FailConnectNow(error, true);
@@ -221,6 +265,10 @@ bool BaseSocket::ConnectNow() {
 bool BaseSocket::FailConnectNow(int error, bool closeFirst) {
     if (closeFirst) {
         Close();
+    }
+    if (HasMoreAddresses()) {
+        SocketTrace("%T: Connect failed with error %d; trying the next address\n", error);
+        return ConnectToNextAddress();
     }
     OnConnect(error);
     // The caller of Connect tells an immediate failure from a pending connect by the last
@@ -275,6 +323,13 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
 void BaseSocket::OnConnectEvent(int error) {
     if (!m_bUseProxy && error == 0 && m_TlsOptions.enabled) {
         StartTls();
+        return;
+    }
+    if (error != 0 && HasMoreAddresses()) {
+        SocketTrace("%T: %d Connect failed with error %d; trying the next address\n",
+                    static_cast<int>(m_hSocket), error);
+        Close();
+        ConnectToNextAddress();
         return;
     }
     if (!m_bUseProxy || error != 0) {
@@ -554,10 +609,23 @@ void BaseSocket::RearmQuickAck() {
 }
 
 void BaseSocket::SetRemoteAddress(unsigned long networkAddress) {
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(m_ConnectPort));
+    address.sin_addr.s_addr = static_cast<std::uint32_t>(networkAddress);
     m_RemoteAddress = {};
-    m_RemoteAddress.sin_family = AF_INET;
-    m_RemoteAddress.sin_port = htons(static_cast<u_short>(m_ConnectPort));
-    m_RemoteAddress.sin_addr.s_addr = static_cast<std::uint32_t>(networkAddress);
+    std::memcpy(&m_RemoteAddress, &address, sizeof address);
+    m_RemoteLength = sizeof address;
+}
+
+void BaseSocket::SetRemoteAddress6(const in6_addr& networkAddress) {
+    sockaddr_in6 address = {};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<u_short>(m_ConnectPort));
+    address.sin6_addr = networkAddress;
+    m_RemoteAddress = {};
+    std::memcpy(&m_RemoteAddress, &address, sizeof address);
+    m_RemoteLength = sizeof address;
 }
 
 // --- TLS ---------------------------------------------------------------------------------

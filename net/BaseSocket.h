@@ -1,5 +1,5 @@
 #pragma once
-// One non-blocking IPv4 TCP socket whose events arrive as messages on the object's hidden
+// One non-blocking TCP socket (IPv4 or IPv6, as the address it connects to) whose events arrive as messages on the object's hidden
 // window and become virtual calls: OnConnect, OnReceive, OnClose (plus OnAccept and OnSend).
 // Host names are resolved asynchronously; a connection may run through a SOCKS5 proxy, whose
 // whole handshake stays hidden from the derived class: it sees OnConnect(0) only once the
@@ -47,7 +47,6 @@ public:
     static constexpr long kAllEvents = 63;  // FD_READ|FD_WRITE|FD_OOB|FD_ACCEPT|FD_CONNECT|FD_CLOSE
     // Error this class reports for failures of its own making (proxy refused, not IPv4).
     static constexpr int kOwnFailure = 11003;           // WSANO_RECOVERY
-    static constexpr int kLookupBufferSize = 1024;      // MAXGETHOSTSTRUCT
     static constexpr int kProxyReadSize = 1024;         // one read per FD_READ while negotiating
     static constexpr int kReceiveBufferOption = 16384;  // SO_RCVBUF asked for by Create
     static constexpr int kTlsReadSize = 16384 + 512;    // one TLS record with its overhead
@@ -100,6 +99,8 @@ public:
 
     // True for digits and dots only, with exactly three dots (ranges are not checked).
     static bool IsDottedQuad(const char* text);
+    // An IPv6 address in brackets ("[::1]") without them; anything else unchanged.
+    static std::string WithoutBrackets(const std::string& text);
 
     SOCKET GetSocketHandle() const { return m_hSocket; }
     const std::string& GetHost() const { return m_Host; }
@@ -119,6 +120,9 @@ protected:
     bool StartLookup(const std::string& name);
     void OnLookupDone(WPARAM taskHandle, LPARAM lParam);
     void OnSocketEvent(SOCKET socket, int event, int error);
+    // Connects to the first address of the list that answers (a finished lookup's result).
+    bool ConnectToAddresses(const platform::HostAddressList& list);
+    void SetConnectPort(int port) { m_ConnectPort = port; }
 
 private:
     bool FailConnectNow(int error, bool closeFirst);
@@ -156,6 +160,9 @@ private:
     void ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer);
     void RearmQuickAck();
     void SetRemoteAddress(unsigned long networkAddress);
+    void SetRemoteAddress6(const in6_addr& networkAddress);
+    bool HasMoreAddresses() const;
+    bool ConnectToNextAddress();
 
     SOCKET m_hSocket = INVALID_SOCKET;
     std::string m_Host;
@@ -163,10 +170,14 @@ private:
     int m_SocketType = SOCK_STREAM;
     long m_EventMask = kAllEvents;
     bool m_bUseProxy = false;
-    sockaddr_in m_RemoteAddress = {};
+    SOCKADDR_STORAGE m_RemoteAddress = {};  // a sockaddr_in or sockaddr_in6
+    int m_RemoteLength = 0;
     int m_ConnectPort = 0;
     HANDLE m_hLookup = nullptr;
-    char m_LookupBuffer[kLookupBufferSize] = {};
+    // What the lookup found, every family, in the resolver's order; m_NextAddress is the next
+    // to try when a connect to the current one fails.
+    platform::HostAddressList m_Addresses = {};
+    int m_NextAddress = 0;
     SOCKS m_Proxy;
 
     // Bytes read together with the proxy's final reply, not yet taken by Receive.

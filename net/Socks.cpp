@@ -223,6 +223,21 @@ bool SOCKS::DoProxyConnect() {
         SocketTrace("SOCKS::Sent IPv4 CONNECT command.  Waiting for response.\n");
         return true;
     }
+    // An IPv6 address has a form of its own: the proxy would try to resolve its text.
+    std::string literal = m_DestinationHost;
+    if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']') {
+        literal = literal.substr(1, literal.size() - 2);
+    }
+    in6_addr address6 = {};
+    if (inet_pton(AF_INET6, literal.c_str(), &address6) == 1) {
+        char request[4 + 16 + 2] = {kSocksVersion, kCommandConnect, 0, kAddressIPv6};
+        std::memcpy(request + 4, address6.s6_addr, 16);
+        request[20] = portHigh;
+        request[21] = portLow;
+        Queue(request, sizeof request);
+        SocketTrace("SOCKS::Sent IPv6 CONNECT command.  Waiting for response.\n");
+        return true;
+    }
     char request[4 + 1 + kMaxFieldLength + 2] = {kSocksVersion, kCommandConnect, 0, kAddressDomain};
     char* out = request + 4;
     *out++ = static_cast<char>(m_DestinationHost.size());

@@ -68,7 +68,7 @@ std::string UsageText() {
     return "Usage: newsd [options]\n"
            "Serves generated articles in one newsgroup over NNTP until interrupted.\n"
            "\n"
-           "  --address ADDR          IPv4 address to listen on (default 127.0.0.1)\n"
+           "  --address ADDR          IPv4 or IPv6 address to listen on (default 127.0.0.1)\n"
            "  --port N                port to listen on; 0 picks a free one (default 0)\n"
            "  --group NAME            newsgroup served (default alt.binaries.test)\n"
            "  --articles N            number of articles (default 100)\n"
@@ -138,8 +138,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
         int64_t number = 0;
         bool ok = true;
         if (name == "--address") {
-            in_addr parsed{};
-            ok = inet_pton(AF_INET, value.c_str(), &parsed) == 1;
+            std::string text = value;
+            if (text.size() > 2 && text.front() == '[' && text.back() == ']')
+                text = text.substr(1, text.size() - 2);
+            in6_addr parsed{};
+            ok = inet_pton(AF_INET, text.c_str(), &parsed) == 1 ||
+                 inet_pton(AF_INET6, text.c_str(), &parsed) == 1;
             line->address = value;
         } else if (name == "--port") {
             ok = ParseInteger(value, 0, 65535, &number);

@@ -55,18 +55,32 @@ bool EventLoop::Listen(const std::string& address, uint16_t port, uint16_t* boun
         *error = std::string("cannot create the event loop: ") + std::strerror(errno);
         return false;
     }
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(port);
-    if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) {
-        *error = "not an IPv4 address: " + address;
+    // IPv4 or IPv6, as the address is written ("::1", "[::1]" or "127.0.0.1").
+    std::string text = address;
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']')
+        text = text.substr(1, text.size() - 2);
+    sockaddr_storage where{};
+    socklen_t size = 0;
+    auto* where4 = reinterpret_cast<sockaddr_in*>(&where);
+    auto* where6 = reinterpret_cast<sockaddr_in6*>(&where);
+    if (inet_pton(AF_INET, text.c_str(), &where4->sin_addr) == 1) {
+        where4->sin_family = AF_INET;
+        where4->sin_port = htons(port);
+        size = sizeof(sockaddr_in);
+    } else if (inet_pton(AF_INET6, text.c_str(), &where6->sin6_addr) == 1) {
+        where6->sin6_family = AF_INET6;
+        where6->sin6_port = htons(port);
+        size = sizeof(sockaddr_in6);
+    } else {
+        *error = "not an IPv4 or IPv6 address: " + address;
         return false;
     }
-    listener_ = UniqueFd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    listener_ = UniqueFd(socket(where.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     const int on = 1;
     setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    if (!listener_.Valid() ||
-        bind(listener_.Get(), reinterpret_cast<sockaddr*>(&where), sizeof(where)) != 0 ||
+    if (where.ss_family == AF_INET6)
+        setsockopt(listener_.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
+    if (!listener_.Valid() || bind(listener_.Get(), reinterpret_cast<sockaddr*>(&where), size) != 0 ||
         listen(listener_.Get(), SOMAXCONN) != 0) {
         *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " +
                  std::strerror(errno);
@@ -75,7 +89,7 @@ bool EventLoop::Listen(const std::string& address, uint16_t port, uint16_t* boun
     }
     socklen_t length = sizeof(where);
     getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&where), &length);
-    *boundPort = ntohs(where.sin_port);
+    *boundPort = ntohs(where.ss_family == AF_INET6 ? where6->sin6_port : where4->sin_port);
     Watch(listener_.Get(), EPOLLIN, &listenerTag);
     return true;
 }

@@ -28,8 +28,9 @@ void ForgetTask(std::uintptr_t id);
 class LookupTask : public DeliveryGuard {
 public:
     LookupTask(std::uintptr_t id, std::string name, std::shared_ptr<WindowRecord> window,
-               UINT message, char* buffer, int length)
-        : id_(id),
+               UINT message, char* buffer, int length, bool allFamilies = false)
+        : allFamilies_(allFamilies),
+          id_(id),
           name_(std::move(name)),
           window_(std::move(window)),
           message_(message),
@@ -41,9 +42,13 @@ public:
 
     // Helper thread: resolves and posts the message to the window's thread.
     void Run() {
-        error_ = posix::ResolveIPv4(name_, &result_);
-        if (result_.addresses.size() > kMaxAddresses)
-            result_.addresses.resize(kMaxAddresses);
+        if (allFamilies_) {
+            error_ = posix::ResolveAll(name_, &endpoints_, kMaxHostAddresses);
+        } else {
+            error_ = posix::ResolveIPv4(name_, &result_);
+            if (result_.addresses.size() > kMaxAddresses)
+                result_.addresses.resize(kMaxAddresses);
+        }
         auto queue = window_->queue.lock();
         QueuedMessage queued;
         queued.msg.hwnd = window_->handle;
@@ -66,7 +71,9 @@ public:
             return false;
         delivered_ = true;
         ForgetTask(id_);
-        message.lParam = error_ != 0 ? WSAMAKEASYNCREPLY(0, error_) : WriteHostEntry();
+        message.lParam = error_ != 0  ? WSAMAKEASYNCREPLY(0, error_)
+                         : allFamilies_ ? WriteAddressList()
+                                        : WriteHostEntry();
         return true;
     }
 
@@ -113,6 +120,20 @@ private:
         return WSAMAKEASYNCREPLY(static_cast<int>(needed), 0);
     }
 
+    LPARAM WriteAddressList() {
+        auto* list = reinterpret_cast<HostAddressList*>(buffer_);
+        std::memset(list, 0, sizeof *list);
+        for (const posix::Endpoint& endpoint : endpoints_) {
+            int length = sizeof(SOCKADDR_STORAGE);
+            WriteEndpoint(endpoint, reinterpret_cast<sockaddr*>(&list->addresses[list->count]),
+                          &length);
+            ++list->count;
+        }
+        return WSAMAKEASYNCREPLY(0, 0);
+    }
+
+    const bool allFamilies_;
+    std::vector<posix::Endpoint> endpoints_;
     const std::uintptr_t id_;
     const std::string name_;
     const std::shared_ptr<WindowRecord> window_;
@@ -206,6 +227,30 @@ HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT message, const char* name, char* bu
     const std::uintptr_t id = gNextTask.fetch_add(1);
     auto task =
         std::make_shared<LookupTask>(id, name, std::move(window), message, buffer, bufferLength);
+    {
+        std::lock_guard<std::mutex> lock(gTasksMutex);
+        Tasks().emplace(id, task);
+    }
+    Pool().Submit(std::move(task));
+    return reinterpret_cast<HANDLE>(id);
+}
+
+HANDLE platform::AsyncGetHostAddresses(HWND hwnd, UINT message, const char* name,
+                                       HostAddressList* result) {
+    using namespace platform::detail;
+    if (!WinsockStarted()) {
+        SetLastWsaError(WSANOTINITIALISED);
+        return nullptr;
+    }
+    auto window = FindWindow(hwnd);
+    if (name == nullptr || result == nullptr || !window) {
+        SetLastWsaError(WSAEINVAL);
+        return nullptr;
+    }
+    const std::uintptr_t id = gNextTask.fetch_add(1);
+    auto task = std::make_shared<LookupTask>(id, name, std::move(window), message,
+                                             reinterpret_cast<char*>(result),
+                                             static_cast<int>(sizeof *result), true);
     {
         std::lock_guard<std::mutex> lock(gTasksMutex);
         Tasks().emplace(id, task);

@@ -102,27 +102,42 @@ int TranslateFlags(int winFlags) {
     return flags;
 }
 
-sockaddr_in ToSockaddr(const Endpoint& endpoint) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = endpoint.port;
-    address.sin_addr.s_addr = endpoint.address;
-    return address;
+socklen_t ToSockaddr(const Endpoint& endpoint, sockaddr_storage* storage) {
+    *storage = {};
+    if (endpoint.isIPv6) {
+        auto* address = reinterpret_cast<sockaddr_in6*>(storage);
+        address->sin6_family = AF_INET6;
+        address->sin6_port = endpoint.port;
+        std::memcpy(&address->sin6_addr, endpoint.address6, 16);
+        address->sin6_scope_id = endpoint.scope;
+        return sizeof(sockaddr_in6);
+    }
+    auto* address = reinterpret_cast<sockaddr_in*>(storage);
+    address->sin_family = AF_INET;
+    address->sin_port = endpoint.port;
+    address->sin_addr.s_addr = endpoint.address;
+    return sizeof(sockaddr_in);
 }
 
-void FromSockaddr(const sockaddr_in& address, Endpoint* endpoint) {
-    endpoint->address = address.sin_addr.s_addr;
-    endpoint->port = address.sin_port;
+void FromSockaddr(const sockaddr_storage& storage, Endpoint* endpoint) {
+    *endpoint = Endpoint{};
+    if (storage.ss_family == AF_INET6) {
+        const auto* address = reinterpret_cast<const sockaddr_in6*>(&storage);
+        endpoint->isIPv6 = true;
+        std::memcpy(endpoint->address6, &address->sin6_addr, 16);
+        endpoint->scope = address->sin6_scope_id;
+        endpoint->port = address->sin6_port;
+        return;
+    }
+    const auto* address = reinterpret_cast<const sockaddr_in*>(&storage);
+    endpoint->address = address->sin_addr.s_addr;
+    endpoint->port = address->sin_port;
 }
 
 }  // namespace
 
-int OpenStreamSocket(int family, int type, int protocol) {
-    if (family != AF_INET) {
-        errno = EAFNOSUPPORT;
-        return -1;
-    }
-    return ::socket(AF_INET, type | SOCK_CLOEXEC, protocol);
+int OpenStreamSocket(bool ipv6, int type, int protocol) {
+    return ::socket(ipv6 ? AF_INET6 : AF_INET, type | SOCK_CLOEXEC, protocol);
 }
 
 int Close(int fd) {
@@ -192,8 +207,9 @@ int TakePendingError(int fd) {
 }
 
 int Bind(int fd, const Endpoint& endpoint) {
-    const sockaddr_in address = ToSockaddr(endpoint);
-    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    sockaddr_storage address;
+    const socklen_t size = ToSockaddr(endpoint, &address);
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), size);
 }
 
 int Listen(int fd, int backlog) {
@@ -201,7 +217,7 @@ int Listen(int fd, int backlog) {
 }
 
 int Accept(int fd, Endpoint* peer, bool nonBlocking) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t size = sizeof address;
     const int flags = SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
     const int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&address), &size, flags);
@@ -211,8 +227,9 @@ int Accept(int fd, Endpoint* peer, bool nonBlocking) {
 }
 
 int Connect(int fd, const Endpoint& endpoint) {
-    const sockaddr_in address = ToSockaddr(endpoint);
-    return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    sockaddr_storage address;
+    const socklen_t size = ToSockaddr(endpoint, &address);
+    return ::connect(fd, reinterpret_cast<const sockaddr*>(&address), size);
 }
 
 long Send(int fd, const char* data, int length, int winFlags) {
@@ -229,7 +246,7 @@ int Shutdown(int fd, int how) {
 }
 
 int LocalEndpoint(int fd, Endpoint* endpoint) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t size = sizeof address;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
         return -1;
@@ -238,7 +255,7 @@ int LocalEndpoint(int fd, Endpoint* endpoint) {
 }
 
 int PeerEndpoint(int fd, Endpoint* endpoint) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t size = sizeof address;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
         return -1;
@@ -412,6 +429,43 @@ int WsaErrorFromLookup(int lookupResult, int errnoValue) {
         default:
             return 11003;
     }
+}
+
+bool ParseIPv6(const char* text, std::uint8_t* address) {
+    in6_addr parsed{};
+    if (text == nullptr || ::inet_pton(AF_INET6, text, &parsed) != 1)
+        return false;
+    std::memcpy(address, &parsed, 16);
+    return true;
+}
+
+int ResolveAll(const std::string& name, std::vector<Endpoint>* result, std::size_t limit) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int status = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    if (status != 0)
+        return WsaErrorFromLookup(status, errno);
+    for (const addrinfo* entry = list; entry != nullptr && result->size() < limit;
+         entry = entry->ai_next) {
+        if (entry->ai_addr == nullptr ||
+            (entry->ai_family != AF_INET && entry->ai_family != AF_INET6))
+            continue;
+        sockaddr_storage storage{};
+        std::memcpy(&storage, entry->ai_addr, entry->ai_addrlen);
+        Endpoint endpoint;
+        FromSockaddr(storage, &endpoint);
+        endpoint.port = 0;
+        const bool seen = std::any_of(result->begin(), result->end(), [&](const Endpoint& e) {
+            return e.isIPv6 == endpoint.isIPv6 && e.address == endpoint.address &&
+                   std::memcmp(e.address6, endpoint.address6, 16) == 0;
+        });
+        if (!seen)
+            result->push_back(endpoint);
+    }
+    ::freeaddrinfo(list);
+    return result->empty() ? 11004 /* WSANO_DATA */ : 0;
 }
 
 }  // namespace platform::posix

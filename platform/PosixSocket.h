@@ -9,13 +9,17 @@
 
 namespace platform::posix {
 
-// An IPv4 endpoint in network byte order.
+// An IPv4 or IPv6 endpoint in network byte order.
 struct Endpoint {
-    std::uint32_t address = 0;
+    bool isIPv6 = false;
+    std::uint32_t address = 0;  // IPv4
+    std::uint8_t address6[16] = {};
+    std::uint32_t scope = 0;  // IPv6 scope id
     std::uint16_t port = 0;
 };
 
-int OpenStreamSocket(int family, int type, int protocol);
+// family: true for IPv6.
+int OpenStreamSocket(bool ipv6, int type, int protocol);
 int Close(int fd);
 int SetNonBlocking(int fd, bool nonBlocking);
 int SetOption(int fd, int winLevel, int winOption, const char* value, int length);
@@ -47,6 +51,10 @@ struct HostAddresses {
     std::vector<std::uint32_t> addresses;  // network byte order, first one preferred
 };
 int ResolveIPv4(const std::string& name, HostAddresses* result);
+// Resolves a name to addresses of every family, in the resolver's order (at most `limit`).
+int ResolveAll(const std::string& name, std::vector<Endpoint>* result, std::size_t limit);
+// IPv6 text to its 16 bytes; false when the text is not an IPv6 address.
+bool ParseIPv6(const char* text, std::uint8_t* address);
 
 // Maps an errno value and a lookup result to Windows Sockets codes.
 int WsaErrorFromErrno(int errnoValue);

@@ -287,25 +287,49 @@ void AfterReceive(SocketEntry& entry, long result, int length, int error) {
     NotifyCloseWhenDrained(entry);
 }
 
-void ToEndpoint(const sockaddr_in& address, posix::Endpoint* endpoint) {
-    endpoint->address = address.sin_addr.s_addr;
-    endpoint->port = address.sin_port;
-}
-
 bool ReadEndpoint(const sockaddr* address, int length, posix::Endpoint* endpoint) {
     if (address == nullptr || length < static_cast<int>(sizeof(sockaddr_in)))
         return false;
+    short family = 0;
+    std::memcpy(&family, address, sizeof family);
+    *endpoint = posix::Endpoint{};
+    if (family == AF_INET6) {
+        if (length < static_cast<int>(sizeof(sockaddr_in6)))
+            return false;
+        sockaddr_in6 in6{};
+        std::memcpy(&in6, address, sizeof in6);
+        endpoint->isIPv6 = true;
+        std::memcpy(endpoint->address6, in6.sin6_addr.s6_addr, 16);
+        endpoint->scope = in6.sin6_scope_id;
+        endpoint->port = in6.sin6_port;
+        return true;
+    }
+    if (family != AF_INET)
+        return false;
     sockaddr_in in{};
     std::memcpy(&in, address, sizeof in);
-    if (in.sin_family != AF_INET)
-        return false;
-    ToEndpoint(in, endpoint);
+    endpoint->address = in.sin_addr.s_addr;
+    endpoint->port = in.sin_port;
     return true;
 }
+
+}  // namespace
 
 int WriteEndpoint(const posix::Endpoint& endpoint, sockaddr* address, int* length) {
     if (address == nullptr || length == nullptr)
         return 0;
+    if (endpoint.isIPv6) {
+        if (*length < static_cast<int>(sizeof(sockaddr_in6)))
+            return Fail(WSAEFAULT);
+        sockaddr_in6 in6{};
+        in6.sin6_family = AF_INET6;
+        in6.sin6_port = endpoint.port;
+        std::memcpy(in6.sin6_addr.s6_addr, endpoint.address6, 16);
+        in6.sin6_scope_id = endpoint.scope;
+        std::memcpy(address, &in6, sizeof in6);
+        *length = sizeof in6;
+        return 0;
+    }
     if (*length < static_cast<int>(sizeof(sockaddr_in)))
         return Fail(WSAEFAULT);
     sockaddr_in in{};
@@ -316,8 +340,6 @@ int WriteEndpoint(const posix::Endpoint& endpoint, sockaddr* address, int* lengt
     *length = sizeof in;
     return 0;
 }
-
-}  // namespace
 
 bool WinsockStarted() {
     return gStartups.load() > 0;
@@ -384,11 +406,11 @@ SOCKET socket(int family, int type, int protocol) {
         Fail(WSANOTINITIALISED);
         return INVALID_SOCKET;
     }
-    if (family != AF_INET) {
+    if (family != AF_INET && family != AF_INET6) {
         Fail(WSAEAFNOSUPPORT);
         return INVALID_SOCKET;
     }
-    const int fd = posix::OpenStreamSocket(family, type, protocol);
+    const int fd = posix::OpenStreamSocket(family == AF_INET6, type, protocol);
     if (fd < 0) {
         FailFromErrno();
         return INVALID_SOCKET;
@@ -641,6 +663,41 @@ int ioctlsocket(SOCKET s, long command, u_long* argument) {
 unsigned long inet_addr(const char* text) {
     std::uint32_t address = 0;
     return posix::ParseIPv4(text, &address) ? address : INADDR_NONE;
+}
+
+int inet_pton(int family, const char* text, void* address) {
+    if (family == AF_INET6) {
+        return platform::posix::ParseIPv6(text, static_cast<std::uint8_t*>(address)) ? 1 : 0;
+    }
+    if (family != AF_INET) {
+        platform::detail::SetLastWsaError(WSAEAFNOSUPPORT);
+        return -1;
+    }
+    // Strict dotted form only (inet_addr also takes shorter forms).
+    int parts = 0;
+    unsigned value = 0;
+    int digits = 0;
+    unsigned char bytes[4] = {};
+    for (const char* p = text; p != nullptr; ++p) {
+        if (*p >= '0' && *p <= '9' && digits < 3) {
+            value = value * 10 + static_cast<unsigned>(*p - '0');
+            ++digits;
+        } else if ((*p == '.' || *p == '\0') && digits > 0 && value <= 255 && parts < 4) {
+            bytes[parts++] = static_cast<unsigned char>(value);
+            value = 0;
+            digits = 0;
+            if (*p == '\0') {
+                break;
+            }
+        } else {
+            return 0;
+        }
+    }
+    if (parts != 4) {
+        return 0;
+    }
+    std::memcpy(address, bytes, 4);
+    return 1;
 }
 
 char* inet_ntoa(in_addr address) {

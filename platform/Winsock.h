@@ -28,6 +28,8 @@ constexpr int SOCKET_ERROR = -1;
 constexpr int AF_UNSPEC = 0;
 constexpr int AF_INET = 2;
 constexpr int PF_INET = AF_INET;
+constexpr int AF_INET6 = 23;  // the Windows value
+constexpr int PF_INET6 = AF_INET6;
 constexpr int SOCK_STREAM = 1;
 constexpr int SOCK_DGRAM = 2;
 constexpr int IPPROTO_TCP = 6;
@@ -83,6 +85,26 @@ struct sockaddr_in {
 };
 using SOCKADDR = sockaddr;
 using SOCKADDR_IN = sockaddr_in;
+
+struct in6_addr {
+    u_char s6_addr[16];
+};
+
+struct sockaddr_in6 {
+    short sin6_family;
+    u_short sin6_port;
+    std::uint32_t sin6_flowinfo;
+    in6_addr sin6_addr;
+    std::uint32_t sin6_scope_id;
+};
+using SOCKADDR_IN6 = sockaddr_in6;
+
+// Room for an address of any family.
+struct sockaddr_storage {
+    short ss_family;
+    char ss_pad[126];
+};
+using SOCKADDR_STORAGE = sockaddr_storage;
 
 struct linger {
     u_short l_onoff;
@@ -244,6 +266,9 @@ int ioctlsocket(SOCKET s, long command, u_long* argument);
 unsigned long inet_addr(const char* text);
 // Network-order address to dotted text, in a buffer of the calling thread.
 char* inet_ntoa(in_addr address);
+// Text to an address of the family (AF_INET: in_addr, AF_INET6: in6_addr): 1 when it is one,
+// 0 when not, -1 (WSAEAFNOSUPPORT) for another family.
+int inet_pton(int family, const char* text, void* address);
 
 // --- Asynchronous selection and lookup ---------------------------------------------------
 
@@ -275,6 +300,18 @@ HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT message, const char* name, char* bu
 int WSACancelAsyncRequest(HANDLE task);
 
 namespace platform {
+
+// Host lookup for every address family. The result arrives as WSAAsyncGetHostByName's does
+// (same message parameters, cancelled with WSACancelAsyncRequest), but what is written into
+// the caller's list is every address in the resolver's order, IPv6 and IPv4 alike, each a
+// sockaddr_in or sockaddr_in6 with port 0. (A Windows build resolves with GetAddrInfoExA on a
+// helper thread of its own.)
+constexpr int kMaxHostAddresses = 16;
+struct HostAddressList {
+    int count;
+    SOCKADDR_STORAGE addresses[kMaxHostAddresses];
+};
+HANDLE AsyncGetHostAddresses(HWND hwnd, UINT message, const char* name, HostAddressList* result);
 
 // Test hook for start-up: while installed, WSAStartup asks it first, and a non-zero answer is
 // returned as WSAStartup's failure (for instance WSAVERNOTSUPPORTED for chosen versions).

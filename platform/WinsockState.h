@@ -1,7 +1,14 @@
 #pragma once
 // Internal state of the Windows Sockets layer shared between its files.
 
+#include "platform/PosixSocket.h"
+#include "platform/Winsock.h"
+
 namespace platform::detail {
+
+// Writes the endpoint as the caller's sockaddr_in or sockaddr_in6; 0, or SOCKET_ERROR with
+// WSAEFAULT when *length is too small.
+int WriteEndpoint(const posix::Endpoint& endpoint, sockaddr* address, int* length);
 
 // True between a successful WSAStartup and the matching WSACleanup.
 bool WinsockStarted();

@@ -125,6 +125,19 @@ TEST_F(SocksTest, IPv4ConnectRequest) {
     EXPECT_EQ(Take(m_Socks), (Bytes{5, 1, 0, 1, 10, 1, 2, 3, 0x02, 0x33}));
 }
 
+TEST_F(SocksTest, IPv6AddressIsSentInItsOwnFormWithOrWithoutBrackets) {
+    const Bytes expected = {5, 1, 0, 4, 0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0,
+                            0, 0, 0, 0, 0, 0, 0, 0x07, 0x02, 0x33};
+    for (const char* host : {"2001:db8::7", "[2001:db8::7]"}) {
+        SOCKS socks;
+        ReachConnectSent(socks, host, 563);
+        EXPECT_EQ(Take(socks), expected) << host;
+    }
+    // A name with a colon-free form stays a name for the proxy to resolve.
+    ReachConnectSent(m_Socks, "ip6-localhost", 119);
+    EXPECT_EQ(Take(m_Socks)[3], 3);
+}
+
 TEST_F(SocksTest, BroadcastAddressIsSentAsName) {
     ReachConnectSent(m_Socks, "255.255.255.255", 119);
     const Bytes request = Take(m_Socks);
