@@ -10,6 +10,7 @@
 #include "GroupProbe.h"
 #include "Services.h"
 #include "app/core/Headless.h"
+#include "newsd/Server.h"
 #include "support/Scramble.h"
 #include "unit/app/AppTestKit.h"
 
@@ -258,6 +259,27 @@ TEST_F(TlsEndToEndTest, PlainServerOnTheTlsSettingIsAFailedConnect) {
     RunWith(Server("ZODIVA_INN_PORT") + OverTls(services::Env("ZODIVA_TLS_CA")));
     ExpectRefusedHandshakes("TLS handshake with \"127.0.0.1\" port " +
                             services::Env("ZODIVA_INN_PORT") + " failed: ");
+}
+
+// --- IPv6 ---------------------------------------------------------------------------------
+
+TEST_F(EngineEndToEndTest, DownloadsOverIPv6FromTheNewsServer) {
+    REQUIRE_SERVICE("ZODIVA_INN6_PORT");
+    // Brackets as a user writes the address before a port; the transport takes them off.
+    RunWith(RegLine("news_server", Quoted("[::1]")) +
+            RegLine("news_port", Dword(EnvInt("ZODIVA_INN6_PORT"))));
+    ExpectNewestArticlesWalkingDown();
+}
+
+TEST_F(EngineEndToEndTest, DownloadsOverIPv6FromNewsd) {
+    newsd::Server server;
+    if (!server.Start(0, "::1")) {
+        GTEST_SKIP() << "no IPv6 loopback here: " << server.LastError();
+    }
+    RunWith(RegLine("news_server", Quoted("::1")) + RegLine("news_port", Dword(server.Port())));
+    ASSERT_EQ(ExitCode, kExitOk) << Errors;
+    EXPECT_GT(SummaryNumber("articles_completed"), 0u) << Output;
+    EXPECT_GE(Count("Body received successfully"), 1u);
 }
 
 }  // namespace
