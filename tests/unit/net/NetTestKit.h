@@ -133,26 +133,35 @@ inline bool WriteAll(SOCKET s, const std::string& bytes) {
     return true;
 }
 
-// A loopback listener on 127.0.0.1 (any free port) and the one connection it accepts.
+// A loopback listener on 127.0.0.1 (or ::1; any free port) and the one connection it accepts.
 class LoopbackPeer {
 public:
-    LoopbackPeer() {
-        m_Listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        address.sin_port = 0;
-        int length = sizeof address;
+    explicit LoopbackPeer(bool ipv6 = false) {
+        m_Listener = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+        SOCKADDR_STORAGE address = {};
+        int length = 0;
+        if (ipv6) {
+            auto* address6 = reinterpret_cast<sockaddr_in6*>(&address);
+            address6->sin6_family = AF_INET6;
+            inet_pton(AF_INET6, "::1", &address6->sin6_addr);
+            length = sizeof(sockaddr_in6);
+        } else {
+            auto* address4 = reinterpret_cast<sockaddr_in*>(&address);
+            address4->sin_family = AF_INET;
+            address4->sin_addr.s_addr = inet_addr("127.0.0.1");
+            length = sizeof(sockaddr_in);
+        }
         u_long nonBlocking = 1;
         if (m_Listener == INVALID_SOCKET ||
-            bind(m_Listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            bind(m_Listener, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
             listen(m_Listener, 8) != 0 ||
             getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
             ioctlsocket(m_Listener, FIONBIO, &nonBlocking) != 0) {
             CloseListener();
             return;
         }
-        m_Port = ntohs(address.sin_port);
+        // The port sits at the same place in both address forms.
+        m_Port = ntohs(reinterpret_cast<const sockaddr_in*>(&address)->sin_port);
     }
     ~LoopbackPeer() {
         CloseConnection();
@@ -164,12 +173,17 @@ public:
     bool Listening() const { return m_Listener != INVALID_SOCKET; }
     int Port() const { return m_Port; }
     bool Connected() const { return m_Connection != INVALID_SOCKET; }
+    // Address family of the accepted connection's far end.
+    int PeerFamily() const { return m_PeerFamily; }
 
     // One non-blocking attempt; true once a connection has been accepted.
     bool TryAccept() {
         if (m_Connection == INVALID_SOCKET && m_Listener != INVALID_SOCKET) {
-            const SOCKET accepted = accept(m_Listener, nullptr, nullptr);
+            SOCKADDR_STORAGE peer = {};
+            int length = sizeof peer;
+            const SOCKET accepted = accept(m_Listener, reinterpret_cast<sockaddr*>(&peer), &length);
             if (accepted != INVALID_SOCKET) {
+                m_PeerFamily = peer.ss_family;
                 u_long nonBlocking = 1;
                 ioctlsocket(accepted, FIONBIO, &nonBlocking);
                 m_Connection = accepted;
@@ -204,6 +218,7 @@ private:
     SOCKET m_Listener = INVALID_SOCKET;
     SOCKET m_Connection = INVALID_SOCKET;
     int m_Port = 0;
+    int m_PeerFamily = 0;
     std::string m_Inbox;
 };
 

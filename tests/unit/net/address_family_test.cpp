@@ -16,49 +16,10 @@ using net_test::PumpPending;
 using net_test::PumpUntil;
 using net_test::RecordingSocket;
 
-// A listener on ::1 (any free port) and the one connection it accepts.
-class LoopbackPeer6 {
+// Listens on ::1.
+class LoopbackPeer6 : public net_test::LoopbackPeer {
 public:
-    LoopbackPeer6() {
-        m_Listener = socket(AF_INET6, SOCK_STREAM, 0);
-        sockaddr_in6 address = {};
-        address.sin6_family = AF_INET6;
-        inet_pton(AF_INET6, "::1", &address.sin6_addr);
-        int length = sizeof address;
-        u_long nonBlocking = 1;
-        if (m_Listener == INVALID_SOCKET ||
-            bind(m_Listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-            listen(m_Listener, 8) != 0 ||
-            getsockname(m_Listener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-            ioctlsocket(m_Listener, FIONBIO, &nonBlocking) != 0) {
-            return;
-        }
-        m_Port = ntohs(address.sin6_port);
-    }
-    ~LoopbackPeer6() {
-        if (m_Connection != INVALID_SOCKET) closesocket(m_Connection);
-        if (m_Listener != INVALID_SOCKET) closesocket(m_Listener);
-    }
-    int Port() const { return m_Port; }
-    bool TryAccept() {
-        if (m_Connection == INVALID_SOCKET) {
-            sockaddr_in6 peer = {};
-            int length = sizeof peer;
-            m_Connection = accept(m_Listener, reinterpret_cast<sockaddr*>(&peer), &length);
-            if (m_Connection != INVALID_SOCKET) {
-                m_PeerFamily = peer.sin6_family;
-            }
-        }
-        return m_Connection != INVALID_SOCKET;
-    }
-    bool Write(const std::string& bytes) { return net_test::WriteAll(m_Connection, bytes); }
-    int PeerFamily() const { return m_PeerFamily; }
-
-private:
-    SOCKET m_Listener = INVALID_SOCKET;
-    SOCKET m_Connection = INVALID_SOCKET;
-    int m_Port = 0;
-    int m_PeerFamily = 0;
+    LoopbackPeer6() : LoopbackPeer(true) {}
 };
 
 class AddressFamilyTest : public ::testing::Test {
