@@ -6,7 +6,13 @@
 
 #include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
+#include "app/core/TestDialogLogic.h"
 #include "app/metrics/MetricsEndpoint.h"
+#include "app/metrics/MetricsHub.h"
+#include "app/metrics/MetricsSnapshot.h"
+#include "engine/EngineMonitor.h"
+#include "newsd/Server.h"
+#include "support/SettingsStore.h"
 #include "unit/app/AppTestKit.h"
 
 namespace {
@@ -81,6 +87,63 @@ TEST(MetricsOptionsTest, AHeadlessRunWhoseMetricsPortIsTakenExitsWithTwoBeforeDo
     EXPECT_EQ(RunHeadless(options, console), kExitBadInput);
     EXPECT_NE(err.str().find("is in use"), std::string::npos) << err.str();
     EXPECT_EQ(out.str(), "");  // no rate line, no summary: nothing was downloaded
+}
+
+// The dialog's Go, Stop and Go again, as the metrics see them: each download is reported with
+// its counters and monitor, Stop with nothing, and the totals keep what the first one received.
+TEST(MetricsOptionsTest, TheDialogLogicReportsEveryDownloadAndTheTotalsKeepTheEarlierOnes) {
+    engine_test::ScopedWorkDir dir;
+    app_test::WriteRegistryFile(dir.Path() / "settings.reg", "");
+    app_test::ScopedRegistry registry(dir.Path() / "settings.reg");
+    newsd::ServerOptions serverOptions;
+    serverOptions.articles.last = 5000;
+    serverOptions.articles.bodyBytes = 32 * 1024;
+    serverOptions.recordCommands = false;
+    newsd::Server server(serverOptions);
+    ASSERT_TRUE(server.Start()) << server.LastError();
+
+    MetricsHub hub({{"instance", "i"}, {"server", "s"}});
+    int reports = 0;
+    int stops = 0;
+    TestDialogLogic logic;
+    logic.LoadSettings();
+    logic.Settings().SetString("news_server", "127.0.0.1");
+    logic.Settings().SetInt("news_port", server.Port());
+    logic.SetCountersListener([&](std::shared_ptr<const EngineCounters> counters,
+                                  std::shared_ptr<const EngineMonitor> monitor) {
+        ++(counters ? reports : stops);
+        EXPECT_EQ(counters == nullptr, monitor == nullptr);
+        hub.Attach(std::move(counters), std::move(monitor));
+    });
+    auto confirm = [](const std::string&) { return true; };
+    auto bodies = [&] {
+        for (const auto& [command, histogram] : hub.Snapshot().commandDurations) {
+            if (command == "body") {
+                return histogram.Count();
+            }
+        }
+        return std::uint64_t{0};
+    };
+
+    ASSERT_EQ(logic.Go("2", confirm), TestDialogLogic::GoResult::kStarted);
+    ASSERT_TRUE(engine_test::WaitUntil([&] { return bodies() >= 3; }));
+    logic.Stop();
+    const MetricsSnapshot first = hub.Snapshot();
+    EXPECT_EQ(first.receivedBytes, logic.Totals().bytesReceived);
+    EXPECT_EQ(first.rateKiBPerSecond, 0.0);
+
+    ASSERT_EQ(logic.Go("1", confirm), TestDialogLogic::GoResult::kStarted);
+    ASSERT_TRUE(engine_test::WaitUntil([&] {
+        return hub.Snapshot().receivedBytes > first.receivedBytes + 100000;
+    }));
+    logic.Stop();
+    const MetricsSnapshot second = hub.Snapshot();
+    EXPECT_EQ(second.receivedBytes, first.receivedBytes + logic.Totals().bytesReceived);
+    EXPECT_GE(second.articlesCompleted, first.articlesCompleted);
+    EXPECT_GE(bodies(), 3u);  // the first download's latencies are still counted
+    EXPECT_EQ(reports, 2);
+    EXPECT_EQ(stops, 2);
+    server.Stop();
 }
 
 }  // namespace
