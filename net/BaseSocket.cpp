@@ -518,6 +518,8 @@ void BaseSocket::OnHandshakeCheck() {
     ErrorLogPrintf("%T: Connection handshake with \"%s\" timed out.\n", m_Host.c_str());
     if (IsProxyNegotiating()) {
         AbandonProxyAttempt(kOwnFailure);
+    } else if (m_Tls.IsActive() && !m_Tls.IsEstablished()) {
+        FailTls("the TLS handshake timed out");
     } else {
         StopHandshakeClock();
         OnConnect(kOwnFailure);

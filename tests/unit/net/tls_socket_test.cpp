@@ -255,8 +255,15 @@ TEST_F(TlsSocketTest, StalledHandshakeEndsAtTheReceiveTimeout) {
                            std::chrono::milliseconds(100)));
     clock.AdvanceSeconds(1);
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
+    PumpPending();
     EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
     EXPECT_FALSE(m_Client->IsTlsEstablished());
+    EXPECT_TRUE(ErrorLogHas("failed: the TLS handshake timed out")) << m_Logs.ErrorLog();
+    // The session is over: a server that wakes up late reaches no handshake.
+    TlsServer late(m_Peer, m_ServerCert);
+    late.Pump();
+    EXPECT_FALSE(PumpUntil([&] { return m_Client->Connects.size() > 1; },
+                           std::chrono::milliseconds(100)));
 }
 
 TEST_F(TlsSocketTest, TlsRunsInsideTheProxyTunnelWithTheDestinationsName) {
