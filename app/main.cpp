@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
         case ParseOutcome::kRun:
             break;
     }
+    for (const std::string& warning : options.warnings) {
+        std::cerr << "zodiva: warning: " << warning << "\n";
+    }
     RaiseOpenFileLimit();
     // A reader of our output that goes away (| head) must not end the process mid-download:
     // the run notices the failed write and stops cleanly instead.

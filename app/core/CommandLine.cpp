@@ -6,6 +6,9 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <set>
+
+#include "app/reg/SettingKeys.h"
 
 #include "net/TlsSession.h"
 
@@ -129,7 +132,18 @@ bool ParseSetting(const std::string& text, CommandLineOptions& options, std::str
         message = "--set needs KEY=VALUE, not '" + text + "'";
         return false;
     }
-    options.settings.emplace_back(text.substr(0, equals), text.substr(equals + 1));
+    const std::string key = text.substr(0, equals);
+    const std::string value = text.substr(equals + 1);
+    const std::string problem = settings_keys::CheckValue(key, value);
+    if (!problem.empty()) {
+        message = "--set " + problem;
+        return false;
+    }
+    const std::string warning = settings_keys::UnknownKeyWarning(key);
+    if (!warning.empty()) {
+        options.warnings.push_back("--set: " + warning);
+    }
+    options.settings.emplace_back(key, value);
     return true;
 }
 
@@ -156,6 +170,24 @@ bool ParseInstance(const std::string& text, CommandLineOptions& options, std::st
     }
     options.instance = text;
     return true;
+}
+
+// Options the window toolkit reads itself; the dialog passes them on. The first set takes
+// a value in the next argument.
+bool IsToolkitOption(const std::string& name, bool& takesValue) {
+    static const std::set<std::string> withValue = {
+        "-platform",     "-platformpluginpath", "-platformtheme", "-plugin",
+        "-style",        "-stylesheet",         "-display",       "-geometry",
+        "-qwindowgeometry", "-qwindowicon",     "-qwindowtitle",  "-session",
+        "-qmljsdebugger"};
+    static const std::set<std::string> flags = {"-reverse", "-widgetcount", "-nograb",
+                                                "-dograb", "-sync"};
+    std::string bare = name;
+    if (bare.rfind("--", 0) == 0) {
+        bare.erase(0, 1);  // the toolkit takes both -style and --style
+    }
+    takesValue = withValue.count(bare) != 0;
+    return takesValue || flags.count(bare) != 0;
 }
 
 using ValueHandler = std::function<bool(const std::string&, CommandLineOptions&, std::string&)>;
@@ -236,9 +268,8 @@ bool CheckCombinations(const CommandLineOptions& options, std::string& message) 
         return false;
     }
     if (options.headless && !options.otherArguments.empty()) {
-        const std::string& first = options.otherArguments.front();
-        message =
-            (first.rfind("-", 0) == 0 ? "unknown option '" : "unexpected argument '") + first + "'";
+        message = "the dialog's option '" + options.otherArguments.front() +
+                  "' does not work with --headless";
         return false;
     }
     if (!options.instance.empty() && !options.metrics) {
@@ -289,7 +320,20 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, CommandLineO
                 message = "option " + name + " takes no value";
                 return ParseOutcome::kError;
             }
+            bool takesValue = false;
+            if (hasInlineValue || !IsToolkitOption(name, takesValue)) {
+                message = (args[i].rfind("-", 0) == 0 ? "unknown option '" : "unexpected argument '") +
+                          args[i] + "'";
+                return ParseOutcome::kError;
+            }
             options.otherArguments.push_back(args[i]);
+            if (takesValue) {
+                if (i + 1 >= args.size()) {
+                    message = "option " + name + " needs a value";
+                    return ParseOutcome::kError;
+                }
+                options.otherArguments.push_back(args[++i]);
+            }
             continue;
         }
         if (!hasInlineValue) {
@@ -358,8 +402,7 @@ std::string HelpText(const std::string& programName) {
            "\n"
            "Headless run:\n"
            "  --headless            run without the dialog, printing the rate once a second\n"
-           "  --seconds S           stop S seconds after the first measured rate (the engine\n"
-           "                        measures every 2 s; default: run until Ctrl-C)\n"
+           "  --seconds S           stop S seconds after Go (default: run until Ctrl-C)\n"
            "  --yes                 answer Yes when 20 or more connections ask to be confirmed\n"
            "  --json                print one JSON object per second and a JSON summary\n"
            "  --help                show this text\n"

@@ -30,9 +30,12 @@ struct CommandLineOptions {
     // --metrics [HOST:PORT]: serve /metrics there (127.0.0.1:9464 when no address is given).
     std::optional<ListenAddress> metrics;
     std::string instance;  // --instance NAME: the metrics' instance label (default: host name)
-    // Arguments this parser does not know, in order. The dialog's front end may take them
-    // (toolkit options, for example); the headless run refuses them.
+    // The window toolkit's own options (-platform NAME, -style NAME, ...), in order, for the
+    // dialog; the headless run refuses them.
     std::vector<std::string> otherArguments;
+    // What the user should hear about but that does not stop the run (a --set key the
+    // program does not read), without the program's name.
+    std::vector<std::string> warnings;
 
     // --- headless run ---------------------------------------------------------------------
     bool headless = false;          // --headless

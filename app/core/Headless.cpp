@@ -11,6 +11,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/core/IntervalMeter.h"
 #include "app/core/RunReport.h"
 #include "app/core/SessionSetup.h"
 #include "app/core/TestDialogLogic.h"
@@ -20,10 +21,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kDisplayPeriod = std::chrono::seconds(1);
-// The engine's first tick is due 2 s after it starts; lines are aligned with it so that
-// every line shows a measured rate. Should the tick be late, lines start anyway.
-constexpr auto kFirstTickWait = std::chrono::milliseconds(3000);
-constexpr auto kTickPoll = std::chrono::milliseconds(20);
+// A last, partial interval shorter than this is too short to be a rate of its own.
+constexpr double kShortestCountedInterval = 0.5;
 
 // Takes SIGINT and SIGTERM for the calling thread (and every thread it starts) while it
 // lives, so that they can be waited for instead of killing the process mid-download.
@@ -91,6 +90,9 @@ public:
         if (!setup_.PrepareEnvironment(options_, error)) {
             return Fail(kExitBadInput, error);
         }
+        for (const std::string& warning : setup_.Warnings()) {
+            console_.err << "zodiva: warning: " << warning << "\n";
+        }
         StopSignals signals;  // before any thread starts, so every thread inherits it
         logic_.LoadSettings();
         if (!setup_.ApplySettings(options_, logic_, error)) {
@@ -148,26 +150,17 @@ private:
         return true;
     }
 
-    // Prints a line per second until the time is up or a signal arrives; says which.
+    // Prints a line per second from Go until the time is up or a signal arrives; says which.
+    // --seconds counts from Go, so a run lasts what was asked for.
     std::string ShowRates(StopSignals& signals, Clock::time_point goTime) {
-        const bool timed = options_.seconds.has_value();
-        // Align the lines with the engine's first tick.
-        const auto tickDeadline = goTime + kFirstTickWait;
-        while (logic_.Totals().ticks == 0 && Clock::now() < tickDeadline) {
-            if (signals.WaitUntil(std::min(Clock::now() + kTickPoll, tickDeadline)) != 0) {
-                return "signal";
-            }
-        }
-        const auto firstLine = Clock::now();
-        const auto end = timed ? firstLine + std::chrono::duration_cast<Clock::duration>(
-                                                 std::chrono::duration<double>(*options_.seconds))
-                               : Clock::time_point::max();
-        for (auto next = firstLine;; next += kDisplayPeriod) {
+        meter_.Start(0.0, 0, 0);
+        const auto end = options_.seconds
+                             ? goTime + std::chrono::duration_cast<Clock::duration>(
+                                            std::chrono::duration<double>(*options_.seconds))
+                             : Clock::time_point::max();
+        for (auto next = goTime + kDisplayPeriod;; next += kDisplayPeriod) {
             if (next > end) {
-                if (signals.WaitUntil(end) != 0) {
-                    return "signal";
-                }
-                return "time";
+                return signals.WaitUntil(end) != 0 ? "signal" : "time";
             }
             if (signals.WaitUntil(next) != 0) {
                 return "signal";
@@ -180,24 +173,27 @@ private:
 
     // False when the output can no longer be written.
     bool PrintSample(Clock::time_point goTime) {
+        const EngineTotals totals = logic_.Totals();
         RateSample sample;
         sample.elapsedSeconds = SecondsBetween(goTime, Clock::now());
-        sample.rate = logic_.TotalRate();
-        sample.text = logic_.RateText();
+        sample.interval =
+            meter_.Measure(sample.elapsedSeconds, totals.bytesReceived, totals.articlesCompleted);
+        sample.engineRate = logic_.TotalRate();
         sample.utcTime = UtcTimeNow();
-        peakRate_ = std::max(peakRate_, sample.rate);
         console_.out << FormatSample(sample, options_.json) << std::flush;
         return static_cast<bool>(console_.out);
     }
 
     void PrintSummary(double durationSeconds, const std::string& stoppedBy) {
         const EngineTotals totals = logic_.Totals();
+        // The time since the last line counts in the average when it is long enough to be a
+        // measurement of its own.
+        meter_.Measure(durationSeconds, totals.bytesReceived, totals.articlesCompleted,
+                       durationSeconds - meter_.LastSeconds() >= kShortestCountedInterval);
         RunSummary summary;
         summary.durationSeconds = durationSeconds;
-        summary.averageRate = durationSeconds > 0 ? static_cast<double>(totals.bytesReceived) /
-                                                        1024.0 / durationSeconds
-                                                  : 0.0;
-        summary.peakRate = peakRate_;
+        summary.averageRate = meter_.AverageRate();
+        summary.peakRate = meter_.PeakRate();
         summary.bytesReceived = totals.bytesReceived;
         summary.articlesCompleted = totals.articlesCompleted;
         summary.connections = totals.connections;
@@ -210,7 +206,7 @@ private:
     // Declared before the logic: the demo server must outlive the engine that reads from it.
     SessionSetup setup_;
     TestDialogLogic logic_;
-    double peakRate_ = 0.0;
+    IntervalMeter meter_;
     bool declinedWithoutTerminal_ = false;
 };
 

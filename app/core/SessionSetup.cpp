@@ -7,11 +7,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 #include <system_error>
 
 #include "app/core/TestDialogLogic.h"
 #include "app/metrics/MetricsService.h"
 #include "newsd/Server.h"
+#include "platform/RegFile.h"
+#include "platform/Registry.h"
 #include "support/SettingsStore.h"
 
 namespace {
@@ -42,6 +46,26 @@ bool PointRegistryAt(const std::string& file, std::string& error) {
     return true;
 }
 
+// A file that exists must be a registry export: settings silently ignored because the file
+// is something else would make the run use defaults the user did not mean.
+bool CheckIsRegistryExport(const std::string& file, std::string& error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = "cannot read the settings file '" + file + "': " + std::strerror(errno);
+        return false;
+    }
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    platform::RegFile parsed;
+    std::vector<platform::RegFileProblem> problems;  // reported when the settings load
+    if (!platform::ParseRegFile(bytes, parsed, problems)) {
+        error = "the settings file '" + file +
+                "' is not a registry export (its first line must be \"Windows Registry Editor "
+                "Version 5.00\" or \"REGEDIT4\")";
+        return false;
+    }
+    return true;
+}
+
 bool EnterWorkDir(const std::string& dir, std::string& error) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
@@ -69,6 +93,16 @@ bool SessionSetup::PrepareEnvironment(const CommandLineOptions& options, std::st
     // name means what the user meant.
     if (!options.registryFile.empty() && !PointRegistryAt(options.registryFile, error)) {
         return false;
+    }
+    const std::string file = platform::RegistryFilePath();
+    std::error_code ec;
+    if (!file.empty() && std::filesystem::exists(file, ec)) {
+        if (!CheckIsRegistryExport(file, error)) {
+            return false;
+        }
+    } else if (const char* named = std::getenv("QUORREL_REGISTRY"); named && *named) {
+        warnings_.push_back("cannot read the settings file '" + file +
+                            "' (named by QUORREL_REGISTRY): no such file; using the defaults");
     }
     if (!options.workDir.empty() && !EnterWorkDir(options.workDir, error)) {
         return false;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/core/CommandLine.h"
 
@@ -24,9 +25,13 @@ public:
     SessionSetup& operator=(const SessionSetup&) = delete;
 
     // Before TestDialogLogic::LoadSettings: points the registry at --registry FILE (which
-    // must be readable) and changes to --workdir DIR (created when missing). On false,
-    // `error` says why in a user's words (exit code 2).
+    // must be readable) and changes to --workdir DIR (created when missing). The settings
+    // file, wherever it comes from, must be a registry export if it exists; a file named by
+    // $QUORREL_REGISTRY that does not exist is reported in Warnings() and the defaults apply.
+    // On false, `error` says why in a user's words (exit code 2).
     bool PrepareEnvironment(const CommandLineOptions& options, std::string& error);
+    // What PrepareEnvironment noticed that does not stop the run.
+    const std::vector<std::string>& Warnings() const { return warnings_; }
 
     // After LoadSettings: starts the demo server when asked and stores the options' values in
     // the dialog's store as its controls would. On false, `error` says why.
@@ -50,4 +55,5 @@ private:
 
     std::unique_ptr<newsd::Server> demo_;
     std::unique_ptr<MetricsService> metrics_;
+    std::vector<std::string> warnings_;
 };

@@ -20,6 +20,8 @@ int TestApp::Run() {
         ReportStartFailure(error);
         return 2;
     }
+    for (const std::string& warning : setup.Warnings())
+        std::fprintf(stderr, "zodiva: warning: %s\n", warning.c_str());
     MessageBoxBridge bridge;
     TestDialogLogic logic;
     logic.LoadSettings();

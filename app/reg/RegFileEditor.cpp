@@ -326,7 +326,23 @@ std::string RegFileEditor::Text() const {
     return text;
 }
 
+// A fresh home has no ~/.config/Tarnley yet. Missing folders on the way to the file are
+// made readable by the user only: the file may hold a password.
+static bool MakeParentFolders(const std::string& path, std::string& error) {
+    std::size_t slash = path.find('/', 1);
+    while (slash != std::string::npos) {
+        const std::string folder = path.substr(0, slash);
+        if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = folder + ": cannot create the folder: " + std::strerror(errno);
+            return false;
+        }
+        slash = path.find('/', slash + 1);
+    }
+    return true;
+}
+
 bool RegFileEditor::Save() {
+    if (!MakeParentFolders(path_, error_)) return false;
     std::string text = Text();
     std::string bytes = utf16_ ? std::string("\xFF\xFE", 2) + Utf8ToUtf16Le(text)
                                : (bom_ ? "\xEF\xBB\xBF" + text : text);

@@ -88,11 +88,47 @@ TEST(CommandLineTest, BadInputIsRefusedWithAMessageNamingIt) {
     }
 }
 
-TEST(CommandLineTest, TheDialogKeepsArgumentsItMayKnow) {
-    const Parsed p = Parse({"--demo", "-platform", "offscreen", "--connections", "3"});
+TEST(CommandLineTest, TheDialogKeepsTheToolkitsOptionsAndRefusesEverythingElse) {
+    const Parsed p =
+        Parse({"--demo", "-platform", "offscreen", "-reverse", "--connections", "3"});
     ASSERT_EQ(p.outcome, ParseOutcome::kRun) << p.message;
-    EXPECT_EQ(p.options.otherArguments, (std::vector<std::string>{"-platform", "offscreen"}));
+    EXPECT_EQ(p.options.otherArguments,
+              (std::vector<std::string>{"-platform", "offscreen", "-reverse"}));
     EXPECT_EQ(p.options.connections, 3);
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--demo", "stray"}, "unexpected argument 'stray'"},
+        {{"-platform"}, "-platform needs a value"},
+        {{"--headless", "-style", "fusion"}, "does not work with --headless"},
+    };
+    for (const auto& [args, expected] : refused) {
+        const Parsed q = Parse(args);
+        EXPECT_EQ(q.outcome, ParseOutcome::kError) << args.front();
+        EXPECT_NE(q.message.find(expected), std::string::npos) << q.message;
+    }
+}
+
+TEST(CommandLineTest, SettingsAreCheckedBeforeTheyAreStored) {
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"news_port=abc", "news_port needs a whole number"},
+        {"news_port=-119", "port number"},
+        {"ProxyPort=65536", "port number"},
+        {"DLConnections=4x", "DLConnections needs a whole number"},
+    };
+    for (const auto& [setting, expected] : refused) {
+        const Parsed p = Parse({"--headless", "--set", setting});
+        EXPECT_EQ(p.outcome, ParseOutcome::kError) << setting;
+        EXPECT_NE(p.message.find(expected), std::string::npos) << p.message;
+    }
+
+    const Parsed typo = Parse({"--headless", "--set", "news_sever=news.example.net", "--set",
+                               "NEWS_PORT=563"});
+    ASSERT_EQ(typo.outcome, ParseOutcome::kRun) << typo.message;
+    ASSERT_EQ(typo.options.warnings.size(), 1u);
+    EXPECT_NE(typo.options.warnings[0].find("did you mean 'news_server'"), std::string::npos)
+        << typo.options.warnings[0];
+    EXPECT_EQ(typo.options.settings.size(), 2u);  // stored all the same
 }
 
 TEST(CommandLineTest, ArgvFormSkipsTheProgramName) {

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -59,7 +61,7 @@ protected:
 };
 
 TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) {
-    CommandLineOptions options = Demo(1.5, 2);
+    CommandLineOptions options = Demo(3.5, 2);
     options.json = true;
     const Outcome outcome = Run(options);
     ASSERT_EQ(outcome.code, kExitOk) << outcome.err;
@@ -67,19 +69,25 @@ TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) 
     const auto lines = SplitLines(outcome.out);
     ASSERT_GE(lines.size(), 3u) << outcome.out;
     const std::regex sample(
-        R"(^\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps"\}$)");
+        R"(^\{"event":"rate","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"interval_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps","rate":"[0-9.]+ [KMG]?B/s","articles_per_s":[0-9.]+,"engine_rate_kib_s":[0-9.]+,"states":"[^"]*"\}$)");
+    double highestLine = 0.0;
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
         std::smatch match;
         ASSERT_TRUE(std::regex_match(lines[i], match, sample)) << lines[i];
-        EXPECT_EQ(match[1].str(), match[2].str());  // the number and the dialog's text agree
-        EXPECT_GT(std::stod(match[1].str()), 0.0) << "line " << i << " shows no rate";
+        EXPECT_EQ(match[1].str(), match[2].str());  // the number and the text agree
+        highestLine = std::max(highestLine, std::stod(match[1].str()));
     }
+    EXPECT_GT(highestLine, 0.0) << "no line shows a rate";
     const std::regex summary(
-        R"(^\{"summary":true,"duration_s":[0-9.]+,"average_kib_s":[0-9.]+,"peak_kib_s":[0-9.]+,"bytes_received":([0-9]+),"articles_completed":([0-9]+),"connections":2,"stopped_by":"time"\}$)");
+        R"(^\{"event":"summary","summary":true,"duration_s":[0-9.]+,"average_kib_s":([0-9.]+),"peak_kib_s":([0-9.]+),"bytes_received":([0-9]+),"articles_completed":([0-9]+),"connections":2,.*"stopped_by":"time"\}$)");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(lines.back(), match, summary)) << lines.back();
-    EXPECT_GT(std::stoull(match[1].str()), 0u);
-    EXPECT_GT(std::stoull(match[2].str()), 0u);
+    // Average and peak come from the same measurements: the peak is at least the highest line
+    // and the average never above it.
+    EXPECT_LE(std::stod(match[1].str()), std::stod(match[2].str()));
+    EXPECT_GE(std::stod(match[2].str()), highestLine);
+    EXPECT_GT(std::stoull(match[3].str()), 0u);
+    EXPECT_GT(std::stoull(match[4].str()), 0u);
 
     std::vector<std::string> tmp;
     for (const auto& entry : std::filesystem::directory_iterator(Dir.Path() / "run")) {
@@ -91,13 +99,17 @@ TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) 
     EXPECT_TRUE(std::filesystem::exists(Dir.Path() / "run" / "log.txt"));
 }
 
-TEST_F(HeadlessTest, PlainRunPrintsTheDialogsRateTextEachSecond) {
-    const Outcome outcome = Run(Demo(1.0, 1));
+TEST_F(HeadlessTest, PlainRunPrintsOneLinePerSecondOfTheRunFromGo) {
+    const Outcome outcome = Run(Demo(2.0, 1));
     ASSERT_EQ(outcome.code, kExitOk) << outcome.err;
     const auto lines = SplitLines(outcome.out);
-    const std::regex sample(R"(^ *[0-9.]+s  [0-9]+\.[0-9][0-9]KBps$)");
-    ASSERT_GE(lines.size(), 2u);
+    const std::regex sample(
+        R"(^ *[0-9.]+s  [0-9.]+ [KMG]?B/s  [0-9]+\.[0-9][0-9]KBps  [0-9]+\.[0-9] articles/s.*$)");
+    ASSERT_GE(lines.size(), 3u);
+    // --seconds 2 counts from Go: lines at 1 s and 2 s, then the summary.
     EXPECT_TRUE(std::regex_match(lines[0], sample)) << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], sample)) << lines[1];
+    EXPECT_EQ(lines[2], "Summary") << outcome.out;
     EXPECT_NE(outcome.out.find("articles completed"), std::string::npos);
     EXPECT_NE(outcome.out.find("stopped by          time"), std::string::npos);
     EXPECT_NE(outcome.err.find("demo server on 127.0.0.1:"), std::string::npos);
@@ -239,17 +251,49 @@ TEST_F(HeadlessTest, AClosedOutputEndsTheRunCleanly) {
     }
 }
 
-TEST(RunReportTest, JsonTextIsEscaped) {
-    EXPECT_EQ(JsonQuote("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
+TEST_F(HeadlessTest, SettingsFileNamedByTheEnvironmentThatIsMissingMeansDefaults) {
+    const std::string missing = (Dir.Path() / "nowhere.reg").string();
+    app_test::ScopedRegistry named{missing};
+    const Outcome outcome = Run(Demo(1.0, 1));
+    EXPECT_EQ(outcome.code, kExitOk) << outcome.err;
+    EXPECT_NE(outcome.err.find("cannot read the settings file '" + missing + "'"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_NE(outcome.err.find("using the defaults"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, SettingsFileThatIsNotARegistryExportIsBadInput) {
+    const auto notRegistry = Dir.Path() / "notes.txt";
+    std::ofstream(notRegistry) << "news_server=news.example.net\n";
+    {
+        app_test::ScopedRegistry named{notRegistry};
+        const Outcome outcome = Run(Demo(1.0, 1));
+        EXPECT_EQ(outcome.code, kExitBadInput);
+        EXPECT_NE(outcome.err.find("is not a registry export"), std::string::npos) << outcome.err;
+        EXPECT_EQ(outcome.out, "");
+    }
+    CommandLineOptions options = Demo(1.0, 1);
+    options.registryFile = notRegistry.string();
+    EXPECT_EQ(Run(options).code, kExitBadInput);
+}
+
+TEST(RunReportTest, SampleLinesShowTheIntervalInBothUnits) {
     RateSample sample;
     sample.elapsedSeconds = 2.5;
-    sample.rate = 5.0;
-    sample.text = "5.00KBps";
+    sample.interval.seconds = 1.0;
+    sample.interval.rateKiB = 187990.12;
+    sample.interval.articlesPerSecond = 1400;
+    sample.engineRate = 5.0;
+    sample.states = "4 fetching, 1 delaying (27 s)";
     sample.utcTime = "2026-12-08T19:00:00Z";
+    EXPECT_EQ(FormatSample(sample, false),
+              "   2.5s  183.6 MB/s  187990.12KBps  1400.0 articles/s  4 fetching, 1 delaying "
+              "(27 s)\n");
     EXPECT_EQ(FormatSample(sample, true),
-              "{\"time\":\"2026-12-08T19:00:00Z\",\"elapsed_s\":2.500,\"rate_kib_s\":5.00,"
-              "\"text\":\"5.00KBps\"}\n");
-    EXPECT_EQ(FormatSample(sample, false), "   2.5s  5.00KBps\n");
+              "{\"event\":\"rate\",\"time\":\"2026-12-08T19:00:00Z\",\"elapsed_s\":2.500,"
+              "\"interval_s\":1.000,\"rate_kib_s\":187990.12,\"text\":\"187990.12KBps\","
+              "\"rate\":\"183.6 MB/s\",\"articles_per_s\":1400.0,\"engine_rate_kib_s\":5.00,"
+              "\"states\":\"4 fetching, 1 delaying (27 s)\"}\n");
 }
 
 }  // namespace

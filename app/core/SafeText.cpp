@@ -1,0 +1,135 @@
+#include "app/core/SafeText.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// Length of the valid UTF-8 sequence at `pos` (1..4), or 0 when the bytes there are not one.
+// Overlong forms, surrogates and values beyond U+10FFFF are not valid.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned minimum = 0;
+    unsigned value = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, minimum = 0x80, value = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, minimum = 0x800, value = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, minimum = 0x10000, value = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (pos + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(pos + i) & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (byte(pos + i) & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+bool IsC1Control(std::string_view text, std::size_t pos, std::size_t length) {
+    return length == 2 && static_cast<unsigned char>(text[pos]) == 0xC2 &&
+           static_cast<unsigned char>(text[pos + 1]) <= 0x9F;
+}
+
+void AppendEscape(std::string& out, const char* format, unsigned char byte) {
+    char escape[8];
+    std::snprintf(escape, sizeof escape, format, byte);
+    out += escape;
+}
+
+}  // namespace
+
+std::string ShowSafely(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[pos]);
+        const std::size_t length = Utf8SequenceLength(text, pos);
+        if (length == 0 || IsC1Control(text, pos, length) || (c < 0x20 && c != '\t') || c == 0x7F) {
+            const std::size_t count = length == 0 ? 1 : length;
+            for (std::size_t i = 0; i < count; ++i)
+                AppendEscape(shown, "\\x%02X", static_cast<unsigned char>(text[pos + i]));
+            pos += count;
+            continue;
+        }
+        shown.append(text.substr(pos, length));
+        pos += length;
+    }
+    return shown;
+}
+
+std::string JsonQuote(std::string_view text) {
+    std::string quoted = "\"";
+    for (std::size_t pos = 0; pos < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[pos]);
+        const std::size_t length = Utf8SequenceLength(text, pos);
+        if (length == 0) {
+            AppendEscape(quoted, "\\u%04x", c);  // a stray byte, read as Latin-1
+            ++pos;
+            continue;
+        }
+        if (length > 1) {
+            if (IsC1Control(text, pos, length))
+                AppendEscape(quoted, "\\u%04x", static_cast<unsigned char>(text[pos + 1]));
+            else
+                quoted.append(text.substr(pos, length));
+            pos += length;
+            continue;
+        }
+        switch (c) {
+            case '"':
+                quoted += "\\\"";
+                break;
+            case '\\':
+                quoted += "\\\\";
+                break;
+            case '\n':
+                quoted += "\\n";
+                break;
+            case '\r':
+                quoted += "\\r";
+                break;
+            case '\t':
+                quoted += "\\t";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F)
+                    AppendEscape(quoted, "\\u%04x", c);
+                else
+                    quoted += static_cast<char>(c);
+        }
+        ++pos;
+    }
+    return quoted + "\"";
+}
+
+std::string HumanRate(double kibPerSecond) {
+    if (!std::isfinite(kibPerSecond) || kibPerSecond < 0)
+        kibPerSecond = 0;
+    char text[48];
+    const double bytes = kibPerSecond * 1024.0;
+    if (bytes < 1024.0) {
+        std::snprintf(text, sizeof text, "%.0f B/s", bytes);
+        return text;
+    }
+    static const char* const kUnits[] = {"KB/s", "MB/s", "GB/s", "TB/s"};
+    double value = kibPerSecond;
+    std::size_t unit = 0;
+    // Rounded as shown: 1023.96 KB/s reads as 1.0 MB/s, not 1024.0 KB/s.
+    while (unit + 1 < std::size(kUnits) && std::round(value * 10.0) >= 1024.0 * 10.0) {
+        value /= 1024.0;
+        ++unit;
+    }
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
+}

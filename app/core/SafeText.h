@@ -1,0 +1,19 @@
+#pragma once
+// Text that came from a server (a greeting, a reply line) is shown to a person: on a
+// terminal, in the dialog, in a JSON document. Control bytes in it must not reach a terminal
+// (an escape sequence could rewrite the screen or the title), so they are shown as \xNN.
+#include <string>
+#include <string_view>
+
+// Bytes below 0x20 other than tab, 0x7F, C1 controls (U+0080..U+009F) and bytes that are
+// not part of valid UTF-8 become "\xNN" (each byte of the sequence); everything else is kept.
+std::string ShowSafely(std::string_view text);
+
+// A JSON string literal, quotes included: '"', '\\' and every control character escaped,
+// 0x7F as \u007f, and bytes that are not valid UTF-8 read as Latin-1 (\u00NN), so the
+// result is always valid JSON in UTF-8.
+std::string JsonQuote(std::string_view text);
+
+// A rate in KiB/s in the largest unit that keeps the number at 1 or more, one decimal:
+// "512 B/s", "10.0 KB/s", "183.6 MB/s", "1.2 GB/s" (1 KB = 1024 bytes, as "KBps" counts).
+std::string HumanRate(double kibPerSecond);

@@ -1,0 +1,111 @@
+#include "app/core/StatusRowFolder.h"
+
+#include <algorithm>
+#include <ctime>
+
+#include "app/core/SafeText.h"
+
+namespace {
+
+constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000;
+constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000LL;  // 1970-01-01
+
+std::tm BrokenDown(std::int64_t fileTime, bool utc) {
+    const std::time_t seconds =
+        static_cast<std::time_t>((fileTime - kUnixEpochInFileTime) / kFileTimeUnitsPerSecond);
+    std::tm parts{};
+    if (utc)
+        gmtime_r(&seconds, &parts);
+    else
+        localtime_r(&seconds, &parts);
+    return parts;
+}
+
+}  // namespace
+
+void StatusRowFolder::TakeExpired(double time, std::vector<FoldedRow>& lines) {
+    for (auto it = windows_.begin(); it != windows_.end();) {
+        if (time - it->second.opened < kFoldSeconds) {
+            ++it;
+            continue;
+        }
+        if (it->second.folded.count > 0)
+            lines.push_back(it->second.folded);
+        it = windows_.erase(it);
+    }
+}
+
+std::vector<FoldedRow> StatusRowFolder::Add(double time, std::int64_t fileTime,
+                                            std::int32_t connection, const std::string& text) {
+    std::vector<FoldedRow> lines;
+    TakeExpired(time, lines);
+    auto found = windows_.find(text);
+    if (found == windows_.end()) {
+        Window window;
+        window.opened = time;
+        window.folded.count = 0;
+        windows_.emplace(text, window);
+        FoldedRow row;
+        row.time = time;
+        row.fileTime = fileTime;
+        row.text = text;
+        row.connection = connection;
+        row.lastConnection = connection;
+        lines.push_back(row);
+        return lines;
+    }
+    FoldedRow& folded = found->second.folded;
+    if (folded.count == 0) {
+        folded.time = time;
+        folded.fileTime = fileTime;
+        folded.text = text;
+        folded.connection = connection;
+        folded.lastConnection = connection;
+    }
+    folded.connection = std::min(folded.connection, connection);
+    folded.lastConnection = std::max(folded.lastConnection, connection);
+    ++folded.count;
+    return lines;
+}
+
+std::vector<FoldedRow> StatusRowFolder::Expire(double time) {
+    std::vector<FoldedRow> lines;
+    TakeExpired(time, lines);
+    return lines;
+}
+
+std::vector<FoldedRow> StatusRowFolder::Flush() {
+    std::vector<FoldedRow> lines;
+    for (const auto& [text, window] : windows_) {
+        if (window.folded.count > 0)
+            lines.push_back(window.folded);
+    }
+    windows_.clear();
+    return lines;
+}
+
+std::string FormatFoldedRow(const FoldedRow& row) {
+    const std::tm parts = BrokenDown(row.fileTime, false);
+    char clock[16];
+    std::strftime(clock, sizeof clock, "%H:%M:%S", &parts);
+    std::string who;
+    if (row.count <= 1) {
+        who = "#" + std::to_string(row.connection);
+    } else {
+        who = std::to_string(row.count) + " more connections (#" + std::to_string(row.connection) +
+              ".." + "#" + std::to_string(row.lastConnection) + ")";
+    }
+    return std::string(clock) + "  " + who + "  " + ShowSafely(row.text) + "\n";
+}
+
+std::string FormatFoldedRowJson(const FoldedRow& row) {
+    const std::tm parts = BrokenDown(row.fileTime, true);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    std::string json = "{\"event\":\"status\",\"time\":" + JsonQuote(stamp) +
+                       ",\"connection\":" + std::to_string(row.connection) +
+                       ",\"count\":" + std::to_string(row.count);
+    if (row.count > 1)
+        json += ",\"last_connection\":" + std::to_string(row.lastConnection);
+    return json + ",\"text\":" + JsonQuote(row.text) + "}\n";
+}

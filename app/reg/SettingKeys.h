@@ -1,0 +1,38 @@
+#pragma once
+// The settings zodiva reads, with their kinds, so that both the settings writer and the
+// command line's --set can tell a typing slip ("news_sever") or a value the program would
+// misread ("news_port=abc") before it is stored. Names compare without regard to case, as
+// the settings store compares them.
+#include <string>
+#include <vector>
+
+namespace settings_keys {
+
+enum class KeyKind {
+    kText,     // read as text
+    kInteger,  // read as a signed 32-bit number
+    kPort,     // a number from 0 to 65535
+};
+
+struct KnownKey {
+    const char* name;
+    KeyKind kind;
+};
+
+const std::vector<KnownKey>& KnownKeys();
+
+// The known key with that name (any letter case), or null.
+const KnownKey* FindKey(const std::string& name);
+
+// The known key whose name is nearest to `name` (edit distance, ignoring case).
+const KnownKey& ClosestKey(const std::string& name);
+
+// Empty when `value` suits the key; otherwise why not, in a user's words. Unknown keys
+// accept every value.
+std::string CheckValue(const std::string& name, const std::string& value);
+
+// The warning for a name that is not a known key, naming the nearest known one; empty for
+// a known key.
+std::string UnknownKeyWarning(const std::string& name);
+
+}  // namespace settings_keys
