@@ -408,6 +408,7 @@ std::string HelpText(const std::string& programName) {
            "  --help                show this text\n"
            "  --version             show the version\n"
            "\n"
-           "Exit codes: 0 after a normal run, 1 when the engine could not start,\n"
-           "2 for bad input.\n";
+           "Exit codes: 0 when article text was received, 1 when the engine could not start,\n"
+           "2 for bad input, 3 when the run ended without any article text (the most\n"
+           "frequent failure is named on stderr).\n";
 }

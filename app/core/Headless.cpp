@@ -10,17 +10,24 @@
 #include <ctime>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/core/IntervalMeter.h"
+#include "app/core/MonitorView.h"
+#include "app/core/StatusRowFolder.h"
 #include "app/core/RunReport.h"
 #include "app/core/SessionSetup.h"
 #include "app/core/TestDialogLogic.h"
+#include "platform/Time.h"
+#include "support/SettingsStore.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kDisplayPeriod = std::chrono::seconds(1);
+// How often status rows are looked for between the lines.
+constexpr auto kRowPoll = std::chrono::milliseconds(100);
 // A last, partial interval shorter than this is too short to be a rate of its own.
 constexpr double kShortestCountedInterval = 0.5;
 
@@ -117,12 +124,17 @@ public:
             case TestDialogLogic::GoResult::kEngineUnavailable:
                 return Fail(kExitEngineFailed, "the download engine could not start");
         }
+        if (!options_.demo && logic_.Settings().GetString("news_server", "").empty()) {
+            console_.err << "zodiva: warning: no news server is set; give --server HOST[:PORT] "
+                            "or store one with zodiva-reg set news_server HOST\n";
+        }
         const std::string stoppedBy = ShowRates(signals, goTime);
         const auto stopTime = Clock::now();
+        ReadConnections();
+        upAtStop_ = ConnectionsUp(activities_);
         logic_.Stop();
         setup_.StopDemo();
-        PrintSummary(SecondsBetween(goTime, stopTime), stoppedBy);
-        return kExitOk;
+        return PrintSummary(SecondsBetween(goTime, stopTime), stoppedBy);
     }
 
 private:
@@ -151,54 +163,130 @@ private:
     }
 
     // Prints a line per second from Go until the time is up or a signal arrives; says which.
-    // --seconds counts from Go, so a run lasts what was asked for.
+    // --seconds counts from Go, so a run lasts what was asked for. Status rows are shown as
+    // they come, between the lines.
     std::string ShowRates(StopSignals& signals, Clock::time_point goTime) {
+        goTime_ = goTime;
         meter_.Start(0.0, 0, 0);
         const auto end = options_.seconds
                              ? goTime + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(*options_.seconds))
                              : Clock::time_point::max();
         for (auto next = goTime + kDisplayPeriod;; next += kDisplayPeriod) {
-            if (next > end) {
-                return signals.WaitUntil(end) != 0 ? "signal" : "time";
-            }
-            if (signals.WaitUntil(next) != 0) {
+            const auto lineTime = std::min(next, end);
+            if (WaitShowingRows(signals, lineTime)) {
                 return "signal";
             }
-            if (!PrintSample(goTime)) {
+            if (next > end) {
+                return "time";
+            }
+            if (!PrintSample()) {
                 return "output closed";
             }
         }
     }
 
+    // Waits until `until`, showing status rows as they come; true when a signal arrived.
+    bool WaitShowingRows(StopSignals& signals, Clock::time_point until) {
+        for (;;) {
+            ShowStatusRows();
+            const auto now = Clock::now();
+            if (now >= until) {
+                return false;
+            }
+            if (signals.WaitUntil(std::min(until, now + kRowPoll)) != 0) {
+                return true;
+            }
+        }
+    }
+
+    void ShowStatusRows(bool flush = false) {
+        const auto monitor = logic_.Monitor();
+        if (!monitor) {
+            return;
+        }
+        const double now = SecondsBetween(goTime_, Clock::now());
+        std::vector<FoldedRow> lines = folder_.Expire(now);
+        while (monitor->StatusRows().TryPop(row_)) {
+            for (FoldedRow& line : folder_.Add(now, row_.fileTime, row_.connection, row_.text)) {
+                lines.push_back(std::move(line));
+            }
+        }
+        if (flush) {
+            for (FoldedRow& line : folder_.Flush()) {
+                lines.push_back(std::move(line));
+            }
+        }
+        std::ostream& to = options_.json ? console_.out : console_.err;
+        for (const FoldedRow& line : lines) {
+            to << (options_.json ? FormatFoldedRowJson(line) : "zodiva: " + FormatFoldedRow(line));
+        }
+        to.flush();
+    }
+
+    // Reads every connection's figures; the bytes are those received up to now.
+    void ReadConnections() {
+        if (const auto monitor = logic_.Monitor()) {
+            monitor->ReadConnections(snapshots_, platform::CurrentFileTime());
+            table_.Update(snapshots_, SecondsBetween(goTime_, Clock::now()));
+            activities_ = monitor->CountActivities(platform::CurrentFileTime());
+        }
+    }
+
+    std::uint64_t BytesSoFar() const {
+        // The engine sums its connections' bytes every 2 s; each connection counts them as
+        // they arrive, so the line uses those.
+        return std::max<std::uint64_t>(table_.TotalBytes(), logic_.Totals().bytesReceived);
+    }
+
     // False when the output can no longer be written.
-    bool PrintSample(Clock::time_point goTime) {
-        const EngineTotals totals = logic_.Totals();
+    bool PrintSample() {
+        ReadConnections();
         RateSample sample;
-        sample.elapsedSeconds = SecondsBetween(goTime, Clock::now());
+        sample.elapsedSeconds = SecondsBetween(goTime_, Clock::now());
         sample.interval =
-            meter_.Measure(sample.elapsedSeconds, totals.bytesReceived, totals.articlesCompleted);
+            meter_.Measure(sample.elapsedSeconds, BytesSoFar(), logic_.Totals().articlesCompleted);
         sample.engineRate = logic_.TotalRate();
+        sample.states = StateSummary(activities_);
         sample.utcTime = UtcTimeNow();
         console_.out << FormatSample(sample, options_.json) << std::flush;
         return static_cast<bool>(console_.out);
     }
 
-    void PrintSummary(double durationSeconds, const std::string& stoppedBy) {
+    // The summary, and the exit code: 0 when article text arrived, 3 when none did.
+    int PrintSummary(double durationSeconds, const std::string& stoppedBy) {
+        ShowStatusRows(true);
         const EngineTotals totals = logic_.Totals();
+        const std::uint64_t bytes = std::max<std::uint64_t>(BytesSoFar(), totals.bytesReceived);
         // The time since the last line counts in the average when it is long enough to be a
         // measurement of its own.
-        meter_.Measure(durationSeconds, totals.bytesReceived, totals.articlesCompleted,
+        meter_.Measure(durationSeconds, bytes, totals.articlesCompleted,
                        durationSeconds - meter_.LastSeconds() >= kShortestCountedInterval);
         RunSummary summary;
         summary.durationSeconds = durationSeconds;
         summary.averageRate = meter_.AverageRate();
         summary.peakRate = meter_.PeakRate();
-        summary.bytesReceived = totals.bytesReceived;
+        summary.bytesReceived = bytes;
         summary.articlesCompleted = totals.articlesCompleted;
         summary.connections = totals.connections;
+        summary.connectionsUp = static_cast<std::int64_t>(upAtStop_);
         summary.stoppedBy = stoppedBy;
+        const auto monitor = logic_.Monitor();
+        if (monitor) {
+            AddEngineDetails(monitor->Run(), summary);
+        }
         console_.out << FormatSummary(summary, options_.json) << std::flush;
+        const bool articleText =
+            totals.articlesCompleted > 0 || (monitor && monitor->Run().ArticleTextReceived());
+        if (!articleText) {
+            const bool serverSet = !logic_.Settings().GetString("news_server", "").empty();
+            console_.err << "zodiva: "
+                         << (monitor ? NoArticleReason(monitor->Run(), serverSet)
+                                     : std::string("no article text was received"))
+                         << "\n";
+            return kExitNoArticles;
+        }
+        return kExitOk;
     }
 
     const CommandLineOptions& options_;
@@ -207,6 +295,13 @@ private:
     SessionSetup setup_;
     TestDialogLogic logic_;
     IntervalMeter meter_;
+    StatusRowFolder folder_;
+    ConnectionTable table_;
+    std::vector<ConnectionSnapshot> snapshots_;
+    ActivityCounts activities_;
+    std::uint64_t upAtStop_ = 0;
+    Clock::time_point goTime_;
+    StatusRow row_;  // 4 KB: one, reused
     bool declinedWithoutTerminal_ = false;
 };
 

@@ -120,6 +120,8 @@ std::string FormatSummary(const RunSummary& summary, bool json) {
                            ",\"peak_kib_s\":" + Format("%.2f", summary.peakRate) +
                            ",\"bytes_received\":" + bytes + ",\"articles_completed\":" + articles +
                            ",\"connections\":" + connections;
+        if (summary.connectionsUp >= 0)
+            line += ",\"connections_up\":" + std::to_string(summary.connectionsUp);
         if (summary.engineDetails) {
             line += ",\"connections_reached_group\":" +
                     std::to_string(summary.connectionsReachedGroup);
@@ -140,13 +142,17 @@ std::string FormatSummary(const RunSummary& summary, bool json) {
                 Format("%.2f KiB/s", summary.peakRate) + " (" + HumanRate(summary.peakRate) + ")");
     text += Row("bytes received", bytes);
     text += Row("articles completed", articles);
-    text += Row("connections", connections);
+    text += Row("connections", summary.connectionsUp >= 0
+                                   ? connections + " (" + std::to_string(summary.connectionsUp) +
+                                         " up when the run stopped)"
+                                   : connections);
     if (summary.engineDetails) {
         text += Row("reached the group", std::to_string(summary.connectionsReachedGroup));
         text += Row("first article",
                     summary.secondsToFirstArticle >= 0
                         ? Format("%.3f s after Go", summary.secondsToFirstArticle)
-                        : std::string("none received"));
+                        : std::string(summary.articlesCompleted > 0 ? "not measured"
+                                                                    : "none received"));
         text += Row("failures", TextFailures(summary.failures));
         text += TextLatencies(summary.latencies);
     }

@@ -34,6 +34,7 @@ struct RunSummary {
     std::uint64_t bytesReceived = 0;
     std::uint64_t articlesCompleted = 0;
     std::uint64_t connections = 0;
+    std::int64_t connectionsUp = -1;  // talking to the server when the run stopped (-1: unknown)
     std::string stoppedBy;  // "time", "signal" or "output closed"
     // The figures below are shown only when the engine reported them.
     bool engineDetails = false;

@@ -57,6 +57,8 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
     // The engine reads this store through its parent link for as long as it runs.
     thread->KeepAliveWhileRunning(settings_);
     thread->SetStopWaitMilliseconds(stopWaitMs_);
+    auto monitor = std::make_shared<EngineMonitor>();
+    thread->SetMonitor(monitor);
     if (!thread->Start()) {
         MessageBoxA(nullptr, "Could not start the engine thread.", kApplicationTitle, MB_OK);
         return GoResult::kEngineUnavailable;
@@ -69,6 +71,7 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
     }
     thread->m_pQW->Settings.SetParent(settings_.get());
     lastCounters_ = thread->Counters();
+    monitor_ = std::move(monitor);
     if (countersListener_) {
         countersListener_(lastCounters_, thread->Monitor());
     }

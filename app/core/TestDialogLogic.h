@@ -11,6 +11,10 @@
 #include <string>
 
 #include "engine/EngineCounters.h"
+#pragma push_macro("slots")
+#undef slots
+#include "engine/EngineMonitor.h"
+#pragma pop_macro("slots")
 
 class SettingsStore;
 class CQWThread;
@@ -73,6 +77,11 @@ public:
     // Counters of the running download, or of the last one after Stop (zero before any Go).
     EngineTotals Totals() const;
 
+    // What the engine publishes of the running download (status rows, connections,
+    // failures, latencies), or of the last one after Stop; null before any Go. A new one
+    // at every Go.
+    std::shared_ptr<EngineMonitor> Monitor() const { return monitor_; }
+
     // "Are you sure you want to make N connections to the server?"
     static std::string ConfirmationText(int connections);
     // The Connections box read as an unsigned number, as the dialog reads it: digits only
@@ -96,5 +105,6 @@ private:
     std::unique_ptr<CQWThread> thread_;
     std::shared_ptr<EngineCounters> lastCounters_;
     CountersListener countersListener_;
+    std::shared_ptr<EngineMonitor> monitor_;
     std::uint32_t stopWaitMs_;
 };

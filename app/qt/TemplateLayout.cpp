@@ -99,7 +99,8 @@ void TemplateLayout::Apply() {
             rect.setSize(QSize(kIconSize, kIconSize));
         controls_[i]->setGeometry(rect);
     }
-    const QRect client = DialogUnitsToPixels(units_, 0, 0, template_.width, template_.height);
+    const QRect client =
+        DialogUnitsToPixels(units_, 0, 0, template_.width, template_.height + extraHeight_);
     dialog_.setFixedSize(client.size());
 }
 

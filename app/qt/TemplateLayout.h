@@ -31,6 +31,10 @@ public:
 
     DialogBaseUnits BaseUnits() const { return units_; }
 
+    // Room below the template's area, in dialog units, for what the owner adds there; the
+    // dialog is sized to the template plus this.
+    void SetExtraHeight(int dialogUnits) { extraHeight_ = dialogUnits; }
+
 private:
     QWidget* CreateControl(const ControlTemplate& control, int index);
 
@@ -38,7 +42,8 @@ private:
     const DialogTemplate& template_;
     QIcon icon_;
     DialogBaseUnits units_;
-    std::vector<QWidget*> controls_;  // parallel to template_.controls; owned by dialog_
+    std::vector<QWidget*> controls_;
+    int extraHeight_ = 0;  // parallel to template_.controls; owned by dialog_
 };
 
 // Object name of a control, for tests and style sheets: "control1004"; statics without an

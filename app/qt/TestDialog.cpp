@@ -3,7 +3,10 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QLabel>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QListView>
+#include <QTableView>
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
@@ -16,7 +19,9 @@
 #include "app/qt/AboutDialog.h"
 #include "app/qt/MessageBoxBridge.h"
 #include "app/qt/ProgramIcon.h"
+#include "app/core/StatusRowFolder.h"
 #include "platform/Messages.h"
+#include "platform/Time.h"
 
 namespace zodiva::gui {
 
@@ -51,7 +56,9 @@ TestDialog::TestDialog(TestDialogLogic& logic, MessageBoxBridge* bridge, QWidget
       logic_(logic),
       bridge_(bridge),
       layout_(*this, TestDialogTemplate(), ProgramIcon()),
-      rateTimer_(this) {
+      rateTimer_(this),
+      statusRows_(EngineMonitor::kStatusRowLimit, this),
+      connections_(this) {
     setObjectName(QStringLiteral("TestDialog"));
     setWindowIcon(ProgramIcon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -59,6 +66,7 @@ TestDialog::TestDialog(TestDialogLogic& logic, MessageBoxBridge* bridge, QWidget
     if (bridge_)
         bridge_->SetOwnerWindow(this);
     ConnectControls();
+    CreateMonitorViews();
     ShowSettings();
     rateTimer_.setObjectName(QStringLiteral("RateTimer"));
     rateTimer_.setInterval(kRateTimerMilliseconds);
@@ -83,6 +91,76 @@ void TestDialog::ConnectControls() {
             &TestDialog::OnWriteToDisk);
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, &TestDialog::ShowAbout);
+}
+
+void TestDialog::CreateMonitorViews() {
+    statusView_ = new QListView(this);
+    statusView_->setObjectName(QStringLiteral("StatusList"));
+    statusView_->setModel(&statusRows_);
+    statusView_->setUniformItemSizes(true);
+    statusView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connectionsView_ = new QTableView(this);
+    connectionsView_->setObjectName(QStringLiteral("ConnectionsTable"));
+    connectionsView_->setModel(&connections_);
+    connectionsView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connectionsView_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    connectionsView_->verticalHeader()->hide();
+    // Fixed row heights and column widths: a thousand rows cost only the visible ones.
+    connectionsView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    connectionsView_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    connectionsView_->horizontalHeader()->setStretchLastSection(true);
+    layout_.SetExtraHeight(kMonitorAreaHeight);
+    layout_.Apply();
+    PlaceMonitorViews();
+}
+
+// Below the template's area, with the template's margins.
+void TestDialog::PlaceMonitorViews() {
+    const DialogBaseUnits units = layout_.BaseUnits();
+    const int top = TestDialogTemplate().height;
+    const int width = TestDialogTemplate().width - 30;
+    statusView_->setGeometry(DialogUnitsToPixels(units, 15, top, width, kStatusListHeight));
+    connectionsView_->setGeometry(
+        DialogUnitsToPixels(units, 15, top + kStatusListHeight + 4, width, kConnectionsHeight));
+    const QFontMetrics metrics = fontMetrics();
+    connectionsView_->setColumnWidth(ConnectionsModel::kNumber, metrics.horizontalAdvance("00000") + 8);
+    connectionsView_->setColumnWidth(ConnectionsModel::kState,
+                                     metrics.horizontalAdvance("waiting for greeting") + 12);
+    connectionsView_->setColumnWidth(ConnectionsModel::kRate, metrics.horizontalAdvance("1023.9 MB/s") + 12);
+    connectionsView_->setColumnWidth(ConnectionsModel::kArticles, metrics.horizontalAdvance("0000000") + 12);
+}
+
+// Once a second, on the GUI thread: the rows the engine queued since the last tick, and every
+// connection's figures. The engine never waits for this; it only fills its queue.
+void TestDialog::ShowMonitor() {
+    const std::shared_ptr<EngineMonitor> monitor = logic_.Monitor();
+    if (monitor != shownMonitor_) {
+        // A new download: its rows and connections start afresh.
+        shownMonitor_ = monitor;
+        table_ = ConnectionTable();
+        statusRows_.Clear();
+    }
+    if (!monitor)
+        return;
+    QStringList rows;
+    auto row = std::make_unique<StatusRow>();
+    while (monitor->StatusRows().TryPop(*row)) {
+        FoldedRow line;
+        line.fileTime = row->fileTime;
+        line.connection = row->connection;
+        line.lastConnection = row->connection;
+        line.text = row->text;
+        rows.append(QString::fromStdString(FormatFoldedRow(line)).trimmed());
+    }
+    if (!rows.isEmpty()) {
+        statusRows_.AddRows(rows);
+        statusView_->scrollToBottom();
+    }
+    if (!monitorClock_.isValid())
+        monitorClock_.start();
+    monitor->ReadConnections(snapshots_, platform::CurrentFileTime());
+    table_.Update(snapshots_, static_cast<double>(monitorClock_.nsecsElapsed()) / 1e9);
+    connections_.SetRows(table_.Rows());
 }
 
 void TestDialog::ShowSettings() {
@@ -132,6 +210,7 @@ void TestDialog::OnTimer() {
     auto* rate = layout_.ControlAs<QLabel>(kIdRate);
     rate->setText(QString::fromStdString(logic_.RateText()));
     FitRateToText(*rate);
+    ShowMonitor();
 }
 
 // A loopback download easily reaches six-digit rates, which the static's 48 units cannot
@@ -177,8 +256,11 @@ void TestDialog::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TestDialog::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         layout_.Apply();
+        if (statusView_)
+            PlaceMonitorViews();
+    }
     QDialog::changeEvent(event);
 }
 

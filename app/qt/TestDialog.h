@@ -4,13 +4,18 @@
 // renders the dialog logic and forwards its controls to it; the engine runs on its own
 // thread, so the window stays responsive during a download.
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QTimer>
 
+#include "app/core/MonitorView.h"
+#include "app/qt/MonitorModels.h"
 #include "app/qt/TemplateLayout.h"
 
 class TestDialogLogic;
 class QLabel;
+class QListView;
 class QMenu;
+class QTableView;
 
 namespace zodiva::gui {
 
@@ -31,6 +36,16 @@ public:
 
     // Period of the rate display.
     static constexpr int kRateTimerMilliseconds = 1000;
+    // Below the template's controls: the status rows and the connections table, in dialog
+    // units.
+    static constexpr int kStatusListHeight = 56;
+    static constexpr int kConnectionsHeight = 100;
+    static constexpr int kMonitorAreaHeight = kStatusListHeight + kConnectionsHeight + 12;
+
+    QListView* StatusListView() const { return statusView_; }
+    QTableView* ConnectionsView() const { return connectionsView_; }
+    const StatusRowsModel& StatusRows() const { return statusRows_; }
+    const ConnectionsModel& Connections() const { return connections_; }
 
 public slots:
     void OnGo();
@@ -52,11 +67,23 @@ private:
     void ConnectControls();
     void StopEngine();
     void FitRateToText(QLabel& rate);
+    void CreateMonitorViews();
+    void PlaceMonitorViews();
+    void ShowMonitor();
 
     TestDialogLogic& logic_;
     MessageBoxBridge* bridge_;
+    // Before the layout: making the layout changes the font, and the font change places these.
+    QListView* statusView_ = nullptr;
+    QTableView* connectionsView_ = nullptr;
     TemplateLayout layout_;
     QTimer rateTimer_;
+    StatusRowsModel statusRows_;
+    ConnectionsModel connections_;
+    ConnectionTable table_;
+    std::vector<ConnectionSnapshot> snapshots_;
+    std::shared_ptr<EngineMonitor> shownMonitor_;
+    QElapsedTimer monitorClock_;
 };
 
 // The Click Me counter as the box reads it: an optional minus sign and decimal digits,

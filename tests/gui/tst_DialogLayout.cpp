@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QListView>
+#include <QTableView>
 #include <QTest>
 #include <atomic>
 #include <cstdlib>
@@ -64,7 +66,8 @@ bool KindMatches(ControlKind kind, QWidget* widget) {
 
 // Every control of `dialogTemplate` on `dialog`: kind, text, and its rectangle converted
 // from dialog units with the dialog font's base units.
-void VerifyLayout(QWidget& dialog, const DialogTemplate& dialogTemplate) {
+// `extraHeight`: dialog units the dialog adds below its template's area.
+void VerifyLayout(QWidget& dialog, const DialogTemplate& dialogTemplate, int extraHeight = 0) {
     const DialogBaseUnits units = BaseUnitsForFont(dialog.font());
     QVERIFY(units.cx > 0 && units.cy > 0);
     int index = 0;
@@ -87,7 +90,23 @@ void VerifyLayout(QWidget& dialog, const DialogTemplate& dialogTemplate) {
                  DialogUnitsToPixels(units, control.x, control.y, control.width, control.height));
     }
     QCOMPARE(dialog.size(),
-             DialogUnitsToPixels(units, 0, 0, dialogTemplate.width, dialogTemplate.height).size());
+             DialogUnitsToPixels(units, 0, 0, dialogTemplate.width, dialogTemplate.height + extraHeight)
+                 .size());
+}
+
+// The status list and the connections table sit below every control of the template, one
+// above the other, inside the dialog.
+void VerifyMonitorViewsBelowTheControls(TestDialog& dialog) {
+    const DialogBaseUnits units = dialog.Layout().BaseUnits();
+    const int templateBottom =
+        DialogUnitsToPixels(units, 0, 0, 0, TestDialogTemplate().height).height();
+    const QRect list = dialog.StatusListView()->geometry();
+    const QRect table = dialog.ConnectionsView()->geometry();
+    QVERIFY(list.top() >= templateBottom);
+    QVERIFY(table.top() > list.bottom());
+    QVERIFY(dialog.rect().contains(list));
+    QVERIFY(dialog.rect().contains(table));
+    QVERIFY(list.height() > 3 * dialog.fontMetrics().height());
 }
 
 }  // namespace
@@ -144,7 +163,8 @@ private slots:
         QCOMPARE(TestDialogTemplate().controls.size(), std::size_t(15));
         auto* edit = dialog.Layout().ControlAs<QLineEdit>(kIdConnections);
         edit->clear();  // the template's text is empty; the settings fill it in later
-        VerifyLayout(dialog, TestDialogTemplate());
+        VerifyLayout(dialog, TestDialogTemplate(), TestDialog::kMonitorAreaHeight);
+        VerifyMonitorViewsBelowTheControls(dialog);
     }
 
     void layoutKeepsItsProportionsAtAnotherFontSize() {
@@ -159,7 +179,8 @@ private slots:
         QVERIFY(dialog.width() > before.width() * 3 / 2);
         QVERIFY(dialog.height() > before.height() * 3 / 2);
         dialog.Layout().ControlAs<QLineEdit>(kIdConnections)->clear();
-        VerifyLayout(dialog, TestDialogTemplate());
+        VerifyLayout(dialog, TestDialogTemplate(), TestDialog::kMonitorAreaHeight);
+        VerifyMonitorViewsBelowTheControls(dialog);
     }
 
     void everyTextFitsItsControl() {

@@ -71,13 +71,30 @@ TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) 
     const std::regex sample(
         R"(^\{"event":"rate","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"interval_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps","rate":"[0-9.]+ [KMG]?B/s","articles_per_s":[0-9.]+,"engine_rate_kib_s":[0-9.]+,"states":"[^"]*"\}$)");
     double highestLine = 0.0;
+    const std::regex status(
+        R"(^\{"event":"status","time":"[0-9TZ:-]+","connection":[12],"count":1,"text":"200 [^"]*"\}$)");
+    const std::regex folded(
+        R"(^\{"event":"status","time":"[0-9TZ:-]+","connection":[12],"count":[12],"last_connection":2,"text":"200 [^"]*"\}$)");
+    std::size_t rateLines = 0;
+    std::size_t statusLines = 0;
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
         std::smatch match;
+        if (lines[i].rfind("{\"event\":\"status\"", 0) == 0) {
+            // Each connection's greeting; the same greeting from the second one within a
+            // second is folded into a line with a count at the end of the run.
+            EXPECT_TRUE(std::regex_match(lines[i], status) || std::regex_match(lines[i], folded))
+                << lines[i];
+            ++statusLines;
+            continue;
+        }
+        ++rateLines;
         ASSERT_TRUE(std::regex_match(lines[i], match, sample)) << lines[i];
         EXPECT_EQ(match[1].str(), match[2].str());  // the number and the text agree
         highestLine = std::max(highestLine, std::stod(match[1].str()));
     }
     EXPECT_GT(highestLine, 0.0) << "no line shows a rate";
+    EXPECT_EQ(rateLines, 3u);  // --seconds 3.5 from Go: lines at 1, 2 and 3 s
+    EXPECT_GE(statusLines, 1u) << outcome.out;
     const std::regex summary(
         R"(^\{"event":"summary","summary":true,"duration_s":[0-9.]+,"average_kib_s":([0-9.]+),"peak_kib_s":([0-9.]+),"bytes_received":([0-9]+),"articles_completed":([0-9]+),"connections":2,.*"stopped_by":"time"\}$)");
     std::smatch match;

@@ -1,0 +1,126 @@
+#include "app/core/MonitorView.h"
+
+#include <algorithm>
+
+#include "app/core/SafeText.h"
+
+namespace {
+
+std::string DelayText(std::int64_t shortest, std::int64_t longest) {
+    if (shortest == longest)
+        return "(" + std::to_string(shortest) + " s)";
+    return "(" + std::to_string(shortest) + "-" + std::to_string(longest) + " s)";
+}
+
+}  // namespace
+
+std::string StateSummary(const ActivityCounts& counts) {
+    std::string summary;
+    const auto add = [&summary](std::uint64_t count, const std::string& name) {
+        if (count == 0)
+            return;
+        if (!summary.empty())
+            summary += ", ";
+        summary += std::to_string(count) + " " + name;
+    };
+    for (std::size_t i = 0; i < static_cast<std::size_t>(ConnectionActivity::kCount); ++i) {
+        const auto activity = static_cast<ConnectionActivity>(i);
+        switch (activity) {
+            case ConnectionActivity::kFetchingHeader:
+                add(counts.Of(ConnectionActivity::kFetchingHeader) +
+                        counts.Of(ConnectionActivity::kFetchingBody),
+                    "fetching");
+                break;
+            case ConnectionActivity::kFetchingBody:
+                break;
+            case ConnectionActivity::kDelaying:
+                add(counts.count[i], std::string("delaying ") +
+                                         DelayText(counts.shortestDelaySecondsLeft,
+                                                   counts.longestDelaySecondsLeft));
+                break;
+            default:
+                add(counts.count[i], ActivityName(activity));
+        }
+    }
+    return summary;
+}
+
+std::uint64_t ConnectionsUp(const ActivityCounts& counts) {
+    std::uint64_t up = 0;
+    for (ConnectionActivity activity :
+         {ConnectionActivity::kAwaitingGreeting, ConnectionActivity::kLoggingIn,
+          ConnectionActivity::kSelectingGroup, ConnectionActivity::kIdle,
+          ConnectionActivity::kFetchingHeader, ConnectionActivity::kFetchingBody})
+        up += counts.Of(activity);
+    return up;
+}
+
+std::string StateText(const ConnectionSnapshot& snapshot) {
+    std::string text = ActivityName(snapshot.activity);
+    if (snapshot.activity == ConnectionActivity::kDelaying)
+        text += " (" + std::to_string(snapshot.delaySecondsLeft) + " s)";
+    return text;
+}
+
+void ConnectionTable::Update(const std::vector<ConnectionSnapshot>& snapshots, double seconds) {
+    const double interval = first_ ? 0.0 : seconds - lastSeconds_;
+    rows_.resize(snapshots.size());
+    lastBytes_.resize(snapshots.size(), 0);
+    totalBytes_ = 0;
+    for (std::size_t i = 0; i < snapshots.size(); ++i) {
+        const ConnectionSnapshot& snapshot = snapshots[i];
+        ConnectionRow& row = rows_[i];
+        const std::uint64_t before = lastBytes_[i];
+        row.number = snapshot.number;
+        row.state = StateText(snapshot);
+        row.rateKiB = interval > 0 && snapshot.bytes >= before
+                          ? static_cast<double>(snapshot.bytes - before) / 1024.0 / interval
+                          : 0.0;
+        row.articles = snapshot.articles;
+        row.lastReply = ShowSafely(snapshot.lastStatusLine);
+        lastBytes_[i] = snapshot.bytes;
+        totalBytes_ += snapshot.bytes;
+    }
+    lastSeconds_ = seconds;
+    first_ = false;
+}
+
+void AddEngineDetails(const RunMonitor& run, RunSummary& summary) {
+    summary.engineDetails = true;
+    summary.connectionsReachedGroup = static_cast<std::int64_t>(run.ConnectionsReachedGroup());
+    const std::int64_t firstArticle = run.MicrosecondsToFirstArticleText();
+    summary.secondsToFirstArticle =
+        firstArticle >= 0 ? static_cast<double>(firstArticle) / 1e6 : -1.0;
+    summary.failures.clear();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(FailureKind::kCount); ++i) {
+        const auto kind = static_cast<FailureKind>(i);
+        summary.failures.push_back({FailureName(kind), run.Failures(kind)});
+    }
+    summary.latencies.clear();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(CommandKind::kCount); ++i) {
+        const auto kind = static_cast<CommandKind>(i);
+        const LatencySnapshot latency = run.Latency(kind);
+        if (latency.Count() == 0)
+            continue;
+        summary.latencies.push_back({CommandName(kind), latency.Count(), latency.Percentile(0.5),
+                                     latency.Percentile(0.9), latency.Percentile(0.99),
+                                     latency.Max()});
+    }
+}
+
+std::string NoArticleReason(const RunMonitor& run, bool serverSet) {
+    std::string reason = "no article text was received";
+    const FailureKind most = run.MostFrequentFailure();
+    if (most != FailureKind::kCount) {
+        reason += "; most frequent failure: " + std::string(FailureName(most)) + " (" +
+                  std::to_string(run.Failures(most)) + " times)";
+    }
+    if (!serverSet) {
+        reason +=
+            "; no news server is set (give --server HOST[:PORT], or zodiva-reg set news_server "
+            "HOST)";
+    } else if (most == FailureKind::kCount) {
+        reason += "; no failure was counted";
+    }
+    return reason;
+}
