@@ -58,6 +58,8 @@ const std::vector<KnownKey>& KnownKeys() {
         {"username", KeyKind::kText},          {"NNTPp", KeyKind::kText},
         {"password", KeyKind::kText},          {"retrypassword", KeyKind::kInteger},
         {"retrypassworddelay", KeyKind::kInteger},
+        {"news_ssl", KeyKind::kInteger},       {"news_sslverify", KeyKind::kInteger},
+        {"news_sslca", KeyKind::kText},
     };
     return keys;
 }

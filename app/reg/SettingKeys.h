@@ -19,6 +19,8 @@ struct KnownKey {
     KeyKind kind;
 };
 
+// Every key the program reads. A new setting must be added here, or --set and zodiva-reg
+// will warn about it.
 const std::vector<KnownKey>& KnownKeys();
 
 // The known key with that name (any letter case), or null.

@@ -157,3 +157,17 @@ TEST(SettingKeysTest, ClosestKeyAndValueChecks) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every key the program's code reads must be known, or users get a warning for a right name.
+TEST(SettingKeysTest, EveryKeyTheProgramReadsIsKnown) {
+    for (const char* key : {"DLConnections", "writetodisk", "article", "range", "errordelay",
+                            "news_server", "news_port", "ProxyOption", "ProxyAddress", "ProxyPort",
+                            "ProxyUsername", "ProxyPassword", "username", "NNTPp", "password",
+                            "retrypassword", "retrypassworddelay", "news_ssl", "news_sslverify",
+                            "news_sslca"})
+        EXPECT_NE(settings_keys::FindKey(key), nullptr) << key;
+}
+
+}  // namespace
