@@ -1,7 +1,8 @@
 // Makes the screenshot of the dialog during a download from the in-process news server:
 //   QT_QPA_PLATFORM=offscreen zodiva_screenshot docs/screenshot.png
-// It presses Go with two connections, waits for a non-zero rate, clicks Click Me three
-// times and writes the dialog as a PNG. Exit code 0 when the picture shows a rate.
+// It presses Go with three connections, the third of which the server refuses with a 502
+// greeting, waits for a non-zero rate and the refusal in the status list, clicks Click Me
+// three times and writes the dialog as a PNG. Exit code 0 when the picture shows a rate.
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -14,7 +15,9 @@
 
 #include "GuiFixture.h"
 #include "app/qt/DialogTemplate.h"
+#include "app/qt/MonitorModels.h"
 #include "app/qt/ProgramIcon.h"
+#include "newsd/Script.h"
 
 using namespace zodiva::gui;
 
@@ -45,11 +48,20 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot start the news server on loopback\n");
         return 1;
     }
-    session.Edit(kIdConnections)->setText(QStringLiteral("2"));
+    newsd::ConnectionScript refused;
+    refused.greeting = newsd::Greeting::kRejected;
+    session.server->SetScript(2, refused);
+    session.Edit(kIdConnections)->setText(QStringLiteral("3"));
     QTest::mouseClick(session.Button(kIdGo), Qt::LeftButton);
     if (!WaitFor([&] { return guitest::RateValue(session.Rate()->text()) > 0; }, 20000)) {
         std::fprintf(stderr, "no rate after 20 seconds: \"%s\"\n",
                      qPrintable(session.Rate()->text()));
+        return 1;
+    }
+    // Two ticks more: the refusal is listed and every connection has a rate of its own.
+    QTest::qWait(2 * TestDialog::kRateTimerMilliseconds + 200);
+    if (session.Dialog().StatusRows().rowCount() == 0) {
+        std::fprintf(stderr, "the status list shows no row\n");
         return 1;
     }
     for (int i = 0; i < 3; ++i) QTest::mouseClick(session.Button(kIdClickMe), Qt::LeftButton);

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/core/RunReport.h"
+#include "newsd/Server.h"
 #include "unit/app/AppTestKit.h"
 
 namespace {
@@ -292,6 +293,64 @@ TEST_F(HeadlessTest, SettingsFileThatIsNotARegistryExportIsBadInput) {
     CommandLineOptions options = Demo(1.0, 1);
     options.registryFile = notRegistry.string();
     EXPECT_EQ(Run(options).code, kExitBadInput);
+}
+
+// A news server address that refuses connections: the port of a server that has stopped.
+int ClosedLoopbackPort() {
+    newsd::Server server{newsd::ServerOptions{}};
+    if (!server.Start(0, "127.0.0.1")) {
+        return 9;
+    }
+    const int port = server.Port();
+    server.Stop();
+    return port;
+}
+
+std::size_t CountLinesWith(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (const std::string& line : SplitLines(text)) {
+        count += line.find(part) != std::string::npos ? 1 : 0;
+    }
+    return count;
+}
+
+TEST_F(HeadlessTest, AClosedPortEndsWithExitThreeAndFoldedStatusRows) {
+    CommandLineOptions options;
+    options.serverHost = "127.0.0.1";
+    options.serverPort = ClosedLoopbackPort();
+    options.seconds = 1.5;
+    options.connections = 50;
+    options.yes = true;
+    const Outcome outcome = Run(options);
+    EXPECT_EQ(outcome.code, kExitNoArticles) << outcome.err;
+    EXPECT_NE(outcome.err.find("zodiva: no article text was received"), std::string::npos)
+        << outcome.err;
+    // Fifty connections failing alike: the first row as it came, the rest as one line.
+    const std::string failed = "Failed to connect to server \"127.0.0.1\" port " +
+                               std::to_string(*options.serverPort);
+    EXPECT_EQ(CountLinesWith(outcome.err, failed), 2u) << outcome.err;
+    EXPECT_EQ(CountLinesWith(outcome.err, "  #1  " + failed), 1u) << outcome.err;
+    EXPECT_EQ(CountLinesWith(outcome.err, "49 more connections (#2..#50)  " + failed), 1u)
+        << outcome.err;
+    EXPECT_NE(outcome.out.find("connections         50 (0 up when the run stopped)"),
+              std::string::npos)
+        << outcome.out;
+}
+
+TEST_F(HeadlessTest, NoServerOrAnUnknownHostEndsWithExitThreeAndSaysWhy) {
+    CommandLineOptions options;
+    options.seconds = 1.0;
+    options.json = true;
+    Outcome outcome = Run(options);
+    EXPECT_EQ(outcome.code, kExitNoArticles);
+    EXPECT_NE(outcome.err.find("no news server is set"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.out.find("\"first_article_s\":null"), std::string::npos) << outcome.out;
+
+    options.serverHost = "no-such-host.invalid";
+    outcome = Run(options);
+    EXPECT_EQ(outcome.code, kExitNoArticles);
+    EXPECT_NE(outcome.err.find("no article text was received"), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.err.find("no news server is set"), std::string::npos) << outcome.err;
 }
 
 TEST(RunReportTest, SampleLinesShowTheIntervalInBothUnits) {
