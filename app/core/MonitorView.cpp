@@ -113,7 +113,7 @@ std::string NoArticleReason(const RunMonitor& run, bool serverSet) {
     const FailureKind most = run.MostFrequentFailure();
     if (most != FailureKind::kCount) {
         reason += "; most frequent failure: " + std::string(FailureName(most)) + " (" +
-                  std::to_string(run.Failures(most)) + " times)";
+                  std::to_string(run.Failures(most)) + (run.Failures(most) == 1 ? " time)" : " times)");
     }
     if (!serverSet) {
         reason +=

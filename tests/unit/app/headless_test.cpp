@@ -323,7 +323,9 @@ TEST_F(HeadlessTest, AClosedPortEndsWithExitThreeAndFoldedStatusRows) {
     options.yes = true;
     const Outcome outcome = Run(options);
     EXPECT_EQ(outcome.code, kExitNoArticles) << outcome.err;
-    EXPECT_NE(outcome.err.find("zodiva: no article text was received"), std::string::npos)
+    EXPECT_NE(outcome.err.find("zodiva: no article text was received; most frequent failure: "
+                               "refused (50 times)"),
+              std::string::npos)
         << outcome.err;
     // Fifty connections failing alike: the first row as it came, the rest as one line.
     const std::string failed = "Failed to connect to server \"127.0.0.1\" port " +
@@ -349,6 +351,8 @@ TEST_F(HeadlessTest, NoServerOrAnUnknownHostEndsWithExitThreeAndSaysWhy) {
     options.serverHost = "no-such-host.invalid";
     outcome = Run(options);
     EXPECT_EQ(outcome.code, kExitNoArticles);
+    EXPECT_NE(outcome.err.find("most frequent failure: lookup (1 time)"), std::string::npos)
+        << outcome.err;
     EXPECT_NE(outcome.err.find("no article text was received"), std::string::npos) << outcome.err;
     EXPECT_EQ(outcome.err.find("no news server is set"), std::string::npos) << outcome.err;
 }
