@@ -83,6 +83,8 @@ std::string UsageText() {
            "  --split-status          write status line and text separately, Nagle on\n"
            "  --nagle                 keep Nagle's algorithm on for every connection\n"
            "  --max-connections N     connections served at once (default 4096)\n"
+           "  --random-faults RATE    chance per command of a random fault, 0 to 1 (default 0)\n"
+           "  --fault-seed N          seed of the random faults (default 1)\n"
            "  --quiet                 print nothing but errors\n"
            "  --help                  show this text\n"
            "  --version               show the version\n";
@@ -122,7 +124,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
         static const std::set<std::string> kValued = {
             "--address",    "--port",        "--group",          "--articles",     "--first",
             "--body-bytes", "--line-length", "--missing",        "--require-auth", "--auth",
-            "--auth-code",  "--greeting",    "--max-connections"};
+            "--auth-code",  "--greeting",    "--max-connections", "--random-faults", "--fault-seed"};
         if (!kValued.count(name)) {
             *error = "unknown option " + name;
             return false;
@@ -175,6 +177,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* line, s
         } else if (name == "--max-connections") {
             ok = ParseInteger(value, 1, 1000000, &number);
             line->server.maxConnections = static_cast<size_t>(number);
+        } else if (name == "--random-faults") {
+            char* end = nullptr;
+            const double rate = std::strtod(value.c_str(), &end);
+            ok = !value.empty() && *end == '\0' && rate >= 0 && rate <= 1;
+            line->server.randomFaults.rate = rate;
+        } else if (name == "--fault-seed") {
+            ok = ParseInteger(value, 0, UINT32_MAX, &number);
+            line->server.randomFaults.seed = static_cast<std::uint32_t>(number);
         } else {
             *error = "unknown option " + name;
             return false;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "newsd/Articles.h"
+#include "newsd/RandomFaults.h"
 
 namespace newsd {
 
@@ -25,6 +26,8 @@ struct ServerOptions {
     size_t maxConnections = 4096;
     // Keep the command log (commands are counted either way). Long benchmark runs turn it off.
     bool recordCommands = true;
+    // Faults drawn at random for every connection without a script of its own.
+    RandomFaultOptions randomFaults;
 };
 
 }  // namespace newsd

@@ -75,7 +75,9 @@ void Server::SetScript(int connectionIndex, const ConnectionScript& script) {
 ConnectionScript Server::ScriptFor(int connectionIndex) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = scripts_.find(connectionIndex);
-    return found != scripts_.end() ? found->second : defaultScript_;
+    if (found != scripts_.end())
+        return found->second;
+    return RandomFaultScript(defaultScript_, options_.randomFaults, connectionIndex);
 }
 
 std::vector<ReceivedCommand> Server::Received() const {
