@@ -1,21 +1,18 @@
 #include "support/MutexHandle.h"
 
-MutexHandle::MutexHandle() : m_hMutex(CreateMutexA(nullptr, FALSE, nullptr)) {}
-
-MutexHandle::~MutexHandle() {
-    if (m_hMutex != nullptr)
-        CloseHandle(m_hMutex);
-}
-
-DWORD MutexHandle::Wait(int milliseconds) {
-    const DWORD timeout = milliseconds < 0 ? INFINITE : static_cast<DWORD>(milliseconds);
-    return WaitForSingleObject(m_hMutex, timeout);
-}
+#include <chrono>
+#include <system_error>
 
 bool MutexHandle::Lock(int milliseconds) {
-    return Wait(milliseconds) == WAIT_OBJECT_0;
+    if (milliseconds < 0) {
+        m_mutex.lock();
+        return true;
+    }
+    if (milliseconds == 0)
+        return m_mutex.try_lock();
+    return m_mutex.try_lock_for(std::chrono::milliseconds(milliseconds));
 }
 
 void MutexHandle::Unlock() {
-    ReleaseMutex(m_hMutex);
+    m_mutex.unlock();
 }

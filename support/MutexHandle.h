@@ -1,32 +1,30 @@
 #pragma once
-// An unnamed kernel mutex, created not owned. Recursive for the owning thread.
-#include "platform/Kernel.h"
+// An unnamed recursive mutex, not owned at creation, with a time-out on Lock. Built on the
+// standard library's recursive timed mutex: taking it costs what a mutex costs, with no
+// kernel-object handle to look up (code that really holds a HANDLE uses CreateMutexA).
+#include <mutex>
 
 class MutexHandle {
 public:
-    MutexHandle();
-    virtual ~MutexHandle();
+    MutexHandle() = default;
+    virtual ~MutexHandle() = default;
     MutexHandle(const MutexHandle&) = delete;
     MutexHandle& operator=(const MutexHandle&) = delete;
 
-    // Waits for the mutex; milliseconds -1 waits without time-out. True only when the wait
-    // returned the mutex (WAIT_OBJECT_0).
+    // Waits for the mutex; milliseconds -1 (any negative value) waits without time-out.
+    // True when the calling thread now holds it (once more, when it held it already).
     bool Lock(int milliseconds = -1);
+    // Releases one hold; only the holding thread may call it.
     void Unlock();
-    // The wait's own result (WAIT_ABANDONED also gives ownership, which must be released).
-    DWORD Wait(int milliseconds);
 
 private:
-    HANDLE m_hMutex;
+    std::recursive_timed_mutex m_mutex;
 };
 
 // Holds a MutexHandle for one scope (waiting without time-out).
 class MutexHandleLock {
 public:
-    explicit MutexHandleLock(MutexHandle& mutex) : m_mutex(mutex) {
-        const DWORD result = mutex.Wait(-1);
-        m_locked = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-    }
+    explicit MutexHandleLock(MutexHandle& mutex) : m_mutex(mutex) { m_locked = mutex.Lock(-1); }
     ~MutexHandleLock() {
         if (m_locked)
             m_mutex.Unlock();
