@@ -10,6 +10,7 @@
 #include "app/core/CommandLine.h"
 #include "app/core/Headless.h"
 #include "engine/WorkerThread.h"
+#include "support/Log.h"
 
 #if defined(ZODIVA_WITH_GUI) && __has_include("app/qt/RunDialog.h")
 #include "app/qt/RunDialog.h"
@@ -30,6 +31,7 @@ void RaiseOpenFileLimit() {
 // A thread that Stop gave up on may still be running; the process then ends without
 // running static destructors under its feet.
 int Finish(int code) {
+    FlushDebugLog();
     if (WorkerThread::AbandonedThreadsRunning() > 0) {
         std::cout.flush();
         std::cerr.flush();
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
         std::cerr << "zodiva: warning: " << warning << "\n";
     }
     RaiseOpenFileLimit();
+    WriteDebugLogOnCrash();
     // A reader of our output that goes away (| head) must not end the process mid-download:
     // the run notices the failed write and stops cleanly instead.
     std::signal(SIGPIPE, SIG_IGN);

@@ -1,6 +1,6 @@
 // Trace lines per second through DebugLogPrintf: every step of every connection writes
-// one, and each costs a stat of the name and one append to the held descriptor under the
-// log lock (plus an open whenever the name no longer refers to the held file).
+// one; lines are gathered in memory and written in large writes. And the cost of one
+// rotation with no numbered copy in the folder and with ten thousand of them.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -9,6 +9,8 @@
 #include <string>
 
 #include "support/Log.h"
+#include "support/TraceLogWriter.h"
+#include "bench/BenchSupport.h"
 
 namespace {
 
@@ -73,5 +75,54 @@ void BM_ExpandLogFormatOnly(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ExpandLogFormatOnly);
+
+// Ten thousand copies (empty: only their names count) before the writer starts.
+void MakeCopies(int copies) {
+    for (int n = 1; n <= copies; ++n) {
+        const std::string name = "log(" + std::to_string(n) + ").txt";
+        std::FILE* file = std::fopen(name.c_str(), "w");
+        if (file != nullptr)
+            std::fclose(file);
+    }
+}
+
+// One rotation: the line that finds log.txt above the limit moves it to the next free
+// number and starts a new file with its header. Filling the file is not timed.
+void BM_RotationWithCopies(benchmark::State& state) {
+    bench::ScratchDirectory folder("zodiva-rotation");
+    MakeCopies(static_cast<int>(state.range(0)));
+    TraceLogWriter writer;
+    const std::string big(1000001, 'r');
+    writer.Add(big.data(), big.size());
+    writer.Add("x\n", 2);  // the first rotation lists the folder once
+    for (auto _ : state) {
+        state.PauseTiming();
+        writer.Add(big.data(), big.size());
+        writer.Flush();
+        state.ResumeTiming();
+        writer.Add("x\n", 2);
+        writer.Flush();
+    }
+}
+BENCHMARK(BM_RotationWithCopies)->Arg(0)->Arg(10000)->Iterations(200)->Unit(benchmark::kMicrosecond);
+
+// The old way for comparison: probing log(1).txt, log(2).txt, ... for the first free name
+// and copying the file there.
+void BM_ProbingCopyWithCopies(benchmark::State& state) {
+    bench::ScratchDirectory folder("zodiva-rotation");
+    MakeCopies(static_cast<int>(state.range(0)));
+    const std::string big(1000001, 'r');
+    for (auto _ : state) {
+        state.PauseTiming();
+        {
+            std::FILE* file = std::fopen("log.txt", "w");
+            std::fwrite(big.data(), 1, big.size(), file);
+            std::fclose(file);
+        }
+        state.ResumeTiming();
+        CopyToNumberedFile("log.txt");
+    }
+}
+BENCHMARK(BM_ProbingCopyWithCopies)->Arg(0)->Arg(10000)->Iterations(200)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

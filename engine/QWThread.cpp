@@ -65,6 +65,7 @@ bool CQWThread::OnExitInstance() {
         m_pQW = nullptr;
     }
     WSACleanup();
+    FlushDebugLog();
     return true;
 }
 

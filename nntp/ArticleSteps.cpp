@@ -11,6 +11,7 @@
 #include "nntp/ReplyCodes.h"
 #include "platform/Time.h"
 #include "support/ControlBytes.h"
+#include "support/DiskSpaceGuard.h"
 
 namespace {
 
@@ -90,7 +91,8 @@ int ErrorDelaySeconds(CNNTPSocket& connection) {
 // the dialog meanwhile takes effect at a line boundary all the same, and the lookup (three
 // locked stores deep) no longer costs more than the line itself.
 bool WriteToDisk(CNNTPSocket& connection) {
-    return connection.Settings.GetInt("writetodisk", 1) != 0;
+    // Short of disk space, articles are received but not written, as with "writetodisk" 0.
+    return connection.Settings.GetInt("writetodisk", 1) != 0 && !DiskSpaceLow();
 }
 
 // The line that ends a multi-line reply: a dot, then CR. A dot and a bare LF does not.

@@ -26,6 +26,7 @@ constexpr std::uint64_t kWakeTag = std::numeric_limits<std::uint64_t>::max();
 const HWND kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<std::intptr_t>(-1));
 
 std::atomic<SocketReadyHandler> gSocketReadyHandler{nullptr};
+std::atomic<BeforeSleepHook> gBeforeSleepHook{nullptr};
 
 std::mutex gQueuesMutex;
 std::unordered_map<DWORD, std::shared_ptr<ThreadQueue>>& Queues() {
@@ -228,6 +229,8 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
             return true;
         if (!wait)
             return false;
+        if (const BeforeSleepHook hook = gBeforeSleepHook.load(std::memory_order_relaxed))
+            hook();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (closed_) {
@@ -465,6 +468,10 @@ void WakeAllMessageQueues() {
 void WakeMessageQueue(DWORD threadId) {
     if (auto queue = detail::QueueOfThread(threadId))
         queue->Wake();
+}
+
+void SetBeforeSleepHook(BeforeSleepHook hook) {
+    detail::gBeforeSleepHook.store(hook);
 }
 
 bool HasMessageQueue() {

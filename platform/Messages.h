@@ -249,4 +249,10 @@ void WakeMessageQueue(DWORD threadId);
 // True when the calling thread has a message queue.
 bool HasMessageQueue();
 
+// Called by a thread about to sleep in GetMessageA with nothing to do, before it sleeps (the
+// trace log writes what it holds then). nullptr removes it. The hook must not wait for other
+// threads' queues.
+using BeforeSleepHook = void (*)();
+void SetBeforeSleepHook(BeforeSleepHook hook);
+
 }  // namespace platform

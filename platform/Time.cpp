@@ -78,7 +78,12 @@ void GetSystemTimeAsFileTime(LPFILETIME time) {
 }
 
 void GetLocalTime(LPSYSTEMTIME time) {
-    const std::int64_t units = platform::CurrentFileTime() - platform::kFileTimeUnixEpoch;
+    platform::LocalTimeOf(platform::CurrentFileTime(), *time);
+}
+
+void platform::LocalTimeOf(std::int64_t fileTime, SYSTEMTIME& result) {
+    SYSTEMTIME* time = &result;
+    const std::int64_t units = fileTime - platform::kFileTimeUnixEpoch;
     std::int64_t seconds = units / platform::kFileTimeUnitsPerSecond;
     std::int64_t remainder = units % platform::kFileTimeUnitsPerSecond;
     if (remainder < 0) {  // before 1970: floor, so the milliseconds stay positive

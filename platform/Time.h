@@ -37,6 +37,8 @@ constexpr std::int64_t kFileTimeUnitsPerMillisecond = 10000LL;
 
 // The current system time as one 64-bit FILETIME value (test clock when installed).
 std::int64_t CurrentFileTime();
+// Local calendar time of a FILETIME value (what GetLocalTime gives at that moment).
+void LocalTimeOf(std::int64_t fileTime, SYSTEMTIME& time);
 std::uint64_t FileTimeToUInt64(const FILETIME& time);
 FILETIME UInt64ToFileTime(std::uint64_t value);
 

@@ -1,30 +1,31 @@
-// The two logs. Each line: take LogMutex, make sure the file exists (rotating the trace
-// log past its limit), append the expanded format.
+// The two logs. Each line: take LogMutex, expand the format, hand the text to the log.
 //
-// The trace log's descriptor stays open between lines: a connection writes several trace
-// lines per block it receives, and opening and closing the file for each of them cost more
-// CPU than the download itself. Before every line one stat() of the name "log.txt" in the
-// current working directory decides whether the held descriptor still is that file (same
-// device and inode); when it is not (deleted, renamed, replaced, or the working directory
-// changed) the descriptor is dropped and the file opened afresh, with its header when it
-// has to be created. The size for the rotation check comes from that same stat, never from
-// memory. Each line is built in memory and handed to the kernel in one write() on an
-// O_APPEND descriptor, so the file holds every complete line as soon as the call returns
-// and nothing sits in a user-space buffer. The rarely written error log is still opened
-// and closed for each line.
+// Trace lines are many (several per block a connection receives), so they go to a
+// TraceLogWriter that gathers them in memory and writes them in large writes: the file is
+// complete within 100 ms of a line, whenever the engine's loop is about to sleep, and at
+// every end (FlushDebugLog; an exit handler; a crash handler, best effort). A small thread
+// writes lines that would otherwise wait longer, for instance those of the dialog while the
+// engine is idle. The rarely written error log is still opened, appended to and closed for
+// each line.
 #include "support/Log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "platform/Files.h"
+#include "platform/LogFiles.h"
+#include "platform/Messages.h"
 #include "platform/Time.h"
 #include "support/ErrorText.h"
+#include "support/LogText.h"
+#include "support/NumberedCopies.h"
+#include "support/TraceLogWriter.h"
 
 bool VerboseLog = true;
 
@@ -39,16 +40,6 @@ namespace {
 // Created before the program's main code runs.
 [[maybe_unused]] MutexHandle& gLogMutexAtStartup = LogMutex();
 
-const char* const MonthNames[13] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-const char kDebugLogHeaderStart[] =
-    "##-------------------------------------------------\n"
-    "##  Quorrel Log File\n"
-    "##\n"
-    "## Created: ";
-const char kDebugLogHeaderEnd[] = "\n##\n";
-
 const char kErrorLogHeader[] =
     "##-------------------------------------------------\n"
     "##  Quorrel Error Log File\n"
@@ -62,31 +53,16 @@ const char kErrorLogHeader[] =
     "##  create a new log when the next error occurs.\n"
     "##\n";
 
-void AppendFormatted(std::string& out, const char* format, int a, int b = 0, int c = 0) {
-    char buffer[32];
-    const int n = std::snprintf(buffer, sizeof buffer, format, a, b, c);
-    if (n > 0)
-        out.append(buffer, static_cast<size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
-}
-
-void AppendDateTimeStamp(std::string& out) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    out += MonthNames[now.wMonth >= 1 && now.wMonth <= 12 ? now.wMonth : 0];
-    AppendFormatted(out, " %02d, %d ", now.wDay, now.wYear);
-    AppendFormatted(out, "%02d:%02d:%02d: ", now.wHour, now.wMinute, now.wSecond);
-}
-
-void AppendTimeStamp(std::string& out) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    AppendFormatted(out, "%02d:%02d:%02d", now.wHour, now.wMinute, now.wSecond);
-}
-
 void AppendWithoutLineBreaks(std::string& out, const char* text) {
-    for (; *text != '\0'; ++text) {
-        if (*text != '\r' && *text != '\n')
-            out += *text;
+    const char* run = text;
+    for (;; ++text) {
+        const char c = *text;
+        if (c != '\0' && c != '\r' && c != '\n')
+            continue;
+        out.append(run, static_cast<size_t>(text - run));
+        if (c == '\0')
+            return;
+        run = text + 1;
     }
 }
 
@@ -95,80 +71,104 @@ void WriteText(FILE* file, const std::string& text) {
         std::fwrite(text.data(), 1, text.size(), file);
 }
 
-// The descriptor of "log.txt" held between lines; only touched under LogMutex. Never
-// closed at exit, like the mutex, because threads may still log while statics go away.
-// O_CLOEXEC keeps it out of programs this process starts.
-struct HeldDebugLog {
-    int descriptor = -1;
-    dev_t device = 0;
-    ino_t inode = 0;
+// --- the trace log's writer and the thread that keeps its 100 ms --------------------------
+// Everything here is touched under LogMutex, except the flusher's own wake-up state. None of
+// it is ever destroyed: threads may still log while static objects go away.
+
+TraceLogWriter& Writer() {
+    static TraceLogWriter* writer = new TraceLogWriter;
+    return *writer;
+}
+
+// The text of the line being expanded; keeps its capacity, so a line costs no allocation.
+std::string& LineText() {
+    static std::string* text = [] {
+        auto* made = new std::string;
+        made->reserve(4096);
+        return made;
+    }();
+    return *text;
+}
+
+struct Flusher {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::atomic<bool> idle{true};  // waits for a first pending line; set under LogMutex
+    bool started = false;          // under LogMutex
 };
-constinit HeldDebugLog gDebugLog;
 
-void DropDebugLog() {
-    if (gDebugLog.descriptor >= 0)
-        close(gDebugLog.descriptor);
-    gDebugLog.descriptor = -1;
+Flusher& TheFlusher() {
+    static Flusher* flusher = new Flusher;
+    return *flusher;
 }
 
-// True when the held descriptor is the file the name referred to in that stat.
-bool DebugLogIs(const struct stat& named) {
-    return gDebugLog.descriptor >= 0 && named.st_dev == gDebugLog.device &&
-           named.st_ino == gDebugLog.inode;
+// How long to sleep before looking again: until the oldest line is due. On the test clock,
+// which moves only when a test moves it, the thread looks again every few milliseconds.
+std::chrono::microseconds SleepUntil(std::int64_t due) {
+    if (platform::IsTestClockInstalled())
+        return std::chrono::milliseconds(5);
+    const std::int64_t left = due - platform::CurrentFileTime();
+    return std::chrono::microseconds(left <= 0 ? 0 : left / 10 + 1);
 }
 
-// Hands the whole text to the kernel; a short write (a full disk) is continued so that a
-// line is never left cut in the middle by this process.
-void WriteAll(int descriptor, const std::string& text) {
-    const char* data = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = write(descriptor, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;  // the rest is lost; logging never fails its caller
-        data += written;
-        left -= static_cast<size_t>(written);
+void RunFlusher() {
+    Flusher& flusher = TheFlusher();
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(flusher.mutex);
+            flusher.wake.wait(lock, [&] { return !flusher.idle.load(); });
+        }
+        for (;;) {
+            std::int64_t due = 0;
+            {
+                MutexHandleLock lock(LogMutex());
+                Writer().FlushIfDue();
+                if (!Writer().HasPending()) {
+                    flusher.idle.store(true);
+                    break;
+                }
+                due = Writer().DueTime();
+            }
+            std::unique_lock<std::mutex> lock(flusher.mutex);
+            flusher.wake.wait_for(lock, SleepUntil(due));
+        }
     }
 }
 
-// Opens "log.txt" with the given extra flags and holds it; no descriptor on failure.
-void HoldDebugLog(int flags) {
-    DropDebugLog();
-    const int descriptor =
-        open(kDebugLogName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | flags, 0666);
-    if (descriptor < 0)
-        return;
-    struct stat opened {};
-    if (fstat(descriptor, &opened) != 0) {
-        close(descriptor);
-        return;
+void WritePendingBeforeSleep();
+void WritePendingAtExit() {
+    FlushDebugLog();
+}
+void WritePendingOnCrash() {
+    Writer().WriteFromSignalHandler();
+}
+
+// Called under LogMutex after a line was added: makes sure someone writes it in time.
+void WakeFlusher() {
+    Flusher& flusher = TheFlusher();
+    if (!flusher.started) {
+        flusher.started = true;
+        std::thread(RunFlusher).detach();
+        std::atexit(&WritePendingAtExit);
+        platform::SetBeforeSleepHook(&WritePendingBeforeSleep);
     }
-    gDebugLog.descriptor = descriptor;
-    gDebugLog.device = opened.st_dev;
-    gDebugLog.inode = opened.st_ino;
+    if (flusher.idle.load() && Writer().HasPending()) {
+        std::lock_guard<std::mutex> lock(flusher.mutex);
+        flusher.idle.store(false);
+        flusher.wake.notify_one();
+    }
 }
 
-void CreateDebugLogWithHeader() {
-    HoldDebugLog(O_TRUNC);
-    if (gDebugLog.descriptor < 0)
+// The engine's loop is about to sleep: write what is pending, unless another thread holds
+// the log (it is writing, and the flusher keeps the bound in any case).
+void WritePendingBeforeSleep() {
+    if (!LogMutex().Lock(0))
         return;
-    std::string header = kDebugLogHeaderStart;
-    AppendDateTimeStamp(header);
-    header += kDebugLogHeaderEnd;
-    WriteAll(gDebugLog.descriptor, header);
+    Writer().Flush();
+    LogMutex().Unlock();
 }
 
-std::string ExpandArguments(const char* format, va_list args) {
-    VaListLogArguments arguments(args);
-    std::string text;
-    ExpandLogFormat(format != nullptr ? format : "", arguments, text);
-    return text;
-}
-
-void AppendLine(const char* fileName, const char* format, va_list args) {
-    const std::string text = ExpandArguments(format, args);
+void AppendLine(const char* fileName, const std::string& text) {
     FILE* file = std::fopen(fileName, "a");
     if (file == nullptr)
         return;  // the line is lost; logging never fails its caller
@@ -176,29 +176,20 @@ void AppendLine(const char* fileName, const char* format, va_list args) {
     std::fclose(file);
 }
 
-// Splits "dir/base.ext" into base and ".ext" (both cut to 255 characters).
-void SplitFileName(const char* path, std::string& base, std::string& extension) {
-    const char* name = path;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (*p == '/' || *p == '\\' || *p == ':')
-            name = p + 1;
-    }
-    const char* dot = std::strrchr(name, '.');
-    base.assign(name, dot != nullptr ? dot : name + std::strlen(name));
-    extension.assign(dot != nullptr ? dot : "");
-    if (base.size() > 255)
-        base.resize(255);
-    if (extension.size() > 255)
-        extension.resize(255);
+void ExpandInto(std::string& text, const char* format, va_list args) {
+    VaListLogArguments arguments(args);
+    text.clear();
+    ExpandLogFormat(format != nullptr ? format : "", arguments, text);
 }
 
 }  // namespace
 
 void ExpandLogFormat(const char* format, LogArguments& args, std::string& out) {
-    char number[16];
     for (const char* p = format; *p != '\0'; ++p) {
         if (*p != '%') {
-            out += *p;
+            const char* run = p;
+            while (p[1] != '\0' && p[1] != '%') ++p;
+            out.append(run, static_cast<size_t>(p - run + 1));
             continue;
         }
         const char directive = *++p;
@@ -206,16 +197,11 @@ void ExpandLogFormat(const char* format, LogArguments& args, std::string& out) {
             break;  // a lone "%" at the end writes nothing
         switch (directive) {
             case 'd':
-                std::snprintf(number, sizeof number, "%d", args.NextInt());
-                out += number;
+                AppendDecimal(out, args.NextInt());
                 break;
             case 'x':
-                std::snprintf(number, sizeof number, "%x", static_cast<unsigned>(args.NextInt()));
-                out += number;
-                break;
             case 'X':
-                std::snprintf(number, sizeof number, "%X", static_cast<unsigned>(args.NextInt()));
-                out += number;
+                AppendHex(out, static_cast<unsigned>(args.NextInt()), directive == 'X');
                 break;
             case 's': {
                 const char* text = args.NextString();
@@ -223,18 +209,17 @@ void ExpandLogFormat(const char* format, LogArguments& args, std::string& out) {
                 break;
             }
             case 't':
-                AppendDateTimeStamp(out);
+                AppendDateTimeStampAt(out, platform::CurrentFileTime());
                 break;
             case 'T':
-                AppendTimeStamp(out);
+                AppendTimeStampNow(out);
                 break;
             case 'w':
                 out += GetErrorText(args.NextInt());
                 break;
             case 'W': {
                 const int code = args.NextInt();
-                std::snprintf(number, sizeof number, "%d", code);
-                out += number;
+                AppendDecimal(out, code);
                 out += " - ";
                 out += GetErrorText(code);
                 break;
@@ -248,13 +233,13 @@ void ExpandLogFormat(const char* format, LogArguments& args, std::string& out) {
 
 void WriteDateTimeStamp(FILE* file) {
     std::string text;
-    AppendDateTimeStamp(text);
+    AppendDateTimeStampAt(text, platform::CurrentFileTime());
     WriteText(file, text);
 }
 
 void WriteTimeStamp(FILE* file) {
     std::string text;
-    AppendTimeStamp(text);
+    AppendTimeStampNow(text);
     WriteText(file, text);
 }
 
@@ -270,10 +255,13 @@ bool FileExists(const char* name) {
 std::string MakeNumberedName(const char* path, int number) {
     std::string base;
     std::string extension;
-    SplitFileName(path, base, extension);
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "(%d)", number);
-    return base + suffix + extension;
+    SplitLogFileName(path, base, extension);
+    std::string name = base;
+    name += '(';
+    AppendDecimal(name, number);
+    name += ')';
+    name += extension;
+    return name;
 }
 
 void CopyToNumberedFile(const char* path) {
@@ -285,19 +273,7 @@ void CopyToNumberedFile(const char* path) {
 
 void OpenDebugLog() {
     MutexHandleLock lock(LogMutex());
-    struct stat named {};
-    if (stat(kDebugLogName, &named) != 0) {
-        CreateDebugLogWithHeader();
-        return;
-    }
-    if (static_cast<unsigned long long>(named.st_size) > kDebugLogLimit) {
-        DropDebugLog();
-        CopyToNumberedFile(kDebugLogName);
-        CreateDebugLogWithHeader();
-        return;
-    }
-    if (!DebugLogIs(named))
-        HoldDebugLog(0);
+    Writer().Open();
 }
 
 void OpenErrorLog() {
@@ -313,21 +289,36 @@ void OpenErrorLog() {
 
 void DebugLogPrintf(const char* format, ...) {
     MutexHandleLock lock(LogMutex());
-    OpenDebugLog();
-    if (gDebugLog.descriptor < 0)
-        return;  // the line is lost; logging never fails its caller
+    std::string& text = LineText();
     va_list args;
     va_start(args, format);
-    const std::string text = ExpandArguments(format, args);
+    ExpandInto(text, format, args);
     va_end(args);
-    WriteAll(gDebugLog.descriptor, text);
+    Writer().Add(text.data(), text.size());
+    WakeFlusher();
+}
+
+void FlushDebugLog() {
+    MutexHandleLock lock(LogMutex());
+    Writer().Flush();
+}
+
+void SetDebugLogKeepCopies(int copies) {
+    MutexHandleLock lock(LogMutex());
+    Writer().SetKeepCopies(copies);
+}
+
+void WriteDebugLogOnCrash() {
+    platform::RunOnCrashSignal(&WritePendingOnCrash);
 }
 
 void ErrorLogPrintf(const char* format, ...) {
     MutexHandleLock lock(LogMutex());
     OpenErrorLog();
+    std::string text;
     va_list args;
     va_start(args, format);
-    AppendLine(kErrorLogName, format, args);
+    ExpandInto(text, format, args);
     va_end(args);
+    AppendLine(kErrorLogName, text);
 }

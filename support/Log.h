@@ -1,10 +1,9 @@
 #pragma once
 // The trace log "log.txt" and the error log "errorlog.txt" in the current working directory.
-// Every line is written whole under LogMutex, so the file on disk is complete after each
-// line and lines of different threads never interleave. The trace log's descriptor is kept
-// open between lines (trace lines are frequent enough for open and close to dominate the
-// engine's CPU) and checked against the name "log.txt" before each line; the error log is
-// opened and closed for each line.
+// Every line is expanded whole under LogMutex, so lines of different threads never
+// interleave. Trace lines are gathered in memory and reach the file within 100 ms, before
+// the engine's loop sleeps, and at every end (FlushDebugLog, exit, a crash handler); the
+// bytes are those of writing line by line. The error log is written line by line.
 //
 // Directives of DebugLogPrintf and ErrorLogPrintf (no flags, widths or length modifiers):
 //   %d int, decimal   %x / %X unsigned, hex lower / upper   %s const char*, CR and LF
@@ -32,6 +31,14 @@ void DebugLogPrintf(const char* format, ...);
 void ErrorLogPrintf(const char* format, ...);
 
 void OpenDebugLog();
+
+// Writes every pending trace line now: at every end of a run, and before reading the file.
+void FlushDebugLog();
+// Keeps at most this many numbered copies of the trace log (the oldest go); -1 keeps all.
+void SetDebugLogKeepCopies(int copies);
+// Installs the crash handler that hands pending trace lines to the file (front ends call
+// it once at start).
+void WriteDebugLogOnCrash();
 void OpenErrorLog();
 
 void WriteDateTimeStamp(FILE* file);

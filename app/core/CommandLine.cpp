@@ -227,6 +227,17 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
              o.connections = static_cast<int>(value);
              return true;
          }},
+        {"--keep-logs",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             long value = 0;
+             if (!ParseWholeNumber(v, 0, kMaxKeptLogs, value)) {
+                 m = "--keep-logs needs a whole number from 0 to " +
+                     std::to_string(kMaxKeptLogs) + ", not '" + v + "'";
+                 return false;
+             }
+             o.keepLogs = static_cast<int>(value);
+             return true;
+         }},
         {"--seconds",
          [](const std::string& v, CommandLineOptions& o, std::string& m) {
              double value = 0;
@@ -392,6 +403,7 @@ std::string HelpText(const std::string& programName) {
            "  --tls-ca FILE         trust the CA certificates in FILE instead of the system's\n"
            "                        (news_sslca)\n"
            "  --no-write            do not write articles to disk (writetodisk 0)\n"
+           "  --keep-logs N         keep at most N numbered copies of log.txt (oldest go)\n"
            "  --connections N       number of connections (DLConnections), 0 to " +
            std::to_string(kMaxCommandLineConnections) +
            "\n"

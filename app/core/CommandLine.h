@@ -12,6 +12,7 @@
 // Upper bound for --connections: far above what a news server allows one user, low enough
 // that a typing slip cannot exhaust the machine.
 inline constexpr int kMaxCommandLineConnections = 100000;
+inline constexpr int kMaxKeptLogs = 1000000;
 
 struct CommandLineOptions {
     // --- shared by both front ends --------------------------------------------------------
@@ -30,6 +31,8 @@ struct CommandLineOptions {
     // --metrics [HOST:PORT]: serve /metrics there (127.0.0.1:9464 when no address is given).
     std::optional<ListenAddress> metrics;
     std::string instance;  // --instance NAME: the metrics' instance label (default: host name)
+    // --keep-logs N: at most N numbered copies of the trace log; none given: all are kept.
+    std::optional<int> keepLogs;
     // The window toolkit's own options (-platform NAME, -style NAME, ...), in order, for the
     // dialog; the headless run refuses them.
     std::vector<std::string> otherArguments;

@@ -20,6 +20,7 @@
 #include "app/core/TestDialogLogic.h"
 #include "platform/Time.h"
 #include "support/SettingsStore.h"
+#include "support/DiskSpaceGuard.h"
 
 namespace {
 
@@ -275,6 +276,7 @@ private:
         if (monitor) {
             AddEngineDetails(monitor->Run(), summary);
         }
+        summary.diskSpaceLow = DiskSpaceWasLow();
         console_.out << FormatSummary(summary, options_.json) << std::flush;
         const bool articleText =
             totals.articlesCompleted > 0 || (monitor && monitor->Run().ArticleTextReceived());

@@ -132,6 +132,8 @@ std::string FormatSummary(const RunSummary& summary, bool json) {
             line += ",\"failures\":" + JsonFailures(summary.failures) +
                     ",\"latency\":" + JsonLatencies(summary.latencies);
         }
+        if (summary.diskSpaceLow)
+            line += ",\"disk_space_low\":true";
         return line + ",\"stopped_by\":" + JsonQuote(summary.stoppedBy) + "}\n";
     }
     std::string text = "Summary\n";
@@ -156,6 +158,9 @@ std::string FormatSummary(const RunSummary& summary, bool json) {
         text += Row("failures", TextFailures(summary.failures));
         text += TextLatencies(summary.latencies);
     }
+    if (summary.diskSpaceLow)
+        text += Row("disk space", "ran short: article files were not written and old log "
+                                  "copies were reused meanwhile");
     text += Row("stopped by", summary.stoppedBy);
     return text;
 }

@@ -42,6 +42,7 @@ struct RunSummary {
     double secondsToFirstArticle = -1.0;  // -1: no article text arrived
     std::vector<FailureCount> failures;   // every kind, in a fixed order
     std::vector<LatencyLine> latencies;   // kinds with at least one sample
+    bool diskSpaceLow = false;  // the disk-space guard held at some time during the run
 };
 
 // The interval's rate as "%.2fKBps", the dialog's way of writing a rate.

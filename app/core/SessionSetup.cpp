@@ -16,6 +16,7 @@
 #include "newsd/Server.h"
 #include "platform/RegFile.h"
 #include "platform/Registry.h"
+#include "support/Log.h"
 #include "support/SettingsStore.h"
 
 namespace {
@@ -107,6 +108,7 @@ bool SessionSetup::PrepareEnvironment(const CommandLineOptions& options, std::st
     if (!options.workDir.empty() && !EnterWorkDir(options.workDir, error)) {
         return false;
     }
+    SetDebugLogKeepCopies(options.keepLogs.value_or(-1));
     return true;
 }
 

@@ -92,6 +92,7 @@ void TestDialogLogic::StopThread() {
             countersListener_(nullptr, nullptr);
         }
     }
+    FlushDebugLog();  // the run's last trace lines are in the file when Stop returns
 }
 
 bool TestDialogLogic::IsRunning() const {

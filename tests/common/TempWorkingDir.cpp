@@ -8,6 +8,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "support/Log.h"
+
 TempDirectory::TempDirectory() {
     std::string pattern = (std::filesystem::temp_directory_path() / "zodiva-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
@@ -20,7 +22,10 @@ TempDirectory::~TempDirectory() {
     std::filesystem::remove_all(m_path, ignored);
 }
 
+// Trace lines still held in memory belong to the folder they were written in: they are
+// written out before the working folder changes, and before a test looks at a file.
 TempWorkingDir::TempWorkingDir() {
+    FlushDebugLog();
     std::error_code error;
     m_previous = std::filesystem::current_path(error).string();
     std::filesystem::current_path(m_directory.Path(), error);
@@ -29,16 +34,19 @@ TempWorkingDir::TempWorkingDir() {
 }
 
 TempWorkingDir::~TempWorkingDir() {
+    FlushDebugLog();
     std::error_code ignored;
     std::filesystem::current_path(m_previous, ignored);
 }
 
 std::string ReadWholeFile(const std::string& path) {
+    FlushDebugLog();
     std::ifstream in(path, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 void WriteWholeFile(const std::string& path, const std::string& contents) {
+    FlushDebugLog();
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << contents;
 }

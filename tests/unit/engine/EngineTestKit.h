@@ -2,6 +2,7 @@
 // Helpers for the engine and front-end tests: a private working directory (where log.txt,
 // errorlog.txt and the temporary article files land), file reading, waiting on a condition
 // with a real-time guard, and pumping the test thread's own message queue.
+#include "support/Log.h"
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -27,6 +28,7 @@ inline constexpr milliseconds kPatience{15000};
 class ScopedWorkDir {
 public:
     ScopedWorkDir() : previous_(std::filesystem::current_path()) {
+        FlushDebugLog();  // held trace lines belong to the folder they were written in
         std::string pattern =
             (std::filesystem::temp_directory_path() / "zodiva-engine-XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr) {
@@ -35,6 +37,7 @@ public:
         }
     }
     ~ScopedWorkDir() {
+        FlushDebugLog();
         std::error_code ignored;
         std::filesystem::current_path(previous_, ignored);
         std::filesystem::remove_all(path_, ignored);
@@ -63,7 +66,9 @@ private:
     std::filesystem::path path_;
 };
 
+// Trace lines held in memory are written first, so the file is what the code wrote.
 inline std::string ReadFileText(const std::filesystem::path& path) {
+    FlushDebugLog();
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

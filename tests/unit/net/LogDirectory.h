@@ -10,10 +10,12 @@
 #include <string>
 
 #include "net/SocketTrace.h"
+#include "support/Log.h"
 
 class LogDirectory {
 public:
     explicit LogDirectory(bool traceOn = false) : m_SavedTrace(SocketTraceLog) {
+        FlushDebugLog();  // held trace lines belong to the folder they were written in
         m_Previous = std::filesystem::current_path();
         std::string pattern = (std::filesystem::temp_directory_path() / "zodiva-net-XXXXXX");
         m_Path = mkdtemp(pattern.data()) ? pattern : std::string();
@@ -22,6 +24,7 @@ public:
     }
     ~LogDirectory() {
         SocketTraceLog = m_SavedTrace;
+        FlushDebugLog();
         std::error_code ignored;
         std::filesystem::current_path(m_Previous, ignored);
         std::filesystem::remove_all(m_Path, ignored);
@@ -30,6 +33,7 @@ public:
     LogDirectory& operator=(const LogDirectory&) = delete;
 
     static std::string Read(const char* name) {
+        FlushDebugLog();
         std::ifstream in(name, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();

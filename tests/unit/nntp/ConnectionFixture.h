@@ -16,6 +16,7 @@
 //
 // A fixture that needs other server behaviour overrides ServerOptionsForTest(), or calls
 // Server->SetScript(...) before the connection connects.
+#include "support/Log.h"
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -43,6 +44,7 @@ inline constexpr milliseconds kNetworkPatience{10000};
 class ScopedWorkDir {
 public:
     ScopedWorkDir() : m_previous(std::filesystem::current_path()) {
+        FlushDebugLog();  // held trace lines belong to the folder they were written in
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = "zodiva-nntp-";
         name += test != nullptr ? test->name() : "test";
@@ -53,6 +55,7 @@ public:
         std::filesystem::current_path(m_path);
     }
     ~ScopedWorkDir() {
+        FlushDebugLog();
         std::error_code ignored;
         std::filesystem::current_path(m_previous, ignored);
         std::filesystem::remove_all(m_path, ignored);
@@ -67,7 +70,9 @@ private:
     std::filesystem::path m_path;
 };
 
+// Trace lines held in memory are written first, so the file is what the code wrote.
 inline std::string ReadFileText(const std::filesystem::path& path) {
+    FlushDebugLog();
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
