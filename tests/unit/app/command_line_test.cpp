@@ -59,6 +59,15 @@ TEST(CommandLineTest, HelpAndVersionWinOverEverythingElse) {
     EXPECT_EQ(VersionText(), "zodiva 1.0\n");
 }
 
+TEST(CommandLineTest, KeepLogsForBothFrontEnds) {
+    EXPECT_FALSE(Parse({"--headless"}).options.keepLogs.has_value()) << "all kept by default";
+    EXPECT_EQ(Parse({"--headless", "--keep-logs", "3"}).options.keepLogs, 3);
+    const Parsed dialog = Parse({"--keep-logs=0"});
+    ASSERT_EQ(dialog.outcome, ParseOutcome::kRun) << dialog.message;
+    EXPECT_EQ(dialog.options.keepLogs, 0);
+    EXPECT_NE(HelpText("zodiva").find("--keep-logs N"), std::string::npos);
+}
+
 TEST(CommandLineTest, BadInputIsRefusedWithAMessageNamingIt) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--headless", "--frobnicate"}, "unknown option '--frobnicate'"},
@@ -67,6 +76,8 @@ TEST(CommandLineTest, BadInputIsRefusedWithAMessageNamingIt) {
         {{"--connections", "-3"}, "'-3'"},
         {{"--connections", "100001"}, "from 0 to 100000"},
         {{"--connections"}, "needs a value"},
+        {{"--keep-logs", "-1"}, "'-1'"},
+        {{"--keep-logs", "many"}, "from 0 to 1000000"},
         {{"--server", "host:70000"}, "'70000' is not a number from 1 to 65535"},
         {{"--server", "host:0"}, "from 1 to 65535"},
         {{"--server", ":119"}, "needs a host"},
