@@ -100,7 +100,17 @@ TEST_F(TraceLogWriterTest, SameBytesAsWritingLineByLine) {
     buffered.Flush();
     const auto expected = FilesIn(reference.Path());
     EXPECT_GE(expected.size(), 6u) << "enough rotations to mean something";
-    ASSERT_EQ(FilesIn(m_folder.Path()), expected);
+    const auto written = FilesIn(m_folder.Path());
+    std::string names, expectedNames;
+    for (const auto& entry : written) names += entry.first + " ";
+    for (const auto& entry : expected) expectedNames += entry.first + " ";
+    ASSERT_EQ(names, expectedNames);
+    for (const auto& [name, text] : expected) {
+        const std::string& got = written.at(name);
+        const auto differ = std::mismatch(got.begin(), got.end(), text.begin(), text.end());
+        EXPECT_TRUE(got == text) << name << " differs at byte " << (differ.first - got.begin())
+                                 << " (sizes " << got.size() << " and " << text.size() << ")";
+    }
 }
 
 TEST_F(TraceLogWriterTest, PendingLinesWaitAtMostTheirHundredMilliseconds) {
