@@ -263,6 +263,23 @@ TEST_F(TlsEndToEndTest, PlainServerOnTheTlsSettingIsAFailedConnect) {
                             services::Env("ZODIVA_INN_PORT") + " failed: ");
 }
 
+// stunnel terminates TLS and hands the plain bytes to a newsd started here on the port it
+// forwards to: the same path as the benchmark's TLS rows.
+TEST_F(TlsEndToEndTest, DownloadsFromNewsdBehindATlsRelay) {
+    REQUIRE_SERVICE("ZODIVA_NEWSD_TLS_PORT");
+    REQUIRE_SERVICE("ZODIVA_NEWSD_BEHIND_TLS_PORT");
+    newsd::Server server;
+    ASSERT_TRUE(server.Start(static_cast<uint16_t>(EnvInt("ZODIVA_NEWSD_BEHIND_TLS_PORT"))))
+        << server.LastError();
+    RunWith(Server("ZODIVA_NEWSD_TLS_PORT") + OverTls(services::Env("ZODIVA_TLS_CA")));
+    ASSERT_EQ(ExitCode, kExitOk) << Errors;
+    EXPECT_GT(SummaryNumber("articles_completed"), 0u) << Output;
+    EXPECT_GE(Count("Body received successfully"), 1u);
+    EXPECT_GE(Count("TLS with \"127.0.0.1\" port " + services::Env("ZODIVA_NEWSD_TLS_PORT") +
+                    ": TLSv1."),
+              static_cast<std::size_t>(kConnections));
+}
+
 // --- IPv6 ---------------------------------------------------------------------------------
 
 TEST_F(EngineEndToEndTest, DownloadsOverIPv6FromTheNewsServer) {
