@@ -78,6 +78,10 @@ struct SocketEntry {
     bool peerClosed = false;
     int closeError = 0;
     bool closeNotified = false;
+    // At least this many bytes are waiting in the kernel (0: not known). Without a recv the
+    // count of readable bytes only grows, so the last answer of the kernel, less what recv
+    // has taken since, stays true and need not be asked again.
+    long knownReadable = 0;
 };
 
 // Socket handles start well away from small integers and are never handed out twice.
@@ -158,16 +162,41 @@ void Unwatch(SocketEntry& entry) {
     entry.watched = false;
 }
 
-int BytesReadable(const SocketEntry& entry) {
+std::atomic<std::uint64_t> gReadableQueries{0};
+
+// Asks the kernel (entry mutex held, so that no recv on another thread can make the answer
+// stale before it is stored). -1 with errno set when the query fails.
+int AskReadable(SocketEntry& entry) {
+    gReadableQueries.fetch_add(1, std::memory_order_relaxed);
     int count = 0;
-    return posix::BytesReadable(entry.fd, &count) == 0 ? count : 0;
+    if (posix::BytesReadable(entry.fd, &count) != 0) {
+        entry.knownReadable = 0;
+        return -1;
+    }
+    entry.knownReadable = count;
+    return count;
+}
+
+// Whether bytes are waiting: known ones answer without a system call.
+bool HasReadableBytes(SocketEntry& entry) {
+    return entry.knownReadable > 0 || AskReadable(entry) > 0;
+}
+
+// What a recv (not a peek) tells about the bytes left: it took `result` of them, and one that
+// did not fill its buffer took all there were.
+void NoteReceived(SocketEntry& entry, long result, int length) {
+    if (result < 0 || result < length) {
+        entry.knownReadable = 0;
+        return;
+    }
+    entry.knownReadable = entry.knownReadable > result ? entry.knownReadable - result : 0;
 }
 
 // FD_CLOSE goes out once, and only after everything received before the close was read.
 void NotifyCloseWhenDrained(SocketEntry& entry) {
     if (!entry.peerClosed || entry.closeNotified)
         return;
-    if (BytesReadable(entry) > 0) {
+    if (HasReadableBytes(entry)) {
         if (entry.readEnabled && Notify(entry, FD_READ, 0))
             entry.readEnabled = false;
         return;
@@ -179,7 +208,7 @@ void NotifyCloseWhenDrained(SocketEntry& entry) {
 
 bool ReadStillPossible(SocketEntry& entry) {
     std::lock_guard<std::mutex> lock(entry.mutex);
-    if (entry.peerClosed || BytesReadable(entry) > 0)
+    if (entry.peerClosed || HasReadableBytes(entry))
         return true;
     entry.readEnabled = true;
     return false;
@@ -279,7 +308,7 @@ void AfterReceive(SocketEntry& entry, long result, int length, int error) {
     }
     if (result < length && !entry.peerClosed)
         return;  // drained: new data brings a new edge
-    if (BytesReadable(entry) > 0) {
+    if (HasReadableBytes(entry)) {
         if (Notify(entry, FD_READ, 0))
             entry.readEnabled = false;
         return;
@@ -590,6 +619,8 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
     const int error = errno;
     {
         std::lock_guard<std::mutex> lock(entry->mutex);
+        if ((flags & MSG_PEEK) == 0)
+            NoteReceived(*entry, result, length);
         if (SelectionActive(*entry))
             AfterReceive(*entry, result, length, error);
     }
@@ -640,8 +671,10 @@ int ioctlsocket(SOCKET s, long command, u_long* argument) {
     if (argument == nullptr)
         return Fail(WSAEFAULT);
     if (command == FIONREAD) {
-        int count = 0;
-        if (posix::BytesReadable(entry->fd, &count) != 0)
+        // Always the kernel's present count: a caller may wait for it to grow.
+        std::lock_guard<std::mutex> lock(entry->mutex);
+        const int count = AskReadable(*entry);
+        if (count < 0)
             return FailFromErrno();
         *argument = static_cast<u_long>(count);
         return 0;
@@ -767,6 +800,10 @@ int WsaErrorFromLookup(int lookupResult, int errnoValue) {
 std::size_t OpenSocketCount() {
     std::lock_guard<std::mutex> lock(detail::gSocketsMutex);
     return detail::Sockets().size();
+}
+
+std::uint64_t ReadableQueryCount() {
+    return detail::gReadableQueries.load(std::memory_order_relaxed);
 }
 
 }  // namespace platform

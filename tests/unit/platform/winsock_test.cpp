@@ -298,6 +298,49 @@ TEST_F(WinsockTest, QueuedReadNotificationIsWithdrawnWhenItsDataWasTaken) {
     EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 1);
 }
 
+// The layer keeps what the kernel last said about a socket's readable bytes, less what recv
+// took since, and a recv that did not fill its buffer as "nothing left"; it asks again only
+// when it does not know.
+TEST_F(WinsockTest, ReadableBytesAlreadyKnownAreNotAskedForAgain) {
+    SOCKET client = 0;
+    SOCKET server = 0;
+    ConnectPair(&client, &server);
+    SendAll(server, std::string(1000, 'a'));
+    PumpUntil([&] { return Count(client, FD_READ) == 1; });
+    SettleAndDrain(client, 1000);
+    const std::uint64_t asked = platform::ReadableQueryCount();
+
+    char buffer[2000];
+    ASSERT_EQ(recv(client, buffer, 400, 0), 400);
+    PumpUntil([&] { return Count(client, FD_READ) == 2; });
+    EXPECT_EQ(platform::ReadableQueryCount(), asked) << "600 bytes were known to be left";
+
+    ASSERT_EQ(recv(client, buffer, sizeof buffer, 0), 600);
+    EXPECT_EQ(platform::ReadableQueryCount(), asked) << "a short recv leaves nothing";
+    SendAll(server, std::string(100, 'b'));
+    PumpUntil([&] { return Count(client, FD_READ) == 3; });
+    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 100);
+}
+
+// What is known must never outlive a recv: one made while nothing is selected still counts,
+// or a close would later be announced as data that is not there.
+TEST_F(WinsockTest, ARecvWithoutSelectionStillCountsAgainstTheKnownBytes) {
+    SOCKET client = 0;
+    SOCKET server = 0;
+    ConnectPair(&client, &server);
+    SendAll(server, std::string(1000, 'a'));
+    PumpUntil([&] { return Count(client, FD_READ) == 1; });
+    SettleAndDrain(client, 1000);
+    ASSERT_EQ(WSAAsyncSelect(client, hwnd_, 0, 0), 0);
+    char buffer[1000];
+    ASSERT_EQ(recv(client, buffer, sizeof buffer, 0), 1000);  // fills its buffer exactly
+    ASSERT_EQ(WSAAsyncSelect(client, hwnd_, kMsgSocket, FD_ALL_EVENTS), 0);
+    Forget(server);
+    PumpUntil([&] { return Count(client, FD_CLOSE) == 1; });
+    EXPECT_EQ(Count(client, FD_READ), 1) << "no FD_READ for bytes already taken";
+    EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 0);
+}
+
 TEST_F(WinsockTest, GracefulCloseComesOnceAfterTheLastData) {
     SOCKET client = 0;
     SOCKET server = 0;
