@@ -192,52 +192,43 @@ bool IsToolkitOption(const std::string& name, bool& takesValue) {
 
 using ValueHandler = std::function<bool(const std::string&, CommandLineOptions&, std::string&)>;
 
+// An option whose value is a whole number from 0 to `high`, stored in `member`.
+ValueHandler WholeNumber(const char* option, long high, std::optional<int> CommandLineOptions::*member) {
+    return [option, high, member](const std::string& v, CommandLineOptions& o, std::string& m) {
+        long value = 0;
+        if (!ParseWholeNumber(v, 0, high, value)) {
+            m = std::string(option) + " needs a whole number from 0 to " + std::to_string(high) +
+                ", not '" + v + "'";
+            return false;
+        }
+        o.*member = static_cast<int>(value);
+        return true;
+    };
+}
+
+// An option whose value must not be empty (a file or folder name), stored in `member`.
+ValueHandler NonEmptyText(const char* emptyMessage, std::string CommandLineOptions::*member) {
+    return [emptyMessage, member](const std::string& v, CommandLineOptions& o, std::string& m) {
+        if (v.empty()) {
+            m = emptyMessage;
+            return false;
+        }
+        o.*member = v;
+        return true;
+    };
+}
+
 const std::map<std::string, ValueHandler>& ValueOptions() {
     static const std::map<std::string, ValueHandler> handlers = {
-        {"--registry",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             if (v.empty()) {
-                 m = "--registry needs a file name";
-                 return false;
-             }
-             o.registryFile = v;
-             return true;
-         }},
-        {"--workdir",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             if (v.empty()) {
-                 m = "--workdir needs a directory";
-                 return false;
-             }
-             o.workDir = v;
-             return true;
-         }},
+        {"--registry", NonEmptyText("--registry needs a file name", &CommandLineOptions::registryFile)},
+        {"--workdir", NonEmptyText("--workdir needs a directory", &CommandLineOptions::workDir)},
         {"--set", ParseSetting},
         {"--instance", ParseInstance},
         {"--server", ParseServer},
         {"--tls-ca", ParseCaFile},
         {"--connections",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             long value = 0;
-             if (!ParseWholeNumber(v, 0, kMaxCommandLineConnections, value)) {
-                 m = "--connections needs a whole number from 0 to " +
-                     std::to_string(kMaxCommandLineConnections) + ", not '" + v + "'";
-                 return false;
-             }
-             o.connections = static_cast<int>(value);
-             return true;
-         }},
-        {"--keep-logs",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             long value = 0;
-             if (!ParseWholeNumber(v, 0, kMaxKeptLogs, value)) {
-                 m = "--keep-logs needs a whole number from 0 to " +
-                     std::to_string(kMaxKeptLogs) + ", not '" + v + "'";
-                 return false;
-             }
-             o.keepLogs = static_cast<int>(value);
-             return true;
-         }},
+         WholeNumber("--connections", kMaxCommandLineConnections, &CommandLineOptions::connections)},
+        {"--keep-logs", WholeNumber("--keep-logs", kMaxKeptLogs, &CommandLineOptions::keepLogs)},
         {"--seconds",
          [](const std::string& v, CommandLineOptions& o, std::string& m) {
              double value = 0;
