@@ -1,5 +1,7 @@
 // zodiva: the test dialog, or with --headless the same engine run from a terminal.
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 #include <unistd.h>
 
 #include <csignal>
@@ -21,11 +23,13 @@ namespace {
 
 // Every connection holds a socket; a thousand of them need more than the usual soft limit.
 void RaiseOpenFileLimit() {
+#ifndef _WIN32  // Windows has no such limit on sockets
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);
     }
+#endif
 }
 
 // A thread that Stop gave up on may still be running; the process then ends without
@@ -66,7 +70,9 @@ int main(int argc, char** argv) {
     WriteDebugLogOnCrash();
     // A reader of our output that goes away (| head) must not end the process mid-download:
     // the run notices the failed write and stops cleanly instead.
+#ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     if (options.headless) {
         return Finish(RunHeadless(options));
     }

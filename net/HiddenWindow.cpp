@@ -83,8 +83,15 @@ HWND HiddenWindow::Create(const char* /*classLabel*/, const char* windowName, DW
     // an object that is still being constructed (possibly not even on the heap).
     const bool deleteOnDestroy = m_bDeleteOnDestroy;
     m_bDeleteOnDestroy = false;
+#ifdef _WIN32
+    // Without a parent the window is message-only: it is never shown and needs no desktop, so
+    // a console program works where there is none (a service, Wine without a display).
+    HWND const owner = parent != nullptr ? parent : HWND_MESSAGE;
+#else
+    HWND const owner = parent;
+#endif
     HWND hwnd = CreateWindowExA(0, kWindowClassName, windowName, style, rect.left, rect.top,
-                                rect.right - rect.left, rect.bottom - rect.top, parent, menu,
+                                rect.right - rect.left, rect.bottom - rect.top, owner, menu,
                                 GetModuleHandleA(nullptr), this);
     m_bDeleteOnDestroy = deleteOnDestroy;
     if (hwnd == nullptr) {

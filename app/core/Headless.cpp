@@ -1,7 +1,5 @@
 #include "app/core/Headless.h"
 
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +15,7 @@
 #include "app/core/StatusRowFolder.h"
 #include "app/core/RunReport.h"
 #include "app/core/SessionSetup.h"
+#include "app/core/StopSignals.h"
 #include "app/core/TestDialogLogic.h"
 #include "platform/Time.h"
 #include "support/SettingsStore.h"
@@ -24,56 +23,13 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = StopSignals::Clock;
 
 constexpr auto kDisplayPeriod = std::chrono::seconds(1);
 // How often status rows are looked for between the lines.
 constexpr auto kRowPoll = std::chrono::milliseconds(100);
 // A last, partial interval shorter than this is too short to be a rate of its own.
 constexpr double kShortestCountedInterval = 0.5;
-
-// Takes SIGINT and SIGTERM for the calling thread (and every thread it starts) while it
-// lives, so that they can be waited for instead of killing the process mid-download.
-class StopSignals {
-public:
-    StopSignals() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGINT);
-        sigaddset(&set_, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    }
-    ~StopSignals() {
-        // Drop what arrived so that unblocking does not deliver it with its default action.
-        timespec zero{0, 0};
-        while (sigtimedwait(&set_, nullptr, &zero) > 0) {
-        }
-        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    // Waits until `deadline` or a signal; the signal number, or 0 at the deadline.
-    int WaitUntil(Clock::time_point deadline) {
-        for (;;) {
-            const auto now = Clock::now();
-            const auto left = deadline > now ? deadline - now : Clock::duration::zero();
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            timespec timeout{static_cast<time_t>(ns / 1000000000),
-                             static_cast<long>(ns % 1000000000)};
-            const int signal = sigtimedwait(&set_, nullptr, &timeout);
-            if (signal > 0) {
-                return signal;
-            }
-            if (Clock::now() >= deadline) {
-                return 0;
-            }
-        }
-    }
-
-private:
-    sigset_t set_;
-    sigset_t previous_;
-};
 
 double SecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();

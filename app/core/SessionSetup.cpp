@@ -12,9 +12,15 @@
 #include <system_error>
 
 #include "app/core/TestDialogLogic.h"
+#ifdef ZODIVA_NO_METRICS
+class MetricsService {};
+#else
 #include "app/metrics/MetricsService.h"
+#endif
 #include "newsd/Server.h"
+#ifndef _WIN32
 #include "platform/RegFile.h"
+#endif
 #include "platform/Registry.h"
 #include "support/Log.h"
 #include "support/SettingsStore.h"
@@ -25,6 +31,8 @@ namespace {
 // bodies large enough that the rate reflects the engine rather than per-command costs.
 constexpr std::int64_t kDemoArticles = 100000;
 constexpr std::size_t kDemoBodyBytes = 128 * 1024;
+
+#ifndef _WIN32
 
 bool PointRegistryAt(const std::string& file, std::string& error) {
     std::error_code ec;
@@ -67,6 +75,8 @@ bool CheckIsRegistryExport(const std::string& file, std::string& error) {
     return true;
 }
 
+#endif
+
 bool EnterWorkDir(const std::string& dir, std::string& error) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
@@ -92,6 +102,15 @@ SessionSetup::~SessionSetup() {
 bool SessionSetup::PrepareEnvironment(const CommandLineOptions& options, std::string& error) {
     // The settings file is resolved before the working directory changes, so a relative
     // name means what the user meant.
+#ifdef _WIN32
+    // Windows has the registry itself; a settings file is imported with the registry editor.
+    if (!options.registryFile.empty()) {
+        error = "--registry is for systems without a registry: on Windows the settings are read "
+                "from HKEY_CURRENT_USER\\SOFTWARE\\Tarnley\\Quorrel\\1.00; import '" +
+                options.registryFile + "' with regedit";
+        return false;
+    }
+#else
     if (!options.registryFile.empty() && !PointRegistryAt(options.registryFile, error)) {
         return false;
     }
@@ -105,6 +124,7 @@ bool SessionSetup::PrepareEnvironment(const CommandLineOptions& options, std::st
         warnings_.push_back("cannot read the settings file '" + file +
                             "' (named by QUORREL_REGISTRY): no such file; using the defaults");
     }
+#endif
     if (!options.workDir.empty() && !EnterWorkDir(options.workDir, error)) {
         return false;
     }
@@ -146,6 +166,11 @@ bool SessionSetup::ApplySettings(const CommandLineOptions& options, TestDialogLo
 }
 
 bool SessionSetup::StartDemo(TestDialogLogic& logic, std::string& error) {
+#ifdef ZODIVA_NO_DEMO
+    (void)logic;
+    error = "--demo is not available in this build (it has no demo server); use --server";
+    return false;
+#else
     newsd::ServerOptions serverOptions;
     serverOptions.articles.first = 1;
     serverOptions.articles.last = kDemoArticles;
@@ -163,6 +188,7 @@ bool SessionSetup::StartDemo(TestDialogLogic& logic, std::string& error) {
     settings.SetInt("ProxyOption", 0);
     demo_ = std::move(server);
     return true;
+#endif
 }
 
 bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLogic& logic,
@@ -170,6 +196,11 @@ bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLog
     if (!options.metrics) {
         return true;
     }
+#ifdef ZODIVA_NO_METRICS
+    (void)logic;
+    error = "--metrics is not available in this build (it has no HTTP server)";
+    return false;
+#else
     SettingsStore& settings = logic.Settings();
     ListenAddress newsServer;  // only for its "host:port" text, IPv6 in brackets
     newsServer.host = settings.GetString("news_server", "");
@@ -186,19 +217,30 @@ bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLog
     });
     metrics_ = std::move(metrics);
     return true;
+#endif
 }
 
 std::string SessionSetup::MetricsUrl() const {
+#ifdef ZODIVA_NO_METRICS
+    return {};
+#else
     return metrics_ ? metrics_->Url() : std::string();
+#endif
 }
 
 std::uint16_t SessionSetup::DemoPort() const {
+#ifdef ZODIVA_NO_DEMO
+    return 0;
+#else
     return demo_ ? demo_->Port() : 0;
+#endif
 }
 
 void SessionSetup::StopDemo() {
+#ifndef ZODIVA_NO_DEMO
     if (demo_) {
         demo_->Stop();
         demo_.reset();
     }
+#endif
 }

@@ -53,7 +53,7 @@ public:
 private:
     bool StartDemo(TestDialogLogic& logic, std::string& error);
 
-    std::unique_ptr<newsd::Server> demo_;
+    std::shared_ptr<newsd::Server> demo_;  // shared: an empty one needs no server code to destroy
     std::unique_ptr<MetricsService> metrics_;
     std::vector<std::string> warnings_;
 };

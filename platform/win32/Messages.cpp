@@ -1,0 +1,56 @@
+// The front end's message box on Windows; the rest of the message machinery is the system's.
+#include "platform/Messages.h"
+
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+std::mutex gHandlerMutex;
+platform::MessageBoxHandler gHandler;
+platform::BeforeSleepHook gBeforeSleep = nullptr;
+
+}  // namespace
+
+namespace platform {
+
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
+    std::lock_guard<std::mutex> lock(gHandlerMutex);
+    return std::exchange(gHandler, std::move(handler));
+}
+
+// A console program has nobody to answer a box: the text goes to stderr and the answer is
+// that of a user who cannot answer. The dialog installs a handler that shows the real box.
+int DefaultMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "Error",
+                 text != nullptr ? text : "");
+    switch (type & MB_TYPEMASK) {
+        case MB_OK:
+            return IDOK;
+        case MB_ABORTRETRYIGNORE:
+            return IDABORT;
+        case MB_YESNO:
+            return IDNO;
+        default:
+            return IDCANCEL;  // MB_OKCANCEL, MB_YESNOCANCEL, MB_RETRYCANCEL
+    }
+}
+
+int ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    MessageBoxHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(gHandlerMutex);
+        handler = gHandler;
+    }
+    return handler ? handler(owner, text, caption, type)
+                   : DefaultMessageBox(owner, text, caption, type);
+}
+
+void WakeAllMessageQueues() {}
+
+void SetBeforeSleepHook(BeforeSleepHook hook) {
+    gBeforeSleep = hook;
+}
+
+}  // namespace platform
