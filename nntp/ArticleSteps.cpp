@@ -216,7 +216,7 @@ void CNNTPSocket::Head3() {
         CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head3);
         return;
     }
-    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NntpTraceServerLine("%T: Response: %s\n", line);
     NoteStatusLine(line, CommandKind::kHead);
     if (DemandsAuthentication(line)) {
         AuthResendFn = &CNNTPSocket::Head1;
@@ -255,7 +255,7 @@ void CNNTPSocket::Head4() {
         Download->MarkArticleText(platform::MonotonicTime());
     }
     for (; line != nullptr; line = ReadLine()) {
-        NntpTrace("%T: %s\n", PrintableLine(line).c_str());
+        NntpTraceServerLine("%T: %s\n", line);
         if (IsEndOfText(line)) {
             writer.Flush();
             NntpTrace("%T: Head4(%d): Header received successfully.\n", SocketId());
@@ -307,7 +307,7 @@ void CNNTPSocket::Body3() {
         CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body3);
         return;
     }
-    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NntpTraceServerLine("%T: Response: %s\n", line);
     NoteStatusLine(line, CommandKind::kBodyStatus);
     if (DemandsAuthentication(line)) {
         AuthResendFn = &CNNTPSocket::Body1;
@@ -434,7 +434,7 @@ void CNNTPSocket::Xover3() {
         CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Xover3);
         return;
     }
-    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NntpTraceServerLine("%T: Response: %s\n", line);
     if (DemandsAuthentication(line)) {
         AuthResendFn = &CNNTPSocket::Xover1;
         CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
@@ -457,7 +457,7 @@ void CNNTPSocket::Xover4() {
     }
     // The overview lines are only traced; nothing keeps them.
     for (const char* line = ReadLine(); line != nullptr; line = ReadLine()) {
-        NntpTrace("%T: %s\n", PrintableLine(line).c_str());
+        NntpTraceServerLine("%T: %s\n", line);
         if (IsEndOfText(line)) {
             NntpTrace("%T: Xover4(%d): Xover list received successfully.\n", SocketId());
             ConnectionState = kStateIdle;

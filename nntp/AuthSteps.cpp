@@ -6,7 +6,6 @@
 
 #include "nntp/NNTPSocket.h"
 #include "nntp/ReplyCodes.h"
-#include "support/ControlBytes.h"
 #include "support/Scramble.h"
 
 namespace {
@@ -38,7 +37,7 @@ void CNNTPSocket::Auth2() {
         return;
     }
     ConnectionState = kStateIdle;
-    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NntpTraceServerLine("%T: Response: %s\n", line);
     NoteStatusLine(line, CommandKind::kAuthinfo);
 
     // 381 asks for the password; a 2xx acceptance is answered with the password all the same.
@@ -83,7 +82,7 @@ void CNNTPSocket::Auth3() {
         return;
     }
     ConnectionState = kStateIdle;
-    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NntpTraceServerLine("%T: Response: %s\n", line);
     NoteStatusLine(line, CommandKind::kAuthinfo);
 
     // Anything but a refusal (281, but also 482) counts as logged in. A 481 is a refusal too:

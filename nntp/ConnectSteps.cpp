@@ -171,7 +171,7 @@ void CNNTPSocket::Connect5() {
     if (StatusWindow != nullptr) {
         SetWindowTextA(StatusWindow, "Greeting");
     }
-    NntpTrace("%T: Response: %s\n", PrintableLine(line).c_str());
+    NntpTraceServerLine("%T: Response: %s\n", line);
     NoteStatusLine(line, CommandKind::kGreeting);
     ReportStatus("%s", line);
 

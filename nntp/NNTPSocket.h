@@ -32,6 +32,7 @@
 #include "nntp/ArticleFile.h"
 #include "nntp/ConnectionMonitor.h"
 #include "platform/windows.h"
+#include "support/ControlBytes.h"
 #include "support/ErrorText.h"
 #include "support/Log.h"
 #include "support/SettingsStore.h"
@@ -78,6 +79,14 @@ template <typename... Args>
 inline void NntpTrace(const char* format, Args... args) {
     if (VerboseLog) {
         DebugLogPrintf(format, args...);
+    }
+}
+
+// A trace line showing a server line (format with one %s): the line is made printable only
+// when the trace line is written, since header and overview lines pass here one by one.
+inline void NntpTraceServerLine(const char* format, const char* line) {
+    if (VerboseLog) {
+        DebugLogPrintf(format, PrintableLine(line).c_str());
     }
 }
 
