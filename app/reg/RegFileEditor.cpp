@@ -171,14 +171,34 @@ std::string EscapeRegString(const std::string& text) {
     return out;
 }
 
+namespace {
+
+// The value line is built front to back by appending: prepending a literal to a temporary
+// string shifts its bytes with an overlapping copy (and gcc 12 warns about it in release).
+std::string QuotedName(const std::string& name) {
+    std::string line = "\"";
+    line += EscapeRegString(name);
+    line += '"';
+    return line;
+}
+
+}  // namespace
+
 std::string FormatStringValue(const std::string& name, const std::string& text) {
-    return "\"" + EscapeRegString(name) + "\"=\"" + EscapeRegString(text) + "\"";
+    std::string line = QuotedName(name);
+    line += "=\"";
+    line += EscapeRegString(text);
+    line += '"';
+    return line;
 }
 
 std::string FormatDwordValue(const std::string& name, std::int32_t value) {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%08x", static_cast<std::uint32_t>(value));
-    return "\"" + EscapeRegString(name) + "\"=dword:" + hex;
+    std::string line = QuotedName(name);
+    line += "=dword:";
+    line += hex;
+    return line;
 }
 
 bool RegFileEditor::Load(const std::string& path) {
