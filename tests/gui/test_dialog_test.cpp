@@ -359,4 +359,4 @@ int main(int argc, char** argv) {
     return status;
 }
 
-#include "tst_TestDialog.moc"
+#include "test_dialog_test.moc"

@@ -1,7 +1,7 @@
 """Reads newsd with Python's nntplib, a client nobody here wrote, and, when the INN2 test
 service is running, reads INN2 the same way: both servers must pass the same checks.
 
-Usage: python3 newsd_nntplib_check.py PATH-OF-NEWSD
+Usage: python3 newsd_nntplib_test.py PATH-OF-NEWSD
 Exits non-zero on the first failed check.
 """
 

@@ -414,4 +414,4 @@ int main(int argc, char** argv) {
     return status;
 }
 
-#include "tst_DialogLayout.moc"
+#include "dialog_layout_test.moc"

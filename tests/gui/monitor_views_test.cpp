@@ -177,4 +177,4 @@ int main(int argc, char** argv) {
     return failures;
 }
 
-#include "tst_MonitorViews.moc"
+#include "monitor_views_test.moc"
