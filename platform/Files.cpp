@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/KernelObject.h"
+#include "platform/detail/KernelObject.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <thread>
 #include <unordered_map>
 
-#include "platform/MessageQueue.h"
-#include "platform/PosixSocket.h"
+#include "platform/detail/MessageQueue.h"
+#include "platform/detail/PosixSocket.h"
 #include "platform/Winsock.h"
-#include "platform/WinsockState.h"
+#include "platform/detail/WinsockState.h"
 
 namespace platform::detail {
 namespace {

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/KernelObject.h"
+#include "platform/detail/KernelObject.h"
 
 namespace {
 thread_local DWORD tLastError = 0;

@@ -1,6 +1,6 @@
 // Unnamed events. An auto-reset event releases one waiter per SetEvent and resets itself;
 // a manual-reset event stays signalled until ResetEvent.
-#include "platform/KernelObject.h"
+#include "platform/detail/KernelObject.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/KernelObject.h"
+#include "platform/detail/KernelObject.h"
 
 namespace {
 

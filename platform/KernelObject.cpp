@@ -1,4 +1,4 @@
-#include "platform/KernelObject.h"
+#include "platform/detail/KernelObject.h"
 
 #include <cstdint>
 #include <mutex>

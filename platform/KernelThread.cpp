@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "platform/KernelObject.h"
+#include "platform/detail/KernelObject.h"
 #include "platform/Messages.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "platform/MessageQueue.h"
+#include "platform/detail/MessageQueue.h"
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "platform/Kernel.h"
-#include "platform/MessageQueue.h"
+#include "platform/detail/MessageQueue.h"
 
 namespace platform::detail {
 namespace {

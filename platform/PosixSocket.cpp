@@ -1,4 +1,4 @@
-#include "platform/PosixSocket.h"
+#include "platform/detail/PosixSocket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 #pragma once
 // Internal state of the Windows Sockets layer shared between its files.
 
-#include "platform/PosixSocket.h"
+#include "platform/detail/PosixSocket.h"
 #include "platform/Winsock.h"
 
 namespace platform::detail {
