@@ -115,6 +115,7 @@ bool BaseSocket::Connect(const std::string& host, int port, const std::string& p
     CancelLookup();
     m_Host = WithoutBrackets(host);
     m_Port = port;
+    m_bTlsFailed = false;
     ReadTlsSettings();
     std::string machine;
     if (!proxyAddress.empty()) {
@@ -721,6 +722,7 @@ void BaseSocket::FailTls(const std::string& reason) {
                    reason.c_str());
     m_Tls.End();
     m_TlsOutbox.clear();
+    m_bTlsFailed = true;
     StopHandshakeClock();
     OnTransportStatus("TLS handshake with \"" + m_Host + "\" failed: " + reason);
     OnConnect(kOwnFailure);

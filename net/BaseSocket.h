@@ -107,6 +107,9 @@ public:
     int GetPort() const { return m_Port; }
     bool IsUsingProxy() const { return m_bUseProxy; }
     bool IsLookupPending() const { return m_hLookup != nullptr; }
+    // True when the last connect attempt ended in its TLS handshake (its OnConnect error is
+    // kOwnFailure, like a failed lookup, so the code alone cannot tell them apart).
+    bool LastConnectFailedInTls() const { return m_bTlsFailed; }
     const SOCKS& GetProxy() const { return m_Proxy; }
     // True between the TCP connect and the outcome of the handshake that follows it.
     bool IsHandshakeClockRunning() const { return m_bHandshakeClock; }
@@ -189,6 +192,7 @@ private:
     SettingsStore* m_pTransportSettings = nullptr;
     TlsSession m_Tls;
     std::string m_TlsOutbox;  // ciphertext the socket would not take yet
+    bool m_bTlsFailed = false;
 
     // A close that arrived while bytes were still held for the derived class.
     bool m_bCloseHeld = false;

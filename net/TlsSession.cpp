@@ -73,6 +73,11 @@ bool TlsSession::Begin(const std::string& serverName, const TlsOptions& options)
     SSL_CTX_set_min_proto_version(m_Context, TLS1_2_VERSION);
     if (options.verify) {
         SSL_CTX_set_verify(m_Context, SSL_VERIFY_PEER, nullptr);
+        // The library names neither a missing file nor one without certificates clearly.
+        std::string unusable;
+        if (!options.caFile.empty() && !CheckCaFile(options.caFile, &unusable)) {
+            return Fail(unusable);
+        }
         const bool loaded =
             options.caFile.empty()
                 ? SSL_CTX_set_default_verify_paths(m_Context) == 1

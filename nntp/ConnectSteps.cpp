@@ -197,6 +197,13 @@ void CNNTPSocket::Connect5() {
 void CNNTPSocket::ReportConnectFailure() {
     const std::string server = Settings.GetString("news_server", "");
     const int port = Settings.GetInt("news_port", 119);
+    // The row before this one gave the library's reason.
+    if (LastConnectFailedInTls()) {
+        CountFailure(FailureKind::kTls);
+        ReportStatus("No TLS session with server \"%s\" port %d.  Will retry.", server.c_str(),
+                     port);
+        return;
+    }
     if (IsUsingProxy()) {
         CountFailure(FailureKind::kProxy);
         ReportStatus("Failed to connect through proxy \"%s\" port %d to server \"%s\" port %d.  "

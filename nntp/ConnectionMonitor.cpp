@@ -12,9 +12,10 @@ constexpr const char* kActivityNames[] = {
     "selecting group", "idle",       "fetching header", "fetching body",        "delaying"};
 static_assert(std::size(kActivityNames) == static_cast<std::size_t>(ConnectionActivity::kCount));
 
-constexpr const char* kFailureNames[] = {
-    "lookup",        "refused",     "time-out",         "greeting refused", "login refused",
-    "group refused", "error reply", "closed by server", "proxy"};
+constexpr const char* kFailureNames[] = {"lookup",           "refused",          "time-out",
+                                         "greeting refused", "login refused",    "group refused",
+                                         "error reply",      "closed by server", "proxy",
+                                         "tls handshake"};
 static_assert(std::size(kFailureNames) == static_cast<std::size_t>(FailureKind::kCount));
 
 constexpr const char* kCommandNames[] = {"greeting", "authinfo", "group",

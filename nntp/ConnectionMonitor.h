@@ -50,10 +50,11 @@ enum class FailureKind : std::uint8_t {
     kErrorReply,       // an error reply to HEAD, BODY or XOVER (a missing article is not one)
     kClosedByServer,   // the server closed or reset the connection
     kProxy,            // the connect through the SOCKS5 proxy failed
+    kTls,              // the TLS handshake failed (certificate, protocol, closed, timed out)
     kCount
 };
 // "lookup", "refused", "time-out", "greeting refused", "login refused", "group refused",
-// "error reply", "closed by server", "proxy".
+// "error reply", "closed by server", "proxy", "tls handshake".
 const char* FailureName(FailureKind kind);
 
 // Commands whose latency is measured: from the moment the command was sent (for the greeting:

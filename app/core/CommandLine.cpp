@@ -67,8 +67,12 @@ bool ParseServer(const std::string& text, CommandLineOptions& options, std::stri
     bool hasPort = false;
     if (!rest.empty() && rest.front() == '[') {
         const std::size_t close = rest.find(']');
-        if (close == std::string::npos || close == 1) {
-            message = "--server: '" + text + "' opens an IPv6 address with '[' but gives none";
+        if (close == std::string::npos) {
+            message = "--server: '" + text + "' opens an IPv6 address with '[' but has no ']'";
+            return false;
+        }
+        if (close == 1) {
+            message = "--server: '" + text + "' has no address between '[' and ']'";
             return false;
         }
         host = rest.substr(1, close - 1);
@@ -137,6 +141,12 @@ bool ParseSetting(const std::string& text, CommandLineOptions& options, std::str
     const std::string problem = settings_keys::CheckValue(key, value);
     if (!problem.empty()) {
         message = "--set " + problem;
+        return false;
+    }
+    // Checked here like --tls-ca: found out only at connect time, it would fail every attempt.
+    std::string reason;
+    if (key == "news_sslca" && !value.empty() && !TlsSession::CheckCaFile(value, &reason)) {
+        message = "--set news_sslca: " + reason;
         return false;
     }
     const std::string warning = settings_keys::UnknownKeyWarning(key);

@@ -152,4 +152,16 @@ TEST_F(ConnectionReportsTest, AProxyFailureNamesTheProxyNotTheNewsServer) {
     EXPECT_TRUE(HasRow("7: Failed to connect through proxy \"127.0.0.1\" port 9 to server"));
 }
 
+TEST_F(ConnectionReportsTest, AFailedTlsHandshakeIsNamedAsSuchNotAsALookup) {
+    // The transport reports its own failures with the lookup's code; the rows must not.
+    Root.SetInt("news_ssl", 1);  // newsd speaks plain NNTP from its first byte
+    StartArticleJob();
+    ASSERT_TRUE(WaitUntilDelaying());
+    EXPECT_EQ(Run.Failures(FailureKind::kTls), 1u);
+    EXPECT_EQ(Run.Failures(FailureKind::kLookup), 0u);
+    EXPECT_TRUE(HasRow("7: TLS handshake with \"127.0.0.1\" failed: "));
+    EXPECT_TRUE(HasRow("7: No TLS session with server \"127.0.0.1\" port "));
+    EXPECT_FALSE(HasRow("Could not find server"));
+}
+
 }  // namespace
