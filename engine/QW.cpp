@@ -2,6 +2,7 @@
 
 #include "nntp/NNTPSocket.h"
 #include "platform/Time.h"
+#include "support/DiskSpaceGuard.h"
 #include "support/Log.h"
 
 CQW::CQW() {
@@ -30,6 +31,7 @@ void CQW::SetMonitor(std::shared_ptr<EngineMonitor> monitor) {
     m_StatusList.Window = m_StatusWindow.get();
     m_StatusList.RowLimit = EngineMonitor::kStatusRowLimit;
     m_StatusList.RowCount = 0;
+    m_DiskSpaceEpisodeShown = 0;
     for (auto& connection : m_Connections) {
         if (connection) {
             connection->Monitor = nullptr;  // their slots belonged to the monitor before
@@ -76,7 +78,23 @@ void CQW::OnTimer() {
         }
     }
     PublishTotalRate();
+    ShowDiskSpaceShortage();
     m_Counters->AddTick();
+}
+
+// One row of the engine itself each time space runs short, however many lines and articles
+// meet the shortage.
+void CQW::ShowDiskSpaceShortage() {
+    if (!DiskSpaceLow()) {
+        return;
+    }
+    const std::uint64_t episode = DiskSpaceLowEpisodes();
+    if (episode == m_DiskSpaceEpisodeShown) {
+        return;
+    }
+    m_DiskSpaceEpisodeShown = episode;
+    const std::string message = DiskSpaceLowMessage();
+    m_Monitor->StatusRows().TryPush(platform::CurrentFileTime(), 0, message.c_str());
 }
 
 void CQW::PublishTotalRate() {

@@ -52,6 +52,7 @@ public:
 private:
     void PublishTotalRate();
     void DeleteConnections();
+    void ShowDiskSpaceShortage();
 
     std::vector<std::unique_ptr<CNNTPSocket>> m_Connections;
     std::shared_ptr<EngineCounters> m_Counters = std::make_shared<EngineCounters>();
@@ -59,4 +60,6 @@ private:
     // The status list every connection writes to, shown through the monitor's row queue.
     std::unique_ptr<StatusRowWindow> m_StatusWindow;
     StatusList m_StatusList;
+    // The last time disk space ran short that this monitor's status list was told of.
+    std::uint64_t m_DiskSpaceEpisodeShown = 0;
 };

@@ -18,14 +18,24 @@ std::atomic<bool> gLow{false};
 std::atomic<bool> gWasLow{false};
 std::atomic<std::int64_t> gLastLook{kNeverLooked};
 std::mutex gLooking;
+std::atomic<std::uint64_t> gEpisodes{0};
+std::mutex gMessageMutex;
+std::string gMessage;  // guarded by gMessageMutex
 
 void Tell(const platform::FileSystemSpace& space) {
-    std::fprintf(stderr,
-                 "zodiva: the working folder's file system has only %llu MiB of %llu MiB "
-                 "free: article files are not written and the trace log reuses its oldest "
-                 "numbered copy until space is back.\n",
-                 static_cast<unsigned long long>(space.freeBytes >> 20),
-                 static_cast<unsigned long long>(space.totalBytes >> 20));
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the working folder's file system has only %llu MiB of %llu MiB free: "
+                  "article files are not written and the trace log reuses its oldest "
+                  "numbered copy until space is back.",
+                  static_cast<unsigned long long>(space.freeBytes >> 20),
+                  static_cast<unsigned long long>(space.totalBytes >> 20));
+    {
+        std::lock_guard<std::mutex> lock(gMessageMutex);
+        gMessage = text;
+    }
+    gEpisodes.fetch_add(1);
+    std::fprintf(stderr, "zodiva: %s\n", text);
 }
 
 void Look(std::int64_t now) {
@@ -66,9 +76,19 @@ bool DiskSpaceWasLow() {
     return gWasLow.load();
 }
 
+std::uint64_t DiskSpaceLowEpisodes() {
+    return gEpisodes.load();
+}
+
+std::string DiskSpaceLowMessage() {
+    std::lock_guard<std::mutex> lock(gMessageMutex);
+    return gMessage;
+}
+
 void ResetDiskSpaceGuard() {
     std::lock_guard<std::mutex> lock(gLooking);
     gLastLook.store(kNeverLooked);
     gLow.store(false);
     gWasLow.store(false);
+    gEpisodes.store(0);
 }

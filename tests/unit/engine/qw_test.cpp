@@ -11,6 +11,8 @@
 #include "common/TestClock.h"
 #include "newsd/Server.h"
 #include "nntp/NNTPSocket.h"
+#include "platform/LogFiles.h"
+#include "support/DiskSpaceGuard.h"
 #include "support/SettingsStore.h"
 #include "unit/engine/EngineTestKit.h"
 
@@ -183,6 +185,60 @@ TEST_F(CQWTest, ASystemTimeSetBackOrFarForwardNeverGivesANegativeOrAbsurdRate) {
     Engine->OnTimer();
     EXPECT_DOUBLE_EQ(connection.Rate.load(), 5.0);
     EXPECT_DOUBLE_EQ(Engine->GetTotalRate(), 5.0);
+}
+
+std::uint64_t gFreeBytes = 0;
+bool FakeSpace(const std::string&, platform::FileSystemSpace& space) {
+    space.totalBytes = 100ULL << 30;
+    space.freeBytes = gFreeBytes;
+    return true;
+}
+
+std::vector<std::string> EngineRows(EngineMonitor& monitor) {
+    std::vector<std::string> rows;
+    static StatusRow row;
+    while (monitor.StatusRows().TryPop(row)) {
+        if (row.connection == 0)
+            rows.emplace_back(row.text);
+    }
+    return rows;
+}
+
+// The status list hears of a disk-space shortage once each time it begins, not at every tick
+// (nor at every line or article that meets it), and again for a new monitor.
+TEST_F(CQWTest, ADiskSpaceShortageIsOneStatusRowEachTimeItBegins) {
+    TestClock clock;
+    struct FakeDisk {
+        FakeDisk() { platform::SetFileSystemSpaceHook(&FakeSpace); ResetDiskSpaceGuard(); }
+        ~FakeDisk() { platform::SetFileSystemSpaceHook(nullptr); ResetDiskSpaceGuard(); }
+    } disk;
+    gFreeBytes = 50ULL << 30;
+    Engine->OnTimer();
+    EXPECT_TRUE(EngineRows(*Engine->Monitor()).empty());
+
+    gFreeBytes = 1ULL << 30;
+    std::vector<std::string> rows;
+    for (int tick = 0; tick < 4; ++tick) {
+        clock.AdvanceMilliseconds(2000);
+        Engine->OnTimer();
+        for (auto& text : EngineRows(*Engine->Monitor())) rows.push_back(text);
+    }
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_NE(rows[0].find("1024 MiB of 102400 MiB free"), std::string::npos) << rows[0];
+
+    gFreeBytes = 50ULL << 30;  // space is back, then short again
+    clock.AdvanceMilliseconds(2000);
+    Engine->OnTimer();
+    gFreeBytes = 2ULL << 30;
+    clock.AdvanceMilliseconds(2000);
+    Engine->OnTimer();
+    EXPECT_EQ(EngineRows(*Engine->Monitor()).size(), 1u);
+
+    auto next = std::make_shared<EngineMonitor>();
+    Engine->SetMonitor(next);
+    clock.AdvanceMilliseconds(2000);
+    Engine->OnTimer();
+    EXPECT_EQ(EngineRows(*next).size(), 1u) << "a new download is told again";
 }
 
 TEST_F(CQWTest, TheWindowsTimerDeliversATickEveryTwoSeconds) {
