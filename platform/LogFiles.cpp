@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
+#include <string>
 
 #include "platform/Time.h"
 
@@ -232,6 +234,25 @@ void RunOnCrashSignal(void (*hook)()) {
     action.sa_flags = SA_ONSTACK;
     for (int i = 0; i < kCrashSignalCount; ++i)
         sigaction(kCrashSignals[i], &action, &gPreviousCrashActions[i]);
+}
+
+namespace {
+std::mutex gWorkingFolderMutex;
+std::string gWorkingFolder;  // guarded by gWorkingFolderMutex
+}  // namespace
+
+void RememberWorkingFolder(const std::string& path) {
+    std::lock_guard<std::mutex> lock(gWorkingFolderMutex);
+    gWorkingFolder = path;
+}
+
+bool ReenterDeletedWorkingFolder() {
+    struct stat here {};
+    // A deleted folder has no links left (or cannot be looked at any more).
+    if (::stat(".", &here) == 0 && here.st_nlink > 0)
+        return false;
+    std::lock_guard<std::mutex> lock(gWorkingFolderMutex);
+    return !gWorkingFolder.empty() && ::chdir(gWorkingFolder.c_str()) == 0;
 }
 
 }  // namespace platform

@@ -96,6 +96,14 @@ bool GetFileSystemSpace(const std::string& folder, FileSystemSpace& space);
 using FileSystemSpaceHook = bool (*)(const std::string& folder, FileSystemSpace& space);
 void SetFileSystemSpaceHook(FileSystemSpaceHook hook);
 
+// The working folder by its path. A process whose working folder is deleted keeps the
+// deleted one, where nothing can be made, even after a folder of the same name is made
+// again; the log goes back to the path when it finds itself there.
+void RememberWorkingFolder(const std::string& path);
+// True when the working folder had been deleted and the process is now in the folder of the
+// remembered path again.
+bool ReenterDeletedWorkingFolder();
+
 // Runs hook (which must be async-signal-safe) on SIGSEGV, SIGBUS, SIGFPE, SIGILL and
 // SIGABRT, then lets the signal take its course with the handler that was there before.
 void RunOnCrashSignal(void (*hook)());

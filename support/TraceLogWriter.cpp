@@ -29,6 +29,7 @@ std::string TraceLogHeader(std::int64_t fileTime) {
 
 TraceLogWriter::TraceLogWriter(std::string folder, std::string name)
     : m_name(InFolder(folder, name)),
+      m_inWorkingFolder(folder.empty()),
       m_copies(folder, name),
       m_buffer(new char[kBufferBytes]),
       m_lines(new Line[kBufferLines]) {}
@@ -202,6 +203,9 @@ void TraceLogWriter::DropCopiesOverTheLimit(int keep) {
 
 bool TraceLogWriter::CreateWithHeader(std::int64_t time) {
     m_fileKnown = m_file.Open(m_name, true, m_size);
+    // The working folder deleted and made again: the process must go back to it by name.
+    if (!m_fileKnown && m_inWorkingFolder && platform::ReenterDeletedWorkingFolder())
+        m_fileKnown = m_file.Open(m_name, true, m_size);
     if (!m_fileKnown)
         return false;
     const std::string header = TraceLogHeader(time);

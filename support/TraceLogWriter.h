@@ -77,6 +77,7 @@ private:
     void AppendToFile(const char* data, std::size_t size);
 
     std::string m_name;
+    bool m_inWorkingFolder;
     NumberedCopies m_copies;
     platform::AppendFile m_file;
     bool m_fileKnown = false;  // m_file is open and m_size is its size

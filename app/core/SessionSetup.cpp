@@ -19,6 +19,7 @@ class MetricsService {};
 #endif
 #include "newsd/Server.h"
 #ifndef _WIN32
+#include "platform/LogFiles.h"
 #include "platform/RegFile.h"
 #endif
 #include "platform/Registry.h"
@@ -88,6 +89,7 @@ bool EnterWorkDir(const std::string& dir, std::string& error) {
         error = "cannot change to the working directory '" + dir + "': " + std::strerror(errno);
         return false;
     }
+    platform::RememberWorkingFolder(std::filesystem::absolute(dir, ec).string());
     return true;
 }
 

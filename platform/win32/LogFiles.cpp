@@ -222,4 +222,11 @@ void RunOnCrashSignal(void (*hook)()) {
     std::signal(SIGABRT, &OnAbort);
 }
 
+void RememberWorkingFolder(const std::string&) {}
+
+// Windows does not delete a folder some process is working in.
+bool ReenterDeletedWorkingFolder() {
+    return false;
+}
+
 }  // namespace platform

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "platform/LogFiles.h"
 #include "support/DiskSpaceGuard.h"
 #include "support/Log.h"
 #include "tests/common/TempWorkingDir.h"
@@ -271,6 +272,31 @@ TEST_F(TraceLogWriterTest, FolderRemovedAndMadeAgain) {
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     writer.Add("two\n", 4);
     writer.Flush();
+    EXPECT_EQ(ReadWholeFile(folder + "/log.txt"), TraceLogHeader(TestClock::kDefaultStart) + "two\n");
+}
+
+// The process's own working folder deleted: the process stays in the deleted folder, so a
+// folder made again under the same name is only written to when the log goes back to it.
+TEST_F(TraceLogWriterTest, WorkingFolderRemovedAndMadeAgainIsEnteredAgain) {
+    const std::string folder = m_folder.File("work");
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    const std::filesystem::path before = std::filesystem::current_path();
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+    platform::RememberWorkingFolder(folder);
+    {
+        TraceLogWriter writer;
+        writer.Add("one\n", 4);
+        writer.Flush();
+        std::filesystem::remove_all(folder);
+        writer.Add("lost\n", 5);
+        writer.Flush();
+        EXPECT_FALSE(writer.HasPending());
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        writer.Add("two\n", 4);
+        writer.Flush();
+    }
+    platform::RememberWorkingFolder("");
+    std::filesystem::current_path(before);
     EXPECT_EQ(ReadWholeFile(folder + "/log.txt"), TraceLogHeader(TestClock::kDefaultStart) + "two\n");
 }
 
