@@ -10,14 +10,12 @@ CQW::CQW() {
     DebugLogPrintf("%T: CQW(): Creating QW Window\n");
     RECT rect = {0, 0, 0, 0};
     Create("QWClassWindow", "QWClass", 0, rect, nullptr, nullptr);
-    DebugLogPrintf("%T: CQW(): Setting timer.  Thread Id %d\n",
-                   static_cast<int>(GetCurrentThreadId()));
+    DebugLogPrintf("%T: CQW(): Setting timer.  Thread Id %d\n", ThreadIdForTrace());
     SetTimer(GetWindowHandle(), kTimerId, kTickMilliseconds, nullptr);
 }
 
 CQW::~CQW() {
-    DebugLogPrintf("%T: ~CQW(): Killing timer.  Thread Id %d\n",
-                   static_cast<int>(GetCurrentThreadId()));
+    DebugLogPrintf("%T: ~CQW(): Killing timer.  Thread Id %d\n", ThreadIdForTrace());
     KillTimer(GetWindowHandle(), kTimerId);
     DeleteConnections();
 }

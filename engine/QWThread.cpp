@@ -40,7 +40,7 @@ bool StartSocketLibrary() {
 }  // namespace
 
 bool CQWThread::OnInitInstance() {
-    DebugLogPrintf("%T: OnInitInstance - ThreadId %d\n", static_cast<int>(GetCurrentThreadId()));
+    DebugLogPrintf("%T: OnInitInstance - ThreadId %d\n", ThreadIdForTrace());
     if (!StartSocketLibrary()) {
         return false;
     }
@@ -58,8 +58,7 @@ void CQWThread::SetMonitor(std::shared_ptr<EngineMonitor> monitor) {
 }
 
 bool CQWThread::OnExitInstance() {
-    DebugLogPrintf("%T: OnExitInstance - Deleting m_pQW.  ThreadId %d\n",
-                   static_cast<int>(GetCurrentThreadId()));
+    DebugLogPrintf("%T: OnExitInstance - Deleting m_pQW.  ThreadId %d\n", ThreadIdForTrace());
     if (m_pQW != nullptr) {
         delete m_pQW;
         m_pQW = nullptr;

@@ -7,14 +7,6 @@
 #include "platform/Time.h"
 #include "support/ControlBytes.h"
 
-namespace {
-
-int ThreadIdForTrace() {
-    return static_cast<int>(GetCurrentThreadId());
-}
-
-}  // namespace
-
 void CNNTPSocket::GetToIdle() {
     if (ConnectionState == kStateIdle) {
         NntpTrace("%T: GetToIdle(): Already in idle state. Returning success.\n");

@@ -30,10 +30,6 @@ std::int64_t WholeSecondsSince(std::uint64_t start) {
     return static_cast<std::int64_t>(elapsed / kUnitsPerSecond);
 }
 
-int ThreadIdForTrace() {
-    return static_cast<int>(GetCurrentThreadId());
-}
-
 // Temporary article files are named after this number. It starts from the clock so that two
 // programs sharing a working directory are unlikely to pick the same names, and it counts up
 // so that no two connections of this process ever share one.

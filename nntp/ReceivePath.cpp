@@ -6,14 +6,6 @@
 
 #include "nntp/NNTPSocket.h"
 
-namespace {
-
-int ThreadIdForTrace() {
-    return static_cast<int>(GetCurrentThreadId());
-}
-
-}  // namespace
-
 void CNNTPSocket::OnReceive(int error) {
     NntpTrace("%T: OnReceive(): Thread Handle: %d\n", ThreadIdForTrace());
     NntpTrace("%T: OnReceive called.\n");

@@ -13,11 +13,17 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/Kernel.h"
 #include "support/LogArguments.h"
 #include "support/MutexHandle.h"
 
 // Switch tested by the callers of trace lines; true from start, never changed.
 extern bool VerboseLog;
+
+// The calling thread's id as the "%d" of a "Thread Handle" or "ThreadId" trace line.
+inline int ThreadIdForTrace() {
+    return static_cast<int>(GetCurrentThreadId());
+}
 
 // The one process-wide recursive mutex both logs share.
 MutexHandle& LogMutex();
