@@ -1,7 +1,6 @@
 // The connect sequence: from any condition to "idle" (connected, greeted with 2xx, nothing
 // outstanding). It never gives up: every failure resets, waits a fixed delay and starts
 // again from Connect1, so GetToIdle only ever returns success to its caller.
-#include <cstdlib>
 
 #include "nntp/NNTPSocket.h"
 #include "platform/Time.h"
@@ -25,8 +24,7 @@ void CNNTPSocket::GetToIdle() {
 void CNNTPSocket::GetToIdle2() {
     if (StepSucceeded == 0) {
         NntpTrace("%T: GetToIdle2(): Failed to connect. Delaying and retrying.\n");
-        DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "30").c_str()),
-                  &CNNTPSocket::GetToIdle);
+        DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::GetToIdle);
         return;
     }
     NntpTrace("%T: GetToIdle2(): Successfully entered idle state. Returning success.\n");
@@ -133,8 +131,7 @@ void CNNTPSocket::Connect4() {
         SelectedGroup.clear();
         NntpTrace("%T: Connect4(%d): Connection attempt failed.\n", SocketId());
         ReportConnectFailure();
-        DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "30").c_str()),
-                  &CNNTPSocket::Connect1);
+        DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::Connect1);
         return;
     }
     if (StatusWindow != nullptr) {
@@ -151,8 +148,7 @@ void CNNTPSocket::Connect5() {
     if (StepSucceeded != 1) {
         ResetConnection();
         NntpTrace("%T: Connect5: WaitData failed.  Retrying connect.\n");
-        DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "30").c_str()),
-                  &CNNTPSocket::Connect1);
+        DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::Connect1);
         return;
     }
     const char* line = ReadLine();
@@ -178,7 +174,7 @@ void CNNTPSocket::Connect5() {
     CountFailure(FailureKind::kGreetingRefused);
     NntpTrace("%T: Connect5(%d): %s.\n", SocketId(), PrintableLine(line).c_str());
     NntpTrace("%T: Connect5(%d): Invalid greeting or error. Will retry after delay.\n", SocketId());
-    const int rejectDelay = std::atoi(GetConnectionOption("RejectDelay", "180").c_str());
+    const int rejectDelay = GetConnectionOptionSeconds("RejectDelay", "180");
     ReportStatus("Will retry after %d second delay.", rejectDelay);
     ResetConnection();
     DelayThen(rejectDelay, &CNNTPSocket::Connect1);

@@ -75,8 +75,7 @@ void CNNTPSocket::SelectGroup1() {
 void CNNTPSocket::SelectGroup2() {
     if (StepSucceeded != 1) {
         NntpTrace("%T: SelectGroup2: Failed to Idle. Retrying after error delay.\n");
-        DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "30").c_str()),
-                  &CNNTPSocket::SelectGroup1);
+        DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::SelectGroup1);
         return;
     }
     if (!FitsCommandBuffer(WantedGroup)) {
@@ -97,8 +96,7 @@ void CNNTPSocket::SelectGroup3() {
         SelectedGroup = kNoGroupSelected;
         ResetConnection();
         NntpTrace("%T: SelectGroup3(): No response received after GROUP command. Retrying.\n");
-        DelayThen(std::atoi(GetConnectionOption("ErrorDelay", "").c_str()),
-                  &CNNTPSocket::SelectGroup1);
+        DelayThen(GetConnectionOptionSeconds("ErrorDelay", ""), &CNNTPSocket::SelectGroup1);
         return;
     }
     const char* line = ReadLine();

@@ -190,7 +190,7 @@ void CNNTPSocket::OnTimer() {
     }
 
     if (IsWaitingForData) {
-        const int limit = std::atoi(GetConnectionOption("ReceiveTimeout", "180").c_str());
+        const int limit = GetConnectionOptionSeconds("ReceiveTimeout", "180");
         if (WholeSecondsSince(WaitStart) > limit) {
             IsWaitingForData = false;
             CountFailure(FailureKind::kTimeout);
@@ -275,6 +275,11 @@ std::string CNNTPSocket::GetConnectionOption(const std::string& key,
                                              const std::string& defaultValue) const {
     const auto found = ConnectionOptions.find(key);
     return found == ConnectionOptions.end() ? defaultValue : found->second;
+}
+
+int CNNTPSocket::GetConnectionOptionSeconds(const std::string& key,
+                                            const char* defaultValue) const {
+    return std::atoi(GetConnectionOption(key, defaultValue).c_str());
 }
 
 int CNNTPSocket::SocketId() const {

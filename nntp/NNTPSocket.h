@@ -131,6 +131,9 @@ public:
     // message to the connection's own window.
     void StartArticleJob(const std::string& group, int article);
     std::string GetConnectionOption(const std::string& key, const std::string& defaultValue) const;
+    // The option as a decimal number of seconds; text that is no number gives 0, as does an
+    // empty default.
+    int GetConnectionOptionSeconds(const std::string& key, const char* defaultValue) const;
     // The socket handle as the "%d" of step traces.
     int SocketId() const;
 
