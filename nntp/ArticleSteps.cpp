@@ -211,9 +211,8 @@ void CNNTPSocket::Head3() {
         DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
         return;
     }
-    const char* line = ReadLine();
+    const char* line = ReadLineOrWait(&CNNTPSocket::Head3);
     if (line == nullptr) {
-        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head3);
         return;
     }
     NntpTraceServerLine("%T: Response: %s\n", line);
@@ -302,9 +301,8 @@ void CNNTPSocket::Body3() {
         DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
         return;
     }
-    const char* line = ReadLine();
+    const char* line = ReadLineOrWait(&CNNTPSocket::Body3);
     if (line == nullptr) {
-        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body3);
         return;
     }
     NntpTraceServerLine("%T: Response: %s\n", line);
@@ -429,9 +427,8 @@ void CNNTPSocket::Xover3() {
         DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Xover1);
         return;
     }
-    const char* line = ReadLine();
+    const char* line = ReadLineOrWait(&CNNTPSocket::Xover3);
     if (line == nullptr) {
-        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Xover3);
         return;
     }
     NntpTraceServerLine("%T: Response: %s\n", line);

@@ -31,9 +31,8 @@ void CNNTPSocket::Auth2() {
         ReturnFailure();
         return;
     }
-    const char* line = ReadLine();
+    const char* line = ReadLineOrWait(&CNNTPSocket::Auth2);
     if (line == nullptr) {
-        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Auth2);
         return;
     }
     ConnectionState = kStateIdle;
@@ -76,9 +75,8 @@ void CNNTPSocket::Auth3() {
         ReturnFailure();
         return;
     }
-    const char* line = ReadLine();
+    const char* line = ReadLineOrWait(&CNNTPSocket::Auth3);
     if (line == nullptr) {
-        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Auth3);
         return;
     }
     ConnectionState = kStateIdle;

@@ -151,9 +151,8 @@ void CNNTPSocket::Connect5() {
         DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::Connect1);
         return;
     }
-    const char* line = ReadLine();
+    const char* line = ReadLineOrWait(&CNNTPSocket::Connect5);
     if (line == nullptr) {
-        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Connect5);
         return;
     }
     if (StatusWindow != nullptr) {

@@ -99,9 +99,8 @@ void CNNTPSocket::SelectGroup3() {
         DelayThen(GetConnectionOptionSeconds("ErrorDelay", ""), &CNNTPSocket::SelectGroup1);
         return;
     }
-    const char* line = ReadLine();
+    const char* line = ReadLineOrWait(&CNNTPSocket::SelectGroup3);
     if (line == nullptr) {
-        CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::SelectGroup3);
         return;
     }
     const PrintableLine printable(line);

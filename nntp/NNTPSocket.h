@@ -157,6 +157,9 @@ public:
     // The next complete line (with its "\r\n"), NUL-terminated in LineBuffer, or null when no
     // complete line is there yet. Valid until the next call.
     char* ReadLine();
+    // The reply steps' way of reading: the next complete line, or null once `step` has been
+    // set to run again when more bytes have come (the step then returns at once).
+    const char* ReadLineOrWait(StepFn step);
     void SetState(std::int32_t value);
     void ResetConnection();
 

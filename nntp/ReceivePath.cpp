@@ -94,6 +94,14 @@ char* CNNTPSocket::ReadLine() {
     }
 }
 
+const char* CNNTPSocket::ReadLineOrWait(StepFn step) {
+    const char* line = ReadLine();
+    if (line == nullptr) {
+        CallSequence(&CNNTPSocket::WaitForData, step);
+    }
+    return line;
+}
+
 void CNNTPSocket::SetState(std::int32_t value) {
     ConnectionState = value;
     if (value == kStateNoConnection) {
