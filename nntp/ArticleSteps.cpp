@@ -100,66 +100,6 @@ bool IsEndOfText(const char* line) {
     return line[0] == '.' && line[1] == '\r';
 }
 
-// Bytes of a line from ReadLine, up to and including its LF. Counted to the LF rather than to
-// the NUL, so that a NUL inside a body line does not cut what is written. A line cut at the
-// buffer's limit has no LF and fills the limit exactly.
-std::size_t LineBytes(const char* line) {
-    const void* lineFeed = std::memchr(line, '\n', kMaxLineLength);
-    if (lineFeed == nullptr) {
-        return std::strlen(line);
-    }
-    return static_cast<std::size_t>(static_cast<const char*>(lineFeed) - line) + 1;
-}
-
-// Gathers the text lines one step takes from the receive buffer and hands them to the article
-// file in one write, instead of one write per line. The file ends up with the same bytes in the
-// same order: a step flushes before it hands on or waits, so everything it took is in the file
-// by then. One per thread: the connections of a thread never run their steps interleaved.
-class ArticleLineWriter {
-public:
-    void Begin(ArticleFile& file, bool enabled) {
-        m_file = &file;
-        m_enabled = enabled;
-        m_used = 0;
-    }
-
-    // Adds a line as the server meant it: a leading doubled dot loses its first dot.
-    void Add(const char* line) {
-        if (!m_enabled) {
-            return;
-        }
-        std::size_t length = LineBytes(line);
-        if (line[0] == '.' && line[1] == '.') {
-            ++line;
-            --length;
-        }
-        if (length > sizeof m_buffer - m_used) {
-            Flush();
-        }
-        std::memcpy(m_buffer + m_used, line, length);
-        m_used += length;
-    }
-
-    void Flush() {
-        if (m_used > 0) {
-            m_file->Write(m_buffer, static_cast<DWORD>(m_used));
-            m_used = 0;
-        }
-    }
-
-private:
-    ArticleFile* m_file = nullptr;
-    bool m_enabled = false;
-    std::size_t m_used = 0;
-    char m_buffer[2 * kReceiveBufferSize];  // every line fits: they are cut at kMaxLineLength
-};
-
-ArticleLineWriter& LineWriterFor(ArticleFile& file, bool enabled) {
-    static thread_local ArticleLineWriter writer;
-    writer.Begin(file, enabled);
-    return writer;
-}
-
 // Formats "VERB argument\r\n" into command. False, with an error-log line, when the argument
 // is too long for the command buffer.
 bool FormatCommand(char (&command)[kCommandBufferSize], const char* verb,
@@ -248,7 +188,7 @@ void CNNTPSocket::Head4() {
         DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
         return;
     }
-    ArticleLineWriter& writer = LineWriterFor(OutputFile, WriteToDisk(*this));
+    LineWriter.Begin(OutputFile, WriteToDisk(*this));
     const char* line = ReadLine();
     if (line != nullptr && Download != nullptr) {
         Download->MarkArticleText(platform::MonotonicTime());
@@ -256,16 +196,16 @@ void CNNTPSocket::Head4() {
     for (; line != nullptr; line = ReadLine()) {
         NntpTraceServerLine("%T: %s\n", line);
         if (IsEndOfText(line)) {
-            writer.Flush();
+            LineWriter.Flush();
             NntpTrace("%T: Head4(%d): Header received successfully.\n", SocketId());
             ConnectionState = kStateIdle;
             // The BODY job runs on the same stack, so it returns into the HEAD job's caller.
             GoToStep(&CNNTPSocket::Body1);
             return;
         }
-        writer.Add(line);
+        LineWriter.Add(line);
     }
-    writer.Flush();
+    LineWriter.Flush();
     CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head4);
 }
 
@@ -338,10 +278,10 @@ void CNNTPSocket::Body4() {
         DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
         return;
     }
-    ArticleLineWriter& writer = LineWriterFor(OutputFile, WriteToDisk(*this));
+    LineWriter.Begin(OutputFile, WriteToDisk(*this));
     for (const char* line = ReadLine(); line != nullptr; line = ReadLine()) {
         if (IsEndOfText(line)) {
-            writer.Flush();
+            LineWriter.Flush();
             NntpTrace("%T: Body4(%d): Body received successfully.\n", SocketId());
             if (CompletedArticles != nullptr) {
                 CompletedArticles->fetch_add(1, std::memory_order_relaxed);
@@ -358,9 +298,9 @@ void CNNTPSocket::Body4() {
             ReturnSuccess();
             return;
         }
-        writer.Add(line);
+        LineWriter.Add(line);
     }
-    writer.Flush();
+    LineWriter.Flush();
     CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body4);
 }
 

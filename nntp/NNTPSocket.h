@@ -30,7 +30,9 @@
 
 #include "net/BaseSocket.h"
 #include "nntp/ArticleFile.h"
+#include "nntp/ArticleLineWriter.h"
 #include "nntp/ConnectionMonitor.h"
+#include "nntp/LineLimits.h"
 #include "platform/windows.h"
 #include "support/ControlBytes.h"
 #include "support/ErrorText.h"
@@ -62,12 +64,6 @@ inline constexpr std::int32_t kStateHeadSent = 14;
 inline constexpr std::int32_t kStateHeadText = 15;
 inline constexpr std::int32_t kStateBodySent = 16;
 inline constexpr std::int32_t kStateBodyText = 17;
-
-inline constexpr std::size_t kReceiveBufferSize = 16384;
-inline constexpr std::size_t kLineBufferSize = 1024;
-// Bytes of one line kept in LineBuffer; the rest of a longer line is dropped, so the
-// terminating NUL always fits.
-inline constexpr std::uint32_t kMaxLineLength = 1021;
 
 // Command texts are formatted into buffers of this size; a group name or password is refused
 // when its length + 32 does not fit.
@@ -252,6 +248,8 @@ public:
     std::int32_t AuthFailure = 0;
 
     ArticleFile OutputFile;
+    // Batches the text lines of the article steps into OutputFile.
+    ArticleLineWriter LineWriter;
     // Distinct for every connection made in this process: the number in the temporary
     // article file's "%d.tmp" name.
     const std::int32_t TempFileNumber;
