@@ -28,16 +28,6 @@ struct ErrorReplyTexts {
     bool traceLineFirst;     // the BODY job traces the line before it logs the error
 };
 
-constexpr ErrorReplyTexts kHeadErrorTexts = {
-    "%T: Head3(): Note: Out of Synch!!!\n", "%T: Head3(): %s\n", "%T: Head3(%d): %s\n",
-    "%T: Head3(%d): Server returned an error.  Failing.\n", false};
-constexpr ErrorReplyTexts kBodyErrorTexts = {
-    "%T: Body3(): Note: Out of Synch!!!\n", "%T: Body3(): %s\n", "%T: Body3(%d): %s\n",
-    "%T: Body3(%d): Server returned an error.  Failing.\n", true};
-constexpr ErrorReplyTexts kXoverErrorTexts = {
-    "%T: Xover3(): Note: Out of Synch!!!\n", "%T: Xover3(): %s\n", "%T: Xover3(%d): %s\n",
-    "%T: Xover3(%d): Server returned an error.  Failing.\n", false};
-
 // An error status (or no status at all): logged, the connection is dropped, and the job
 // fails. The loop goes on; its group selection connects afresh.
 void FailOnErrorReply(CNNTPSocket& connection, const char* line, const ErrorReplyTexts& texts) {
@@ -113,6 +103,172 @@ bool FormatCommand(char (&command)[kCommandBufferSize], const char* verb,
     return true;
 }
 
+// What tells the three jobs apart in their command step (2) and their status step (3).
+struct JobSteps {
+    const char* verb;         // the command
+    const char* argumentKey;  // the setting formatted into it
+    std::int32_t sentState;   // ConnectionState while the command is outstanding
+    std::int32_t textState;   // ConnectionState once its text is coming
+    StepFn first;             // the job's first step, run again after a login
+    StepFn retry;             // where a failed wait for the status line starts again
+    StepFn statusStep;        // step 3
+    StepFn textStep;          // step 4
+    // The job's own work once the status line accepted the command; may be null.
+    void (*accepted)(CNNTPSocket& connection);
+    CommandKind statusKind;   // whose latency the status line ends; kCount: none
+    const char* missingStep;  // names the step in the missing-article line; null: no skip
+    const char* groupFailed;  // trace
+    const char* requesting;   // trace, with the argument
+    const char* tooLong;      // error log and trace
+    const char* waitFailed;   // trace, with socket
+    const char* textComing;   // trace, with socket
+    ErrorReplyTexts errorTexts;
+};
+
+// Step 2: the group is selected (or not); send the command and wait for its status line.
+void SendJobCommand(CNNTPSocket& connection, const JobSteps& job) {
+    if (connection.StepSucceeded == 0) {
+        NntpTrace(job.groupFailed);
+        connection.ReturnFailure();
+        return;
+    }
+    const std::string argument = connection.Settings.GetString(job.argumentKey, "");
+    char command[kCommandBufferSize];
+    if (!FormatCommand(command, job.verb, argument, job.tooLong)) {
+        connection.ReturnFailure();
+        return;
+    }
+    NntpTrace(job.requesting, argument.c_str());
+    connection.SendCommand(command, job.sentState);
+    connection.CallSequence(&CNNTPSocket::WaitForData, job.statusStep);
+}
+
+// Step 3: judge the status line. A login demanded runs the job again from its first step; an
+// error reply fails the job; a 2xx starts the text.
+void JudgeJobStatus(CNNTPSocket& connection, const JobSteps& job) {
+    if (connection.StepSucceeded == 0) {
+        connection.ResetConnection();
+        NntpTrace(job.waitFailed, connection.SocketId());
+        connection.DelayThen(ErrorDelaySeconds(connection), job.retry);
+        return;
+    }
+    const char* line = connection.ReadLineOrWait(job.statusStep);
+    if (line == nullptr) {
+        return;
+    }
+    NntpTraceServerLine("%T: Response: %s\n", line);
+    if (job.statusKind != CommandKind::kCount) {
+        connection.NoteStatusLine(line, job.statusKind);
+    }
+    if (DemandsAuthentication(line)) {
+        connection.AuthResendFn = job.first;
+        connection.CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
+        return;
+    }
+    if (job.missingStep != nullptr && IsMissingArticle(line)) {
+        SkipMissingArticle(connection, job.missingStep);
+        return;
+    }
+    if (line[0] != '2') {
+        FailOnErrorReply(connection, line, job.errorTexts);
+        return;
+    }
+    connection.ConnectionState = job.textState;
+    if (job.accepted != nullptr) {
+        job.accepted(connection);
+    }
+    NntpTrace(job.textComing, connection.SocketId());
+    connection.CallSequence(&CNNTPSocket::WaitForData, job.textStep);
+}
+
+// HEAD accepted: the article's file, "%d.tmp" in the current directory, one per connection.
+void OpenArticleFile(CNNTPSocket& connection) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%d.tmp", static_cast<int>(connection.TempFileNumber));
+    // A job that failed after the header (a login refused during BODY) leaves the file open;
+    // its handle must not leak when the next article opens the same name.
+    connection.OutputFile.Close();
+    connection.OutputFile.Open(name, 0, CREATE_ALWAYS);
+}
+
+// BODY accepted: the blank line between header and body.
+void WriteBlankLine(CNNTPSocket& connection) {
+    if (WriteToDisk(connection)) {
+        connection.OutputFile.Write("\r\n", 2);
+    }
+}
+
+constexpr JobSteps kHeadJob = {
+    .verb = "HEAD",
+    .argumentKey = "article",
+    .sentState = kStateHeadSent,
+    .textState = kStateHeadText,
+    .first = &CNNTPSocket::Head1,
+    .retry = &CNNTPSocket::Head1,
+    .statusStep = &CNNTPSocket::Head3,
+    .textStep = &CNNTPSocket::Head4,
+    .accepted = &OpenArticleFile,
+    .statusKind = CommandKind::kHead,
+    .missingStep = "Head3",
+    .groupFailed = "%T: Head2: Failed to select group.\n",
+    .requesting = "%T: Head2: Requesting HEAD %s\n",
+    .tooLong = "%T: CNNTPSocket::Head2(): Article number is too long.\n",
+    .waitFailed = "%T: Head3(%d): Failed to receive HEAD response. Retrying.\n",
+    .textComing = "%T: Head3(%d): Success. Waiting for header text.\n",
+    .errorTexts = {.outOfSynch = "%T: Head3(): Note: Out of Synch!!!\n",
+                   .errorLine = "%T: Head3(): %s\n",
+                   .traceLine = "%T: Head3(%d): %s\n",
+                   .failing = "%T: Head3(%d): Server returned an error.  Failing.\n",
+                   .traceLineFirst = false}};
+
+// A failed wait restarts from HEAD: the reset has deleted the half-written file.
+constexpr JobSteps kBodyJob = {
+    .verb = "BODY",
+    .argumentKey = "article",
+    .sentState = kStateBodySent,
+    .textState = kStateBodyText,
+    .first = &CNNTPSocket::Body1,
+    .retry = &CNNTPSocket::Head1,
+    .statusStep = &CNNTPSocket::Body3,
+    .textStep = &CNNTPSocket::Body4,
+    .accepted = &WriteBlankLine,
+    .statusKind = CommandKind::kBodyStatus,
+    .missingStep = "Body3",
+    .groupFailed = "%T: Body2(): Failed to select group.\n",
+    .requesting = "%T: Body2(): Requesting BODY %s\n",
+    .tooLong = "%T: CNNTPSocket::Body2(): Article number is too long.\n",
+    .waitFailed = "%T: Body3(%d): Failed to receive BODY response. Retrying.\n",
+    .textComing = "%T: Body3(%d): Success. Waiting for body text.\n",
+    .errorTexts = {.outOfSynch = "%T: Body3(): Note: Out of Synch!!!\n",
+                   .errorLine = "%T: Body3(): %s\n",
+                   .traceLine = "%T: Body3(%d): %s\n",
+                   .failing = "%T: Body3(%d): Server returned an error.  Failing.\n",
+                   .traceLineFirst = true}};
+
+// The overview's failed wait is traced under the HEAD job's step name.
+constexpr JobSteps kXoverJob = {
+    .verb = "XOVER",
+    .argumentKey = "range",
+    .sentState = kStateXoverSent,
+    .textState = kStateXoverText,
+    .first = &CNNTPSocket::Xover1,
+    .retry = &CNNTPSocket::Xover1,
+    .statusStep = &CNNTPSocket::Xover3,
+    .textStep = &CNNTPSocket::Xover4,
+    .accepted = nullptr,
+    .statusKind = CommandKind::kCount,
+    .missingStep = nullptr,
+    .groupFailed = "%T: Xover2: Failed to select group.\n",
+    .requesting = "%T: Xover2: Requesting Xover %s\n",
+    .tooLong = "%T: CNNTPSocket::Xover2(): Range is too long.\n",
+    .waitFailed = "%T: Head3(%d): Failed to receive XOVER response. Retrying.\n",
+    .textComing = "%T: Xover3(%d): Success. Waiting for header text.\n",
+    .errorTexts = {.outOfSynch = "%T: Xover3(): Note: Out of Synch!!!\n",
+                   .errorLine = "%T: Xover3(): %s\n",
+                   .traceLine = "%T: Xover3(%d): %s\n",
+                   .failing = "%T: Xover3(%d): Server returned an error.  Failing.\n",
+                   .traceLineFirst = false}};
+
 // The next lower article number, wrapping as 32-bit arithmetic does rather than overflowing.
 std::int32_t OneLower(std::int32_t article) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(article) - 1u);
@@ -127,58 +283,11 @@ void CNNTPSocket::Head1() {
 }
 
 void CNNTPSocket::Head2() {
-    if (StepSucceeded == 0) {
-        NntpTrace("%T: Head2: Failed to select group.\n");
-        ReturnFailure();
-        return;
-    }
-    const std::string article = Settings.GetString("article", "");
-    char command[kCommandBufferSize];
-    if (!FormatCommand(command, "HEAD", article,
-                       "%T: CNNTPSocket::Head2(): Article number is too long.\n")) {
-        ReturnFailure();
-        return;
-    }
-    NntpTrace("%T: Head2: Requesting HEAD %s\n", article.c_str());
-    SendCommand(command, kStateHeadSent);
-    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head3);
+    SendJobCommand(*this, kHeadJob);
 }
 
 void CNNTPSocket::Head3() {
-    if (StepSucceeded == 0) {
-        ResetConnection();
-        NntpTrace("%T: Head3(%d): Failed to receive HEAD response. Retrying.\n", SocketId());
-        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
-        return;
-    }
-    const char* line = ReadLineOrWait(&CNNTPSocket::Head3);
-    if (line == nullptr) {
-        return;
-    }
-    NntpTraceServerLine("%T: Response: %s\n", line);
-    NoteStatusLine(line, CommandKind::kHead);
-    if (DemandsAuthentication(line)) {
-        AuthResendFn = &CNNTPSocket::Head1;
-        CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
-        return;
-    }
-    if (IsMissingArticle(line)) {
-        SkipMissingArticle(*this, "Head3");
-        return;
-    }
-    if (line[0] != '2') {
-        FailOnErrorReply(*this, line, kHeadErrorTexts);
-        return;
-    }
-    ConnectionState = kStateHeadText;
-    char name[32];
-    std::snprintf(name, sizeof name, "%d.tmp", static_cast<int>(TempFileNumber));
-    // A job that failed after the header (a login refused during BODY) leaves the file open;
-    // its handle must not leak when the next article opens the same name.
-    OutputFile.Close();
-    OutputFile.Open(name, 0, CREATE_ALWAYS);
-    NntpTrace("%T: Head3(%d): Success. Waiting for header text.\n", SocketId());
-    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Head4);
+    JudgeJobStatus(*this, kHeadJob);
 }
 
 void CNNTPSocket::Head4() {
@@ -216,56 +325,11 @@ void CNNTPSocket::Body1() {
 }
 
 void CNNTPSocket::Body2() {
-    if (StepSucceeded == 0) {
-        NntpTrace("%T: Body2(): Failed to select group.\n");
-        ReturnFailure();
-        return;
-    }
-    const std::string article = Settings.GetString("article", "");
-    char command[kCommandBufferSize];
-    if (!FormatCommand(command, "BODY", article,
-                       "%T: CNNTPSocket::Body2(): Article number is too long.\n")) {
-        ReturnFailure();
-        return;
-    }
-    NntpTrace("%T: Body2(): Requesting BODY %s\n", article.c_str());
-    SendCommand(command, kStateBodySent);
-    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body3);
+    SendJobCommand(*this, kBodyJob);
 }
 
 void CNNTPSocket::Body3() {
-    if (StepSucceeded == 0) {
-        // The reset deletes the half-written file, so the retry fetches the header again.
-        ResetConnection();
-        NntpTrace("%T: Body3(%d): Failed to receive BODY response. Retrying.\n", SocketId());
-        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
-        return;
-    }
-    const char* line = ReadLineOrWait(&CNNTPSocket::Body3);
-    if (line == nullptr) {
-        return;
-    }
-    NntpTraceServerLine("%T: Response: %s\n", line);
-    NoteStatusLine(line, CommandKind::kBodyStatus);
-    if (DemandsAuthentication(line)) {
-        AuthResendFn = &CNNTPSocket::Body1;
-        CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
-        return;
-    }
-    if (IsMissingArticle(line)) {
-        SkipMissingArticle(*this, "Body3");
-        return;
-    }
-    if (line[0] != '2') {
-        FailOnErrorReply(*this, line, kBodyErrorTexts);
-        return;
-    }
-    ConnectionState = kStateBodyText;
-    if (WriteToDisk(*this)) {
-        OutputFile.Write("\r\n", 2);  // the blank line between header and body
-    }
-    NntpTrace("%T: Body3(%d): Success. Waiting for body text.\n", SocketId());
-    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Body4);
+    JudgeJobStatus(*this, kBodyJob);
 }
 
 void CNNTPSocket::Body4() {
@@ -343,47 +407,11 @@ void CNNTPSocket::Xover1() {
 }
 
 void CNNTPSocket::Xover2() {
-    if (StepSucceeded == 0) {
-        NntpTrace("%T: Xover2: Failed to select group.\n");
-        ReturnFailure();
-        return;
-    }
-    const std::string range = Settings.GetString("range", "");
-    char command[kCommandBufferSize];
-    if (!FormatCommand(command, "XOVER", range,
-                       "%T: CNNTPSocket::Xover2(): Range is too long.\n")) {
-        ReturnFailure();
-        return;
-    }
-    NntpTrace("%T: Xover2: Requesting Xover %s\n", range.c_str());
-    SendCommand(command, kStateXoverSent);
-    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Xover3);
+    SendJobCommand(*this, kXoverJob);
 }
 
 void CNNTPSocket::Xover3() {
-    if (StepSucceeded == 0) {
-        ResetConnection();
-        NntpTrace("%T: Head3(%d): Failed to receive XOVER response. Retrying.\n", SocketId());
-        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Xover1);
-        return;
-    }
-    const char* line = ReadLineOrWait(&CNNTPSocket::Xover3);
-    if (line == nullptr) {
-        return;
-    }
-    NntpTraceServerLine("%T: Response: %s\n", line);
-    if (DemandsAuthentication(line)) {
-        AuthResendFn = &CNNTPSocket::Xover1;
-        CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
-        return;
-    }
-    if (line[0] != '2') {
-        FailOnErrorReply(*this, line, kXoverErrorTexts);
-        return;
-    }
-    ConnectionState = kStateXoverText;
-    NntpTrace("%T: Xover3(%d): Success. Waiting for header text.\n", SocketId());
-    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Xover4);
+    JudgeJobStatus(*this, kXoverJob);
 }
 
 void CNNTPSocket::Xover4() {
