@@ -10,9 +10,10 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/LeakCounts.h"
+#include "platform/Winsock.h"
 #include "platform/detail/MessageQueue.h"
 #include "platform/detail/PosixSocket.h"
-#include "platform/Winsock.h"
 #include "platform/detail/WinsockState.h"
 
 namespace platform::detail {

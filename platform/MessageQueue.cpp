@@ -4,12 +4,15 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <ctime>
 #include <limits>
 #include <vector>
 
 #include "platform/Kernel.h"
+#include "platform/LeakCounts.h"
 #include "platform/Time.h"
 
 namespace platform::detail {
@@ -256,6 +259,48 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
     }
 }
 
+bool ThreadQueue::WaitForInput(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        std::uint64_t seen = 0;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            seen = postSequence_;
+        }
+        MSG probe;
+        if (Retrieve(&probe, nullptr, 0, 0, false, false))
+            return true;
+        int waitMs = MillisecondsToNextTimer();
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            const int leftMs = static_cast<int>(left.count());
+            waitMs = waitMs < 0 ? leftMs : std::min(waitMs, leftMs);
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (closed_)
+                return false;
+            // Something was posted since the look above: look again rather than sleep.
+            if (postSequence_ != seen)
+                continue;
+            sleeping_ = true;
+        }
+        PollEvents(waitMs);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sleeping_ = false;
+        }
+    }
+}
+
+std::size_t ThreadQueue::EntryCount(bool withTimers) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return posted_.size() + sent_.size() + (withTimers ? timers_.size() : 0);
+}
+
 bool ThreadQueue::TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove) {
     if (timers_.empty() || !InRange(WM_TIMER, filterMin, filterMax))
         return false;
@@ -468,6 +513,18 @@ void WakeAllMessageQueues() {
 void WakeMessageQueue(DWORD threadId) {
     if (auto queue = detail::QueueOfThread(threadId))
         queue->Wake();
+}
+
+std::size_t QueuedEntryCount() {
+    std::vector<std::shared_ptr<detail::ThreadQueue>> queues;
+    {
+        std::lock_guard<std::mutex> lock(detail::gQueuesMutex);
+        for (const auto& [id, queue] : detail::Queues()) queues.push_back(queue);
+    }
+    const detail::ThreadQueue* own = detail::tQueue.Exists() ? detail::CurrentQueue() : nullptr;
+    std::size_t count = 0;
+    for (const auto& queue : queues) count += queue->EntryCount(queue.get() == own);
+    return count;
 }
 
 void SetBeforeSleepHook(BeforeSleepHook hook) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/Kernel.h"
+#include "platform/LeakCounts.h"
 #include "platform/detail/MessageQueue.h"
 
 namespace platform::detail {
@@ -166,6 +167,21 @@ BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
         msg->message = WM_QUIT;
     }
     return msg->message == WM_QUIT ? 0 : 1;
+}
+
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE*, BOOL, DWORD milliseconds, DWORD) {
+    if (count != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    platform::detail::ThreadQueue* queue = platform::detail::CurrentQueue();
+    if (queue == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return WAIT_FAILED;
+    }
+    const int timeoutMs = milliseconds == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(
+                                                              milliseconds, 0x7FFFFFFF));
+    return queue->WaitForInput(timeoutMs) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 BOOL TranslateMessage(const MSG*) {
@@ -429,6 +445,11 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
     MessageBoxHandler previous = std::move(detail::InstalledMessageBoxHandler());
     detail::InstalledMessageBoxHandler() = std::move(handler);
     return previous;
+}
+
+std::size_t LiveWindowCount() {
+    std::lock_guard<std::mutex> lock(detail::gWindowsMutex);
+    return detail::Windows().size();
 }
 
 int DefaultMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {

@@ -156,6 +156,13 @@ BOOL PeekMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT rem
 // Waits until a message is there and takes it. Returns 0 for WM_QUIT, -1 for a bad window
 // filter, otherwise non-zero. While it waits the thread sleeps (no polling).
 BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
+// Waits until the calling thread's queue holds a message that PeekMessageA would retrieve (a
+// posted or sent message, a due timer, a socket notification) or the time-out has passed:
+// WAIT_OBJECT_0 or WAIT_TIMEOUT. No message is taken. Only the wait on the queue itself is
+// provided: count must be 0 (otherwise WAIT_FAILED); the wake mask is not looked at.
+constexpr DWORD QS_ALLINPUT = 0x04FF;
+DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                DWORD milliseconds, DWORD wakeMask);
 // No keyboard input exists here: always FALSE, the message is left unchanged.
 BOOL TranslateMessage(const MSG* msg);
 // Calls the window procedure of msg->hwnd on the calling thread (which must own it).

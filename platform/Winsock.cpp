@@ -9,6 +9,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/LeakCounts.h"
 #include "platform/detail/MessageQueue.h"
 #include "platform/detail/PosixSocket.h"
 #include "platform/detail/WinsockState.h"

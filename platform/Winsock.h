@@ -324,11 +324,7 @@ int WsaErrorFromErrno(int errnoValue);
 // The Windows Sockets code for a host lookup's result (0 for success).
 int WsaErrorFromLookup(int lookupResult, int errnoValue);
 
-// Sockets open now (for leak checks in tests).
-std::size_t OpenSocketCount();
 // Times the kernel has been asked how many bytes a socket holds (for tests and measurements).
 std::uint64_t ReadableQueryCount();
-// Lookups handed to the helper threads and not yet delivered or cancelled.
-std::size_t PendingLookupCount();
 
 }  // namespace platform

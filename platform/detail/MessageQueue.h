@@ -84,6 +84,8 @@ public:
     // Owner only.
     void PostQuit(int exitCode);
     bool Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove, bool wait);
+    // Sleeps until a message can be retrieved (true) or timeoutMs (-1: no limit) has passed.
+    bool WaitForInput(int timeoutMs);
     UINT_PTR StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
     bool StopTimer(HWND hwnd, UINT_PTR id);
     void StopTimersOf(HWND hwnd);
@@ -93,6 +95,9 @@ public:
     // Edge-triggered; the socket layer keeps its own re-enabling state.
     bool WatchSocket(int fd, std::uint64_t socketHandle);
     void UnwatchSocket(int fd);
+
+    // Any thread: messages waiting (posted or sent); on the owner also its timers.
+    std::size_t EntryCount(bool withTimers) const;
 
     // Owner only: the window of the last dispatched message.
     std::shared_ptr<WindowRecord> dispatchCache;

@@ -24,7 +24,7 @@ TempDirectory::~TempDirectory() {
 
 // Trace lines still held in memory belong to the folder they were written in: they are
 // written out before the working folder changes, and before a test looks at a file.
-TempWorkingDir::TempWorkingDir() {
+TempWorkingDir::TempWorkingDir() : m_path(m_directory.Path()) {
     FlushDebugLog();
     std::error_code error;
     m_previous = std::filesystem::current_path(error).string();
@@ -37,6 +37,18 @@ TempWorkingDir::~TempWorkingDir() {
     FlushDebugLog();
     std::error_code ignored;
     std::filesystem::current_path(m_previous, ignored);
+}
+
+std::vector<std::string> TempWorkingDir::FilesEndingIn(const std::string& suffix) const {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(m_path, ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() >= suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            names.push_back(name);
+    }
+    return names;
 }
 
 std::string ReadWholeFile(const std::string& path) {

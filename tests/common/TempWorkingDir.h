@@ -4,7 +4,9 @@
 // previous working directory is restored and the folder removed afterwards.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 class TempDirectory {
 public:
@@ -28,10 +30,13 @@ public:
     TempWorkingDir(const TempWorkingDir&) = delete;
     TempWorkingDir& operator=(const TempWorkingDir&) = delete;
 
-    const std::string& Path() const { return m_directory.Path(); }
+    const std::filesystem::path& Path() const { return m_path; }
+    // Names of the files in the directory that end in `suffix`.
+    std::vector<std::string> FilesEndingIn(const std::string& suffix) const;
 
 private:
     TempDirectory m_directory;
+    std::filesystem::path m_path;
     std::string m_previous;
 };
 
@@ -41,7 +46,8 @@ protected:
     TempWorkingDir m_workingDir;
 };
 
-// Small file helpers for assertions.
+// Small file helpers for assertions. Trace lines held in memory are written first, so a file
+// reads as the code wrote it.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& contents);
 bool PathExists(const std::string& path);

@@ -16,8 +16,6 @@
 
 namespace {
 
-using engine_test::ReadFileText;
-using engine_test::ScopedWorkDir;
 
 constexpr int kConnections = 4;
 
@@ -72,7 +70,7 @@ protected:
         for (const auto& entry : std::filesystem::directory_iterator(Dir.Path() / "run")) {
             const std::string name = entry.path().filename().string();
             if (name.rfind("log", 0) == 0 && entry.path().extension() == ".txt") {
-                Trace += ReadFileText(entry.path());
+                Trace += ReadWholeFile(entry.path());
             }
         }
     }
@@ -127,7 +125,8 @@ protected:
                RegLine("news_port", Dword(EnvInt(portVariable)));
     }
 
-    ScopedWorkDir Dir;
+    LeakCheck Leaks;  // first: destroyed last, after everything below
+    TempWorkingDir Dir;
     std::filesystem::path registry_;
     int ExitCode = -1;
     std::string Output;
@@ -189,7 +188,7 @@ std::string OverTls(const std::string& caFile) {
 
 class TlsEndToEndTest : public EngineEndToEndTest {
 protected:
-    std::string ErrorLog() const { return ReadFileText(Dir.Path() / "run" / "errorlog.txt"); }
+    std::string ErrorLog() const { return ReadWholeFile(Dir.Path() / "run" / "errorlog.txt"); }
 
     // Nothing got through, and the error log says why, once per connection at least.
     void ExpectRefusedHandshakes(const std::string& reason) {

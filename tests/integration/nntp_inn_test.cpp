@@ -36,7 +36,7 @@ protected:
             Connection->ResetConnection();
             Connection.reset();
         }
-        nntp_test::DispatchPending();
+        DispatchPending();
     }
 
     // Runs the connection until done() holds. A delay (nnrpd refuses readers while the machine
@@ -45,7 +45,7 @@ protected:
     bool RunUntil(const std::function<bool()>& done) {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(90);
         while (std::chrono::steady_clock::now() < giveUp) {
-            nntp_test::DispatchPending();
+            DispatchPending();
             if (done()) {
                 return true;
             }
@@ -77,9 +77,9 @@ protected:
         return numbers;
     }
 
-    std::string TraceLog() const { return nntp_test::ReadFileText(WorkDir.Path() / "log.txt"); }
+    std::string TraceLog() const { return ReadWholeFile(WorkDir.Path() / "log.txt"); }
     std::string ErrorLog() const {
-        return nntp_test::ReadFileText(WorkDir.Path() / "errorlog.txt");
+        return ReadWholeFile(WorkDir.Path() / "errorlog.txt");
     }
 
     int ExpectedArticles(int atMost) const {
@@ -87,9 +87,10 @@ protected:
         return stored > 0 && stored < atMost ? stored : atMost;
     }
 
-    nntp_test::ScopedWorkDir WorkDir;
+    LeakCheck Leaks;  // first: destroyed last, after everything below
+    TempWorkingDir WorkDir;
     TestClock Clock;
-    nntp_test::ScopedWinsock Winsock;
+    SocketLibrary Winsock;
     SettingsStore Root;
     std::unique_ptr<CNNTPSocket> Connection;
 };
@@ -171,7 +172,7 @@ TEST_F(InnConnectionTest, AWrongPasswordWithoutRetryIsTriedOncePerErrorDelay) {
 
     Connection->StartArticleJob(kGroup, 1);
     for (int elapsed = 0; elapsed < 120; elapsed += 2) {
-        nntp_test::PumpUntil([&] { return Connection->IsDelaying; }, std::chrono::seconds(10));
+        PumpUntil([&] { return Connection->IsDelaying; }, std::chrono::seconds(10));
         Clock.AdvanceSeconds(2);
         Connection->OnTimer();
     }

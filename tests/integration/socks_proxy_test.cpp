@@ -16,7 +16,6 @@
 namespace {
 
 using net_test::LoopbackPeer;
-using net_test::PumpUntil;
 using net_test::RecordingSocket;
 
 struct Proxy {
@@ -85,7 +84,8 @@ protected:
         return client.Connects.empty() ? 0 : client.Connects.front();
     }
 
-    net_test::SocketLibrary m_Library;
+    LeakCheck m_Leaks;  // first: destroyed last, after everything below
+    SocketLibrary m_Library;
     LoopbackPeer m_Peer;
     bool m_Greeted = false;
 };

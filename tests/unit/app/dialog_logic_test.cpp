@@ -15,10 +15,7 @@
 namespace {
 
 using engine_test::FindLine;
-using engine_test::ReadFileText;
-using engine_test::ScopedWorkDir;
 using engine_test::SplitLines;
-using engine_test::WaitUntil;
 using GoResult = TestDialogLogic::GoResult;
 
 // Records the questions asked and answers them as told.
@@ -47,7 +44,8 @@ protected:
         Logic.Settings().SetInt("news_port", server.Port());
     }
 
-    ScopedWorkDir Dir;
+    LeakCheck Leaks;  // first: destroyed last, after everything below
+    TempWorkingDir Dir;
     app_test::ScopedRegistry Registry{Dir.Path() / "settings.reg"};
     TestDialogLogic Logic;
     Asker Ask;
@@ -105,7 +103,7 @@ TEST_F(DialogLogicTest, GoTwiceStopsTheFirstEngineBeforeMakingTheSecond) {
     ASSERT_EQ(Logic.Go("1", Ask.Fn()), GoResult::kStarted);
     Logic.Stop();
 
-    const auto lines = SplitLines(ReadFileText("log.txt"));
+    const auto lines = SplitLines(ReadWholeFile("log.txt"));
     const std::string mainId = std::to_string(GetCurrentThreadId());
     const int go1 = FindLine(lines, ": OnGo: Thread Id " + mainId);
     ASSERT_GE(go1, 0);
@@ -206,7 +204,7 @@ TEST_F(DialogLogicTest, AnEngineThreadThatDoesNotStopInTimeIsGivenUpSafely) {
     logic.reset();
     LogMutex().Unlock();
     EXPECT_TRUE(WaitUntil([&] { return WorkerThread::AbandonedThreadsRunning() == before; }));
-    EXPECT_NE(ReadFileText("log.txt").find("OnExitInstance - Deleting m_pQW"), std::string::npos);
+    EXPECT_NE(ReadWholeFile("log.txt").find("OnExitInstance - Deleting m_pQW"), std::string::npos);
 }
 
 }  // namespace

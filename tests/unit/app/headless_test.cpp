@@ -19,7 +19,6 @@
 
 namespace {
 
-using engine_test::ScopedWorkDir;
 using engine_test::SplitLines;
 
 struct Outcome {
@@ -57,7 +56,8 @@ protected:
         return options;
     }
 
-    ScopedWorkDir Dir;
+    LeakCheck Leaks;  // first: destroyed last, after everything below
+    TempWorkingDir Dir;
     app_test::ScopedRegistry Registry{Dir.Path() / "settings.reg"};
 };
 
@@ -182,7 +182,7 @@ TEST_F(HeadlessTest, SocketLibraryFailureExitsWithOne) {
 // Reads what the child writes until `done` holds or the pipe ends; false when the patience
 // runs out first.
 bool ReadChildOutput(int fd, std::string& text, const std::function<bool()>& done) {
-    const auto giveUp = std::chrono::steady_clock::now() + engine_test::kPatience;
+    const auto giveUp = std::chrono::steady_clock::now() + kPatience;
     while (!done()) {
         if (std::chrono::steady_clock::now() > giveUp) {
             return false;

@@ -63,7 +63,7 @@ TEST(MetricsOptionsTest, BadValuesAreBadInputWithTheReason) {
 }
 
 TEST(MetricsOptionsTest, AHeadlessRunWhoseMetricsPortIsTakenExitsWithTwoBeforeDownloading) {
-    engine_test::ScopedWorkDir dir;
+    TempWorkingDir dir;
     app_test::WriteRegistryFile(dir.Path() / "settings.reg", "");
     app_test::ScopedRegistry registry(dir.Path() / "settings.reg");
     MetricsEndpoint busy([] { return std::string(); });  // holds a loopback port
@@ -92,7 +92,7 @@ TEST(MetricsOptionsTest, AHeadlessRunWhoseMetricsPortIsTakenExitsWithTwoBeforeDo
 // The dialog's Go, Stop and Go again, as the metrics see them: each download is reported with
 // its counters and monitor, Stop with nothing, and the totals keep what the first one received.
 TEST(MetricsOptionsTest, TheDialogLogicReportsEveryDownloadAndTheTotalsKeepTheEarlierOnes) {
-    engine_test::ScopedWorkDir dir;
+    TempWorkingDir dir;
     app_test::WriteRegistryFile(dir.Path() / "settings.reg", "");
     app_test::ScopedRegistry registry(dir.Path() / "settings.reg");
     newsd::ServerOptions serverOptions;
@@ -126,14 +126,14 @@ TEST(MetricsOptionsTest, TheDialogLogicReportsEveryDownloadAndTheTotalsKeepTheEa
     };
 
     ASSERT_EQ(logic.Go("2", confirm), TestDialogLogic::GoResult::kStarted);
-    ASSERT_TRUE(engine_test::WaitUntil([&] { return bodies() >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return bodies() >= 3; }));
     logic.Stop();
     const MetricsSnapshot first = hub.Snapshot();
     EXPECT_EQ(first.receivedBytes, logic.Totals().bytesReceived);
     EXPECT_EQ(first.rateKiBPerSecond, 0.0);
 
     ASSERT_EQ(logic.Go("1", confirm), TestDialogLogic::GoResult::kStarted);
-    ASSERT_TRUE(engine_test::WaitUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         return hub.Snapshot().receivedBytes > first.receivedBytes + 100000;
     }));
     logic.Stop();

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/LeakCheck.h"
 #include "common/TestClock.h"
 #include "engine/QW.h"
 #include "nntp/NNTPSocket.h"
@@ -151,6 +152,7 @@ protected:
         WSACleanup();
     }
 
+    LeakCheck Leaks;  // first: destroyed last, after everything below
     SettingsStore Dialog;
     std::shared_ptr<EngineMonitor> Monitor = std::make_shared<EngineMonitor>();
     std::unique_ptr<CQW> Engine;

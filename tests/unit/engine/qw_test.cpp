@@ -28,8 +28,6 @@ std::size_t OpenDescriptors() {
 }
 
 using engine_test::FindLine;
-using engine_test::ReadFileText;
-using engine_test::ScopedWorkDir;
 using engine_test::SplitLines;
 
 class CQWTest : public ::testing::Test {
@@ -78,12 +76,13 @@ protected:
         return true;
     }
 
+    LeakCheck Leaks;  // first: destroyed last, after everything below
     SettingsStore Dialog;
     std::unique_ptr<CQW> Engine;
 };
 
 TEST_F(CQWTest, StartMessageCreatesTheConfiguredConnectionsEachWithOneJob) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     Dialog.SetInt("DLConnections", 3);
     Dialog.SetString("news_server", "127.0.0.1");
     Dialog.SetInt("news_port", 9);  // never reached: the jobs stay queued
@@ -243,15 +242,15 @@ TEST_F(CQWTest, ADiskSpaceShortageIsOneStatusRowEachTimeItBegins) {
 
 TEST_F(CQWTest, TheWindowsTimerDeliversATickEveryTwoSeconds) {
     TestClock clock;
-    EXPECT_FALSE(engine_test::PumpUntil([&] { return Engine->Counters()->Read().ticks > 0; },
+    EXPECT_FALSE(PumpUntil([&] { return Engine->Counters()->Read().ticks > 0; },
                                         std::chrono::milliseconds(50)));
     clock.AdvanceMilliseconds(1999);
     platform::WakeAllMessageQueues();
-    EXPECT_FALSE(engine_test::PumpUntil([&] { return Engine->Counters()->Read().ticks > 0; },
+    EXPECT_FALSE(PumpUntil([&] { return Engine->Counters()->Read().ticks > 0; },
                                         std::chrono::milliseconds(50)));
     clock.AdvanceMilliseconds(1);
     platform::WakeAllMessageQueues();
-    EXPECT_TRUE(engine_test::PumpUntil([&] { return Engine->Counters()->Read().ticks == 1; }));
+    EXPECT_TRUE(PumpUntil([&] { return Engine->Counters()->Read().ticks == 1; }));
 }
 
 class CQWDownloadTest : public CQWTest {
@@ -272,7 +271,7 @@ protected:
 };
 
 TEST_F(CQWDownloadTest, CountsEachArticleWhoseBodyEnded) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     newsd::ServerOptions options;
     options.articles.last = 50;
     options.articles.bodyBytes = 3000;
@@ -281,7 +280,7 @@ TEST_F(CQWDownloadTest, CountsEachArticleWhoseBodyEnded) {
     Engine->StartDownload();
 
     // One message at a time, so that the count is looked at after every event.
-    ASSERT_TRUE(engine_test::WaitUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         while (DispatchOne()) {
             if (Engine->Counters()->Read().articlesCompleted >= 4) {
                 return true;
@@ -304,14 +303,14 @@ TEST_F(CQWDownloadTest, CountsEachArticleWhoseBodyEnded) {
 }
 
 TEST_F(CQWDownloadTest, AMissingArticleIsNotCounted) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     newsd::ServerOptions options;
     options.articles.last = 50;
     options.articles.bodyBytes = 3000;
     options.articles.missing = {49};  // 423: skipped, the walk goes on at 48
     StartServer(options);
     Engine->StartDownload();
-    ASSERT_TRUE(engine_test::WaitUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         while (DispatchOne()) {
             if (Engine->Counters()->Read().articlesCompleted >= 3) {
                 return true;
@@ -330,7 +329,7 @@ TEST_F(CQWDownloadTest, AMissingArticleIsNotCounted) {
 }
 
 TEST_F(CQWDownloadTest, DeletingTheEngineMidTransferResetsEveryConnectionAfterKillingTheTimer) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     newsd::ServerOptions options;
     options.articles.bodyBytes = 64 * 1024;
     StartServer(options);
@@ -343,7 +342,7 @@ TEST_F(CQWDownloadTest, DeletingTheEngineMidTransferResetsEveryConnectionAfterKi
     Dialog.SetInt("writetodisk", 1);
     Engine->StartDownload();
 
-    ASSERT_TRUE(engine_test::WaitUntil([&] {
+    ASSERT_TRUE(WaitUntil([&] {
         while (DispatchOne()) {
         }
         const auto& connections = Engine->Connections();
@@ -357,9 +356,9 @@ TEST_F(CQWDownloadTest, DeletingTheEngineMidTransferResetsEveryConnectionAfterKi
     EXPECT_TRUE(dir.FilesEndingIn(".tmp").empty());
     EXPECT_LE(OpenDescriptors() + 2, descriptorsBefore);  // both sockets closed
     // Notifications still queued for the deleted connections go nowhere.
-    engine_test::DispatchPending();
+    DispatchPending();
 
-    const auto lines = SplitLines(ReadFileText("log.txt"));
+    const auto lines = SplitLines(ReadWholeFile("log.txt"));
     const int killed = FindLine(lines, ": ~CQW(): Killing timer.");
     ASSERT_GE(killed, 0);
     EXPECT_EQ(FindLine(lines, "~CNNTPSocket()"), FindLine(lines, "~CNNTPSocket()", killed));

@@ -13,8 +13,6 @@
 namespace {
 
 using engine_test::FindLine;
-using engine_test::ReadFileText;
-using engine_test::ScopedWorkDir;
 using engine_test::SplitLines;
 
 // Restores the platform's start-up and message-box behaviour after a test that changed it.
@@ -34,7 +32,7 @@ struct ShownBox {
 };
 
 TEST(CQWThreadTest, StartCreatesTheEngineAndStopDeletesItWithTheTraceLines) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     auto thread = std::make_unique<CQWThread>();
     ASSERT_TRUE(thread->Start());
     ASSERT_NE(thread->m_pQW, nullptr);
@@ -45,7 +43,7 @@ TEST(CQWThreadTest, StartCreatesTheEngineAndStopDeletesItWithTheTraceLines) {
     EXPECT_EQ(thread->m_pQW, nullptr);
     WorkerThread::Release(std::move(thread));
 
-    const auto lines = SplitLines(ReadFileText("log.txt"));
+    const auto lines = SplitLines(ReadWholeFile("log.txt"));
     const int init = FindLine(lines, ": OnInitInstance - ThreadId " + id);
     ASSERT_GE(init, 0);
     const int alloc = FindLine(lines, "OnInitInstance - Allocating m_pQW", init);
@@ -60,7 +58,7 @@ TEST(CQWThreadTest, StartCreatesTheEngineAndStopDeletesItWithTheTraceLines) {
 }
 
 TEST(CQWThreadTest, SocketLibraryFailureShowsTheBoxAndLeavesNoEngine) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     PlatformHooks restore;
     platform::SetWsaStartupHook([](WORD) { return WSAVERNOTSUPPORTED; });
     ShownBox box;
@@ -85,16 +83,16 @@ TEST(CQWThreadTest, SocketLibraryFailureShowsTheBoxAndLeavesNoEngine) {
     EXPECT_FALSE(thread->WasAbandoned());
     WorkerThread::Release(std::move(thread));
 
-    const std::string errors = ReadFileText("errorlog.txt");
+    const std::string errors = ReadWholeFile("errorlog.txt");
     EXPECT_NE(errors.find(": Error: Unable to initialize WINSOCK 2.2"), std::string::npos);
     EXPECT_NE(errors.find(": Error: Unable to initialize WINSOCK 2.0"), std::string::npos);
-    const std::string trace = ReadFileText("log.txt");
+    const std::string trace = ReadWholeFile("log.txt");
     EXPECT_EQ(trace.find("Allocating m_pQW"), std::string::npos);
     EXPECT_NE(trace.find("OnExitInstance - Deleting m_pQW"), std::string::npos);
 }
 
 TEST(CQWThreadTest, AFailedVersionFollowedByAWorkingOneLeavesOnlyItsErrorLine) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     PlatformHooks restore;
     platform::SetWsaStartupHook(
         [](WORD version) { return version == 0x0202 ? WSAVERNOTSUPPORTED : 0; });
@@ -103,13 +101,13 @@ TEST(CQWThreadTest, AFailedVersionFollowedByAWorkingOneLeavesOnlyItsErrorLine) {
     EXPECT_NE(thread->m_pQW, nullptr);
     WorkerThread::Release(std::move(thread));
 
-    const std::string errors = ReadFileText("errorlog.txt");
+    const std::string errors = ReadWholeFile("errorlog.txt");
     EXPECT_NE(errors.find("Unable to initialize WINSOCK 2.2"), std::string::npos);
     EXPECT_EQ(errors.find("Unable to initialize WINSOCK 2.0"), std::string::npos);
 }
 
 TEST(CQWThreadTest, StartWaitsUntilTheErrorBoxIsClosed) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     PlatformHooks restore;
     platform::SetWsaStartupHook([](WORD) { return WSASYSNOTREADY; });
     std::promise<void> shown;
@@ -150,7 +148,7 @@ public:
 };
 
 TEST(CQWThreadTest, OnlyAThreadMessageCloseEndsTheLoop) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     MSG message;
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     CloseCounter window;
@@ -163,14 +161,14 @@ TEST(CQWThreadTest, OnlyAThreadMessageCloseEndsTheLoop) {
     CQWThread loop;  // never started: its Run serves the calling thread's queue
     EXPECT_EQ(loop.Run(), 0);
     EXPECT_EQ(window.closes, 2);  // the one after the stop request stays queued
-    engine_test::DispatchPending();
+    DispatchPending();
     EXPECT_EQ(window.closes, 3);
 }
 
 // A flood of notifications queued before the stop request (as a server that pre-sends
 // megabytes leaves them) must not delay it: the loop takes it within a few messages.
 TEST(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
-    ScopedWorkDir dir;
+    TempWorkingDir dir;
     MSG message;
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     CloseCounter window;
@@ -185,7 +183,7 @@ TEST(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
     EXPECT_EQ(loop.Run(), 0);
     EXPECT_GT(window.closes, 0) << "messages before the request are still served";
     EXPECT_LE(window.closes, 16) << "the stop request waited behind the flood";
-    engine_test::DispatchPending();
+    DispatchPending();
     EXPECT_EQ(window.closes, kFlood) << "the rest stays queued, none is lost or repeated";
 
     // A quit is taken ahead of a flood the same way.
@@ -196,7 +194,7 @@ TEST(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
     PostQuitMessage(0);
     EXPECT_EQ(loop.Run(), 0);
     EXPECT_LE(window.closes, 16);
-    engine_test::DispatchPending();
+    DispatchPending();
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 
 namespace {
 
-using engine_test::WaitUntil;
 
 constexpr UINT kProbeMessage = WM_USER + 7;
 

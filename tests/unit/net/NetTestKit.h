@@ -1,69 +1,20 @@
 #pragma once
-// Helpers for driving transport objects on the test thread: a message pump with a real-time
-// guard, a BaseSocket that records its notifications, and the far end of a loopback TCP
+// Helpers for driving transport objects on the test thread (with the common message pump): a
+// BaseSocket that records its notifications, and the far end of a loopback TCP
 // connection that the test writes and reads by hand (non-blocking, so one thread runs both
 // ends). Shared by the unit tests and the proxy integration tests.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/BaseSocket.h"
 #include "platform/windows.h"
+#include "tests/common/LeakCheck.h"
+#include "tests/common/MessagePump.h"
 
 namespace net_test {
-
-// Only a test that has already failed waits this long.
-inline constexpr std::chrono::milliseconds kPatience{10000};
-
-// Dispatches this thread's messages until done() holds; false when patience ran out.
-template <typename Done>
-bool PumpUntil(Done done, std::chrono::milliseconds patience = kPatience) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
-    MSG msg;
-    for (;;) {
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&msg);
-        }
-        if (done()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-// Dispatches everything already queued (and what that produces at once).
-inline void PumpPending() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        DispatchMessageA(&msg);
-    }
-}
-
-// Keeps the socket library started for the lifetime of a test.
-class SocketLibrary {
-public:
-    SocketLibrary() {
-        WSADATA data;
-        m_Started = WSAStartup(0x0202, &data) == 0;
-    }
-    ~SocketLibrary() {
-        if (m_Started) {
-            WSACleanup();
-        }
-    }
-    SocketLibrary(const SocketLibrary&) = delete;
-    SocketLibrary& operator=(const SocketLibrary&) = delete;
-    bool Started() const { return m_Started; }
-
-private:
-    bool m_Started = false;
-};
 
 // A BaseSocket whose notifications are written down; what arrives is read at once.
 class RecordingSocket : public BaseSocket {

@@ -12,8 +12,6 @@
 
 namespace {
 
-using net_test::PumpPending;
-using net_test::PumpUntil;
 using net_test::RecordingSocket;
 
 // Listens on ::1.
@@ -30,8 +28,9 @@ protected:
             GTEST_SKIP() << "no IPv6 loopback on this machine";
         }
     }
+    LeakCheck m_Leaks;  // first: destroyed last, after everything below
     LogDirectory m_Logs;
-    net_test::SocketLibrary m_Library;
+    SocketLibrary m_Library;
     LoopbackPeer6 m_Peer6;
     std::unique_ptr<RecordingSocket> m_Client = std::make_unique<RecordingSocket>();
 };
@@ -81,7 +80,7 @@ TEST_F(AddressFamilyTest, AddressesAreTriedInOrderWithinOneAttempt) {
     // Nothing listens on 127.0.0.1 at the IPv6 listener's port (most likely): refused, then ::1.
     ASSERT_TRUE(client.Dial({"127.0.0.1", "::1"}, m_Peer6.Port()));
     ASSERT_TRUE(PumpUntil([&] { return m_Peer6.TryAccept() && !client.Connects.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(client.Connects, (std::vector<int>{0}));
     EXPECT_EQ(m_Peer6.PeerFamily(), AF_INET6);
 }
@@ -95,12 +94,12 @@ TEST_F(AddressFamilyTest, EveryAddressRefusedIsOneFailure) {
     ASSERT_TRUE(m_Client->Create());
     ASSERT_TRUE(m_Client->Connect("localhost", closedPort, "", 0, "", ""));
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->Connects, (std::vector<int>{WSAECONNREFUSED}));
 }
 
 TEST(AddressLookupTest, NumericNamesOfBothFamiliesResolve) {
-    net_test::SocketLibrary library;
+    SocketLibrary library;
     ASSERT_TRUE(library.Started());
     RecordingSocket window;  // any window of this thread takes the result
     for (const auto& [name, family] : {std::pair<const char*, int>{"::1", AF_INET6},

@@ -9,13 +9,12 @@
 #include "LogDirectory.h"
 #include "NetTestKit.h"
 #include "net/BaseSocket.h"
+#include "platform/LeakCounts.h"
 #include "common/TestClock.h"
 
 namespace {
 
 using net_test::LoopbackPeer;
-using net_test::PumpPending;
-using net_test::PumpUntil;
 using net_test::RecordingSocket;
 
 const std::string kIPv4Success("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
@@ -63,8 +62,9 @@ protected:
         m_Peer.ClearInbox();
     }
 
+    LeakCheck m_Leaks;  // first: destroyed last, after everything below
     LogDirectory m_Logs;
-    net_test::SocketLibrary m_Library;
+    SocketLibrary m_Library;
     LoopbackPeer m_Peer;
     std::unique_ptr<RecordingSocket> m_Client = std::make_unique<RecordingSocket>();
 };
@@ -113,7 +113,7 @@ TEST_F(BaseSocketTest, RefusedConnectIsReportedOnce) {
     ASSERT_TRUE(m_Client->Create());
     ASSERT_TRUE(m_Client->Connect("127.0.0.1", closedPort, "", 0, "", ""));
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->Connects, (std::vector<int>{WSAECONNREFUSED}));
 }
 
@@ -144,7 +144,7 @@ TEST_F(BaseSocketTest, LookupResultAfterCloseOrForAnOlderLookupIsIgnored) {
     RecordingSocket witness;
     ASSERT_TRUE(witness.Connect("localhost", m_Peer.Port(), "", 0, "", ""));
     ASSERT_TRUE(PumpUntil([&] { return !witness.Connects.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_TRUE(m_Client->Connects.empty());
     EXPECT_EQ(m_Client->GetSocketHandle(), INVALID_SOCKET);
 }
@@ -172,7 +172,7 @@ TEST_F(BaseSocketTest, NotificationsForAnotherSocketLeaveTheCurrentOneAlone) {
     PostMessageA(window, BaseSocket::kMsgSocketEvent, stale, WSAMAKESELECTREPLY(FD_READ, 0));
     PostMessageA(window, BaseSocket::kMsgSocketEvent, stale, WSAMAKESELECTREPLY(FD_CONNECT, 0));
     PostMessageA(window, BaseSocket::kMsgSocketEvent, stale, WSAMAKESELECTREPLY(FD_CLOSE, 0));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->GetSocketHandle(), current);
     EXPECT_TRUE(m_Client->Closes.empty());
     EXPECT_TRUE(m_Client->Receives.empty());
@@ -189,12 +189,12 @@ TEST_F(BaseSocketTest, ReadNotificationWithNothingToReadIsIgnored) {
     ConnectDirectly("127.0.0.1");
     PostMessageA(m_Client->GetWindowHandle(), BaseSocket::kMsgSocketEvent,
                  m_Client->GetSocketHandle(), WSAMAKESELECTREPLY(FD_READ, 0));
-    PumpPending();
+    DispatchPending();
     EXPECT_TRUE(m_Client->Receives.empty());
     // An error, though, is passed on even with nothing to read.
     PostMessageA(m_Client->GetWindowHandle(), BaseSocket::kMsgSocketEvent,
                  m_Client->GetSocketHandle(), WSAMAKESELECTREPLY(FD_READ, WSAECONNRESET));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->Receives, (std::vector<int>{WSAECONNRESET}));
 }
 
@@ -221,7 +221,7 @@ TEST_F(BaseSocketTest, DeletingTheObjectReleasesSocketAndLookup) {
     m_Client.reset();
     EXPECT_EQ(platform::OpenSocketCount(), socketsBefore);
     EXPECT_EQ(platform::PendingLookupCount(), 0u);
-    PumpPending();  // nothing may reach the deleted object
+    DispatchPending();  // nothing may reach the deleted object
 }
 
 TEST_F(BaseSocketTest, NoTraceLinesWithoutProxyEvenWhenTracing) {
@@ -293,7 +293,7 @@ TEST_F(BaseSocketTest, RefusedDestinationEndsInOwnFailure) {
     AnswerMethodNone();
     ASSERT_TRUE(m_Peer.Write(std::string("\x05\x05\x00\x01\x00\x00\x00\x00\x00\x00", 10)));
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
     EXPECT_TRUE(m_Client->Receives.empty());
 }
@@ -303,7 +303,7 @@ TEST_F(BaseSocketTest, ProxyHangingUpMidHandshakeEndsTheAttempt) {
     AnswerMethodNone();
     m_Peer.CloseConnection();
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
     EXPECT_TRUE(m_Client->Closes.empty());
 }
@@ -374,7 +374,7 @@ protected:
         EXPECT_FALSE(EndsWithinAFewChecks());
         m_Clock.AdvanceSeconds(1);
         ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
-        PumpPending();
+        DispatchPending();
         EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
         EXPECT_FALSE(m_Client->IsHandshakeClockRunning());
         EXPECT_NE(m_Logs.ErrorLog().find("handshake with \"news.example\" timed out"),
@@ -417,7 +417,7 @@ TEST_F(BaseSocketTest, GreetingOfAServerThatClosesAtOnceIsReadBeforeTheClose) {
     ASSERT_TRUE(m_Peer.Write(kIPv4Success + "502 go away\r\n"));
     m_Peer.CloseConnection();
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Closes.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->Connects, (std::vector<int>{0}));
     EXPECT_EQ(m_Client->ReceivedAtClose, "502 go away\r\n");
     EXPECT_EQ(m_Client->Closes, (std::vector<int>{0}));
@@ -430,7 +430,7 @@ TEST_F(BaseSocketTest, CloseWaitsUntilTheKeptBytesAreReadInSmallChunks) {
     ASSERT_TRUE(m_Peer.Write(kIPv4Success + "502 go away\r\n"));
     m_Peer.CloseConnection();
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Closes.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->ReceivedAtClose, "502 go away\r\n");
     EXPECT_EQ(m_Client->Closes.size(), 1u);
 }

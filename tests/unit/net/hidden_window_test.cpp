@@ -82,7 +82,7 @@ TEST(HiddenWindowTest, MessagesReachTheOwnersWindowProc) {
     CountingWindow window(counters);
     ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_APP + 5, 0, 0));
     ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_USER + 1, 0, 0));
-    net_test::PumpPending();
+    DispatchPending();
     EXPECT_EQ(counters.Messages, (std::vector<UINT>{WM_APP + 5, WM_USER + 1}));
 }
 
@@ -98,7 +98,7 @@ TEST(HiddenWindowTest, DeletingTheObjectDestroysTheWindowOnce) {
     EXPECT_FALSE(DestroyWindow(hwnd));
     // A message for the gone window is dropped without reaching anything.
     PostMessageA(hwnd, WM_APP, 0, 0);
-    net_test::PumpPending();
+    DispatchPending();
     EXPECT_TRUE(counters.Messages.empty());
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "LogDirectory.h"
+#include "tests/common/LeakCheck.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ void ReachConnectSent(SOCKS& socks, const std::string& host, int port) {
 
 class SocksTest : public ::testing::Test {
 protected:
+    LeakCheck m_Leaks;  // first: destroyed last, after everything below
     LogDirectory m_Logs;
     SOCKS m_Socks;
 };

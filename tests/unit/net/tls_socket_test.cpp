@@ -15,8 +15,6 @@
 namespace {
 
 using net_test::LoopbackPeer;
-using net_test::PumpPending;
-using net_test::PumpUntil;
 using net_test::RecordingSocket;
 using net_test::TestCertificate;
 using net_test::TlsServer;
@@ -59,7 +57,7 @@ protected:
             server.Pump();
             return !m_Client->Connects.empty();
         }));
-        PumpPending();
+        DispatchPending();
         server.Pump();
     }
 
@@ -67,8 +65,9 @@ protected:
         return m_Logs.ErrorLog().find(text) != std::string::npos;
     }
 
+    LeakCheck m_Leaks;  // first: destroyed last, after everything below
     LogDirectory m_Logs;
-    net_test::SocketLibrary m_Library;
+    SocketLibrary m_Library;
     LoopbackPeer m_Peer;
     TestCertificate m_Ca{"Test CA", "", nullptr};
     TestCertificate m_ServerCert{"localhost", "DNS:localhost,IP:127.0.0.1", &m_Ca};
@@ -146,7 +145,7 @@ TEST_F(TlsSocketTest, GreetingBeforeTheServerClosesIsReadBeforeTheClose) {
     server.EndSession();
     m_Peer.CloseConnection();
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Closes.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->ReceivedAtClose, "502 go away\r\n");
     EXPECT_EQ(m_Client->Closes.size(), 1u);
 }
@@ -208,7 +207,7 @@ TEST_F(TlsSocketTest, PlaintextServerOnTheTlsPortFails) {
     StartDirect("127.0.0.1");
     ASSERT_TRUE(m_Peer.Write("200 plain news server ready\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
     EXPECT_TRUE(m_Client->Receives.empty());
     EXPECT_TRUE(ErrorLogHas("TLS handshake with \"127.0.0.1\"")) << m_Logs.ErrorLog();
@@ -219,7 +218,7 @@ TEST_F(TlsSocketTest, ServerClosingMidHandshakeFails) {
     ASSERT_TRUE(PumpUntil([&] { return !m_Peer.Read().empty(); }));  // the client's hello
     m_Peer.CloseConnection();
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
     EXPECT_TRUE(m_Client->Closes.empty());
     EXPECT_TRUE(ErrorLogHas("closed the connection during the TLS handshake"));
@@ -256,7 +255,7 @@ TEST_F(TlsSocketTest, StalledHandshakeEndsAtTheReceiveTimeout) {
                            std::chrono::milliseconds(100)));
     clock.AdvanceSeconds(1);
     ASSERT_TRUE(PumpUntil([&] { return !m_Client->Connects.empty(); }));
-    PumpPending();
+    DispatchPending();
     EXPECT_EQ(m_Client->Connects, (std::vector<int>{BaseSocket::kOwnFailure}));
     EXPECT_FALSE(m_Client->IsTlsEstablished());
     EXPECT_TRUE(ErrorLogHas("failed: the TLS handshake timed out")) << m_Logs.ErrorLog();

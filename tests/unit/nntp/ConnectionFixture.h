@@ -16,18 +16,17 @@
 //
 // A fixture that needs other server behaviour overrides ServerOptionsForTest(), or calls
 // Server->SetScript(...) before the connection connects.
-#include "support/Log.h"
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
-#include <thread>
 
+#include "common/LeakCheck.h"
+#include "common/MessagePump.h"
+#include "common/TempWorkingDir.h"
 #include "common/TestClock.h"
 #include "newsd/Server.h"
 #include "nntp/NNTPSocket.h"
@@ -35,102 +34,12 @@
 
 namespace nntp_test {
 
-using std::chrono::milliseconds;
-
-// Real-time guard for waits on the network; a test that needs it has already failed.
-inline constexpr milliseconds kNetworkPatience{10000};
-
-// Makes an empty directory the working directory for the lifetime of the object.
-class ScopedWorkDir {
-public:
-    ScopedWorkDir() : m_previous(std::filesystem::current_path()) {
-        FlushDebugLog();  // held trace lines belong to the folder they were written in
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "zodiva-nntp-";
-        name += test != nullptr ? test->name() : "test";
-        name += "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-        m_path = std::filesystem::temp_directory_path() / name;
-        std::filesystem::remove_all(m_path);
-        std::filesystem::create_directories(m_path);
-        std::filesystem::current_path(m_path);
-    }
-    ~ScopedWorkDir() {
-        FlushDebugLog();
-        std::error_code ignored;
-        std::filesystem::current_path(m_previous, ignored);
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    ScopedWorkDir(const ScopedWorkDir&) = delete;
-    ScopedWorkDir& operator=(const ScopedWorkDir&) = delete;
-
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_previous;
-    std::filesystem::path m_path;
-};
-
-// Trace lines held in memory are written first, so the file is what the code wrote.
-inline std::string ReadFileText(const std::filesystem::path& path) {
-    FlushDebugLog();
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 inline std::size_t CountOccurrences(const std::string& text, const std::string& piece) {
     std::size_t count = 0;
     for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
         ++count;
     }
     return count;
-}
-
-// The socket library is started for the lifetime of the object, as the engine thread does.
-class ScopedWinsock {
-public:
-    ScopedWinsock() {
-        WSADATA data;
-        m_started = WSAStartup(0x0202, &data) == 0;
-    }
-    ~ScopedWinsock() {
-        if (m_started) {
-            WSACleanup();
-        }
-    }
-    ScopedWinsock(const ScopedWinsock&) = delete;
-    ScopedWinsock& operator=(const ScopedWinsock&) = delete;
-
-private:
-    bool m_started = false;
-};
-
-// Dispatches every queued message of this thread.
-inline void DispatchPending() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
-
-// Dispatches this thread's messages until done() holds; false after `patience` of real time.
-inline bool PumpUntil(const std::function<bool()>& done, milliseconds patience = kNetworkPatience) {
-    const auto giveUp = std::chrono::steady_clock::now() + patience;
-    for (;;) {
-        DispatchPending();
-        if (done()) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() > giveUp) {
-            return false;
-        }
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-}
-
-// Dispatches this thread's messages for a while: for showing that nothing more happens.
-inline void PumpFor(milliseconds span) {
-    PumpUntil([] { return false; }, span);
 }
 
 }  // namespace nntp_test
@@ -161,7 +70,7 @@ protected:
             Connection->ResetConnection();
             Connection.reset();
         }
-        nntp_test::DispatchPending();
+        DispatchPending();
         if (Server) {
             Server->Stop();
         }
@@ -177,7 +86,7 @@ protected:
     // test-clock seconds that took, or -1 when it did not happen within maxSeconds.
     int TickUntil(const std::function<bool()>& done, int maxSeconds) {
         for (int elapsed = 0; elapsed <= maxSeconds; elapsed += kTickSeconds) {
-            nntp_test::DispatchPending();
+            DispatchPending();
             if (done()) {
                 return elapsed;
             }
@@ -186,7 +95,7 @@ protected:
         return -1;
     }
 
-    bool PumpUntil(const std::function<bool()>& done) { return nntp_test::PumpUntil(done); }
+    bool PumpUntil(const std::function<bool()>& done) { return ::PumpUntil(done); }
 
     // Starts the job the engine starts on every new connection.
     void StartArticleJob() { Connection->StartArticleJob(kGroup, 1); }
@@ -216,17 +125,18 @@ protected:
             if (!std::filesystem::exists(rotated)) {
                 break;
             }
-            text += nntp_test::ReadFileText(rotated);
+            text += ReadWholeFile(rotated);
         }
-        return text + nntp_test::ReadFileText(WorkDir.Path() / "log.txt");
+        return text + ReadWholeFile(WorkDir.Path() / "log.txt");
     }
     std::string ErrorLog() const {
-        return nntp_test::ReadFileText(WorkDir.Path() / "errorlog.txt");
+        return ReadWholeFile(WorkDir.Path() / "errorlog.txt");
     }
 
-    nntp_test::ScopedWorkDir WorkDir;  // first: everything below writes into it
+    LeakCheck Leaks;         // first: checks what is left once everything below is gone
+    TempWorkingDir WorkDir;  // everything below writes into it
     TestClock Clock;
-    nntp_test::ScopedWinsock Winsock;
+    SocketLibrary Winsock;
     SettingsStore Root;  // stands in for the engine's and the dialog's stores
     std::unique_ptr<newsd::Server> Server;
     std::unique_ptr<CNNTPSocket> Connection;

@@ -53,16 +53,16 @@ protected:
     // up as many commands in the time played.
     void PlayFor(int seconds, std::chrono::milliseconds settle = std::chrono::milliseconds(300)) {
         for (int elapsed = 0; elapsed < seconds; elapsed += kTickSeconds) {
-            nntp_test::PumpUntil([&] { return Connection->IsDelaying; }, settle);
+            ::PumpUntil([&] { return Connection->IsDelaying; }, settle);
             Tick();
         }
-        nntp_test::PumpUntil([&] { return Connection->IsDelaying; }, settle);
+        ::PumpUntil([&] { return Connection->IsDelaying; }, settle);
     }
 
     // Like TickUntil, but lets the network answer between ticks.
     int PlayUntil(const std::function<bool()>& done, int maxSeconds) {
         for (int elapsed = 0; elapsed <= maxSeconds; elapsed += kTickSeconds) {
-            nntp_test::PumpUntil([&] { return done() || Connection->IsDelaying; });
+            ::PumpUntil([&] { return done() || Connection->IsDelaying; });
             if (done()) {
                 return elapsed;
             }

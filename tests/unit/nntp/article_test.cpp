@@ -16,7 +16,6 @@ namespace {
 
 using newsd::ConnectionScript;
 using nntp_test::CountOccurrences;
-using nntp_test::ReadFileText;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -107,7 +106,7 @@ TEST_F(ArticleTest, ArticleFileHoldsHeaderBlankLineAndUnstuffedBodyUntilItIsComp
     StartArticleJob();
     const std::string wanted = expected.FileText();
     ASSERT_TRUE(PumpUntil([&] { return FileSizeOr(TempFile(), 0) == wanted.size(); }));
-    EXPECT_EQ(ReadFileText(TempFile()), wanted);
+    EXPECT_EQ(ReadWholeFile(TempFile()), wanted);
     EXPECT_EQ(Connection->ConnectionState, kStateBodyText);
 
     ASSERT_TRUE(WaitForCommands(4));  // the end line came: next article
@@ -263,7 +262,7 @@ protected:
     // Greets, answers GROUP with last article 3, and waits for "HEAD 3".
     void StartAndReachHead() {
         StartArticleJob();
-        nntp_test::DispatchPending();
+        DispatchPending();
         ASSERT_TRUE(Peer.Accept());
         ASSERT_TRUE(Peer.Write("200 raw peer\r\n"));
         ASSERT_TRUE(PeerReceives(Peer, Received, "GROUP alt.binaries.test\r\n"));
@@ -287,7 +286,7 @@ TEST_F(ArticleBytesTest, DotsAreUnstuffedAndOnlyDotCrEndsTheText) {
         PumpUntil([&] { return TraceLog().find("Last: header line") != std::string::npos; }));
     const std::string header =
         "Subject: dots\r\n.Stuffed: leading dot\r\n.single\r\n.\nLast: header line\r\n";
-    EXPECT_EQ(ReadFileText(TempFile()), header);
+    EXPECT_EQ(ReadWholeFile(TempFile()), header);
 
     ASSERT_TRUE(Peer.Write(".\r\n"));
     ASSERT_TRUE(PeerReceives(Peer, Received, "BODY 3\r\n"));
@@ -298,7 +297,7 @@ TEST_F(ArticleBytesTest, DotsAreUnstuffedAndOnlyDotCrEndsTheText) {
         Peer.Write("222 3 <3@raw> body\r\n" + std::string(kBodyWire, sizeof kBodyWire - 1)));
     const std::string wanted = header + "\r\n" + std::string(kBodyStored, sizeof kBodyStored - 1);
     ASSERT_TRUE(PumpUntil([&] { return FileSizeOr(TempFile(), 0) == wanted.size(); }));
-    EXPECT_EQ(ReadFileText(TempFile()), wanted);
+    EXPECT_EQ(ReadWholeFile(TempFile()), wanted);
 
     ASSERT_TRUE(Peer.Write(".\r\n"));
     ASSERT_TRUE(PeerReceives(Peer, Received, "HEAD 2\r\n"));
@@ -335,7 +334,7 @@ TEST_F(ArticleBytesTest, ChangeOfWriteToDiskTakesEffectWithinAnArticle) {
     Root.SetInt("writetodisk", 0);
     ASSERT_TRUE(Peer.Write("Kept: no\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return TraceLog().find("Kept: no") != std::string::npos; }));
-    EXPECT_EQ(ReadFileText(TempFile()), "Kept: yes\r\n");
+    EXPECT_EQ(ReadWholeFile(TempFile()), "Kept: yes\r\n");
 }
 
 // --- the XOVER job ---------------------------------------------------------------------

@@ -99,7 +99,7 @@ TEST_F(AuthTest, RejectedPasswordFailsTheJobWhenRetryingIsOff) {
     EXPECT_THAT(log, HasSubstr("Auth3(): Password rejected. Returning Failure.\n"));
     EXPECT_THAT(log, HasSubstr("Password failed. Returning Failure.\n"));
 
-    nntp_test::PumpFor(std::chrono::milliseconds(50));
+    PumpFor(std::chrono::milliseconds(50));
     EXPECT_EQ(Server->Commands().size(), 3u);  // nothing is sent after the rejection
 }
 

@@ -82,8 +82,8 @@ protected:
         return lines;
     }
 
-    nntp_test::ScopedWorkDir WorkDir;
-    nntp_test::ScopedWinsock Winsock;
+    TempWorkingDir WorkDir;
+    SocketLibrary Winsock;
     LineProbe Probe;
 };
 

@@ -58,9 +58,9 @@ class MachineryTest : public ::testing::Test {
 protected:
     void TearDown() override { VerboseLog = true; }
 
-    std::string TraceLog() const { return nntp_test::ReadFileText(WorkDir.Path() / "log.txt"); }
+    std::string TraceLog() const { return ReadWholeFile(WorkDir.Path() / "log.txt"); }
     std::string ErrorLog() const {
-        return nntp_test::ReadFileText(WorkDir.Path() / "errorlog.txt");
+        return ReadWholeFile(WorkDir.Path() / "errorlog.txt");
     }
 
     void Tick(int seconds = 2) {
@@ -68,7 +68,7 @@ protected:
         Probe.OnTimer();
     }
 
-    nntp_test::ScopedWorkDir WorkDir;
+    TempWorkingDir WorkDir;
     TestClock Clock;
     ProbeSocket Probe;
 };

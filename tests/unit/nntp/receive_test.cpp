@@ -84,7 +84,7 @@ protected:
         Probe.ReturnStack = {ProbeSocket::B()};
         ASSERT_TRUE(Probe.Connect("127.0.0.1", Peer.Port(), "", 0, "", ""));
         ASSERT_TRUE(Peer.Accept());
-        ASSERT_TRUE(nntp_test::PumpUntil([&] { return !Probe.Ran.empty(); }));
+        ASSERT_TRUE(PumpUntil([&] { return !Probe.Ran.empty(); }));
         ASSERT_THAT(Probe.Ran, ElementsAre("B1"));
         Probe.Ran.clear();
         Probe.ConnectionState = kStateAwaitingGreeting;
@@ -93,17 +93,17 @@ protected:
     void WaitThenA() { Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A()); }
 
     bool PumpUntilRan(std::size_t steps) {
-        return nntp_test::PumpUntil([&] { return Probe.Ran.size() >= steps; });
+        return PumpUntil([&] { return Probe.Ran.size() >= steps; });
     }
 
-    std::string TraceLog() const { return nntp_test::ReadFileText(WorkDir.Path() / "log.txt"); }
+    std::string TraceLog() const { return ReadWholeFile(WorkDir.Path() / "log.txt"); }
     std::string ErrorLog() const {
-        return nntp_test::ReadFileText(WorkDir.Path() / "errorlog.txt");
+        return ReadWholeFile(WorkDir.Path() / "errorlog.txt");
     }
 
-    nntp_test::ScopedWorkDir WorkDir;
+    TempWorkingDir WorkDir;
     TestClock Clock;
-    nntp_test::ScopedWinsock Winsock;
+    SocketLibrary Winsock;
     RawPeer Peer;
     ProbeSocket Probe;
 };
@@ -188,7 +188,7 @@ TEST_F(ReceiveTest, NotificationWhileLinesAreBufferedDefersTheReadToReadLine) {
     ASSERT_TRUE(Peer.Write("200 first\r\n"));
     ASSERT_TRUE(PumpUntilRan(1));
     ASSERT_TRUE(Peer.Write("211 second\r\n"));
-    ASSERT_TRUE(nntp_test::PumpUntil([&] { return Probe.IsUnreadData; }));
+    ASSERT_TRUE(PumpUntil([&] { return Probe.IsUnreadData; }));
     EXPECT_EQ(Probe.BytesSinceTick, 11);  // the socket was not read
     EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Buf already contains data."));
 
@@ -202,7 +202,7 @@ TEST_F(ReceiveTest, BytesArrivingDuringADelayAreKeptForTheNextWait) {
     ConnectToPeer();
     Probe.DelayThen(30, ProbeSocket::B());
     ASSERT_TRUE(Peer.Write("200 early\r\n"));
-    ASSERT_TRUE(nntp_test::PumpUntil([&] { return Probe.IsUnreadData; }));
+    ASSERT_TRUE(PumpUntil([&] { return Probe.IsUnreadData; }));
     EXPECT_THAT(Probe.Ran, IsEmpty());
     EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Not waiting.  Setting IsUnreadDaya."));
 

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/TestClock.h"
+#include "platform/LeakCounts.h"
 #include "platform/windows.h"
 
 namespace {
@@ -410,6 +412,67 @@ TEST(MessageBoxes, DefaultRefusesAndHandlerIsUsedAndRestored) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(MessageBoxA(nullptr, "Really?", "Confirm", MB_YESNO), IDNO);
     testing::internal::GetCapturedStderr();
+}
+
+// The bounded wait in the queue that test pumps sleep in: it wakes for a post from another
+// thread long before its time-out, answers at once for what is already there, takes nothing,
+// and times out when nothing comes.
+TEST_F(MessagesTest, WaitingInTheQueueWakesForAPostAndTakesNothing) {
+    HWND hwnd = MakeWindow();
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT), WAIT_TIMEOUT);
+
+    std::thread poster([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        PostMessageA(hwnd, kMsgRecord, 7, 0);
+    });
+    // A generous time-out: the post must end the wait, not the time-out (then the message
+    // would still be missing below, or the wait would report WAIT_TIMEOUT).
+    EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 60000, QS_ALLINPUT), WAIT_OBJECT_0);
+    poster.join();
+    EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT), WAIT_OBJECT_0)
+        << "the message is still there: waiting took nothing";
+    const std::vector<MSG> taken = Drain();
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].wParam, 7u);
+
+    HANDLE handles[1] = {nullptr};
+    EXPECT_EQ(MsgWaitForMultipleObjects(1, handles, FALSE, 0, QS_ALLINPUT), WAIT_FAILED);
+    DestroyWindow(hwnd);
+}
+
+// The counts that the tests' leak checks rely on follow windows, timers and messages queued
+// for other threads.
+TEST_F(MessagesTest, LeakCountsFollowWindowsTimersAndQueuedMessages) {
+    const std::size_t windows = platform::LiveWindowCount();
+    const std::size_t queued = platform::QueuedEntryCount();
+    HWND hwnd = MakeWindow();
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_EQ(platform::LiveWindowCount(), windows + 1);
+    ASSERT_NE(SetTimer(hwnd, 3, 100000, nullptr), 0u);
+    EXPECT_EQ(platform::QueuedEntryCount(), queued + 1);
+
+    // A message waiting in another thread's queue counts too, until that thread takes it.
+    std::atomic<DWORD> otherId{0};
+    std::atomic<bool> take{false};
+    std::thread other([&] {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // makes the queue
+        otherId = GetCurrentThreadId();
+        while (!take) std::this_thread::yield();
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    });
+    while (otherId == 0) std::this_thread::yield();
+    ASSERT_TRUE(PostThreadMessageA(otherId, kMsgRecord, 0, 0));
+    EXPECT_EQ(platform::QueuedEntryCount(), queued + 2);
+    take = true;
+    other.join();
+    EXPECT_EQ(platform::QueuedEntryCount(), queued + 1);
+
+    DestroyWindow(hwnd);  // its timer goes with it
+    EXPECT_EQ(platform::LiveWindowCount(), windows);
+    EXPECT_EQ(platform::QueuedEntryCount(), queued);
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/LeakCheck.h"
 #include "common/TestClock.h"
+#include "platform/LeakCounts.h"
 #include "platform/windows.h"
 
 namespace {
@@ -59,7 +61,6 @@ protected:
                                 nullptr, nullptr);
         ASSERT_NE(hwnd_, nullptr);
         tNotes = &notes_;
-        socketsBefore_ = platform::OpenSocketCount();
     }
 
     void TearDown() override {
@@ -69,7 +70,6 @@ protected:
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         }
         tNotes = nullptr;
-        EXPECT_EQ(platform::OpenSocketCount(), socketsBefore_) << "a socket was left open";
         WSACleanup();
     }
 
@@ -166,10 +166,10 @@ protected:
                   static_cast<int>(data.size()));
     }
 
+    LeakCheck leaks_;  // first: checked once everything below is gone
     HWND hwnd_ = nullptr;
     std::vector<Note> notes_;
     std::vector<SOCKET> sockets_;
-    std::size_t socketsBefore_ = 0;
 };
 
 TEST(WinsockStartup, CallsFailUntilStartedAndTheHookCanRefuseVersions) {

@@ -1,0 +1,35 @@
+#include "tests/common/LeakCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/LeakCounts.h"
+#include "tests/common/MessagePump.h"
+
+LeakCheck::LeakCheck() : m_before(Now()) {}
+
+LeakCheck::~LeakCheck() {
+    // Notifications of closed sockets and destroyed windows still queued are dropped as they
+    // are taken; a lookup thread or an engine thread may take a moment to let go.
+    Counts after;
+    PumpUntil(
+        [&] {
+            after = Now();
+            return after == m_before;
+        },
+        std::chrono::milliseconds(2000));
+    EXPECT_EQ(after.sockets, m_before.sockets) << "the test left a socket open";
+    EXPECT_EQ(after.windows, m_before.windows) << "the test left a window alive";
+    EXPECT_EQ(after.lookups, m_before.lookups) << "the test left a host lookup pending";
+    EXPECT_EQ(after.queued, m_before.queued) << "the test left a message or timer queued";
+}
+
+LeakCheck::Counts LeakCheck::Now() {
+    Counts counts;
+    counts.sockets = platform::OpenSocketCount();
+    counts.windows = platform::LiveWindowCount();
+    counts.lookups = platform::PendingLookupCount();
+    counts.queued = platform::QueuedEntryCount();
+    return counts;
+}
