@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -62,6 +63,42 @@ TEST(MutexHandle, ScopedLockHoldsForItsScope) {
         EXPECT_FALSE(LockFromAnotherThread(mutex, 0));
     }
     EXPECT_TRUE(LockFromAnotherThread(mutex, 0));
+}
+
+// Threads taking turns with every kind of Lock, some nested: no two inside at once, no
+// increment lost, and no waiter left asleep after a release (that would hang the test).
+TEST(MutexHandle, ThreadsTakingTurnsNeverOverlapAndAllGetThrough) {
+    MutexHandle mutex;
+    int inside = 0;
+    long counter = 0;
+    std::atomic<int> overlaps{0};
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 5000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; ++i) {
+                const int timeout = (t + i) % 3 == 0 ? -1 : (t + i) % 3 == 1 ? 0 : 1000;
+                while (!mutex.Lock(timeout)) {
+                }
+                const bool nested = i % 4 == 0;
+                if (nested)
+                    mutex.Lock(0);
+                if (++inside != 1)
+                    ++overlaps;
+                ++counter;
+                --inside;
+                if (nested)
+                    mutex.Unlock();
+                mutex.Unlock();
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(overlaps, 0);
+    EXPECT_EQ(counter, long{kThreads} * kRounds);
+    EXPECT_TRUE(LockFromAnotherThread(mutex, 0)) << "free at the end";
 }
 
 }  // namespace
