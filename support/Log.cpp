@@ -176,15 +176,24 @@ void AppendLine(const char* fileName, const std::string& text) {
     std::fclose(file);
 }
 
-void ExpandInto(std::string& text, const char* format, va_list args) {
+void ExpandAt(const char* format, LogArguments& args, std::string& out, std::int64_t now);
+
+// One clock reading per line serves its stamps and the writer's 100 ms bound.
+void ExpandInto(std::string& text, const char* format, va_list args, std::int64_t now) {
     VaListLogArguments arguments(args);
     text.clear();
-    ExpandLogFormat(format != nullptr ? format : "", arguments, text);
+    ExpandAt(format != nullptr ? format : "", arguments, text, now);
 }
 
 }  // namespace
 
 void ExpandLogFormat(const char* format, LogArguments& args, std::string& out) {
+    ExpandAt(format, args, out, platform::CurrentFileTime());
+}
+
+namespace {
+
+void ExpandAt(const char* format, LogArguments& args, std::string& out, std::int64_t now) {
     for (const char* p = format; *p != '\0'; ++p) {
         if (*p != '%') {
             const char* run = p;
@@ -209,10 +218,10 @@ void ExpandLogFormat(const char* format, LogArguments& args, std::string& out) {
                 break;
             }
             case 't':
-                AppendDateTimeStampAt(out, platform::CurrentFileTime());
+                AppendDateTimeStampAt(out, now);
                 break;
             case 'T':
-                AppendTimeStampNow(out);
+                AppendTimeStampAt(out, now);
                 break;
             case 'w':
                 out += GetErrorText(args.NextInt());
@@ -230,6 +239,8 @@ void ExpandLogFormat(const char* format, LogArguments& args, std::string& out) {
         }
     }
 }
+
+}  // namespace
 
 void WriteDateTimeStamp(FILE* file) {
     std::string text;
@@ -292,9 +303,10 @@ void DebugLogPrintf(const char* format, ...) {
     std::string& text = LineText();
     va_list args;
     va_start(args, format);
-    ExpandInto(text, format, args);
+    const std::int64_t now = platform::CurrentFileTime();
+    ExpandInto(text, format, args, now);
     va_end(args);
-    Writer().Add(text.data(), text.size());
+    Writer().Add(text.data(), text.size(), now);
     WakeFlusher();
 }
 
@@ -318,7 +330,7 @@ void ErrorLogPrintf(const char* format, ...) {
     std::string text;
     va_list args;
     va_start(args, format);
-    ExpandInto(text, format, args);
+    ExpandInto(text, format, args, platform::CurrentFileTime());
     va_end(args);
     AppendLine(kErrorLogName, text);
 }

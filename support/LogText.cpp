@@ -75,7 +75,10 @@ void AppendDateTimeStampAt(std::string& out, std::int64_t fileTime) {
 }
 
 void AppendTimeStampNow(std::string& out) {
-    const std::int64_t fileTime = platform::CurrentFileTime();
+    AppendTimeStampAt(out, platform::CurrentFileTime());
+}
+
+void AppendTimeStampAt(std::string& out, std::int64_t fileTime) {
     std::int64_t second = fileTime / platform::kFileTimeUnitsPerSecond;
     if (fileTime < 0 && fileTime % platform::kFileTimeUnitsPerSecond != 0)
         --second;

@@ -8,5 +8,7 @@ void AppendDecimal(std::string& out, int value);
 void AppendHex(std::string& out, unsigned value, bool upperCase);
 // "Mon DD, YYYY HH:MM:SS: " for a FILETIME value, in local time.
 void AppendDateTimeStampAt(std::string& out, std::int64_t fileTime);
-// "HH:MM:SS" now, in local time (each thread keeps its own last second).
+// "HH:MM:SS" for a FILETIME value, or now, in local time (each thread keeps its own last
+// second).
+void AppendTimeStampAt(std::string& out, std::int64_t fileTime);
 void AppendTimeStampNow(std::string& out);

@@ -35,7 +35,10 @@ TraceLogWriter::TraceLogWriter(std::string folder, std::string name)
       m_lines(new Line[kBufferLines]) {}
 
 void TraceLogWriter::Add(const char* text, std::size_t size) {
-    const std::int64_t now = platform::CurrentFileTime();
+    Add(text, size, platform::CurrentFileTime());
+}
+
+void TraceLogWriter::Add(const char* text, std::size_t size, std::int64_t now) {
     if (m_lineCount == 0)
         LookBeforeFirstPendingLine(now);
     if (m_fileKnown && m_size + m_used > kSizeLimit) {

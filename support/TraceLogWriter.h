@@ -40,6 +40,8 @@ public:
 
     // One line's text (whatever one log call expanded), at the time of the system clock.
     void Add(const char* text, std::size_t size);
+    // The same, at a time the caller has just read (the one its line's stamp shows).
+    void Add(const char* text, std::size_t size, std::int64_t fileTime);
     // Writes every pending line now.
     void Flush();
     // Writes the pending lines when the oldest has waited its 100 ms.
