@@ -108,7 +108,18 @@ void AppendFile::Close() {
     m_descriptor = -1;
 }
 
+// A file deleted while this program holds it open keeps its name until the last handle is
+// closed (a "delete pending" file); for the writer the name is gone already.
+bool DeletePending(int descriptor) {
+    FILE_STANDARD_INFO info;
+    return descriptor >= 0 &&
+           GetFileInformationByHandleEx(HandleOf(descriptor), FileStandardInfo, &info, sizeof info) &&
+           info.DeletePending;
+}
+
 AppendFile::NameState AppendFile::Check(const std::string& name, std::uint64_t& size) const {
+    if (DeletePending(m_descriptor))
+        return NameState::kMissing;
     HANDLE named = OpenToInspect(name);
     if (named == INVALID_HANDLE_VALUE)
         return NameState::kMissing;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+// Windows imports the file into the real registry instead: win32/RegistryFile.cpp.
+#ifndef _WIN32
 ScopedRegistryFile::ScopedRegistryFile(const std::string& bytes)
     : m_path(m_directory.File("Quorrel.reg")) {
     const char* previous = std::getenv("QUORREL_REGISTRY");
@@ -22,6 +24,7 @@ ScopedRegistryFile::~ScopedRegistryFile() {
 void ScopedRegistryFile::Rewrite(const std::string& bytes) {
     WriteWholeFile(m_path, bytes);
 }
+#endif
 
 std::string AsUtf16LeWithBom(const std::string& utf8) {
     std::string out = "\xFF\xFE";

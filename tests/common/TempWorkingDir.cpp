@@ -54,7 +54,21 @@ std::vector<std::string> TempWorkingDir::FilesEndingIn(const std::string& suffix
 std::string ReadWholeFile(const std::string& path) {
     FlushDebugLog();
     std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+#ifdef _WIN32
+    // The logs (the .txt files) are text files on Windows, with CR LF line ends: they are
+    // read back as the lines the program wrote, as a text-mode reader sees them.
+    if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".txt") == 0) {
+        std::string lines;
+        lines.reserve(bytes.size());
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
+                lines += bytes[i];
+        }
+        return lines;
+    }
+#endif
+    return bytes;
 }
 
 void WriteWholeFile(const std::string& path, const std::string& contents) {
