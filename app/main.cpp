@@ -17,6 +17,9 @@
 #if defined(ZODIVA_WITH_GUI) && __has_include("app/qt/RunDialog.h")
 #include "app/qt/RunDialog.h"
 #define ZODIVA_HAS_DIALOG 1
+#elif defined(ZODIVA_WITH_NATIVE_DIALOG)
+#include "app/win32/RunDialog.h"
+#define ZODIVA_HAS_DIALOG 1
 #endif
 
 namespace {

@@ -38,7 +38,13 @@ function(zodiva_windows_programs)
   target_compile_definitions(zodiva_frontend PUBLIC ZODIVA_NO_METRICS ZODIVA_NO_DEMO)
   target_link_libraries(zodiva_frontend PUBLIC zodiva_engine)
 
-  add_executable(zodiva ${CMAKE_SOURCE_DIR}/app/main.cpp)
+  # One console program for both front ends, as on Linux: --headless in the console, else the
+  # native dialog from the resource templates (which hides a console made just for it).
+  enable_language(RC)
+  add_executable(zodiva ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/win32/TestDialog.cpp
+    ${CMAKE_SOURCE_DIR}/app/win32/zodiva.rc)
+  target_include_directories(zodiva PRIVATE ${CMAKE_SOURCE_DIR}/app/win32)
+  target_compile_definitions(zodiva PRIVATE ZODIVA_WITH_NATIVE_DIALOG=1)
   target_link_libraries(zodiva PRIVATE zodiva_frontend)
   install(TARGETS zodiva)
 endfunction()

@@ -1,0 +1,255 @@
+// The test dialog on Windows. The controls come from the resource template; the handlers do
+// what the other front ends do, through TestDialogLogic. Below the template's controls a list
+// shows the engine's status rows, read once a second with the rate.
+#include "app/win32/RunDialog.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "app/core/CommandLine.h"
+#include "app/core/SessionSetup.h"
+#include "app/core/StatusRowFolder.h"
+#include "app/core/TestDialogLogic.h"
+#include "app/qt/DialogTemplate.h"
+#include "app/win32/resource.h"
+#include "engine/EngineMonitor.h"
+#include "platform/windows.h"
+
+namespace {
+
+using namespace zodiva::gui;
+
+// The resource script and the other front end's template name the same controls.
+static_assert(IDD_TESTDIALOG == kTestDialogTemplateId && IDD_ABOUTBOX == kAboutDialogTemplateId);
+static_assert(IDC_GO == kIdGo && IDC_CLICKME == kIdClickMe && IDC_CLICKCOUNT == kIdClickCount &&
+              IDC_STOP == kIdStop && IDC_CONNECTIONS == kIdConnections && IDC_RATE == kIdRate &&
+              IDC_WRITETODISK == kIdWriteToDisk && IDM_ABOUTBOX == kAboutCommandId);
+
+constexpr UINT_PTR kRateTimer = 1;
+constexpr UINT kRateTimerMilliseconds = 1000;
+// The status list, in dialog units below the template's area, with its margins.
+constexpr int kListTop = 200;
+constexpr int kListHeight = 80;
+// Rows kept in the list; older ones go first.
+constexpr LRESULT kListRows = EngineMonitor::kStatusRowLimit;
+
+// The dialog's thread and window, for the message boxes (see ShowBox).
+DWORD gDialogThread = 0;
+HWND gDialog = nullptr;
+
+struct DialogState {
+    TestDialogLogic* logic = nullptr;
+    HICON icon = nullptr;
+    HWND list = nullptr;
+};
+
+std::string TextOf(HWND dialog, int id) {
+    char text[256] = {};
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG)
+        return TRUE;
+    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+        EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void ShowAbout(HWND owner) {
+    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUTBOX), owner, &AboutProc, 0);
+}
+
+// The About entry after a separator at the end of the system menu.
+void AddAboutToSystemMenu(HWND dialog) {
+    HMENU menu = GetSystemMenu(dialog, FALSE);
+    char text[64] = {};
+    if (menu == nullptr || LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, text, sizeof text) == 0)
+        return;
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, text);
+}
+
+// The dialog grows downwards by the list's height; the list takes the template's width.
+void CreateStatusList(HWND dialog, DialogState& state) {
+    RECT area{15, kListTop, 320 - 15, kListTop + kListHeight};
+    MapDialogRect(dialog, &area);
+    RECT grow{0, 0, 0, kListHeight + 8};
+    MapDialogRect(dialog, &grow);
+    RECT window;
+    GetWindowRect(dialog, &window);
+    SetWindowPos(dialog, nullptr, 0, 0, window.right - window.left,
+                 window.bottom - window.top + grow.bottom, SWP_NOMOVE | SWP_NOZORDER);
+    state.list = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", "",
+                                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL,
+                                 area.left, area.top, area.right - area.left, area.bottom - area.top,
+                                 dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_STATUSLIST)),
+                                 GetModuleHandleA(nullptr), nullptr);
+    SendMessageA(state.list, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+}
+
+void OnInitDialog(HWND dialog, DialogState& state) {
+    SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
+    gDialog = dialog;
+    state.icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(state.icon));
+    SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state.icon));
+    AddAboutToSystemMenu(dialog);
+    SetDlgItemTextA(dialog, IDC_CONNECTIONS, std::to_string(state.logic->ConnectionsForDisplay()).c_str());
+    CheckDlgButton(dialog, IDC_WRITETODISK, state.logic->WriteToDisk() ? BST_CHECKED : BST_UNCHECKED);
+    CreateStatusList(dialog, state);
+    SetTimer(dialog, kRateTimer, kRateTimerMilliseconds, nullptr);
+}
+
+void ShowStatusRows(DialogState& state) {
+    const std::shared_ptr<EngineMonitor> monitor = state.logic->Monitor();
+    if (!monitor || state.list == nullptr)
+        return;
+    auto row = std::make_unique<StatusRow>();
+    bool added = false;
+    while (monitor->StatusRows().TryPop(*row)) {
+        FoldedRow line;
+        line.fileTime = row->fileTime;
+        line.connection = row->connection;
+        line.lastConnection = row->connection;
+        line.text = row->text;
+        std::string text = FormatFoldedRow(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        SendMessageA(state.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        added = true;
+    }
+    if (!added)
+        return;
+    LRESULT count = SendMessageA(state.list, LB_GETCOUNT, 0, 0);
+    for (; count > kListRows; --count)
+        SendMessageA(state.list, LB_DELETESTRING, 0, 0);
+    SendMessageA(state.list, LB_SETTOPINDEX, count - 1, 0);
+}
+
+void OnGo(HWND dialog, DialogState& state) {
+    const auto confirm = [](const std::string& question) {
+        return MessageBoxA(nullptr, question.c_str(), TestDialogLogic::kApplicationTitle,
+                           MB_YESNO | MB_ICONQUESTION) == IDYES;
+    };
+    state.logic->Go(TextOf(dialog, IDC_CONNECTIONS), confirm);
+}
+
+// Wraps like the original's int arithmetic, without its undefined overflow.
+void OnClickMe(HWND dialog) {
+    BOOL read = FALSE;
+    const int count = static_cast<int>(GetDlgItemInt(dialog, IDC_CLICKCOUNT, &read, TRUE));
+    const unsigned next = static_cast<unsigned>(read ? count : 0) + 1u;
+    SetDlgItemInt(dialog, IDC_CLICKCOUNT, next, TRUE);
+}
+
+void Close(HWND dialog, DialogState& state, INT_PTR result) {
+    KillTimer(dialog, kRateTimer);
+    state.logic->Stop();
+    gDialog = nullptr;
+    EndDialog(dialog, result);
+}
+
+INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        OnInitDialog(dialog, *reinterpret_cast<DialogState*>(lParam));
+        return TRUE;
+    }
+    auto* state = reinterpret_cast<DialogState*>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (state == nullptr)
+        return FALSE;
+    switch (message) {
+        case WM_COMMAND:
+            switch (LOWORD(wParam)) {
+                case IDC_GO:
+                    OnGo(dialog, *state);
+                    return TRUE;
+                case IDC_STOP:
+                    state->logic->Stop();
+                    return TRUE;
+                case IDC_CLICKME:
+                    OnClickMe(dialog);
+                    return TRUE;
+                case IDC_WRITETODISK:
+                    state->logic->SetWriteToDisk(IsDlgButtonChecked(dialog, IDC_WRITETODISK) == BST_CHECKED);
+                    return TRUE;
+                case IDOK:
+                case IDCANCEL:
+                    Close(dialog, *state, LOWORD(wParam));
+                    return TRUE;
+            }
+            return FALSE;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
+                ShowAbout(dialog);
+                return TRUE;
+            }
+            return FALSE;
+        case WM_TIMER:
+            if (wParam == kRateTimer) {
+                SetDlgItemTextA(dialog, IDC_RATE, state->logic->RateText().c_str());
+                ShowStatusRows(*state);
+            }
+            return TRUE;
+        case WM_HELP:
+            ShowAbout(dialog);
+            return TRUE;
+    }
+    (void)lParam;
+    return FALSE;
+}
+
+// Boxes asked for on the dialog's thread belong to the dialog; one asked for by the engine
+// thread (while the dialog's thread may be waiting for it in Go) has no owner, so that it
+// never waits for the dialog's thread.
+int ShowBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    if (owner == nullptr && GetCurrentThreadId() == gDialogThread)
+        owner = gDialog;
+    if (GetCurrentThreadId() != gDialogThread)
+        type |= MB_SETFOREGROUND | MB_TOPMOST;
+    return (MessageBoxA)(owner, text, caption, type);
+}
+
+void ReportStartFailure(const std::string& message) {
+    std::fprintf(stderr, "zodiva: %s\n", message.c_str());
+    (MessageBoxA)(nullptr, message.c_str(), "zodiva", MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+int RunDialog(int, char**, const CommandLineOptions& options) {
+    // Started from the desktop, the console program got a console of its own: hide it.
+    DWORD processes[2];
+    if (GetConsoleProcessList(processes, 2) == 1)
+        FreeConsole();
+    SessionSetup setup;  // first, so that it goes last
+    std::string error;
+    if (!setup.PrepareEnvironment(options, error)) {
+        ReportStartFailure(error);
+        return 2;
+    }
+    TestDialogLogic logic;
+    logic.LoadSettings();
+    if (!setup.ApplySettings(options, logic, error) || !setup.StartMetrics(options, logic, error)) {
+        ReportStartFailure(error);
+        return 2;
+    }
+    gDialogThread = GetCurrentThreadId();
+    const auto previous = platform::SetMessageBoxHandler(&ShowBox);
+    DialogState state;
+    state.logic = &logic;
+    const INT_PTR result = DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TESTDIALOG),
+                                           nullptr, &TestDialogProc, reinterpret_cast<LPARAM>(&state));
+    platform::SetMessageBoxHandler(previous);
+    logic.Stop();
+    setup.StopDemo();
+    if (result == -1) {
+        std::fprintf(stderr, "zodiva: cannot open the dialog (error %lu)\n", GetLastError());
+        return 2;
+    }
+    return 0;
+}
