@@ -18,8 +18,8 @@ class MetricsService {};
 #include "app/metrics/MetricsService.h"
 #endif
 #include "newsd/Server.h"
-#ifndef _WIN32
 #include "platform/LogFiles.h"
+#ifndef _WIN32
 #include "platform/RegFile.h"
 #endif
 #include "platform/Registry.h"
