@@ -203,7 +203,7 @@ TEST_F(Logs, TraceLogRenamedOrReplacedIsLeftAlone) {
 }
 
 TEST_F(Logs, TraceLogFollowsTheWorkingDirectory) {
-    const std::string first = m_workingDir.Path();
+    const std::string first = m_workingDir.Path().string();
     TempDirectory second;
     DebugLogPrintf("a\n");
     FlushDebugLog();  // held lines go to the folder that is current when they are written
