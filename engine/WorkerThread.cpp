@@ -98,7 +98,7 @@ int WorkerThread::AbandonedThreadsRunning() {
     return g_abandonedThreadsRunning.load();
 }
 
-unsigned WorkerThread::ThreadRoutine(void* argument) {
+unsigned WINAPI WorkerThread::ThreadRoutine(void* argument) {
     auto* self = static_cast<WorkerThread*>(argument);
     // Taken while Start still blocks the owner, so the object is certainly alive.
     unsigned exitCode = RunThread(self, self->m_Control);

@@ -55,7 +55,7 @@ public:
 
 private:
     struct Control;
-    static unsigned ThreadRoutine(void* argument);
+    static unsigned WINAPI ThreadRoutine(void* argument);
     static unsigned RunThread(WorkerThread* self, std::shared_ptr<Control> control);
 
     HANDLE m_hStartEvent = nullptr;

@@ -104,7 +104,7 @@ HWND HiddenWindow::Create(const char* /*classLabel*/, const char* windowName, DW
     return hwnd;
 }
 
-LRESULT HiddenWindow::StaticWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK HiddenWindow::StaticWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE && lParam != 0) {
         const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         auto* owner = static_cast<HiddenWindow*>(create->lpCreateParams);

@@ -33,7 +33,7 @@ public:
     // The owned window; null before Create, after a failed Create and after destruction.
     HWND GetWindowHandle() const { return m_hWnd; }
 
-    static LRESULT StaticWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     // Test hook: lets a test observe or reset whether the class has been registered.
     static bool IsClassRegistered();
