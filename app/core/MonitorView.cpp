@@ -6,10 +6,17 @@
 
 namespace {
 
+// Built front to back by appending: a literal put before a temporary string shifts its bytes
+// with an overlapping copy (and gcc 12 warns about it in release).
 std::string DelayText(std::int64_t shortest, std::int64_t longest) {
-    if (shortest == longest)
-        return "(" + std::to_string(shortest) + " s)";
-    return "(" + std::to_string(shortest) + "-" + std::to_string(longest) + " s)";
+    std::string text = "(";
+    text += std::to_string(shortest);
+    if (shortest != longest) {
+        text += "-";
+        text += std::to_string(longest);
+    }
+    text += " s)";
+    return text;
 }
 
 }  // namespace
@@ -33,11 +40,13 @@ std::string StateSummary(const ActivityCounts& counts) {
                 break;
             case ConnectionActivity::kFetchingBody:
                 break;
-            case ConnectionActivity::kDelaying:
-                add(counts.count[i], std::string("delaying ") +
-                                         DelayText(counts.shortestDelaySecondsLeft,
-                                                   counts.longestDelaySecondsLeft));
+            case ConnectionActivity::kDelaying: {
+                std::string delaying = "delaying ";
+                delaying += DelayText(counts.shortestDelaySecondsLeft,
+                                      counts.longestDelaySecondsLeft);
+                add(counts.count[i], delaying);
                 break;
+            }
             default:
                 add(counts.count[i], ActivityName(activity));
         }

@@ -90,7 +90,8 @@ std::string FormatFoldedRow(const FoldedRow& row) {
     std::strftime(clock, sizeof clock, "%H:%M:%S", &parts);
     std::string who;
     if (row.count <= 1) {
-        who = "#" + std::to_string(row.connection);
+        who = "#";
+        who += std::to_string(row.connection);
     } else {
         who = std::to_string(row.count) + " more connections (#" + std::to_string(row.connection) +
               ".." + "#" + std::to_string(row.lastConnection) + ")";

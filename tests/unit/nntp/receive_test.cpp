@@ -11,31 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "AllocationCount.h"
 #include "ConnectionFixture.h"
 #include "RawPeer.h"
-
-// Counts allocations made on this thread while counting is switched on, to show that the
-// receive path allocates nothing per line.
-namespace {
-thread_local bool countAllocations = false;
-thread_local std::size_t allocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (countAllocations) {
-        ++allocations;
-    }
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
 
 namespace {
 
@@ -72,7 +50,7 @@ class ReceiveTest : public ::testing::Test {
 protected:
     void TearDown() override {
         VerboseLog = true;
-        countAllocations = false;
+        allocation_count::counting = false;
     }
 
     // Connects the probe to the raw peer, as Connect3/Connect4 would, and leaves it waiting
@@ -300,7 +278,7 @@ TEST_F(ReceiveTest, ReadingAndCuttingLinesAllocatesNothing) {
 
         // The notifications are handed to OnReceive directly, so that only the receive path
         // is measured and not the message loop that delivers them.
-        countAllocations = true;
+        allocation_count::counting = true;
         for (int attempt = 0; lines < expectedLines && attempt < 100000; ++attempt) {
             Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::Count());
             if (Probe.IsWaitingForData) {
@@ -310,10 +288,10 @@ TEST_F(ReceiveTest, ReadingAndCuttingLinesAllocatesNothing) {
                 ++lines;
             }
         }
-        countAllocations = false;
+        allocation_count::counting = false;
     }
     EXPECT_EQ(lines, expectedLines);
-    EXPECT_EQ(allocations, 0u);
+    EXPECT_EQ(allocation_count::allocations, 0u);
 }
 
 }  // namespace
