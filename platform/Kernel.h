@@ -14,8 +14,6 @@ constexpr DWORD WAIT_ABANDONED = 0x00000080;
 constexpr DWORD WAIT_TIMEOUT = 0x00000102;
 constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
-constexpr DWORD STILL_ACTIVE = 0x00000103;
-constexpr unsigned CREATE_SUSPENDED = 0x00000004;
 
 // Error codes for GetLastError (the subset the kernel and file functions set).
 constexpr LONG ERROR_SUCCESS = 0;
@@ -45,11 +43,11 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCSTR 
 // Fails (FALSE, ERROR_NOT_OWNER) when the calling thread does not own the mutex.
 BOOL ReleaseMutex(HANDLE mutex);
 
-// Events: auto-reset (one waiter released per SetEvent) or manual-reset. Unnamed only.
+// Events: auto-reset only (one waiter released per SetEvent), unnamed only; a manual-reset
+// event is refused (null, ERROR_INVALID_PARAMETER).
 HANDLE CreateEventA(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
                     LPCSTR name);
 BOOL SetEvent(HANDLE event);
-BOOL ResetEvent(HANDLE event);
 
 // Waits on a mutex, an event or a thread (signalled once the thread has ended).
 // Returns WAIT_OBJECT_0, WAIT_TIMEOUT, WAIT_ABANDONED (a mutex whose owner ended while
@@ -66,20 +64,18 @@ DWORD GetCurrentThreadId();
 
 // Starts a thread running start(argument). Returns the thread handle as a number (0 on
 // failure) and stores the new thread's id in *threadId when given; that id equals what
-// GetCurrentThreadId returns on the new thread. stackSize 0 means the default.
-// initFlag may be CREATE_SUSPENDED (the thread waits for ResumeThread).
+// GetCurrentThreadId returns on the new thread. stackSize 0 means the default. initFlag must
+// be 0: the thread starts at once (suspended threads are not provided).
 using ThreadStartRoutine = unsigned (*)(void* argument);
 std::uintptr_t _beginthreadex(void* security, unsigned stackSize, ThreadStartRoutine start,
                               void* argument, unsigned initFlag, unsigned* threadId);
-// Ends the calling thread (started by _beginthreadex) with the exit code; local objects
+// Ends the calling thread (started by _beginthreadex; the exit code is not kept); local objects
 // of the thread are destroyed on the way out (the stack is unwound, so no noexcept
 // function may be on it: that would end the process). Does not return.
 [[noreturn]] void _endthreadex(unsigned exitCode);
-DWORD ResumeThread(HANDLE thread);
-BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 
 // A thread cannot be killed safely on Linux. TerminateThread therefore marks the thread as
-// terminated: its handle becomes signalled at once with the given exit code, and the thread
+// terminated: its handle becomes signalled at once (the exit code is not kept), and the thread
 // itself is left to run on, detached, until it returns. Code that may run in a thread that
 // was given up on checks IsThreadTerminated() at its safe points (a message loop returns
 // WM_QUIT then) and stops touching shared state.

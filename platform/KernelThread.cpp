@@ -19,8 +19,8 @@ namespace {
 
 class ThreadObject : public KernelObject {
 public:
-    ThreadObject(DWORD id, ThreadStartRoutine start, void* argument, bool suspended)
-        : m_id(id), m_start(start), m_argument(argument), m_suspendCount(suspended ? 1 : 0) {}
+    ThreadObject(DWORD id, ThreadStartRoutine start, void* argument)
+        : m_id(id), m_start(start), m_argument(argument) {}
 
     DWORD Wait(DWORD milliseconds) override {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -32,40 +32,20 @@ public:
 
     DWORD Id() const { return m_id; }
 
-    // On the new thread: false when the thread was terminated before it could start.
-    bool WaitUntilResumed() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_suspendCount == 0; });
-        return !m_terminated;
-    }
-
     unsigned RunStartRoutine() { return m_start(m_argument); }
 
-    void Finish(DWORD exitCode) {
+    void Finish() {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_finished)
-            return;  // terminated earlier: that exit code stands
         m_finished = true;
-        m_exitCode = exitCode;
         m_changed.notify_all();
     }
 
-    DWORD Resume() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const DWORD previous = static_cast<DWORD>(m_suspendCount);
-        if (m_suspendCount > 0 && --m_suspendCount == 0)
-            m_changed.notify_all();
-        return previous;
-    }
-
-    void Terminate(DWORD exitCode) {
+    void Terminate() {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_finished)
             return;
         m_terminated = true;
         m_finished = true;
-        m_exitCode = exitCode;
-        m_suspendCount = 0;  // a suspended thread wakes only to end at once
         m_changed.notify_all();
     }
 
@@ -74,21 +54,14 @@ public:
         return m_terminated;
     }
 
-    DWORD ExitCode() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_finished ? m_exitCode : STILL_ACTIVE;
-    }
-
 private:
     const DWORD m_id;
     const ThreadStartRoutine m_start;
     void* const m_argument;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    int m_suspendCount;
     bool m_finished = false;
     bool m_terminated = false;
-    DWORD m_exitCode = STILL_ACTIVE;
 };
 
 // The calling thread's own object, when _beginthreadex started it. Its destructor runs
@@ -96,10 +69,9 @@ private:
 // signals the handle.
 struct CurrentThreadRecord {
     std::shared_ptr<ThreadObject> object;
-    unsigned exitCode = 0;
     ~CurrentThreadRecord() {
         if (object)
-            object->Finish(exitCode);
+            object->Finish();
     }
 };
 
@@ -115,8 +87,9 @@ void* ThreadMain(void* boot) {
     platform::AdoptThreadId(self->Id());
     CurrentThreadRecord& record = CurrentRecord();
     record.object = self;
-    if (self->WaitUntilResumed())
-        record.exitCode = self->RunStartRoutine();
+    // A thread given up on before it got going does not start its work at all.
+    if (!self->Terminated())
+        self->RunStartRoutine();
     return nullptr;
 }
 
@@ -150,13 +123,16 @@ bool StartNativeThread(const std::shared_ptr<ThreadObject>& thread, unsigned sta
 
 std::uintptr_t _beginthreadex(void*, unsigned stackSize, ThreadStartRoutine start, void* argument,
                               unsigned initFlag, unsigned* threadId) {
+    if (initFlag != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);  // threads start at once; nothing else is provided
+        return 0;
+    }
     if (start == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     const DWORD id = platform::AllocateThreadId();
-    auto thread =
-        std::make_shared<ThreadObject>(id, start, argument, (initFlag & CREATE_SUSPENDED) != 0);
+    auto thread = std::make_shared<ThreadObject>(id, start, argument);
     HANDLE handle = platform::RegisterKernelObject(thread);
     if (!StartNativeThread(thread, stackSize)) {
         platform::UnregisterKernelObject(handle);
@@ -167,30 +143,17 @@ std::uintptr_t _beginthreadex(void*, unsigned stackSize, ThreadStartRoutine star
     return reinterpret_cast<std::uintptr_t>(handle);
 }
 
-void _endthreadex(unsigned exitCode) {
-    CurrentRecord().exitCode = exitCode;
-    // Unwinds the thread's stack (destroying its local objects) and ends it.
+void _endthreadex(unsigned) {
+    // Unwinds the thread's stack (destroying its local objects) and ends it. Nothing asks
+    // for a thread's exit code, so it is not kept.
     pthread_exit(nullptr);
 }
 
-DWORD ResumeThread(HANDLE handle) {
-    auto thread = FindThread(handle);
-    return thread ? thread->Resume() : static_cast<DWORD>(-1);
-}
-
-BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
-    auto thread = FindThread(handle);
-    if (!thread || exitCode == nullptr)
-        return FALSE;
-    *exitCode = thread->ExitCode();
-    return TRUE;
-}
-
-BOOL TerminateThread(HANDLE handle, DWORD exitCode) {
+BOOL TerminateThread(HANDLE handle, DWORD) {
     auto thread = FindThread(handle);
     if (!thread)
         return FALSE;
-    thread->Terminate(exitCode);
+    thread->Terminate();
     // A thread waiting in GetMessageA notices at once that it was given up on.
     platform::WakeMessageQueue(thread->Id());
     return TRUE;
