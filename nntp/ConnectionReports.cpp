@@ -1,7 +1,6 @@
 // What a connection publishes for the front ends: its activity, failures by kind, the last
 // status line, latencies and status rows. All of it is cheap enough for every reply: a few
 // relaxed atomic stores, no allocation, no lock.
-#include <cstdarg>
 
 #include "nntp/NNTPSocket.h"
 #include "platform/Time.h"
@@ -41,22 +40,14 @@ void CNNTPSocket::NoteStatusLine(const char* line, CommandKind kind) {
     RecordLatency(kind);
 }
 
-bool CNNTPSocket::ReportStatus(const char* format, ...) {
+bool CNNTPSocket::ReportStatusArgs(const char* format, LogArguments& args) {
     if (m_pStatusList == nullptr) {
         return false;
     }
     if (m_pStatusList->Window != nullptr) {
         m_pStatusList->Window->BeginRow(ConnectionNumber);
     }
-    va_list args;
-    va_start(args, format);
-    bool added;
-    {
-        VaListLogArguments arguments(args);
-        added = StatusListPrintfArgs(m_pStatusList, format, arguments);
-    }
-    va_end(args);
-    return added;
+    return StatusListPrintfArgs(m_pStatusList, format, args);
 }
 
 ConnectionActivity CNNTPSocket::ActivityOfState(std::int32_t state) {

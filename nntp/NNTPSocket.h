@@ -144,7 +144,13 @@ public:
     void RecordLatency(CommandKind kind);
     // A row for the status list, labelled with the connection's number; false when no status
     // list is attached. Directives as StatusListPrintf's.
-    bool ReportStatus(const char* format, ...);
+    // Each argument must be a 32-bit integer or a string.
+    template <typename... Args>
+    bool ReportStatus(const char* format, Args... args) {
+        auto arguments = MakeLogArguments(args...);
+        return ReportStatusArgs(format, arguments);
+    }
+    bool ReportStatusArgs(const char* format, LogArguments& args);
     // What a connection in this ConnectionState is doing.
     static ConnectionActivity ActivityOfState(std::int32_t state);
 

@@ -53,6 +53,11 @@ extern bool StatusListEnabled;
 // Directives: %d int, %s const char* (CR and LF dropped; a null pointer adds "NULL"),
 // %w int error code -> text, %W int error code -> "code - text"; % followed by any other
 // character adds that character. True when a row was added.
-bool StatusListPrintf(StatusList* list, const char* format, ...);
 // The same with the arguments from any source.
 bool StatusListPrintfArgs(StatusList* list, const char* format, LogArguments& args);
+// Each argument must be a 32-bit integer or a string (see LogArguments.h).
+template <typename... Args>
+bool StatusListPrintf(StatusList* list, const char* format, Args... args) {
+    auto arguments = MakeLogArguments(args...);
+    return StatusListPrintfArgs(list, format, arguments);
+}

@@ -12,7 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -179,10 +178,9 @@ void AppendLine(const char* fileName, const std::string& text) {
 void ExpandAt(const char* format, LogArguments& args, std::string& out, std::int64_t now);
 
 // One clock reading per line serves its stamps and the writer's 100 ms bound.
-void ExpandInto(std::string& text, const char* format, va_list args, std::int64_t now) {
-    VaListLogArguments arguments(args);
+void ExpandInto(std::string& text, const char* format, LogArguments& args, std::int64_t now) {
     text.clear();
-    ExpandAt(format != nullptr ? format : "", arguments, text, now);
+    ExpandAt(format != nullptr ? format : "", args, text, now);
 }
 
 }  // namespace
@@ -298,14 +296,11 @@ void OpenErrorLog() {
     std::fclose(file);
 }
 
-void DebugLogPrintf(const char* format, ...) {
+void DebugLogPrintfArgs(const char* format, LogArguments& args) {
     MutexHandleLock lock(LogMutex());
     std::string& text = LineText();
-    va_list args;
-    va_start(args, format);
     const std::int64_t now = platform::CurrentFileTime();
     ExpandInto(text, format, args, now);
-    va_end(args);
     Writer().Add(text.data(), text.size(), now);
     WakeFlusher();
 }
@@ -324,13 +319,10 @@ void WriteDebugLogOnCrash() {
     platform::RunOnCrashSignal(&WritePendingOnCrash);
 }
 
-void ErrorLogPrintf(const char* format, ...) {
+void ErrorLogPrintfArgs(const char* format, LogArguments& args) {
     MutexHandleLock lock(LogMutex());
     OpenErrorLog();
     std::string text;
-    va_list args;
-    va_start(args, format);
     ExpandInto(text, format, args, platform::CurrentFileTime());
-    va_end(args);
     AppendLine(kErrorLogName, text);
 }

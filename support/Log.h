@@ -33,8 +33,21 @@ constexpr const char* kErrorLogName = "errorlog.txt";
 // The trace log is rotated when it is larger than this many bytes.
 constexpr unsigned long kDebugLogLimit = 1000000;
 
-void DebugLogPrintf(const char* format, ...);
-void ErrorLogPrintf(const char* format, ...);
+void DebugLogPrintfArgs(const char* format, LogArguments& args);
+void ErrorLogPrintfArgs(const char* format, LogArguments& args);
+
+// Each argument must be a 32-bit integer or a string (see LogArguments.h).
+template <typename... Args>
+void DebugLogPrintf(const char* format, Args... args) {
+    auto arguments = MakeLogArguments(args...);
+    DebugLogPrintfArgs(format, arguments);
+}
+
+template <typename... Args>
+void ErrorLogPrintf(const char* format, Args... args) {
+    auto arguments = MakeLogArguments(args...);
+    ErrorLogPrintfArgs(format, arguments);
+}
 
 void OpenDebugLog();
 

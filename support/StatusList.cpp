@@ -1,6 +1,5 @@
 // Rows of a status list: composed into the fixed Row buffer, added at the bottom, the
 // oldest dropped once RowLimit rows are shown, and a slow row reported in the error log.
-#include <cstdarg>
 #include <cstdio>
 
 #include "platform/Time.h"
@@ -118,16 +117,4 @@ bool StatusListPrintfArgs(StatusList* list, const char* format, LogArguments& ar
         ++list->RowCount;
     ReportSlowRow(start, platform::CurrentFileTime());
     return true;
-}
-
-bool StatusListPrintf(StatusList* list, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    bool added;
-    {
-        VaListLogArguments arguments(args);
-        added = StatusListPrintfArgs(list, format, arguments);
-    }
-    va_end(args);
-    return added;
 }

@@ -75,7 +75,7 @@ TEST_F(StatusListTest, SwitchedOffOrWithoutWindowAddsNothing) {
 TEST_F(StatusListTest, DirectivesAndLineBreaks) {
     StatusListPrintf(&list, "Greeting(%d): %s", 4, "200 news.example.net ready\r\n");
     EXPECT_EQ(control.rows.back(), "Greeting(4): 200 news.example.net ready");
-    StatusListPrintf(&list, "%W / %w / 100%% %q %s", 10061, 1, nullptr);
+    StatusListPrintf(&list, "%W / %w / 100%% %q %s", 10061, 1, static_cast<const char*>(nullptr));
     EXPECT_EQ(control.rows.back(),
               "10061 - No connection could be made because the target machine actively refused "
               "it. / Unknown Error Number / 100% q NULL");
