@@ -74,24 +74,21 @@ bool WalkedDown(const std::vector<std::string>& commands, int articles) {
     return true;
 }
 
-// Pumps this thread's messages until the server has seen `count` commands in all. A thread
-// timer wakes the loop now and then, so a connection that went quiet is given up on.
+// Pumps this thread's messages until the server has seen `count` commands in all. The wait
+// ends now and then without a message, so a connection that went quiet is given up on.
 bool PumpUntilCommands(const newsd::Server& server, std::uint64_t count) {
     const auto giveUp = Clock::now() + std::chrono::seconds(120);
-    const UINT_PTR wakeUp = SetTimer(nullptr, 0, 500, nullptr);
     MSG msg;
-    bool reached = true;
     while (server.CommandCount() < count) {
-        if (Clock::now() > giveUp || GetMessageA(&msg, nullptr, 0, 0) <= 0) {
-            reached = false;
-            break;
+        if (Clock::now() > giveUp) {
+            return false;
         }
-        if (msg.hwnd != nullptr) {
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 500, QS_ALLINPUT) == WAIT_OBJECT_0 &&
+            PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             DispatchMessageA(&msg);
         }
     }
-    KillTimer(nullptr, wakeUp);
-    return reached;
+    return true;
 }
 
 // The engine's connection on this thread's message loop. Argument: the server writes status

@@ -37,10 +37,11 @@ LRESULT CALLBACK BenchProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 
 HWND MakeBenchWindow() {
     static const bool registered = [] {
-        WNDCLASSA windowClass{};
+        WNDCLASSEXA windowClass{};
+        windowClass.cbSize = sizeof windowClass;
         windowClass.lpfnWndProc = &BenchProc;
         windowClass.lpszClassName = "LoopBenchWindow";
-        return RegisterClassA(&windowClass) != 0;
+        return RegisterClassExA(&windowClass) != 0;
     }();
     if (!registered)
         return nullptr;

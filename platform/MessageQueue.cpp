@@ -145,20 +145,6 @@ bool ThreadQueue::Post(QueuedMessage message) {
     return true;
 }
 
-bool ThreadQueue::Send(const std::shared_ptr<SentMessage>& sent) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (closed_)
-        return false;
-    sent_.push_back(sent);
-    ++postSequence_;
-    if (sleeping_ && !wakeSignalled_) {
-        const std::uint64_t one = 1;
-        wakeSignalled_ = ::write(wakeFd_, &one, sizeof one) == sizeof one;
-    }
-    sentDone_.wait(lock, [&] { return sent->done || closed_; });
-    return sent->done;
-}
-
 void ThreadQueue::Wake() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_ || !sleeping_ || wakeSignalled_)
@@ -173,7 +159,6 @@ void ThreadQueue::Close() {
         std::lock_guard<std::mutex> lock(mutex_);
         closed_ = true;
         dropped.swap(posted_);
-        sent_.clear();
         if (epollFd_ >= 0)
             ::close(epollFd_);
         if (wakeFd_ >= 0)
@@ -181,17 +166,11 @@ void ThreadQueue::Close() {
         epollFd_ = -1;
         wakeFd_ = -1;
     }
-    sentDone_.notify_all();
     timers_.clear();
     for (QueuedMessage& message : dropped) {
         if (message.guard)
             message.guard->OnDropped();
     }
-}
-
-void ThreadQueue::PostQuit(int exitCode) {
-    quitPending_ = true;
-    quitCode_ = exitCode;
 }
 
 bool ThreadQueue::WatchSocket(int fd, std::uint64_t socketHandle) {
@@ -216,7 +195,6 @@ void ThreadQueue::UnwatchSocket(int fd) {
 bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove,
                            bool wait) {
     for (;;) {
-        RunSentMessages();
         // A due timer goes ahead of posted messages: traffic must not starve the tick.
         if (TakeDueTimer(out, filter, filterMin, filterMax, remove))
             return true;
@@ -227,8 +205,6 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
             return true;
         PollEvents(0);
         if (TakePosted(out, filter, filterMin, filterMax, remove, &seen))
-            return true;
-        if (TakeQuit(out, filterMin, filterMax, remove))
             return true;
         if (!wait)
             return false;
@@ -298,7 +274,7 @@ bool ThreadQueue::WaitForInput(int timeoutMs) {
 
 std::size_t ThreadQueue::EntryCount(bool withTimers) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return posted_.size() + sent_.size() + (withTimers ? timers_.size() : 0);
+    return posted_.size() + (withTimers ? timers_.size() : 0);
 }
 
 bool ThreadQueue::TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove) {
@@ -378,38 +354,6 @@ bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterM
     return true;
 }
 
-bool ThreadQueue::TakeQuit(MSG* out, UINT filterMin, UINT filterMax, bool remove) {
-    if (!quitPending_ || !InRange(WM_QUIT, filterMin, filterMax))
-        return false;
-    *out = MSG{};
-    out->message = WM_QUIT;
-    out->wParam = static_cast<WPARAM>(quitCode_);
-    if (remove)
-        quitPending_ = false;
-    return true;
-}
-
-void ThreadQueue::RunSentMessages() {
-    for (;;) {
-        std::shared_ptr<SentMessage> sent;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (sent_.empty())
-                return;
-            sent = std::move(sent_.front());
-            sent_.pop_front();
-        }
-        const LRESULT result =
-            CallWindowProcedure(sent->hwnd, sent->message, sent->wParam, sent->lParam);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            sent->result = result;
-            sent->done = true;
-        }
-        sentDone_.notify_all();
-    }
-}
-
 void ThreadQueue::PollEvents(int timeoutMs) {
     takenSincePoll_ = 0;
     int epollFd = -1;
@@ -453,12 +397,8 @@ int ThreadQueue::MillisecondsToNextTimer() const {
     return static_cast<int>(std::min<std::int64_t>(wait, std::numeric_limits<int>::max()));
 }
 
-UINT_PTR ThreadQueue::StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
+void ThreadQueue::StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
     constexpr UINT kMinimumPeriodMs = 10;
-    if (hwnd == nullptr) {
-        // A timer without a window gets a fresh id, as the system hands out.
-        id = ++nextThreadTimerId_;
-    }
     Timer timer;
     timer.hwnd = hwnd;
     timer.id = id;
@@ -466,7 +406,6 @@ UINT_PTR ThreadQueue::StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPRO
     timer.periodMs = std::max(elapseMs, kMinimumPeriodMs);
     timer.dueMs = TimerClockMs(&timer.onTestClock) + timer.periodMs;
     timers_[TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}] = timer;
-    return id;
 }
 
 bool ThreadQueue::StopTimer(HWND hwnd, UINT_PTR id) {

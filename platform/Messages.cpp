@@ -110,13 +110,6 @@ std::shared_ptr<WindowRecord> FindWindow(HWND hwnd) {
     return found == Windows().end() ? nullptr : found->second;
 }
 
-LRESULT CallWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto record = FindWindow(hwnd);
-    if (!record || record->ownerThread != GetCurrentThreadId())
-        return 0;
-    return record->procedure(hwnd, message, wParam, lParam);
-}
-
 void ForgetWindowsOfThread(DWORD threadId) {
     std::vector<std::shared_ptr<WindowRecord>> gone;
     {
@@ -250,29 +243,9 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
     return TRUE;
 }
 
-void PostQuitMessage(int exitCode) {
-    if (auto* queue = CurrentQueue())
-        queue->PostQuit(exitCode);
-}
-
 LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto record = FindWindow(hwnd);
-    if (!record) {
-        SetLastError(platform::detail::kErrorInvalidWindowHandle);
-        return 0;
-    }
-    if (record->ownerThread == GetCurrentThreadId()) {
-        return record->procedure(hwnd, message, wParam, lParam);
-    }
-    auto queue = record->queue.lock();
-    if (!queue)
-        return 0;
-    auto sent = std::make_shared<platform::detail::SentMessage>();
-    sent->hwnd = hwnd;
-    sent->message = message;
-    sent->wParam = wParam;
-    sent->lParam = lParam;
-    return queue->Send(sent) ? sent->result : 0;
+    auto record = platform::detail::OwnWindow(hwnd);
+    return record ? record->procedure(hwnd, message, wParam, lParam) : 0;
 }
 
 LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM, LPARAM) {
@@ -288,13 +261,6 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM, LPARAM) {
 }
 
 // --- Windows -----------------------------------------------------------------------------
-
-ATOM RegisterClassA(const WNDCLASSA* windowClass) {
-    if (windowClass == nullptr)
-        return 0;
-    return platform::detail::RegisterClassProcedure(windowClass->lpszClassName,
-                                                    windowClass->lpfnWndProc);
-}
 
 ATOM RegisterClassExA(const WNDCLASSEXA* windowClass) {
     if (windowClass == nullptr || windowClass->cbSize != sizeof(WNDCLASSEXA)) {
@@ -395,13 +361,6 @@ LONG_PTR GetWindowLongPtrA(HWND hwnd, int index) {
     return record->userData.load();
 }
 
-DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId) {
-    auto record = FindWindow(hwnd);
-    if (processId != nullptr)
-        *processId = record ? 1 : 0;
-    return record ? record->ownerThread : 0;
-}
-
 BOOL SetWindowTextA(HWND hwnd, LPCSTR) {
     return IsWindow(hwnd);
 }
@@ -422,13 +381,13 @@ HGDIOBJ GetStockObject(int) {
 // --- Timers ------------------------------------------------------------------------------
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
-    if (hwnd != nullptr && !platform::detail::OwnWindow(hwnd))
+    if (!platform::detail::OwnWindow(hwnd))
         return 0;
     auto* queue = CurrentQueue();
     if (queue == nullptr)
         return 0;
-    const UINT_PTR started = queue->StartTimer(hwnd, id, elapseMs, proc);
-    return hwnd != nullptr && started == 0 ? 1 : started;
+    queue->StartTimer(hwnd, id, elapseMs, proc);
+    return id != 0 ? id : 1;
 }
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {

@@ -53,19 +53,6 @@ using LPMSG = MSG*;
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 
-struct WNDCLASSA {
-    UINT style;
-    WNDPROC lpfnWndProc;
-    int cbClsExtra;
-    int cbWndExtra;
-    HINSTANCE hInstance;
-    HICON hIcon;
-    HCURSOR hCursor;
-    HBRUSH hbrBackground;
-    LPCSTR lpszMenuName;
-    LPCSTR lpszClassName;
-};
-
 struct WNDCLASSEXA {
     UINT cbSize;
     UINT style;
@@ -176,12 +163,9 @@ BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // Appends a thread message (hwnd null). FALSE when the thread has no queue (never peeked,
 // or ended).
 BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-// Makes the calling thread's GetMessageA return 0 once the messages before it are taken.
-void PostQuitMessage(int exitCode);
-
-// Calls the window procedure and returns its result. On the window's own thread the call is
-// direct; from another thread the caller waits until the owner has handled it in its next
-// PeekMessageA/GetMessageA. 0 for an unknown window.
+// Calls the window procedure at once and returns its result. Only the window's own thread
+// may send (nothing here sends across threads): 0 for an unknown window or from another
+// thread.
 LRESULT SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Default handling: WM_CLOSE destroys the window, WM_NCCREATE answers TRUE, the rest 0.
@@ -190,8 +174,8 @@ LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // --- Windows -----------------------------------------------------------------------------
 
 // Records the class (name → procedure) for CreateWindowExA. 0 when the name is taken.
-ATOM RegisterClassA(const WNDCLASSA* windowClass);
 ATOM RegisterClassExA(const WNDCLASSEXA* windowClass);
+// Frees the name again (the hidden window's tests take it to make a registration fail).
 BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
 
 // Creates a window owned by the calling thread (creating its queue). The procedure receives
@@ -208,8 +192,6 @@ BOOL IsWindow(HWND hwnd);
 // GWLP_USERDATA only. The set call returns the previous value.
 LONG_PTR SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value);
 LONG_PTR GetWindowLongPtrA(HWND hwnd, int index);
-// The thread id owning the window, 0 for an unknown one (processId is set to this process).
-DWORD GetWindowThreadProcessId(HWND hwnd, DWORD* processId);
 
 // Hidden windows ignore the text; kept so that callers read as they would elsewhere.
 BOOL SetWindowTextA(HWND hwnd, LPCSTR text);
@@ -222,10 +204,11 @@ HGDIOBJ GetStockObject(int object);
 // --- Timers ------------------------------------------------------------------------------
 
 // Starts (or restarts) timer id of the window: WM_TIMER (wParam = id, lParam = proc) is
-// retrieved at most once per period, missed ticks coalesced, never faster. Returns id
-// (non-zero) or 0. With a null window a fresh id is returned and the messages carry hwnd
-// null. Periods below 10 ms are raised to 10 ms. The period runs on the system clock, so a
-// test clock (platform/Time.h) moves timers as well.
+// retrieved at most once per period, missed ticks coalesced, never faster; dispatching it
+// calls proc when there is one, else the window's procedure. Returns id (non-zero) or 0.
+// Only timers of a window the calling thread owns: a null window is refused (0). Periods
+// below 10 ms are raised to 10 ms. The period runs on the system clock, so a test clock
+// (platform/Time.h) moves timers as well.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 

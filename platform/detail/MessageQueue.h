@@ -2,7 +2,6 @@
 // Internals of the message queues shared by the window, timer and socket code of this folder.
 // Not for use outside platform/.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -53,16 +52,6 @@ struct QueuedMessage {
 using SocketReadyHandler = void (*)(std::uint64_t socketHandle, std::uint32_t epollEvents);
 void SetSocketReadyHandler(SocketReadyHandler handler);
 
-// A message sent from another thread; the sender waits until `done`.
-struct SentMessage {
-    HWND hwnd = nullptr;
-    UINT message = 0;
-    WPARAM wParam = 0;
-    LPARAM lParam = 0;
-    LRESULT result = 0;
-    bool done = false;
-};
-
 class ThreadQueue {
 public:
     explicit ThreadQueue(DWORD threadId);
@@ -75,18 +64,15 @@ public:
 
     // Any thread. False once the queue is closed.
     bool Post(QueuedMessage message);
-    // Any thread: blocks until the owner has handled it (or the queue closes: false).
-    bool Send(const std::shared_ptr<SentMessage>& sent);
     void Wake();
-    // Owner, at thread end: refuses further posts and releases waiting senders.
+    // Owner, at thread end: refuses further posts.
     void Close();
 
     // Owner only.
-    void PostQuit(int exitCode);
     bool Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove, bool wait);
     // Sleeps until a message can be retrieved (true) or timeoutMs (-1: no limit) has passed.
     bool WaitForInput(int timeoutMs);
-    UINT_PTR StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
+    void StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
     bool StopTimer(HWND hwnd, UINT_PTR id);
     void StopTimersOf(HWND hwnd);
     bool HasTimer(HWND hwnd, UINT_PTR id) const;
@@ -96,7 +82,7 @@ public:
     bool WatchSocket(int fd, std::uint64_t socketHandle);
     void UnwatchSocket(int fd);
 
-    // Any thread: messages waiting (posted or sent); on the owner also its timers.
+    // Any thread: messages waiting; on the owner also its timers.
     std::size_t EntryCount(bool withTimers) const;
 
     // Owner only: the window of the last dispatched message.
@@ -116,8 +102,6 @@ private:
     bool TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove);
     bool TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove,
                     std::uint64_t* seenSequence);
-    bool TakeQuit(MSG* out, UINT filterMin, UINT filterMax, bool remove);
-    void RunSentMessages();
     // Waits at most timeoutMs (-1 = no limit) for readiness and hands it on.
     void PollEvents(int timeoutMs);
     int MillisecondsToNextTimer() const;
@@ -129,19 +113,14 @@ private:
 
     mutable std::mutex mutex_;
     std::deque<QueuedMessage> posted_;
-    std::deque<std::shared_ptr<SentMessage>> sent_;
-    std::condition_variable sentDone_;
     bool closed_ = false;
     bool sleeping_ = false;
     bool wakeSignalled_ = false;
     std::uint64_t postSequence_ = 0;
 
     // Owner-thread state.
-    bool quitPending_ = false;
-    int quitCode_ = 0;
     unsigned takenSincePoll_ = 0;
     std::map<TimerKey, Timer> timers_;
-    UINT_PTR nextThreadTimerId_ = 0x7FFF0000;
 };
 
 // The calling thread's queue, created on first use (null only when the system refuses the
@@ -153,9 +132,7 @@ std::shared_ptr<ThreadQueue> QueueOfThread(DWORD threadId);
 // The record of a live window, or null.
 std::shared_ptr<WindowRecord> FindWindow(HWND hwnd);
 
-// Implemented by the window code: calls the procedure of a live window owned by the calling
-// thread (0 otherwise), and forgets every window of a thread that ends.
-LRESULT CallWindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Implemented by the window code: forgets every window of a thread that ends.
 void ForgetWindowsOfThread(DWORD threadId);
 
 // Milliseconds on the clock timers run on: the test clock while one is installed.

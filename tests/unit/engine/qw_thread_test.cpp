@@ -191,7 +191,7 @@ TEST(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
     for (int i = 0; i < kFlood; ++i) {
         ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
     }
-    PostQuitMessage(0);
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_QUIT, 0, 0));
     EXPECT_EQ(loop.Run(), 0);
     EXPECT_LE(window.closes, 16);
     DispatchPending();

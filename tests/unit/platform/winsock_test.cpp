@@ -51,10 +51,11 @@ protected:
         WSADATA data;
         ASSERT_EQ(WSAStartup(0x0202, &data), 0);
         static const bool registered = [] {
-            WNDCLASSA windowClass{};
+            WNDCLASSEXA windowClass{};
+            windowClass.cbSize = sizeof windowClass;
             windowClass.lpfnWndProc = &NoteProc;
             windowClass.lpszClassName = "WinsockTestWindow";
-            return RegisterClassA(&windowClass) != 0;
+            return RegisterClassExA(&windowClass) != 0;
         }();
         ASSERT_TRUE(registered);
         hwnd_ = CreateWindowExA(0, "WinsockTestWindow", "", 0, 0, 0, 0, 0, nullptr, nullptr,
