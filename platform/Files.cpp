@@ -1,6 +1,4 @@
-// Files over open/write/close/unlink. Share modes are kept in a table of the files this
-// process has open (by device and inode), so a file opened without sharing cannot be
-// opened again or deleted until it is closed, as the callers expect of Windows.
+// Files over open/write/close/unlink.
 #include "platform/Files.h"
 
 #include <fcntl.h>
@@ -9,9 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <utility>
-#include <vector>
 
 #include "platform/detail/KernelObject.h"
 
@@ -56,12 +52,6 @@ void SetLastErrorFromErrno() {
     SetLastError(ErrorFromErrno(errno));
 }
 
-struct FileIdentity {
-    dev_t device;
-    ino_t inode;
-    bool operator==(const FileIdentity&) const = default;
-};
-
 bool WantsRead(DWORD access) {
     return (access & GENERIC_READ) != 0;
 }
@@ -69,76 +59,15 @@ bool WantsWrite(DWORD access) {
     return (access & (GENERIC_WRITE | FILE_APPEND_DATA)) != 0;
 }
 
-// The open handles of this process with their access and share modes.
-class ShareTable {
-public:
-    struct Entry {
-        FileIdentity file;
-        DWORD access;
-        DWORD share;
-    };
-
-    bool Allows(const FileIdentity& file, DWORD access, DWORD share) const {
-        for (const Entry& entry : m_entries) {
-            if (!(entry.file == file))
-                continue;
-            if (WantsWrite(access) && !(entry.share & FILE_SHARE_WRITE))
-                return false;
-            if (WantsRead(access) && !(entry.share & FILE_SHARE_READ))
-                return false;
-            if (WantsWrite(entry.access) && !(share & FILE_SHARE_WRITE))
-                return false;
-            if (WantsRead(entry.access) && !(share & FILE_SHARE_READ))
-                return false;
-        }
-        return true;
-    }
-
-    bool AllowsDelete(const FileIdentity& file) const {
-        for (const Entry& entry : m_entries) {
-            if (entry.file == file && !(entry.share & FILE_SHARE_DELETE))
-                return false;
-        }
-        return true;
-    }
-
-    void Add(const Entry& entry) { m_entries.push_back(entry); }
-
-    void Remove(const FileIdentity& file, DWORD access, DWORD share) {
-        for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
-            if (it->file == file && it->access == access && it->share == share) {
-                m_entries.erase(it);
-                return;
-            }
-        }
-    }
-
-    std::mutex& Mutex() { return m_mutex; }
-
-private:
-    std::mutex m_mutex;
-    std::vector<Entry> m_entries;
-};
-
-ShareTable& Shares() {
-    static ShareTable* table = new ShareTable;  // file handles may outlive static destructors
-    return *table;
-}
-
 class FileObject : public KernelObject {
 public:
-    FileObject(int fd, FileIdentity file, DWORD access, DWORD share)
-        : m_fd(fd), m_file(file), m_access(access), m_share(share) {}
+    FileObject(int fd, DWORD access) : m_fd(fd), m_access(access) {}
     ~FileObject() override {
         if (m_fd >= 0)
             Close();
     }
 
     bool Close() override {
-        {
-            std::lock_guard<std::mutex> lock(Shares().Mutex());
-            Shares().Remove(m_file, m_access, m_share);
-        }
         // Linux frees the descriptor even when close reports an error, so the handle is
         // gone either way; a retry would close someone else's descriptor.
         close(m_fd);
@@ -167,9 +96,7 @@ public:
 
 private:
     int m_fd;
-    FileIdentity m_file;
     DWORD m_access;
-    DWORD m_share;
 };
 
 class FindObject : public KernelObject {};
@@ -211,21 +138,6 @@ int OpenWithDisposition(const char* name, int flags, DWORD disposition, bool& ex
     }
 }
 
-bool IdentityOf(int fd, FileIdentity& file, struct stat& info) {
-    if (fstat(fd, &info) != 0)
-        return false;
-    file = FileIdentity{info.st_dev, info.st_ino};
-    return true;
-}
-
-FILETIME FileTimeFromTimespec(const timespec& time) {
-    const std::int64_t units =
-        platform::kFileTimeUnixEpoch +
-        static_cast<std::int64_t>(time.tv_sec) * platform::kFileTimeUnitsPerSecond +
-        time.tv_nsec / 100;
-    return platform::UInt64ToFileTime(static_cast<std::uint64_t>(units));
-}
-
 bool CopyContents(int in, HANDLE target) {
     char buffer[65536];
     for (;;) {
@@ -250,7 +162,7 @@ const char* BaseName(const char* path) {
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
                    DWORD creationDisposition, DWORD, HANDLE) {
     if (name == nullptr || *name == '\0') {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -262,7 +174,6 @@ HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD shareMode, LPSECURITY
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    std::lock_guard<std::mutex> lock(Shares().Mutex());
     bool existed = false;
     const int fd =
         OpenWithDisposition(name, OpenFlags(desiredAccess), creationDisposition, existed);
@@ -270,15 +181,12 @@ HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD shareMode, LPSECURITY
         SetLastErrorFromErrno();
         return INVALID_HANDLE_VALUE;
     }
-    FileIdentity file{};
     struct stat info {};
     DWORD error = 0;
-    if (!IdentityOf(fd, file, info))
+    if (fstat(fd, &info) != 0)
         error = ErrorFromErrno(errno);
     else if (S_ISDIR(info.st_mode))
         error = ERROR_ACCESS_DENIED;
-    else if (!Shares().Allows(file, desiredAccess, shareMode))
-        error = ERROR_SHARING_VIOLATION;
     else if (truncate && info.st_size != 0 && ftruncate(fd, 0) != 0)
         error = ErrorFromErrno(errno);
     if (error != 0) {
@@ -286,12 +194,10 @@ HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD shareMode, LPSECURITY
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    Shares().Add({file, desiredAccess, shareMode});
     const bool reportsExisting =
         creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS;
     SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : 0);
-    return platform::RegisterKernelObject(
-        std::make_shared<FileObject>(fd, file, desiredAccess, shareMode));
+    return platform::RegisterKernelObject(std::make_shared<FileObject>(fd, desiredAccess));
 }
 
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED) {
@@ -322,7 +228,6 @@ BOOL DeleteFileA(LPCSTR name) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(Shares().Mutex());
     struct stat info {};
     if (lstat(name, &info) != 0) {
         SetLastErrorFromErrno();
@@ -330,10 +235,6 @@ BOOL DeleteFileA(LPCSTR name) {
     }
     if (S_ISDIR(info.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (!Shares().AllowsDelete(FileIdentity{info.st_dev, info.st_ino})) {
-        SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
     if (unlink(name) != 0) {
@@ -357,6 +258,14 @@ BOOL CopyFileA(LPCSTR existingName, LPCSTR newName, BOOL failIfExists) {
     if (fstat(in, &info) != 0) {
         SetLastErrorFromErrno();
         CloseHandle(source);
+        return FALSE;
+    }
+    // Opening the target would truncate the source when both names are the same file.
+    struct stat existing {};
+    if (stat(newName, &existing) == 0 && existing.st_dev == info.st_dev &&
+        existing.st_ino == info.st_ino) {
+        CloseHandle(source);
+        SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
     HANDLE target =
@@ -399,12 +308,6 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA findData) {
     if (!(info.st_mode & S_IWUSR))
         attributes |= FILE_ATTRIBUTE_READONLY;
     findData->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-    findData->ftCreationTime = FileTimeFromTimespec(info.st_ctim);
-    findData->ftLastAccessTime = FileTimeFromTimespec(info.st_atim);
-    findData->ftLastWriteTime = FileTimeFromTimespec(info.st_mtim);
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    findData->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    findData->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
     std::strncpy(findData->cFileName, BaseName(name), MAX_PATH - 1);
     return platform::RegisterKernelObject(std::make_shared<FindObject>());
 }

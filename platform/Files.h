@@ -3,7 +3,6 @@
 // taken as they are (relative paths name the current directory). File handles are kernel
 // handles: CloseHandle closes them.
 #include "platform/Kernel.h"
-#include "platform/Time.h"
 
 using LPCVOID = const void*;
 struct OVERLAPPED;
@@ -14,8 +13,6 @@ constexpr DWORD GENERIC_WRITE = 0x40000000;
 constexpr DWORD FILE_APPEND_DATA = 0x00000004;  // every write goes to the end of the file
 
 constexpr DWORD FILE_SHARE_READ = 0x00000001;
-constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
-constexpr DWORD FILE_SHARE_DELETE = 0x00000004;
 
 constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD CREATE_ALWAYS = 2;
@@ -29,10 +26,8 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
 
 constexpr int MAX_PATH = 260;
 
-// Opens or creates a file. Share modes are honoured between handles of this process: a
-// file opened without FILE_SHARE_WRITE cannot be opened for writing again (and without
-// FILE_SHARE_DELETE not deleted) until it is closed (ERROR_SHARING_VIOLATION).
-// Returns INVALID_HANDLE_VALUE on failure, with GetLastError set.
+// Opens or creates a file. The share mode is not looked at: every caller opens its own file
+// under a name of its own. Returns INVALID_HANDLE_VALUE on failure, with GetLastError set.
 HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD shareMode,
                    LPSECURITY_ATTRIBUTES attributes, DWORD creationDisposition,
                    DWORD flagsAndAttributes, HANDLE templateFile);
@@ -40,20 +35,14 @@ HANDLE CreateFileA(LPCSTR name, DWORD desiredAccess, DWORD shareMode,
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL DeleteFileA(LPCSTR name);
 // Copies the contents; with failIfExists TRUE an existing target is left alone and the
-// call fails with ERROR_FILE_EXISTS.
+// call fails with ERROR_FILE_EXISTS. A copy onto the file itself fails
+// (ERROR_SHARING_VIOLATION) and leaves it alone.
 BOOL CopyFileA(LPCSTR existingName, LPCSTR newName, BOOL failIfExists);
 
+// What a search finds (the callers only ask whether a name exists).
 struct WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
-    FILETIME ftCreationTime;
-    FILETIME ftLastAccessTime;
-    FILETIME ftLastWriteTime;
-    DWORD nFileSizeHigh;
-    DWORD nFileSizeLow;
-    DWORD dwReserved0;
-    DWORD dwReserved1;
     char cFileName[MAX_PATH];
-    char cAlternateFileName[14];
 };
 using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
 
