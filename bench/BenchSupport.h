@@ -52,18 +52,20 @@ private:
     std::filesystem::path m_path;
 };
 
-// A listening socket on 127.0.0.1 at a free port; the port is stored in *port.
-inline SOCKET ListenOnLoopback(int backlog, int* port) {
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
+// A client socket of the engine's layer on its way to 127.0.0.1:port, blocking. The layer
+// connects only without waiting; a blocking send or recv waits until the connection stands.
+inline SOCKET ConnectBlocking(int port) {
+    const SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    int length = sizeof address;
-    bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    listen(listener, backlog);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    *port = ntohs(address.sin_port);
-    return listener;
+    address.sin_port = htons(static_cast<u_short>(port));
+    u_long nonBlocking = 1;
+    ioctlsocket(client, FIONBIO, &nonBlocking);
+    connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    nonBlocking = 0;
+    ioctlsocket(client, FIONBIO, &nonBlocking);
+    return client;
 }
 
 inline double ThreadCpuSeconds() {

@@ -20,6 +20,7 @@
 
 #include "nntp/NNTPSocket.h"
 #include "bench/BenchSupport.h"
+#include "bench/PlainSockets.h"
 #include "platform/windows.h"
 
 namespace {
@@ -69,18 +70,18 @@ std::string BuildBodyWire() {
 class Feeder {
 public:
     Feeder() : m_header(BuildHeader()), m_body(BuildBodyWire()) {
-        m_listener = bench::ListenOnLoopback(4, &m_port);
+        m_listener = bench::plain::Listen(4, &m_port);
         m_thread = std::thread([this] { Serve(); });
     }
     ~Feeder() {
         m_stop = true;
-        shutdown(m_listener, SD_BOTH);
-        closesocket(m_listener);
-        const SOCKET client = m_client.exchange(INVALID_SOCKET);
-        if (client != INVALID_SOCKET) {
-            shutdown(client, SD_BOTH);
+        bench::plain::Shutdown(m_listener);
+        const int client = m_client.exchange(-1);
+        if (client >= 0) {
+            bench::plain::Shutdown(client);
         }
         m_thread.join();
+        bench::plain::Close(m_listener);
     }
     Feeder(const Feeder&) = delete;
     Feeder& operator=(const Feeder&) = delete;
@@ -94,28 +95,26 @@ public:
 private:
     void Serve() {
         while (!m_stop) {
-            const SOCKET client = accept(m_listener, nullptr, nullptr);
-            if (client == INVALID_SOCKET) {
+            const int client = bench::plain::Accept(m_listener);
+            if (client < 0) {
                 return;
             }
-            const int on = 1;
-            setsockopt(client, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
-                       sizeof on);
+            bench::plain::SetNoDelay(client);
             m_client = client;
             Converse(client);
-            m_client = INVALID_SOCKET;
-            closesocket(client);
+            m_client = -1;
+            bench::plain::Close(client);
         }
     }
 
-    void Converse(SOCKET client) {
+    void Converse(int client) {
         SendAll(client, "200 bench feeder ready\r\n");
         std::string pending;
         char block[4096];
         for (;;) {
             const std::size_t end = pending.find("\r\n");
             if (end == std::string::npos) {
-                const int count = recv(client, block, sizeof block, 0);
+                const long count = bench::plain::Receive(client, block, sizeof block);
                 if (count <= 0) {
                     return;
                 }
@@ -130,7 +129,7 @@ private:
         }
     }
 
-    bool Answer(SOCKET client, const std::string& command) {
+    bool Answer(int client, const std::string& command) {
         if (command.rfind("GROUP ", 0) == 0) {
             return SendAll(client, "211 1000000 1 1000000 alt.binaries.test\r\n");
         }
@@ -151,11 +150,10 @@ private:
         return SendAll(client, m_reply);
     }
 
-    static bool SendAll(SOCKET client, const std::string& text) {
+    static bool SendAll(int client, const std::string& text) {
         std::size_t sent = 0;
         while (sent < text.size()) {
-            const int count =
-                send(client, text.data() + sent, static_cast<int>(text.size() - sent), 0);
+            const long count = bench::plain::Send(client, text.data() + sent, text.size() - sent);
             if (count <= 0) {
                 return false;
             }
@@ -167,8 +165,8 @@ private:
     const std::string m_header;
     const std::string m_body;
     std::string m_reply;
-    SOCKET m_listener = INVALID_SOCKET;
-    std::atomic<SOCKET> m_client{INVALID_SOCKET};
+    int m_listener = -1;
+    std::atomic<int> m_client{-1};
     int m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_heads{0};
@@ -267,15 +265,10 @@ void BM_BlockingClientCeiling(benchmark::State& state) {
     double cpuSeconds = 0;
     double bytes = 0;
     for (auto _ : state) {
-        const SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        address.sin_port = htons(static_cast<u_short>(feeder.Port()));
         const double cpuStart = ThreadCpuSeconds();
-        bool ok = connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        const SOCKET client = bench::ConnectBlocking(feeder.Port());
         BlockingReader reader(client);
-        ok = ok && reader.SkipStatusLine() &&
+        bool ok = client != INVALID_SOCKET && reader.SkipStatusLine() &&
              SendCommandLine(client, "GROUP alt.binaries.test\r\n") && reader.SkipStatusLine();
         for (int i = 0; ok && i < kArticles; ++i) {
             const std::string number = std::to_string(kNewestArticle - i);

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchSupport.h"
+#include "bench/PlainSockets.h"
 #include "platform/windows.h"
 
 namespace {
@@ -65,56 +67,35 @@ void BM_PostAndDispatch(benchmark::State& state) {
 }
 BENCHMARK(BM_PostAndDispatch)->Arg(1)->Arg(1000);
 
-class SocketLibrary {
-public:
-    SocketLibrary() {
-        WSADATA data;
-        started_ = WSAStartup(0x0202, &data) == 0;
-    }
-    ~SocketLibrary() {
-        if (started_)
-            WSACleanup();
-    }
-
-private:
-    bool started_ = false;
-};
+using bench::SocketLibrary;
 
 // A connected loopback pair; the far end is fed by a writer thread as fast as it takes data.
 class FedConnection {
 public:
     FedConnection() {
-        SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        int length = sizeof address;
-        bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener, 1);
-        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-        client_ = socket(AF_INET, SOCK_STREAM, 0);
-        connect(client_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        server_ = accept(listener, nullptr, nullptr);
-        closesocket(listener);
+        int port = 0;
+        const int listener = bench::plain::Listen(1, &port);
+        client_ = bench::ConnectBlocking(port);
+        server_ = bench::plain::Accept(listener);
+        bench::plain::Close(listener);
         writer_ = std::thread([this] {
             const std::vector<char> block(256 * 1024, 'x');
-            while (!stop_ && send(server_, block.data(), static_cast<int>(block.size()), 0) > 0) {
+            while (!stop_ && bench::plain::Send(server_, block.data(), block.size()) > 0) {
             }
         });
     }
     ~FedConnection() {
         stop_ = true;
-        shutdown(server_, SD_BOTH);
-        shutdown(client_, SD_BOTH);
+        bench::plain::Shutdown(server_);
         writer_.join();
-        closesocket(server_);
+        bench::plain::Close(server_);
         closesocket(client_);
     }
     SOCKET Client() const { return client_; }
 
 private:
     SOCKET client_ = INVALID_SOCKET;
-    SOCKET server_ = INVALID_SOCKET;
+    int server_ = -1;
     std::atomic<bool> stop_{false};
     std::thread writer_;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "bench/PlainSockets.h"
 #include "net/BaseSocket.h"
 #include "platform/windows.h"
 
@@ -20,40 +21,40 @@ using bench::SocketLibrary;
 constexpr int kChunk = 16384;
 constexpr std::int64_t kBytesPerIteration = 64LL * 1024 * 1024;
 
-// Listens on loopback; Accept blocks until the client has connected.
+// Listens on loopback (the system's own socket); Accept blocks until the client has connected.
 class Listener {
 public:
-    Listener() { m_Socket = bench::ListenOnLoopback(1, &m_Port); }
-    ~Listener() { closesocket(m_Socket); }
+    Listener() { m_Socket = bench::plain::Listen(1, &m_Port); }
+    ~Listener() { bench::plain::Close(m_Socket); }
     int Port() const { return m_Port; }
-    SOCKET Accept() { return accept(m_Socket, nullptr, nullptr); }
+    int Accept() { return bench::plain::Accept(m_Socket); }
 
 private:
-    SOCKET m_Socket = INVALID_SOCKET;
+    int m_Socket = -1;
     int m_Port = 0;
 };
 
 // Writes as fast as the connection takes it until told to stop.
 class Writer {
 public:
-    explicit Writer(SOCKET s) : m_Socket(s), m_Thread([this] { Run(); }) {}
+    explicit Writer(int s) : m_Socket(s), m_Thread([this] { Run(); }) {}
     ~Writer() {
         m_Stop = true;
-        shutdown(m_Socket, SD_BOTH);
+        bench::plain::Shutdown(m_Socket);
         m_Thread.join();
-        closesocket(m_Socket);
+        bench::plain::Close(m_Socket);
     }
 
 private:
     void Run() {
         const std::vector<char> block(256 * 1024, 'x');
         while (!m_Stop) {
-            if (send(m_Socket, block.data(), static_cast<int>(block.size()), 0) <= 0) {
+            if (bench::plain::Send(m_Socket, block.data(), block.size()) <= 0) {
                 return;
             }
         }
     }
-    SOCKET m_Socket;
+    int m_Socket;
     std::atomic<bool> m_Stop{false};
     std::thread m_Thread;
 };
@@ -106,12 +107,7 @@ BENCHMARK(BM_BaseSocketOnReceive)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_BaseSocketBlockingBaseline(benchmark::State& state) {
     SocketLibrary library;
     Listener listener;
-    const SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = inet_addr("127.0.0.1");
-    address.sin_port = htons(static_cast<u_short>(listener.Port()));
-    connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const SOCKET client = bench::ConnectBlocking(listener.Port());
     Writer writer(listener.Accept());
     std::vector<char> buffer(kChunk);
     for (auto _ : state) {

@@ -5,7 +5,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,14 +19,8 @@ namespace {
 // The Windows values of the options and flags callers pass (see platform/Winsock.h).
 constexpr int kWinSolSocket = 0xFFFF;
 constexpr int kWinIpprotoTcp = 6;
-constexpr int kWinSoReuseAddr = 0x0004;
-constexpr int kWinSoKeepAlive = 0x0008;
-constexpr int kWinSoBroadcast = 0x0020;
-constexpr int kWinSoLinger = 0x0080;
 constexpr int kWinSoSndBuf = 0x1001;
 constexpr int kWinSoRcvBuf = 0x1002;
-constexpr int kWinSoError = 0x1007;
-constexpr int kWinSoType = 0x1008;
 constexpr int kWinTcpNoDelay = 0x0001;
 constexpr int kWinTcpQuickAck = 0x7001;
 constexpr int kWinMsgOob = 0x1;
@@ -35,39 +28,16 @@ constexpr int kWinMsgPeek = 0x2;
 constexpr int kWinMsgDontRoute = 0x4;
 constexpr int kWinMsgWaitAll = 0x8;
 
-struct WinLinger {
-    unsigned short onoff;
-    unsigned short seconds;
-};
-
 // Finds the system level and option for a Windows pair; false when there is none.
 bool TranslateOption(int winLevel, int winOption, int* level, int* option) {
     if (winLevel == kWinSolSocket) {
         *level = SOL_SOCKET;
         switch (winOption) {
-            case kWinSoReuseAddr:
-                *option = SO_REUSEADDR;
-                return true;
-            case kWinSoKeepAlive:
-                *option = SO_KEEPALIVE;
-                return true;
-            case kWinSoBroadcast:
-                *option = SO_BROADCAST;
-                return true;
-            case kWinSoLinger:
-                *option = SO_LINGER;
-                return true;
             case kWinSoSndBuf:
                 *option = SO_SNDBUF;
                 return true;
             case kWinSoRcvBuf:
                 *option = SO_RCVBUF;
-                return true;
-            case kWinSoError:
-                *option = SO_ERROR;
-                return true;
-            case kWinSoType:
-                *option = SO_TYPE;
                 return true;
             default:
                 return false;
@@ -159,43 +129,10 @@ int SetOption(int fd, int winLevel, int winOption, const char* value, int length
         errno = value == nullptr ? EFAULT : ENOPROTOOPT;
         return -1;
     }
-    if (option == SO_LINGER && level == SOL_SOCKET) {
-        if (length < static_cast<int>(sizeof(WinLinger))) {
-            errno = EFAULT;
-            return -1;
-        }
-        WinLinger win{};
-        std::memcpy(&win, value, sizeof win);
-        const ::linger native{win.onoff != 0 ? 1 : 0, win.seconds};
-        return ::setsockopt(fd, level, option, &native, sizeof native);
-    }
     // Windows options are ints; a shorter value (a BOOL as one char) is widened.
     int number = 0;
     std::memcpy(&number, value, std::min<int>(length, sizeof number));
     return ::setsockopt(fd, level, option, &number, sizeof number);
-}
-
-int GetOption(int fd, int winLevel, int winOption, char* value, int* length) {
-    int level = 0;
-    int option = 0;
-    if (value == nullptr || length == nullptr || *length < static_cast<int>(sizeof(int))) {
-        errno = EFAULT;
-        return -1;
-    }
-    if (!TranslateOption(winLevel, winOption, &level, &option) || option == SO_LINGER) {
-        errno = ENOPROTOOPT;
-        return -1;
-    }
-    int number = 0;
-    socklen_t size = sizeof number;
-    if (::getsockopt(fd, level, option, &number, &size) != 0)
-        return -1;
-    if (option == SO_ERROR && level == SOL_SOCKET && number != 0) {
-        number = WsaErrorFromErrno(number);
-    }
-    std::memcpy(value, &number, sizeof number);
-    *length = sizeof number;
-    return 0;
 }
 
 int TakePendingError(int fd) {
@@ -210,20 +147,6 @@ int Bind(int fd, const Endpoint& endpoint) {
     sockaddr_storage address;
     const socklen_t size = ToSockaddr(endpoint, &address);
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), size);
-}
-
-int Listen(int fd, int backlog) {
-    return ::listen(fd, backlog);
-}
-
-int Accept(int fd, Endpoint* peer, bool nonBlocking) {
-    sockaddr_storage address{};
-    socklen_t size = sizeof address;
-    const int flags = SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
-    const int accepted = ::accept4(fd, reinterpret_cast<sockaddr*>(&address), &size, flags);
-    if (accepted >= 0 && peer != nullptr)
-        FromSockaddr(address, peer);
-    return accepted;
 }
 
 int Connect(int fd, const Endpoint& endpoint) {
@@ -241,33 +164,6 @@ long Receive(int fd, char* buffer, int length, int winFlags) {
     return ::recv(fd, buffer, static_cast<size_t>(length), TranslateFlags(winFlags));
 }
 
-int Shutdown(int fd, int how) {
-    return ::shutdown(fd, how);
-}
-
-int LocalEndpoint(int fd, Endpoint* endpoint) {
-    sockaddr_storage address{};
-    socklen_t size = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        return -1;
-    FromSockaddr(address, endpoint);
-    return 0;
-}
-
-int PeerEndpoint(int fd, Endpoint* endpoint) {
-    sockaddr_storage address{};
-    socklen_t size = sizeof address;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        return -1;
-    FromSockaddr(address, endpoint);
-    return 0;
-}
-
-bool HasPendingInput(int fd) {
-    pollfd entry{fd, POLLIN, 0};
-    return ::poll(&entry, 1, 0) == 1 && (entry.revents & POLLIN) != 0;
-}
-
 int BytesReadable(int fd, int* count) {
     return ::ioctl(fd, FIONREAD, count);
 }
@@ -280,14 +176,6 @@ bool ParseIPv4(const char* text, std::uint32_t* address) {
         return false;
     *address = parsed.s_addr;
     return true;
-}
-
-std::string FormatIPv4(std::uint32_t address) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr value{};
-    value.s_addr = address;
-    ::inet_ntop(AF_INET, &value, text, sizeof text);
-    return text;
 }
 
 int ResolveIPv4(const std::string& name, HostAddresses* result) {

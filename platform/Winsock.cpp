@@ -50,7 +50,7 @@ private:
     std::weak_ptr<SocketEntry> entry_;
 };
 
-enum class Phase { kFresh, kConnecting, kConnected, kListening, kFailed };
+enum class Phase { kFresh, kConnecting, kConnected, kFailed };
 
 // One SOCKET: its descriptor and the state of its asynchronous selection. The descriptor is
 // closed when the last user lets go of the entry, so a call running on another thread while
@@ -75,7 +75,6 @@ struct SocketEntry {
     Phase phase = Phase::kFresh;
     bool readEnabled = true;
     bool writeWanted = false;
-    bool acceptEnabled = true;
     bool peerClosed = false;
     int closeError = 0;
     bool closeNotified = false;
@@ -149,8 +148,7 @@ bool SelectionActive(const SocketEntry& entry) {
 }
 
 void Watch(SocketEntry& entry) {
-    const bool started = entry.phase == Phase::kConnecting || entry.phase == Phase::kConnected ||
-                         entry.phase == Phase::kListening;
+    const bool started = entry.phase == Phase::kConnecting || entry.phase == Phase::kConnected;
     if (!SelectionActive(entry) || !started)
         return;
     // Adding (or modifying) reports the present readiness again, edge-triggered from then on.
@@ -272,11 +270,6 @@ void OnSocketReady(std::uint64_t handle, std::uint32_t ready) {
             return;
         case Phase::kConnected:
             OnConnectedReady(*entry, ready);
-            return;
-        case Phase::kListening:
-            if ((ready & EPOLLIN) != 0 && entry->acceptEnabled && Notify(*entry, FD_ACCEPT, 0)) {
-                entry->acceptEnabled = false;
-            }
             return;
         default:
             return;
@@ -475,13 +468,6 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
     return posix::SetOption(entry->fd, level, option, value, length) == 0 ? 0 : FailFromErrno();
 }
 
-int getsockopt(SOCKET s, int level, int option, char* value, int* length) {
-    auto entry = EntryForCall(s);
-    if (!entry)
-        return SOCKET_ERROR;
-    return posix::GetOption(entry->fd, level, option, value, length) == 0 ? 0 : FailFromErrno();
-}
-
 int bind(SOCKET s, const sockaddr* address, int length) {
     auto entry = EntryForCall(s);
     if (!entry)
@@ -492,65 +478,6 @@ int bind(SOCKET s, const sockaddr* address, int length) {
     return posix::Bind(entry->fd, endpoint) == 0 ? 0 : FailFromErrno();
 }
 
-int listen(SOCKET s, int backlog) {
-    auto entry = EntryForCall(s);
-    if (!entry)
-        return SOCKET_ERROR;
-    std::lock_guard<std::mutex> lock(entry->mutex);
-    if (entry->phase != Phase::kFresh && entry->phase != Phase::kListening)
-        return Fail(WSAEISCONN);
-    if (posix::Listen(entry->fd, backlog) != 0)
-        return FailFromErrno();
-    entry->phase = Phase::kListening;
-    entry->acceptEnabled = true;
-    Watch(*entry);
-    return 0;
-}
-
-SOCKET accept(SOCKET s, sockaddr* address, int* length) {
-    auto entry = EntryForCall(s);
-    if (!entry)
-        return INVALID_SOCKET;
-    posix::Endpoint peer;
-    int fd = -1;
-    {
-        std::lock_guard<std::mutex> lock(entry->mutex);
-        if (entry->phase != Phase::kListening) {
-            Fail(WSAEINVAL);
-            return INVALID_SOCKET;
-        }
-        fd = posix::Accept(entry->fd, &peer, entry->nonBlocking || SelectionActive(*entry));
-        const int acceptError = errno;
-        entry->acceptEnabled = true;
-        // Connections still waiting get their own FD_ACCEPT.
-        if (fd >= 0 && posix::HasPendingInput(entry->fd) && Notify(*entry, FD_ACCEPT, 0)) {
-            entry->acceptEnabled = false;
-        }
-        if (fd < 0) {
-            errno = acceptError;
-            FailFromErrno();
-            return INVALID_SOCKET;
-        }
-    }
-    const SOCKET accepted = AddSocket(fd);
-    auto created = FindSocket(accepted);
-    {
-        // The accepted socket has the listener's selection, as on Windows.
-        std::scoped_lock lock(entry->mutex, created->mutex);
-        created->phase = Phase::kConnected;
-        created->nonBlocking = entry->nonBlocking || SelectionActive(*entry);
-        created->window = entry->window;
-        created->queue = entry->queue;
-        created->message = entry->message;
-        created->events = entry->events;
-        created->writeWanted = true;
-        Watch(*created);
-    }
-    if (WriteEndpoint(peer, address, length) != 0)
-        return INVALID_SOCKET;
-    return accepted;
-}
-
 int connect(SOCKET s, const sockaddr* address, int length) {
     auto entry = EntryForCall(s);
     if (!entry)
@@ -558,32 +485,20 @@ int connect(SOCKET s, const sockaddr* address, int length) {
     posix::Endpoint endpoint;
     if (!ReadEndpoint(address, length, &endpoint))
         return Fail(WSAEFAULT);
-    std::unique_lock<std::mutex> lock(entry->mutex);
+    std::lock_guard<std::mutex> lock(entry->mutex);
     switch (entry->phase) {
         case Phase::kConnecting:
             return Fail(WSAEALREADY);
         case Phase::kConnected:
             return Fail(WSAEISCONN);
-        case Phase::kListening:
         case Phase::kFailed:
             return Fail(WSAEINVAL);
         case Phase::kFresh:
             break;
     }
-    if (!entry->nonBlocking) {
-        lock.unlock();  // a blocking connect must not hold up the socket's notifications
-        const int result = posix::Connect(entry->fd, endpoint);
-        const int error = errno;
-        lock.lock();
-        if (result != 0) {
-            errno = error;
-            return FailFromErrno();
-        }
-        entry->phase = Phase::kConnected;
-        entry->writeWanted = true;
-        Watch(*entry);
-        return 0;
-    }
+    // Every connect here is made without waiting; the outcome comes as FD_CONNECT.
+    if (!entry->nonBlocking)
+        return Fail(WSAEOPNOTSUPP);
     if (posix::Connect(entry->fd, endpoint) != 0 && errno != EINPROGRESS)
         return FailFromErrno();
     // Even a connection made at once is reported through FD_CONNECT, as Windows does.
@@ -629,40 +544,6 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
         return static_cast<int>(result);
     errno = error;
     return FailFromErrno();
-}
-
-int shutdown(SOCKET s, int how) {
-    auto entry = EntryForCall(s);
-    if (!entry)
-        return SOCKET_ERROR;
-    if (how < SD_RECEIVE || how > SD_BOTH)
-        return Fail(WSAEINVAL);
-    return posix::Shutdown(entry->fd, how) == 0 ? 0 : FailFromErrno();
-}
-
-namespace {
-
-// getsockname and getpeername differ only in which end of the socket they ask about.
-int EndpointOf(SOCKET s, sockaddr* address, int* length, int (*query)(int, posix::Endpoint*)) {
-    auto entry = EntryForCall(s);
-    if (!entry)
-        return SOCKET_ERROR;
-    if (address == nullptr || length == nullptr)
-        return Fail(WSAEFAULT);
-    posix::Endpoint endpoint;
-    if (query(entry->fd, &endpoint) != 0)
-        return FailFromErrno();
-    return WriteEndpoint(endpoint, address, length);
-}
-
-}  // namespace
-
-int getsockname(SOCKET s, sockaddr* address, int* length) {
-    return EndpointOf(s, address, length, posix::LocalEndpoint);
-}
-
-int getpeername(SOCKET s, sockaddr* address, int* length) {
-    return EndpointOf(s, address, length, posix::PeerEndpoint);
 }
 
 int ioctlsocket(SOCKET s, long command, u_long* argument) {
@@ -734,14 +615,6 @@ int inet_pton(int family, const char* text, void* address) {
     return 1;
 }
 
-char* inet_ntoa(in_addr address) {
-    thread_local char text[16];
-    const std::string formatted = posix::FormatIPv4(address.s_addr);
-    std::strncpy(text, formatted.c_str(), sizeof text - 1);
-    text[sizeof text - 1] = '\0';
-    return text;
-}
-
 // --- Asynchronous selection --------------------------------------------------------------
 
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
@@ -768,7 +641,6 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
     entry->events = events & FD_ALL_EVENTS;
     // A new selection starts with every event enabled again.
     entry->readEnabled = true;
-    entry->acceptEnabled = true;
     if (entry->phase == Phase::kConnected)
         entry->writeWanted = true;
     if (entry->events == 0) {

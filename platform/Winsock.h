@@ -35,16 +35,10 @@ constexpr int SOCK_DGRAM = 2;
 constexpr int IPPROTO_TCP = 6;
 constexpr int IPPROTO_UDP = 17;
 
-// Socket options (Windows values; translated for the system).
+// Socket options (Windows values; translated for the system). Only these are known.
 constexpr int SOL_SOCKET = 0xFFFF;
-constexpr int SO_REUSEADDR = 0x0004;
-constexpr int SO_KEEPALIVE = 0x0008;
-constexpr int SO_BROADCAST = 0x0020;
-constexpr int SO_LINGER = 0x0080;
 constexpr int SO_SNDBUF = 0x1001;
 constexpr int SO_RCVBUF = 0x1002;
-constexpr int SO_ERROR = 0x1007;
-constexpr int SO_TYPE = 0x1008;
 constexpr int TCP_NODELAY = 0x0001;
 // Linux only: re-arms immediate acknowledgements (the kernel falls back to delayed ones).
 constexpr int TCP_QUICKACK = 0x7001;
@@ -53,15 +47,11 @@ constexpr int TCP_QUICKACK = 0x7001;
 constexpr long FIONREAD = 0x4004667FL;
 constexpr long FIONBIO = 0x8004667EL;
 
-// send/recv flags, shutdown directions.
+// send/recv flags.
 constexpr int MSG_OOB = 0x1;
 constexpr int MSG_PEEK = 0x2;
 constexpr int MSG_DONTROUTE = 0x4;
 constexpr int MSG_WAITALL = 0x8;
-constexpr int SD_RECEIVE = 0;
-constexpr int SD_SEND = 1;
-constexpr int SD_BOTH = 2;
-constexpr int SOMAXCONN = 0x7FFFFFFF;
 
 // Addresses in network byte order.
 constexpr std::uint32_t INADDR_ANY = 0x00000000U;
@@ -106,11 +96,6 @@ struct sockaddr_storage {
 };
 using SOCKADDR_STORAGE = sockaddr_storage;
 
-struct linger {
-    u_short l_onoff;
-    u_short l_linger;
-};
-
 // The host entry WSAAsyncGetHostByName writes into the caller's buffer; every pointer points
 // into that same buffer.
 struct hostent {
@@ -139,7 +124,7 @@ struct WSADATA {
 };
 using LPWSADATA = WSADATA*;
 
-// WSAAsyncSelect events.
+// WSAAsyncSelect events. FD_ACCEPT is never reported: no socket here listens.
 constexpr long FD_READ = 0x01;
 constexpr long FD_WRITE = 0x02;
 constexpr long FD_OOB = 0x04;
@@ -244,28 +229,23 @@ int WSAGetLastError();
 void WSASetLastError(int error);
 
 // --- Sockets -----------------------------------------------------------------------------
+// The client side only: sockets connect, nothing listens or accepts (a test's server end
+// uses the system's sockets directly).
 
 SOCKET socket(int family, int type, int protocol);
 int closesocket(SOCKET s);
 int setsockopt(SOCKET s, int level, int option, const char* value, int length);
-int getsockopt(SOCKET s, int level, int option, char* value, int* length);
 int bind(SOCKET s, const sockaddr* address, int length);
-int listen(SOCKET s, int backlog);
-SOCKET accept(SOCKET s, sockaddr* address, int* length);
-// On a non-blocking socket: SOCKET_ERROR with WSAEWOULDBLOCK, then FD_CONNECT (once).
+// Only without waiting: SOCKET_ERROR with WSAEWOULDBLOCK, then FD_CONNECT (once). A socket
+// still blocking (no WSAAsyncSelect or FIONBIO yet) is refused with WSAEOPNOTSUPP.
 int connect(SOCKET s, const sockaddr* address, int length);
 int send(SOCKET s, const char* data, int length, int flags);
 int recv(SOCKET s, char* buffer, int length, int flags);
-int shutdown(SOCKET s, int how);
-int getsockname(SOCKET s, sockaddr* address, int* length);
-int getpeername(SOCKET s, sockaddr* address, int* length);
 // FIONREAD (bytes readable) and FIONBIO (non-zero = non-blocking).
 int ioctlsocket(SOCKET s, long command, u_long* argument);
 
 // Dotted address text to a network-order address; INADDR_NONE when it is not one.
 unsigned long inet_addr(const char* text);
-// Network-order address to dotted text, in a buffer of the calling thread.
-char* inet_ntoa(in_addr address);
 // Text to an address of the family (AF_INET: in_addr, AF_INET6: in6_addr): 1 when it is one,
 // 0 when not, -1 (WSAEAFNOSUPPORT) for another family.
 int inet_pton(int family, const char* text, void* address);
@@ -280,7 +260,6 @@ int inet_pton(int family, const char* text, void* address);
 //             once sending is possible again.
 //  FD_CONNECT once per connect attempt, with its error (0, WSAECONNREFUSED, WSAETIMEDOUT,
 //             WSAENETUNREACH, WSAEHOSTUNREACH, …).
-//  FD_ACCEPT  when a connection waits, again after each accept.
 //  FD_CLOSE   once, after the data received before the close has been read (0 graceful,
 //             WSAECONNRESET for a reset); never after closesocket.
 // events 0 stops the notifications. A notification still queued when the socket is closed

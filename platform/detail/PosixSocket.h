@@ -22,28 +22,19 @@ struct Endpoint {
 int OpenStreamSocket(bool ipv6, int type, int protocol);
 int Close(int fd);
 int SetNonBlocking(int fd, bool nonBlocking);
+// SO_SNDBUF, SO_RCVBUF, TCP_NODELAY and TCP_QUICKACK (Windows values); others ENOPROTOOPT.
 int SetOption(int fd, int winLevel, int winOption, const char* value, int length);
-int GetOption(int fd, int winLevel, int winOption, char* value, int* length);
 // The pending error of the socket (SO_ERROR), 0 when none; reading it clears it.
 int TakePendingError(int fd);
 int Bind(int fd, const Endpoint& endpoint);
-int Listen(int fd, int backlog);
-// Accepts one connection as a non-blocking socket when nonBlocking is set.
-int Accept(int fd, Endpoint* peer, bool nonBlocking);
 int Connect(int fd, const Endpoint& endpoint);
 long Send(int fd, const char* data, int length, int winFlags);
 long Receive(int fd, char* buffer, int length, int winFlags);
-int Shutdown(int fd, int how);
-int LocalEndpoint(int fd, Endpoint* endpoint);
-int PeerEndpoint(int fd, Endpoint* endpoint);
-// True when a read (or accept) would not wait.
-bool HasPendingInput(int fd);
 // Bytes waiting to be read.
 int BytesReadable(int fd, int* count);
 
 // Dotted text to a network-order address; false when the text is not an address.
 bool ParseIPv4(const char* text, std::uint32_t* address);
-std::string FormatIPv4(std::uint32_t address);
 
 // Resolves an IPv4 host name. Returns 0 or the Windows Sockets error of the failure.
 struct HostAddresses {

@@ -8,7 +8,9 @@ target_compile_options(fuzz_session PUBLIC ${_sanitizers} -fsanitize=fuzzer-no-l
 find_package(OpenSSL 3 REQUIRED)
 target_link_libraries(fuzz_session PUBLIC fuzz_foundation OpenSSL::SSL)
 
-add_executable(receive_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/receive_fuzz.cpp)
+# The server's end runs on the system's own sockets (the test kit's RawPeer).
+add_executable(receive_fuzz ${CMAKE_CURRENT_SOURCE_DIR}/receive_fuzz.cpp
+  ${ZODIVA_ROOT}/tests/common/RawPeer.cpp)
 target_link_libraries(receive_fuzz PRIVATE fuzz_session)
 target_link_options(receive_fuzz PRIVATE ${_sanitizers} -fsanitize=fuzzer)
 

@@ -19,6 +19,7 @@
 
 #include "nntp/NNTPSocket.h"
 #include "platform/windows.h"
+#include "tests/common/RawPeer.h"
 
 namespace {
 
@@ -50,33 +51,6 @@ struct Harness {
         root.SetString("range", "1-5");
     }
 
-    bool Listen() {
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        address.sin_port = 0;
-        int length = sizeof address;
-        u_long nonBlocking = 1;
-        if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-            listen(listener, 16) != 0 ||
-            getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-            ioctlsocket(listener, FIONBIO, &nonBlocking) != 0) {
-            StopListening();
-            return false;
-        }
-        root.SetInt("news_port", ntohs(address.sin_port));
-        return true;
-    }
-
-    void StopListening() {
-        if (listener != INVALID_SOCKET) {
-            closesocket(listener);
-            listener = INVALID_SOCKET;
-        }
-    }
-
-    SOCKET listener = INVALID_SOCKET;
     SettingsStore root;
 };
 
@@ -99,25 +73,19 @@ private:
     std::size_t m_position = 0;
 };
 
-// The server side of the current connection, and the client socket it was accepted for.
+// The server side (the system's own sockets): a listener of its own for each input and the
+// current connection, with the client socket it was accepted for.
 struct ServerEnd {
-    SOCKET socket = INVALID_SOCKET;
+    RawPeer peer;
     SOCKET pairedClient = INVALID_SOCKET;
-    void Close() {
-        if (socket != INVALID_SOCKET) {
-            closesocket(socket);
-            socket = INVALID_SOCKET;
-        }
-    }
+    void Close() { peer.Close(); }
 };
 
 // Accepts the connection the client socket is making; false when none arrives.
-bool AcceptConnect(Harness& harness, CNNTPSocket& connection, ServerEnd& server) {
+bool AcceptConnect(CNNTPSocket& connection, ServerEnd& server) {
+    server.Close();
     for (int spin = 0; spin < kConnectSpins; ++spin) {
-        const SOCKET accepted = accept(harness.listener, nullptr, nullptr);
-        if (accepted != INVALID_SOCKET) {
-            server.Close();
-            server.socket = accepted;
+        if (server.peer.TryAccept()) {
             server.pairedClient = connection.GetSocketHandle();
             return true;
         }
@@ -128,13 +96,13 @@ bool AcceptConnect(Harness& harness, CNNTPSocket& connection, ServerEnd& server)
 
 // Brings the connection to where it listens to the server: the connect accepted and its
 // notification delivered, no delay running.
-void Settle(Harness& harness, CNNTPSocket& connection, ServerEnd& server) {
+void Settle(CNNTPSocket& connection, ServerEnd& server) {
     for (int round = 0; round < kSettleRounds; ++round) {
         DispatchPending();
         const SOCKET client = connection.GetSocketHandle();
         if (client != INVALID_SOCKET && client != server.pairedClient &&
             !connection.IsLookupPending()) {
-            if (!AcceptConnect(harness, connection, server)) {
+            if (!AcceptConnect(connection, server)) {
                 return;
             }
         } else if (connection.ConnectionState == kStateConnecting) {
@@ -183,8 +151,8 @@ void Operate(CNNTPSocket& connection, ServerEnd& server, ByteSource& input) {
             break;
         default: {
             const std::string piece = input.Take(input.Next());
-            if (server.socket != INVALID_SOCKET && !piece.empty()) {
-                send(server.socket, piece.data(), static_cast<int>(piece.size()), 0);
+            if (!piece.empty()) {
+                server.peer.Write(piece);
             }
             // Handed over directly rather than through the message loop, so that the bytes
             // just sent are what this notification reads.
@@ -204,23 +172,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     VerboseLog = (mode & 0xF0) == 0xF0;
     harness.root.SetInt("writetodisk", mode & 1);
 
-    if (!harness.Listen()) {
+    ServerEnd server;
+    if (!server.peer.Listening()) {
         return 0;
     }
-    ServerEnd server;
+    harness.root.SetInt("news_port", server.peer.Port());
     {
         auto connection = std::make_unique<CNNTPSocket>();
         connection->Settings.SetParent(&harness.root);
         connection->SetGroupName("alt.binaries.test");
         StartJob(*connection, (mode >> 1) % 3);
         for (int operation = 0; operation < kMaxOperations && !input.Empty(); ++operation) {
-            Settle(harness, *connection, server);
+            Settle(*connection, server);
             Operate(*connection, server, input);
         }
         connection->ResetConnection();
     }
     server.Close();
-    harness.StopListening();
     DispatchPending();
     return 0;
 }

@@ -44,7 +44,7 @@ TEST_F(AddressFamilyTest, IPv6LiteralIsDialledOverIPv6WithoutLookup) {
         EXPECT_FALSE(client.IsLookupPending()) << host;
         ASSERT_TRUE(PumpUntil([&] { return peer.TryAccept() && !client.Connects.empty(); }));
         EXPECT_EQ(client.Connects, (std::vector<int>{0})) << host;
-        EXPECT_EQ(peer.PeerFamily(), AF_INET6);
+        EXPECT_TRUE(peer.PeerIsIPv6());
         EXPECT_EQ(client.GetHost(), "::1");
         ASSERT_TRUE(peer.Write("200 over six\r\n"));
         ASSERT_TRUE(PumpUntil([&] { return client.Received == "200 over six\r\n"; }));
@@ -82,7 +82,7 @@ TEST_F(AddressFamilyTest, AddressesAreTriedInOrderWithinOneAttempt) {
     ASSERT_TRUE(PumpUntil([&] { return m_Peer6.TryAccept() && !client.Connects.empty(); }));
     DispatchPending();
     EXPECT_EQ(client.Connects, (std::vector<int>{0}));
-    EXPECT_EQ(m_Peer6.PeerFamily(), AF_INET6);
+    EXPECT_TRUE(m_Peer6.PeerIsIPv6());
 }
 
 TEST_F(AddressFamilyTest, EveryAddressRefusedIsOneFailure) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ConnectionFixture.h"
-#include "RawPeer.h"
+#include "common/RawPeer.h"
 
 class JobProbe : public CNNTPSocket {
 public:

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ConnectionFixture.h"
-#include "RawPeer.h"
+#include "common/RawPeer.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "AllocationCount.h"
 #include "ConnectionFixture.h"
-#include "RawPeer.h"
+#include "common/RawPeer.h"
 
 namespace {
 

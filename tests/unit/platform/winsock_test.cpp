@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/LeakCheck.h"
+#include "common/RawPeer.h"
 #include "common/TestClock.h"
 #include "platform/LeakCounts.h"
 #include "platform/windows.h"
@@ -93,30 +94,17 @@ protected:
         return address;
     }
 
-    // A blocking listener on a free loopback port.
-    SOCKET Listen(u_short* port) {
-        SOCKET listener = Track(socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in address = Loopback(0);
-        EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(listen(listener, 8), 0);
-        int length = sizeof address;
-        EXPECT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-        *port = ntohs(address.sin_port);
-        return listener;
-    }
-
-    // A selected client connected to a blocking server end; both FD_CONNECT and FD_WRITE seen.
-    void ConnectPair(SOCKET* client, SOCKET* server) {
-        u_short port = 0;
-        SOCKET listener = Listen(&port);
+    // A selected client connected to the server end (the system's own socket); both
+    // FD_CONNECT and FD_WRITE seen.
+    void ConnectPair(SOCKET* client) {
+        ASSERT_TRUE(server_.Listening());
         *client = Track(socket(AF_INET, SOCK_STREAM, 0));
         ASSERT_EQ(WSAAsyncSelect(*client, hwnd_, kMsgSocket, FD_ALL_EVENTS), 0);
-        sockaddr_in address = Loopback(port);
+        sockaddr_in address = Loopback(server_.Port());
         ASSERT_EQ(connect(*client, reinterpret_cast<sockaddr*>(&address), sizeof address),
                   SOCKET_ERROR);
         ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
-        *server = Track(accept(listener, nullptr, nullptr));
-        Forget(listener);
+        ASSERT_TRUE(server_.Accept());
         PumpUntil([&] { return Count(*client, FD_WRITE) == 1; });
         ASSERT_EQ(Count(*client, FD_CONNECT), 1);
         EXPECT_EQ(notes_.front().event, FD_CONNECT);
@@ -162,12 +150,10 @@ protected:
         return count;
     }
 
-    static void SendAll(SOCKET s, const std::string& data) {
-        ASSERT_EQ(send(s, data.data(), static_cast<int>(data.size()), 0),
-                  static_cast<int>(data.size()));
-    }
+    void SendAll(const std::string& data) { ASSERT_TRUE(server_.Write(data)); }
 
     LeakCheck leaks_;  // first: checked once everything below is gone
+    RawPeer server_;
     HWND hwnd_ = nullptr;
     std::vector<Note> notes_;
     std::vector<SOCKET> sockets_;
@@ -219,15 +205,15 @@ TEST(WinsockTables, ErrorCodesAndAddresses) {
     EXPECT_EQ(inet_addr("not an address"), INADDR_NONE);
     EXPECT_EQ(inet_addr(""), INADDR_NONE);
     EXPECT_EQ(inet_addr(nullptr), INADDR_NONE);
-    in_addr address{static_cast<std::uint32_t>(inet_addr("192.168.0.17"))};
-    EXPECT_STREQ(inet_ntoa(address), "192.168.0.17");
     static_assert(sizeof(sockaddr_in) == 16 && sizeof(sockaddr) == 16);
 }
 
 TEST_F(WinsockTest, ConnectToAClosedPortIsRefusedOnceAndNothingFollows) {
     u_short port = 0;
-    SOCKET probe = Listen(&port);
-    Forget(probe);  // the port is now closed
+    {
+        RawPeer probe;
+        port = probe.Port();
+    }  // the port is now closed
     SOCKET client = Track(socket(AF_INET, SOCK_STREAM, 0));
     ASSERT_EQ(WSAAsyncSelect(client, hwnd_, kMsgSocket, FD_ALL_EVENTS), 0);
     sockaddr_in address = Loopback(port);
@@ -247,14 +233,13 @@ TEST_F(WinsockTest, ConnectToAClosedPortIsRefusedOnceAndNothingFollows) {
 
 TEST_F(WinsockTest, ReadIsReEnabledOnlyByRecv) {
     SOCKET client = 0;
-    SOCKET server = 0;
-    ConnectPair(&client, &server);
+    ConnectPair(&client);
 
-    SendAll(server, std::string(100, 'a'));
+    SendAll(std::string(100, 'a'));
     PumpUntil([&] { return Count(client, FD_READ) == 1; });
 
     // More data while the first FD_READ is unanswered: no second one.
-    SendAll(server, std::string(100, 'b'));
+    SendAll(std::string(100, 'b'));
     SettleAndDrain(client, 200);
     EXPECT_EQ(Count(client, FD_READ), 1);
 
@@ -268,7 +253,7 @@ TEST_F(WinsockTest, ReadIsReEnabledOnlyByRecv) {
     ASSERT_EQ(recv(client, buffer, sizeof buffer, 0), 150);
     SettleAndDrain(client, 0);
     EXPECT_EQ(Count(client, FD_READ), 2);
-    SendAll(server, "c");
+    SendAll("c");
     PumpUntil([&] { return Count(client, FD_READ) == 3; });
     EXPECT_EQ(Count(client, FD_CLOSE), 0);
 
@@ -280,9 +265,8 @@ TEST_F(WinsockTest, ReadIsReEnabledOnlyByRecv) {
 
 TEST_F(WinsockTest, QueuedReadNotificationIsWithdrawnWhenItsDataWasTaken) {
     SOCKET client = 0;
-    SOCKET server = 0;
-    ConnectPair(&client, &server);
-    SendAll(server, "abc");
+    ConnectPair(&client);
+    SendAll("abc");
     u_long readable = 0;
     while (ioctlsocket(client, FIONREAD, &readable) == 0 && readable < 3) {
         std::this_thread::yield();
@@ -294,7 +278,7 @@ TEST_F(WinsockTest, QueuedReadNotificationIsWithdrawnWhenItsDataWasTaken) {
     ASSERT_EQ(recv(client, buffer, sizeof buffer, 0), 3);
     SettleAndDrain(client, 0);
     EXPECT_EQ(Count(client, FD_READ), 0);
-    SendAll(server, "d");
+    SendAll("d");
     PumpUntil([&] { return Count(client, FD_READ) == 1; });
     EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 1);
 }
@@ -304,9 +288,8 @@ TEST_F(WinsockTest, QueuedReadNotificationIsWithdrawnWhenItsDataWasTaken) {
 // when it does not know.
 TEST_F(WinsockTest, ReadableBytesAlreadyKnownAreNotAskedForAgain) {
     SOCKET client = 0;
-    SOCKET server = 0;
-    ConnectPair(&client, &server);
-    SendAll(server, std::string(1000, 'a'));
+    ConnectPair(&client);
+    SendAll(std::string(1000, 'a'));
     PumpUntil([&] { return Count(client, FD_READ) == 1; });
     SettleAndDrain(client, 1000);
     const std::uint64_t asked = platform::ReadableQueryCount();
@@ -318,7 +301,7 @@ TEST_F(WinsockTest, ReadableBytesAlreadyKnownAreNotAskedForAgain) {
 
     ASSERT_EQ(recv(client, buffer, sizeof buffer, 0), 600);
     EXPECT_EQ(platform::ReadableQueryCount(), asked) << "a short recv leaves nothing";
-    SendAll(server, std::string(100, 'b'));
+    SendAll(std::string(100, 'b'));
     PumpUntil([&] { return Count(client, FD_READ) == 3; });
     EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 100);
 }
@@ -327,16 +310,15 @@ TEST_F(WinsockTest, ReadableBytesAlreadyKnownAreNotAskedForAgain) {
 // or a close would later be announced as data that is not there.
 TEST_F(WinsockTest, ARecvWithoutSelectionStillCountsAgainstTheKnownBytes) {
     SOCKET client = 0;
-    SOCKET server = 0;
-    ConnectPair(&client, &server);
-    SendAll(server, std::string(1000, 'a'));
+    ConnectPair(&client);
+    SendAll(std::string(1000, 'a'));
     PumpUntil([&] { return Count(client, FD_READ) == 1; });
     SettleAndDrain(client, 1000);
     ASSERT_EQ(WSAAsyncSelect(client, hwnd_, 0, 0), 0);
     char buffer[1000];
     ASSERT_EQ(recv(client, buffer, sizeof buffer, 0), 1000);  // fills its buffer exactly
     ASSERT_EQ(WSAAsyncSelect(client, hwnd_, kMsgSocket, FD_ALL_EVENTS), 0);
-    Forget(server);
+    server_.Close();
     PumpUntil([&] { return Count(client, FD_CLOSE) == 1; });
     EXPECT_EQ(Count(client, FD_READ), 1) << "no FD_READ for bytes already taken";
     EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 0);
@@ -344,10 +326,9 @@ TEST_F(WinsockTest, ARecvWithoutSelectionStillCountsAgainstTheKnownBytes) {
 
 TEST_F(WinsockTest, GracefulCloseComesOnceAfterTheLastData) {
     SOCKET client = 0;
-    SOCKET server = 0;
-    ConnectPair(&client, &server);
-    SendAll(server, std::string(3000, 'x'));
-    Forget(server);
+    ConnectPair(&client);
+    SendAll(std::string(3000, 'x'));
+    server_.Close();
 
     std::string received;
     char buffer[1000];
@@ -374,23 +355,17 @@ TEST_F(WinsockTest, GracefulCloseComesOnceAfterTheLastData) {
 
 TEST_F(WinsockTest, ResetIsReportedAsConnectionReset) {
     SOCKET client = 0;
-    SOCKET server = 0;
-    ConnectPair(&client, &server);
-    const linger abortive{1, 0};
-    ASSERT_EQ(setsockopt(server, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abortive),
-                         sizeof abortive),
-              0);
-    Forget(server);
+    ConnectPair(&client);
+    server_.Reset();
     PumpUntil([&] { return Count(client, FD_CLOSE) == 1; });
     EXPECT_EQ(notes_.back().error, WSAECONNRESET);
 }
 
 TEST_F(WinsockTest, NothingArrivesForAClosedSocket) {
     SOCKET client = 0;
-    SOCKET server = 0;
-    ConnectPair(&client, &server);
-    SendAll(server, "data");
-    Forget(server);
+    ConnectPair(&client);
+    SendAll("data");
+    server_.Close();
     // Let FD_READ (and perhaps FD_CLOSE) be queued, then close before they are taken.
     u_long readable = 0;
     while (ioctlsocket(client, FIONREAD, &readable) == 0 && readable < 4) {
@@ -407,8 +382,7 @@ TEST_F(WinsockTest, NothingArrivesForAClosedSocket) {
 
 TEST_F(WinsockTest, WriteIsReportedAgainAfterASendWouldBlock) {
     SOCKET client = 0;
-    SOCKET server = 0;
-    ConnectPair(&client, &server);
+    ConnectPair(&client);
     const int small = 4096;
     setsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
     const std::string block(65536, 'w');
@@ -421,41 +395,18 @@ TEST_F(WinsockTest, WriteIsReportedAgainAfterASendWouldBlock) {
     ASSERT_EQ(blocked, WSAEWOULDBLOCK);
     EXPECT_EQ(Count(client, FD_WRITE), 0);
     // The server drains; sending becomes possible again and FD_WRITE says so.
-    std::thread drain([&] {
-        char buffer[65536];
-        while (recv(server, buffer, sizeof buffer, 0) > 0) {
-        }
-    });
+    std::thread drain([&] { server_.ReadUntilClosed(); });
     PumpUntil([&] { return Count(client, FD_WRITE) >= 1; });
-    shutdown(client, SD_SEND);
+    Forget(client);
     drain.join();
-}
-
-TEST_F(WinsockTest, AcceptIsNotifiedAndTheAcceptedSocketInheritsTheSelection) {
-    u_short port = 0;
-    SOCKET listener = Listen(&port);
-    ASSERT_EQ(WSAAsyncSelect(listener, hwnd_, kMsgSocket, FD_ACCEPT | FD_READ | FD_CLOSE), 0);
-    SOCKET client = Track(socket(AF_INET, SOCK_STREAM, 0));
-    sockaddr_in address = Loopback(port);
-    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    PumpUntil([&] { return Count(listener, FD_ACCEPT) == 1; });
-    sockaddr_in peer{};
-    int length = sizeof peer;
-    SOCKET accepted = Track(accept(listener, reinterpret_cast<sockaddr*>(&peer), &length));
-    EXPECT_EQ(peer.sin_addr.s_addr, inet_addr("127.0.0.1"));
-    SendAll(client, "hello");
-    PumpUntil([&] { return Count(accepted, FD_READ) == 1; });
-    char buffer[16];
-    EXPECT_EQ(recv(accepted, buffer, sizeof buffer, 0), 5);
 }
 
 TEST_F(WinsockTest, DueTimerGoesAheadOfSocketTraffic) {
     TestClock clock;
     SOCKET client = 0;
-    SOCKET server = 0;
-    ConnectPair(&client, &server);
+    ConnectPair(&client);
     SetTimer(hwnd_, 1, 2000, nullptr);
-    SendAll(server, std::string(1000, 'z'));
+    SendAll(std::string(1000, 'z'));
     u_long readable = 0;
     while (ioctlsocket(client, FIONREAD, &readable) == 0 && readable < 1000) {
         std::this_thread::yield();
