@@ -71,7 +71,7 @@ public:
 
     const std::shared_ptr<ThreadQueue>& Get() {
         if (!queue_) {
-            auto queue = std::make_shared<ThreadQueue>(GetCurrentThreadId());
+            auto queue = std::make_shared<ThreadQueue>();
             if (!queue->IsOpen())
                 return queue_;
             queue_ = std::move(queue);
@@ -106,7 +106,7 @@ std::int64_t TimerClockMs(bool* onTestClock) {
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-ThreadQueue::ThreadQueue(DWORD threadId) : threadId_(threadId) {
+ThreadQueue::ThreadQueue() {
     epollFd_ = epoll_create1(EPOLL_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (epollFd_ < 0 || wakeFd_ < 0) {
@@ -154,6 +154,7 @@ void ThreadQueue::Wake() {
 }
 
 void ThreadQueue::Close() {
+    ZODIVA_ASSERT_OWNER(owner_);
     std::deque<QueuedMessage> dropped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -194,6 +195,7 @@ void ThreadQueue::UnwatchSocket(int fd) {
 
 bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove,
                            bool wait) {
+    ZODIVA_ASSERT_OWNER(owner_);
     for (;;) {
         // A due timer goes ahead of posted messages: traffic must not starve the tick.
         if (TakeDueTimer(out, filter, filterMin, filterMax, remove))
@@ -236,6 +238,7 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
 }
 
 bool ThreadQueue::WaitForInput(int timeoutMs) {
+    ZODIVA_ASSERT_OWNER(owner_);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         std::uint64_t seen = 0;
@@ -273,6 +276,7 @@ bool ThreadQueue::WaitForInput(int timeoutMs) {
 }
 
 std::size_t ThreadQueue::EntryCount(bool withTimers) const {
+    ZODIVA_ASSERT_MSG(!withTimers || owner_.IsCurrentThread(), "timers are the owner's");
     std::lock_guard<std::mutex> lock(mutex_);
     return posted_.size() + (withTimers ? timers_.size() : 0);
 }
@@ -398,6 +402,7 @@ int ThreadQueue::MillisecondsToNextTimer() const {
 }
 
 void ThreadQueue::StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
+    ZODIVA_ASSERT_OWNER(owner_);
     constexpr UINT kMinimumPeriodMs = 10;
     Timer timer;
     timer.hwnd = hwnd;
@@ -409,16 +414,19 @@ void ThreadQueue::StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC pr
 }
 
 bool ThreadQueue::StopTimer(HWND hwnd, UINT_PTR id) {
+    ZODIVA_ASSERT_OWNER(owner_);
     return timers_.erase(TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}) > 0;
 }
 
 void ThreadQueue::StopTimersOf(HWND hwnd) {
+    ZODIVA_ASSERT_OWNER(owner_);
     for (auto entry = timers_.begin(); entry != timers_.end();) {
         entry = entry->second.hwnd == hwnd ? timers_.erase(entry) : std::next(entry);
     }
 }
 
 bool ThreadQueue::HasTimer(HWND hwnd, UINT_PTR id) const {
+    ZODIVA_ASSERT_OWNER(owner_);
     return timers_.count(TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}) > 0;
 }
 

@@ -87,7 +87,7 @@ std::shared_ptr<WindowRecord> RecordForDispatch(HWND hwnd) {
     ThreadQueue* queue = CurrentQueue();
     if (queue == nullptr)
         return FindWindow(hwnd);
-    auto& cached = queue->dispatchCache;
+    auto& cached = queue->DispatchCache();
     if (cached && cached->handle == hwnd && cached->alive.load())
         return cached;
     cached = FindWindow(hwnd);

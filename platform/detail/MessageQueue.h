@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/Assert.h"
 #include "platform/Messages.h"
 
 namespace platform::detail {
@@ -52,14 +53,17 @@ struct QueuedMessage {
 using SocketReadyHandler = void (*)(std::uint64_t socketHandle, std::uint32_t epollEvents);
 void SetSocketReadyHandler(SocketReadyHandler handler);
 
+// Made by the thread it belongs to (its owner). The owner-only methods check that they run
+// there: the timers, the dispatch cache and the reading side are the owner's alone and go
+// unlocked.
 class ThreadQueue {
 public:
-    explicit ThreadQueue(DWORD threadId);
+    ThreadQueue();
     ~ThreadQueue();
     ThreadQueue(const ThreadQueue&) = delete;
     ThreadQueue& operator=(const ThreadQueue&) = delete;
 
-    DWORD ThreadId() const { return threadId_; }
+    DWORD ThreadId() const { return owner_.Thread(); }
     bool IsOpen() const;
 
     // Any thread. False once the queue is closed.
@@ -86,7 +90,10 @@ public:
     std::size_t EntryCount(bool withTimers) const;
 
     // Owner only: the window of the last dispatched message.
-    std::shared_ptr<WindowRecord> dispatchCache;
+    std::shared_ptr<WindowRecord>& DispatchCache() {
+        ZODIVA_ASSERT_OWNER(owner_);
+        return dispatchCache_;
+    }
 
 private:
     struct Timer {
@@ -107,7 +114,7 @@ private:
     int MillisecondsToNextTimer() const;
     void DrainWakeCounter();
 
-    const DWORD threadId_;
+    const ThreadOwner owner_;
     int epollFd_ = -1;
     int wakeFd_ = -1;
 
@@ -121,6 +128,7 @@ private:
     // Owner-thread state.
     unsigned takenSincePoll_ = 0;
     std::map<TimerKey, Timer> timers_;
+    std::shared_ptr<WindowRecord> dispatchCache_;
 };
 
 // The calling thread's queue, created on first use (null only when the system refuses the

@@ -9,6 +9,7 @@
 
 #include "common/TestClock.h"
 #include "platform/LeakCounts.h"
+#include "platform/detail/MessageQueue.h"
 #include "platform/windows.h"
 
 namespace {
@@ -250,6 +251,21 @@ TEST_F(MessagesTest, SendMessageCallsTheProcedureOnlyOnTheOwnersThread) {
     DestroyWindow(hwnd);
     EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 23, 0), 0);
     EXPECT_EQ(seen_.size(), 3u);  // WM_DESTROY and WM_NCDESTROY, not the send
+}
+
+// A thread's queue is read and its timers are kept by that thread alone, without locks: a
+// call from another thread is a broken rule and stops the program.
+TEST(MessageQueueOwner, ReadingAndTimersRefuseAnotherThread) {
+    if (!ZODIVA_ASSERTS_ENABLED)
+        GTEST_SKIP() << "checks are compiled out in this build";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto queue = platform::detail::CurrentQueueShared();
+    ASSERT_NE(queue, nullptr);
+    MSG msg;
+    EXPECT_FALSE(queue->Retrieve(&msg, nullptr, 0, 0, false, false));  // the owner may
+    EXPECT_DEATH(std::thread([&] { queue->Retrieve(&msg, nullptr, 0, 0, false, false); }).join(),
+                 "does not own it");
+    EXPECT_DEATH(std::thread([&] { queue->StopTimer(nullptr, 1); }).join(), "does not own it");
 }
 
 class TimerTest : public MessagesTest {
