@@ -55,6 +55,7 @@ void CQW::DeleteConnections() {
 
 LRESULT CQW::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER) {
+        ZODIVA_ASSERT_MSG(hwnd == GetWindowHandle() && wParam == kTimerId, "a timer not the tick's");
         OnTimer();
         return DefWindowProcA(hwnd, message, wParam, lParam);
     }
@@ -66,6 +67,7 @@ LRESULT CQW::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void CQW::OnTimer() {
+    ZODIVA_ASSERT_OWNER(Owner());
     for (auto& connection : m_Connections) {
         if (connection) {
             const std::int32_t pending = connection->BytesSinceTick;

@@ -38,6 +38,7 @@ BaseSocket::~BaseSocket() {
 }
 
 LRESULT BaseSocket::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    ZODIVA_ASSERT_OWNER(Owner());
     switch (message) {
         case kMsgLookupDone:
             OnLookupDone(wParam, lParam);
@@ -477,6 +478,8 @@ void BaseSocket::PostHeldClose() {
 }
 
 void BaseSocket::StartHandshakeClock() {
+    // Once per attempt, between the TCP connect and the handshake's outcome.
+    ZODIVA_ASSERT(!m_bHandshakeClock && m_hSocket != INVALID_SOCKET);
     m_bHandshakeClock = true;
     m_HandshakeStart = CurrentSystemTime();
     if (GetWindowHandle() != nullptr) {

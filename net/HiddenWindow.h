@@ -2,6 +2,7 @@
 // Base class of every object that receives window messages on the engine thread: socket
 // notifications, host-lookup results and timer ticks all arrive at a hidden window, and one
 // window procedure routes them to the object that owns the window.
+#include "platform/Assert.h"
 #include "platform/windows.h"
 
 class HiddenWindow {
@@ -32,6 +33,9 @@ public:
 
     // The owned window; null before Create, after a failed Create and after destruction.
     HWND GetWindowHandle() const { return m_hWnd; }
+    // The thread that made the object, which its window's messages reach: the only thread
+    // that may run it.
+    const ThreadOwner& Owner() const { return m_Owner; }
 
     static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -40,6 +44,7 @@ public:
     static void ForgetClassRegistration();
 
 private:
+    ThreadOwner m_Owner;
     HWND m_hWnd = nullptr;
     bool m_bDeleteOnDestroy = true;
 };

@@ -63,7 +63,7 @@ void SkipMissingArticle(CNNTPSocket& connection, const char* step) {
               connection.Settings.GetString("article", "").c_str());
     connection.OutputFile.Close();
     connection.OutputFile.Delete();
-    connection.ConnectionState = kStateIdle;
+    connection.SetState(kStateIdle);
     connection.PublishActivity(ConnectionActivity::kIdle);
     if (connection.Download != nullptr) {
         connection.Download->CountMissingArticle();
@@ -173,7 +173,7 @@ void JudgeJobStatus(CNNTPSocket& connection, const JobSteps& job) {
         FailOnErrorReply(connection, line, job.errorTexts);
         return;
     }
-    connection.ConnectionState = job.textState;
+    connection.SetState(job.textState);
     if (job.accepted != nullptr) {
         job.accepted(connection);
     }
@@ -307,7 +307,7 @@ void CNNTPSocket::Head4() {
         if (IsEndOfText(line)) {
             LineWriter.Flush();
             NntpTrace("%T: Head4(%d): Header received successfully.\n", SocketId());
-            ConnectionState = kStateIdle;
+            SetState(kStateIdle);
             // The BODY job runs on the same stack, so it returns into the HEAD job's caller.
             GoToStep(&CNNTPSocket::Body1);
             return;
@@ -357,7 +357,7 @@ void CNNTPSocket::Body4() {
             ++RoundArticles;
             OutputFile.Close();
             OutputFile.Delete();
-            ConnectionState = kStateIdle;
+            SetState(kStateIdle);
             StepSucceeded = 1;
             ReturnSuccess();
             return;
@@ -425,7 +425,7 @@ void CNNTPSocket::Xover4() {
         NntpTraceServerLine("%T: %s\n", line);
         if (IsEndOfText(line)) {
             NntpTrace("%T: Xover4(%d): Xover list received successfully.\n", SocketId());
-            ConnectionState = kStateIdle;
+            SetState(kStateIdle);
             StepSucceeded = 1;
             ReturnSuccess();
             return;

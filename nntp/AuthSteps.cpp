@@ -35,7 +35,7 @@ void CNNTPSocket::Auth2() {
     if (line == nullptr) {
         return;
     }
-    ConnectionState = kStateIdle;
+    SetState(kStateIdle);
     NntpTraceServerLine("%T: Response: %s\n", line);
     NoteStatusLine(line, CommandKind::kAuthinfo);
 
@@ -79,7 +79,7 @@ void CNNTPSocket::Auth3() {
     if (line == nullptr) {
         return;
     }
-    ConnectionState = kStateIdle;
+    SetState(kStateIdle);
     NntpTraceServerLine("%T: Response: %s\n", line);
     NoteStatusLine(line, CommandKind::kAuthinfo);
 

@@ -36,15 +36,13 @@ void CNNTPSocket::Connect1() {
     const std::string server = Settings.GetString("news_server", "");
     if (ConnectedServer != server) {
         ResetConnection();
-        ConnectionState = kStateNoConnection;
-        SelectedGroup.clear();
     }
     if (ConnectionState >= kStateIdle) {
         NntpTrace("%T: Connect1: Already connected and greeted. Returning Success.\n");
         ReturnSuccess();
         return;
     }
-    ConnectionState = kStateConnecting;
+    SetState(kStateConnecting);
     // The dial-up stage: nothing to dial here, so it succeeds at once.
     CallSequence(&CNNTPSocket::ReturnSuccess, &CNNTPSocket::Connect2);
 }
@@ -104,7 +102,7 @@ void CNNTPSocket::Connect3() {
     }
 
     if (started && !ConnectReported) {
-        ConnectionState = kStateConnecting;
+        SetState(kStateConnecting);
         NntpTrace("%T: Connect3: Attempting to connect to server %s port %d.\n",
                   Settings.GetString("news_server", "").c_str(), Settings.GetInt("news_port", 119));
         return;
@@ -114,12 +112,11 @@ void CNNTPSocket::Connect3() {
     }
     if (!ConnectReported && WSAGetLastError() == WSAEWOULDBLOCK) {
         NntpTrace("%T: Connect3: Would Block.  Continuing.\n");
-        ConnectionState = kStateConnecting;
+        SetState(kStateConnecting);
         return;
     }
     NntpTrace("%T: Connect3: Connection attempt has failed.  Retrying.\n");
-    ConnectionState = kStateNoConnection;
-    SelectedGroup.clear();
+    SetState(kStateNoConnection);
     if (!ConnectReported) {
         ReturnFailure();
     }
@@ -127,8 +124,7 @@ void CNNTPSocket::Connect3() {
 
 void CNNTPSocket::Connect4() {
     if (StepSucceeded != 1) {
-        ConnectionState = kStateNoConnection;
-        SelectedGroup.clear();
+        SetState(kStateNoConnection);
         NntpTrace("%T: Connect4(%d): Connection attempt failed.\n", SocketId());
         ReportConnectFailure();
         DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::Connect1);
@@ -137,7 +133,7 @@ void CNNTPSocket::Connect4() {
     if (StatusWindow != nullptr) {
         SetWindowTextA(StatusWindow, "Connected");
     }
-    ConnectionState = kStateAwaitingGreeting;
+    SetState(kStateAwaitingGreeting);
     PublishActivity(ConnectionActivity::kAwaitingGreeting);
     CommandSentAt = platform::MonotonicTime();  // the greeting's latency counts from here
     NntpTrace("%T: Connect4(%d): Connected to server.  Waiting for greeting.\n", SocketId());
@@ -163,7 +159,7 @@ void CNNTPSocket::Connect5() {
     ReportStatus("%s", line);
 
     if (line[0] == '2') {
-        ConnectionState = kStateIdle;
+        SetState(kStateIdle);
         PublishActivity(ConnectionActivity::kIdle);
         NntpTrace("%T: Connect5: Successfully received server greeting.  Now Idle.\n");
         GoToStep(&CNNTPSocket::ReturnSuccess);

@@ -124,7 +124,7 @@ void CNNTPSocket::SelectGroup3() {
         CountFailure(FailureKind::kGroupRefused);
         ReportStatus("Group \"%s\" on server \"%s\" gave no usable article numbers: %s",
                      WantedGroup.c_str(), Settings.GetString("news_server", "").c_str(), line);
-        ConnectionState = kStateIdle;
+        SetState(kStateIdle);
         PublishActivity(ConnectionActivity::kIdle);
         ReturnFailure();
         return;
@@ -140,7 +140,7 @@ void CNNTPSocket::SelectGroup3() {
         SelectedGroup = WantedGroup;
         NntpTrace("%T: SelectGroup3(): Currently selected group set to \"%s\"\n",
                   SelectedGroup.c_str());
-        ConnectionState = kStateIdle;
+        SetState(kStateIdle);
         PublishActivity(ConnectionActivity::kIdle);
         ReturnSuccess();
         return;
@@ -158,7 +158,7 @@ void CNNTPSocket::SelectGroup3() {
         return;
     }
     NntpTrace("%T: SelectGroup3(): Server returned an error.  Failing.\n");
-    ConnectionState = kStateIdle;
+    SetState(kStateIdle);
     PublishActivity(ConnectionActivity::kIdle);
     ReturnFailure();
 }

@@ -63,6 +63,9 @@ CNNTPSocket::~CNNTPSocket() {
 }
 
 bool CNNTPSocket::GoToStep(StepFn step) {
+    // Every step hands on as its last action: once a hand-on is deferred, nothing may hand on
+    // again before the outermost call has run it (a second one would overtake it).
+    ZODIVA_ASSERT_MSG(DeferredStep == nullptr, "a step handed on again after handing on");
     if (step == nullptr || step == &CNNTPSocket::EndOfJob) {
         ReturnStack.clear();
         return true;
@@ -159,6 +162,7 @@ void CNNTPSocket::ClearStack() {
 }
 
 void CNNTPSocket::OnTimer() {
+    ZODIVA_ASSERT_OWNER(Owner());
     NntpTrace("%T: OnTimer(): Thread Handle: %d\n", ThreadIdForTrace());
 
     // The interval is measured on the monotonic clock: a system time set back would make it
@@ -238,6 +242,8 @@ void CNNTPSocket::OnClose(int error) {
 LRESULT CNNTPSocket::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_TIMER:
+            // Only a timer of this connection's own window is its tick.
+            ZODIVA_ASSERT_MSG(window == GetWindowHandle(), "a timer of another window");
             OnTimer();
             return BaseSocket::WindowProc(window, message, wParam, lParam);
         case kMsgStartArticleJob:

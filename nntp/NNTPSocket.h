@@ -162,7 +162,12 @@ public:
     // The reply steps' way of reading: the next complete line, or null once `step` has been
     // set to run again when more bytes have come (the step then returns at once).
     const char* ReadLineOrWait(StepFn step);
+    // Every change of ConnectionState goes through here, and only along IsStateChangeAllowed.
     void SetState(std::int32_t value);
+    // Connecting follows no connection, the greeting a connect, idle a greeting or a reply;
+    // a command goes out only once greeted, and a text follows only its own command. Any
+    // state may drop back to no connection.
+    static bool IsStateChangeAllowed(std::int32_t from, std::int32_t to);
     void ResetConnection();
 
     // --- connect sequence and idle state ---------------------------------------------------

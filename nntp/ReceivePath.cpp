@@ -102,7 +102,37 @@ const char* CNNTPSocket::ReadLineOrWait(StepFn step) {
     return line;
 }
 
+bool CNNTPSocket::IsStateChangeAllowed(std::int32_t from, std::int32_t to) {
+    switch (to) {
+        case kStateNoConnection:
+            return true;
+        case kStateConnecting:
+            return from == kStateNoConnection || from == kStateConnecting;
+        case kStateAwaitingGreeting:
+            return from == kStateConnecting;
+        case kStateIdle:
+            return from >= kStateAwaitingGreeting;
+        case kStateGroupSent:
+        case kStateUserSent:
+        case kStatePassSent:
+        case kStateXoverSent:
+        case kStateHeadSent:
+        case kStateBodySent:
+            return from >= kStateIdle;
+        case kStateXoverText:
+            return from == kStateXoverSent;
+        case kStateHeadText:
+            return from == kStateHeadSent;
+        case kStateBodyText:
+            return from == kStateBodySent;
+        default:
+            return false;
+    }
+}
+
 void CNNTPSocket::SetState(std::int32_t value) {
+    ZODIVA_ASSERT_MSG(IsStateChangeAllowed(ConnectionState, value),
+                      "the connection's state cannot change this way");
     ConnectionState = value;
     if (value == kStateNoConnection) {
         SelectedGroup.clear();

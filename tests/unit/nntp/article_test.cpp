@@ -373,13 +373,14 @@ TEST_F(ArticleTest, OverviewErrorReplyEndsTheJobWithTheErrorLogged) {
 
 TEST_F(ArticleTest, ArticleTextTooLongForTheCommandIsRefusedAndLogged) {
     Connection->SelectedGroup = kGroup;  // no GROUP, so "article" stays as set here
+    Connection->ConnectionState = kStateIdle;
     Connection->Settings.SetString("article", std::string(224, '9'));
 
     Start(&CNNTPSocket::Head1);
     Start(&CNNTPSocket::Body1);
 
     EXPECT_THAT(Probe().Results, ElementsAre(0, 0));
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);  // nothing sent
+    EXPECT_EQ(Connection->ConnectionState, kStateIdle);  // nothing sent
     const std::string errors = ErrorLog();
     EXPECT_THAT(errors, HasSubstr("CNNTPSocket::Head2(): Article number is too long.\n"));
     EXPECT_THAT(errors, HasSubstr("CNNTPSocket::Body2(): Article number is too long.\n"));

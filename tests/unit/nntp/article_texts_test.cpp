@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "JobFixture.h"
 
@@ -24,8 +25,10 @@ protected:
     }
 
     // Runs one step as if what it continues from had ended with `succeeded`, `bytes` in the
-    // receive buffer; afterwards the connection waits for nothing and has an empty stack.
+    // receive buffer, in the state that step leaves; afterwards the connection waits for
+    // nothing and has an empty stack.
     void Run(StepFn step, int succeeded, const std::string& bytes = "") {
+        Connection->ConnectionState = StateBefore(step);
         std::memcpy(Connection->ReceiveBuffer, bytes.data(), bytes.size());
         Connection->ReadPos = Connection->ReceiveBuffer;
         Connection->DataEnd = Connection->ReceiveBuffer + bytes.size();
@@ -43,6 +46,18 @@ protected:
     std::string NewErrors() { return Since(ErrorLog(), m_errorsSeen); }
 
 private:
+    static std::int32_t StateBefore(StepFn step) {
+        const std::pair<StepFn, std::int32_t> states[] = {
+            {&CNNTPSocket::Head3, kStateHeadSent},   {&CNNTPSocket::Head4, kStateHeadText},
+            {&CNNTPSocket::Body3, kStateBodySent},   {&CNNTPSocket::Body4, kStateBodyText},
+            {&CNNTPSocket::Xover3, kStateXoverSent}, {&CNNTPSocket::Xover4, kStateXoverText}};
+        for (const auto& [known, state] : states) {
+            if (known == step)
+                return state;
+        }
+        return kStateIdle;  // the command steps: greeted, the group selected
+    }
+
     static std::string Since(const std::string& text, std::size_t& seen) {
         std::istringstream lines(text.substr(seen));
         seen = text.size();

@@ -82,6 +82,7 @@ protected:
         return lines;
     }
 
+    LeakCheck Leaks;  // first: destroyed last, after everything below
     TempWorkingDir WorkDir;
     SocketLibrary Winsock;
     LineProbe Probe;

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ConnectionFixture.h"
@@ -38,6 +39,12 @@ public:
     int Rounds = 0;
     int Limit = 0;
 
+    // Breaks the rule that a hand-on is a step's last action.
+    void HandsOnTwice() {
+        GoToStep(A());
+        GoToStep(B());
+    }
+
     static StepFn A() { return static_cast<StepFn>(&ProbeSocket::StepA); }
     static StepFn B() { return static_cast<StepFn>(&ProbeSocket::StepB); }
     static StepFn C() { return static_cast<StepFn>(&ProbeSocket::StepC); }
@@ -68,6 +75,7 @@ protected:
         Probe.OnTimer();
     }
 
+    LeakCheck Leaks;  // first: destroyed last, after everything below
     TempWorkingDir WorkDir;
     TestClock Clock;
     ProbeSocket Probe;
@@ -124,6 +132,26 @@ TEST_F(MachineryTest, EndlessChainsWithoutAWaitDoNotExhaustTheStack) {
     EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::A()));  // balanced
     EXPECT_EQ(Probe.StepDepth, 0);
     EXPECT_EQ(Probe.DeferredStep, nullptr);
+}
+
+// A step that runs on after handing on would overtake the hand-on that the nesting cap
+// deferred; a step that jumps to a state its command cannot lead to, or a tick on a thread
+// other than the connection's, are caught the same way in checked builds.
+TEST_F(MachineryTest, BrokenRulesOfTheMachineStopTheProgram) {
+    if (!ZODIVA_ASSERTS_ENABLED)
+        GTEST_SKIP() << "checks are compiled out in this build";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Probe.StepDepth = CNNTPSocket::kMaxNestedSteps - 1;
+    EXPECT_DEATH(Probe.GoToStep(static_cast<StepFn>(&ProbeSocket::HandsOnTwice)),
+                 "rule broken: DeferredStep == nullptr");
+    Probe.StepDepth = 0;
+
+    EXPECT_DEATH(Probe.SetState(kStateBodyText), "cannot change this way");
+    Probe.SetState(kStateConnecting);
+    EXPECT_DEATH(Probe.SetState(kStateGroupSent), "cannot change this way");
+    EXPECT_DEATH(Probe.SetState(kStateIdle), "cannot change this way");
+
+    EXPECT_DEATH(std::thread([this] { Probe.OnTimer(); }).join(), "does not own it");
 }
 
 // --- delays --------------------------------------------------------------------------------
@@ -304,6 +332,7 @@ TEST_F(MachineryTest, CallbackReportsTheJobParametersAndPopsNothing) {
 
 TEST_F(MachineryTest, SentCommandSetsTheStateAndIsTraced) {
     Probe.SelectedGroup = "alt.binaries.test";
+    Probe.ConnectionState = kStateIdle;
     Probe.SendCommand("GROUP alt.binaries.test\r\n", kStateGroupSent);
     EXPECT_EQ(Probe.ConnectionState, kStateGroupSent);
     EXPECT_EQ(Probe.SelectedGroup, "alt.binaries.test");
@@ -311,6 +340,7 @@ TEST_F(MachineryTest, SentCommandSetsTheStateAndIsTraced) {
 }
 
 TEST_F(MachineryTest, PasswordNeverReachesTheTraceLog) {
+    Probe.ConnectionState = kStateIdle;
     Probe.SendCommand("AUTHINFO PASS s3cr3t-Word\r\n", kStatePassSent);
     EXPECT_EQ(Probe.ConnectionState, kStatePassSent);
     const std::string log = TraceLog();

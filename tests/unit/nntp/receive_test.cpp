@@ -79,6 +79,7 @@ protected:
         return ReadWholeFile(WorkDir.Path() / "errorlog.txt");
     }
 
+    LeakCheck Leaks;  // first: destroyed last, after everything below
     TempWorkingDir WorkDir;
     TestClock Clock;
     SocketLibrary Winsock;
@@ -231,6 +232,7 @@ TEST_F(ReceiveTest, FailedReadResumesTheWaitWithSuccessAndNoLine) {
 
 TEST_F(ReceiveTest, OnlyStateZeroForgetsTheSelectedGroup) {
     Probe.SelectedGroup = "alt.binaries.test";
+    Probe.ConnectionState = kStateIdle;
     Probe.SetState(kStateGroupSent);
     EXPECT_EQ(Probe.SelectedGroup, "alt.binaries.test");
     Probe.SetState(kStateIdle);
