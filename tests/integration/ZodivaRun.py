@@ -6,6 +6,22 @@ import subprocess
 import threading
 
 SKIP = 77  # ctest's SKIP_RETURN_CODE for these tests
+MAX_RUN_SCALE = 10.0
+
+
+def stretched_run_seconds(seconds):
+    """`seconds` of a real-clock zodiva run, times ZODIVA_TEST_RUN_SCALE (1 to 10, default 1)
+    for a build that runs several times slower; as tests/common/RunLength.h does."""
+    text = os.environ.get("ZODIVA_TEST_RUN_SCALE", "")
+    if not text:
+        return seconds
+    try:
+        scale = float(text)
+    except ValueError:
+        scale = float("nan")
+    if not 1.0 <= scale <= MAX_RUN_SCALE:
+        raise ValueError("ZODIVA_TEST_RUN_SCALE='%s' is not a number from 1 to 10" % text)
+    return seconds * scale
 
 
 def binaries(newsd):

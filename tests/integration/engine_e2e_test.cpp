@@ -2,6 +2,7 @@
 // loopback: anonymous, with AUTHINFO, and through a SOCKS5 proxy with username/password.
 // Each run downloads for a few seconds with 4 connections; the trace log must show every
 // connection starting at the group's newest article and walking down.
+#include <algorithm>
 #include <cstdio>
 #include <regex>
 #include <sstream>
@@ -10,6 +11,7 @@
 #include "GroupProbe.h"
 #include "Services.h"
 #include "app/core/Headless.h"
+#include "common/RunLength.h"
 #include "newsd/Server.h"
 #include "support/Scramble.h"
 #include "unit/app/AppTestKit.h"
@@ -56,7 +58,7 @@ protected:
         options.registryFile = registry_.string();
         options.workDir = (Dir.Path() / "run").string();
         options.connections = kConnections;
-        options.seconds = 1.0;
+        options.seconds = StretchedRunSeconds(1.0);
         options.json = true;
         std::ostringstream out;
         std::ostringstream err;
@@ -92,8 +94,9 @@ protected:
         return count;
     }
 
-    // Every connection began with the newest article and went on to older ones; the rate
-    // was above zero; no temporary article file is left.
+    // Every connection began with the newest article and went on to older ones; a rate line
+    // showed more than zero (the first may come before the first body); no temporary article
+    // file is left.
     void ExpectNewestArticlesWalkingDown() {
         ASSERT_EQ(ExitCode, kExitOk) << Errors;
         std::string greeting;
@@ -112,9 +115,13 @@ protected:
         EXPECT_GT(SummaryNumber("bytes_received"), 0u) << Output;
         EXPECT_GT(SummaryNumber("articles_completed"), 0u) << Output;
         EXPECT_EQ(SummaryNumber("connections"), static_cast<std::uint64_t>(kConnections));
-        std::smatch match;
-        ASSERT_TRUE(std::regex_search(Output, match, std::regex("\"rate_kib_s\":([0-9.]+)")));
-        EXPECT_GT(std::stod(match[1].str()), 0.0) << Output;
+        const std::regex rate("\"rate_kib_s\":([0-9.]+)");
+        double highest = -1.0;
+        for (std::sregex_iterator at(Output.begin(), Output.end(), rate), end; at != end; ++at) {
+            highest = std::max(highest, std::stod((*at)[1].str()));
+        }
+        ASSERT_GE(highest, 0.0) << "no rate line: " << Output;
+        EXPECT_GT(highest, 0.0) << Output;
         for (const auto& entry : std::filesystem::directory_iterator(Dir.Path() / "run")) {
             EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
         }
@@ -200,7 +207,7 @@ protected:
         for (auto at = log.find(reason); at != std::string::npos; at = log.find(reason, at + 1)) {
             ++count;
         }
-        EXPECT_GE(count, static_cast<std::size_t>(kConnections)) << log;
+        EXPECT_GE(count, static_cast<std::size_t>(kConnections)) << log << Output;
         EXPECT_GE(Count("Connection attempt failed."), static_cast<std::size_t>(kConnections));
     }
 };

@@ -12,7 +12,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from ZodivaRun import Newsd, binaries, zodiva_argv  # noqa: E402
+from ZodivaRun import Newsd, binaries, stretched_run_seconds, zodiva_argv  # noqa: E402
 
 SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
     __file__)))), "scripts", "sum-summaries")
@@ -38,7 +38,8 @@ def main():
             path = os.path.join(work, "run%d.json" % i)
             outputs.append(path)
             runs.append(subprocess.Popen(
-                zodiva_argv(zodiva, newsd.address, os.path.join(work, "w%d" % i), 2, connections),
+                zodiva_argv(zodiva, newsd.address, os.path.join(work, "w%d" % i),
+                            stretched_run_seconds(2), connections),
                 stdout=open(path, "w"), stderr=subprocess.DEVNULL))
         for run in runs:
             if run.wait(timeout=120) != 0:
