@@ -6,6 +6,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <mutex>
+
 namespace {
 
 // A name that parses as an IPv4 or IPv6 address is checked as an address, and is not sent as
@@ -17,6 +19,41 @@ bool IsAddressLiteral(const std::string& name) {
     }
     ASN1_OCTET_STRING_free(parsed);
     return true;
+}
+
+// The library's reason for the failed load, after the file named (empty: the trust store).
+std::string CannotLoadCaFile(const std::string& path) {
+    const unsigned long error = ERR_get_error();
+    const char* reason = error != 0 ? ERR_reason_error_string(error) : nullptr;
+    return "cannot load the CA file \"" + path +
+           "\": " + (reason != nullptr ? reason : "no certificate in it");
+}
+
+// A context that checks the peer against the system's trust store, with a reference for the
+// caller; null when the store cannot be read. The store is a bundle of some 150
+// certificates: reading it costs tens of milliseconds of the engine thread (ten times that
+// in the thread checker's build), so it is read once per process, not at every connect. A
+// context counts its users and may serve many sessions on any thread; what is checked per
+// server (name or address) is set on each session.
+SSL_CTX* SystemTrustContext() {
+    static std::mutex mutex;
+    static SSL_CTX* shared = nullptr;  // kept to the end of the process
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (shared == nullptr) {
+        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+        if (context == nullptr) {
+            return nullptr;
+        }
+        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+        SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+        if (SSL_CTX_set_default_verify_paths(context) != 1) {
+            SSL_CTX_free(context);
+            return nullptr;
+        }
+        shared = context;
+    }
+    SSL_CTX_up_ref(shared);
+    return shared;
 }
 
 }  // namespace
@@ -66,30 +103,24 @@ bool TlsSession::Begin(const std::string& serverName, const TlsOptions& options)
     End();
     m_Reason.clear();
     ERR_clear_error();
-    m_Context = SSL_CTX_new(TLS_client_method());
-    if (m_Context == nullptr) {
-        return Fail("cannot create a TLS context");
+    // The library names neither a missing file nor one without certificates clearly.
+    std::string unusable;
+    if (options.verify && !options.caFile.empty() && !CheckCaFile(options.caFile, &unusable)) {
+        return Fail(unusable);
     }
-    SSL_CTX_set_min_proto_version(m_Context, TLS1_2_VERSION);
-    if (options.verify) {
-        SSL_CTX_set_verify(m_Context, SSL_VERIFY_PEER, nullptr);
-        // The library names neither a missing file nor one without certificates clearly.
-        std::string unusable;
-        if (!options.caFile.empty() && !CheckCaFile(options.caFile, &unusable)) {
-            return Fail(unusable);
+    const bool systemStore = options.verify && options.caFile.empty();
+    m_Context = systemStore ? SystemTrustContext() : SSL_CTX_new(TLS_client_method());
+    if (m_Context == nullptr) {
+        return Fail(systemStore ? CannotLoadCaFile(options.caFile)
+                                : std::string("cannot create a TLS context"));
+    }
+    if (!systemStore) {
+        SSL_CTX_set_min_proto_version(m_Context, TLS1_2_VERSION);
+        SSL_CTX_set_verify(m_Context, options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+        if (options.verify &&
+            SSL_CTX_load_verify_locations(m_Context, options.caFile.c_str(), nullptr) != 1) {
+            return Fail(CannotLoadCaFile(options.caFile));
         }
-        const bool loaded =
-            options.caFile.empty()
-                ? SSL_CTX_set_default_verify_paths(m_Context) == 1
-                : SSL_CTX_load_verify_locations(m_Context, options.caFile.c_str(), nullptr) == 1;
-        if (!loaded) {
-            const unsigned long error = ERR_get_error();
-            const char* reason = error != 0 ? ERR_reason_error_string(error) : nullptr;
-            return Fail("cannot load the CA file \"" + options.caFile +
-                        "\": " + (reason != nullptr ? reason : "no certificate in it"));
-        }
-    } else {
-        SSL_CTX_set_verify(m_Context, SSL_VERIFY_NONE, nullptr);
     }
     m_Ssl = SSL_new(m_Context);
     m_FromPeer = BIO_new(BIO_s_mem());
