@@ -69,13 +69,15 @@ void ConnectionMonitor::SetLastStatusLine(const char* line) {
     }
     std::memcpy(text, line, length);
 
+    // Each word is stored with release, so a reader that sees any new word also sees the odd
+    // count stored before it and reads again. No fence: thread checkers do not follow fences
+    // (on x86 both forms are plain moves).
     const std::uint32_t sequence = m_LineSequence.load(std::memory_order_relaxed);
     m_LineSequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
     for (std::size_t i = 0; i < kLineWords; ++i) {
         std::uint64_t word;
         std::memcpy(&word, text + i * 8, 8);
-        m_Line[i].store(word, std::memory_order_relaxed);
+        m_Line[i].store(word, std::memory_order_release);
     }
     m_LineSequence.store(sequence + 2, std::memory_order_release);
 }
@@ -103,12 +105,13 @@ ConnectionSnapshot ConnectionMonitor::Read(std::int64_t nowFileTime) const {
 
     char text[kLastStatusLineSize];
     for (int attempt = 1;; ++attempt) {
+        // The words are read with acquire (see SetLastStatusLine), so the count read after
+        // them is at least the one stored before any word read.
         const std::uint32_t before = m_LineSequence.load(std::memory_order_acquire);
         for (std::size_t i = 0; i < kLineWords; ++i) {
-            const std::uint64_t word = m_Line[i].load(std::memory_order_relaxed);
+            const std::uint64_t word = m_Line[i].load(std::memory_order_acquire);
             std::memcpy(text + i * 8, &word, 8);
         }
-        std::atomic_thread_fence(std::memory_order_acquire);
         const std::uint32_t after = m_LineSequence.load(std::memory_order_relaxed);
         if (before == after && (before & 1u) == 0) {
             break;
