@@ -58,7 +58,7 @@ protected:
         options.registryFile = registry_.string();
         options.workDir = (Dir.Path() / "run").string();
         options.connections = kConnections;
-        options.seconds = StretchedRunSeconds(1.0);
+        options.seconds = StretchedRunSeconds(2.0);
         options.json = true;
         std::ostringstream out;
         std::ostringstream err;
