@@ -15,6 +15,32 @@ constexpr std::int32_t kAuthNoFailure = 0;
 constexpr std::int32_t kAuthNoReply = 1;
 constexpr std::int32_t kAuthRejected = 2;
 
+// How both reply steps start: a wait that failed ends the login as unanswered (traced as
+// noReply); otherwise the reply, traced and noted, or null once `step` waits for it.
+const char* TakeAuthReply(CNNTPSocket& connection, StepFn step, const char* noReply) {
+    if (connection.StepSucceeded == 0) {
+        NntpTrace(noReply);
+        connection.AuthFailure = kAuthNoReply;
+        connection.ReturnFailure();
+        return nullptr;
+    }
+    const char* line = connection.ReadLineOrWait(step);
+    if (line == nullptr) {
+        return nullptr;
+    }
+    connection.SetState(kStateIdle);
+    NntpTraceServerLine("%T: Response: %s\n", line);
+    connection.NoteStatusLine(line, CommandKind::kAuthinfo);
+    return line;
+}
+
+// The server refused the user name or the password: counted, and the login ends rejected.
+void EndLoginRejected(CNNTPSocket& connection) {
+    connection.CountFailure(FailureKind::kLoginRefused);
+    connection.AuthFailure = kAuthRejected;
+    connection.ReturnFailure();
+}
+
 }  // namespace
 
 void CNNTPSocket::Auth1() {
@@ -25,19 +51,11 @@ void CNNTPSocket::Auth1() {
 }
 
 void CNNTPSocket::Auth2() {
-    if (StepSucceeded == 0) {
-        NntpTrace("%T: Authenticate2(): User authorization failed. Failing.\n");
-        AuthFailure = kAuthNoReply;
-        ReturnFailure();
-        return;
-    }
-    const char* line = ReadLineOrWait(&CNNTPSocket::Auth2);
+    const char* line = TakeAuthReply(*this, &CNNTPSocket::Auth2,
+                                     "%T: Authenticate2(): User authorization failed. Failing.\n");
     if (line == nullptr) {
         return;
     }
-    SetState(kStateIdle);
-    NntpTraceServerLine("%T: Response: %s\n", line);
-    NoteStatusLine(line, CommandKind::kAuthinfo);
 
     // 381 asks for the password; a 2xx acceptance is answered with the password all the same.
     if (line[0] != '3' && line[0] != '2') {
@@ -46,9 +64,7 @@ void CNNTPSocket::Auth2() {
         ReportStatus("Username \"%s\" rejected by server \"%s\"",
                      Settings.GetString("username", "").c_str(),
                      Settings.GetString("news_server", "").c_str());
-        CountFailure(FailureKind::kLoginRefused);
-        AuthFailure = kAuthRejected;
-        ReturnFailure();
+        EndLoginRejected(*this);
         return;
     }
 
@@ -69,19 +85,11 @@ void CNNTPSocket::Auth2() {
 }
 
 void CNNTPSocket::Auth3() {
-    if (StepSucceeded == 0) {
-        NntpTrace("%T: Auth3: Failed to receive AUTHINFO PASS response. Failing.\n");
-        AuthFailure = kAuthNoReply;
-        ReturnFailure();
-        return;
-    }
-    const char* line = ReadLineOrWait(&CNNTPSocket::Auth3);
+    const char* line = TakeAuthReply(*this, &CNNTPSocket::Auth3,
+                                     "%T: Auth3: Failed to receive AUTHINFO PASS response. Failing.\n");
     if (line == nullptr) {
         return;
     }
-    SetState(kStateIdle);
-    NntpTraceServerLine("%T: Response: %s\n", line);
-    NoteStatusLine(line, CommandKind::kAuthinfo);
 
     // Anything but a refusal (281, but also 482) counts as logged in. A 481 is a refusal too:
     // taken as success, a wrong password would log in again and again and never be reported.
@@ -89,9 +97,7 @@ void CNNTPSocket::Auth3() {
         NntpTrace("%T: Auth3(): Password rejected. Returning Failure.\n");
         ReportStatus("Password rejected by server \"%s\"",
                      Settings.GetString("news_server", "").c_str());
-        CountFailure(FailureKind::kLoginRefused);
-        AuthFailure = kAuthRejected;
-        ReturnFailure();
+        EndLoginRejected(*this);
         return;
     }
     NntpTrace("%T: Auth3(): Password ok.  Returning Success.\n");

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "app/core/SafeText.h"
+#include "support/StatusRowQueue.h"
 
 namespace {
 
@@ -97,6 +98,15 @@ std::string FormatFoldedRow(const FoldedRow& row) {
               ".." + "#" + std::to_string(row.lastConnection) + ")";
     }
     return std::string(clock) + "  " + who + "  " + ShowSafely(row.text) + "\n";
+}
+
+std::string FormatStatusRow(const StatusRow& row) {
+    FoldedRow line;
+    line.fileTime = row.fileTime;
+    line.connection = row.connection;
+    line.lastConnection = row.connection;
+    line.text = row.text;
+    return FormatFoldedRow(line);
 }
 
 std::string FormatFoldedRowJson(const FoldedRow& row) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct StatusRow;
+
 struct FoldedRow {
     double time = 0.0;            // when the first row of the line arrived
     std::int64_t fileTime = 0;    // its system time (100-ns units since 1601), for display
@@ -47,6 +49,9 @@ private:
 // "HH:MM:SS  #5  text" or, folded, "HH:MM:SS  999 more connections (#6..#1000)  text";
 // the text made safe for a terminal. Local time.
 std::string FormatFoldedRow(const FoldedRow& row);
+// One row of the engine's status row queue, as FormatFoldedRow prints it unfolded (the
+// dialogs list every row).
+std::string FormatStatusRow(const StatusRow& row);
 // {"event":"status","time":"...Z","connection":5,"count":1,"text":"..."}; folded lines add
 // "last_connection".
 std::string FormatFoldedRowJson(const FoldedRow& row);

@@ -144,14 +144,8 @@ void TestDialog::ShowMonitor() {
         return;
     QStringList rows;
     auto row = std::make_unique<StatusRow>();
-    while (monitor->StatusRows().TryPop(*row)) {
-        FoldedRow line;
-        line.fileTime = row->fileTime;
-        line.connection = row->connection;
-        line.lastConnection = row->connection;
-        line.text = row->text;
-        rows.append(QString::fromStdString(FormatFoldedRow(line)).trimmed());
-    }
+    while (monitor->StatusRows().TryPop(*row))
+        rows.append(QString::fromStdString(FormatStatusRow(*row)).trimmed());
     if (!rows.isEmpty()) {
         statusRows_.AddRows(rows);
         statusView_->scrollToBottom();

@@ -112,12 +112,7 @@ void ShowStatusRows(DialogState& state) {
     auto row = std::make_unique<StatusRow>();
     bool added = false;
     while (monitor->StatusRows().TryPop(*row)) {
-        FoldedRow line;
-        line.fileTime = row->fileTime;
-        line.connection = row->connection;
-        line.lastConnection = row->connection;
-        line.text = row->text;
-        std::string text = FormatFoldedRow(line);
+        std::string text = FormatStatusRow(*row);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
         SendMessageA(state.list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));

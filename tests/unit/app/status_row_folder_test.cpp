@@ -1,9 +1,11 @@
 // Status rows on a terminal: as they come, but a thousand connections failing alike make a
 // couple of lines, not a thousand.
 #include "app/core/StatusRowFolder.h"
+#include "support/StatusRowQueue.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -59,6 +61,12 @@ TEST(StatusRowFolderTest, LinesNameTheConnectionsAndCarryNoControlBytes) {
     const std::string line = FormatFoldedRow(row);
     EXPECT_NE(line.find("  #5  200 hello\\x1B[31m\n"), std::string::npos) << line;
     EXPECT_EQ(line.find('\x1b'), std::string::npos);
+    // A row of the engine's queue, as the dialogs list it, prints as that single row does.
+    StatusRow queued;
+    queued.fileTime = kNoon;
+    queued.connection = 5;
+    std::strcpy(queued.text, "200 hello\x1b[31m");
+    EXPECT_EQ(FormatStatusRow(queued), line);
     EXPECT_EQ(FormatFoldedRowJson(row),
               "{\"event\":\"status\",\"time\":\"1970-01-01T12:00:00Z\",\"connection\":5,"
               "\"count\":1,\"text\":\"200 hello\\u001b[31m\"}\n");

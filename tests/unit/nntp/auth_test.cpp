@@ -190,6 +190,24 @@ TEST_F(AuthTest, PlainPasswordWinsOverTheScrambledOne) {
     EXPECT_EQ(Server->Commands()[2], "AUTHINFO PASS opensesame");
 }
 
+// Either reply that never came ends the login as unanswered, each with its own trace line.
+TEST_F(AuthTest, ReplyThatNeverCameFailsTheLoginAsUnanswered) {
+    for (const StepFn step : {&CNNTPSocket::Auth2, &CNNTPSocket::Auth3}) {
+        Connection->AuthFailure = 0;
+        Connection->StepSucceeded = 0;
+        Connection->CallSequence(step, JobProbe::Done());
+        EXPECT_EQ(Connection->AuthFailure, 1);
+    }
+    EXPECT_THAT(Probe().Results, ElementsAre(0, 0));
+    const std::string log = TraceLog();
+    const auto first = log.find(": Authenticate2(): User authorization failed. Failing.\n");
+    const auto second = log.find(": Auth3: Failed to receive AUTHINFO PASS response. Failing.\n");
+    ASSERT_NE(first, std::string::npos) << log;
+    ASSERT_NE(second, std::string::npos) << log;
+    EXPECT_LT(first, second);
+    EXPECT_THAT(log, Not(HasSubstr("Response:")));
+}
+
 TEST_F(AuthTest, PasswordOf224CharactersIsNeverSent) {
     Root.SetString("password", std::string(224, 'p'));
     Server->SetScript(LoginDemanded("381 Password required", ""));
