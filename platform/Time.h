@@ -1,9 +1,6 @@
 #pragma once
-// System time in 100-ns units since 1601-01-01 UTC and local calendar time, with one test
-// hook: while a test clock is installed, both read it instead of the real-time clock, so
-// tests move time by hand (a 180-second time-out passes in one call).
-#include <cstdint>
-
+// System time in 100-ns units since 1601-01-01 UTC and local calendar time. Both read the
+// engine's clock (platform/Clock.h), so a test clock moves them too.
 #include "platform/WinTypes.h"
 
 struct FILETIME {
@@ -28,32 +25,4 @@ void GetSystemTimeAsFileTime(LPFILETIME time);
 // Local time of the machine (TZ applies), from the same source as GetSystemTimeAsFileTime.
 void GetLocalTime(LPSYSTEMTIME time);
 
-namespace platform {
-
-// 100-ns units between 1601-01-01 and 1970-01-01 (the Unix epoch).
-constexpr std::int64_t kFileTimeUnixEpoch = 116444736000000000LL;
-constexpr std::int64_t kFileTimeUnitsPerSecond = 10000000LL;
-constexpr std::int64_t kFileTimeUnitsPerMillisecond = 10000LL;
-
-// The current system time as one 64-bit FILETIME value (test clock when installed).
-std::int64_t CurrentFileTime();
-// Local calendar time of a FILETIME value (what GetLocalTime gives at that moment).
-void LocalTimeOf(std::int64_t fileTime, SYSTEMTIME& time);
-std::uint64_t FileTimeToUInt64(const FILETIME& time);
-FILETIME UInt64ToFileTime(std::uint64_t value);
-
-// A clock that never steps: 100-ns units from an unspecified start, for measuring intervals
-// (rates, latencies) that a change of the system time must not disturb. With the test clock
-// installed it moves with AdvanceTestClock only: SetTestClock plays a system time being set,
-// which leaves it alone.
-std::int64_t MonotonicTime();
-
-// The test clock hook. Install it with a start value; from then on the time stands still
-// until the test moves it. Safe to use from any thread. Prefer tests/common/TestClock.h.
-void InstallTestClock(std::int64_t fileTime);
-void SetTestClock(std::int64_t fileTime);
-void AdvanceTestClock(std::int64_t fileTimeUnits);
-void RemoveTestClock();
-bool IsTestClockInstalled();
-
-}  // namespace platform
+#include "platform/Clock.h"

@@ -1,28 +1,17 @@
 // The engine's clock on Windows: the system's, or the test clock while one is installed.
 #include "platform/Time.h"
 
-#include <atomic>
 #include <ctime>
 
-namespace {
-
-std::atomic<bool> gTestClockInstalled{false};
-std::atomic<std::int64_t> gTestClock{0};
-std::atomic<std::int64_t> gTestMonotonic{0};
+namespace platform::detail {
 
 std::int64_t RealFileTime() {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    return static_cast<std::int64_t>(platform::FileTimeToUInt64(now));
+    return static_cast<std::int64_t>(FileTimeToUInt64(now));
 }
 
-}  // namespace
-
-namespace platform {
-
-std::int64_t MonotonicTime() {
-    if (gTestClockInstalled.load(std::memory_order_acquire))
-        return gTestMonotonic.load(std::memory_order_acquire);
+std::int64_t RealMonotonicTime() {
     static const std::int64_t frequency = [] {
         LARGE_INTEGER value;
         QueryPerformanceFrequency(&value);
@@ -36,41 +25,11 @@ std::int64_t MonotonicTime() {
            ticks % frequency * kFileTimeUnitsPerSecond / frequency;
 }
 
-std::int64_t CurrentFileTime() {
-    if (gTestClockInstalled.load(std::memory_order_acquire))
-        return gTestClock.load(std::memory_order_acquire);
-    return RealFileTime();
-}
+}  // namespace platform::detail
 
-std::uint64_t FileTimeToUInt64(const FILETIME& time) {
-    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
+#include "platform/detail/ClockHook.inc"
 
-FILETIME UInt64ToFileTime(std::uint64_t value) {
-    return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
-}
-
-void InstallTestClock(std::int64_t fileTime) {
-    gTestClock.store(fileTime, std::memory_order_release);
-    gTestClockInstalled.store(true, std::memory_order_release);
-}
-
-void SetTestClock(std::int64_t fileTime) {
-    gTestClock.store(fileTime, std::memory_order_release);
-}
-
-void AdvanceTestClock(std::int64_t fileTimeUnits) {
-    gTestClock.fetch_add(fileTimeUnits, std::memory_order_acq_rel);
-    gTestMonotonic.fetch_add(fileTimeUnits, std::memory_order_acq_rel);
-}
-
-void RemoveTestClock() {
-    gTestClockInstalled.store(false, std::memory_order_release);
-}
-
-bool IsTestClockInstalled() {
-    return gTestClockInstalled.load(std::memory_order_acquire);
-}
+namespace platform {
 
 // The C library's local time honours TZ as the tests set it, as well as the system's zone
 // when TZ is not set; the rules in force on that date apply.
