@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 #include "platform/Kernel.h"
 #include "platform/LeakCounts.h"
 #include "platform/detail/MessageQueue.h"
+#include "platform/detail/UnattendedMessageBox.h"
 
 namespace platform::detail {
 namespace {
@@ -412,18 +412,7 @@ std::size_t LiveWindowCount() {
 }
 
 int DefaultMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
-    std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "Error",
-                 text != nullptr ? text : "");
-    switch (type & MB_TYPEMASK) {
-        case MB_OK:
-            return IDOK;
-        case MB_ABORTRETRYIGNORE:
-            return IDABORT;
-        case MB_YESNO:
-            return IDNO;
-        default:
-            return IDCANCEL;  // MB_OKCANCEL, MB_YESNOCANCEL, MB_RETRYCANCEL
-    }
+    return detail::AnswerUnattended(text, caption, type);
 }
 
 }  // namespace platform

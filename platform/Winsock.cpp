@@ -336,6 +336,18 @@ bool ReadEndpoint(const sockaddr* address, int length, posix::Endpoint* endpoint
     return true;
 }
 
+// The entry and the address of a call that names one (bind, connect), or null with the last
+// error set.
+std::shared_ptr<SocketEntry> EntryWithEndpoint(SOCKET s, const sockaddr* address, int length,
+                                               posix::Endpoint* endpoint) {
+    auto entry = EntryForCall(s);
+    if (entry && !ReadEndpoint(address, length, endpoint)) {
+        Fail(WSAEFAULT);
+        return nullptr;
+    }
+    return entry;
+}
+
 }  // namespace
 
 int WriteEndpoint(const posix::Endpoint& endpoint, sockaddr* address, int* length) {
@@ -469,22 +481,18 @@ int setsockopt(SOCKET s, int level, int option, const char* value, int length) {
 }
 
 int bind(SOCKET s, const sockaddr* address, int length) {
-    auto entry = EntryForCall(s);
+    posix::Endpoint endpoint;
+    auto entry = EntryWithEndpoint(s, address, length, &endpoint);
     if (!entry)
         return SOCKET_ERROR;
-    posix::Endpoint endpoint;
-    if (!ReadEndpoint(address, length, &endpoint))
-        return Fail(WSAEFAULT);
     return posix::Bind(entry->fd, endpoint) == 0 ? 0 : FailFromErrno();
 }
 
 int connect(SOCKET s, const sockaddr* address, int length) {
-    auto entry = EntryForCall(s);
+    posix::Endpoint endpoint;
+    auto entry = EntryWithEndpoint(s, address, length, &endpoint);
     if (!entry)
         return SOCKET_ERROR;
-    posix::Endpoint endpoint;
-    if (!ReadEndpoint(address, length, &endpoint))
-        return Fail(WSAEFAULT);
     std::lock_guard<std::mutex> lock(entry->mutex);
     switch (entry->phase) {
         case Phase::kConnecting:

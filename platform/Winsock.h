@@ -11,7 +11,6 @@
 // with WSAENOTSOCK. A socket is blocking until WSAAsyncSelect (or FIONBIO) makes it
 // non-blocking, as on Windows.
 #include <cstdint>
-#include <functional>
 
 #include "platform/WinTypes.h"
 
@@ -278,25 +277,9 @@ HANDLE WSAAsyncGetHostByName(HWND hwnd, UINT message, const char* name, char* bu
 // written. SOCKET_ERROR (WSAEINVAL) for an unknown or finished request.
 int WSACancelAsyncRequest(HANDLE task);
 
+#include "platform/WinsockAdditions.h"
+
 namespace platform {
-
-// Host lookup for every address family. The result arrives as WSAAsyncGetHostByName's does
-// (same message parameters, cancelled with WSACancelAsyncRequest), but what is written into
-// the caller's list is every address in the resolver's order, IPv6 and IPv4 alike, each a
-// sockaddr_in or sockaddr_in6 with port 0. (A Windows build resolves with GetAddrInfoExA on a
-// helper thread of its own.)
-constexpr int kMaxHostAddresses = 16;
-struct HostAddressList {
-    int count;
-    SOCKADDR_STORAGE addresses[kMaxHostAddresses];
-};
-HANDLE AsyncGetHostAddresses(HWND hwnd, UINT message, const char* name, HostAddressList* result);
-
-// Test hook for start-up: while installed, WSAStartup asks it first, and a non-zero answer is
-// returned as WSAStartup's failure (for instance WSAVERNOTSUPPORTED for chosen versions).
-using WsaStartupHook = std::function<int(WORD versionRequested)>;
-// An empty hook removes it; returns the previous one.
-WsaStartupHook SetWsaStartupHook(WsaStartupHook hook);
 
 // The Windows Sockets code for an errno value (WSASYSCALLFAILURE for one without a match).
 int WsaErrorFromErrno(int errnoValue);

@@ -1,9 +1,10 @@
 // The front end's message box on Windows; the rest of the message machinery is the system's.
 #include "platform/Messages.h"
 
-#include <cstdio>
 #include <mutex>
 #include <utility>
+
+#include "platform/detail/UnattendedMessageBox.h"
 
 namespace {
 
@@ -23,18 +24,7 @@ MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
 // A console program has nobody to answer a box: the text goes to stderr and the answer is
 // that of a user who cannot answer. The dialog installs a handler that shows the real box.
 int DefaultMessageBox(HWND, LPCSTR text, LPCSTR caption, UINT type) {
-    std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "Error",
-                 text != nullptr ? text : "");
-    switch (type & MB_TYPEMASK) {
-        case MB_OK:
-            return IDOK;
-        case MB_ABORTRETRYIGNORE:
-            return IDABORT;
-        case MB_YESNO:
-            return IDNO;
-        default:
-            return IDCANCEL;  // MB_OKCANCEL, MB_YESNOCANCEL, MB_RETRYCANCEL
-    }
+    return detail::AnswerUnattended(text, caption, type);
 }
 
 int ShowMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
