@@ -1,19 +1,3 @@
-# Cross build for Windows with Debian's mingw-w64 (i686). The posix flavour of the compiler
-# is used because it carries std::thread and std::mutex; everything is linked statically, so
-# the programs run on a bare Windows (or Wine) without extra DLLs.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-# Test programs are started through Wine when cmake or ctest runs them.
-find_program(ZODIVA_WINE NAMES wine)
-if(ZODIVA_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZODIVA_WINE})
-endif()
+# Cross build for 32-bit Windows with Debian's mingw-w64 (the mingw32 presets).
+set(ZODIVA_MINGW_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
