@@ -13,6 +13,7 @@
 #include "engine/EngineMonitor.h"
 #include "newsd/Server.h"
 #include "support/SettingsStore.h"
+#include "tests/common/LeakCheck.h"
 #include "unit/app/AppTestKit.h"
 
 namespace {
@@ -22,7 +23,13 @@ ParseOutcome Parse(std::vector<std::string> args, CommandLineOptions& options,
     return ParseCommandLine(args, options, message);
 }
 
-TEST(MetricsOptionsTest, AnAddressIsOptionalAndNeverTakenFromTheNextOption) {
+// The runs below open the engine's sockets and windows: none may outlive its test.
+class MetricsOptionsTest : public ::testing::Test {
+protected:
+    LeakCheck Leaks;
+};
+
+TEST_F(MetricsOptionsTest, AnAddressIsOptionalAndNeverTakenFromTheNextOption) {
     CommandLineOptions options;
     std::string message;
     ASSERT_EQ(Parse({"--headless", "--metrics", "--seconds", "5"}, options, message),
@@ -47,7 +54,7 @@ TEST(MetricsOptionsTest, AnAddressIsOptionalAndNeverTakenFromTheNextOption) {
     EXPECT_FALSE(options.metrics);
 }
 
-TEST(MetricsOptionsTest, BadValuesAreBadInputWithTheReason) {
+TEST_F(MetricsOptionsTest, BadValuesAreBadInputWithTheReason) {
     CommandLineOptions options;
     std::string message;
     EXPECT_EQ(Parse({"--headless", "--metrics", "1.2.3.4:70000"}, options, message),
@@ -62,7 +69,7 @@ TEST(MetricsOptionsTest, BadValuesAreBadInputWithTheReason) {
               ParseOutcome::kError);
 }
 
-TEST(MetricsOptionsTest, AHeadlessRunWhoseMetricsPortIsTakenExitsWithTwoBeforeDownloading) {
+TEST_F(MetricsOptionsTest, AHeadlessRunWhoseMetricsPortIsTakenExitsWithTwoBeforeDownloading) {
     TempWorkingDir dir;
     app_test::WriteRegistryFile(dir.Path() / "settings.reg", "");
     app_test::ScopedRegistry registry(dir.Path() / "settings.reg");
@@ -91,7 +98,7 @@ TEST(MetricsOptionsTest, AHeadlessRunWhoseMetricsPortIsTakenExitsWithTwoBeforeDo
 
 // The dialog's Go, Stop and Go again, as the metrics see them: each download is reported with
 // its counters and monitor, Stop with nothing, and the totals keep what the first one received.
-TEST(MetricsOptionsTest, TheDialogLogicReportsEveryDownloadAndTheTotalsKeepTheEarlierOnes) {
+TEST_F(MetricsOptionsTest, TheDialogLogicReportsEveryDownloadAndTheTotalsKeepTheEarlierOnes) {
     TempWorkingDir dir;
     app_test::WriteRegistryFile(dir.Path() / "settings.reg", "");
     app_test::ScopedRegistry registry(dir.Path() / "settings.reg");

@@ -24,6 +24,13 @@ public:
     }
 };
 
+// Every test starts an engine thread: what it leaves behind (a window, a socket, a queued
+// message or timer) fails the test.
+class CQWThreadTest : public ::testing::Test {
+protected:
+    LeakCheck Leaks;
+};
+
 struct ShownBox {
     std::string text;
     std::string caption;
@@ -31,7 +38,7 @@ struct ShownBox {
     int count = 0;
 };
 
-TEST(CQWThreadTest, StartCreatesTheEngineAndStopDeletesItWithTheTraceLines) {
+TEST_F(CQWThreadTest, StartCreatesTheEngineAndStopDeletesItWithTheTraceLines) {
     TempWorkingDir dir;
     auto thread = std::make_unique<CQWThread>();
     ASSERT_TRUE(thread->Start());
@@ -57,7 +64,7 @@ TEST(CQWThreadTest, StartCreatesTheEngineAndStopDeletesItWithTheTraceLines) {
     EXPECT_GT(FindLine(lines, ": ~CQW(): Killing timer.  Thread Id " + id, exit), exit);
 }
 
-TEST(CQWThreadTest, SocketLibraryFailureShowsTheBoxAndLeavesNoEngine) {
+TEST_F(CQWThreadTest, SocketLibraryFailureShowsTheBoxAndLeavesNoEngine) {
     TempWorkingDir dir;
     PlatformHooks restore;
     platform::SetWsaStartupHook([](WORD) { return WSAVERNOTSUPPORTED; });
@@ -91,7 +98,7 @@ TEST(CQWThreadTest, SocketLibraryFailureShowsTheBoxAndLeavesNoEngine) {
     EXPECT_NE(trace.find("OnExitInstance - Deleting m_pQW"), std::string::npos);
 }
 
-TEST(CQWThreadTest, AFailedVersionFollowedByAWorkingOneLeavesOnlyItsErrorLine) {
+TEST_F(CQWThreadTest, AFailedVersionFollowedByAWorkingOneLeavesOnlyItsErrorLine) {
     TempWorkingDir dir;
     PlatformHooks restore;
     platform::SetWsaStartupHook(
@@ -106,7 +113,7 @@ TEST(CQWThreadTest, AFailedVersionFollowedByAWorkingOneLeavesOnlyItsErrorLine) {
     EXPECT_EQ(errors.find("Unable to initialize WINSOCK 2.0"), std::string::npos);
 }
 
-TEST(CQWThreadTest, StartWaitsUntilTheErrorBoxIsClosed) {
+TEST_F(CQWThreadTest, StartWaitsUntilTheErrorBoxIsClosed) {
     TempWorkingDir dir;
     PlatformHooks restore;
     platform::SetWsaStartupHook([](WORD) { return WSASYSNOTREADY; });
@@ -147,7 +154,7 @@ public:
     int closes = 0;
 };
 
-TEST(CQWThreadTest, OnlyAThreadMessageCloseEndsTheLoop) {
+TEST_F(CQWThreadTest, OnlyAThreadMessageCloseEndsTheLoop) {
     TempWorkingDir dir;
     MSG message;
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
@@ -167,7 +174,7 @@ TEST(CQWThreadTest, OnlyAThreadMessageCloseEndsTheLoop) {
 
 // A flood of notifications queued before the stop request (as a server that pre-sends
 // megabytes leaves them) must not delay it: the loop takes it within a few messages.
-TEST(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
+TEST_F(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
     TempWorkingDir dir;
     MSG message;
     PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
