@@ -81,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     connection.DataEnd = connection.ReceiveBuffer + size;
 
     // The GROUP command has gone out and its reply is here.
+    connection.ConnectionState = kStateGroupSent;
     connection.StepSucceeded = 1;
     connection.CallSequence(&CNNTPSocket::SelectGroup3, &CNNTPSocket::Callback);
 
