@@ -5,10 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <unordered_map>
 
 #include "platform/RegFile.h"
+#include "platform/detail/HandleTable.h"
 
 namespace {
 
@@ -20,29 +19,7 @@ struct OpenKey {
     std::vector<platform::RegFileValue> values;
 };
 
-class KeyTable {
-public:
-    HKEY Add(OpenKey key) {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_next += 4;
-        m_keys.emplace(m_next, std::make_shared<OpenKey>(std::move(key)));
-        return reinterpret_cast<HKEY>(m_next);
-    }
-    std::shared_ptr<OpenKey> Find(HKEY key) {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        auto it = m_keys.find(reinterpret_cast<std::uintptr_t>(key));
-        return it == m_keys.end() ? nullptr : it->second;
-    }
-    bool Remove(HKEY key) {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_keys.erase(reinterpret_cast<std::uintptr_t>(key)) != 0;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::uintptr_t m_next = 0x2000;
-    std::unordered_map<std::uintptr_t, std::shared_ptr<OpenKey>> m_keys;
-};
+using KeyTable = platform::detail::HandleTable<OpenKey, HKEY, 0x2000>;
 
 KeyTable& Keys() {
     static KeyTable* table = new KeyTable;
@@ -164,7 +141,7 @@ LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, REGSAM desired, PHKEY resu
     } else {
         return ERROR_FILE_NOT_FOUND;
     }
-    *result = Keys().Add(std::move(key));
+    *result = Keys().Add(std::make_shared<OpenKey>(std::move(key)));
     return ERROR_SUCCESS;
 }
 
@@ -200,5 +177,5 @@ LONG RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type, LPBY
 LONG RegCloseKey(HKEY handle) {
     if (RootName(handle) != nullptr)
         return ERROR_SUCCESS;
-    return Keys().Remove(handle) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return Keys().Remove(handle) != nullptr ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
