@@ -19,10 +19,10 @@ int HighWordError(LPARAM lParam) {
     return HIWORD(static_cast<std::uintptr_t>(lParam));
 }
 
+// The system time, or the test clock while one is installed (on Windows the system's own
+// GetSystemTimeAsFileTime knows nothing of it).
 std::uint64_t CurrentSystemTime() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return platform::FileTimeToUInt64(now);
+    return static_cast<std::uint64_t>(platform::CurrentFileTime());
 }
 
 }  // namespace

@@ -17,10 +17,10 @@ constexpr std::size_t kReturnStackReserve = 32;
 constexpr char kPasswordCommand[] = "AUTHINFO PASS ";
 constexpr char kMaskedPasswordCommand[] = "AUTHINFO PASS ********\r\n";
 
+// The system time, or the test clock while one is installed (on Windows the system's own
+// GetSystemTimeAsFileTime knows nothing of it).
 std::uint64_t CurrentSystemTime() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return platform::FileTimeToUInt64(now);
+    return static_cast<std::uint64_t>(platform::CurrentFileTime());
 }
 
 // Whole seconds since start. Unsigned, so a clock set back gives a huge value and whatever
