@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "app/qt/DialogTemplate.h"
+#include "platform/LeakCounts.h"
 #include "support/SettingsStore.h"
 
 namespace guitest {
@@ -57,6 +58,27 @@ std::unique_ptr<newsd::Server> StartNewsServer() {
     if (!server->Start())
         return nullptr;
     return server;
+}
+
+PlatformHoldings::PlatformHoldings()
+    : sockets_(platform::OpenSocketCount()),
+      windows_(platform::LiveWindowCount()),
+      lookups_(platform::PendingLookupCount()),
+      queued_(platform::QueuedEntryCount()) {}
+
+QString PlatformHoldings::Leftovers() const {
+    QStringList left;
+    const auto note = [&](std::size_t now, std::size_t before, const char* what) {
+        if (now > before)
+            left << QStringLiteral("%1 more %2 than at the start")
+                        .arg(now - before)
+                        .arg(QLatin1String(what));
+    };
+    note(platform::OpenSocketCount(), sockets_, "sockets open");
+    note(platform::LiveWindowCount(), windows_, "windows alive");
+    note(platform::PendingLookupCount(), lookups_, "host lookups pending");
+    note(platform::QueuedEntryCount(), queued_, "messages or timers queued");
+    return left.join(QStringLiteral(", "));
 }
 
 void PointAt(TestDialogLogic& logic, const newsd::Server& server) {

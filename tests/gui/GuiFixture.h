@@ -4,6 +4,7 @@
 // dialog logic pointed at it, and helpers to find and answer modal boxes.
 #include <QString>
 #include <QTemporaryDir>
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -39,6 +40,25 @@ private:
     QByteArray previousRegistry_;
     bool hadRegistry_ = false;
 };
+
+// What the platform holds (open sockets, live windows, pending host lookups, queued messages
+// and timers), taken when a test starts; Leftovers() says what is there now beyond that.
+class PlatformHoldings {
+public:
+    PlatformHoldings();
+    // Empty when nothing more is held than at the start, else what is, e.g. "1 socket open".
+    QString Leftovers() const;
+
+private:
+    std::size_t sockets_, windows_, lookups_, queued_;
+};
+
+// In a test's cleanup, after the session is gone: fails the test when the engine, the dialog
+// or the server left anything of the platform behind. Threads that are winding down get two
+// seconds to let go.
+#define VERIFY_NOTHING_LEFT(holdings)                           \
+    QTRY_VERIFY2_WITH_TIMEOUT((holdings).Leftovers().isEmpty(), \
+                              qPrintable((holdings).Leftovers()), 2000)
 
 // A news server with articles enough for minutes of download.
 std::unique_ptr<newsd::Server> StartNewsServer();

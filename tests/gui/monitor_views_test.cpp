@@ -49,6 +49,7 @@ class MonitorViewsTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<guitest::PlatformHoldings> holdings_;
     std::unique_ptr<DialogSession> session_;
 
     void Go(const QString& connections) {
@@ -62,11 +63,15 @@ private:
 
 private slots:
     void init() {
+        holdings_ = std::make_unique<guitest::PlatformHoldings>();
         session_ = std::make_unique<DialogSession>();
         QVERIFY(session_->server != nullptr);
         QVERIFY(QTest::qWaitForWindowExposed(session_->dialog.get()));
     }
-    void cleanup() { session_.reset(); }
+    void cleanup() {
+        session_.reset();
+        VERIFY_NOTHING_LEFT(*holdings_);
+    }
 
     void aFailedConnectIsInTheStatusListOneTickAfterIt() {
         const int port = ClosedPort();

@@ -32,6 +32,7 @@ class TestDialogTest : public QObject {
     Q_OBJECT
 
 private:
+    std::unique_ptr<guitest::PlatformHoldings> holdings_;
     std::unique_ptr<DialogSession> session_;
 
     void Go(const QString& connections) {
@@ -45,12 +46,16 @@ private:
 
 private slots:
     void init() {
+        holdings_ = std::make_unique<guitest::PlatformHoldings>();
         session_ = std::make_unique<DialogSession>();
         QVERIFY(session_->workspace.Valid());
         QVERIFY(session_->server != nullptr);
         QVERIFY(QTest::qWaitForWindowExposed(session_->dialog.get()));
     }
-    void cleanup() { session_.reset(); }
+    void cleanup() {
+        session_.reset();
+        VERIFY_NOTHING_LEFT(*holdings_);
+    }
 
     void opensWithTheDefaultsOfAnEmptySettingsFile() {
         QCOMPARE(session_->dialog->windowTitle(), QStringLiteral("zodiva"));
