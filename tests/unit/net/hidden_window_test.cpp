@@ -173,7 +173,7 @@ TEST(HiddenWindowTest, CreationRefusedByTheOwnerDoesNotDeleteIt) {
 
 // Takes the class name before the hidden-window code can, with a procedure that refuses to
 // create windows: registration and creation both fail.
-LRESULT RefusingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK RefusingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         return FALSE;
     }

@@ -12,6 +12,7 @@
 
 #include "platform/Files.h"
 #include "platform/Kernel.h"
+#include "platform/windows.h"
 #include "tests/common/TempWorkingDir.h"
 #include "tests/common/TestClock.h"
 #include "tests/common/TimeZone.h"
@@ -317,17 +318,17 @@ TEST_F(Logs, ErrorLogIsNeverRotated) {
     EXPECT_FALSE(PathExists("errorlog(1).txt"));
 }
 
+unsigned WINAPI WriteOneErrorLine(void*) {
+    ErrorLogPrintf("from another thread\n");
+    return 0;
+}
+
 TEST_F(Logs, UnwritableLogLosesTheLineButReleasesTheLock) {
     ASSERT_EQ(mkdir("log.txt", 0755), 0);  // a folder where the log should be
     DebugLogPrintf("lost\n");
     // Another thread can still take the log lock and write the error log.
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
-        nullptr, 0,
-        [](void*) -> unsigned {
-            ErrorLogPrintf("from another thread\n");
-            return 0;
-        },
-        nullptr, 0, nullptr));
+    HANDLE thread = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, &WriteOneErrorLine, nullptr, 0, nullptr));
     ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
     CloseHandle(thread);
     EXPECT_EQ(ReadWholeFile("errorlog.txt"), kErrorHeader + "from another thread\n");
@@ -346,7 +347,7 @@ struct WriterArgs {
     char mark;
 };
 
-unsigned WriteManyLines(void* argument) {
+unsigned WINAPI WriteManyLines(void* argument) {
     const auto* writer = static_cast<WriterArgs*>(argument);
     const std::string payload(300, writer->mark);
     for (int i = 0; i < 300; ++i) {

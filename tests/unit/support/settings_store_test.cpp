@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/windows.h"
 #include "support/SettingsStore.h"
 #include "tests/common/RegistryFile.h"
 
@@ -85,17 +86,16 @@ public:
         changes.push_back(key + "=" + value);
         // Outside the lock: another thread can read this store right now.
         DWORD id = 0;
-        HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
-            nullptr, 0,
-            [](void* self) -> unsigned {
-                std::string ignored;
-                static_cast<RecordingStore*>(self)->Find("x", ignored);
-                return 0;
-            },
-            this, 0, reinterpret_cast<unsigned*>(&id)));
+        HANDLE thread = reinterpret_cast<HANDLE>(
+            _beginthreadex(nullptr, 0, &FindOnAnotherThread, this, 0, reinterpret_cast<unsigned*>(&id)));
         lockWasFree = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
         CloseHandle(thread);
         return false;
+    }
+    static unsigned WINAPI FindOnAnotherThread(void* self) {
+        std::string ignored;
+        static_cast<RecordingStore*>(self)->Find("x", ignored);
+        return 0;
     }
     std::vector<std::string> changes;
     bool lockWasFree = false;
@@ -115,20 +115,20 @@ TEST(SettingsStore, ConcurrentReadersAndWritersThroughTheChain) {
     struct Shared {
         StoreChain* chain;
         std::atomic<int> wrongReads{0};
-    } shared{&chain};
-    auto reader = [](void* argument) -> unsigned {
-        auto* s = static_cast<Shared*>(argument);
-        for (int i = 0; i < 2000; ++i) {
-            if (s->chain->connection.GetString("news_server", "") != "news.example.net")
-                ++s->wrongReads;
-            s->chain->connection.GetInt("writetodisk", 1);
+        static unsigned WINAPI Read(void* argument) {
+            auto* s = static_cast<Shared*>(argument);
+            for (int i = 0; i < 2000; ++i) {
+                if (s->chain->connection.GetString("news_server", "") != "news.example.net")
+                    ++s->wrongReads;
+                s->chain->connection.GetInt("writetodisk", 1);
+            }
+            return 0;
         }
-        return 0;
-    };
+    } shared{&chain};
     std::vector<HANDLE> threads;
     for (int i = 0; i < 3; ++i)
         threads.push_back(
-            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, reader, &shared, 0, nullptr)));
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Shared::Read, &shared, 0, nullptr)));
     for (int i = 0; i < 2000; ++i) {
         chain.dialog.SetInt("writetodisk", i & 1);
         chain.engine.SetParent(&chain.dialog);  // as Go does, under the engine store's lock
