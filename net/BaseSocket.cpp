@@ -19,12 +19,6 @@ int HighWordError(LPARAM lParam) {
     return HIWORD(static_cast<std::uintptr_t>(lParam));
 }
 
-// The system time, or the test clock while one is installed (on Windows the system's own
-// GetSystemTimeAsFileTime knows nothing of it).
-std::uint64_t CurrentSystemTime() {
-    return static_cast<std::uint64_t>(platform::CurrentFileTime());
-}
-
 }  // namespace
 
 BaseSocket::BaseSocket() {
@@ -481,7 +475,7 @@ void BaseSocket::StartHandshakeClock() {
     // Once per attempt, between the TCP connect and the handshake's outcome.
     ZODIVA_ASSERT(!m_bHandshakeClock && m_hSocket != INVALID_SOCKET);
     m_bHandshakeClock = true;
-    m_HandshakeStart = CurrentSystemTime();
+    m_HandshakeStart = platform::CurrentFileTimeStamp();
     if (GetWindowHandle() != nullptr) {
         SetTimer(GetWindowHandle(), kHandshakeTimerId, m_HandshakeCheckMilliseconds,
                  &BaseSocket::HandshakeTimerProc);
@@ -512,8 +506,7 @@ void BaseSocket::OnHandshakeCheck() {
     if (!m_bHandshakeClock) {
         return;
     }
-    const std::uint64_t elapsed = CurrentSystemTime() - m_HandshakeStart;
-    const auto seconds = static_cast<std::int64_t>(elapsed / platform::kFileTimeUnitsPerSecond);
+    const std::int64_t seconds = platform::WholeSecondsSince(m_HandshakeStart);
     if (seconds <= m_HandshakeTimeoutSeconds) {
         return;
     }

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr std::uint64_t kUnitsPerSecond = 10000000;  // 100-ns system time units
-constexpr std::int64_t kUnitsPerMillisecond = 10000;
 constexpr double kBytesToKiB = 0.0009765625;
 // Deep enough for the longest chain (job, group, idle, connect, auth) so that pushes in the
 // steady state never reallocate.
@@ -17,25 +15,14 @@ constexpr std::size_t kReturnStackReserve = 32;
 constexpr char kPasswordCommand[] = "AUTHINFO PASS ";
 constexpr char kMaskedPasswordCommand[] = "AUTHINFO PASS ********\r\n";
 
-// The system time, or the test clock while one is installed (on Windows the system's own
-// GetSystemTimeAsFileTime knows nothing of it).
-std::uint64_t CurrentSystemTime() {
-    return static_cast<std::uint64_t>(platform::CurrentFileTime());
-}
-
-// Whole seconds since start. Unsigned, so a clock set back gives a huge value and whatever
-// is timed ends at the next tick instead of never.
-std::int64_t WholeSecondsSince(std::uint64_t start) {
-    const std::uint64_t elapsed = CurrentSystemTime() - start;
-    return static_cast<std::int64_t>(elapsed / kUnitsPerSecond);
-}
-
 // Temporary article files are named after this number. It starts from the clock so that two
 // programs sharing a working directory are unlikely to pick the same names, and it counts up
 // so that no two connections of this process ever share one.
 std::int32_t NextTempFileNumber() {
     static std::atomic<std::uint32_t> next{
-        static_cast<std::uint32_t>(CurrentSystemTime() / kUnitsPerMillisecond) & 0x3FFFFFFFu};
+        static_cast<std::uint32_t>(platform::CurrentFileTimeStamp() /
+                                   platform::kFileTimeUnitsPerMillisecond) &
+        0x3FFFFFFFu};
     return static_cast<std::int32_t>(next.fetch_add(1) & 0x7FFFFFFFu);
 }
 
@@ -124,7 +111,7 @@ void CNNTPSocket::DelayThen(std::int32_t seconds, StepFn continuation) {
 }
 
 void CNNTPSocket::StartDelay() {
-    DelayStart = CurrentSystemTime();
+    DelayStart = platform::CurrentFileTimeStamp();
     IsDelaying = true;
     if (Monitor != nullptr) {
         Monitor->SetDelay(static_cast<std::int64_t>(DelayStart), DelaySeconds);
@@ -145,7 +132,7 @@ void CNNTPSocket::WaitForData() {
         ReturnSuccess();
         return;
     }
-    WaitStart = CurrentSystemTime();
+    WaitStart = platform::CurrentFileTimeStamp();
     IsWaitingForData = true;
     NntpTrace("%T: WaitForData: Setting IsWaitingForData flag.\n");
 }
@@ -173,7 +160,7 @@ void CNNTPSocket::OnTimer() {
         Rate = 0.0;
     } else {
         const auto units = static_cast<std::int64_t>(now - LastTickTime);
-        const std::int64_t milliseconds = units / kUnitsPerMillisecond;
+        const std::int64_t milliseconds = units / platform::kFileTimeUnitsPerMillisecond;
         const double seconds = static_cast<double>(milliseconds) * 0.001;
         if (seconds > 0.0) {
             Rate = (BytesSinceTick / seconds) * kBytesToKiB;
@@ -187,7 +174,7 @@ void CNNTPSocket::OnTimer() {
         Monitor->SetActivity(ConnectionActivity::kConnecting);
     }
 
-    if (IsDelaying && WholeSecondsSince(DelayStart) > DelaySeconds) {
+    if (IsDelaying && platform::WholeSecondsSince(DelayStart) > DelaySeconds) {
         IsDelaying = false;
         ReturnSuccess();
         return;  // a time-out due in the same tick waits for the next one
@@ -195,7 +182,7 @@ void CNNTPSocket::OnTimer() {
 
     if (IsWaitingForData) {
         const int limit = GetConnectionOptionSeconds("ReceiveTimeout", "180");
-        if (WholeSecondsSince(WaitStart) > limit) {
+        if (platform::WholeSecondsSince(WaitStart) > limit) {
             IsWaitingForData = false;
             CountFailure(FailureKind::kTimeout);
             ReportStatus("No reply from server \"%s\" within %d seconds.  Will retry.",

@@ -17,6 +17,16 @@ constexpr std::int64_t kFileTimeUnitsPerMillisecond = 10000LL;
 
 // The current system time as one 64-bit FILETIME value (test clock when installed).
 std::int64_t CurrentFileTime();
+// Start and end of an interval on that clock, as the connections time their delays and
+// handshakes. Unsigned, so a clock set back gives a huge interval and whatever is timed ends at
+// the next check instead of never.
+inline std::uint64_t CurrentFileTimeStamp() {
+    return static_cast<std::uint64_t>(CurrentFileTime());
+}
+inline std::int64_t WholeSecondsSince(std::uint64_t start) {
+    return static_cast<std::int64_t>((CurrentFileTimeStamp() - start) /
+                                     static_cast<std::uint64_t>(kFileTimeUnitsPerSecond));
+}
 // Local calendar time of a FILETIME value (what GetLocalTime gives at that moment).
 void LocalTimeOf(std::int64_t fileTime, SYSTEMTIME& time);
 std::uint64_t FileTimeToUInt64(const FILETIME& time);
