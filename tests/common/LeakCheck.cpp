@@ -4,18 +4,17 @@
 
 #include <chrono>
 
-#include "platform/LeakCounts.h"
 #include "tests/common/MessagePump.h"
 
-LeakCheck::LeakCheck() : m_before(Now()) {}
+LeakCheck::LeakCheck() : m_before(PlatformCounts::Now()) {}
 
 LeakCheck::~LeakCheck() {
     // Notifications of closed sockets and destroyed windows still queued are dropped as they
     // are taken; a lookup thread or an engine thread may take a moment to let go.
-    Counts after;
+    PlatformCounts after;
     PumpUntil(
         [&] {
-            after = Now();
+            after = PlatformCounts::Now();
             return after == m_before;
         },
         std::chrono::milliseconds(2000));
@@ -23,13 +22,4 @@ LeakCheck::~LeakCheck() {
     EXPECT_EQ(after.windows, m_before.windows) << "the test left a window alive";
     EXPECT_EQ(after.lookups, m_before.lookups) << "the test left a host lookup pending";
     EXPECT_EQ(after.queued, m_before.queued) << "the test left a message or timer queued";
-}
-
-LeakCheck::Counts LeakCheck::Now() {
-    Counts counts;
-    counts.sockets = platform::OpenSocketCount();
-    counts.windows = platform::LiveWindowCount();
-    counts.lookups = platform::PendingLookupCount();
-    counts.queued = platform::QueuedEntryCount();
-    return counts;
 }

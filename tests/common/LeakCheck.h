@@ -3,7 +3,7 @@
 // no host lookup pending, no message or timer queued. Declare it as the first member of a
 // fixture, so that it is destroyed last, after everything the fixture owns; what is still
 // there then (after a short grace for threads that are winding down) fails the test.
-#include <cstddef>
+#include "tests/common/PlatformCounts.h"
 
 class LeakCheck {
 public:
@@ -12,15 +12,6 @@ public:
     LeakCheck(const LeakCheck&) = delete;
     LeakCheck& operator=(const LeakCheck&) = delete;
 
-    struct Counts {
-        std::size_t sockets = 0;
-        std::size_t windows = 0;
-        std::size_t lookups = 0;
-        std::size_t queued = 0;
-        bool operator==(const Counts&) const = default;
-    };
-    static Counts Now();
-
 private:
-    Counts m_before;
+    PlatformCounts m_before;
 };

@@ -11,7 +11,6 @@
 #include <QTimer>
 
 #include "app/qt/DialogTemplate.h"
-#include "platform/LeakCounts.h"
 #include "support/SettingsStore.h"
 
 namespace guitest {
@@ -60,12 +59,6 @@ std::unique_ptr<newsd::Server> StartNewsServer() {
     return server;
 }
 
-PlatformHoldings::PlatformHoldings()
-    : sockets_(platform::OpenSocketCount()),
-      windows_(platform::LiveWindowCount()),
-      lookups_(platform::PendingLookupCount()),
-      queued_(platform::QueuedEntryCount()) {}
-
 QString PlatformHoldings::Leftovers() const {
     QStringList left;
     const auto note = [&](std::size_t now, std::size_t before, const char* what) {
@@ -74,10 +67,11 @@ QString PlatformHoldings::Leftovers() const {
                         .arg(now - before)
                         .arg(QLatin1String(what));
     };
-    note(platform::OpenSocketCount(), sockets_, "sockets open");
-    note(platform::LiveWindowCount(), windows_, "windows alive");
-    note(platform::PendingLookupCount(), lookups_, "host lookups pending");
-    note(platform::QueuedEntryCount(), queued_, "messages or timers queued");
+    const PlatformCounts now = PlatformCounts::Now();
+    note(now.sockets, before_.sockets, "sockets open");
+    note(now.windows, before_.windows, "windows alive");
+    note(now.lookups, before_.lookups, "host lookups pending");
+    note(now.queued, before_.queued, "messages or timers queued");
     return left.join(QStringLiteral(", "));
 }
 

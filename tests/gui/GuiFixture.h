@@ -4,7 +4,6 @@
 // dialog logic pointed at it, and helpers to find and answer modal boxes.
 #include <QString>
 #include <QTemporaryDir>
-#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -12,6 +11,7 @@
 #include "app/qt/MessageBoxBridge.h"
 #include "app/qt/TestDialog.h"
 #include "newsd/Server.h"
+#include "tests/common/PlatformCounts.h"
 
 class QLabel;
 class QLineEdit;
@@ -45,12 +45,12 @@ private:
 // and timers), taken when a test starts; Leftovers() says what is there now beyond that.
 class PlatformHoldings {
 public:
-    PlatformHoldings();
-    // Empty when nothing more is held than at the start, else what is, e.g. "1 socket open".
+    // Empty when nothing more is held than at the start, else what is, e.g. "2 more sockets open
+    // than at the start".
     QString Leftovers() const;
 
 private:
-    std::size_t sockets_, windows_, lookups_, queued_;
+    PlatformCounts before_ = PlatformCounts::Now();
 };
 
 // In a test's cleanup, after the session is gone: fails the test when the engine, the dialog
