@@ -53,6 +53,8 @@ endfunction()
 # toolchain file sets the emulator). GoogleTest is built from Debian's sources with the same
 # compiler. One ctest entry per program: starting a Windows process under Wine costs about a
 # second, too much to pay per test.
+# The 32-bit build (preset mingw32) makes the same programs; scripts/test-windows builds them but
+# cannot run them (README, "Windows").
 function(zodiva_windows_tests)
   set(_gtest_sources /usr/src/googletest)
   if(NOT EXISTS ${_gtest_sources}/CMakeLists.txt)
