@@ -1,13 +1,13 @@
 #include "newsd/Connection.h"
 
-#include <netinet/in.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <sys/uio.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <memory>
 #include <string>
 #include <utility>
@@ -37,7 +37,7 @@ bool VerbMatches(const std::string& wanted, const std::string& verb) {
 
 }  // namespace
 
-Connection::Connection(UniqueFd socket, int index, const ServerOptions& options,
+Connection::Connection(UniqueSocket socket, int index, const ServerOptions& options,
                        const ArticleFactory& articles, ConnectionScript script,
                        ConnectionObserver& observer)
     : socket_(std::move(socket)),
@@ -49,7 +49,7 @@ Connection::Connection(UniqueFd socket, int index, const ServerOptions& options,
     // Servers that write a status line and its text separately usually run with Nagle on;
     // that combination is what the script reproduces.
     const int noDelay = options.noDelay && !script_.separateStatusWrite ? 1 : 0;
-    setsockopt(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay));
+    SetIntOption(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, noDelay);
 }
 
 bool Connection::Start() {
@@ -95,6 +95,12 @@ std::optional<Clock::time_point> Connection::Deadline() const {
     return pauseUntil_;
 }
 
+Poller::Interest Connection::Awaits() const {
+    if (!socket_.Valid() || busy_ || pauseUntil_)
+        return Poller::Interest::kNothing;
+    return writeBlocked_ ? Poller::Interest::kWritable : Poller::Interest::kReadable;
+}
+
 // Writes what is queued, then takes the next command, then reads, until the socket would
 // block, a pause holds the reply back, or the connection ends.
 bool Connection::Pump(Clock::time_point now) {
@@ -138,6 +144,7 @@ bool Connection::Pump(Clock::time_point now) {
 }
 
 Connection::FlushResult Connection::Flush(Clock::time_point now) {
+    writeBlocked_ = false;
     while (!output_.empty()) {
         Chunk& head = output_.front();
         if (head.pauseBefore.count() > 0) {
@@ -148,28 +155,27 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
             pauseUntil_.reset();
             head.pauseBefore = std::chrono::milliseconds(0);
         }
-        iovec iov[kMaxIov] = {};
+        ConstBuffer pieces[kMaxIov] = {};
         int count = 0;
         for (const Chunk& chunk : output_) {
             if (count == kMaxIov || (count > 0 && chunk.pauseBefore.count() > 0))
                 break;
-            iov[count].iov_base = const_cast<char*>(chunk.segment.data);
-            iov[count].iov_len = chunk.segment.size;
+            pieces[count] = {chunk.segment.data, chunk.segment.size};
             ++count;
             if (chunk.endsWrite || chunk.after != After::kNothing)
                 break;
         }
-        ssize_t written = 0;
-        if (count > 1 || iov[0].iov_len > 0) {
-            msghdr message{};
-            message.msg_iov = iov;
-            message.msg_iovlen = count;
-            written = sendmsg(socket_.Get(), &message, MSG_NOSIGNAL);
+        long long written = 0;
+        if (count > 1 || pieces[0].size > 0) {
+            written = SendGathered(socket_.Get(), pieces, count);
             if (written < 0) {
-                if (errno == EINTR)
+                const int error = LastSocketError();
+                if (Interrupted(error))
                     continue;
-                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                if (WouldBlock(error)) {
+                    writeBlocked_ = true;
                     return FlushResult::kBlocked;
+                }
                 return FlushResult::kFinished;
             }
             observer_.OnBytesSent(static_cast<size_t>(written));
@@ -196,11 +202,9 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
 
 void Connection::Finish(After how) {
     if (how == After::kReset) {
-        // A zero linger time makes close() send RST instead of FIN.
-        linger hard{1, 0};
-        setsockopt(socket_.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+        ResetOnClose(socket_.Get());
     } else {
-        shutdown(socket_.Get(), SHUT_WR);
+        ShutdownSending(socket_.Get());
     }
     socket_.Reset();
 }
@@ -241,10 +245,12 @@ bool Connection::ReadMore(bool* finished) {
     }
     // One scratch buffer for every connection of the loop thread; only what arrived is kept.
     thread_local char scratch[kReadChunk];
-    ssize_t got;
+    long long got;
+    int error = 0;
     do {
-        got = recv(socket_.Get(), scratch, sizeof(scratch), 0);
-    } while (got < 0 && errno == EINTR);
+        got = Receive(socket_.Get(), scratch, sizeof(scratch));
+        error = got < 0 ? LastSocketError() : 0;
+    } while (got < 0 && Interrupted(error));
     if (got > 0) {
         input_.append(scratch, static_cast<size_t>(got));
         // A short read drained the socket; with edge-triggered readiness the next arrival
@@ -261,7 +267,7 @@ bool Connection::ReadMore(bool* finished) {
         *finished = true;
         return false;
     }
-    if (errno == EAGAIN || errno == EWOULDBLOCK)
+    if (WouldBlock(error))
         return false;
     *finished = true;
     return false;

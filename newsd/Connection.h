@@ -17,10 +17,11 @@
 
 #include "newsd/Articles.h"
 #include "newsd/Options.h"
+#include "newsd/Poller.h"
 #include "newsd/Reply.h"
 #include "newsd/Script.h"
 #include "newsd/Session.h"
-#include "newsd/UniqueFd.h"
+#include "newsd/Socket.h"
 
 namespace newsd {
 
@@ -35,11 +36,12 @@ public:
 
 class Connection {
 public:
-    Connection(UniqueFd socket, int index, const ServerOptions& options,
+    Connection(UniqueSocket socket, int index, const ServerOptions& options,
                const ArticleFactory& articles, ConnectionScript script,
                ConnectionObserver& observer);
 
-    int Fd() const { return socket_.Get(); }
+    // kNoSocket once the connection has closed it.
+    SocketHandle Socket() const { return socket_.Get(); }
     int Index() const { return index_; }
 
     // Each returns false once the connection is finished and must be destroyed.
@@ -54,6 +56,9 @@ public:
     bool Busy() const { return busy_; }
     // When a paused piece of a reply is due.
     std::optional<Clock::time_point> Deadline() const;
+    // What the connection waits for from its socket after the last call: room to write the
+    // rest of a reply, a command, or neither (a paused reply, or a turn after the others).
+    Poller::Interest Awaits() const;
 
     // Longest command line accepted; a longer one is answered and the connection closed.
     static constexpr size_t kMaxLine = 16 * 1024;
@@ -80,7 +85,7 @@ private:
     std::vector<const Fault*> MatchFaults(const std::string& verb);
     void Finish(After how);
 
-    UniqueFd socket_;
+    UniqueSocket socket_;
     const int index_;
     const ConnectionScript script_;
     Session session_;
@@ -92,6 +97,7 @@ private:
     bool peerClosed_ = false;
     bool hangup_ = false;
     bool busy_ = false;
+    bool writeBlocked_ = false;
     bool mute_ = false;
     std::deque<Chunk> output_;
     std::function<bool(std::string*)> more_;

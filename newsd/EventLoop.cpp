@@ -1,14 +1,6 @@
 #include "newsd/EventLoop.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <vector>
 
 #include "newsd/Server.h"
@@ -16,9 +8,8 @@
 namespace newsd {
 namespace {
 
-// Tags that tell the listener and the wake-up descriptor apart from connections.
+// The tag that tells the listener apart from connections.
 char listenerTag;
-char wakeTag;
 
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 // Byte counts are handed to the server in batches: the counter is shared with other threads.
@@ -30,11 +21,7 @@ EventLoop::EventLoop(Server& server, const ServerOptions& options,
                      std::shared_ptr<const ArticleFactory> articles)
     : server_(server),
       options_(options),
-      articles_(std::move(articles)),
-      epoll_(epoll_create1(EPOLL_CLOEXEC)),
-      wake_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    Watch(wake_.Get(), EPOLLIN, &wakeTag);
-}
+      articles_(std::move(articles)) {}
 
 EventLoop::~EventLoop() {
     while (!connections_.empty()) Close(connections_.begin()->first);
@@ -42,19 +29,10 @@ EventLoop::~EventLoop() {
         server_.OnBytesSent(pendingBytes_);
 }
 
-void EventLoop::Watch(int fd, uint32_t events, void* tag) {
-    epoll_event event{};
-    event.events = events;
-    event.data.ptr = tag;
-    epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, fd, &event);
-}
-
 bool EventLoop::Listen(const std::string& address, uint16_t port, uint16_t* boundPort,
                        std::string* error) {
-    if (!epoll_.Valid() || !wake_.Valid()) {
-        *error = std::string("cannot create the event loop: ") + std::strerror(errno);
+    if (!poller_.Valid(error))
         return false;
-    }
     // IPv4 or IPv6, as the address is written ("::1", "[::1]" or "127.0.0.1").
     std::string text = address;
     if (text.size() > 2 && text.front() == '[' && text.back() == ']')
@@ -75,50 +53,46 @@ bool EventLoop::Listen(const std::string& address, uint16_t port, uint16_t* boun
         *error = "not an IPv4 or IPv6 address: " + address;
         return false;
     }
-    listener_ = UniqueFd(socket(where.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    const int on = 1;
-    setsockopt(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    listener_ = UniqueSocket(OpenStreamSocket(where.ss_family));
+#ifndef _WIN32
+    // (On Windows this option would let another program take the port over.)
+    SetIntOption(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, 1);
+#endif
     if (where.ss_family == AF_INET6)
-        setsockopt(listener_.Get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
+        SetIntOption(listener_.Get(), IPPROTO_IPV6, IPV6_V6ONLY, 1);
     if (!listener_.Valid() || bind(listener_.Get(), reinterpret_cast<sockaddr*>(&where), size) != 0 ||
         listen(listener_.Get(), SOMAXCONN) != 0) {
         *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " +
-                 std::strerror(errno);
+                 SocketErrorText(LastSocketError());
         listener_.Reset();
         return false;
     }
     socklen_t length = sizeof(where);
     getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&where), &length);
     *boundPort = ntohs(where.ss_family == AF_INET6 ? where6->sin6_port : where4->sin_port);
-    Watch(listener_.Get(), EPOLLIN, &listenerTag);
+    poller_.WatchListener(listener_.Get(), &listenerTag);
     return true;
 }
 
 void EventLoop::RequestStop() {
-    const uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = write(wake_.Get(), &one, sizeof(one));
+    poller_.Wake();
 }
 
 void EventLoop::Run() {
-    std::vector<epoll_event> events(256);
+    std::vector<Poller::Event> events;
     for (;;) {
-        const int count = epoll_wait(epoll_.Get(), events.data(), static_cast<int>(events.size()),
-                                     NextTimeoutMs());
-        if (count < 0 && errno != EINTR)
+        bool woken = false;
+        if (!poller_.Wait(NextTimeoutMs(), &events, &woken) || woken)
             return;
-        for (int i = 0; i < count; ++i) {
-            void* tag = events[i].data.ptr;
-            if (tag == &wakeTag)
-                return;
-            if (tag == &listenerTag) {
+        for (const Poller::Event& event : events) {
+            if (event.tag == &listenerTag) {
                 AcceptAll();
                 continue;
             }
-            auto* connection = static_cast<Connection*>(tag);
-            const uint32_t happened = events[i].events;
-            const bool hangup = happened & (EPOLLRDHUP | EPOLLHUP | EPOLLERR);
-            const bool readable = hangup || (happened & EPOLLIN);
-            Settle(connection, connection->OnEvent(readable, hangup));
+            auto* connection = static_cast<Connection*>(event.tag);
+            // A connection closed earlier in this turn is no longer in the table.
+            if (connections_.count(connection))
+                Settle(connection, connection->OnEvent(event.readable, event.hangup));
         }
         RunTimers();
         RunBusy();
@@ -131,12 +105,10 @@ void EventLoop::Run() {
 
 void EventLoop::AcceptAll() {
     for (;;) {
-        UniqueFd socket(accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        UniqueSocket socket(AcceptConnection(listener_.Get()));
         if (!socket.Valid()) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                epoll_ctl(epoll_.Get(), EPOLL_CTL_DEL, listener_.Get(), nullptr);
+            if (OutOfResources(LastSocketError())) {
+                poller_.Forget(listener_.Get(), &listenerTag);
                 acceptPaused_ = true;
                 acceptPausedUntil_ = std::chrono::steady_clock::now() + kAcceptPause;
             }
@@ -145,8 +117,7 @@ void EventLoop::AcceptAll() {
         if (connections_.size() >= options_.maxConnections) {
             // Told why, then closed; the line fits any socket buffer, so it never blocks.
             static const char kBusy[] = "400 newsd.test too many connections, try later\r\n";
-            [[maybe_unused]] ssize_t sent =
-                send(socket.Get(), kBusy, sizeof(kBusy) - 1, MSG_NOSIGNAL);
+            SendBestEffort(socket.Get(), kBusy, sizeof(kBusy) - 1);
             continue;
         }
         const int index = server_.OnAccepted();
@@ -154,7 +125,7 @@ void EventLoop::AcceptAll() {
                                                        *articles_, server_.ScriptFor(index), *this);
         Connection* raw = connection.get();
         connections_.emplace(raw, std::move(connection));
-        Watch(raw->Fd(), EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET, raw);
+        poller_.WatchConnection(raw->Socket(), raw);
         Settle(raw, raw->Start());
     }
 }
@@ -171,6 +142,7 @@ void EventLoop::Settle(Connection* connection, bool alive) {
     }
     if (connection->Busy())
         busy_.push_back(connection);
+    poller_.SetInterest(connection->Socket(), connection, connection->Awaits());
 }
 
 void EventLoop::RunBusy() {
@@ -186,7 +158,8 @@ void EventLoop::RunBusy() {
 void EventLoop::Close(Connection* connection) {
     paused_.erase(connection);
     busy_.erase(std::remove(busy_.begin(), busy_.end(), connection), busy_.end());
-    connections_.erase(connection);  // closing the descriptor also removes it from epoll
+    poller_.Forget(connection->Socket(), connection);
+    connections_.erase(connection);
     server_.OnClosed();
 }
 
@@ -212,7 +185,7 @@ void EventLoop::RunTimers() {
     const auto now = std::chrono::steady_clock::now();
     if (acceptPaused_ && now >= acceptPausedUntil_) {
         acceptPaused_ = false;
-        Watch(listener_.Get(), EPOLLIN, &listenerTag);
+        poller_.WatchListener(listener_.Get(), &listenerTag);
         AcceptAll();
     }
     std::vector<Connection*> due;

@@ -1,6 +1,6 @@
 #pragma once
-// The server's one thread: an edge-triggered epoll loop over the listener, a wake-up eventfd
-// and every connection. Nothing here blocks but epoll_wait.
+// The server's one thread: a loop over the listener, a wake-up and every connection, on the
+// system's readiness poller. Nothing here blocks but the poller's wait.
 
 #include <chrono>
 #include <cstdint>
@@ -13,7 +13,8 @@
 #include "newsd/Articles.h"
 #include "newsd/Connection.h"
 #include "newsd/Options.h"
-#include "newsd/UniqueFd.h"
+#include "newsd/Poller.h"
+#include "newsd/Socket.h"
 
 namespace newsd {
 
@@ -42,14 +43,12 @@ private:
     void RunBusy();
     int NextTimeoutMs() const;
     void RunTimers();
-    void Watch(int fd, uint32_t events, void* tag);
 
     Server& server_;
     const ServerOptions& options_;
     std::shared_ptr<const ArticleFactory> articles_;
-    UniqueFd epoll_;
-    UniqueFd listener_;
-    UniqueFd wake_;
+    Poller poller_;
+    UniqueSocket listener_;
     std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
     // Connections holding back a piece of a reply until a deadline.
     std::unordered_set<Connection*> paused_;

@@ -44,7 +44,7 @@ protected:
         int pair[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK, 0, pair), 0);
         peer_ = pair[1];
-        connection_ = std::make_unique<Connection>(UniqueFd(pair[0]), 0, options_, *articles_,
+        connection_ = std::make_unique<Connection>(UniqueSocket(pair[0]), 0, options_, *articles_,
                                                    script_, observer_);
         alive_ = connection_->Start(now_);
     }
