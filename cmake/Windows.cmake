@@ -64,13 +64,20 @@ function(zodiva_windows_tests)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(${_gtest_sources} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+  # newsd serves the nntp and engine tests in-process, on Windows Sockets here.
+  file(GLOB _newsd CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/newsd/*.cpp ${CMAKE_SOURCE_DIR}/newsd/win32/*.cpp)
+  list(FILTER _newsd EXCLUDE REGEX "/(main|CommandLine)\\.cpp$")
+  add_library(newsd_lib STATIC ${_newsd})
+  target_include_directories(newsd_lib PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(newsd_lib PUBLIC Threads::Threads ws2_32)
+
   set(_tests ${CMAKE_SOURCE_DIR}/tests)
   file(GLOB _helpers CONFIGURE_DEPENDS ${_tests}/common/*.cpp)
   add_library(zodiva_testing STATIC ${_helpers} ${_tests}/common/win32/RegistryFile.cpp
     ${CMAKE_SOURCE_DIR}/platform/RegFile.cpp)
   target_include_directories(zodiva_testing PUBLIC ${CMAKE_SOURCE_DIR} ${_tests})
   target_compile_options(zodiva_testing PUBLIC -include ${_tests}/common/win32/PosixForTests.h)
-  target_link_libraries(zodiva_testing PUBLIC zodiva_support gtest gmock)
+  target_link_libraries(zodiva_testing PUBLIC zodiva_support newsd_lib gtest gmock)
 
   # subsystem, library, the test sources, and the tests left out (a GoogleTest filter).
   function(zodiva_windows_unit_tests subsystem library sources skipped)
@@ -107,10 +114,12 @@ function(zodiva_windows_tests)
   list(REMOVE_ITEM _net tls_socket_test.cpp)
   zodiva_windows_unit_tests(net zodiva_net "${_net}"
     "HiddenWindowTest.WindowWithoutOwnerIsAnsweredByDefaultHandling:HandshakeTimeoutTest.*")
-  # The other nntp tests and the engine's download tests talk to newsd in the test process,
-  # and newsd's event loop is written for Linux.
-  zodiva_windows_unit_tests(nntp zodiva_nntp article_file_test.cpp "")
-  zodiva_windows_unit_tests(engine zodiva_engine
-    "engine_monitor_test.cpp;qw_thread_test.cpp;worker_thread_test.cpp"
+  # - the article file is opened unshared, as the engine does on Windows, so a test cannot
+  #   read it while it is written (the three ArticleTest and ArticleBytesTest cases that do).
+  zodiva_all_sources(nntp _nntp)
+  zodiva_windows_unit_tests(nntp zodiva_nntp "${_nntp}"
+    "ArticleTest.ArticleFileHoldsHeaderBlankLineAndUnstuffedBodyUntilItIsComplete:ArticleBytesTest.DotsAreUnstuffedAndOnlyDotCrEndsTheText:ArticleBytesTest.ChangeOfWriteToDiskTakesEffectWithinAnArticle")
+  zodiva_all_sources(engine _engine)
+  zodiva_windows_unit_tests(engine zodiva_engine "${_engine}"
     "WorkerThreadTest.BusyThreadIsGivenUpAndCleansUpAfterItselfLater:WorkerThreadTest.ThreadThatEndsAfterTheTimeOutButBeforeReleaseIsDeletedByTheOwner")
 endfunction()

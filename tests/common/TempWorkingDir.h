@@ -49,5 +49,12 @@ protected:
 // Small file helpers for assertions. Trace lines held in memory are written first, so a file
 // reads as the code wrote it.
 std::string ReadWholeFile(const std::string& path);
+// (A path is not a std::string on Windows, where its native form is wide.)
+inline std::string ReadWholeFile(const std::filesystem::path& path) {
+    return ReadWholeFile(path.string());
+}
+inline std::string ReadWholeFile(const char* path) {
+    return ReadWholeFile(std::string(path));
+}
 void WriteWholeFile(const std::string& path, const std::string& contents);
 bool PathExists(const std::string& path);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/OpenHandles.h"
 #include "common/TestClock.h"
 #include "newsd/Server.h"
 #include "nntp/NNTPSocket.h"
@@ -17,15 +18,6 @@
 #include "unit/engine/EngineTestKit.h"
 
 namespace {
-
-std::size_t OpenDescriptors() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
-}
 
 using engine_test::FindLine;
 using engine_test::SplitLines;
@@ -351,10 +343,10 @@ TEST_F(CQWDownloadTest, DeletingTheEngineMidTransferResetsEveryConnectionAfterKi
     }));
     EXPECT_EQ(dir.FilesEndingIn(".tmp").size(), 2u);
 
-    const std::size_t descriptorsBefore = OpenDescriptors();
+    const std::size_t descriptorsBefore = OpenHandleCount();
     Engine.reset();
     EXPECT_TRUE(dir.FilesEndingIn(".tmp").empty());
-    EXPECT_LE(OpenDescriptors() + 2, descriptorsBefore);  // both sockets closed
+    EXPECT_LE(OpenHandleCount() + 2, descriptorsBefore);  // both sockets closed
     // Notifications still queued for the deleted connections go nowhere.
     DispatchPending();
 

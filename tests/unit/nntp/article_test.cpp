@@ -2,7 +2,6 @@
 // article file (its content while it exists, unstuffing, "writetodisk"), error replies, a
 // missing article, a login demanded by BODY, a time-out mid-body, the XOVER job, and the
 // limits on what goes into a command.
-#include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "JobFixture.h"
+#include "common/OpenHandles.h"
 
 namespace {
 
@@ -27,17 +27,6 @@ std::size_t FileSizeOr(const std::filesystem::path& path, std::size_t otherwise)
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     return error ? otherwise : static_cast<std::size_t>(size);
-}
-
-std::size_t OpenDescriptors() {
-    std::size_t count = 0;
-    if (DIR* dir = opendir("/proc/self/fd")) {
-        while (readdir(dir) != nullptr) {
-            ++count;
-        }
-        closedir(dir);
-    }
-    return count;
 }
 
 class ArticleTest : public JobFixture {
@@ -243,9 +232,9 @@ TEST_F(ArticleTest, RefusedLoginDuringBodyDoesNotLeakTheArticleFile) {
         return heads;
     };
     ASSERT_NE(PlayUntil([&] { return headsSeen() >= 3; }, 100), -1);
-    const std::size_t early = OpenDescriptors();
+    const std::size_t early = OpenHandleCount();
     ASSERT_NE(PlayUntil([&] { return headsSeen() >= 23; }, 20 * 14), -1);
-    EXPECT_LE(OpenDescriptors(), early + 2);
+    EXPECT_LE(OpenHandleCount(), early + 2);
     EXPECT_LE(TempFilesOnDisk().size(), 1u);
 }
 

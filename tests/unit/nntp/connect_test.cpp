@@ -237,14 +237,14 @@ TEST_F(ConnectTest, IdleConnectionIsReturnedAtOnceWithoutTraffic) {
 TEST_F(ConnectTest, ConnectionWithACommandOutstandingIsReplaced) {
     StartGetToIdle();
     ASSERT_TRUE(WaitForResult());
-    const SOCKET first = Connection->GetSocketHandle();
     Connection->ConnectionState = kStateHeadSent;
 
     StartGetToIdle();
     EXPECT_THAT(TraceLog(), HasSubstr("GetToIdle(): Must reset connection to get to idle state."));
     ASSERT_TRUE(WaitForResult(2));
     EXPECT_THAT(Probe().Results, ElementsAre(1, 1));
-    EXPECT_NE(Connection->GetSocketHandle(), first);
+    // A second connection accepted is the replacement (Windows may hand out the old socket's
+    // number again, so the number proves nothing).
     EXPECT_EQ(Server->ConnectionsAccepted(), 2u);
     EXPECT_EQ(Connection->ConnectionState, kStateIdle);
 }
