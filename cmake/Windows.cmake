@@ -122,4 +122,9 @@ function(zodiva_windows_tests)
   zodiva_all_sources(engine _engine)
   zodiva_windows_unit_tests(engine zodiva_engine "${_engine}"
     "WorkerThreadTest.BusyThreadIsGivenUpAndCleansUpAfterItselfLater:WorkerThreadTest.ThreadThatEndsAfterTheTimeOutButBeforeReleaseIsDeletedByTheOwner")
+
+  # Drives zodiva.exe's dialog from outside; it needs a display and a news server, so
+  # scripts/test-windows runs it rather than ctest.
+  add_executable(dialog_driver ${_tests}/win32/dialog_driver.cpp)
+  target_include_directories(dialog_driver PRIVATE ${CMAKE_SOURCE_DIR})
 endfunction()
