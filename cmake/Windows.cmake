@@ -49,7 +49,7 @@ function(zodiva_windows_programs)
   install(TARGETS zodiva)
 endfunction()
 
-# Unit tests of support, net and engine as Windows programs, run by ctest through Wine (the
+# Unit tests of support, net, nntp and engine as Windows programs, run by ctest through Wine (the
 # toolchain file sets the emulator). GoogleTest is built from Debian's sources with the same
 # compiler. One ctest entry per program: starting a Windows process under Wine costs about a
 # second, too much to pay per test.
