@@ -9,7 +9,7 @@ constexpr WORD kWinsock20 = 0x0002;
 constexpr WORD kWinsock11 = 0x0101;
 // Posted messages are served in order, so a stop request queued behind a flood of socket
 // notifications would wait for all of them. After this many messages the loop looks for the
-// stop request ahead of the rest, as it looks for due timers.
+// stop request, then for a due timer, ahead of the rest.
 constexpr int kMessagesBetweenStopChecks = 16;
 // A window filter that selects thread messages only.
 const HWND kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
@@ -19,6 +19,14 @@ bool StopRequestQueued() {
     MSG stop;
     return PeekMessageA(&stop, kThreadMessagesOnly, WM_CLOSE, WM_QUIT, PM_REMOVE) != FALSE &&
            (stop.message == WM_CLOSE || stop.message == WM_QUIT);
+}
+
+// Takes a due timer's message, if there is one. Windows makes WM_TIMER only when no posted
+// message waits, so under a steady flood of socket notifications the engine's tick (the rate,
+// the connections' time-outs and retry delays) would never come; asked for alone, a due
+// timer is made at once.
+bool DueTimerQueued(MSG* timer) {
+    return PeekMessageA(timer, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE) != FALSE;
 }
 
 bool StartSocketLibrary() {
@@ -71,12 +79,18 @@ bool CQWThread::OnExitInstance() {
 int CQWThread::Run() {
     MSG message;
     for (int served = 1;; ++served) {
-        if (served % kMessagesBetweenStopChecks == 0 && StopRequestQueued()) {
-            break;
+        bool timerFirst = false;
+        if (served % kMessagesBetweenStopChecks == 0) {
+            if (StopRequestQueued()) {
+                break;
+            }
+            timerFirst = DueTimerQueued(&message);
         }
-        const BOOL got = GetMessageA(&message, nullptr, 0, 0);
-        if (got == 0 || got == -1) {
-            break;  // WM_QUIT (also what a thread given up on receives), or a broken queue
+        if (!timerFirst) {
+            const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+            if (got == 0 || got == -1) {
+                break;  // WM_QUIT (also what a thread given up on receives), or a broken queue
+            }
         }
         if (message.hwnd == nullptr && message.message == WM_CLOSE) {
             break;  // the stop request; a WM_CLOSE to one of our windows is dispatched
