@@ -5,6 +5,7 @@
 #include <future>
 #include <string>
 
+#include "common/TestClock.h"
 #include "engine/QW.h"
 #include "engine/QWThread.h"
 #include "net/HiddenWindow.h"
@@ -149,9 +150,17 @@ public:
             ++closes;
             return 0;
         }
+        if (message == WM_TIMER) {
+            // Once: the tick notes how many messages went before it and ends the loop.
+            KillTimer(hwnd, wParam);
+            closesBeforeTimer = closes;
+            PostThreadMessageA(GetCurrentThreadId(), WM_CLOSE, 0, 0);
+            return 0;
+        }
         return HiddenWindow::WindowProc(hwnd, message, wParam, lParam);
     }
     int closes = 0;
+    int closesBeforeTimer = -1;
 };
 
 TEST_F(CQWThreadTest, OnlyAThreadMessageCloseEndsTheLoop) {
@@ -202,6 +211,35 @@ TEST_F(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
     EXPECT_EQ(loop.Run(), 0);
     EXPECT_LE(window.closes, 16);
     DispatchPending();
+}
+
+// Windows makes WM_TIMER only when no posted message waits, so under a steady flood of
+// socket notifications the engine's tick (the rate, time-outs, retry delays) would never come.
+// The loop asks for a due timer itself within a few messages.
+TEST_F(CQWThreadTest, DueTimerOvertakesAFloodOfQueuedMessages) {
+    TempWorkingDir dir;
+    TestClock clock;
+    MSG message;
+    PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    CloseCounter window;
+    ASSERT_NE(window.GetWindowHandle(), nullptr);
+    constexpr UINT kPeriodMs = 10;
+    ASSERT_NE(SetTimer(window.GetWindowHandle(), 1, kPeriodMs, nullptr), 0u);
+    clock.AdvanceMilliseconds(kPeriodMs);
+#ifdef _WIN32
+    Sleep(5 * kPeriodMs);  // the system's timers follow the real clock, not the test clock
+#endif
+    constexpr int kFlood = 5000;
+    for (int i = 0; i < kFlood; ++i) {
+        ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
+    }
+
+    CQWThread loop;
+    EXPECT_EQ(loop.Run(), 0);  // ended by the stop request the tick posts
+    EXPECT_GE(window.closesBeforeTimer, 0) << "the timer never came";
+    EXPECT_LE(window.closesBeforeTimer, 16) << "the due timer waited behind the flood";
+    DispatchPending();
+    EXPECT_EQ(window.closes, kFlood);
 }
 
 }  // namespace
