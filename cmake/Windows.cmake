@@ -103,7 +103,6 @@ function(zodiva_windows_tests)
   # - death tests re-run the test in a new process, which makes a temporary folder of its
   #   own (TraceLogCrash);
   # - a top-level window needs a display under Wine (WindowWithoutOwner...);
-  # - Windows' timers do not follow the test clock (HandshakeTimeoutTest);
   # - TerminateThread really ends a thread that Stop gave up on, where the Linux layer lets
   #   it run on to clean up after itself (the two WorkerThreadTest cases of a busy thread).
   zodiva_all_sources(support _support)
@@ -113,7 +112,7 @@ function(zodiva_windows_tests)
   zodiva_all_sources(net _net)
   list(REMOVE_ITEM _net tls_socket_test.cpp)
   zodiva_windows_unit_tests(net zodiva_net "${_net}"
-    "HiddenWindowTest.WindowWithoutOwnerIsAnsweredByDefaultHandling:HandshakeTimeoutTest.*")
+    "HiddenWindowTest.WindowWithoutOwnerIsAnsweredByDefaultHandling")
   # - the article file is opened unshared, as the engine does on Windows, so a test cannot
   #   read it while it is written (the three ArticleTest and ArticleBytesTest cases that do).
   zodiva_all_sources(nntp _nntp)
