@@ -121,6 +121,14 @@ function(zodiva_windows_tests)
   zodiva_all_sources(engine _engine)
   zodiva_windows_unit_tests(engine zodiva_engine "${_engine}"
     "WorkerThreadTest.BusyThreadIsGivenUpAndCleansUpAfterItselfLater:WorkerThreadTest.ThreadThatEndsAfterTheTimeOutButBeforeReleaseIsDeletedByTheOwner")
+  # The front ends' own logic (command line, dialog logic, figures, status rows). Left out:
+  # the headless runs, which start zodiva as a child process with fork; the metrics options
+  # and the CA-file checks of the TLS options, as this build has neither (README, "Windows");
+  # and a thread given up on, which TerminateThread really ends here (see WorkerThreadTest).
+  zodiva_all_sources(app _app)
+  list(REMOVE_ITEM _app headless_test.cpp metrics_options_test.cpp)
+  zodiva_windows_unit_tests(app zodiva_frontend "${_app}"
+    "ServerAddressTest.TlsFlagsAndCaFile:ServerAddressTest.MissingCaFileIsRefusedWithItsName:DialogLogicTest.AnEngineThreadThatDoesNotStopInTimeIsGivenUpSafely")
 
   # Drives zodiva.exe's dialog from outside; it needs a display and a news server, so
   # scripts/test-windows runs it rather than ctest.

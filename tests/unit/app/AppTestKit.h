@@ -17,7 +17,7 @@ public:
         if (const char* old = std::getenv("QUORREL_REGISTRY")) {
             previous_ = old;
         }
-        setenv("QUORREL_REGISTRY", file.c_str(), 1);
+        setenv("QUORREL_REGISTRY", file.string().c_str(), 1);
     }
     ~ScopedRegistry() {
         if (previous_) {
@@ -33,12 +33,17 @@ private:
     std::optional<std::string> previous_;
 };
 
-// A UTF-8 registry file with the program's key holding `values` (lines as regedit writes).
+// A registry export with the program's key holding `values` (lines as regedit writes).
+inline std::string RegistryText(const std::string& values) {
+    return "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_CURRENT_USER\\SOFTWARE\\Tarnley\\Quorrel\\1.00]\r\n" +
+           values + "\r\n";
+}
+
+// The same as a UTF-8 file.
 inline void WriteRegistryFile(const std::filesystem::path& file, const std::string& values) {
     std::ofstream out(file, std::ios::binary);
-    out << "Windows Registry Editor Version 5.00\r\n\r\n"
-        << "[HKEY_CURRENT_USER\\SOFTWARE\\Tarnley\\Quorrel\\1.00]\r\n"
-        << values << "\r\n";
+    out << RegistryText(values);
 }
 
 }  // namespace app_test

@@ -10,6 +10,7 @@
 #include "newsd/Server.h"
 #include "support/Log.h"
 #include "support/SettingsStore.h"
+#include "tests/common/RegistryFile.h"
 #include "unit/app/AppTestKit.h"
 
 namespace {
@@ -34,11 +35,6 @@ struct Asker {
 
 class DialogLogicTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        app_test::WriteRegistryFile(Dir.Path() / "settings.reg",
-                                    "\"news_server\"=\"127.0.0.1\"\r\n"
-                                    "\"news_port\"=dword:00000009\r\n");
-    }
     void UseServer(const newsd::Server& server) {
         Logic.Settings().SetString("news_server", "127.0.0.1");
         Logic.Settings().SetInt("news_port", server.Port());
@@ -46,7 +42,9 @@ protected:
 
     LeakCheck Leaks;  // first: destroyed last, after everything below
     TempWorkingDir Dir;
-    app_test::ScopedRegistry Registry{Dir.Path() / "settings.reg"};
+    // Through the settings file on Linux, in the registry itself on Windows.
+    ScopedRegistryFile Registry{app_test::RegistryText("\"news_server\"=\"127.0.0.1\"\r\n"
+                                                       "\"news_port\"=dword:00000009\r\n")};
     TestDialogLogic Logic;
     Asker Ask;
 };
@@ -70,9 +68,8 @@ TEST_F(DialogLogicTest, ControlsShowTheRegistryValuesOrTheDefaults) {
     EXPECT_EQ(Logic.ConnectionsForDisplay(), 1u);
     EXPECT_TRUE(Logic.WriteToDisk());
 
-    app_test::WriteRegistryFile(Dir.Path() / "settings.reg",
-                                "\"DLConnections\"=dword:00000007\r\n"
-                                "\"writetodisk\"=dword:00000000\r\n");
+    Registry.Rewrite(app_test::RegistryText("\"DLConnections\"=dword:00000007\r\n"
+                                            "\"writetodisk\"=dword:00000000\r\n"));
     EXPECT_TRUE(Logic.LoadSettings());
     EXPECT_EQ(Logic.ConnectionsForDisplay(), 7u);
     EXPECT_FALSE(Logic.WriteToDisk());
