@@ -27,16 +27,27 @@ function(zodiva_windows_net)
   target_link_libraries(zodiva_net PUBLIC zodiva_support)
 endfunction()
 
-# The front ends. No metrics endpoint (its HTTP library is not built for Windows here) and
-# no built-in demo server (it is written for Linux): both options say so when asked for.
+# newsd, on Windows Sockets here: the demo server of --demo, and the server the nntp, engine
+# and dialog-logic tests talk to in-process. Its program (main.cpp) is built for Linux only.
+function(zodiva_windows_newsd)
+  file(GLOB _newsd CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/newsd/*.cpp ${CMAKE_SOURCE_DIR}/newsd/win32/*.cpp)
+  list(FILTER _newsd EXCLUDE REGEX "/(main|CommandLine)\\.cpp$")
+  add_library(newsd_lib STATIC ${_newsd})
+  target_include_directories(newsd_lib PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(newsd_lib PUBLIC Threads::Threads ws2_32)
+endfunction()
+
+# The front ends. No metrics endpoint (its HTTP library is not built for Windows here): the
+# option says so when asked for.
 function(zodiva_windows_programs)
+  zodiva_windows_newsd()
   file(GLOB _core CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/core/*.cpp)
   list(FILTER _core EXCLUDE REGEX "/StopSignals\\.cpp$")
   add_library(zodiva_frontend STATIC ${_core} ${CMAKE_SOURCE_DIR}/app/win32/StopSignals.cpp
     ${CMAKE_SOURCE_DIR}/app/metrics/ListenAddress.cpp ${CMAKE_SOURCE_DIR}/app/reg/SettingKeys.cpp)
   target_include_directories(zodiva_frontend PUBLIC ${CMAKE_SOURCE_DIR})
-  target_compile_definitions(zodiva_frontend PUBLIC ZODIVA_NO_METRICS ZODIVA_NO_DEMO)
-  target_link_libraries(zodiva_frontend PUBLIC zodiva_engine)
+  target_compile_definitions(zodiva_frontend PUBLIC ZODIVA_NO_METRICS)
+  target_link_libraries(zodiva_frontend PUBLIC zodiva_engine newsd_lib)
 
   # One console program for both front ends, as on Linux: --headless in the console, else the
   # native dialog from the resource templates (which hides a console made just for it).
@@ -63,13 +74,6 @@ function(zodiva_windows_tests)
   endif()
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(${_gtest_sources} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-
-  # newsd serves the nntp and engine tests in-process, on Windows Sockets here.
-  file(GLOB _newsd CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/newsd/*.cpp ${CMAKE_SOURCE_DIR}/newsd/win32/*.cpp)
-  list(FILTER _newsd EXCLUDE REGEX "/(main|CommandLine)\\.cpp$")
-  add_library(newsd_lib STATIC ${_newsd})
-  target_include_directories(newsd_lib PUBLIC ${CMAKE_SOURCE_DIR})
-  target_link_libraries(newsd_lib PUBLIC Threads::Threads ws2_32)
 
   set(_tests ${CMAKE_SOURCE_DIR}/tests)
   file(GLOB _helpers CONFIGURE_DEPENDS ${_tests}/common/*.cpp)

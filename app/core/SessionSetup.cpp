@@ -168,11 +168,6 @@ bool SessionSetup::ApplySettings(const CommandLineOptions& options, TestDialogLo
 }
 
 bool SessionSetup::StartDemo(TestDialogLogic& logic, std::string& error) {
-#ifdef ZODIVA_NO_DEMO
-    (void)logic;
-    error = "--demo is not available in this build (it has no demo server); use --server";
-    return false;
-#else
     newsd::ServerOptions serverOptions;
     serverOptions.articles.first = 1;
     serverOptions.articles.last = kDemoArticles;
@@ -190,7 +185,6 @@ bool SessionSetup::StartDemo(TestDialogLogic& logic, std::string& error) {
     settings.SetInt("ProxyOption", 0);
     demo_ = std::move(server);
     return true;
-#endif
 }
 
 bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLogic& logic,
@@ -231,18 +225,12 @@ std::string SessionSetup::MetricsUrl() const {
 }
 
 std::uint16_t SessionSetup::DemoPort() const {
-#ifdef ZODIVA_NO_DEMO
-    return 0;
-#else
     return demo_ ? demo_->Port() : 0;
-#endif
 }
 
 void SessionSetup::StopDemo() {
-#ifndef ZODIVA_NO_DEMO
     if (demo_) {
         demo_->Stop();
         demo_.reset();
     }
-#endif
 }
