@@ -58,7 +58,17 @@ int BaseSocket::Close() {
     }
     const int result = closesocket(m_hSocket);
     m_hSocket = INVALID_SOCKET;
+    DropQueuedSocketEvents();
     return result;
+}
+
+// Notifications queued before closesocket still arrive, and Windows hands the closed socket's
+// number to the next socket made. This window has one socket at a time, so whatever is queued
+// for it now is about the socket just closed: it must not reach a later socket of that number.
+void BaseSocket::DropQueuedSocketEvents() {
+    MSG stale;
+    while (PeekMessageA(&stale, GetWindowHandle(), kMsgSocketEvent, kMsgSocketEvent, PM_REMOVE)) {
+    }
 }
 
 void BaseSocket::OnConnect(int) {}
@@ -275,9 +285,8 @@ bool BaseSocket::FailConnectNow(int error, bool closeFirst) {
 
 void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
     if (socket != m_hSocket) {
-        if (event == FD_CLOSE) {
-            closesocket(socket);
-        }
+        // A socket this object closed earlier. Its number is not closed again: Windows may
+        // already have given it to another connection's socket.
         return;
     }
     switch (event) {

@@ -154,6 +154,7 @@ private:
     // Bytes the derived class has not yet been given although they have left the socket.
     int HeldByteCount() const;
     void HoldClose(int error);
+    void DropQueuedSocketEvents();
     void ReleaseHeldClose();
     void PostHeldClose();
     void StartHandshakeClock();
