@@ -111,11 +111,15 @@ TEST_F(FileOperations, FindFirstFileLooksForExactlyOneName) {
     EXPECT_STREQ(found.cFileName, "log.txt");
     EXPECT_EQ(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
     EXPECT_TRUE(FindClose(search));
+#ifndef _WIN32  // a stale search handle is our layer's rule; Windows leaves it undefined
     EXPECT_FALSE(FindClose(search));
+#endif
 
     EXPECT_EQ(FindFirstFileA("log.tx", &found), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+#ifndef _WIN32  // left out of our layer on purpose: the engine looks for one name only
     EXPECT_EQ(FindFirstFileA("*.txt", &found), INVALID_HANDLE_VALUE) << "no wildcards";
+#endif
     EXPECT_EQ(FindFirstFileA("log(1).txt", &found), INVALID_HANDLE_VALUE);
 }
 

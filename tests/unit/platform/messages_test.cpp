@@ -9,13 +9,23 @@
 
 #include "common/TestClock.h"
 #include "platform/LeakCounts.h"
-#include "platform/detail/MessageQueue.h"
 #include "platform/windows.h"
+#ifndef _WIN32
+#include "platform/detail/MessageQueue.h"
+#endif
 
 namespace {
 
 constexpr UINT kMsgRecord = WM_APP + 1;
 constexpr UINT kMsgRepost = WM_APP + 2;
+
+// The parent of the tests' windows. On Windows they are message-only, as the engine's hidden
+// windows are: such a window needs no desktop (Wine without a display has none).
+#ifdef _WIN32
+HWND const kNoParent = HWND_MESSAGE;
+#else
+HWND const kNoParent = nullptr;
+#endif
 
 struct Seen {
     HWND hwnd;
@@ -36,10 +46,12 @@ LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
         tCreateParam = reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams;
         return tCreateAnswer;
     }
+#ifndef _WIN32  // our layer's rule; Windows leaves it undocumented and Wine sends WM_DESTROY again
     if (message == WM_DESTROY) {
         // A second destruction from inside the first must be refused, not recurse.
         EXPECT_FALSE(DestroyWindow(hwnd));
     }
+#endif
     if (message == kMsgRepost)
         PostMessageA(hwnd, kMsgRepost, wParam + 1, 0);
     if (message == kMsgRecord)
@@ -60,13 +72,20 @@ const char* RecordingClass() {
 }
 
 HWND MakeWindow(void* param = nullptr) {
-    return CreateWindowExA(0, RecordingClass(), "test", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+    return CreateWindowExA(0, RecordingClass(), "test", 0, 0, 0, 0, 0, kNoParent, nullptr, nullptr,
                            param);
 }
 
-std::vector<UINT> Messages(const std::vector<Seen>& seen) {
+// The messages these tests look for, in order: creation, destruction and the tests' own.
+// Windows sends others on the way (WM_GETMINMAXINFO, WM_NCCALCSIZE), which nothing here or in
+// the engine relies on.
+std::vector<UINT> Watched(const std::vector<Seen>& seen) {
     std::vector<UINT> numbers;
-    for (const Seen& s : seen) numbers.push_back(s.message);
+    for (const Seen& s : seen) {
+        if (s.message == WM_NCCREATE || s.message == WM_CREATE || s.message == WM_DESTROY ||
+            s.message == WM_NCDESTROY || s.message == kMsgRecord)
+            numbers.push_back(s.message);
+    }
     return numbers;
 }
 
@@ -97,14 +116,14 @@ TEST_F(MessagesTest, WindowCreationCarriesParameterAndDestructionIsOnce) {
     ASSERT_NE(hwnd, nullptr);
     EXPECT_TRUE(IsWindow(hwnd));
     EXPECT_EQ(tCreateParam, &owner);
-    EXPECT_EQ(Messages(seen_), (std::vector<UINT>{WM_NCCREATE, WM_CREATE}));
+    EXPECT_EQ(Watched(seen_), (std::vector<UINT>{WM_NCCREATE, WM_CREATE}));
 
     EXPECT_EQ(SetWindowLongPtrA(hwnd, GWLP_USERDATA, 42), 0);
     EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), 42);
 
     seen_.clear();
     EXPECT_TRUE(DestroyWindow(hwnd));
-    EXPECT_EQ(Messages(seen_), (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
+    EXPECT_EQ(Watched(seen_), (std::vector<UINT>{WM_DESTROY, WM_NCDESTROY}));
     EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_FALSE(DestroyWindow(hwnd));
     EXPECT_EQ(GetWindowLongPtrA(hwnd, GWLP_USERDATA), 0);
@@ -118,8 +137,18 @@ TEST_F(MessagesTest, WindowCreationCarriesParameterAndDestructionIsOnce) {
 TEST_F(MessagesTest, CreationRefusedByTheProcedureFailsAndCleansUp) {
     tCreateAnswer = -1;
     EXPECT_EQ(MakeWindow(), nullptr);
-    EXPECT_EQ(Messages(seen_),
+#ifdef _WIN32
+    // The documentation says only that the window is destroyed, not whether WM_DESTROY comes
+    // (Wine sends none); the engine's windows never refuse creation.
+    const std::vector<UINT> lifecycle = Watched(seen_);
+    ASSERT_GE(lifecycle.size(), 3u);
+    EXPECT_EQ(lifecycle[0], static_cast<UINT>(WM_NCCREATE));
+    EXPECT_EQ(lifecycle[1], static_cast<UINT>(WM_CREATE));
+    EXPECT_EQ(lifecycle.back(), static_cast<UINT>(WM_NCDESTROY));
+#else
+    EXPECT_EQ(Watched(seen_),
               (std::vector<UINT>{WM_NCCREATE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}));
+#endif
     EXPECT_FALSE(IsWindow(seen_.front().hwnd));
 }
 
@@ -244,15 +273,19 @@ TEST_F(MessagesTest, SendMessageCallsTheProcedureOnlyOnTheOwnersThread) {
     HWND hwnd = MakeWindow();
     seen_.clear();
     EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 21, 0), 42);
-    EXPECT_EQ(Messages(seen_), (std::vector<UINT>{kMsgRecord}));
+    EXPECT_EQ(Watched(seen_), (std::vector<UINT>{kMsgRecord}));
+#ifndef _WIN32  // refused by our layer; Windows waits for the owner to take the send
     std::thread other([&] { EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 22, 0), 0); });
     other.join();
     EXPECT_EQ(seen_.size(), 1u);
+#endif
     DestroyWindow(hwnd);
     EXPECT_EQ(SendMessageA(hwnd, kMsgRecord, 23, 0), 0);
-    EXPECT_EQ(seen_.size(), 3u);  // WM_DESTROY and WM_NCDESTROY, not the send
+    EXPECT_EQ(Watched(seen_), (std::vector<UINT>{kMsgRecord, WM_DESTROY, WM_NCDESTROY}))
+        << "not the send";
 }
 
+#ifndef _WIN32  // the queue's owner check is our layer's; Windows reads the caller's own queue
 // A thread's queue is read and its timers are kept by that thread alone, without locks: a
 // call from another thread is a broken rule and stops the program.
 TEST(MessageQueueOwner, ReadingAndTimersRefuseAnotherThread) {
@@ -267,6 +300,7 @@ TEST(MessageQueueOwner, ReadingAndTimersRefuseAnotherThread) {
                  "does not own it");
     EXPECT_DEATH(std::thread([&] { queue->StopTimer(nullptr, 1); }).join(), "does not own it");
 }
+#endif
 
 class TimerTest : public MessagesTest {
 protected:
@@ -363,6 +397,7 @@ TEST(TimerThreads, SleepingLoopWakesForATickOnTheTestClock) {
     EXPECT_EQ(ticks, 3);
 }
 
+#ifndef _WIN32  // Windows' TerminateThread ends the thread; only our layer lets it run on
 TEST(MessageThreads, AThreadGivenUpOnLeavesItsLoopWhenWoken) {
     std::atomic<DWORD> threadId{0};
     std::atomic<int> result{-2};
@@ -390,6 +425,7 @@ TEST(MessageThreads, AThreadGivenUpOnLeavesItsLoopWhenWoken) {
     EXPECT_EQ(result, 0);  // WM_QUIT: the loop ends without any message being posted
     CloseHandle(thread);
 }
+#endif
 
 TEST(MessageBoxes, DefaultRefusesAndHandlerIsUsedAndRestored) {
     testing::internal::CaptureStderr();
@@ -441,6 +477,7 @@ TEST_F(MessagesTest, WaitingInTheQueueWakesForAPostAndTakesNothing) {
     DestroyWindow(hwnd);
 }
 
+#ifndef _WIN32  // the leak counts are our layer's; Windows offers no such counts
 // The counts that the tests' leak checks rely on follow windows, timers and messages queued
 // for other threads.
 TEST_F(MessagesTest, LeakCountsFollowWindowsTimersAndQueuedMessages) {
@@ -474,5 +511,6 @@ TEST_F(MessagesTest, LeakCountsFollowWindowsTimersAndQueuedMessages) {
     EXPECT_EQ(platform::LiveWindowCount(), windows);
     EXPECT_EQ(platform::QueuedEntryCount(), queued);
 }
+#endif
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -59,6 +62,23 @@ std::vector<Value> EnumerateKey(const char* subKey) {
     return values;
 }
 
+// The values by name. RegEnumValueA promises no order (Windows enumerates by name, our layer
+// in the file's order), so nothing here relies on one.
+struct NoCase {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return std::lexicographical_compare(
+            a.begin(), a.end(), b.begin(), b.end(),
+            [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
+    }
+};
+using ValuesByName = std::map<std::string, Value, NoCase>;
+
+ValuesByName ByName(const std::vector<Value>& values) {
+    ValuesByName named;
+    for (const Value& value : values) named.emplace(value.name, value);
+    return named;
+}
+
 std::string Text(const Value& value) {
     return std::string(value.data.begin(), value.data.end());
 }
@@ -71,18 +91,19 @@ DWORD Dword(const Value& value) {
 
 void ExpectExportedValues(const std::vector<Value>& values) {
     ASSERT_EQ(values.size(), 7u);
-    EXPECT_EQ(values[0].name, "news_server");
-    EXPECT_EQ(values[0].type, REG_SZ);
-    EXPECT_EQ(Text(values[0]), std::string("news.example.net", 17));  // with its NUL
-    EXPECT_EQ(values[1].type, REG_DWORD);
-    EXPECT_EQ(Dword(values[1]), 0x77u);
-    EXPECT_EQ(Dword(values[2]), 8u);
-    EXPECT_EQ(Text(values[3]), std::string("C:\\Program Files\\Quorrel \"2.0\"\0", 31));
-    EXPECT_EQ(values[4].type, REG_BINARY);
-    EXPECT_EQ(values[4].data, (std::vector<BYTE>{1, 2, 3, 4, 5}));
-    EXPECT_EQ(values[5].type, REG_EXPAND_SZ);
-    EXPECT_EQ(values[6].name, "Ünïcode");
-    EXPECT_EQ(Text(values[6]), std::string("Grüße") + '\0');
+    ValuesByName named = ByName(values);
+    ASSERT_EQ(named.size(), 7u);
+    EXPECT_EQ(named["news_server"].type, REG_SZ);
+    EXPECT_EQ(Text(named["news_server"]), std::string("news.example.net", 17));  // with its NUL
+    EXPECT_EQ(named["news_port"].type, REG_DWORD);
+    EXPECT_EQ(Dword(named["news_port"]), 0x77u);
+    EXPECT_EQ(Dword(named["DLConnections"]), 8u);
+    EXPECT_EQ(Text(named["Path"]), std::string("C:\\Program Files\\Quorrel \"2.0\"\0", 31));
+    EXPECT_EQ(named["Binary"].type, REG_BINARY);
+    EXPECT_EQ(named["Binary"].data, (std::vector<BYTE>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(named["Expand"].type, REG_EXPAND_SZ);
+    ASSERT_EQ(named.count("Ünïcode"), 1u);
+    EXPECT_EQ(Text(named["Ünïcode"]), std::string("Grüße") + '\0');
 }
 
 TEST(RegistryFile, Utf16ExportReadsLikeTheUtf8One) {
@@ -104,10 +125,10 @@ TEST(RegistryFile, Regedit4WithBareLineFeeds) {
     ScopedRegistryFile file(
         "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Tarnley\\Quorrel\\1.00]\n"
         "\"news_server\"=\"old.example.net\"\n\"errordelay\"=dword:ffffffff\n");
-    const std::vector<Value> values = EnumerateKey(kKey);
+    ValuesByName values = ByName(EnumerateKey(kKey));
     ASSERT_EQ(values.size(), 2u);
-    EXPECT_EQ(Text(values[0]), std::string("old.example.net") + '\0');
-    EXPECT_EQ(Dword(values[1]), 0xFFFFFFFFu);
+    EXPECT_EQ(Text(values["news_server"]), std::string("old.example.net") + '\0');
+    EXPECT_EQ(Dword(values["errordelay"]), 0xFFFFFFFFu);
 }
 
 TEST(RegistryFile, KeyPathsIgnoreCaseAndAcceptAbbreviations) {
@@ -147,14 +168,14 @@ TEST(RegistryFile, BrokenLinesAreReportedAndSkipped) {
 
     ScopedRegistryFile file(AsUtf16LeWithBom(text));
     testing::internal::CaptureStderr();
-    const std::vector<Value> values = EnumerateKey(kKey);
+    ValuesByName values = ByName(EnumerateKey(kKey));
     const std::string report = testing::internal::GetCapturedStderr();
     ASSERT_EQ(values.size(), 3u);
-    EXPECT_EQ(values[0].name, "good1");
-    EXPECT_EQ(values[1].name, "good2");
-    EXPECT_EQ(values[2].name, "good3");
+    EXPECT_EQ(values.count("good1") + values.count("good2") + values.count("good3"), 3u);
+#ifndef _WIN32  // our layer reports as it reads the file; Windows reads the registry itself
     EXPECT_NE(report.find(file.Path() + ":6: "), std::string::npos) << report;
     EXPECT_NE(report.find(file.Path() + ":15: "), std::string::npos) << report;
+#endif
 }
 
 TEST(RegistryFile, KeyOfBackslashesAloneNamesNoKey) {
@@ -234,6 +255,7 @@ TEST(RegistryFile, ParsingKeepsTheEncodingForRewriting) {
 }
 
 TEST(RegistryApi, MissingFileKeyOrValue) {
+#ifndef _WIN32  // the .reg file stands in for the registry on Linux only
     {
         ScopedRegistryFile file(kExport);
         WriteWholeFile(file.Path(), "");  // present but empty: not a registry file
@@ -242,6 +264,7 @@ TEST(RegistryApi, MissingFileKeyOrValue) {
         EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
         testing::internal::GetCapturedStderr();
     }
+#endif
     ScopedRegistryFile file(kExport);
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Nobody", 0, KEY_READ, &key),
@@ -258,9 +281,11 @@ TEST(RegistryApi, MissingFileKeyOrValue) {
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegQueryValueExA(key, "x", nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+#ifndef _WIN32  // our layer only reads; Windows lets a user write to HKEY_CURRENT_USER
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ | 0x0002, &key),
               ERROR_ACCESS_DENIED)
         << "the registry is read-only";
+#endif
 }
 
 TEST(RegistryApi, QueryReportsSizesAndShortBuffers) {
@@ -289,6 +314,7 @@ TEST(RegistryApi, QueryReportsSizesAndShortBuffers) {
     RegCloseKey(key);
 }
 
+#ifndef _WIN32  // the .reg file stands in for the registry on Linux only
 TEST(RegistryApi, FileLocationFollowsTheEnvironment) {
     const char* saved[] = {std::getenv("QUORREL_REGISTRY"), std::getenv("XDG_CONFIG_HOME"),
                            std::getenv("HOME")};
@@ -310,6 +336,7 @@ TEST(RegistryApi, FileLocationFollowsTheEnvironment) {
             unsetenv(names[i]);
     }
 }
+#endif
 
 }  // namespace
 

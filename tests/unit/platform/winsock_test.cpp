@@ -20,6 +20,14 @@ constexpr UINT kMsgLookup = 0x8000;
 constexpr UINT kMsgSocket = 0x8001;
 constexpr UINT_PTR kGuardTimer = 99;
 
+// The parent of the tests' windows. On Windows they are message-only, as the engine's hidden
+// windows are: such a window needs no desktop (Wine without a display has none).
+#ifdef _WIN32
+HWND const kNoParent = HWND_MESSAGE;
+#else
+HWND const kNoParent = nullptr;
+#endif
+
 struct Note {
     UINT message;
     WPARAM wParam;
@@ -46,11 +54,24 @@ LRESULT CALLBACK NoteProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+// Windows Sockets for one test, started before the server's end is made: on Windows that end's
+// sockets (the system's own) need it too.
+struct WinsockStarted {
+    WinsockStarted() {
+        WSADATA data;
+        started = WSAStartup(0x0202, &data) == 0;
+    }
+    ~WinsockStarted() {
+        if (started)
+            WSACleanup();
+    }
+    bool started = false;
+};
+
 class WinsockTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        WSADATA data;
-        ASSERT_EQ(WSAStartup(0x0202, &data), 0);
+        ASSERT_TRUE(winsock_.started);
         static const bool registered = [] {
             WNDCLASSEXA windowClass{};
             windowClass.cbSize = sizeof windowClass;
@@ -59,7 +80,7 @@ protected:
             return RegisterClassExA(&windowClass) != 0;
         }();
         ASSERT_TRUE(registered);
-        hwnd_ = CreateWindowExA(0, "WinsockTestWindow", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+        hwnd_ = CreateWindowExA(0, "WinsockTestWindow", "", 0, 0, 0, 0, 0, kNoParent, nullptr,
                                 nullptr, nullptr);
         ASSERT_NE(hwnd_, nullptr);
         tNotes = &notes_;
@@ -72,7 +93,6 @@ protected:
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         }
         tNotes = nullptr;
-        WSACleanup();
     }
 
     SOCKET Track(SOCKET s) {
@@ -153,6 +173,7 @@ protected:
     void SendAll(const std::string& data) { ASSERT_TRUE(server_.Write(data)); }
 
     LeakCheck leaks_;  // first: checked once everything below is gone
+    WinsockStarted winsock_;
     RawPeer server_;
     HWND hwnd_ = nullptr;
     std::vector<Note> notes_;
@@ -180,13 +201,17 @@ TEST(WinsockStartup, CallsFailUntilStartedAndTheHookCanRefuseVersions) {
     EXPECT_EQ(closesocket(s), SOCKET_ERROR);  // closing twice: unknown handle, no harm
     EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
     SOCKET next = socket(AF_INET, SOCK_STREAM, 0);
-    EXPECT_NE(next, s);  // never reused
+#ifndef _WIN32
+    // Never reused: our layer's rule. Windows hands a closed socket's number out again.
+    EXPECT_NE(next, s);
+#endif
     closesocket(next);
     EXPECT_EQ(WSACleanup(), 0);
     EXPECT_EQ(socket(AF_INET, SOCK_STREAM, 0), INVALID_SOCKET);
 }
 
-TEST(WinsockTables, ErrorCodesAndAddresses) {
+#ifndef _WIN32  // the errno table is our layer's; Windows reports its own codes
+TEST(WinsockTables, ErrorCodesFromErrno) {
     EXPECT_EQ(platform::WsaErrorFromErrno(EWOULDBLOCK), WSAEWOULDBLOCK);
     EXPECT_EQ(platform::WsaErrorFromErrno(EINPROGRESS), WSAEWOULDBLOCK);
     EXPECT_EQ(platform::WsaErrorFromErrno(ECONNREFUSED), WSAECONNREFUSED);
@@ -197,7 +222,10 @@ TEST(WinsockTables, ErrorCodesAndAddresses) {
     EXPECT_EQ(platform::WsaErrorFromErrno(EPIPE), WSAESHUTDOWN);
     EXPECT_EQ(platform::WsaErrorFromErrno(0), 0);
     EXPECT_EQ(platform::WsaErrorFromErrno(ENOENT), WSASYSCALLFAILURE);
+}
+#endif
 
+TEST(WinsockTables, ByteOrderAndAddresses) {
     EXPECT_EQ(htons(0x1234), 0x3412);
     EXPECT_EQ(ntohs(htons(119)), 119);
     EXPECT_EQ(htonl(0x01020304UL), 0x04030201UL);
@@ -227,8 +255,10 @@ TEST_F(WinsockTest, ConnectToAClosedPortIsRefusedOnceAndNothingFollows) {
     EXPECT_EQ(notes_[0].error, WSAECONNREFUSED);
     SettleAndDrain(client, 0);
     EXPECT_EQ(notes_.size(), 1u) << "no FD_CLOSE or FD_WRITE after a failed connect";
+#ifndef _WIN32  // our layer refuses another attempt; Windows allows one (the engine never asks)
     EXPECT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+#endif
 }
 
 TEST_F(WinsockTest, ReadIsReEnabledOnlyByRecv) {
@@ -263,6 +293,9 @@ TEST_F(WinsockTest, ReadIsReEnabledOnlyByRecv) {
     EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
 }
 
+// Windows leaves the queued FD_READ in place and recv then fails with WSAEWOULDBLOCK, which
+// the receive path takes as "wait again".
+#ifndef _WIN32
 TEST_F(WinsockTest, QueuedReadNotificationIsWithdrawnWhenItsDataWasTaken) {
     SOCKET client = 0;
     ConnectPair(&client);
@@ -282,7 +315,9 @@ TEST_F(WinsockTest, QueuedReadNotificationIsWithdrawnWhenItsDataWasTaken) {
     PumpUntil([&] { return Count(client, FD_READ) == 1; });
     EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 1);
 }
+#endif
 
+#ifndef _WIN32  // the count of readable-byte queries is our layer's
 // The layer keeps what the kernel last said about a socket's readable bytes, less what recv
 // took since, and a recv that did not fill its buffer as "nothing left"; it asks again only
 // when it does not know.
@@ -305,6 +340,7 @@ TEST_F(WinsockTest, ReadableBytesAlreadyKnownAreNotAskedForAgain) {
     PumpUntil([&] { return Count(client, FD_READ) == 3; });
     EXPECT_EQ(recv(client, buffer, sizeof buffer, 0), 100);
 }
+#endif
 
 // What is known must never outlive a recv: one made while nothing is selected still counts,
 // or a close would later be announced as data that is not there.
@@ -361,6 +397,8 @@ TEST_F(WinsockTest, ResetIsReportedAsConnectionReset) {
     EXPECT_EQ(notes_.back().error, WSAECONNRESET);
 }
 
+// Windows may still deliver what was queued before closesocket (its documentation says so).
+#ifndef _WIN32
 TEST_F(WinsockTest, NothingArrivesForAClosedSocket) {
     SOCKET client = 0;
     ConnectPair(&client);
@@ -379,6 +417,7 @@ TEST_F(WinsockTest, NothingArrivesForAClosedSocket) {
     EXPECT_EQ(send(client, "x", 1, 0), SOCKET_ERROR);
     EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
 }
+#endif
 
 TEST_F(WinsockTest, WriteIsReportedAgainAfterASendWouldBlock) {
     SOCKET client = 0;
@@ -438,7 +477,16 @@ TEST_F(WinsockTest, LookupOfLocalhostFillsTheBufferOnDelivery) {
     std::memcpy(&first, entry->h_addr_list[0], 4);
     EXPECT_EQ(first.s_addr, inet_addr("127.0.0.1"));
     EXPECT_EQ(platform::PendingLookupCount(), 0u);
+}
+
+TEST_F(WinsockTest, FinishedOrUnknownLookupCannotBeCancelled) {
+    alignas(hostent) char buffer[MAXGETHOSTSTRUCT] = {};
+    HANDLE task = WSAAsyncGetHostByName(hwnd_, kMsgLookup, "localhost", buffer, sizeof buffer);
+    ASSERT_NE(task, nullptr);
+    PumpUntil([&] { return !notes_.empty(); });
+    ASSERT_EQ(notes_.size(), 1u);
     EXPECT_EQ(WSACancelAsyncRequest(task), SOCKET_ERROR);  // finished: nothing to cancel
+    EXPECT_EQ(WSACancelAsyncRequest(reinterpret_cast<HANDLE>(0x7770)), SOCKET_ERROR);
 }
 
 TEST_F(WinsockTest, LookupOfAnUnknownNameReportsAHostError) {
@@ -454,10 +502,13 @@ TEST_F(WinsockTest, LookupOfAnUnknownNameReportsAHostError) {
     EXPECT_EQ(buffer[0], 0);
 }
 
+// Our layer writes the result when it is delivered; Windows writes it before posting, and a
+// result already queued can no longer be cancelled there (WSAEALREADY).
+#ifndef _WIN32
 TEST_F(WinsockTest, CancelledOrOrphanedLookupNeverWritesOrArrives) {
     alignas(hostent) char cancelled[MAXGETHOSTSTRUCT] = {};
     alignas(hostent) char orphaned[MAXGETHOSTSTRUCT] = {};
-    HWND doomed = CreateWindowExA(0, "WinsockTestWindow", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+    HWND doomed = CreateWindowExA(0, "WinsockTestWindow", "", 0, 0, 0, 0, 0, kNoParent, nullptr,
                                   nullptr, nullptr);
     HANDLE first =
         WSAAsyncGetHostByName(hwnd_, kMsgLookup, "localhost", cancelled, sizeof cancelled);
@@ -483,6 +534,7 @@ TEST_F(WinsockTest, CancelledOrOrphanedLookupNeverWritesOrArrives) {
     EXPECT_EQ(WSACancelAsyncRequest(second), SOCKET_ERROR);  // over with its window
     EXPECT_EQ(platform::PendingLookupCount(), 0u);
 }
+#endif
 
 TEST_F(WinsockTest, TooSmallABufferGetsNoBuffersWithTheNeededLength) {
     char buffer[8] = {};
