@@ -16,7 +16,7 @@ HANDLE AsHandle(std::uintptr_t value) {
 template <class Body>
 struct ThreadRun {
     Body body;
-    static unsigned Routine(void* self) { return static_cast<ThreadRun*>(self)->body(); }
+    static unsigned WINAPI Routine(void* self) { return static_cast<ThreadRun*>(self)->body(); }
     DWORD RunAndWait(unsigned* id = nullptr) {
         HANDLE thread = AsHandle(_beginthreadex(nullptr, 0, Routine, this, 0, id));
         if (thread == nullptr)
@@ -174,12 +174,15 @@ TEST(KernelThread, OnlyThreadsThatStartAtOnceAreProvided) {
 }
 #endif
 
+unsigned WINAPI EndAtOnce(void*) {
+    return 0;
+}
+
 TEST(KernelThread, IdsAreUniqueAcrossThreads) {
     std::vector<HANDLE> threads;
     std::vector<unsigned> ids(20);
     for (unsigned& id : ids) {
-        threads.push_back(AsHandle(_beginthreadex(
-            nullptr, 0, [](void*) -> unsigned { return 0; }, nullptr, 0, &id)));
+        threads.push_back(AsHandle(_beginthreadex(nullptr, 0, EndAtOnce, nullptr, 0, &id)));
     }
     for (HANDLE thread : threads) {
         WaitForSingleObject(thread, INFINITE);
