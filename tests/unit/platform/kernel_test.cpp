@@ -1,4 +1,5 @@
 #include "platform/Kernel.h"
+#include "platform/windows.h"  // WINAPI, the thread routines' calling convention
 
 #include <gtest/gtest.h>
 
