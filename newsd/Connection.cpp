@@ -95,10 +95,11 @@ std::optional<Clock::time_point> Connection::Deadline() const {
     return pauseUntil_;
 }
 
+// Between turns, a reply still queued without a pause is one the socket would not take.
 Poller::Interest Connection::Awaits() const {
     if (!socket_.Valid() || busy_ || pauseUntil_)
         return Poller::Interest::kNothing;
-    return writeBlocked_ ? Poller::Interest::kWritable : Poller::Interest::kReadable;
+    return output_.empty() ? Poller::Interest::kReadable : Poller::Interest::kWritable;
 }
 
 // Writes what is queued, then takes the next command, then reads, until the socket would
@@ -144,7 +145,6 @@ bool Connection::Pump(Clock::time_point now) {
 }
 
 Connection::FlushResult Connection::Flush(Clock::time_point now) {
-    writeBlocked_ = false;
     while (!output_.empty()) {
         Chunk& head = output_.front();
         if (head.pauseBefore.count() > 0) {
@@ -155,27 +155,25 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
             pauseUntil_.reset();
             head.pauseBefore = std::chrono::milliseconds(0);
         }
-        ConstBuffer pieces[kMaxIov] = {};
+        WritePiece pieces[kMaxIov] = {};
         int count = 0;
         for (const Chunk& chunk : output_) {
             if (count == kMaxIov || (count > 0 && chunk.pauseBefore.count() > 0))
                 break;
-            pieces[count] = {chunk.segment.data, chunk.segment.size};
+            pieces[count] = MakeWritePiece(chunk.segment.data, chunk.segment.size);
             ++count;
             if (chunk.endsWrite || chunk.after != After::kNothing)
                 break;
         }
         long long written = 0;
-        if (count > 1 || pieces[0].size > 0) {
+        if (count > 1 || PieceSize(pieces[0]) > 0) {
             written = SendGathered(socket_.Get(), pieces, count);
             if (written < 0) {
                 const int error = LastSocketError();
                 if (Interrupted(error))
                     continue;
-                if (WouldBlock(error)) {
-                    writeBlocked_ = true;
+                if (WouldBlock(error))
                     return FlushResult::kBlocked;
-                }
                 return FlushResult::kFinished;
             }
             observer_.OnBytesSent(static_cast<size_t>(written));

@@ -97,7 +97,6 @@ private:
     bool peerClosed_ = false;
     bool hangup_ = false;
     bool busy_ = false;
-    bool writeBlocked_ = false;
     bool mute_ = false;
     std::deque<Chunk> output_;
     std::function<bool(std::string*)> more_;

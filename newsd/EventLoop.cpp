@@ -89,10 +89,9 @@ void EventLoop::Run() {
                 AcceptAll();
                 continue;
             }
+            // Each connection comes at most once per wait, and only its own event closes it.
             auto* connection = static_cast<Connection*>(event.tag);
-            // A connection closed earlier in this turn is no longer in the table.
-            if (connections_.count(connection))
-                Settle(connection, connection->OnEvent(event.readable, event.hangup));
+            Settle(connection, connection->OnEvent(event.readable, event.hangup));
         }
         RunTimers();
         RunBusy();

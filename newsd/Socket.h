@@ -11,8 +11,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #endif
 
+#include <climits>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -27,11 +29,25 @@ using SocketHandle = int;
 inline constexpr SocketHandle kNoSocket = -1;
 #endif
 
-// One piece of a gathered write.
-struct ConstBuffer {
-    const char* data;
-    size_t size;
-};
+// One piece of a gathered write, in the system's own form, so that a write hands the pieces
+// over as they are.
+#ifdef _WIN32
+using WritePiece = WSABUF;
+inline WritePiece MakeWritePiece(const char* data, size_t size) {
+    return {static_cast<ULONG>(size < ULONG_MAX ? size : ULONG_MAX), const_cast<char*>(data)};
+}
+inline size_t PieceSize(const WritePiece& piece) {
+    return piece.len;
+}
+#else
+using WritePiece = iovec;
+inline WritePiece MakeWritePiece(const char* data, size_t size) {
+    return {const_cast<char*>(data), size};
+}
+inline size_t PieceSize(const WritePiece& piece) {
+    return piece.iov_len;
+}
+#endif
 
 // The error of the socket call that failed last on this thread.
 int LastSocketError();
@@ -48,7 +64,7 @@ SocketHandle OpenStreamSocket(int family);
 SocketHandle AcceptConnection(SocketHandle listener);
 bool SetIntOption(SocketHandle socket, int level, int name, int value);
 // Bytes written (possibly fewer than offered), or -1 with the error in LastSocketError().
-long long SendGathered(SocketHandle socket, const ConstBuffer* pieces, int count);
+long long SendGathered(SocketHandle socket, WritePiece* pieces, int count);
 long long Receive(SocketHandle socket, char* into, size_t size);
 // Sends what fits without blocking and never raises a signal; the result is not looked at.
 void SendBestEffort(SocketHandle socket, const char* data, size_t size);

@@ -1,5 +1,4 @@
 #include <netinet/tcp.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,12 +7,6 @@
 #include "newsd/Socket.h"
 
 namespace newsd {
-namespace {
-
-constexpr int kMaxPieces = 64;
-
-}  // namespace
-
 int LastSocketError() {
     return errno;
 }
@@ -55,16 +48,9 @@ bool SetIntOption(SocketHandle socket, int level, int name, int value) {
     return setsockopt(socket, level, name, &value, sizeof(value)) == 0;
 }
 
-long long SendGathered(SocketHandle socket, const ConstBuffer* pieces, int count) {
-    iovec iov[kMaxPieces];
-    if (count > kMaxPieces)
-        count = kMaxPieces;
-    for (int i = 0; i < count; ++i) {
-        iov[i].iov_base = const_cast<char*>(pieces[i].data);
-        iov[i].iov_len = pieces[i].size;
-    }
+long long SendGathered(SocketHandle socket, WritePiece* pieces, int count) {
     msghdr message{};
-    message.msg_iov = iov;
+    message.msg_iov = pieces;
     message.msg_iovlen = static_cast<size_t>(count);
     return sendmsg(socket, &message, MSG_NOSIGNAL);
 }

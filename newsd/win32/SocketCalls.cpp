@@ -6,8 +6,6 @@
 namespace newsd {
 namespace {
 
-constexpr int kMaxPieces = 64;
-
 bool MakeNonBlocking(SocketHandle socket) {
     u_long on = 1;
     return ioctlsocket(socket, FIONBIO, &on) == 0;
@@ -79,16 +77,9 @@ bool SetIntOption(SocketHandle socket, int level, int name, int value) {
     return setsockopt(socket, level, name, reinterpret_cast<const char*>(&value), sizeof(value)) == 0;
 }
 
-long long SendGathered(SocketHandle socket, const ConstBuffer* pieces, int count) {
-    WSABUF buffers[kMaxPieces];
-    if (count > kMaxPieces)
-        count = kMaxPieces;
-    for (int i = 0; i < count; ++i) {
-        buffers[i].buf = const_cast<char*>(pieces[i].data);
-        buffers[i].len = static_cast<ULONG>(pieces[i].size < ULONG_MAX ? pieces[i].size : ULONG_MAX);
-    }
+long long SendGathered(SocketHandle socket, WritePiece* pieces, int count) {
     DWORD sent = 0;
-    if (WSASend(socket, buffers, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) != 0)
+    if (WSASend(socket, pieces, static_cast<DWORD>(count), &sent, 0, nullptr, nullptr) != 0)
         return -1;
     return sent;
 }
