@@ -82,8 +82,10 @@ void BaseSocket::OnSend(int) {}
 void BaseSocket::OnTransportStatus(const std::string&) {}
 
 void BaseSocket::OnClose(int) {
-    // The handle field is left as it is: the derived class decides when it is forgotten.
-    // Closing it again later is harmless, since socket handles are never reused.
+    // The handle field is left as it is: the derived class decides when it is forgotten, and
+    // must do so with Close() before another socket is made. Closing the number a second time
+    // is harmless on Linux, where numbers are never reused, but not on Windows, which gives
+    // it to the next socket (the engine's connections override this and call Close()).
     closesocket(m_hSocket);
 }
 

@@ -159,6 +159,14 @@ public:
         }
         return HiddenWindow::WindowProc(hwnd, message, wParam, lParam);
     }
+    // Queues `count` WM_CLOSE to the window, as a flood of notifications would stand.
+    bool PostCloses(int count) {
+        for (int i = 0; i < count; ++i) {
+            if (!PostMessageA(GetWindowHandle(), WM_CLOSE, 0, 0))
+                return false;
+        }
+        return true;
+    }
     int closes = 0;
     int closesBeforeTimer = -1;
 };
@@ -190,9 +198,7 @@ TEST_F(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
     CloseCounter window;
     ASSERT_NE(window.GetWindowHandle(), nullptr);
     constexpr int kFlood = 5000;
-    for (int i = 0; i < kFlood; ++i) {
-        ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
-    }
+    ASSERT_TRUE(window.PostCloses(kFlood));
     ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_CLOSE, 0, 0));
 
     CQWThread loop;
@@ -204,9 +210,7 @@ TEST_F(CQWThreadTest, StopRequestOvertakesAFloodOfQueuedMessages) {
 
     // A quit is taken ahead of a flood the same way.
     window.closes = 0;
-    for (int i = 0; i < kFlood; ++i) {
-        ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
-    }
+    ASSERT_TRUE(window.PostCloses(kFlood));
     ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_QUIT, 0, 0));
     EXPECT_EQ(loop.Run(), 0);
     EXPECT_LE(window.closes, 16);
@@ -230,9 +234,7 @@ TEST_F(CQWThreadTest, DueTimerOvertakesAFloodOfQueuedMessages) {
     Sleep(5 * kPeriodMs);  // the system's timers follow the real clock, not the test clock
 #endif
     constexpr int kFlood = 5000;
-    for (int i = 0; i < kFlood; ++i) {
-        ASSERT_TRUE(PostMessageA(window.GetWindowHandle(), WM_CLOSE, 0, 0));
-    }
+    ASSERT_TRUE(window.PostCloses(kFlood));
 
     CQWThread loop;
     EXPECT_EQ(loop.Run(), 0);  // ended by the stop request the tick posts
