@@ -127,6 +127,7 @@ void CQW::CreateConnections() {
     for (int i = 0; i < count; ++i) {
         auto connection = std::make_unique<CNNTPSocket>();
         connection->Settings.SetParent(&Settings);
+        connection->ConnectionOptions = ConnectionOptions;
         connection->CompletedArticles = m_Counters->ArticleCounter();
         connection->Monitor = slots != nullptr ? &slots[i] : nullptr;
         connection->Download = &m_Monitor->Run();

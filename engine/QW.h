@@ -4,7 +4,9 @@
 // the engine thread; the front end's thread only posts the start message (StartDownload) and
 // reads the published figures (GetTotalRate, Counters), which never blocks the engine.
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/EngineCounters.h"
@@ -46,6 +48,9 @@ public:
 
     // The engine's own store; its parent is set by the front end to the dialog's store.
     SettingsStore Settings;
+    // Copied into the ConnectionOptions of every connection created from then on; set on the
+    // engine thread before the start message (CQWThread does it when it creates the engine).
+    std::map<std::string, std::string> ConnectionOptions;
 
     const std::vector<std::unique_ptr<CNNTPSocket>>& Connections() const { return m_Connections; }
 

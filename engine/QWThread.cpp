@@ -55,6 +55,7 @@ bool CQWThread::OnInitInstance() {
     DebugLogPrintf("OnInitInstance - Allocating m_pQW\n");
     m_pQW = new CQW();
     m_pQW->SetMonitor(m_Monitor);
+    m_pQW->ConnectionOptions = m_ConnectionOptions;
     m_Counters = m_pQW->Counters();
     return true;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The engine thread: starts the socket library, creates the download engine and serves every
 // message of the engine's windows until a WM_CLOSE thread message ends it.
+#include <map>
 #include <memory>
+#include <string>
 
 #include "engine/EngineCounters.h"
 #include "engine/EngineMonitor.h"
@@ -27,6 +29,13 @@ public:
     void SetMonitor(std::shared_ptr<EngineMonitor> monitor);
     std::shared_ptr<EngineMonitor> Monitor() const { return m_Monitor; }
 
+    // Options every connection the engine creates gets in its ConnectionOptions
+    // ("ReceiveTimeout", "ErrorDelay", "RejectDelay": whole seconds as text). Call before
+    // Start. Without a call the table stays empty and each option keeps its default.
+    void SetConnectionOptions(std::map<std::string, std::string> options) {
+        m_ConnectionOptions = std::move(options);
+    }
+
     // The download engine; null until OnInitInstance has created it, and null for good when
     // the socket library did not start. Read by the owner only after Start has returned.
     CQW* m_pQW = nullptr;
@@ -34,4 +43,5 @@ public:
 private:
     std::shared_ptr<EngineCounters> m_Counters;
     std::shared_ptr<EngineMonitor> m_Monitor = std::make_shared<EngineMonitor>();
+    std::map<std::string, std::string> m_ConnectionOptions;
 };

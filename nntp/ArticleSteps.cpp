@@ -306,6 +306,7 @@ void CNNTPSocket::Head4() {
         NntpTraceServerLine("%T: %s\n", line);
         if (IsEndOfText(line)) {
             LineWriter.Flush();
+            RecordLatencySince(CommandKind::kHeadText, HeadSentAt);
             NntpTrace("%T: Head4(%d): Header received successfully.\n", SocketId());
             SetState(kStateIdle);
             // The BODY job runs on the same stack, so it returns into the HEAD job's caller.
@@ -351,6 +352,7 @@ void CNNTPSocket::Body4() {
                 CompletedArticles->fetch_add(1, std::memory_order_relaxed);
             }
             RecordLatency(CommandKind::kBodyText);
+            RecordLatencySince(CommandKind::kArticle, HeadSentAt);
             if (Monitor != nullptr) {
                 Monitor->AddArticle();
             }

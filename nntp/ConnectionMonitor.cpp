@@ -1,7 +1,6 @@
 #include "nntp/ConnectionMonitor.h"
 
 #include <cstring>
-#include <thread>
 
 #include "platform/Time.h"
 
@@ -18,14 +17,10 @@ constexpr const char* kFailureNames[] = {"lookup",           "refused",         
                                          "tls handshake"};
 static_assert(std::size(kFailureNames) == static_cast<std::size_t>(FailureKind::kCount));
 
-constexpr const char* kCommandNames[] = {"greeting", "authinfo", "group",
-                                         "head",     "body",     "body text"};
+// snake_case, as they appear as JSON keys and metric labels.
+constexpr const char* kCommandNames[] = {"greeting",  "authinfo",  "group",  "head",
+                                         "body",      "body_text", "head_text", "article"};
 static_assert(std::size(kCommandNames) == static_cast<std::size_t>(CommandKind::kCount));
-
-// A reader reads again until it gets a whole line; after this many torn reads it lets other
-// threads run between tries. The writer stores a line in a few nanoseconds and never waits,
-// so in practice the first read is whole.
-constexpr int kReadsBeforeYield = 16;
 
 }  // namespace
 
@@ -61,25 +56,7 @@ bool ConnectionMonitor::MarkReachedGroup() {
 }
 
 void ConnectionMonitor::SetLastStatusLine(const char* line) {
-    char text[kLastStatusLineSize] = {};
-    std::size_t length = 0;
-    while (length < kLastStatusLineSize - 1 && line[length] != '\0' && line[length] != '\r' &&
-           line[length] != '\n') {
-        ++length;
-    }
-    std::memcpy(text, line, length);
-
-    // Each word is stored with release, so a reader that sees any new word also sees the odd
-    // count stored before it and reads again. No fence: thread checkers do not follow fences
-    // (on x86 both forms are plain moves).
-    const std::uint32_t sequence = m_LineSequence.load(std::memory_order_relaxed);
-    m_LineSequence.store(sequence + 1, std::memory_order_relaxed);
-    for (std::size_t i = 0; i < kLineWords; ++i) {
-        std::uint64_t word;
-        std::memcpy(&word, text + i * 8, 8);
-        m_Line[i].store(word, std::memory_order_release);
-    }
-    m_LineSequence.store(sequence + 2, std::memory_order_release);
+    m_Line.Store(line);
 }
 
 ConnectionSnapshot ConnectionMonitor::Read(std::int64_t nowFileTime) const {
@@ -103,25 +80,7 @@ ConnectionSnapshot ConnectionMonitor::Read(std::int64_t nowFileTime) const {
         snapshot.delaySecondsLeft = left > 0 ? left : 0;
     }
 
-    char text[kLastStatusLineSize];
-    for (int attempt = 1;; ++attempt) {
-        // The words are read with acquire (see SetLastStatusLine), so the count read after
-        // them is at least the one stored before any word read.
-        const std::uint32_t before = m_LineSequence.load(std::memory_order_acquire);
-        for (std::size_t i = 0; i < kLineWords; ++i) {
-            const std::uint64_t word = m_Line[i].load(std::memory_order_acquire);
-            std::memcpy(text + i * 8, &word, 8);
-        }
-        const std::uint32_t after = m_LineSequence.load(std::memory_order_relaxed);
-        if (before == after && (before & 1u) == 0) {
-            break;
-        }
-        if (attempt >= kReadsBeforeYield) {
-            std::this_thread::yield();
-        }
-    }
-    text[kLastStatusLineSize - 1] = '\0';
-    std::memcpy(snapshot.lastStatusLine, text, kLastStatusLineSize);
+    m_Line.Load(snapshot.lastStatusLine);
     return snapshot;
 }
 
@@ -131,6 +90,23 @@ RunMonitor::RunMonitor() {
     for (auto& failures : m_Failures) {
         failures.store(0, std::memory_order_relaxed);
     }
+}
+
+void RunMonitor::SetFailureReason(FailureKind kind, const char* text) {
+    const auto index = static_cast<std::size_t>(kind);
+    if (index < m_Reasons.size()) {
+        m_Reasons[index].Store(text);
+    }
+}
+
+std::string RunMonitor::FailureReason(FailureKind kind) const {
+    const auto index = static_cast<std::size_t>(kind);
+    if (index >= m_Reasons.size()) {
+        return std::string();
+    }
+    char text[kFailureReasonSize];
+    m_Reasons[index].Load(text);
+    return text;
 }
 
 void RunMonitor::MarkStart(std::int64_t monotonicTime) {

@@ -10,15 +10,18 @@
 //    that reached the group, latency per command kind, the time to the first article text,
 //    and the queue of status rows. Written by the engine thread, read from any thread.
 //
-// Every figure is an atomic (relaxed unless stated); the last status line is kept in atomic
-// words under a sequence count, so a reader never sees a half-written line and the writer
-// never waits.
+// Every figure is an atomic (relaxed unless stated); the last status line and the failure
+// reasons are SequencedTexts, so a reader never sees a half-written line and the writer never
+// waits.
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
+#include <string>
+
 #include "support/LatencyHistogram.h"
+#include "support/SequencedText.h"
 #include "support/StatusRowQueue.h"
 
 // What a connection is doing. Fetching overview lines counts as fetching the header.
@@ -58,22 +61,25 @@ enum class FailureKind : std::uint8_t {
 const char* FailureName(FailureKind kind);
 
 // Commands whose latency is measured: from the moment the command was sent (for the greeting:
-// from the moment the connection was made) to its status line; kBodyText to the end of the
-// body text.
+// from the moment the connection was made) to its status line, or to the final dot of its text.
 enum class CommandKind : std::uint8_t {
     kGreeting,
     kAuthinfo,  // USER and PASS alike
     kGroup,
     kHead,
     kBodyStatus,
-    kBodyText,
+    kBodyText,  // BODY sent to the body's final dot
+    kHeadText,  // HEAD sent to the header's final dot
+    kArticle,   // HEAD sent to the body's final dot: the whole article
     kCount
 };
-// "greeting", "authinfo", "group", "head", "body", "body text".
+// "greeting", "authinfo", "group", "head", "body", "body_text", "head_text", "article".
 const char* CommandName(CommandKind kind);
 
 // The last status line is kept up to this many characters (without its CR LF).
 inline constexpr std::size_t kLastStatusLineSize = 128;
+// A failure's reason is kept up to this many characters, its NUL included.
+inline constexpr std::size_t kFailureReasonSize = 160;
 
 // One connection as a reader sees it.
 struct ConnectionSnapshot {
@@ -121,8 +127,6 @@ public:
     }
 
 private:
-    static constexpr std::size_t kLineWords = kLastStatusLineSize / 8;
-
     std::atomic<std::int32_t> m_Number{0};
     std::atomic<std::uint8_t> m_Activity{0};
     std::atomic<bool> m_ReachedGroup{false};
@@ -130,8 +134,7 @@ private:
     std::atomic<std::int32_t> m_DelaySeconds{0};
     std::atomic<std::uint64_t> m_Bytes{0};
     std::atomic<std::uint64_t> m_Articles{0};
-    std::atomic<std::uint32_t> m_LineSequence{0};  // odd while the line is being written
-    std::array<std::atomic<std::uint64_t>, kLineWords> m_Line{};
+    SequencedText<kLastStatusLineSize> m_Line;
 };
 
 class RunMonitor {
@@ -145,6 +148,11 @@ public:
         m_Failures[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed);
     }
     void CountMissingArticle() { m_MissingArticles.fetch_add(1, std::memory_order_relaxed); }
+    // Once per connection that found the group empty ("211 0 ...").
+    void CountEmptyGroup() { m_EmptyGroup.fetch_add(1, std::memory_order_relaxed); }
+    // The latest reason for a failure of this kind, in words ("Proxy authentication failed",
+    // "481 Authentication failed"); cut to kFailureReasonSize - 1 characters, line end dropped.
+    void SetFailureReason(FailureKind kind, const char* text);
     void CountConnectionReachedGroup() {
         m_ReachedGroup.fetch_add(1, std::memory_order_relaxed);
     }
@@ -170,6 +178,12 @@ public:
     std::uint64_t ConnectionsReachedGroup() const {
         return m_ReachedGroup.load(std::memory_order_relaxed);
     }
+    // Connections that found the group empty (each counted once).
+    std::uint64_t EmptyGroupConnections() const {
+        return m_EmptyGroup.load(std::memory_order_relaxed);
+    }
+    // The latest reason given for kind, or an empty text when none was. Never torn.
+    std::string FailureReason(FailureKind kind) const;
     LatencySnapshot Latency(CommandKind kind) const {
         return m_Latency[static_cast<std::size_t>(kind)].Snapshot();
     }
@@ -186,6 +200,9 @@ private:
         m_Failures{};
     std::atomic<std::uint64_t> m_MissingArticles{0};
     std::atomic<std::uint64_t> m_ReachedGroup{0};
+    std::atomic<std::uint64_t> m_EmptyGroup{0};
+    std::array<SequencedText<kFailureReasonSize>, static_cast<std::size_t>(FailureKind::kCount)>
+        m_Reasons;
     std::array<LatencyHistogram, static_cast<std::size_t>(CommandKind::kCount)> m_Latency;
     std::atomic<std::int64_t> m_Start{0};
     std::atomic<std::int64_t> m_FirstArticleText{-1};  // microseconds after m_Start

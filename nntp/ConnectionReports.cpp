@@ -24,10 +24,14 @@ void CNNTPSocket::CountFailure(FailureKind kind) {
 }
 
 void CNNTPSocket::RecordLatency(CommandKind kind) {
+    RecordLatencySince(kind, CommandSentAt);
+}
+
+void CNNTPSocket::RecordLatencySince(CommandKind kind, std::int64_t since) {
     if (Download == nullptr) {
         return;
     }
-    const std::int64_t elapsed = platform::MonotonicTime() - CommandSentAt;
+    const std::int64_t elapsed = platform::MonotonicTime() - since;
     Download->RecordLatency(kind,
                             elapsed > 0 ? static_cast<std::uint64_t>(elapsed / kUnitsPerMicrosecond)
                                         : 0);

@@ -247,6 +247,9 @@ LRESULT CNNTPSocket::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 int CNNTPSocket::SendCommand(const char* text, std::int32_t newState) {
     SetState(newState);
     CommandSentAt = platform::MonotonicTime();
+    if (newState == kStateHeadSent) {
+        HeadSentAt = CommandSentAt;
+    }
     PublishActivity(ActivityOfState(newState));
     // The password must not reach log.txt; the server still gets the real command.
     const bool isPassword = std::strncmp(text, kPasswordCommand, sizeof kPasswordCommand - 1) == 0;

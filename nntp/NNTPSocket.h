@@ -140,8 +140,9 @@ public:
     // A status line of the server: kept as the last one, and its latency recorded from the
     // moment the command was sent.
     void NoteStatusLine(const char* line, CommandKind kind);
-    // The latency of kind up to now, from the moment the command was sent.
+    // The latency of kind up to now, from the moment the command was sent (or from `since`).
     void RecordLatency(CommandKind kind);
+    void RecordLatencySince(CommandKind kind, std::int64_t since);
     // A row for the status list, labelled with the connection's number; false when no status
     // list is attached. Directives as StatusListPrintf's.
     // Each argument must be a 32-bit integer or a string.
@@ -244,6 +245,9 @@ public:
     std::int32_t ConnectionNumber = 0;
     // Monotonic time the last command was sent (or the connection made, for the greeting).
     std::int64_t CommandSentAt = 0;
+    // Monotonic time the last HEAD was sent: the header's and the whole article's latency
+    // count from here, across the BODY that follows.
+    std::int64_t HeadSentAt = 0;
     // The error of the last connect report (0 = connected), for telling failures apart.
     int LastConnectError = 0;
     // Set by a step that found its article missing (423, 430): the walk moves on to the next

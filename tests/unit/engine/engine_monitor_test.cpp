@@ -128,7 +128,66 @@ TEST(RunMonitor, FailuresFirstArticleTextAndNames) {
     run.MarkArticleText(9999999);         // only the first counts
     EXPECT_EQ(run.MicrosecondsToFirstArticleText(), 25);
     EXPECT_STREQ(ActivityName(ConnectionActivity::kAwaitingGreeting), "waiting for greeting");
-    EXPECT_STREQ(CommandName(CommandKind::kBodyText), "body text");
+}
+
+TEST(RunMonitor, CommandNamesAreSnakeCaseKeysOnePerKind) {
+    const std::vector<std::string> expected = {"greeting", "authinfo",  "group",     "head",
+                                               "body",     "body_text", "head_text", "article"};
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(CommandKind::kCount));
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(CommandName(static_cast<CommandKind>(i)), expected[i]);
+    }
+    EXPECT_STREQ(CommandName(CommandKind::kCount), "unknown");
+}
+
+TEST(RunMonitor, EmptyGroupConnectionsAreCountedApartFromFailures) {
+    RunMonitor run;
+    EXPECT_EQ(run.EmptyGroupConnections(), 0u);
+    run.CountEmptyGroup();
+    run.CountEmptyGroup();
+    EXPECT_EQ(run.EmptyGroupConnections(), 2u);
+    EXPECT_EQ(run.TotalFailures(), 0u);
+}
+
+TEST(RunMonitor, FailureReasonIsTheLatestPerKindWithoutLineEndAndCut) {
+    RunMonitor run;
+    EXPECT_EQ(run.FailureReason(FailureKind::kProxy), "");
+    run.SetFailureReason(FailureKind::kProxy, "Unsupported authentication method");
+    run.SetFailureReason(FailureKind::kLoginRefused, "481 Authentication failed\r\n");
+    run.SetFailureReason(FailureKind::kProxy, "Proxy authentication failed");
+    EXPECT_EQ(run.FailureReason(FailureKind::kProxy), "Proxy authentication failed");
+    EXPECT_EQ(run.FailureReason(FailureKind::kLoginRefused), "481 Authentication failed");
+    EXPECT_EQ(run.FailureReason(FailureKind::kLookup), "");
+    const std::string longReason(400, 'r');
+    run.SetFailureReason(FailureKind::kTls, longReason.c_str());
+    EXPECT_EQ(run.FailureReason(FailureKind::kTls), longReason.substr(0, kFailureReasonSize - 1));
+    run.SetFailureReason(FailureKind::kTls, "short");  // nothing of the longer one is left
+    EXPECT_EQ(run.FailureReason(FailureKind::kTls), "short");
+    run.SetFailureReason(FailureKind::kCount, "ignored");
+    EXPECT_EQ(run.FailureReason(FailureKind::kCount), "");
+}
+
+TEST(RunMonitor, AReaderNeverSeesATornFailureReason) {
+    RunMonitor run;
+    const std::string a(150, 'a');
+    const std::string b(30, 'b');
+    run.SetFailureReason(FailureKind::kProxy, a.c_str());
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; !stop.load(); ++i) {
+            run.SetFailureReason(FailureKind::kProxy, i % 2 == 0 ? b.c_str() : a.c_str());
+        }
+    });
+    int torn = 0;
+    for (int i = 0; i < 100000; ++i) {
+        const std::string seen = run.FailureReason(FailureKind::kProxy);
+        if (seen != a && seen != b) {
+            ++torn;
+        }
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(torn, 0);
 }
 
 // The engine attaches one status list to all its connections; each row reaches the monitor's

@@ -101,6 +101,18 @@ TEST_F(CQWTest, StartMessageCreatesTheConfiguredConnectionsEachWithOneJob) {
     EXPECT_EQ(Engine->Counters()->Read().connections, 3u);
 }
 
+TEST_F(CQWTest, EveryConnectionGetsTheEnginesConnectionOptions) {
+    Dialog.SetInt("DLConnections", 2);
+    Engine->ConnectionOptions = {{"ReceiveTimeout", "20"}, {"ErrorDelay", "3"}};
+    Engine->CreateConnections();
+    ASSERT_EQ(Engine->Connections().size(), 2u);
+    for (const auto& connection : Engine->Connections()) {
+        EXPECT_EQ(connection->GetConnectionOptionSeconds("ReceiveTimeout", "180"), 20);
+        EXPECT_EQ(connection->GetConnectionOptionSeconds("ErrorDelay", "30"), 3);
+        EXPECT_EQ(connection->GetConnectionOptionSeconds("RejectDelay", "180"), 180);
+    }
+}
+
 TEST_F(CQWTest, NoConnectionForZeroNegativeOrTextCounts) {
     for (const char* count : {"0", "-4", "abc"}) {
         Dialog.SetString("DLConnections", count);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <map>
 #include <string>
 
 #include "common/TestClock.h"
@@ -63,6 +64,19 @@ TEST_F(CQWThreadTest, StartCreatesTheEngineAndStopDeletesItWithTheTraceLines) {
     const int exit = FindLine(lines, ": OnExitInstance - Deleting m_pQW.  ThreadId " + id);
     ASSERT_GT(exit, window);
     EXPECT_GT(FindLine(lines, ": ~CQW(): Killing timer.  Thread Id " + id, exit), exit);
+}
+
+TEST_F(CQWThreadTest, ConnectionOptionsGivenBeforeStartReachTheEngine) {
+    TempWorkingDir dir;
+    auto thread = std::make_unique<CQWThread>();
+    thread->SetConnectionOptions({{"RejectDelay", "7"}});
+    ASSERT_TRUE(thread->Start());
+    ASSERT_NE(thread->m_pQW, nullptr);
+    // Start returns once the engine exists; nothing else touches the table afterwards.
+    const std::map<std::string, std::string> expected = {{"RejectDelay", "7"}};
+    EXPECT_EQ(thread->m_pQW->ConnectionOptions, expected);
+    thread->Stop();
+    WorkerThread::Release(std::move(thread));
 }
 
 TEST_F(CQWThreadTest, SocketLibraryFailureShowsTheBoxAndLeavesNoEngine) {

@@ -295,6 +295,32 @@ TEST_F(ArticleBytesTest, DotsAreUnstuffedAndOnlyDotCrEndsTheText) {
                                       "): Header received successfully.\n"));
 }
 
+// The header's and the article's latencies both count from HEAD: a stall between the status
+// line and the header text, or before BODY, shows in them and in no other figure.
+TEST_F(ArticleBytesTest, HeaderAndArticleLatenciesCountFromTheHeadCommand) {
+    RunMonitor run;
+    Connection->Download = &run;
+    StartAndReachHead();
+    ASSERT_TRUE(Peer.Write("221 3 <3@raw> head\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return run.Latency(CommandKind::kHead).Count() == 1; }));
+    Clock.AdvanceMilliseconds(41);
+    ASSERT_TRUE(Peer.Write("Subject: slow\r\n.\r\n"));
+    ASSERT_TRUE(PeerReceives(Peer, Received, "BODY 3\r\n"));
+    Clock.AdvanceMilliseconds(5);
+    ASSERT_TRUE(Peer.Write("222 3 <3@raw> body\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return run.Latency(CommandKind::kBodyStatus).Count() == 1; }));
+    Clock.AdvanceMilliseconds(7);
+    ASSERT_TRUE(Peer.Write("text\r\n.\r\n"));
+    ASSERT_TRUE(PumpUntil([&] { return run.Latency(CommandKind::kArticle).Count() == 1; }));
+
+    EXPECT_EQ(run.Latency(CommandKind::kHead).max, 0u);
+    EXPECT_EQ(run.Latency(CommandKind::kHeadText).max, 41000u);
+    EXPECT_EQ(run.Latency(CommandKind::kBodyStatus).max, 5000u);
+    EXPECT_EQ(run.Latency(CommandKind::kBodyText).max, 12000u);
+    EXPECT_EQ(run.Latency(CommandKind::kArticle).max, 53000u);
+    Connection->Download = nullptr;
+}
+
 TEST_F(ArticleBytesTest, WriteToDiskOffKeepsHeaderAndBlankLineOutOfTheFile) {
     Root.SetInt("writetodisk", 0);
     StartAndReachHead();

@@ -218,6 +218,18 @@ TEST_F(MachineryTest, WaitFailsAtTheFirstTickMoreThan180SecondsLater) {
     EXPECT_THAT(ErrorLog(), IsEmpty());
 }
 
+TEST_F(MachineryTest, AReceiveTimeoutFromTheOptionTableReplacesThe180Seconds) {
+    Probe.ConnectionOptions["ReceiveTimeout"] = "10";
+    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    int waited = 0;
+    while (Probe.Ran.empty() && waited < 400) {
+        Tick();
+        waited += 2;
+    }
+    EXPECT_EQ(waited, 12);
+    EXPECT_THAT(Probe.Ran, ElementsAre("A0"));
+}
+
 TEST_F(MachineryTest, ExpiringDelayPostponesATimeOutDueInTheSameTick) {
     Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
     Clock.AdvanceSeconds(179);
