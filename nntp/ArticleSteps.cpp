@@ -117,6 +117,8 @@ struct JobSteps {
     void (*accepted)(CNNTPSocket& connection);
     CommandKind statusKind;   // whose latency the status line ends; kCount: none
     const char* missingStep;  // names the step in the missing-article line; null: no skip
+    bool walksArticles;       // the argument is an article number of the walk
+    const char* commandStep;  // names step 2 in its traces
     const char* groupFailed;  // trace
     const char* requesting;   // trace, with the argument
     const char* tooLong;      // error log and trace
@@ -125,11 +127,33 @@ struct JobSteps {
     ErrorReplyTexts errorTexts;
 };
 
+// True when the job's article lies below the group's first one (or below 1: an empty group
+// gives "article" 0). Nothing is asked for there; the group is selected again after
+// "errordelay" instead, since its figures may have moved or new articles arrived.
+bool DeclinedBelowFirstArticle(CNNTPSocket& connection, const JobSteps& job) {
+    if (!job.walksArticles) {
+        return false;
+    }
+    const int article = connection.Settings.GetInt(job.argumentKey, 0);
+    if (article >= connection.LowestArticle()) {
+        return false;
+    }
+    NntpTrace("%T: %s(%d): Article %d is below the group's first article %d.  Selecting the "
+              "group again after a delay.\n",
+              job.commandStep, connection.SocketId(), article, connection.LowestArticle());
+    connection.SelectedGroup = kNoGroupSelected;
+    connection.DelayThen(ErrorDelaySeconds(connection), job.retry);
+    return true;
+}
+
 // Step 2: the group is selected (or not); send the command and wait for its status line.
 void SendJobCommand(CNNTPSocket& connection, const JobSteps& job) {
     if (connection.StepSucceeded == 0) {
         NntpTrace(job.groupFailed);
         connection.ReturnFailure();
+        return;
+    }
+    if (DeclinedBelowFirstArticle(connection, job)) {
         return;
     }
     const std::string argument = connection.Settings.GetString(job.argumentKey, "");
@@ -210,6 +234,8 @@ constexpr JobSteps kHeadJob = {
     .accepted = &OpenArticleFile,
     .statusKind = CommandKind::kHead,
     .missingStep = "Head3",
+    .walksArticles = true,
+    .commandStep = "Head2",
     .groupFailed = "%T: Head2: Failed to select group.\n",
     .requesting = "%T: Head2: Requesting HEAD %s\n",
     .tooLong = "%T: CNNTPSocket::Head2(): Article number is too long.\n",
@@ -234,6 +260,8 @@ constexpr JobSteps kBodyJob = {
     .accepted = &WriteBlankLine,
     .statusKind = CommandKind::kBodyStatus,
     .missingStep = "Body3",
+    .walksArticles = true,
+    .commandStep = "Body2",
     .groupFailed = "%T: Body2(): Failed to select group.\n",
     .requesting = "%T: Body2(): Requesting BODY %s\n",
     .tooLong = "%T: CNNTPSocket::Body2(): Article number is too long.\n",
@@ -258,6 +286,8 @@ constexpr JobSteps kXoverJob = {
     .accepted = nullptr,
     .statusKind = CommandKind::kCount,
     .missingStep = nullptr,
+    .walksArticles = false,
+    .commandStep = "Xover2",
     .groupFailed = "%T: Xover2: Failed to select group.\n",
     .requesting = "%T: Xover2: Requesting Xover %s\n",
     .tooLong = "%T: CNNTPSocket::Xover2(): Range is too long.\n",
@@ -382,12 +412,19 @@ void CNNTPSocket::NextArticle() {
     const std::int32_t next = OneLower(Settings.GetInt("article", 0));
     Settings.SetInt("article", next);
     ReturnStack.push_back(&CNNTPSocket::NextArticle);
+    const bool belowFirst = SelectedGroup == WantedGroup && next < LowestArticle();
     if (failed) {
         NntpTrace("%T: NextArticle(%d): Job failed.  Retrying after delay.\n", SocketId());
+        if (belowFirst) {
+            // The same rule as after a success: never below the first article, whatever
+            // failed (a refused login leaves the group selected and would walk on into 0 and
+            // negative numbers without ever asking for the group again).
+            SelectedGroup = kNoGroupSelected;
+        }
         DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
         return;
     }
-    if (SelectedGroup == WantedGroup && next < GroupFirst) {
+    if (belowFirst) {
         // Past the group's first article: start again at its newest with a new GROUP (the
         // server's figures may have moved). A round that completed nothing waits first, so
         // a group in which every article is missing is not walked at full speed.

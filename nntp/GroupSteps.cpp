@@ -38,8 +38,10 @@ bool ParseArticleNumber(const char*& text, std::int32_t& value) {
 }
 
 // "211 count first last group": the three numbers, or false when any of them is missing,
-// no number, beyond 32 bits, or the last is below the first. Such figures would send the
-// walk to articles the group does not have (0, negative numbers, wrapped values).
+// no number, beyond 32 bits, or the last is below the first in a group said to hold articles.
+// Such figures would send the walk to articles the group does not have (0, negative numbers,
+// wrapped values). An empty group is written with a count of 0 and, usually, the last number
+// one below the first ("211 0 1 0"): that is a group, not an error.
 bool ParseGroupNumbers(const char* line, std::int32_t& count, std::int32_t& first,
                        std::int32_t& last) {
     const char* text = line;
@@ -50,7 +52,7 @@ bool ParseGroupNumbers(const char* line, std::int32_t& count, std::int32_t& firs
     std::int32_t f = 0;
     std::int32_t l = 0;
     if (!ParseArticleNumber(text, c) || !ParseArticleNumber(text, f) ||
-        !ParseArticleNumber(text, l) || l < f) {
+        !ParseArticleNumber(text, l) || (l < f && c > 0)) {
         return false;
     }
     count = c;
@@ -140,6 +142,9 @@ void CNNTPSocket::SelectGroup3() {
         SelectedGroup = WantedGroup;
         NntpTrace("%T: SelectGroup3(): Currently selected group set to \"%s\"\n",
                   SelectedGroup.c_str());
+        if (IsGroupEmpty()) {
+            NoteEmptyGroup();
+        }
         SetState(kStateIdle);
         PublishActivity(ConnectionActivity::kIdle);
         ReturnSuccess();
@@ -161,4 +166,28 @@ void CNNTPSocket::SelectGroup3() {
     SetState(kStateIdle);
     PublishActivity(ConnectionActivity::kIdle);
     ReturnFailure();
+}
+
+bool CNNTPSocket::IsGroupEmpty() const {
+    return GroupCount == 0 || GroupLast < 1;
+}
+
+std::int32_t CNNTPSocket::LowestArticle() const {
+    return GroupFirst > 1 ? GroupFirst : 1;
+}
+
+// Nothing to fetch yet; the article job asks again after "errordelay" (new articles may have
+// arrived). The user is told once per connection, not at every new GROUP.
+void CNNTPSocket::NoteEmptyGroup() {
+    NntpTrace("%T: SelectGroup3(): Newsgroup \"%s\" is empty.\n", SelectedGroup.c_str());
+    if (EmptyGroupReported) {
+        return;
+    }
+    EmptyGroupReported = true;
+    if (Download != nullptr) {
+        Download->CountEmptyGroup();
+    }
+    ReportStatus("Group \"%s\" on server \"%s\" is empty.  Will ask again every %d seconds.",
+                 SelectedGroup.c_str(), Settings.GetString("news_server", "").c_str(),
+                 Settings.GetInt("errordelay", 10));
 }

@@ -186,6 +186,12 @@ public:
     void SelectGroup1();
     void SelectGroup2();
     void SelectGroup3();
+    // The last GROUP reply showed no article to fetch (count 0, or no number from 1 on).
+    bool IsGroupEmpty() const;
+    // The lowest article the walk may ask for: the group's first, and never below 1.
+    std::int32_t LowestArticle() const;
+    // Counts and shows an empty group, once per connection.
+    void NoteEmptyGroup();
 
     // --- authentication ---------------------------------------------------------------------
     void Auth1();
@@ -256,6 +262,8 @@ public:
     // Articles completed since the last GROUP reply: a walk through the whole group that
     // completed none waits before it starts again.
     std::uint32_t RoundArticles = 0;
+    // The user has been told that the group is empty (once per connection).
+    bool EmptyGroupReported = false;
 
     std::int32_t lParam1 = 0;
     std::int32_t lParam2 = 0;

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -453,6 +454,50 @@ TEST_F(ArticleTest, PassingBelowTheFirstArticleSelectsTheGroupAgainOnTheSameConn
     EXPECT_EQ(Connection->ConnectionState, kStateGroupSent);
     EXPECT_FALSE(Connection->IsDelaying);
     EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);
+}
+
+// A job that fails (here a refused login to every HEAD) leaves the group selected; the walk
+// still stops at the first article and asks for the group again after one "errordelay".
+TEST_F(ArticleTest, FailedJobsNeverWalkBelowTheFirstArticle) {
+    ConnectionScript script;
+    script.faults.push_back(
+        ConnectionScript::ReplaceReply("GROUP", 0, "211 3 1 3 alt.binaries.test\r\n"));
+    script.faults.push_back(
+        ConnectionScript::ReplaceReply("HEAD", 0, "480 Authentication required\r\n"));
+    script.passReply = "481 Authentication failed";
+    Server->SetScript(script);
+    Root.SetInt("errordelay", 10);
+    StartArticleJob();
+
+    auto groups = [&] {
+        const auto commands = Server->Commands();
+        return std::count(commands.begin(), commands.end(), "GROUP alt.binaries.test");
+    };
+    // HEAD 3 at 0 s, HEAD 2 at 12 s, HEAD 1 at 24 s, then GROUP once the delay ends.
+    EXPECT_EQ(PlayUntil([&] { return groups() == 2; }, 100), 36);
+    std::vector<std::string> heads;  // those before the second GROUP
+    int groupsSeen = 0;
+    for (const auto& command : Server->Commands()) {
+        groupsSeen += command == "GROUP alt.binaries.test";
+        if (groupsSeen == 1 && command.rfind("HEAD ", 0) == 0) {
+            heads.push_back(command);
+        }
+    }
+    EXPECT_THAT(heads, ElementsAre("HEAD 3", "HEAD 2", "HEAD 1"));
+}
+
+TEST_F(ArticleTest, NoArticleBelowOneIsAskedForWhateverTheGroupSays) {
+    Connection->SetGroupName(kGroup);
+    Connection->SelectedGroup = kGroup;
+    Connection->ConnectionState = kStateIdle;
+    Connection->GroupFirst = 0;
+    Connection->GroupLast = 0;
+    Connection->Settings.SetInt("article", 0);
+    Start(&CNNTPSocket::Head1);
+
+    EXPECT_NE(Connection->ConnectionState, kStateHeadSent);
+    EXPECT_TRUE(Connection->IsDelaying);
+    EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);  // GROUP follows the delay
 }
 
 TEST_F(ArticleTest, ARoundThatCompletedNothingWaitsBeforeItStartsAgain) {

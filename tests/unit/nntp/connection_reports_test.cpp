@@ -84,6 +84,31 @@ TEST_F(ConnectionReportsTest, AGroupRefusalIsCountedShownAndKeptAsTheLastStatusL
     EXPECT_EQ(Run.Latency(CommandKind::kGroup).Count(), 1u);
 }
 
+// Nothing to fetch is no failure: the connection stays in the group, sends no HEAD, and asks
+// again after "errordelay" on the same connection; the user is told once.
+TEST_F(ConnectionReportsTest, AnEmptyGroupIsAskedForAgainWithoutAHeadAndShownOnce) {
+    ConnectionScript script;
+    script.faults.push_back(
+        ConnectionScript::ReplaceReply("GROUP", 0, "211 0 1 0 alt.binaries.test\r\n"));
+    Server->SetScript(script);
+    Root.SetInt("errordelay", 10);
+    StartArticleJob();
+    PlayFor(40);
+
+    const std::vector<std::string> groups(4, "GROUP alt.binaries.test");
+    EXPECT_EQ(Server->Commands(), groups);  // at 0, 12, 24 and 36 seconds
+    EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
+    EXPECT_EQ(Run.EmptyGroupConnections(), 1u);
+    EXPECT_EQ(Run.TotalFailures(), 0u);
+    EXPECT_EQ(Run.ConnectionsReachedGroup(), 1u);
+    int emptyRows = 0;
+    for (const auto& row : Recorder.rows) {
+        emptyRows += row.find("7: Group \"alt.binaries.test\" on server \"127.0.0.1\" is empty.  "
+                              "Will ask again every 10 seconds.") == 0;
+    }
+    EXPECT_EQ(emptyRows, 1);
+}
+
 TEST_F(ConnectionReportsTest, AnErrorReplyToBodyIsCountedAndItsLineShownSafely) {
     ConnectionScript script;
     script.faults.push_back(

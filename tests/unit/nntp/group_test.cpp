@@ -66,7 +66,9 @@ TEST_F(GroupTest, GroupReplyWithUnusableNumbersIsAnErrorReply) {
     for (const char* reply :
          {"211 5\r\n", "211 5 x y alt.binaries.test\r\n", "211 5 1 4294967301 alt.binaries.test\r\n",
           "211 5 1 2147483648 alt.binaries.test\r\n", "211 5 9 3 alt.binaries.test\r\n",
-          "211 5 -4 3 alt.binaries.test\r\n", "211 5 1 3x alt.binaries.test\r\n"}) {
+          "211 5 -4 3 alt.binaries.test\r\n", "211 5 1 3x alt.binaries.test\r\n",
+          "211 0 x y alt.binaries.test\r\n", "211 0 1 2147483648 alt.binaries.test\r\n",
+          "211 0 -1 0 alt.binaries.test\r\n", "211 -1 1 0 alt.binaries.test\r\n"}) {
         SCOPED_TRACE(reply);
         Connection->ResetConnection();
         Probe().Results.clear();
@@ -85,7 +87,29 @@ TEST_F(GroupTest, GroupReplyWithUnusableNumbersIsAnErrorReply) {
         EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);
         EXPECT_EQ(Connection->ConnectionState, kStateIdle);
     }
-    EXPECT_EQ(CountOccurrences(ErrorLog(), "Group reply without valid article numbers"), 7);
+    EXPECT_EQ(CountOccurrences(ErrorLog(), "Group reply without valid article numbers"), 11);
+}
+
+// A count of 0 is how a server says the group is empty; the last number is then usually one
+// below the first. The group is entered all the same.
+TEST_F(GroupTest, AnEmptyGroupIsEnteredNotRefused) {
+    for (const char* reply : {"211 0 1 0 alt.binaries.test\r\n", "211 0 0 0 alt.binaries.test\r\n",
+                              "211 0 4000 3999 alt.binaries.test\r\n"}) {
+        SCOPED_TRACE(reply);
+        Connection->ResetConnection();
+        Probe().Results.clear();
+        Server->SetScript(ReplyToGroup(reply));
+
+        Start(&CNNTPSocket::SelectGroup1);
+        ASSERT_TRUE(WaitForResult());
+
+        EXPECT_THAT(Probe().Results, ElementsAre(1));
+        EXPECT_EQ(Connection->SelectedGroup, kGroup);
+        EXPECT_EQ(Connection->GroupCount, 0);
+        EXPECT_TRUE(Connection->IsGroupEmpty());
+        EXPECT_GT(Connection->LowestArticle(), Connection->Settings.GetInt("article", 99));
+    }
+    EXPECT_THAT(ErrorLog(), Not(HasSubstr("without valid article numbers")));
 }
 
 TEST_F(GroupTest, TheLargest32BitNumbersAreStillTaken) {
