@@ -19,6 +19,9 @@
 #include "app/qt/AboutDialog.h"
 #include "app/qt/MessageBoxBridge.h"
 #include "app/qt/ProgramIcon.h"
+#if defined(ZODIVA_WITH_CHARTS)
+#include "app/qt/RateChart.h"
+#endif
 #include "app/core/StatusRowFolder.h"
 #include "platform/Messages.h"
 #include "platform/Time.h"
@@ -109,6 +112,12 @@ void TestDialog::CreateMonitorViews() {
     connectionsView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     connectionsView_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     connectionsView_->horizontalHeader()->setStretchLastSection(true);
+#if defined(ZODIVA_WITH_CHARTS)
+    rateChart_ = new RateChart(this);
+#endif
+    downloadSummary_ = new QLabel(this);
+    downloadSummary_->setObjectName(QStringLiteral("DownloadSummary"));
+    downloadSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout_.SetExtraHeight(kMonitorAreaHeight);
     layout_.Apply();
     PlaceMonitorViews();
@@ -120,8 +129,14 @@ void TestDialog::PlaceMonitorViews() {
     const int top = TestDialogTemplate().height;
     const int width = TestDialogTemplate().width - 30;
     statusView_->setGeometry(DialogUnitsToPixels(units, 15, top, width, kStatusListHeight));
-    connectionsView_->setGeometry(
-        DialogUnitsToPixels(units, 15, top + kStatusListHeight + 4, width, kConnectionsHeight));
+    int y = top + kStatusListHeight + 4;
+    connectionsView_->setGeometry(DialogUnitsToPixels(units, 15, y, width, kConnectionsHeight));
+    y += kConnectionsHeight + 4;
+#if defined(ZODIVA_WITH_CHARTS)
+    rateChart_->setGeometry(DialogUnitsToPixels(units, 15, y, width, kRateChartHeight));
+    y += kRateChartHeight + 4;
+#endif
+    downloadSummary_->setGeometry(DialogUnitsToPixels(units, 15, y, width, kDownloadSummaryHeight));
     const QFontMetrics metrics = fontMetrics();
     connectionsView_->setColumnWidth(ConnectionsModel::kNumber, metrics.horizontalAdvance("00000") + 8);
     connectionsView_->setColumnWidth(ConnectionsModel::kState,
@@ -173,7 +188,12 @@ void TestDialog::OnGo() {
     std::optional<MessageBoxBridge::GuiThreadBlocked> blocked;
     if (bridge_)
         blocked.emplace(*bridge_);
-    logic_.Go(text, confirm);
+    // A new Go ends what the chart and the summary showed of the last download.
+    rates_.Clear();
+    downloadSummary_->clear();
+    ShowRate();
+    if (logic_.Go(text, confirm) == TestDialogLogic::GoResult::kStarted)
+        downloadClock_.start();
 }
 
 void TestDialog::OnStop() {
@@ -186,7 +206,37 @@ void TestDialog::StopEngine() {
     std::optional<MessageBoxBridge::GuiThreadBlocked> blocked;
     if (bridge_)
         blocked.emplace(*bridge_);
+    const double seconds = static_cast<double>(downloadClock_.elapsed()) / 1000.0;
     logic_.Stop();
+    downloadClock_.invalidate();
+    ShowDownloadSummary(seconds);
+}
+
+// The download's totals stay readable after Stop: the engine's counters and monitor outlive
+// its thread.
+void TestDialog::ShowDownloadSummary(double seconds) {
+    const EngineTotals totals = logic_.Totals();
+    const std::shared_ptr<EngineMonitor> monitor = logic_.Monitor();
+    const std::uint64_t failures = monitor ? monitor->Run().TotalFailures() : 0;
+    downloadSummary_->setText(QString::fromStdString(
+        DownloadSummaryText(seconds, totals.bytesReceived, totals.articlesCompleted, failures)));
+}
+
+QWidget* TestDialog::RateChartWidget() const {
+#if defined(ZODIVA_WITH_CHARTS)
+    return rateChart_;
+#else
+    return nullptr;
+#endif
+}
+
+// Once a second while a download runs; after Stop the chart keeps its last picture.
+void TestDialog::ShowRate() {
+    if (logic_.IsRunning() && downloadClock_.isValid())
+        rates_.Add(static_cast<double>(downloadClock_.elapsed()) / 1000.0, logic_.TotalRate());
+#if defined(ZODIVA_WITH_CHARTS)
+    rateChart_->Show(rates_);
+#endif
 }
 
 void TestDialog::OnClickMe() {
@@ -205,6 +255,7 @@ void TestDialog::OnTimer() {
     rate->setText(QString::fromStdString(logic_.RateText()));
     FitRateToText(*rate);
     ShowMonitor();
+    ShowRate();
 }
 
 // A loopback download easily reaches six-digit rates, which the static's 48 units cannot

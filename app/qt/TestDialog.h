@@ -9,6 +9,7 @@
 
 #include "app/core/MonitorView.h"
 #include "app/qt/MonitorModels.h"
+#include "app/qt/RateHistory.h"
 #include "app/qt/TemplateLayout.h"
 
 class TestDialogLogic;
@@ -20,6 +21,15 @@ class QTableView;
 namespace zodiva::gui {
 
 class MessageBoxBridge;
+class RateChart;
+
+// Built with Qt Charts, the dialog draws the rate of the last two minutes below the
+// connections table; without, that place is left out and the rest stays as it is.
+#if defined(ZODIVA_WITH_CHARTS)
+constexpr bool kHaveRateChart = true;
+#else
+constexpr bool kHaveRateChart = false;
+#endif
 
 class TestDialog : public QDialog {
     Q_OBJECT
@@ -36,16 +46,27 @@ public:
 
     // Period of the rate display.
     static constexpr int kRateTimerMilliseconds = 1000;
-    // Below the template's controls: the status rows and the connections table, in dialog
-    // units.
+    // Below the template's controls: the status rows, the connections table, the rate chart
+    // and the line that sums up the last download, in dialog units.
     static constexpr int kStatusListHeight = 56;
     static constexpr int kConnectionsHeight = 100;
-    static constexpr int kMonitorAreaHeight = kStatusListHeight + kConnectionsHeight + 12;
+    static constexpr int kRateChartHeight = kHaveRateChart ? 84 : 0;
+    static constexpr int kDownloadSummaryHeight = 10;
+    static constexpr int kMonitorAreaHeight = kStatusListHeight + kConnectionsHeight +
+                                              (kHaveRateChart ? kRateChartHeight + 4 : 0) +
+                                              kDownloadSummaryHeight + 16;
 
     QListView* StatusListView() const { return statusView_; }
     QTableView* ConnectionsView() const { return connectionsView_; }
     const StatusRowsModel& StatusRows() const { return statusRows_; }
     const ConnectionsModel& Connections() const { return connections_; }
+    // The rate readings the chart shows (kept after Stop until the next Go).
+    const RateHistory& Rates() const { return rates_; }
+    // The chart, or nullptr when the dialog is built without Qt Charts.
+    RateChart* RateChartView() const { return rateChart_; }
+    QWidget* RateChartWidget() const;
+    // Empty until a download is stopped; then its average rate, articles and failures.
+    QLabel* DownloadSummary() const { return downloadSummary_; }
 
 public slots:
     void OnGo();
@@ -70,12 +91,16 @@ private:
     void CreateMonitorViews();
     void PlaceMonitorViews();
     void ShowMonitor();
+    void ShowRate();
+    void ShowDownloadSummary(double seconds);
 
     TestDialogLogic& logic_;
     MessageBoxBridge* bridge_;
     // Before the layout: making the layout changes the font, and the font change places these.
     QListView* statusView_ = nullptr;
     QTableView* connectionsView_ = nullptr;
+    RateChart* rateChart_ = nullptr;
+    QLabel* downloadSummary_ = nullptr;
     TemplateLayout layout_;
     QTimer rateTimer_;
     StatusRowsModel statusRows_;
@@ -84,6 +109,8 @@ private:
     std::vector<ConnectionSnapshot> snapshots_;
     std::shared_ptr<EngineMonitor> shownMonitor_;
     QElapsedTimer monitorClock_;
+    RateHistory rates_;
+    QElapsedTimer downloadClock_;  // since the running download's Go
 };
 
 // The Click Me counter as the box reads it: an optional minus sign and decimal digits,

@@ -107,6 +107,18 @@ void VerifyMonitorViewsBelowTheControls(TestDialog& dialog) {
     QVERIFY(dialog.rect().contains(list));
     QVERIFY(dialog.rect().contains(table));
     QVERIFY(list.height() > 3 * dialog.fontMetrics().height());
+    // Below the table: the rate chart (when built with Qt Charts), then the download's summary.
+    int above = table.bottom();
+    if (QWidget* chart = dialog.RateChartWidget()) {
+        QVERIFY(chart->geometry().top() > above);
+        QVERIFY(dialog.rect().contains(chart->geometry()));
+        QVERIFY(chart->height() > 4 * dialog.fontMetrics().height());
+        above = chart->geometry().bottom();
+    }
+    const QRect summary = dialog.DownloadSummary()->geometry();
+    QVERIFY(summary.top() > above);
+    QVERIFY(dialog.rect().contains(summary));
+    QVERIFY(summary.height() >= dialog.fontMetrics().height());
 }
 
 }  // namespace

@@ -1,0 +1,28 @@
+#pragma once
+// The dialog's live rate chart (Qt Charts): the total rate of the last two minutes, one point
+// a second, redrawn from a RateHistory at the dialog's once-a-second tick.
+#include <QtCharts/QChartView>
+
+class QLineSeries;
+class QValueAxis;
+
+namespace zodiva::gui {
+
+class RateHistory;
+
+class RateChart : public QChartView {
+    Q_OBJECT
+public:
+    explicit RateChart(QWidget* parent = nullptr);
+
+    void Show(const RateHistory& history);
+    // The points drawn now, for tests.
+    int PointCount() const;
+
+private:
+    QLineSeries* series_;
+    QValueAxis* time_;
+    QValueAxis* rate_;
+};
+
+}  // namespace zodiva::gui
