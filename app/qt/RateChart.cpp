@@ -3,7 +3,6 @@
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
-#include <cmath>
 
 #include "app/qt/RateHistory.h"
 
@@ -25,14 +24,19 @@ RateChart::RateChart(QWidget* parent)
     QChart* chart = this->chart();  // owned by the view; it owns the series and the axes
     chart->addSeries(series_);
     chart->legend()->hide();
-    chart->setMargins(QMargins(2, 2, 2, 2));
-    chart->setBackgroundRoundness(0);
+    chart->setMargins(QMargins(0, 0, 0, 0));
+    chart->setBackgroundVisible(false);  // the dialog's own background, as its other controls
+    QFont small = font();
+    for (QValueAxis* axis : {time_, rate_}) {
+        axis->setLabelsFont(small);
+        axis->setTitleFont(small);
+    }
     time_->setTitleText(QStringLiteral("seconds since Go"));
     time_->setLabelFormat(QStringLiteral("%d"));
     time_->setTickCount(7);
     rate_->setTitleText(QStringLiteral("MB/s"));
     rate_->setLabelFormat(QStringLiteral("%.0f"));
-    rate_->setTickCount(4);
+    rate_->setTickCount(5);
     chart->addAxis(time_, Qt::AlignBottom);
     chart->addAxis(rate_, Qt::AlignLeft);
     series_->attachAxis(time_);
@@ -48,12 +52,12 @@ void RateChart::Show(const RateHistory& history) {
         points.append(QPointF(point.seconds, point.megabytesPerSecond));
     series_->replace(points);
     time_->setRange(history.WindowStart(), history.WindowEnd());
-    // Whole steps on the rate axis: a tenth above the peak, rounded up to a nice number.
+    // Round steps on the rate axis, a little room above the peak.
     const double top = std::max(1.0, history.Peak() * 1.1);
-    const double magnitude = std::pow(10.0, std::floor(std::log10(top)));
-    const double nice = std::ceil(top / magnitude) * magnitude;
-    rate_->setRange(0.0, nice);
-    rate_->setLabelFormat(nice < 3 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
+    rate_->setRange(0.0, top);
+    rate_->setTickCount(5);
+    rate_->applyNiceNumbers();
+    rate_->setLabelFormat(rate_->max() < 4 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
 }
 
 int RateChart::PointCount() const {

@@ -1,8 +1,9 @@
 // Makes the screenshot of the dialog during a download from the in-process news server:
 //   QT_QPA_PLATFORM=offscreen zodiva_screenshot docs/screenshot.png
 // It presses Go with three connections, the third of which the server refuses with a 502
-// greeting, waits for a non-zero rate and the refusal in the status list, clicks Click Me
-// three times and writes the dialog as a PNG. Exit code 0 when the picture shows a rate.
+// greeting, waits for a non-zero rate, the refusal in the status list and a quarter minute of
+// the rate chart, clicks Click Me three times and writes the dialog as a PNG. Exit code 0
+// when the picture shows a rate.
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -58,8 +59,11 @@ int main(int argc, char** argv) {
                      qPrintable(session.Rate()->text()));
         return 1;
     }
-    // Two ticks more: the refusal is listed and every connection has a rate of its own.
+    // Two ticks more: the refusal is listed and every connection has a rate of its own; with
+    // the rate chart, enough readings to show a line.
     QTest::qWait(2 * TestDialog::kRateTimerMilliseconds + 200);
+    if (kHaveRateChart)
+        WaitFor([&] { return session.Dialog().Rates().Points().size() >= 15; }, 30000);
     if (session.Dialog().StatusRows().rowCount() == 0) {
         std::fprintf(stderr, "the status list shows no row\n");
         return 1;
