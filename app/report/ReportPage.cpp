@@ -1,6 +1,7 @@
 #include "app/report/ReportPage.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "app/report/ChartData.h"
 #include "app/report/HtmlText.h"
@@ -260,16 +261,43 @@ std::string ChecksTable(const json& summary) {
     return html + "</tbody></table>";
 }
 
-// Every figure of the summary as it stands, so that nothing --json prints is lost here.
+// A summary key as a heading: the usual ones by name, any other as its words.
+std::string Term(const std::string& key) {
+    static const std::vector<std::pair<std::string, std::string>> kTerms = {
+        {"duration_s", "Seconds"}, {"bytes_received", "Bytes"}, {"articles", "Articles"},
+        {"articles_completed", "Articles"}, {"connections", "Connections"},
+        {"connections_up", "Connections up at the end"},
+        {"connections_reached_group", "Connections that reached the group"},
+        {"first_article_s", "First article after (s)"}, {"peak_kib_s", "Peak (KBps)"},
+        {"missing", "Missing articles"}, {"stopped_by", "Stopped by"},
+        {"engine_cpu", "Engine CPU"}};
+    for (const auto& [name, term] : kTerms) {
+        if (key == name)
+            return term;
+    }
+    std::string words = key;
+    std::replace(words.begin(), words.end(), '_', ' ');
+    if (!words.empty())
+        words[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(words[0])));
+    return words;
+}
+
+// Every figure of the summary, so that nothing --json prints is lost here; the rate and the
+// articles per second once, in the units people read.
 std::string SummaryFigures(const json& summary) {
     const StepFigures f = FiguresOf(summary);
     std::string html = "<dl class=\"facts\">";
     html += DefinitionRow("Rate", RateText(f.rateBytesPerSecond));
     html += DefinitionRow("Articles/s", Figure(f.articlesPerSecond, 1));
     for (const auto& [key, value] : summary.items()) {
-        if (key == "event" || key == "summary" || value.is_object() || value.is_array())
+        if (key == "event" || key == "summary" || key == "rate_bytes_per_s" ||
+            key == "average_kib_s" || key == "articles_per_s" || value.is_object() ||
+            value.is_array())
             continue;
-        html += DefinitionRow(key, PlainValue(value));
+        if (key == "engine_cpu" && value.is_number())
+            html += DefinitionRow(Term(key), Fixed(value.get<double>() * 100, 0) + " % of a core");
+        else
+            html += DefinitionRow(Term(key), PlainValue(value));
     }
     html += "</dl>";
     if (const auto failures = summary.find("failures");
@@ -332,13 +360,12 @@ std::string StepsTable(const Timeline& timeline) {
 }
 
 std::string RunSection(const Timeline& timeline, std::size_t index) {
-    std::string html = "<section class=\"run\" id=\"run-" + std::to_string(index + 1) + "\"><h2>" +
-                       Swatch(index) + EscapeHtml(timeline.label) + "</h2><div class=\"columns\">" +
-                       "<div><h3>Run</h3>" + RunFacts(timeline) + Notes(timeline) +
-                       SettingsTable(timeline.run) + "</div>";
+    std::string html = std::string("<section class=\"run") + (timeline.IsSweep() ? " sweep" : "") +
+                       "\" id=\"run-" + std::to_string(index + 1) + "\"><h2>" + Swatch(index) +
+                       EscapeHtml(timeline.label) + "</h2>" + RunFacts(timeline) +
+                       Notes(timeline) + SettingsTable(timeline.run);
     if (timeline.summary)
-        html += "<div><h3>Summary</h3>" + SummaryFigures(*timeline.summary) + "</div>";
-    html += "</div>";
+        html += "<h3>Summary</h3>" + SummaryFigures(*timeline.summary);
     if (timeline.IsSweep())
         html += "<h3>Steps</h3>" + StepsTable(timeline);
     return html + "</section>\n";
@@ -383,7 +410,9 @@ std::string RenderReport(const std::vector<Timeline>& timelines, const PageParts
             (timelines.size() == 1 ? " timeline" : " timelines") + ", made " + parts.created +
             " by " + parts.generator) + "</p></header>\n";
     html += GlanceTable(timelines);
+    html += "<div class=\"runs\">";
     for (std::size_t i = 0; i < timelines.size(); ++i) html += RunSection(timelines[i], i);
+    html += "</div>\n";
     if (!timeCharts.empty())
         html += "<section id=\"over-time\"><h2>Over time</h2><div class=\"charts\">" +
                 Figures(timeCharts) + "</div></section>\n";

@@ -118,7 +118,7 @@ def main(argv):
         if screenshot and ok:
             page = os.path.join(work, "two.html")
             make_report(tool, files[:2], page)
-            run_browser(chromium, work, page, "--window-size=1200,2000",
+            run_browser(chromium, work, page, "--window-size=1200,1600",
                         "--screenshot=" + os.path.abspath(screenshot))
             print("wrote", screenshot)
     return 0 if ok else 1
