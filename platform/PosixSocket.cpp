@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -162,6 +163,12 @@ long Send(int fd, const char* data, int length, int winFlags) {
 
 long Receive(int fd, char* buffer, int length, int winFlags) {
     return ::recv(fd, buffer, static_cast<size_t>(length), TranslateFlags(winFlags));
+}
+
+long ReceiveInTwo(int fd, char* first, int firstLength, char* second, int secondLength) {
+    iovec parts[2] = {{first, static_cast<size_t>(firstLength)},
+                      {second, static_cast<size_t>(secondLength)}};
+    return ::readv(fd, parts, second != nullptr && secondLength > 0 ? 2 : 1);
 }
 
 int BytesReadable(int fd, int* count) {

@@ -2,6 +2,7 @@
 
 #include <sys/epoll.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "platform/LeakCounts.h"
 #include "platform/detail/MessageQueue.h"
 #include "platform/detail/PosixSocket.h"
+#include "platform/detail/ReadAhead.h"
 #include "platform/detail/WinsockState.h"
 
 namespace platform::detail {
@@ -78,10 +80,14 @@ struct SocketEntry {
     bool peerClosed = false;
     int closeError = 0;
     bool closeNotified = false;
-    // At least this many bytes are waiting in the kernel (0: not known). Without a recv the
-    // count of readable bytes only grows, so the last answer of the kernel, less what recv
-    // has taken since, stays true and need not be asked again.
-    long knownReadable = 0;
+    // Bytes taken from the kernel ahead of the reader; recv and FIONREAD are served from here.
+    ReadAhead ahead;
+    // The kernel may hold bytes not yet read: cleared by a read that left it empty, set again
+    // by every readiness report (which comes for each arrival after that read).
+    bool kernelMayHoldData = true;
+    // An error a read ahead met (errno) while the reader still had bytes to take: the recv
+    // that next finds nothing buffered returns it, so that it comes after those bytes.
+    int deferredError = 0;
 };
 
 // Socket handles start well away from small integers and are never handed out twice.
@@ -161,34 +167,108 @@ void Unwatch(SocketEntry& entry) {
     entry.watched = false;
 }
 
-std::atomic<std::uint64_t> gReadableQueries{0};
+std::atomic<std::uint64_t> gKernelReads{0};
 
-// Asks the kernel (entry mutex held, so that no recv on another thread can make the answer
-// stale before it is stored). -1 with errno set when the query fails.
-int AskReadable(SocketEntry& entry) {
-    gReadableQueries.fetch_add(1, std::memory_order_relaxed);
-    int count = 0;
-    if (posix::BytesReadable(entry.fd, &count) != 0) {
-        entry.knownReadable = 0;
+bool IsResetError(int error) {
+    return error == ECONNRESET || error == ECONNABORTED;
+}
+
+// What a read of the kernel that asked for `wanted` bytes tells (entry mutex held): one that
+// came back short, or would have blocked, left it empty. A reset that the reader cannot be
+// told at once is kept for its next recv, and for FD_CLOSE.
+void NoteKernelRead(SocketEntry& entry, long result, long wanted, int error) {
+    entry.kernelMayHoldData = result >= wanted && wanted > 0;
+    if (result < 0 && IsResetError(error) && entry.closeError == 0)
+        entry.closeError = posix::WsaErrorFromErrno(error);
+}
+
+// Reads what the kernel holds into the read-ahead (entry mutex held, so that no recv on
+// another thread can come between the read and its bookkeeping). The bytes now buffered, 0
+// when there are none. Without a buffer from the pool, asks the count instead and leaves the
+// bytes where they are.
+int ReadAheadFromKernel(SocketEntry& entry) {
+    gKernelReads.fetch_add(1, std::memory_order_relaxed);
+    char* space = entry.ahead.Space();
+    if (space == nullptr) {
+        int count = 0;
+        if (posix::BytesReadable(entry.fd, &count) != 0)
+            count = 0;
+        entry.kernelMayHoldData = count > 0;
+        return count;
+    }
+    const long result = posix::Receive(entry.fd, space, ReadAhead::kCapacity, 0);
+    const int error = errno;
+    NoteKernelRead(entry, result, ReadAhead::kCapacity, error);
+    if (result < 0 && IsResetError(error))
+        entry.deferredError = error;
+    entry.ahead.Filled(result > 0 ? static_cast<int>(result) : 0);
+    // The kernel no longer reports bytes taken before their readiness was collected, so the
+    // FD_READ they would have brought is posted here.
+    if (!entry.ahead.Empty() && entry.readEnabled && Notify(entry, FD_READ, 0))
+        entry.readEnabled = false;
+    return entry.ahead.Size();
+}
+
+// Whether bytes are waiting, exactly: buffered ones answer without a system call, and the
+// kernel is read only when it may hold some.
+bool HasReadableBytes(SocketEntry& entry) {
+    if (!entry.ahead.Empty())
+        return true;
+    return entry.kernelMayHoldData && ReadAheadFromKernel(entry) > 0;
+}
+
+// A recv (not a peek) served from the read-ahead, and from the kernel for what it lacks: one
+// read fills the rest of the caller's buffer and then the read-ahead behind it. The result
+// as recv gives it, with the error in *error.
+long ReceiveThroughReadAhead(SocketEntry& entry, char* buffer, int length, int flags, int* error) {
+    *error = 0;
+    if (length == 0)
+        return 0;
+    const int copied = entry.ahead.Take(buffer, length);
+    if (copied == length)
+        return copied;
+    if (copied > 0 && !entry.kernelMayHoldData)
+        return copied;  // a short read: the kernel was left empty and nothing came since
+    if (copied == 0 && entry.deferredError != 0) {
+        *error = entry.deferredError;
+        entry.deferredError = 0;
         return -1;
     }
-    entry.knownReadable = count;
-    return count;
-}
-
-// Whether bytes are waiting: known ones answer without a system call.
-bool HasReadableBytes(SocketEntry& entry) {
-    return entry.knownReadable > 0 || AskReadable(entry) > 0;
-}
-
-// What a recv (not a peek) tells about the bytes left: it took `result` of them, and one that
-// did not fill its buffer took all there were.
-void NoteReceived(SocketEntry& entry, long result, int length) {
-    if (result < 0 || result < length) {
-        entry.knownReadable = 0;
-        return;
+    gKernelReads.fetch_add(1, std::memory_order_relaxed);
+    const int rest = length - copied;
+    char* space = flags == 0 ? entry.ahead.Space() : nullptr;
+    const long result =
+        space != nullptr
+            ? posix::ReceiveInTwo(entry.fd, buffer + copied, rest, space, ReadAhead::kCapacity)
+            : posix::Receive(entry.fd, buffer + copied, rest, flags);
+    const int readError = errno;
+    NoteKernelRead(entry, result, rest + (space != nullptr ? ReadAhead::kCapacity : 0),
+                   readError);
+    entry.ahead.Filled(result > rest ? static_cast<int>(result - rest) : 0);
+    if (result >= 0)
+        return copied + std::min<long>(result, rest);
+    if (copied > 0) {
+        if (IsResetError(readError))
+            entry.deferredError = readError;
+        return copied;
     }
-    entry.knownReadable = entry.knownReadable > result ? entry.knownReadable - result : 0;
+    *error = readError;
+    return -1;
+}
+
+// A peek: the buffered bytes first, then what the kernel holds behind them.
+long PeekThroughReadAhead(SocketEntry& entry, char* buffer, int length, int flags, int* error) {
+    *error = 0;
+    const int copied = entry.ahead.Peek(buffer, length);
+    if (length > 0 && copied == length)
+        return copied;
+    const long result = posix::Receive(entry.fd, buffer + copied, length - copied, flags);
+    if (result >= 0)
+        return copied + result;
+    if (copied > 0)
+        return copied;
+    *error = errno;
+    return -1;
 }
 
 // FD_CLOSE goes out once, and only after everything received before the close was read.
@@ -240,6 +320,8 @@ void OnConnectReady(SocketEntry& entry, std::uint32_t ready) {
 }
 
 void OnConnectedReady(SocketEntry& entry, std::uint32_t ready) {
+    if ((ready & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0)
+        entry.kernelMayHoldData = true;
     if ((ready & EPOLLOUT) != 0 && entry.writeWanted && Notify(entry, FD_WRITE, 0)) {
         entry.writeWanted = false;
     }
@@ -289,7 +371,7 @@ void InstallReadyHandler() {
 void AfterReceive(SocketEntry& entry, long result, int length, int error) {
     entry.readEnabled = true;
     if (result < 0) {
-        if (error == ECONNRESET || error == ECONNABORTED) {
+        if (IsResetError(error)) {
             if (entry.closeError == 0)
                 entry.closeError = posix::WsaErrorFromErrno(error);
             NotePeerClosed(entry, false);
@@ -300,9 +382,9 @@ void AfterReceive(SocketEntry& entry, long result, int length, int error) {
         NotePeerClosed(entry, false);
         return;
     }
-    if (result < length && !entry.peerClosed)
-        return;  // drained: new data brings a new edge
-    if (HasReadableBytes(entry)) {
+    // Bytes left behind, or a kernel that may hold some: another FD_READ. One that finds
+    // nothing when it is taken is withdrawn (SocketGuard), so none is left unanswered.
+    if (!entry.ahead.Empty() || entry.kernelMayHoldData) {
         if (Notify(entry, FD_READ, 0))
             entry.readEnabled = false;
         return;
@@ -539,12 +621,13 @@ int recv(SOCKET s, char* buffer, int length, int flags) {
         return SOCKET_ERROR;
     if (length < 0 || (buffer == nullptr && length > 0))
         return Fail(WSAEFAULT);
-    const long result = posix::Receive(entry->fd, buffer, length, flags);
-    const int error = errno;
+    long result = 0;
+    int error = 0;
     {
         std::lock_guard<std::mutex> lock(entry->mutex);
-        if ((flags & MSG_PEEK) == 0)
-            NoteReceived(*entry, result, length);
+        result = (flags & MSG_PEEK) != 0
+                     ? PeekThroughReadAhead(*entry, buffer, length, flags, &error)
+                     : ReceiveThroughReadAhead(*entry, buffer, length, flags, &error);
         if (SelectionActive(*entry))
             AfterReceive(*entry, result, length, error);
     }
@@ -561,12 +644,11 @@ int ioctlsocket(SOCKET s, long command, u_long* argument) {
     if (argument == nullptr)
         return Fail(WSAEFAULT);
     if (command == FIONREAD) {
-        // Always the kernel's present count: a caller may wait for it to grow.
+        // What one recv can take now. Buffered bytes answer without a system call; with none,
+        // the kernel is read (a caller that waits for data to come sees it come).
         std::lock_guard<std::mutex> lock(entry->mutex);
-        const int count = AskReadable(*entry);
-        if (count < 0)
-            return FailFromErrno();
-        *argument = static_cast<u_long>(count);
+        const int buffered = entry->ahead.Size();
+        *argument = static_cast<u_long>(buffered > 0 ? buffered : ReadAheadFromKernel(*entry));
         return 0;
     }
     if (command == FIONBIO) {
@@ -656,6 +738,9 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT message, long events) {
         return 0;
     }
     Watch(*entry);
+    // Bytes the layer already holds bring no readiness from the kernel.
+    if (!entry->ahead.Empty() && Notify(*entry, FD_READ, 0))
+        entry->readEnabled = false;
     return 0;
 }
 
@@ -683,8 +768,8 @@ std::size_t OpenSocketCount() {
     return detail::Sockets().size();
 }
 
-std::uint64_t ReadableQueryCount() {
-    return detail::gReadableQueries.load(std::memory_order_relaxed);
+std::uint64_t KernelReadCount() {
+    return detail::gKernelReads.load(std::memory_order_relaxed);
 }
 
 }  // namespace platform

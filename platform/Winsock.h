@@ -286,7 +286,7 @@ int WsaErrorFromErrno(int errnoValue);
 // The Windows Sockets code for a host lookup's result (0 for success).
 int WsaErrorFromLookup(int lookupResult, int errnoValue);
 
-// Times the kernel has been asked how many bytes a socket holds (for tests and measurements).
-std::uint64_t ReadableQueryCount();
+// System calls made to read a socket or to ask what it holds (for tests and measurements).
+std::uint64_t KernelReadCount();
 
 }  // namespace platform

@@ -30,6 +30,8 @@ int Bind(int fd, const Endpoint& endpoint);
 int Connect(int fd, const Endpoint& endpoint);
 long Send(int fd, const char* data, int length, int winFlags);
 long Receive(int fd, char* buffer, int length, int winFlags);
+// One read that fills `first`, then `second`: the caller's buffer and the socket's read-ahead.
+long ReceiveInTwo(int fd, char* first, int firstLength, char* second, int secondLength);
 // Bytes waiting to be read.
 int BytesReadable(int fd, int* count);
 

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -167,6 +168,23 @@ bool RawPeer::Write(const std::string& bytes) {
         Ready(ToNative(m_connection), POLLOUT, kLookMs);
     }
     return Connected();
+}
+
+bool RawPeer::WaitUntilAcknowledged() {
+#ifdef _WIN32
+    return Connected();
+#else
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    int unacknowledged = 0;
+    while (Connected() && ::ioctl(ToNative(m_connection), TIOCOUTQ, &unacknowledged) == 0 &&
+           unacknowledged > 0) {
+        if (LeftUntil(deadline) == 0) {
+            return false;
+        }
+        ::usleep(1000);
+    }
+    return Connected() && unacknowledged == 0;
+#endif
 }
 
 std::string RawPeer::ReadAvailable() {

@@ -29,6 +29,9 @@ public:
     bool Accept();
     // Writes all of it, waiting (a few seconds at most) while the client is not reading.
     bool Write(const std::string& bytes);
+    // Waits (a few seconds at most) until the client's system has acknowledged every byte
+    // written, so that they wait in its socket. On Windows it returns at once.
+    bool WaitUntilAcknowledged();
     // Everything the client has sent so far, without waiting.
     std::string ReadAvailable();
     // Reads and throws away until the client closes (giving up after a few seconds without
