@@ -78,11 +78,11 @@ int ErrorDelaySeconds(CNNTPSocket& connection) {
 
 // Looked up once for every batch of lines a step takes from the receive buffer rather than
 // for every line: the batch is handled without a pause on this thread, so a change made by
-// the dialog meanwhile takes effect at a line boundary all the same, and the lookup (three
-// locked stores deep) no longer costs more than the line itself.
+// the dialog meanwhile takes effect at a line boundary all the same. The look-up goes through
+// the three stores only when a setting has changed since the last one.
 bool WriteToDisk(CNNTPSocket& connection) {
     // Short of disk space, articles are received but not written, as with "writetodisk" 0.
-    return connection.Settings.GetInt("writetodisk", 1) != 0 && !DiskSpaceLow();
+    return connection.WriteToDiskSetting.Get(connection.Settings) != 0 && !DiskSpaceLow();
 }
 
 // The line that ends a multi-line reply: a dot, then CR. A dot and a bare LF does not.

@@ -45,6 +45,8 @@ bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b)
     return a.size() < b.size();
 }
 
+std::atomic<std::uint64_t> SettingsStore::s_generation{1};
+
 SettingsStore::SettingsStore() = default;
 
 SettingsStore::~SettingsStore() {
@@ -57,6 +59,7 @@ bool SettingsStore::OnSettingChanged(std::string, std::string) {
 
 void SettingsStore::Clear() {
     m_values.clear();
+    Changed();
 }
 
 bool SettingsStore::Find(std::string key, std::string& value) {
@@ -98,6 +101,7 @@ bool SettingsStore::SetString(std::string key, std::string value) {
         // An existing entry keeps the spelling under which it was first stored.
         m_values[key] = value;
     }
+    Changed();
     OnSettingChanged(key, value);
     return true;
 }
@@ -107,8 +111,22 @@ bool SettingsStore::SetInt(std::string key, int value) {
 }
 
 void SettingsStore::SetParent(SettingsStore* parent) {
-    MutexHandleLock lock(m_lock);
-    m_pParent = parent;
+    {
+        MutexHandleLock lock(m_lock);
+        m_pParent = parent;
+    }
+    Changed();
+}
+
+int CachedIntSetting::Get(SettingsStore& store) {
+    // The generation is read before the look-up: a change made during it counts again later.
+    const std::uint64_t now = SettingsStore::Generation();
+    if (now != m_generation || &store != m_store) {
+        m_value = store.GetInt(m_key, m_default);
+        m_store = &store;
+        m_generation = now;
+    }
+    return m_value;
 }
 
 bool SettingsStore::Load(HKEY hive, std::string subKey) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <climits>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/windows.h"
@@ -138,6 +139,41 @@ TEST(SettingsStore, ConcurrentReadersAndWritersThroughTheChain) {
         CloseHandle(thread);
     }
     EXPECT_EQ(shared.wrongReads, 0);
+}
+
+// The cached read answers as a look-up through the chain would, after every kind of change:
+// a value set at any level, a parent unlinked, a store cleared, and another store asked.
+TEST(CachedIntSetting, AnswersAsTheChainDoesAfterEveryChange) {
+    StoreChain chain;
+    CachedIntSetting writeToDisk("writetodisk", 1);
+    EXPECT_EQ(writeToDisk.Get(chain.connection), 1) << "the default";
+    chain.dialog.SetInt("WriteToDisk", 0);
+    EXPECT_EQ(writeToDisk.Get(chain.connection), 0) << "set in the dialog's store";
+    chain.connection.SetInt("article", 41);  // another key: the answer stays
+    EXPECT_EQ(writeToDisk.Get(chain.connection), 0);
+    chain.engine.SetInt("writetodisk", 7);
+    EXPECT_EQ(writeToDisk.Get(chain.connection), 7) << "the nearer store wins";
+    chain.connection.SetParent(nullptr);
+    EXPECT_EQ(writeToDisk.Get(chain.connection), 1) << "no parent: the default again";
+    chain.connection.SetParent(&chain.engine);
+    chain.engine.Clear();
+    EXPECT_EQ(writeToDisk.Get(chain.connection), 0) << "the engine's value is gone";
+    SettingsStore other;
+    other.SetInt("writetodisk", 5);
+    EXPECT_EQ(writeToDisk.Get(other), 5) << "another store is asked, not answered from memory";
+    EXPECT_EQ(writeToDisk.Get(chain.connection), 0);
+}
+
+// A change made on another thread is seen by the next read after the change returned.
+TEST(CachedIntSetting, SeesAChangeFromAnotherThread) {
+    StoreChain chain;
+    CachedIntSetting writeToDisk("writetodisk", 1);
+    for (int round = 0; round < 200; ++round) {
+        const int wanted = round % 2;
+        std::thread writer([&] { chain.dialog.SetInt("writetodisk", wanted); });
+        writer.join();
+        ASSERT_EQ(writeToDisk.Get(chain.connection), wanted) << "round " << round;
+    }
 }
 
 TEST(SettingsStore, LoadTakesDwordAndTextValuesOfTheKey) {
