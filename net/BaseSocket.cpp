@@ -66,6 +66,11 @@ int BaseSocket::Close() {
 // number to the next socket made. This window has one socket at a time, so whatever is queued
 // for it now is about the socket just closed: it must not reach a later socket of that number.
 void BaseSocket::DropQueuedSocketEvents() {
+    // Without a window nothing was queued for this object; a null window would select every
+    // window of the thread and drop the other connections' notifications.
+    if (GetWindowHandle() == nullptr) {
+        return;
+    }
     MSG stale;
     while (PeekMessageA(&stale, GetWindowHandle(), kMsgSocketEvent, kMsgSocketEvent, PM_REMOVE)) {
     }

@@ -77,6 +77,55 @@ TEST_F(BaseSocketTest, FreshObjectHasAWindowAndNothingToClose) {
     EXPECT_FALSE(m_Client->IsLookupPending());
 }
 
+// Takes the hidden windows' class name with a procedure that refuses every window, so that
+// the objects made meanwhile have none; gives the name back when it goes.
+class WindowsRefused {
+public:
+    WindowsRefused() {
+        m_Previous = platform::SetMessageBoxHandler([](HWND, LPCSTR, LPCSTR, UINT) { return IDOK; });
+        HiddenWindow::RegisterWindowClass();
+        UnregisterClassA(HiddenWindow::kWindowClassName, GetModuleHandleA(nullptr));
+        HiddenWindow::ForgetClassRegistration();
+        WNDCLASSEXA refusing = {};
+        refusing.cbSize = sizeof refusing;
+        refusing.lpfnWndProc = &Refuse;
+        refusing.lpszClassName = HiddenWindow::kWindowClassName;
+        RegisterClassExA(&refusing);
+    }
+    ~WindowsRefused() {
+        UnregisterClassA(HiddenWindow::kWindowClassName, GetModuleHandleA(nullptr));
+        platform::SetMessageBoxHandler(std::move(m_Previous));
+    }
+
+private:
+    static LRESULT CALLBACK Refuse(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+        return message == WM_NCCREATE ? FALSE : DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    platform::MessageBoxHandler m_Previous;
+};
+
+// An object whose window could not be made fails its connects (no notifications can reach
+// it); closing its socket must leave the notifications queued for other objects alone.
+TEST_F(BaseSocketTest, ASocketWithoutAWindowNeverDropsAnotherObjectsNotifications) {
+    const HWND other = m_Client->GetWindowHandle();
+    ASSERT_TRUE(PostMessageA(other, BaseSocket::kMsgSocketEvent, 1234, MAKELONG(FD_READ, 0)));
+    std::unique_ptr<RecordingSocket> windowless;
+    {
+        WindowsRefused refused;
+        windowless = std::make_unique<RecordingSocket>();
+    }
+    ASSERT_EQ(windowless->GetWindowHandle(), nullptr);
+    EXPECT_FALSE(windowless->Connect("127.0.0.1", m_Peer.Port(), "", 0, "", ""));
+    ASSERT_EQ(windowless->Connects.size(), 1u);
+    EXPECT_NE(windowless->Connects[0], 0);
+    EXPECT_EQ(windowless->GetSocketHandle(), INVALID_SOCKET);
+    windowless.reset();
+
+    MSG queued;
+    EXPECT_TRUE(PeekMessageA(&queued, other, BaseSocket::kMsgSocketEvent,
+                             BaseSocket::kMsgSocketEvent, PM_REMOVE));
+}
+
 TEST_F(BaseSocketTest, DirectConnectionByAddressCarriesDataBothWays) {
     ConnectDirectly("127.0.0.1");
     EXPECT_FALSE(m_Client->IsUsingProxy());
