@@ -109,15 +109,29 @@ bool BaseSocket::Create(int localPort, int socketType, long eventMask, const std
     }
     m_hSocket = created;
     ApplyStreamOptions(created, true);
+    // A socket that is not on the port asked for, or whose events reach nobody, is not what
+    // the caller asked for: it is closed again and the failure is the caller's to see (the
+    // error stays readable with WSAGetLastError).
     if (localPort != 0) {
         sockaddr_in local = {};
         local.sin_family = AF_INET;
         local.sin_port = htons(static_cast<u_short>(localPort));
         local.sin_addr.s_addr = htonl(INADDR_ANY);
-        bind(created, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+        if (bind(created, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+            return CloseAfterFailedCreate();
+        }
     }
-    WSAAsyncSelect(created, GetWindowHandle(), kMsgSocketEvent, eventMask);
+    if (WSAAsyncSelect(created, GetWindowHandle(), kMsgSocketEvent, eventMask) != 0) {
+        return CloseAfterFailedCreate();
+    }
     return true;
+}
+
+bool BaseSocket::CloseAfterFailedCreate() {
+    const int error = WSAGetLastError();
+    BaseSocket::Close();
+    WSASetLastError(error);
+    return false;
 }
 
 bool BaseSocket::Connect(const std::string& host, int port, const std::string& proxyAddress,
@@ -608,6 +622,8 @@ bool BaseSocket::IOCtl(long command, u_long* argument) {
     return true;
 }
 
+// Both options only tune the connection, which works without them: their results are not
+// looked at.
 void BaseSocket::ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer) {
     if (askReceiveBuffer) {
         const int size = kReceiveBufferOption;
@@ -618,6 +634,8 @@ void BaseSocket::ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer) {
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
+// Only a hint (Linux alone knows the option, and it may be refused on a closing socket): its
+// result is not looked at.
 void BaseSocket::RearmQuickAck() {
     const int on = 1;
     setsockopt(m_hSocket, IPPROTO_TCP, TCP_QUICKACK, reinterpret_cast<const char*>(&on), sizeof on);

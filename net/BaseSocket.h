@@ -80,7 +80,8 @@ public:
     void SetTransportSettings(SettingsStore* settings) { m_pTransportSettings = settings; }
     bool IsTlsEstablished() const { return m_Tls.IsEstablished(); }
 
-    // Makes a socket (bound to localPort when not 0) and registers it for eventMask.
+    // Makes a socket (bound to localPort when not 0) and registers it for eventMask. False,
+    // with no socket left open, when any of the three fails.
     bool Create(int localPort = 0, int socketType = SOCK_STREAM, long eventMask = kAllEvents,
                 const std::string& host = std::string());
     // Starts a connection to host:port, directly or, when proxyAddress is not empty, through
@@ -129,6 +130,7 @@ protected:
 
 private:
     bool FailConnectNow(int error, bool closeFirst);
+    bool CloseAfterFailedCreate();
     void CancelLookup();
     void OnConnectEvent(int error);
     void OnReadEvent(int error);

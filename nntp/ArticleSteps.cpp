@@ -163,8 +163,7 @@ void SendJobCommand(CNNTPSocket& connection, const JobSteps& job) {
         return;
     }
     NntpTrace(job.requesting, argument.c_str());
-    connection.SendCommand(command, job.sentState);
-    connection.CallSequence(&CNNTPSocket::WaitForData, job.statusStep);
+    connection.SendCommandAndWait(command, job.sentState, job.statusStep);
 }
 
 // Step 3: judge the status line. A login demanded runs the job again from its first step; an

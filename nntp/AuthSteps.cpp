@@ -46,8 +46,7 @@ void EndLoginRejected(CNNTPSocket& connection) {
 void CNNTPSocket::Auth1() {
     const std::string command = "AUTHINFO USER " + Settings.GetString("username", "") + "\r\n";
     NntpTrace("%T: Auth1(): Sending %s\n", command.c_str());
-    SendCommand(command.c_str(), kStateUserSent);
-    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Auth2);
+    SendCommandAndWait(command.c_str(), kStateUserSent, &CNNTPSocket::Auth2);
 }
 
 void CNNTPSocket::Auth2() {
@@ -80,8 +79,7 @@ void CNNTPSocket::Auth2() {
     }
     char command[kCommandBufferSize];
     std::snprintf(command, sizeof command, "AUTHINFO PASS %s\r\n", password.c_str());
-    SendCommand(command, kStatePassSent);
-    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::Auth3);
+    SendCommandAndWait(command, kStatePassSent, &CNNTPSocket::Auth3);
 }
 
 void CNNTPSocket::Auth3() {

@@ -85,6 +85,8 @@ void CNNTPSocket::Connect3() {
     IsWaitingForData = false;
     LineLength = 0;
 
+    // Its result is not looked at: the connect below makes the socket it dials anew and
+    // reports every failure of its own through OnConnect (a missing window among them).
     if (GetSocketHandle() == INVALID_SOCKET) {
         Create(0, SOCK_STREAM, kAllEvents, "");
     }

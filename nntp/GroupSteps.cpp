@@ -89,8 +89,7 @@ void CNNTPSocket::SelectGroup2() {
     char command[kCommandBufferSize];
     std::snprintf(command, sizeof command, "GROUP %s\r\n", WantedGroup.c_str());
     NntpTrace("%T: SelectGroup2(): Sending %s\n", command);
-    SendCommand(command, kStateGroupSent);
-    CallSequence(&CNNTPSocket::WaitForData, &CNNTPSocket::SelectGroup3);
+    SendCommandAndWait(command, kStateGroupSent, &CNNTPSocket::SelectGroup3);
 }
 
 void CNNTPSocket::SelectGroup3() {

@@ -257,6 +257,34 @@ int CNNTPSocket::SendCommand(const char* text, std::int32_t newState) {
     return Send(text, static_cast<int>(std::strlen(text)), 0);
 }
 
+void CNNTPSocket::SendCommandAndWait(const char* text, std::int32_t newState, StepFn replyStep) {
+    const int length = static_cast<int>(std::strlen(text));
+    const int sent = SendCommand(text, newState);
+    if (sent == length) {
+        CallSequence(&CNNTPSocket::WaitForData, replyStep);
+        return;
+    }
+    // Nothing would ever answer: the server has not got the command, or only part of it.
+    const int error = sent < 0 ? WSAGetLastError() : 0;
+    if (sent < 0) {
+        ErrorLogPrintf("%T: Sending[%d]: failed with error %d.  Dropping the connection.\n",
+                       SocketId(), error);
+    } else {
+        ErrorLogPrintf("%T: Sending[%d]: only %d of %d bytes sent.  Dropping the connection.\n",
+                       SocketId(), sent, length);
+    }
+    CountFailure(FailureKind::kClosedByServer);
+    if (sent < 0) {
+        ReportStatus("Sending to server \"%s\" failed: %w  Will retry.",
+                     Settings.GetString("news_server", "").c_str(), error);
+    } else {
+        ReportStatus("Sending to server \"%s\" failed.  Will retry.",
+                     Settings.GetString("news_server", "").c_str());
+    }
+    ResetConnection();
+    CallSequence(&CNNTPSocket::ReturnFailure, replyStep);
+}
+
 void CNNTPSocket::SetGroupName(const std::string& name) {
     WantedGroup = name;
 }

@@ -122,6 +122,10 @@ public:
 
     // --- commands, settings, groups --------------------------------------------------------
     int SendCommand(const char* text, std::int32_t newState);
+    // Sends the command and waits for its reply in replyStep. A send that fails (or takes only
+    // part of the command) drops the connection and enters replyStep at once with
+    // StepSucceeded 0, as a reply that never came would after the receive time-out.
+    void SendCommandAndWait(const char* text, std::int32_t newState, StepFn replyStep);
     void SetGroupName(const std::string& name);
     // Called by the engine on a new connection: group, first article number, then the job
     // message to the connection's own window.

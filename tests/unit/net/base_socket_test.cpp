@@ -115,6 +115,9 @@ TEST_F(BaseSocketTest, ASocketWithoutAWindowNeverDropsAnotherObjectsNotification
         windowless = std::make_unique<RecordingSocket>();
     }
     ASSERT_EQ(windowless->GetWindowHandle(), nullptr);
+    // A socket whose events could reach nobody is not kept.
+    EXPECT_FALSE(windowless->Create());
+    EXPECT_EQ(windowless->GetSocketHandle(), INVALID_SOCKET);
     EXPECT_FALSE(windowless->Connect("127.0.0.1", m_Peer.Port(), "", 0, "", ""));
     ASSERT_EQ(windowless->Connects.size(), 1u);
     EXPECT_NE(windowless->Connects[0], 0);
@@ -124,6 +127,13 @@ TEST_F(BaseSocketTest, ASocketWithoutAWindowNeverDropsAnotherObjectsNotification
     MSG queued;
     EXPECT_TRUE(PeekMessageA(&queued, other, BaseSocket::kMsgSocketEvent,
                              BaseSocket::kMsgSocketEvent, PM_REMOVE));
+}
+
+TEST_F(BaseSocketTest, CreateOnAPortInUseFailsAndKeepsNoSocket) {
+    EXPECT_FALSE(m_Client->Create(m_Peer.Port()));
+    EXPECT_EQ(WSAGetLastError(), WSAEADDRINUSE);
+    EXPECT_EQ(m_Client->GetSocketHandle(), INVALID_SOCKET);
+    EXPECT_TRUE(m_Client->Create());
 }
 
 TEST_F(BaseSocketTest, DirectConnectionByAddressCarriesDataBothWays) {

@@ -109,6 +109,41 @@ TEST_F(ConnectionReportsTest, AnEmptyGroupIsAskedForAgainWithoutAHeadAndShownOnc
     EXPECT_EQ(emptyRows, 1);
 }
 
+// The socket is closed under the connection, so the next command cannot be sent: the
+// connection must not wait for a reply (180 s) but drop and retry as after a failed reply.
+TEST_F(ConnectionReportsTest, AFailedSendIsNoticedAtOnce) {
+    Start(&CNNTPSocket::SelectGroup1);
+    ASSERT_TRUE(WaitForResult());
+    ASSERT_EQ(Probe().Results, std::vector<int>{1});
+    closesocket(Connection->GetSocketHandle());
+
+    Connection->Settings.SetInt("article", 3);
+    Connection->CallSequence(&CNNTPSocket::Head1, JobProbe::Done());
+    EXPECT_FALSE(Connection->IsWaitingForData);
+    EXPECT_TRUE(Connection->IsDelaying);  // "errordelay", then HEAD on a new connection
+    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Run.Failures(FailureKind::kClosedByServer), 1u);
+    EXPECT_TRUE(HasRow("7: Sending to server \"127.0.0.1\" failed: "));
+    EXPECT_THAT(ErrorLog(), HasSubstr("Dropping the connection."));
+
+    ASSERT_NE(PlayUntil([&] { return Server->Commands().size() >= 3; }, 30), -1);
+    EXPECT_EQ(Server->Commands()[1], "GROUP alt.binaries.test");
+    EXPECT_EQ(Server->Commands()[2].rfind("HEAD ", 0), 0u);
+    EXPECT_EQ(Server->ConnectionsAccepted(), 2u);
+}
+
+TEST_F(ConnectionReportsTest, AFailedGroupSendReconnects) {
+    Connection->CallSequence(&CNNTPSocket::GetToIdle, JobProbe::Done());
+    ASSERT_TRUE(WaitForResult());
+    closesocket(Connection->GetSocketHandle());
+    Start(&CNNTPSocket::SelectGroup1);
+    EXPECT_FALSE(Connection->IsWaitingForData);
+    EXPECT_EQ(Run.Failures(FailureKind::kClosedByServer), 1u);
+    ASSERT_NE(PlayUntil([&] { return Probe().Results.size() == 2; }, 10), -1);
+    EXPECT_EQ(Probe().Results[1], 1);
+    EXPECT_EQ(Server->Commands(), std::vector<std::string>{"GROUP alt.binaries.test"});
+}
+
 TEST_F(ConnectionReportsTest, AnErrorReplyToBodyIsCountedAndItsLineShownSafely) {
     ConnectionScript script;
     script.faults.push_back(
