@@ -404,8 +404,8 @@ TEST_F(ArticleTest, ArticleTextTooLongForTheCommandIsRefusedAndLogged) {
     const std::string longest(223, '9');
     Connection->Settings.SetString("article", longest);
     Start(&CNNTPSocket::Head1);
-    EXPECT_EQ(Connection->ConnectionState, kStateHeadSent);
     EXPECT_THAT(TraceLog(), HasSubstr("Head2: Requesting HEAD " + longest + "\n"));
+    EXPECT_THAT(TraceLog(), HasSubstr("Sending[-1]: HEAD " + longest + "\n"));
 }
 
 TEST_F(ArticleTest, RangeTooLongForTheCommandEndsTheOverviewJob) {
