@@ -115,10 +115,10 @@ Chart StatesChart(const Timeline& timeline, std::size_t index) {
     Chart chart{"states-" + std::to_string(index + 1), "Connection states: " + timeline.label,
                 kOverTime, "connections"};
     chart.stacked = true;
-    std::vector<std::string> names;  // in the order they first occur
+    std::vector<std::string> names;  // in the order they first occur; never-held ones left out
     for (const Second& second : timeline.seconds) {
         for (const auto& [state, count] : second.states) {
-            if (std::find(names.begin(), names.end(), state) == names.end())
+            if (count > 0 && std::find(names.begin(), names.end(), state) == names.end())
                 names.push_back(state);
         }
     }
@@ -162,16 +162,18 @@ void AddMarks(Chart& chart, const Timeline& timeline, std::size_t index,
         const double y = value(point.figures);
         if (y < 0)
             continue;
-        const std::string at = std::to_string(static_cast<long long>(point.figures.connections));
+        const long long connections = static_cast<long long>(point.figures.connections);
+        const std::string at =
+            std::to_string(connections) + (connections == 1 ? " connection" : " connections");
         if (point.knee) {
-            Series knee{timeline.label + ": knee, " + at + " connections", TimelineColor(index)};
+            Series knee{timeline.label + ": knee, " + at, TimelineColor(index)};
             knee.style = Series::Style::kPoints;
             knee.marker = "triangle";
             knee.points.emplace_back(point.figures.connections, y);
             chart.series.push_back(std::move(knee));
         }
         if (point.capacity) {
-            Series capacity{timeline.label + ": capacity, " + at + " connections",
+            Series capacity{timeline.label + ": capacity, " + at,
                             TimelineColor(index)};
             capacity.style = Series::Style::kPoints;
             capacity.marker = "rectRot";

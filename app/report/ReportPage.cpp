@@ -215,7 +215,8 @@ std::string LatencyTable(const json& latency) {
     if (!latency.is_object() || latency.empty())
         return std::string();
     // The usual figures in their usual order, then any others a newer zodiva writes.
-    std::vector<std::string> columns = {"count", "p50_ms", "p90_ms", "p99_ms", "p99_9_ms", "max_ms"};
+    std::vector<std::string> columns = {"count",   "p50_ms",   "p90_ms", "p99_ms",
+                                        "p999_ms", "p99_9_ms", "max_ms"};
     std::erase_if(columns, [&latency](const std::string& column) {
         for (const auto& [command, figures] : latency.items()) {
             if (figures.is_object() && figures.contains(column))
@@ -269,8 +270,9 @@ std::string Term(const std::string& key) {
         {"connections_up", "Connections up at the end"},
         {"connections_reached_group", "Connections that reached the group"},
         {"first_article_s", "First article after (s)"}, {"peak_kib_s", "Peak (KBps)"},
-        {"missing", "Missing articles"}, {"stopped_by", "Stopped by"},
-        {"engine_cpu", "Engine CPU"}};
+        {"peak_mb_s", "Peak (MB/s)"}, {"missing", "Missing articles"},
+        {"failures_total", "Failures"}, {"warmup_s", "Warm-up (s)"},
+        {"stopped_by", "Stopped by"}, {"engine_cpu", "Engine CPU"}};
     for (const auto& [name, term] : kTerms) {
         if (key == name)
             return term;
@@ -282,6 +284,21 @@ std::string Term(const std::string& key) {
     return words;
 }
 
+// The rate and articles per second are shown once in the units people read, and what the run
+// line says (server, start, version ...) is shown above the summary already.
+bool ShownElsewhere(const std::string& key) {
+    static const char* const kKeys[] = {"event",   "summary",        "rate_bytes_per_s",
+                                        "average_kib_s", "average_mb_s", "articles_per_s",
+                                        "server",  "port",           "tls",
+                                        "proxy",   "version",        "started",
+                                        "step"};
+    for (const char* shown : kKeys) {
+        if (key == shown)
+            return true;
+    }
+    return false;
+}
+
 // Every figure of the summary, so that nothing --json prints is lost here; the rate and the
 // articles per second once, in the units people read.
 std::string SummaryFigures(const json& summary) {
@@ -290,9 +307,7 @@ std::string SummaryFigures(const json& summary) {
     html += DefinitionRow("Rate", RateText(f.rateBytesPerSecond));
     html += DefinitionRow("Articles/s", Figure(f.articlesPerSecond, 1));
     for (const auto& [key, value] : summary.items()) {
-        if (key == "event" || key == "summary" || key == "rate_bytes_per_s" ||
-            key == "average_kib_s" || key == "articles_per_s" || value.is_object() ||
-            value.is_array())
+        if (ShownElsewhere(key) || value.is_object() || value.is_array())
             continue;
         if (key == "engine_cpu" && value.is_number())
             html += DefinitionRow(Term(key), Fixed(value.get<double>() * 100, 0) + " % of a core");
@@ -300,13 +315,17 @@ std::string SummaryFigures(const json& summary) {
             html += DefinitionRow(Term(key), PlainValue(value));
     }
     html += "</dl>";
+    // The kinds that occurred; a summary lists every kind, mostly with 0.
     if (const auto failures = summary.find("failures");
-        failures != summary.end() && failures->is_object() && !failures->empty()) {
-        html += "<table class=\"failures\"><thead><tr><th>failure</th><th>count</th></tr>"
-                "</thead><tbody>";
-        for (const auto& [kind, count] : failures->items())
-            html += "<tr>" + Cell(kind) + Cell(PlainValue(count)) + "</tr>";
-        html += "</tbody></table>";
+        failures != summary.end() && failures->is_object()) {
+        std::string rows;
+        for (const auto& [kind, count] : failures->items()) {
+            if (!count.is_number() || count.get<double>() != 0)
+                rows += "<tr>" + Cell(kind) + Cell(PlainValue(count)) + "</tr>";
+        }
+        if (!rows.empty())
+            html += "<table class=\"failures\"><thead><tr><th>failure</th><th>count</th></tr>"
+                    "</thead><tbody>" + rows + "</tbody></table>";
     }
     if (const auto latency = summary.find("latency"); latency != summary.end())
         html += LatencyTable(*latency);

@@ -2,9 +2,13 @@
 console message and every chart is drawn (its canvas holds pixels of its series' colours,
 which the page's script records per canvas and --dump-dom shows).
 
-    report_browser_test.py ZODIVA_REPORT TIMELINES_DIR [--screenshot FILE]
+    report_browser_test.py ZODIVA_REPORT TIMELINES_DIR [--runs ZODIVA NEWSD] [--screenshot FILE]
 
-Exit 0 when every page passes, 1 on a fault, 77 (skipped) when Chromium is not installed.
+The pages: the timelines under TIMELINES_DIR (two runs to compare, a sweep, a killed run, one
+whose server name is markup), and with --runs a report of two short real runs of ZODIVA
+against NEWSD on loopback, each with --timeline. --screenshot writes a picture of the report
+of two runs (the real ones with --runs). Exit 0 when every page passes, 1 on a fault, 77
+(skipped) when Chromium is not installed.
 """
 import os
 import re
@@ -12,6 +16,10 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                                "integration"))
+from ZodivaRun import Newsd, stretched_run_seconds, zodiva_argv  # noqa: E402
 
 SKIP = 77
 BROWSER_SECONDS = 60
@@ -95,12 +103,37 @@ def check(chromium, work, page, charts, name):
     return not problems
 
 
+def record_runs(zodiva, newsd_path, work):
+    """Two short runs against one newsd, with 1 and then 3 connections, each writing its
+    timeline; the timelines' paths."""
+    newsd = Newsd(newsd_path, work)
+    try:
+        paths = []
+        for connections in (1, 3):
+            path = os.path.join(work, "%d-connections.jsonl" % connections)
+            argv = zodiva_argv(zodiva, newsd.address, os.path.join(work, "run%d" % connections),
+                               stretched_run_seconds(3), connections, ["--timeline", path])
+            done = subprocess.run(argv, capture_output=True, text=True, timeout=120)
+            if done.returncode != 0:
+                raise AssertionError("zodiva exit %d: %s" % (done.returncode, done.stderr))
+            with open(path) as timeline:
+                seconds = sum('"event":"second"' in line for line in timeline)
+            if seconds < 2:
+                raise AssertionError("%s holds %d seconds" % (path, seconds))
+            paths.append(path)
+        return paths
+    finally:
+        newsd.stop()
+
+
 def main(argv):
     if len(argv) < 3:
         print(__doc__)
         return 2
     tool, timelines = argv[1], argv[2]
     screenshot = argv[argv.index("--screenshot") + 1] if "--screenshot" in argv else None
+    runs = [os.path.abspath(path) for path in argv[argv.index("--runs") + 1:argv.index("--runs") + 3]] \
+        if "--runs" in argv else None
     chromium = browser()
     if not chromium:
         print("skipped: Chromium is not installed (scripts/install-deps installs it)")
@@ -115,9 +148,22 @@ def main(argv):
         page = os.path.join(work, "one.html")
         ok &= check(chromium, work, page,
                     make_report(tool, [files[0]], page, labels=["<b>before</b>"]), "one run")
+        compared = files[:2]
+        if runs:
+            compared = record_runs(runs[0], runs[1], work)
+            page = os.path.join(work, "runs.html")
+            ok &= check(chromium, work, page,
+                        make_report(tool, compared, page, labels=["1 connection"]),
+                        "two real runs")
+            with open(page) as html:
+                text = html.read()
+            for name in ("1 connection", "3-connections.jsonl", "127.0.0.1"):
+                if name not in text:
+                    print("FAIL two real runs: the page does not name %s" % name)
+                    ok = False
         if screenshot and ok:
             page = os.path.join(work, "two.html")
-            make_report(tool, files[:2], page)
+            make_report(tool, compared, page)
             run_browser(chromium, work, page, "--window-size=1200,1600",
                         "--screenshot=" + os.path.abspath(screenshot))
             print("wrote", screenshot)

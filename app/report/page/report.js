@@ -46,6 +46,18 @@
       y: { beginAtZero: true, stacked: chart.stacked,
            title: { display: true, text: chart.y } }
     };
+    if (chart.log_x) {
+      // Ticks at the sweep's own steps (1, 2, 4, 8 ...), not at the axis's 1, 2, 5, 10.
+      var steps = [];
+      chart.series.forEach(function (s) {
+        s.points.forEach(function (p) { if (steps.indexOf(p[0]) < 0) steps.push(p[0]); });
+      });
+      steps.sort(function (a, b) { return a - b; });
+      scales.x.afterBuildTicks = function (axis) {
+        axis.ticks = steps.map(function (v) { return { value: v }; });
+      };
+      scales.x.ticks = { autoSkip: false, callback: function (value) { return String(value); } };
+    }
     if (chart.y2) {
       scales.y2 = { position: 'right', beginAtZero: true, grid: { drawOnChartArea: false },
                     ticks: { precision: 0 }, title: { display: true, text: chart.y2 } };
