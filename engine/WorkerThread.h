@@ -49,6 +49,8 @@ public:
     void SetStopWaitMilliseconds(DWORD milliseconds) { m_StopWaitMs = milliseconds; }
 
     DWORD GetThreadId() const { return m_ThreadId; }
+    // The thread's handle (for GetThreadTimes); valid until Stop.
+    HANDLE ThreadHandle() const { return m_hThread; }
     bool IsStarted() const { return m_hThread != INVALID_HANDLE_VALUE; }
     // True once Stop has given the thread up.
     bool WasAbandoned() const { return m_bAbandoned; }

@@ -83,5 +83,12 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode);
 // True when TerminateThread has been called on the calling thread.
 bool IsThreadTerminated();
 
+// A thread's creation time and, once it has ended, its exit time (system time), and the CPU
+// time it has used so far (all of it once it has ended). Linux keeps one CPU clock per
+// thread: the whole CPU time is given as user time and the kernel time is 0.
+struct FILETIME;
+BOOL GetThreadTimes(HANDLE thread, FILETIME* creationTime, FILETIME* exitTime,
+                    FILETIME* kernelTime, FILETIME* userTime);
+
 // Suspends the calling thread for at least the given real time.
 void Sleep(DWORD milliseconds);

@@ -1,6 +1,7 @@
 // Threads started with _beginthreadex. The handle is signalled when the thread has ended,
 // after its thread-local objects are gone (so mutexes it held are already abandoned).
 #include <pthread.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,7 +9,9 @@
 #include <climits>
 
 #include "platform/detail/KernelObject.h"
+#include "platform/detail/ThreadClock.h"
 #include "platform/Messages.h"
+#include "platform/Time.h"
 
 namespace platform {
 DWORD AllocateThreadId();
@@ -20,7 +23,9 @@ namespace {
 class ThreadObject : public KernelObject {
 public:
     ThreadObject(DWORD id, ThreadStartRoutine start, void* argument)
-        : m_id(id), m_start(start), m_argument(argument) {}
+        : m_id(id), m_start(start), m_argument(argument) {
+        m_clock.creationFileTime = SystemFileTime();
+    }
 
     DWORD Wait(DWORD milliseconds) override {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -34,10 +39,32 @@ public:
 
     unsigned RunStartRoutine() { return m_start(m_argument); }
 
+    // On the thread itself, before its work begins.
+    void BeginOnThread() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_native = pthread_self();
+        m_running = true;
+    }
+
+    // On the thread itself, as the last thing it does: its CPU time is kept, since its
+    // clock goes with it.
     void Finish() {
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_clock.cpuNanoseconds = CpuNanosecondsOf(CLOCK_THREAD_CPUTIME_ID);
+        m_clock.exitFileTime = SystemFileTime();
+        m_running = false;
         m_finished = true;
         m_changed.notify_all();
+    }
+
+    // Held under the lock, so the thread cannot end (and its clock go) while it is read.
+    platform::ThreadClockReading ReadClock() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        platform::ThreadClockReading reading = m_clock;
+        clockid_t clock;
+        if (m_running && pthread_getcpuclockid(m_native, &clock) == 0)
+            reading.cpuNanoseconds = CpuNanosecondsOf(clock);
+        return reading;
     }
 
     void Terminate() {
@@ -62,6 +89,22 @@ private:
     std::condition_variable m_changed;
     bool m_finished = false;
     bool m_terminated = false;
+    bool m_running = false;  // between BeginOnThread and Finish: m_native names a live thread
+    pthread_t m_native{};
+    platform::ThreadClockReading m_clock;
+
+    static std::int64_t SystemFileTime() {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+                                         now.dwLowDateTime);
+    }
+    static std::int64_t CpuNanosecondsOf(clockid_t clock) {
+        timespec spent{};
+        if (clock_gettime(clock, &spent) != 0)
+            return 0;
+        return static_cast<std::int64_t>(spent.tv_sec) * 1000000000 + spent.tv_nsec;
+    }
 };
 
 // The calling thread's own object, when _beginthreadex started it. Its destructor runs
@@ -87,6 +130,7 @@ void* ThreadMain(void* boot) {
     platform::AdoptThreadId(self->Id());
     CurrentThreadRecord& record = CurrentRecord();
     record.object = self;
+    self->BeginOnThread();
     // A thread given up on before it got going does not start its work at all.
     if (!self->Terminated())
         self->RunStartRoutine();
@@ -162,4 +206,12 @@ BOOL TerminateThread(HANDLE handle, DWORD) {
 bool IsThreadTerminated() {
     const CurrentThreadRecord& record = CurrentRecord();
     return record.object && record.object->Terminated();
+}
+
+bool platform::ReadThreadClock(HANDLE handle, ThreadClockReading& reading) {
+    auto thread = FindThread(handle);
+    if (!thread)
+        return false;
+    reading = thread->ReadClock();
+    return true;
 }
