@@ -1,5 +1,6 @@
 #include "app/core/CommandLine.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -49,6 +50,35 @@ bool ParseSeconds(const std::string& text, double& value) {
 
 constexpr int kTlsDefaultPort = 563;
 
+bool IsHexGroup(const std::string& text) {
+    if (text.empty() || text.size() > 4)
+        return false;
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
+
+// How to write an IPv6 address given without brackets. A last part that is a port number
+// ("::1:21125") is most likely meant as one; when it could also be the address's last group
+// ("::1:119"), both readings are offered.
+std::string BracketedSuggestion(const std::string& text) {
+    const std::size_t last = text.rfind(':');
+    const std::string address = text.substr(0, last);
+    const std::string tail = text.substr(last + 1);
+    long port = 0;
+    // "2001:db8::1" ends in a group after "::", not in a port.
+    const bool addressLeft = !address.empty() && address.back() != ':';
+    if (addressLeft && ParseWholeNumber(tail, 1, 65535, port)) {
+        std::string suggestion = "[" + address + "]:" + tail;
+        if (IsHexGroup(tail))
+            suggestion += " (port " + tail + ") or [" + text + "] (no port)";
+        return "write " + suggestion;
+    }
+    return "write [" + text + "] or [" + text + "]:PORT";
+}
+
 // HOST, HOST:PORT, [IPv6], [IPv6]:PORT, each optionally after nntp:// or nntps://.
 bool ParseServer(const std::string& text, CommandLineOptions& options, std::string& message) {
     std::string rest = text;
@@ -88,8 +118,8 @@ bool ParseServer(const std::string& text, CommandLineOptions& options, std::stri
     } else {
         const std::size_t colon = rest.find(':');
         if (colon != std::string::npos && rest.find(':', colon + 1) != std::string::npos) {
-            message = "--server: an IPv6 address must be written in brackets, as [" + rest +
-                      "] or [ADDRESS]:PORT";
+            message = "--server: an IPv6 address must be written in brackets: " +
+                      BracketedSuggestion(rest);
             return false;
         }
         if (colon != std::string::npos) {
@@ -216,6 +246,20 @@ ValueHandler WholeNumber(const char* option, long high, std::optional<int> Comma
     };
 }
 
+// An option whose value is whole seconds from `low` up to a day, stored in `member`.
+ValueHandler Seconds(const char* option, long low, std::optional<int> CommandLineOptions::*member) {
+    return [option, low, member](const std::string& v, CommandLineOptions& o, std::string& m) {
+        long value = 0;
+        if (!ParseWholeNumber(v, low, kMaxConnectionOptionSeconds, value)) {
+            m = std::string(option) + " needs whole seconds from " + std::to_string(low) +
+                " to " + std::to_string(kMaxConnectionOptionSeconds) + ", not '" + v + "'";
+            return false;
+        }
+        o.*member = static_cast<int>(value);
+        return true;
+    };
+}
+
 // An option whose value must not be empty (a file or folder name), stored in `member`.
 ValueHandler NonEmptyText(const char* emptyMessage, std::string CommandLineOptions::*member) {
     return [emptyMessage, member](const std::string& v, CommandLineOptions& o, std::string& m) {
@@ -238,7 +282,25 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
         {"--tls-ca", ParseCaFile},
         {"--connections",
          WholeNumber("--connections", kMaxCommandLineConnections, &CommandLineOptions::connections)},
-        {"--keep-logs", WholeNumber("--keep-logs", kMaxKeptLogs, &CommandLineOptions::keepLogs)},
+        {"--keep-logs",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             if (v == "all") {
+                 o.keepLogs = kKeepAllLogs;
+                 return true;
+             }
+             long value = 0;
+             if (!ParseWholeNumber(v, 0, kMaxKeptLogs, value)) {
+                 m = "--keep-logs needs a whole number from 0 to " + std::to_string(kMaxKeptLogs) +
+                     " or 'all', not '" + v + "'";
+                 return false;
+             }
+             o.keepLogs = static_cast<int>(value);
+             return true;
+         }},
+        {"--receive-timeout", Seconds("--receive-timeout", 1, &CommandLineOptions::receiveTimeout)},
+        {"--connect-retry-delay",
+         Seconds("--connect-retry-delay", 0, &CommandLineOptions::connectRetryDelay)},
+        {"--reject-delay", Seconds("--reject-delay", 0, &CommandLineOptions::rejectDelay)},
         {"--seconds",
          [](const std::string& v, CommandLineOptions& o, std::string& m) {
              double value = 0;
@@ -258,6 +320,7 @@ bool ApplyFlag(const std::string& name, CommandLineOptions& options) {
         {"--headless", &CommandLineOptions::headless},
         {"--demo", &CommandLineOptions::demo},
         {"--no-write", &CommandLineOptions::noWrite},
+        {"--no-trace", &CommandLineOptions::noTrace},
         {"--yes", &CommandLineOptions::yes},
         {"--json", &CommandLineOptions::json},
         {"--tls", &CommandLineOptions::tls},
@@ -286,6 +349,10 @@ bool CheckCombinations(const CommandLineOptions& options, std::string& message) 
     }
     if (!options.instance.empty() && !options.metrics) {
         message = "--instance names this process in the metrics; it needs --metrics";
+        return false;
+    }
+    if (options.headless && options.connections && *options.connections == 0) {
+        message = "--connections 0 makes no connection: a headless run needs 1 or more";
         return false;
     }
     if (!options.headless && (options.seconds || options.yes || options.json)) {
@@ -381,7 +448,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, CommandLineOpti
 }
 
 std::string VersionText() {
-    return "zodiva 1.0\n";
+    return std::string("zodiva ") + kZodivaVersion + "\n";
 }
 
 std::string HelpText(const std::string& programName) {
@@ -404,7 +471,14 @@ std::string HelpText(const std::string& programName) {
            "  --tls-ca FILE         trust the CA certificates in FILE instead of the system's\n"
            "                        (news_sslca)\n"
            "  --no-write            do not write articles to disk (writetodisk 0)\n"
-           "  --keep-logs N         keep at most N numbered copies of log.txt (oldest go)\n"
+           "  --keep-logs N|all     keep at most N numbered copies of log.txt (oldest go);\n"
+           "                        the dialog keeps all, a headless run 20 unless told\n"
+           "  --no-trace            leave out the step-by-step trace lines of log.txt\n"
+           "  --receive-timeout S   give up on a server silent for S seconds (default 180)\n"
+           "  --connect-retry-delay S  wait S seconds before a failed connect or group\n"
+           "                        selection is tried again (ErrorDelay, default 30)\n"
+           "  --reject-delay S      wait S seconds after the server refused a greeting\n"
+           "                        (RejectDelay, default 180)\n"
            "  --connections N       number of connections (DLConnections), 0 to " +
            std::to_string(kMaxCommandLineConnections) +
            "\n"
@@ -421,7 +495,12 @@ std::string HelpText(const std::string& programName) {
            "  --help                show this text\n"
            "  --version             show the version\n"
            "\n"
-           "Exit codes: 0 when article text was received, 1 when the engine could not start,\n"
-           "2 for bad input, 3 when the run ended without any article text (the most\n"
-           "frequent failure is named on stderr).\n";
+           "\n"
+           "Rates: KBps is 1024 bytes per second (the dialog's %.2fKBps, and KiB/s in the\n"
+           "summary); kB/s, MB/s and GB/s are 10^3, 10^6 and 10^9 bytes per second.\n"
+           "\n"
+           "Exit codes: 0 when an article was completed (its body to the final dot), 1 when\n"
+           "the engine could not start, 2 for bad input (also: no news server set, no\n"
+           "connection to make, a working folder that cannot be written), 3 when the run\n"
+           "completed no article (the most frequent failure is named on stderr).\n";
 }

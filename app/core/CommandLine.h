@@ -13,6 +13,11 @@
 // that a typing slip cannot exhaust the machine.
 inline constexpr int kMaxCommandLineConnections = 100000;
 inline constexpr int kMaxKeptLogs = 1000000;
+inline constexpr const char* kZodivaVersion = "1.0";
+// --keep-logs all
+inline constexpr int kKeepAllLogs = -1;
+// The connection options' bounds, in seconds: a day is far beyond any useful wait.
+inline constexpr int kMaxConnectionOptionSeconds = 86400;
 
 struct CommandLineOptions {
     // --- shared by both front ends --------------------------------------------------------
@@ -31,8 +36,16 @@ struct CommandLineOptions {
     // --metrics [HOST:PORT]: serve /metrics there (127.0.0.1:9464 when no address is given).
     std::optional<ListenAddress> metrics;
     std::string instance;  // --instance NAME: the metrics' instance label (default: host name)
-    // --keep-logs N: at most N numbered copies of the trace log; none given: all are kept.
+    // --keep-logs N|all: at most N numbered copies of the trace log (kKeepAllLogs: every
+    // copy); none given: the dialog keeps all, a headless run kHeadlessKeptLogs.
     std::optional<int> keepLogs;
+    bool noTrace = false;  // --no-trace: no trace lines that depend on VerboseLog
+    // --receive-timeout S, --connect-retry-delay S, --reject-delay S: the connection options
+    // "ReceiveTimeout", "ErrorDelay" and "RejectDelay" (whole seconds); none given: the
+    // engine's defaults.
+    std::optional<int> receiveTimeout;
+    std::optional<int> connectRetryDelay;
+    std::optional<int> rejectDelay;
     // The window toolkit's own options (-platform NAME, -style NAME, ...), in order, for the
     // dialog; the headless run refuses them.
     std::vector<std::string> otherArguments;

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "app/core/IntervalActivity.h"
 #include "app/core/IntervalMeter.h"
 #include "app/core/MonitorView.h"
-#include "app/core/StatusRowFolder.h"
+#include "app/core/RunDescription.h"
 #include "app/core/RunReport.h"
 #include "app/core/SessionSetup.h"
+#include "app/core/StatusRowFolder.h"
 #include "app/core/StopSignals.h"
 #include "app/core/TestDialogLogic.h"
 #include "platform/Time.h"
@@ -68,10 +70,14 @@ public:
         if (!setup_.StartMetrics(options_, logic_, error)) {
             return Fail(kExitBadInput, error);
         }
+        if (!ReadyToRun(error)) {
+            return Fail(kExitBadInput, error);
+        }
         if (options_.metrics) {
             console_.err << "zodiva: metrics on " << setup_.MetricsUrl() << "\n";
         }
         const std::string connections = std::to_string(logic_.ConnectionsForDisplay());
+        started_ = UtcTimeNow();
         const auto goTime = Clock::now();
         switch (logic_.Go(connections, [this](const std::string& q) { return Confirm(q); })) {
             case TestDialogLogic::GoResult::kStarted:
@@ -81,14 +87,12 @@ public:
             case TestDialogLogic::GoResult::kEngineUnavailable:
                 return Fail(kExitEngineFailed, "the download engine could not start");
         }
-        if (!options_.demo && logic_.Settings().GetString("news_server", "").empty()) {
-            console_.err << "zodiva: warning: no news server is set; give --server HOST[:PORT] "
-                            "or store one with zodiva-reg set news_server HOST\n";
-        }
         const std::string stoppedBy = ShowRates(signals, goTime);
         const auto stopTime = Clock::now();
         ReadConnections();
         upAtStop_ = ConnectionsUp(activities_);
+        // Read before Stop: the engine's last second (closing its connections) is not the run's.
+        cpuAtStop_ = logic_.EngineCpuSeconds();
         logic_.Stop();
         setup_.StopDemo();
         return PrintSummary(SecondsBetween(goTime, stopTime), stoppedBy);
@@ -98,6 +102,28 @@ private:
     int Fail(int code, const std::string& message) {
         console_.err << "zodiva: " << message << "\n";
         return code;
+    }
+
+    // What makes a run pointless is refused before it starts, with one line saying why.
+    bool ReadyToRun(std::string& error) {
+        SettingsStore& settings = logic_.Settings();
+        if (settings.GetString("news_server", "").empty()) {
+            error = "no news server is set: give --server HOST[:PORT], or store one with "
+                    "zodiva-reg set news_server HOST";
+            if (setup_.SettingsFileProblems() > 0) {
+                error += " (the settings file '" + setup_.SettingsFile() + "' has " +
+                         std::to_string(setup_.SettingsFileProblems()) +
+                         (setup_.SettingsFileProblems() == 1 ? " error" : " errors") +
+                         ", shown above)";
+            }
+            return false;
+        }
+        if (logic_.ConnectionsForDisplay() == 0) {
+            error = "no connection to make: the number of connections (DLConnections) is 0; "
+                    "give --connections N with N of 1 or more";
+            return false;
+        }
+        return true;
     }
 
     bool Confirm(const std::string& question) {
@@ -125,6 +151,9 @@ private:
     std::string ShowRates(StopSignals& signals, Clock::time_point goTime) {
         goTime_ = goTime;
         meter_.Start(0.0, 0, 0);
+        if (const auto monitor = logic_.Monitor()) {
+            activityMeter_.Start(monitor->Run(), logic_.EngineCpuSeconds());
+        }
         const auto end = options_.seconds
                              ? goTime + std::chrono::duration_cast<Clock::duration>(
                                             std::chrono::duration<double>(*options_.seconds))
@@ -204,13 +233,17 @@ private:
         sample.interval =
             meter_.Measure(sample.elapsedSeconds, BytesSoFar(), logic_.Totals().articlesCompleted);
         sample.engineRate = logic_.TotalRate();
-        sample.states = StateSummary(activities_);
+        SetSampleStates(activities_, sample);
+        if (const auto monitor = logic_.Monitor()) {
+            sample.activity = activityMeter_.Measure(monitor->Run(), logic_.EngineCpuSeconds(),
+                                                     sample.interval.seconds);
+        }
         sample.utcTime = UtcTimeNow();
         console_.out << FormatSample(sample, options_.json) << std::flush;
         return static_cast<bool>(console_.out);
     }
 
-    // The summary, and the exit code: 0 when article text arrived, 3 when none did.
+    // The summary, and the exit code: 0 when an article was completed, 3 when none was.
     int PrintSummary(double durationSeconds, const std::string& stoppedBy) {
         ShowStatusRows(true);
         const EngineTotals totals = logic_.Totals();
@@ -220,27 +253,30 @@ private:
         meter_.Measure(durationSeconds, bytes, totals.articlesCompleted,
                        durationSeconds - meter_.LastSeconds() >= kShortestCountedInterval);
         RunSummary summary;
+        summary.setup = DescribeRun(logic_.Settings(), started_);
         summary.durationSeconds = durationSeconds;
-        summary.averageRate = meter_.AverageRate();
-        summary.peakRate = meter_.PeakRate();
+        summary.averageBytesPerSecond = meter_.AverageRate() * 1024.0;
+        summary.peakBytesPerSecond = meter_.PeakRate() * 1024.0;
         summary.bytesReceived = bytes;
         summary.articlesCompleted = totals.articlesCompleted;
+        summary.articlesPerSecond =
+            durationSeconds > 0 ? static_cast<double>(totals.articlesCompleted) / durationSeconds : 0.0;
         summary.connections = totals.connections;
         summary.connectionsUp = static_cast<std::int64_t>(upAtStop_);
         summary.stoppedBy = stoppedBy;
+        if (cpuAtStop_ >= 0 && durationSeconds > 0)
+            summary.engineCpu = cpuAtStop_ / durationSeconds;
         const auto monitor = logic_.Monitor();
         if (monitor) {
             AddEngineDetails(monitor->Run(), summary);
         }
         summary.diskSpaceLow = DiskSpaceWasLow();
         console_.out << FormatSummary(summary, options_.json) << std::flush;
-        const bool articleText =
-            totals.articlesCompleted > 0 || (monitor && monitor->Run().ArticleTextReceived());
-        if (!articleText) {
-            const bool serverSet = !logic_.Settings().GetString("news_server", "").empty();
+        // A header alone is no article: only bodies received to their final dot count.
+        if (totals.articlesCompleted == 0) {
             console_.err << "zodiva: "
-                         << (monitor ? NoArticleReason(monitor->Run(), serverSet)
-                                     : std::string("no article text was received"))
+                         << (monitor ? NoArticleReason(monitor->Run(), true)
+                                     : std::string("no article was completed"))
                          << "\n";
             return kExitNoArticles;
         }
@@ -257,7 +293,10 @@ private:
     ConnectionTable table_;
     std::vector<ConnectionSnapshot> snapshots_;
     ActivityCounts activities_;
+    IntervalActivityMeter activityMeter_;
     std::uint64_t upAtStop_ = 0;
+    double cpuAtStop_ = -1.0;
+    std::string started_;
     Clock::time_point goTime_;
     StatusRow row_;  // 4 KB: one, reused
     bool declinedWithoutTerminal_ = false;

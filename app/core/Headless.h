@@ -18,7 +18,7 @@ struct HeadlessConsole {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitEngineFailed = 1;
 inline constexpr int kExitBadInput = 2;
-inline constexpr int kExitNoArticles = 3;  // the run ended without any article text
+inline constexpr int kExitNoArticles = 3;  // the run ended without completing an article
 
 // Runs the headless front end with the parsed options and returns the exit code. SIGINT and
 // SIGTERM are taken by the run while it lasts (they stop it cleanly).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/core/IntervalActivity.h"
 #include "app/core/SafeText.h"
 
 namespace {
@@ -97,38 +98,42 @@ void ConnectionTable::Update(const std::vector<ConnectionSnapshot>& snapshots, d
 void AddEngineDetails(const RunMonitor& run, RunSummary& summary) {
     summary.engineDetails = true;
     summary.connectionsReachedGroup = static_cast<std::int64_t>(run.ConnectionsReachedGroup());
+    summary.missingArticles = run.MissingArticles();
     const std::int64_t firstArticle = run.MicrosecondsToFirstArticleText();
     summary.secondsToFirstArticle =
         firstArticle >= 0 ? static_cast<double>(firstArticle) / 1e6 : -1.0;
     summary.failures.clear();
     for (std::size_t i = 0; i < static_cast<std::size_t>(FailureKind::kCount); ++i) {
         const auto kind = static_cast<FailureKind>(i);
-        summary.failures.push_back({FailureName(kind), run.Failures(kind)});
+        summary.failures.push_back({FailureName(kind), FailureKey(kind), run.Failures(kind), {}});
     }
     summary.latencies.clear();
     for (std::size_t i = 0; i < static_cast<std::size_t>(CommandKind::kCount); ++i) {
         const auto kind = static_cast<CommandKind>(i);
         const LatencySnapshot latency = run.Latency(kind);
-        if (latency.Count() == 0)
-            continue;
-        summary.latencies.push_back({CommandName(kind), latency.Count(), latency.Percentile(0.5),
-                                     latency.Percentile(0.9), latency.Percentile(0.99),
-                                     latency.Max()});
+        if (latency.Count() > 0)
+            summary.latencies.push_back(LatencyFiguresOf(CommandKey(kind), latency));
     }
 }
 
 std::string NoArticleReason(const RunMonitor& run, bool serverSet) {
-    std::string reason = "no article text was received";
+    std::string reason = "no article was completed";
     const FailureKind most = run.MostFrequentFailure();
     if (most != FailureKind::kCount) {
         reason += "; most frequent failure: " + std::string(FailureName(most)) + " (" +
                   std::to_string(run.Failures(most)) + (run.Failures(most) == 1 ? " time)" : " times)");
     }
+    const std::uint64_t missing = run.MissingArticles();
+    if (missing > 0) {
+        reason += "; " + std::to_string(missing) +
+                  (missing == 1 ? " article was missing" : " articles were missing") +
+                  " on the server (423/430)";
+    }
     if (!serverSet) {
         reason +=
             "; no news server is set (give --server HOST[:PORT], or zodiva-reg set news_server "
             "HOST)";
-    } else if (most == FailureKind::kCount) {
+    } else if (most == FailureKind::kCount && missing == 0) {
         reason += "; no failure was counted";
     }
     return reason;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/core/RunReport.h"
+#include "app/core/RunSummary.h"
 // The engine's header has a member named like a word that Qt defines as a macro; keep the
 // macro out of it when a Qt header came first.
 #pragma push_macro("slots")
@@ -55,6 +55,7 @@ std::string StateText(const ConnectionSnapshot& snapshot);
 // latencies of the kinds that have samples, and the time to the first article text.
 void AddEngineDetails(const RunMonitor& run, RunSummary& summary);
 
-// Why a run received no article text, for the user: the most frequent failure, or that
-// nothing failed (with a hint when no news server is set).
+// Why a run completed no article, for the user: the most frequent failure, that every
+// article asked for was missing, or that nothing failed (with a hint when no news server is
+// set).
 std::string NoArticleReason(const RunMonitor& run, bool serverSet);

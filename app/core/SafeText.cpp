@@ -117,17 +117,16 @@ std::string HumanRate(double kibPerSecond) {
     if (!std::isfinite(kibPerSecond) || kibPerSecond < 0)
         kibPerSecond = 0;
     char text[48];
-    const double bytes = kibPerSecond * 1024.0;
-    if (bytes < 1024.0) {
-        std::snprintf(text, sizeof text, "%.0f B/s", bytes);
+    double value = kibPerSecond * 1024.0;
+    if (value < 1000.0) {
+        std::snprintf(text, sizeof text, "%.0f B/s", value);
         return text;
     }
-    static const char* const kUnits[] = {"KB/s", "MB/s", "GB/s", "TB/s"};
-    double value = kibPerSecond;
+    static const char* const kUnits[] = {"B/s", "kB/s", "MB/s", "GB/s", "TB/s"};
     std::size_t unit = 0;
-    // Rounded as shown: 1023.96 KB/s reads as 1.0 MB/s, not 1024.0 KB/s.
-    while (unit + 1 < std::size(kUnits) && std::round(value * 10.0) >= 1024.0 * 10.0) {
-        value /= 1024.0;
+    // Rounded as shown: 999.96 kB/s reads as 1.0 MB/s, not 1000.0 kB/s.
+    while (unit + 1 < std::size(kUnits) && std::round(value * 10.0) >= 1000.0 * 10.0) {
+        value /= 1000.0;
         ++unit;
     }
     std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);

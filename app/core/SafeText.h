@@ -14,6 +14,7 @@ std::string ShowSafely(std::string_view text);
 // result is always valid JSON in UTF-8.
 std::string JsonQuote(std::string_view text);
 
-// A rate in KiB/s in the largest unit that keeps the number at 1 or more, one decimal:
-// "512 B/s", "10.0 KB/s", "183.6 MB/s", "1.2 GB/s" (1 KB = 1024 bytes, as "KBps" counts).
+// A rate given in KiB/s (1024 bytes, as "KBps" counts) written in decimal units, the largest
+// that keeps the number at 1 or more, one decimal: "512 B/s", "10.2 kB/s", "192.5 MB/s",
+// "1.2 GB/s" (1 kB = 1000 bytes, 1 MB = 10^6 bytes).
 std::string HumanRate(double kibPerSecond);

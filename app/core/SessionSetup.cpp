@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -57,8 +58,10 @@ bool PointRegistryAt(const std::string& file, std::string& error) {
 }
 
 // A file that exists must be a registry export: settings silently ignored because the file
-// is something else would make the run use defaults the user did not mean.
-bool CheckIsRegistryExport(const std::string& file, std::string& error) {
+// is something else would make the run use defaults the user did not mean. `problems`: how
+// many lines the reading will report.
+bool CheckIsRegistryExport(const std::string& file, std::size_t& problemCount,
+                           std::string& error) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         error = "cannot read the settings file '" + file + "': " + std::strerror(errno);
@@ -67,7 +70,9 @@ bool CheckIsRegistryExport(const std::string& file, std::string& error) {
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     platform::RegFile parsed;
     std::vector<platform::RegFileProblem> problems;  // reported when the settings load
-    if (!platform::ParseRegFile(bytes, parsed, problems)) {
+    const bool parsedOk = platform::ParseRegFile(bytes, parsed, problems);
+    problemCount = problems.size();
+    if (!parsedOk) {
         error = "the settings file '" + file +
                 "' is not a registry export (its first line must be \"Windows Registry Editor "
                 "Version 5.00\" or \"REGEDIT4\")";
@@ -90,6 +95,28 @@ bool EnterWorkDir(const std::string& dir, std::string& error) {
         return false;
     }
     platform::RememberWorkingFolder(std::filesystem::absolute(dir, ec).string());
+    return true;
+}
+
+// The logs and the article files go to the working folder; a run that cannot write there
+// would lose them silently. Tried with a file of our own, as only a write tells for sure
+// (permissions, a read-only file system, a full quota).
+// `named`: the folder as the user named it (empty: the current one).
+bool CheckWorkDirWritable(const std::string& named, std::string& error) {
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::current_path(ec);
+    const std::filesystem::path probe =
+        folder / (".zodiva-write-test-" + std::to_string(static_cast<long>(getpid())));
+    FILE* file = std::fopen(probe.string().c_str(), "wb");
+    if (file == nullptr) {
+        error = "cannot write in the working folder '" + (named.empty() ? folder.string() : named) +
+                "': " + std::strerror(errno) +
+                " (log.txt, errorlog.txt and article files go there; choose another with "
+                "--workdir DIR)";
+        return false;
+    }
+    std::fclose(file);
+    std::filesystem::remove(probe, ec);
     return true;
 }
 
@@ -119,7 +146,8 @@ bool SessionSetup::PrepareEnvironment(const CommandLineOptions& options, std::st
     const std::string file = platform::RegistryFilePath();
     std::error_code ec;
     if (!file.empty() && std::filesystem::exists(file, ec)) {
-        if (!CheckIsRegistryExport(file, error)) {
+        settingsFile_ = file;
+        if (!CheckIsRegistryExport(file, settingsFileProblems_, error)) {
             return false;
         }
     } else if (const char* named = std::getenv("QUORREL_REGISTRY"); named && *named) {
@@ -130,7 +158,14 @@ bool SessionSetup::PrepareEnvironment(const CommandLineOptions& options, std::st
     if (!options.workDir.empty() && !EnterWorkDir(options.workDir, error)) {
         return false;
     }
-    SetDebugLogKeepCopies(options.keepLogs.value_or(-1));
+    if (!CheckWorkDirWritable(options.workDir, error)) {
+        return false;
+    }
+    SetDebugLogKeepCopies(KeptLogCopies(options));
+    if (options.noTrace) {
+        // Set before any engine thread exists, so the switch never changes while one reads it.
+        VerboseLog = false;
+    }
     return true;
 }
 
@@ -202,14 +237,13 @@ bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLog
     newsServer.host = settings.GetString("news_server", "");
     newsServer.port = settings.GetInt("news_port", 119);
     const std::string server = newsServer.Text();
-    auto metrics = std::make_unique<MetricsService>(options.instance, server);
+    auto metrics = std::make_unique<MetricsService>(options.instance, server, kZodivaVersion);
     if (!metrics->Start(*options.metrics, error)) {
         return false;
     }
     MetricsService* service = metrics.get();
-    logic.SetCountersListener([service](std::shared_ptr<const EngineCounters> counters,
-                                        std::shared_ptr<const EngineMonitor> monitor) {
-        service->Attach(std::move(counters), std::move(monitor));
+    logic.SetCountersListener([service](const TestDialogLogic::DownloadWatch& watch) {
+        service->Attach(watch.counters, watch.monitor, watch.engineCpuSeconds, watch.connections);
     });
     metrics_ = std::move(metrics);
     return true;

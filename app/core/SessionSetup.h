@@ -32,6 +32,10 @@ public:
     bool PrepareEnvironment(const CommandLineOptions& options, std::string& error);
     // What PrepareEnvironment noticed that does not stop the run.
     const std::vector<std::string>& Warnings() const { return warnings_; }
+    // The settings file read (empty: none), and how many problems its reading reported (each
+    // is printed when the settings load).
+    const std::string& SettingsFile() const { return settingsFile_; }
+    std::size_t SettingsFileProblems() const { return settingsFileProblems_; }
 
     // After LoadSettings: starts the demo server when asked and stores the options' values in
     // the dialog's store as its controls would. On false, `error` says why.
@@ -56,4 +60,15 @@ private:
     std::shared_ptr<newsd::Server> demo_;  // shared: an empty one needs no server code to destroy
     std::unique_ptr<MetricsService> metrics_;
     std::vector<std::string> warnings_;
+    std::string settingsFile_;
+    std::size_t settingsFileProblems_ = 0;
 };
+
+// The numbered copies of the trace log a headless run keeps unless told otherwise: a long
+// load test would otherwise fill the folder. The dialog keeps every copy.
+inline constexpr int kHeadlessKeptLogs = 20;
+
+// The numbered copies of the trace log to keep (kKeepAllLogs: every one) for these options.
+inline int KeptLogCopies(const CommandLineOptions& options) {
+    return options.keepLogs.value_or(options.headless ? kHeadlessKeptLogs : kKeepAllLogs);
+}

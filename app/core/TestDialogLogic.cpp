@@ -6,6 +6,7 @@
 #include <limits>
 #include <utility>
 
+#include "app/core/EngineCpuClock.h"
 #include "engine/QW.h"
 #include "engine/QWThread.h"
 #include "support/Log.h"
@@ -72,8 +73,11 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
     thread->m_pQW->Settings.SetParent(settings_.get());
     lastCounters_ = thread->Counters();
     monitor_ = std::move(monitor);
+    cpuClock_ = std::make_shared<EngineCpuClock>(thread->ThreadHandle());
     if (countersListener_) {
-        countersListener_(lastCounters_, thread->Monitor());
+        std::shared_ptr<const EngineCpuClock> clock = cpuClock_;
+        countersListener_({lastCounters_, thread->Monitor(), [clock] { return clock->Seconds(); },
+                           static_cast<std::uint64_t>(connections < 0 ? 0 : connections)});
     }
     thread->m_pQW->StartDownload();
     thread_ = std::move(thread);
@@ -86,10 +90,15 @@ void TestDialogLogic::Stop() {
 
 void TestDialogLogic::StopThread() {
     if (thread_) {
+        if (cpuClock_) {
+            // Stop closes the thread's handle; the CPU of the download is what it used until
+            // now (closing the connections is not part of it).
+            cpuClock_->Freeze();
+        }
         thread_->Stop();
         WorkerThread::Release(std::move(thread_));
         if (countersListener_) {
-            countersListener_(nullptr, nullptr);
+            countersListener_(DownloadWatch{});
         }
     }
     FlushDebugLog();  // the run's last trace lines are in the file when Stop returns
@@ -113,6 +122,10 @@ std::string TestDialogLogic::RateText() const {
     char text[64];
     std::snprintf(text, sizeof(text), "%.2fKBps", thread_->m_pQW->GetTotalRate());
     return text;
+}
+
+double TestDialogLogic::EngineCpuSeconds() const {
+    return cpuClock_ ? cpuClock_->Seconds() : -1.0;
 }
 
 EngineTotals TestDialogLogic::Totals() const {

@@ -19,6 +19,7 @@
 class SettingsStore;
 class CQWThread;
 class EngineMonitor;
+class EngineCpuClock;
 
 class TestDialogLogic {
 public:
@@ -88,10 +89,22 @@ public:
     // (surrounding blanks allowed), no sign; anything else, or a value beyond 32 bits, is 0.
     static unsigned ReadUnsignedNumber(const std::string& text);
 
-    // Told of each download's counters and monitor when it starts, and of nullptrs when it
-    // stops (called on this thread, inside Go and Stop).
-    using CountersListener = std::function<void(std::shared_ptr<const EngineCounters>,
-                                                std::shared_ptr<const EngineMonitor>)>;
+    // The engine thread's CPU time in seconds, of the running download or of the last one
+    // after Stop; negative before any Go or when the system cannot tell.
+    double EngineCpuSeconds() const;
+
+    // What a watcher of the download gets when it starts; all empty when it stops.
+    struct DownloadWatch {
+        std::shared_ptr<const EngineCounters> counters;
+        std::shared_ptr<const EngineMonitor> monitor;
+        // The engine thread's CPU seconds so far (negative: unknown); safe on any thread, also
+        // after Stop.
+        std::function<double()> engineCpuSeconds;
+        std::uint64_t connections = 0;  // the connections the download was asked to make
+    };
+    // Told of each download when it starts, and of an empty watch when it stops (called on
+    // this thread, inside Go and Stop).
+    using CountersListener = std::function<void(const DownloadWatch&)>;
     void SetCountersListener(CountersListener listener);
 
     // How long Stop waits for the engine thread before giving it up (default 30000 ms);
@@ -106,5 +119,6 @@ private:
     std::shared_ptr<EngineCounters> lastCounters_;
     CountersListener countersListener_;
     std::shared_ptr<EngineMonitor> monitor_;
+    std::shared_ptr<EngineCpuClock> cpuClock_;
     std::uint32_t stopWaitMs_;
 };

@@ -1,18 +1,21 @@
 #include "app/metrics/EngineMetrics.h"
 
-#include <cctype>
+#include <bit>
 
+#include "app/metrics/SnakeCase.h"
 #include "engine/EngineCounters.h"
 #include "engine/EngineMonitor.h"
 #include "support/LatencyHistogram.h"
 
 namespace {
 
-// The engine keeps 16 buckets per power of two of microseconds; the exposition keeps every
-// fourth bound (4 per power of two, at most 19 % apart) from 64 us to about 134 s.
-constexpr std::size_t kBoundStep = 4;
-constexpr std::uint64_t kLowestBoundMicroseconds = 64;
-constexpr std::uint64_t kHighestBoundMicroseconds = std::uint64_t{1} << 27;
+// The engine keeps 16 buckets per power of two of microseconds; the exposition keeps 15 of
+// their bounds, so a command has 16 bucket series with +Inf: doubling from 64 us to 65 ms,
+// where loopback and nearby servers answer, then quadrupling to 16.8 s for slow servers,
+// proxies and stalls. Every bound is a power of two, hence a bound of the engine's buckets.
+constexpr int kFinestBoundBit = 6;    // 64 us
+constexpr int kLastDoublingBit = 16;  // 65.5 ms
+constexpr int kCoarsestBoundBit = 24;  // 16.8 s
 
 // The engine truncates samples to whole microseconds: a bucket whose largest value is U holds
 // real latencies below U + 1.
@@ -21,29 +24,27 @@ double BoundSeconds(std::size_t bucket) {
 }
 
 bool KeptBound(std::size_t bucket) {
+    if (bucket + 1 >= LatencySnapshot::kBucketCount)
+        return false;
     const std::uint64_t exclusive = LatencySnapshot::BucketUpperBound(bucket) + 1;
-    return bucket + 1 < LatencySnapshot::kBucketCount && (bucket + 1) % kBoundStep == 0 &&
-           exclusive >= kLowestBoundMicroseconds && exclusive <= kHighestBoundMicroseconds;
+    if (!std::has_single_bit(exclusive))
+        return false;
+    const int bit = std::countr_zero(exclusive);
+    if (bit < kFinestBoundBit || bit > kCoarsestBoundBit)
+        return false;
+    return bit <= kLastDoublingBit || (bit - kLastDoublingBit) % 2 == 0;
 }
 
 template <typename Enum, typename NameFn>
 Labelled<std::uint64_t> ZeroPerName(NameFn name) {
     Labelled<std::uint64_t> entries;
     for (std::size_t i = 0; i < static_cast<std::size_t>(Enum::kCount); ++i) {
-        entries.emplace_back(LabelValue(name(static_cast<Enum>(i))), 0);
+        entries.emplace_back(SnakeCase(name(static_cast<Enum>(i))), 0);
     }
     return entries;
 }
 
 }  // namespace
-
-std::string LabelValue(const char* name) {
-    std::string value;
-    for (const char* c = name; *c; ++c) {
-        value += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-    }
-    return value;
-}
 
 DurationHistogram ToDurationHistogram(const LatencySnapshot& latency) {
     DurationHistogram histogram;
@@ -67,7 +68,7 @@ MetricsSnapshot EmptyEngineMetrics() {
     snapshot.failuresByKind = ZeroPerName<FailureKind>(FailureName);
     const DurationHistogram empty = ToDurationHistogram(LatencySnapshot{});
     for (std::size_t i = 0; i < static_cast<std::size_t>(CommandKind::kCount); ++i) {
-        snapshot.commandDurations.emplace_back(LabelValue(CommandName(static_cast<CommandKind>(i))),
+        snapshot.commandDurations.emplace_back(SnakeCase(CommandName(static_cast<CommandKind>(i))),
                                                empty);
     }
     return snapshot;

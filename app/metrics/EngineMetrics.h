@@ -20,5 +20,3 @@ MetricsSnapshot EmptyEngineMetrics();
 // The engine's latency buckets merged into the coarser ones of the exposition. Every bound
 // of the exposition is a bound of the engine's buckets, so no count is estimated.
 DurationHistogram ToDurationHistogram(const LatencySnapshot& latency);
-// A label value from one of the engine's names: "time-out" -> "time_out".
-std::string LabelValue(const char* name);

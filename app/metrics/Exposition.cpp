@@ -12,6 +12,13 @@ struct Family {
     const char* help;
 };
 
+constexpr Family kBuildInfo{"zodiva_build_info", "gauge",
+                            "Always 1; the version label names the build."};
+constexpr Family kUp{"zodiva_up", "gauge", "1 while a download runs, 0 otherwise."};
+constexpr Family kTargetConnections{"zodiva_target_connections", "gauge",
+                                    "Connections the running download was asked to make."};
+constexpr Family kEngineCpu{"zodiva_engine_cpu_seconds_total", "counter",
+                            "CPU time used by the engine thread."};
 constexpr Family kReceivedBytes{"zodiva_received_bytes_total", "counter",
                                 "Bytes read from the news server's connections."};
 constexpr Family kArticles{"zodiva_articles_completed_total", "counter",
@@ -115,6 +122,14 @@ std::string EscapeLabelValue(const std::string& value) {
 std::string FormatExposition(const MetricsSnapshot& snapshot, const CommonLabels& labels) {
     std::string out;
     const std::string common = LabelSet(labels, {});
+    Header(out, kBuildInfo);
+    IntegerSample(out, kBuildInfo.name, LabelSet(labels, {{"version", snapshot.version}}), 1);
+    Header(out, kUp);
+    IntegerSample(out, kUp.name, common, snapshot.up ? 1 : 0);
+    Header(out, kTargetConnections);
+    IntegerSample(out, kTargetConnections.name, common, snapshot.targetConnections);
+    Header(out, kEngineCpu);
+    Sample(out, kEngineCpu.name, common, snapshot.engineCpuSeconds);
     Header(out, kReceivedBytes);
     IntegerSample(out, kReceivedBytes.name, common, snapshot.receivedBytes);
     Header(out, kArticles);

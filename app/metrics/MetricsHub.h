@@ -2,6 +2,8 @@
 // What a scrape reads: the counters of the download that runs now, plus those of the
 // downloads before it in this process (the dialog can start several), so that every counter
 // only ever grows. Attached on the front end's thread, read on the endpoint's threads.
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,23 +14,37 @@
 class EngineCounters;
 class EngineMonitor;
 
+// The CPU seconds the engine thread of a download has used so far; negative when unknown.
+// Called on the endpoint's threads.
+using EngineCpuSource = std::function<double()>;
+
 class MetricsHub {
 public:
     explicit MetricsHub(CommonLabels labels);
+    // The version the build-info series names (set before the first scrape).
+    void SetVersion(std::string version);
 
     // A download started (its counters are read from now on), or, with nullptr, the download
-    // stopped. The counters of the one before are kept in the totals. `monitor` may be null.
+    // stopped. The counters of the one before are kept in the totals. `monitor` and `cpu`
+    // may be empty; `targetConnections` is the number of connections it was asked to make.
     void Attach(std::shared_ptr<const EngineCounters> counters,
-                std::shared_ptr<const EngineMonitor> monitor);
+                std::shared_ptr<const EngineMonitor> monitor, EngineCpuSource cpu = {},
+                std::uint64_t targetConnections = 0);
 
     MetricsSnapshot Snapshot() const;
     // The snapshot in the exposition format, with the common labels.
     std::string Exposition() const;
 
 private:
+    // The running download's figures; the caller holds the lock.
+    MetricsSnapshot ReadCurrent() const;
+
     const CommonLabels labels_;
+    std::string version_;
     mutable std::mutex mutex_;
     std::shared_ptr<const EngineCounters> current_;
     std::shared_ptr<const EngineMonitor> monitor_;
+    EngineCpuSource cpu_;
+    std::uint64_t targetConnections_ = 0;
     MetricsSnapshot earlierRuns_;
 };

@@ -4,9 +4,12 @@
 
 #include <climits>
 
-MetricsService::MetricsService(const std::string& instance, const std::string& server)
+MetricsService::MetricsService(const std::string& instance, const std::string& server,
+                               const std::string& version)
     : hub_({{"instance", instance.empty() ? ThisHostName() : instance}, {"server", server}}),
-      endpoint_([this] { return hub_.Exposition(); }) {}
+      endpoint_([this] { return hub_.Exposition(); }) {
+    hub_.SetVersion(version);
+}
 
 MetricsService::~MetricsService() {
     endpoint_.Stop();

@@ -14,14 +14,16 @@ class EngineMonitor;
 class MetricsService {
 public:
     // `instance` empty: the host name. `server` is the news server as "host:port".
-    MetricsService(const std::string& instance, const std::string& server);
+    MetricsService(const std::string& instance, const std::string& server,
+                   const std::string& version = std::string());
     // Stops the endpoint before the totals it reads go.
     ~MetricsService();
 
     bool Start(const ListenAddress& address, std::string& error);
     void Attach(std::shared_ptr<const EngineCounters> counters,
-                std::shared_ptr<const EngineMonitor> monitor) {
-        hub_.Attach(std::move(counters), std::move(monitor));
+                std::shared_ptr<const EngineMonitor> monitor, EngineCpuSource cpu = {},
+                std::uint64_t targetConnections = 0) {
+        hub_.Attach(std::move(counters), std::move(monitor), std::move(cpu), targetConnections);
     }
     std::string Url() const { return endpoint_.Url(); }
     const MetricsHub& Hub() const { return hub_; }

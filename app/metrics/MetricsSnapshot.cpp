@@ -37,6 +37,7 @@ bool DurationHistogram::Add(const DurationHistogram& other) {
 
 void MetricsSnapshot::AddCounters(const MetricsSnapshot& other) {
     receivedBytes += other.receivedBytes;
+    engineCpuSeconds += other.engineCpuSeconds;
     articlesCompleted += other.articlesCompleted;
     AddByLabel(failuresByKind, other.failuresByKind,
                [](std::uint64_t& into, std::uint64_t from) { into += from; });

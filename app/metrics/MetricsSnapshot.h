@@ -22,6 +22,10 @@ template <typename Value>
 using Labelled = std::vector<std::pair<std::string, Value>>;
 
 struct MetricsSnapshot {
+    std::string version;                          // zodiva's, for the build-info series
+    bool up = false;                              // a download runs
+    std::uint64_t targetConnections = 0;          // connections the running download asked for
+    double engineCpuSeconds = 0.0;                // CPU time of the engine threads
     std::uint64_t receivedBytes = 0;
     std::uint64_t articlesCompleted = 0;
     double rateKiBPerSecond = 0.0;                // the engine's figure of its last tick

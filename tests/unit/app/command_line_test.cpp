@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/core/CommandLine.h"
+#include "app/core/SessionSetup.h"
 
 namespace {
 
@@ -20,6 +21,16 @@ Parsed Parse(const std::vector<std::string>& args) {
     Parsed parsed;
     parsed.outcome = ParseCommandLine(args, parsed.options, parsed.message);
     return parsed;
+}
+
+// Each argument list must be refused with a message holding the text given with it.
+void ExpectRefused(const std::vector<std::pair<std::vector<std::string>, std::string>>& cases) {
+    for (const auto& [args, expected] : cases) {
+        const Parsed p = Parse(args);
+        EXPECT_EQ(p.outcome, ParseOutcome::kError) << args.back();
+        EXPECT_NE(p.message.find(expected), std::string::npos)
+            << "message '" << p.message << "' lacks '" << expected << "'";
+    }
 }
 
 TEST(CommandLineTest, ReadsEveryOptionOfAHeadlessRun) {
@@ -62,12 +73,45 @@ TEST(CommandLineTest, HelpAndVersionWinOverEverythingElse) {
 }
 
 TEST(CommandLineTest, KeepLogsForBothFrontEnds) {
-    EXPECT_FALSE(Parse({"--headless"}).options.keepLogs.has_value()) << "all kept by default";
+    EXPECT_FALSE(Parse({"--headless"}).options.keepLogs.has_value()) << "each front end's own";
     EXPECT_EQ(Parse({"--headless", "--keep-logs", "3"}).options.keepLogs, 3);
+    EXPECT_EQ(Parse({"--headless", "--keep-logs=all"}).options.keepLogs, kKeepAllLogs);
     const Parsed dialog = Parse({"--keep-logs=0"});
     ASSERT_EQ(dialog.outcome, ParseOutcome::kRun) << dialog.message;
     EXPECT_EQ(dialog.options.keepLogs, 0);
-    EXPECT_NE(HelpText("zodiva").find("--keep-logs N"), std::string::npos);
+    EXPECT_NE(HelpText("zodiva").find("--keep-logs N|all"), std::string::npos);
+    // A load test runs for hours: headless, the copies are bounded unless told; the dialog
+    // keeps them all, as it always did.
+    EXPECT_EQ(KeptLogCopies(Parse({"--headless"}).options), 20);
+    EXPECT_EQ(KeptLogCopies(Parse({"--headless", "--keep-logs=all"}).options), kKeepAllLogs);
+    EXPECT_EQ(KeptLogCopies(Parse({"--headless", "--keep-logs=500"}).options), 500);
+    EXPECT_EQ(KeptLogCopies(Parse({}).options), kKeepAllLogs);
+    EXPECT_TRUE(Parse({"--headless", "--no-trace"}).options.noTrace);
+    EXPECT_FALSE(Parse({"--headless"}).options.noTrace);
+}
+
+TEST(CommandLineTest, ConnectionOptionsInWholeSeconds) {
+    const Parsed p = Parse({"--headless", "--receive-timeout", "20", "--connect-retry-delay=0",
+                            "--reject-delay", "5"});
+    ASSERT_EQ(p.outcome, ParseOutcome::kRun) << p.message;
+    EXPECT_EQ(p.options.receiveTimeout, 20);
+    EXPECT_EQ(p.options.connectRetryDelay, 0);  // retry at the next tick
+    EXPECT_EQ(p.options.rejectDelay, 5);
+    EXPECT_FALSE(Parse({"--headless"}).options.receiveTimeout.has_value()) << "the engine's own";
+    ExpectRefused({
+        {{"--receive-timeout", "0"}, "--receive-timeout needs whole seconds from 1 to 86400, not '0'"},
+        {{"--receive-timeout", "2.5"}, "'2.5'"},
+        {{"--connect-retry-delay", "-1"}, "whole seconds from 0"},
+        {{"--reject-delay", "86401"}, "'86401'"},
+        {{"--reject-delay"}, "needs a value"},
+    });
+}
+
+TEST(CommandLineTest, RatesAreExplainedInTheHelp) {
+    const std::string help = HelpText("zodiva");
+    EXPECT_NE(help.find("KBps is 1024 bytes per second"), std::string::npos);
+    EXPECT_NE(help.find("MB/s and GB/s are 10^3, 10^6 and 10^9 bytes per second"),
+              std::string::npos);
 }
 
 TEST(CommandLineTest, BadInputIsRefusedWithAMessageNamingIt) {
@@ -79,7 +123,8 @@ TEST(CommandLineTest, BadInputIsRefusedWithAMessageNamingIt) {
         {{"--connections", "100001"}, "from 0 to 100000"},
         {{"--connections"}, "needs a value"},
         {{"--keep-logs", "-1"}, "'-1'"},
-        {{"--keep-logs", "many"}, "from 0 to 1000000"},
+        {{"--keep-logs", "many"}, "from 0 to 1000000 or 'all'"},
+        {{"--headless", "--connections", "0"}, "--connections 0 makes no connection"},
         {{"--server", "host:70000"}, "'70000' is not a number from 1 to 65535"},
         {{"--server", "host:0"}, "from 1 to 65535"},
         {{"--server", ":119"}, "needs a host"},
@@ -203,22 +248,16 @@ TEST(ServerAddressTest, TlsFlagsAndCaFile) {
     std::remove(ca.c_str());
 }
 
-// Each argument list must be refused with a message holding the text given with it.
-void ExpectRefused(const std::vector<std::pair<std::vector<std::string>, std::string>>& cases) {
-    for (const auto& [args, expected] : cases) {
-        const Parsed p = Parse(args);
-        EXPECT_EQ(p.outcome, ParseOutcome::kError) << args.back();
-        EXPECT_NE(p.message.find(expected), std::string::npos)
-            << "message '" << p.message << "' lacks '" << expected << "'";
-    }
-}
-
 TEST(ServerAddressTest, BadAddressesAreRefusedWithAMessageNamingThem) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--server", "nntps://"}, "needs a host"},
         {{"--server", "nntps://:563"}, "needs a host"},
-        {{"--server", "::1:119"}, "must be written in brackets"},
-        {{"--server", "2001:db8::1"}, "must be written in brackets"},
+        // The last part as a port, or (when it could be one) as the address's last group.
+        {{"--server", "::1:21125"}, "must be written in brackets: write [::1]:21125"},
+        {{"--server", "::1:119"}, "write [::1]:119 (port 119) or [::1:119] (no port)"},
+        {{"--server", "2001:db8::1"}, "write [2001:db8::1] or [2001:db8::1]:PORT"},
+        {{"--server", "::1"}, "write [::1] or [::1]:PORT"},
+        {{"--server", "fe80::1:abc"}, "write [fe80::1:abc] or"},
         {{"--server", "[::1"}, "has no ']'"},
         {{"--server", "[]:119"}, "no address between '[' and ']'"},
         {{"--server", "[::1]119"}, "expected ':PORT'"},

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/core/RunReport.h"
+#include "support/Log.h"
 #include "common/RunLength.h"
 #include "newsd/Server.h"
 #include "unit/app/AppTestKit.h"
@@ -78,7 +79,7 @@ TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) 
     const auto lines = SplitLines(outcome.out);
     ASSERT_GE(lines.size(), 3u) << outcome.out;
     const std::regex sample(
-        R"(^\{"event":"rate","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"interval_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps","rate":"[0-9.]+ [KMG]?B/s","articles_per_s":[0-9.]+,"engine_rate_kib_s":[0-9.]+,"states":"[^"]*"\}$)");
+        R"(^\{"event":"rate","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"interval_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps","rate":"[0-9.]+ [kMG]?B/s","rate_mb_s":[0-9.]+,"bytes":[0-9]+,"articles":[0-9]+,"articles_per_s":[0-9.]+,"engine_rate_kib_s":[0-9.]+,"states":\{("[a-z_]+":[0-9]+,?)+\},"failures":\{[^}]*\},"missing":0,"latency":\{.*\},"engine_cpu":([0-9.]+|null)\}$)");
     double highestLine = 0.0;
     const std::regex status(
         R"(^\{"event":"status","time":"[0-9TZ:-]+","connection":[12],"count":1,"text":"200 [^"]*"\}$)");
@@ -130,7 +131,7 @@ TEST_F(HeadlessTest, PlainRunPrintsOneLinePerSecondOfTheRunFromGo) {
     ASSERT_EQ(outcome.code, kExitOk) << outcome.err;
     const auto lines = SplitLines(outcome.out);
     const std::regex sample(
-        R"(^ *[0-9.]+s  [0-9.]+ [KMG]?B/s  [0-9]+\.[0-9][0-9]KBps  [0-9]+\.[0-9] articles/s.*$)");
+        R"(^ *[0-9.]+s  [0-9.]+ [kMG]?B/s  [0-9]+\.[0-9][0-9]KBps  [0-9]+\.[0-9] articles/s.*$)");
     // --seconds 2 counts from Go: lines at 1 s and 2 s, then the summary.
     const std::size_t rateLines = RateLinesOfRun(2.0);
     ASSERT_GE(lines.size(), rateLines + 1) << outcome.out;
@@ -333,7 +334,7 @@ TEST_F(HeadlessTest, AClosedPortEndsWithExitThreeAndFoldedStatusRows) {
     options.yes = true;
     const Outcome outcome = Run(options);
     EXPECT_EQ(outcome.code, kExitNoArticles) << outcome.err;
-    EXPECT_NE(outcome.err.find("zodiva: no article text was received; most frequent failure: "
+    EXPECT_NE(outcome.err.find("zodiva: no article was completed; most frequent failure: "
                                "refused (50 times)"),
               std::string::npos)
         << outcome.err;
@@ -349,41 +350,112 @@ TEST_F(HeadlessTest, AClosedPortEndsWithExitThreeAndFoldedStatusRows) {
         << outcome.out;
 }
 
-TEST_F(HeadlessTest, NoServerOrAnUnknownHostEndsWithExitThreeAndSaysWhy) {
+TEST_F(HeadlessTest, AnUnknownHostEndsWithExitThreeAndSaysWhy) {
     CommandLineOptions options;
     options.seconds = StretchedRunSeconds(1.0);
     options.json = true;
-    Outcome outcome = Run(options);
-    EXPECT_EQ(outcome.code, kExitNoArticles);
-    EXPECT_NE(outcome.err.find("no news server is set"), std::string::npos) << outcome.err;
-    EXPECT_NE(outcome.out.find("\"first_article_s\":null"), std::string::npos) << outcome.out;
-
     options.serverHost = "no-such-host.invalid";
-    outcome = Run(options);
+    const Outcome outcome = Run(options);
     EXPECT_EQ(outcome.code, kExitNoArticles);
-    EXPECT_NE(outcome.err.find("most frequent failure: lookup (1 time)"), std::string::npos)
+    EXPECT_NE(outcome.err.find("no article was completed; most frequent failure: lookup (1 time)"),
+              std::string::npos)
         << outcome.err;
-    EXPECT_NE(outcome.err.find("no article text was received"), std::string::npos) << outcome.err;
-    EXPECT_EQ(outcome.err.find("no news server is set"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.out.find("\"first_article_s\":null"), std::string::npos) << outcome.out;
 }
 
-TEST(RunReportTest, SampleLinesShowTheIntervalInBothUnits) {
-    RateSample sample;
-    sample.elapsedSeconds = 2.5;
-    sample.interval.seconds = 1.0;
-    sample.interval.rateKiB = 187990.12;
-    sample.interval.articlesPerSecond = 1400;
-    sample.engineRate = 5.0;
-    sample.states = "4 fetching, 1 delaying (27 s)";
-    sample.utcTime = "2026-12-08T19:00:00Z";
-    EXPECT_EQ(FormatSample(sample, false),
-              "   2.5s  183.6 MB/s  187990.12KBps  1400.0 articles/s  4 fetching, 1 delaying "
-              "(27 s)\n");
-    EXPECT_EQ(FormatSample(sample, true),
-              "{\"event\":\"rate\",\"time\":\"2026-12-08T19:00:00Z\",\"elapsed_s\":2.500,"
-              "\"interval_s\":1.000,\"rate_kib_s\":187990.12,\"text\":\"187990.12KBps\","
-              "\"rate\":\"183.6 MB/s\",\"articles_per_s\":1400.0,\"engine_rate_kib_s\":5.00,"
-              "\"states\":\"4 fetching, 1 delaying (27 s)\"}\n");
+// What would make a run pointless is refused before anything runs: exit 2, one line, and
+// nothing on stdout.
+TEST_F(HeadlessTest, RunsThatCannotDoAnythingAreRefusedAtStart) {
+    CommandLineOptions options;
+    options.seconds = StretchedRunSeconds(1.0);
+    Outcome outcome = Run(options);  // no server anywhere
+    EXPECT_EQ(outcome.code, kExitBadInput);
+    EXPECT_NE(outcome.err.find("zodiva: no news server is set: give --server HOST[:PORT]"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(outcome.out, "");
+
+    // A settings file whose only server line is broken: the errors are named with it.
+    app_test::WriteRegistryFile(Dir.Path() / "settings.reg", "\"news_server\"=news.example.net\n");
+    outcome = Run(options);
+    EXPECT_EQ(outcome.code, kExitBadInput);
+    EXPECT_NE(outcome.err.find("no news server is set"), std::string::npos) << outcome.err;
+    EXPECT_NE(outcome.err.find("settings.reg' has 1 error"), std::string::npos) << outcome.err;
+    app_test::WriteRegistryFile(Dir.Path() / "settings.reg", "");
+
+    // No connection to make, from the settings rather than --connections.
+    options.serverHost = "127.0.0.1";
+    options.settings = {{"DLConnections", "0"}};
+    outcome = Run(options);
+    EXPECT_EQ(outcome.code, kExitBadInput);
+    EXPECT_NE(outcome.err.find("no connection to make"), std::string::npos) << outcome.err;
+    EXPECT_EQ(outcome.out, "");
+}
+
+TEST_F(HeadlessTest, AWorkingFolderThatCannotBeWrittenIsRefused) {
+    // A folder without write permission; the superuser, whom permissions do not bind, gets
+    // a folder of the kernel's own that nobody can create files in.
+    const auto locked = Dir.Path() / "locked";
+    std::filesystem::create_directories(locked);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::owner_exec);
+    const std::string folder = geteuid() == 0 ? std::string("/proc/self") : locked.string();
+    CommandLineOptions options = Demo(1.0, 1);
+    options.workDir = folder;
+    const Outcome outcome = Run(options);
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_all);
+    EXPECT_EQ(outcome.code, kExitBadInput);
+    EXPECT_NE(outcome.err.find("cannot write in the working folder '" + folder + "'"),
+              std::string::npos)
+        << outcome.err;
+    EXPECT_EQ(outcome.out, "");
+}
+
+TEST_F(HeadlessTest, NoTraceLeavesOutTheStepsButKeepsTheLinesWrittenAlways) {
+    CommandLineOptions options = Demo(1.0, 1);
+    options.noTrace = true;
+    const Outcome outcome = Run(options);
+    const bool verboseAfter = VerboseLog;
+    VerboseLog = true;  // the process-wide switch, as every other test expects it
+    ASSERT_EQ(outcome.code, kExitOk) << outcome.err;
+    EXPECT_FALSE(verboseAfter);
+    std::ifstream in(Dir.Path() / "run" / "log.txt");
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(log.find("OnGo: Thread Id"), std::string::npos) << log.substr(0, 2000);
+    EXPECT_EQ(log.find("Sending GROUP"), std::string::npos) << log.substr(0, 2000);
+}
+
+// Every article the server is asked for is gone: headers and bodies alike answer 423. The
+// run completed nothing, so it is no success, and the summary says why.
+TEST_F(HeadlessTest, ARunWhoseArticlesAreAllMissingEndsWithExitThree) {
+    newsd::ServerOptions serverOptions;
+    serverOptions.articles.first = 1;
+    serverOptions.articles.last = 200;
+    for (std::int64_t number = 1; number <= 200; ++number) {
+        serverOptions.articles.missing.insert(number);
+    }
+    newsd::Server server{serverOptions};
+    ASSERT_TRUE(server.Start(0, "127.0.0.1")) << server.LastError();
+    CommandLineOptions options;
+    options.serverHost = "127.0.0.1";
+    options.serverPort = server.Port();
+    options.seconds = StretchedRunSeconds(1.5);
+    options.json = true;
+    const Outcome outcome = Run(options);
+    server.Stop();
+    EXPECT_EQ(outcome.code, kExitNoArticles) << outcome.err;
+    EXPECT_NE(outcome.err.find("articles were missing on the server"), std::string::npos)
+        << outcome.err;
+    const auto lines = SplitLines(outcome.out);
+    ASSERT_FALSE(lines.empty());
+    const std::regex summary(R"(.*"articles_completed":0,.*"missing":([0-9]+),.*)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines.back(), match, summary)) << lines.back();
+    EXPECT_GT(std::stoull(match[1].str()), 0u);
+    EXPECT_NE(lines.back().find("\"server\":\"127.0.0.1\",\"port\":" +
+                                std::to_string(server.Port()) + ",\"tls\":false,\"proxy\":null"),
+              std::string::npos)
+        << lines.back();
 }
 
 }  // namespace

@@ -116,11 +116,11 @@ TEST_F(MetricsOptionsTest, TheDialogLogicReportsEveryDownloadAndTheTotalsKeepThe
     logic.LoadSettings();
     logic.Settings().SetString("news_server", "127.0.0.1");
     logic.Settings().SetInt("news_port", server.Port());
-    logic.SetCountersListener([&](std::shared_ptr<const EngineCounters> counters,
-                                  std::shared_ptr<const EngineMonitor> monitor) {
-        ++(counters ? reports : stops);
-        EXPECT_EQ(counters == nullptr, monitor == nullptr);
-        hub.Attach(std::move(counters), std::move(monitor));
+    logic.SetCountersListener([&](const TestDialogLogic::DownloadWatch& watch) {
+        ++(watch.counters ? reports : stops);
+        EXPECT_EQ(watch.counters == nullptr, watch.monitor == nullptr);
+        EXPECT_EQ(watch.counters == nullptr, !watch.engineCpuSeconds);
+        hub.Attach(watch.counters, watch.monitor, watch.engineCpuSeconds, watch.connections);
     });
     auto confirm = [](const std::string&) { return true; };
     auto bodies = [&] {
@@ -134,10 +134,19 @@ TEST_F(MetricsOptionsTest, TheDialogLogicReportsEveryDownloadAndTheTotalsKeepThe
 
     ASSERT_EQ(logic.Go("2", confirm), TestDialogLogic::GoResult::kStarted);
     ASSERT_TRUE(WaitUntil([&] { return bodies() >= 3; }));
+    const MetricsSnapshot running = hub.Snapshot();
+    EXPECT_TRUE(running.up);
+    EXPECT_EQ(running.targetConnections, 2u);
+    EXPECT_GT(running.engineCpuSeconds, 0.0);  // the engine thread's own clock
     logic.Stop();
     const MetricsSnapshot first = hub.Snapshot();
     EXPECT_EQ(first.receivedBytes, logic.Totals().bytesReceived);
     EXPECT_EQ(first.rateKiBPerSecond, 0.0);
+    EXPECT_FALSE(first.up);
+    EXPECT_EQ(first.targetConnections, 0u);
+    // The stopped engine's CPU time is kept, as it was when it ended.
+    EXPECT_GE(first.engineCpuSeconds, running.engineCpuSeconds);
+    EXPECT_DOUBLE_EQ(logic.EngineCpuSeconds(), first.engineCpuSeconds);
 
     ASSERT_EQ(logic.Go("1", confirm), TestDialogLogic::GoResult::kStarted);
     ASSERT_TRUE(WaitUntil([&] {

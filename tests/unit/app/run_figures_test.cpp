@@ -32,14 +32,16 @@ TEST(SafeTextTest, JsonStringsAreAlwaysValidAndCarryNoControls) {
     EXPECT_EQ(JsonQuote("\xc2\x85"), "\"\\u0085\"");
 }
 
-TEST(SafeTextTest, HumanRatesPickTheUnitThatKeepsTheNumberReadable) {
+TEST(SafeTextTest, HumanRatesAreDecimalUnitsOfTheKiBRate) {
+    // The argument is in KiB/s (the engine's and the dialog's unit); what is shown is
+    // 10^3, 10^6 and 10^9 bytes per second.
     EXPECT_EQ(HumanRate(0), "0 B/s");
     EXPECT_EQ(HumanRate(0.5), "512 B/s");
-    EXPECT_EQ(HumanRate(1.0), "1.0 KB/s");
-    EXPECT_EQ(HumanRate(1023.9), "1023.9 KB/s");
-    EXPECT_EQ(HumanRate(1023.96), "1.0 MB/s");  // never "1024.0 KB/s"
-    EXPECT_EQ(HumanRate(187990.12), "183.6 MB/s");
-    EXPECT_EQ(HumanRate(3.0 * 1024 * 1024), "3.0 GB/s");
+    EXPECT_EQ(HumanRate(1.0), "1.0 kB/s");        // 1024 bytes
+    EXPECT_EQ(HumanRate(976.5), "999.9 kB/s");
+    EXPECT_EQ(HumanRate(976.56), "1.0 MB/s");     // 999.997 kB/s: never "1000.0 kB/s"
+    EXPECT_EQ(HumanRate(187990.12), "192.5 MB/s");  // was shown as 183.6 "MB/s" (MiB)
+    EXPECT_EQ(HumanRate(1e9 / 1024), "1.0 GB/s");
     EXPECT_EQ(HumanRate(-4), "0 B/s");
 }
 

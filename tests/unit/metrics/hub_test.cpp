@@ -85,6 +85,31 @@ TEST(MetricsHubTest, CountersKeepGrowingOverSeveralDownloadsAndGaugesFollowTheRu
     ExpectNoCounterWentDown(stopped, again);
 }
 
+TEST(MetricsHubTest, EngineCpuAddsUpOverDownloadsAndTheGaugesSayWhatRuns) {
+    MetricsHub hub({{"instance", "i"}, {"server", "s"}});
+    hub.SetVersion("1.0");
+    double cpu = 2.5;
+    hub.Attach(std::make_shared<EngineCounters>(), nullptr, [&cpu] { return cpu; }, 8);
+    Exposition parsed = ReadExposition(hub.Exposition());
+    EXPECT_EQ(Value(parsed, "zodiva_up"), 1);
+    EXPECT_EQ(Value(parsed, "zodiva_target_connections"), 8);
+    EXPECT_EQ(Value(parsed, "zodiva_engine_cpu_seconds_total"), 2.5);
+    EXPECT_EQ(Value(parsed, "zodiva_build_info", {{"version", "1.0"}}), 1);
+    cpu = 3.0;  // the engine's last work before it stopped
+    hub.Attach(nullptr, nullptr);
+    parsed = ReadExposition(hub.Exposition());
+    EXPECT_EQ(Value(parsed, "zodiva_up"), 0);
+    EXPECT_EQ(Value(parsed, "zodiva_target_connections"), 0);
+    EXPECT_EQ(Value(parsed, "zodiva_engine_cpu_seconds_total"), 3.0);
+    // A new engine thread starts its clock at zero; the counter goes on from the total.
+    hub.Attach(std::make_shared<EngineCounters>(), nullptr, [] { return 0.5; }, 1);
+    EXPECT_EQ(Value(ReadExposition(hub.Exposition()), "zodiva_engine_cpu_seconds_total"), 3.5);
+    // A clock the system cannot read counts as nothing rather than going backwards.
+    hub.Attach(nullptr, nullptr);
+    hub.Attach(std::make_shared<EngineCounters>(), nullptr, [] { return -1.0; }, 1);
+    EXPECT_EQ(Value(ReadExposition(hub.Exposition()), "zodiva_engine_cpu_seconds_total"), 3.5);
+}
+
 TEST(MetricsHubTest, ScrapesWhileTheEngineCountsAreConsistent) {
     MetricsHub hub({{"instance", "i"}, {"server", "s"}});
     auto counters = std::make_shared<EngineCounters>();

@@ -1,0 +1,73 @@
+#include "app/core/IntervalActivity.h"
+
+#include "app/metrics/SnakeCase.h"
+
+std::string FailureKey(FailureKind kind) {
+    return SnakeCase(FailureName(kind));
+}
+
+std::string CommandKey(CommandKind kind) {
+    return SnakeCase(CommandName(kind));
+}
+
+std::string ActivityKey(ConnectionActivity activity) {
+    return SnakeCase(ActivityName(activity));
+}
+
+LatencySnapshot LatencySince(const LatencySnapshot& now, const LatencySnapshot& before) {
+    LatencySnapshot interval;
+    for (std::size_t i = 0; i < LatencySnapshot::kBucketCount; ++i) {
+        // A snapshot taken while samples are recorded may lag in one bucket: never below 0.
+        interval.buckets[i] = now.buckets[i] >= before.buckets[i] ? now.buckets[i] - before.buckets[i] : 0;
+        interval.count += interval.buckets[i];
+    }
+    interval.sum = now.sum >= before.sum ? now.sum - before.sum : 0;
+    interval.max = now.max;
+    interval.min = now.min;
+    return interval;
+}
+
+LatencyFigures LatencyFiguresOf(const std::string& command, const LatencySnapshot& latency) {
+    LatencyFigures figures;
+    figures.command = command;
+    figures.count = latency.Count();
+    figures.p50 = latency.Percentile(0.5);
+    figures.p90 = latency.Percentile(0.9);
+    figures.p99 = latency.Percentile(0.99);
+    figures.p999 = latency.Percentile(0.999);
+    figures.max = latency.Max();
+    return figures;
+}
+
+void IntervalActivityMeter::Start(const RunMonitor& run, double cpuSeconds) {
+    for (std::size_t i = 0; i < kFailureKinds; ++i)
+        failures_[i] = run.Failures(static_cast<FailureKind>(i));
+    missing_ = run.MissingArticles();
+    for (std::size_t i = 0; i < kCommands; ++i)
+        latencies_[i] = run.Latency(static_cast<CommandKind>(i));
+    cpuSeconds_ = cpuSeconds;
+}
+
+IntervalActivity IntervalActivityMeter::Measure(const RunMonitor& run, double cpuSeconds,
+                                                double seconds) {
+    IntervalActivity activity;
+    for (std::size_t i = 0; i < kFailureKinds; ++i) {
+        const auto kind = static_cast<FailureKind>(i);
+        const std::uint64_t now = run.Failures(kind);
+        if (now > failures_[i])
+            activity.failures.emplace_back(FailureKey(kind), now - failures_[i]);
+    }
+    const std::uint64_t missing = run.MissingArticles();
+    activity.missing = missing >= missing_ ? missing - missing_ : 0;
+    for (std::size_t i = 0; i < kCommands; ++i) {
+        const auto kind = static_cast<CommandKind>(i);
+        const LatencySnapshot now = run.Latency(kind);
+        const LatencySnapshot interval = LatencySince(now, latencies_[i]);
+        if (interval.Count() > 0)
+            activity.latencies.push_back(LatencyFiguresOf(CommandKey(kind), interval));
+    }
+    if (cpuSeconds >= 0 && cpuSeconds_ >= 0 && seconds > 0)
+        activity.engineCpu = (cpuSeconds - cpuSeconds_) / seconds;
+    Start(run, cpuSeconds);
+    return activity;
+}
