@@ -253,7 +253,11 @@ private:
         meter_.Measure(durationSeconds, bytes, totals.articlesCompleted,
                        durationSeconds - meter_.LastSeconds() >= kShortestCountedInterval);
         RunSummary summary;
-        summary.setup = DescribeRun(logic_.Settings(), started_);
+        const auto& connectionOptions = logic_.ConnectionOptions();
+        summary.setup = DescribeRun(
+            logic_.Settings(), started_,
+            std::vector<std::pair<std::string, std::string>>(connectionOptions.begin(),
+                                                             connectionOptions.end()));
         summary.durationSeconds = durationSeconds;
         summary.averageBytesPerSecond = meter_.AverageRate() * 1024.0;
         summary.peakBytesPerSecond = meter_.PeakRate() * 1024.0;

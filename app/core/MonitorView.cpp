@@ -99,13 +99,15 @@ void AddEngineDetails(const RunMonitor& run, RunSummary& summary) {
     summary.engineDetails = true;
     summary.connectionsReachedGroup = static_cast<std::int64_t>(run.ConnectionsReachedGroup());
     summary.missingArticles = run.MissingArticles();
+    summary.emptyGroupConnections = static_cast<std::int64_t>(run.EmptyGroupConnections());
     const std::int64_t firstArticle = run.MicrosecondsToFirstArticleText();
     summary.secondsToFirstArticle =
         firstArticle >= 0 ? static_cast<double>(firstArticle) / 1e6 : -1.0;
     summary.failures.clear();
     for (std::size_t i = 0; i < static_cast<std::size_t>(FailureKind::kCount); ++i) {
         const auto kind = static_cast<FailureKind>(i);
-        summary.failures.push_back({FailureName(kind), FailureKey(kind), run.Failures(kind), {}});
+        summary.failures.push_back(
+            {FailureName(kind), FailureKey(kind), run.Failures(kind), run.FailureReason(kind)});
     }
     summary.latencies.clear();
     for (std::size_t i = 0; i < static_cast<std::size_t>(CommandKind::kCount); ++i) {
@@ -123,6 +125,11 @@ std::string NoArticleReason(const RunMonitor& run, bool serverSet) {
         reason += "; most frequent failure: " + std::string(FailureName(most)) + " (" +
                   std::to_string(run.Failures(most)) + (run.Failures(most) == 1 ? " time)" : " times)");
     }
+    const std::uint64_t empty = run.EmptyGroupConnections();
+    if (empty > 0) {
+        reason += "; empty group: the server has no article in it (found on " +
+                  std::to_string(empty) + (empty == 1 ? " connection)" : " connections)");
+    }
     const std::uint64_t missing = run.MissingArticles();
     if (missing > 0) {
         reason += "; " + std::to_string(missing) +
@@ -133,7 +140,7 @@ std::string NoArticleReason(const RunMonitor& run, bool serverSet) {
         reason +=
             "; no news server is set (give --server HOST[:PORT], or zodiva-reg set news_server "
             "HOST)";
-    } else if (most == FailureKind::kCount && missing == 0) {
+    } else if (most == FailureKind::kCount && missing == 0 && empty == 0) {
         reason += "; no failure was counted";
     }
     return reason;

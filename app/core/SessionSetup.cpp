@@ -122,6 +122,20 @@ bool CheckWorkDirWritable(const std::string& named, std::string& error) {
 
 }  // namespace
 
+std::map<std::string, std::string> ConnectionOptionsOf(const CommandLineOptions& options) {
+    std::map<std::string, std::string> table;
+    const std::pair<const char*, const std::optional<int>*> given[] = {
+        {"ReceiveTimeout", &options.receiveTimeout},
+        {"ErrorDelay", &options.connectRetryDelay},
+        {"RejectDelay", &options.rejectDelay}};
+    for (const auto& [name, value] : given) {
+        if (*value) {
+            table[name] = std::to_string(**value);
+        }
+    }
+    return table;
+}
+
 SessionSetup::SessionSetup() = default;
 
 SessionSetup::~SessionSetup() {
@@ -196,6 +210,7 @@ bool SessionSetup::ApplySettings(const CommandLineOptions& options, TestDialogLo
     if (options.connections) {
         settings.SetInt("DLConnections", *options.connections);
     }
+    logic.SetConnectionOptions(ConnectionOptionsOf(options));
     if (options.demo && !StartDemo(logic, error)) {
         return false;
     }

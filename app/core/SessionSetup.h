@@ -4,6 +4,7 @@
 // then the values that go into the dialog's store after loading (demo server, --server,
 // --set, --no-write, --connections). Owns the in-process demo server for the session.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,10 @@ private:
 // The numbered copies of the trace log a headless run keeps unless told otherwise: a long
 // load test would otherwise fill the folder. The dialog keeps every copy.
 inline constexpr int kHeadlessKeptLogs = 20;
+
+// The connections' options the command line gives ("ReceiveTimeout", "ErrorDelay",
+// "RejectDelay" in whole seconds); those not given are left out.
+std::map<std::string, std::string> ConnectionOptionsOf(const CommandLineOptions& options);
 
 // The numbered copies of the trace log to keep (kKeepAllLogs: every one) for these options.
 inline int KeptLogCopies(const CommandLineOptions& options) {

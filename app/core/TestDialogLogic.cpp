@@ -60,6 +60,7 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
     thread->SetStopWaitMilliseconds(stopWaitMs_);
     auto monitor = std::make_shared<EngineMonitor>();
     thread->SetMonitor(monitor);
+    thread->SetConnectionOptions(connectionOptions_);
     if (!thread->Start()) {
         MessageBoxA(nullptr, "Could not start the engine thread.", kApplicationTitle, MB_OK);
         return GoResult::kEngineUnavailable;
@@ -122,6 +123,10 @@ std::string TestDialogLogic::RateText() const {
     char text[64];
     std::snprintf(text, sizeof(text), "%.2fKBps", thread_->m_pQW->GetTotalRate());
     return text;
+}
+
+void TestDialogLogic::SetConnectionOptions(std::map<std::string, std::string> options) {
+    connectionOptions_ = std::move(options);
 }
 
 double TestDialogLogic::EngineCpuSeconds() const {

@@ -7,6 +7,7 @@
 // Every member is called on the front end's main thread.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -89,6 +90,13 @@ public:
     // (surrounding blanks allowed), no sign; anything else, or a value beyond 32 bits, is 0.
     static unsigned ReadUnsignedNumber(const std::string& text);
 
+    // Options every connection of the next downloads gets ("ReceiveTimeout", "ErrorDelay",
+    // "RejectDelay": whole seconds as text); an option left out keeps the engine's default.
+    void SetConnectionOptions(std::map<std::string, std::string> options);
+    const std::map<std::string, std::string>& ConnectionOptions() const {
+        return connectionOptions_;
+    }
+
     // The engine thread's CPU time in seconds, of the running download or of the last one
     // after Stop; negative before any Go or when the system cannot tell.
     double EngineCpuSeconds() const;
@@ -120,5 +128,6 @@ private:
     CountersListener countersListener_;
     std::shared_ptr<EngineMonitor> monitor_;
     std::shared_ptr<EngineCpuClock> cpuClock_;
+    std::map<std::string, std::string> connectionOptions_;
     std::uint32_t stopWaitMs_;
 };

@@ -89,6 +89,7 @@ MetricsSnapshot ReadEngineMetrics(const EngineCounters& counters, const EngineMo
         snapshot.connectionsByState[i].second = activities.count[i];
     }
     const RunMonitor& run = monitor->Run();
+    snapshot.missingArticles = run.MissingArticles();
     for (std::size_t i = 0; i < snapshot.failuresByKind.size(); ++i) {
         snapshot.failuresByKind[i].second = run.Failures(static_cast<FailureKind>(i));
     }

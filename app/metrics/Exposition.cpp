@@ -23,6 +23,8 @@ constexpr Family kReceivedBytes{"zodiva_received_bytes_total", "counter",
                                 "Bytes read from the news server's connections."};
 constexpr Family kArticles{"zodiva_articles_completed_total", "counter",
                            "Article bodies received up to their end line."};
+constexpr Family kMissing{"zodiva_missing_articles_total", "counter",
+                          "Articles the server answered 423 or 430 for (skipped, not failed)."};
 constexpr Family kConnections{"zodiva_connections", "gauge",
                               "Connections in each state at the engine's last tick."};
 constexpr Family kFailures{"zodiva_failures_total", "counter",
@@ -134,6 +136,8 @@ std::string FormatExposition(const MetricsSnapshot& snapshot, const CommonLabels
     IntegerSample(out, kReceivedBytes.name, common, snapshot.receivedBytes);
     Header(out, kArticles);
     IntegerSample(out, kArticles.name, common, snapshot.articlesCompleted);
+    Header(out, kMissing);
+    IntegerSample(out, kMissing.name, common, snapshot.missingArticles);
     Header(out, kRate);
     Sample(out, kRate.name, common, snapshot.rateKiBPerSecond);
     if (!snapshot.connectionsByState.empty()) {

@@ -39,6 +39,7 @@ void MetricsSnapshot::AddCounters(const MetricsSnapshot& other) {
     receivedBytes += other.receivedBytes;
     engineCpuSeconds += other.engineCpuSeconds;
     articlesCompleted += other.articlesCompleted;
+    missingArticles += other.missingArticles;
     AddByLabel(failuresByKind, other.failuresByKind,
                [](std::uint64_t& into, std::uint64_t from) { into += from; });
     // The engine's buckets never change within a process; a histogram that does not match is

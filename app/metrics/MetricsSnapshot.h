@@ -28,6 +28,7 @@ struct MetricsSnapshot {
     double engineCpuSeconds = 0.0;                // CPU time of the engine threads
     std::uint64_t receivedBytes = 0;
     std::uint64_t articlesCompleted = 0;
+    std::uint64_t missingArticles = 0;            // 423/430 to HEAD or BODY
     double rateKiBPerSecond = 0.0;                // the engine's figure of its last tick
     Labelled<std::uint64_t> connectionsByState;   // gauge per state
     Labelled<std::uint64_t> failuresByKind;       // counter per kind

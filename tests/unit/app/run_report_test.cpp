@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/core/IntervalActivity.h"
+#include "app/core/MonitorView.h"
 #include "app/core/RunDescription.h"
 #include "app/core/RunReport.h"
 #include "app/metrics/SnakeCase.h"
@@ -165,6 +166,28 @@ TEST(RunDescriptionTest, SettingsAreListedWithoutAnyPassword) {
     }
     EXPECT_NE(json.find("\"username\":\"alice\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"ReceiveTimeout\":\"20\""), std::string::npos) << json;
+}
+
+TEST(RunReportTest, TheEnginesReasonsAndEmptyGroupsReachTheSummary) {
+    RunMonitor run;
+    run.CountFailure(FailureKind::kProxy);
+    run.SetFailureReason(FailureKind::kProxy, "Proxy authentication failed");
+    run.CountEmptyGroup();
+    RunSummary summary;
+    AddEngineDetails(run, summary);
+    EXPECT_EQ(summary.emptyGroupConnections, 1);
+    ASSERT_NE(summary.Failure("proxy"), nullptr);
+    EXPECT_EQ(summary.Failure("proxy")->reason, "Proxy authentication failed");
+    const std::string json = FormatSummary(summary, true);
+    EXPECT_NE(json.find("\"empty_group_connections\":1,\"reasons\":{\"proxy\":\"Proxy "
+                        "authentication failed\"}"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(FormatSummary(summary, false).find("1 proxy (Proxy authentication failed)"),
+              std::string::npos);
+    EXPECT_EQ(NoArticleReason(run, true),
+              "no article was completed; most frequent failure: proxy (1 time); empty group: the "
+              "server has no article in it (found on 1 connection)");
 }
 
 TEST(IntervalActivityTest, EachLineCountsOnlyWhatHappenedSinceTheLineBefore) {

@@ -30,6 +30,7 @@ MetricsSnapshot RichSnapshot(const std::vector<std::uint64_t>& bodyMicroseconds)
     snapshot.articlesCompleted = 42;
     snapshot.rateKiBPerSecond = 1234.5;
     snapshot.version = "9.8";
+    snapshot.missingArticles = 17;
     snapshot.up = true;
     snapshot.targetConnections = 64;
     snapshot.engineCpuSeconds = 12.25;
@@ -73,6 +74,8 @@ TEST(ExpositionTest, EveryLineOfAFullSnapshotIsValidAndEveryFamilyIsTyped) {
     EXPECT_EQ(parsed.types.at("zodiva_build_info"), "gauge");
     EXPECT_EQ(parsed.Find("zodiva_build_info", {{"version", "9.8"}})->value, 1);
     EXPECT_EQ(parsed.Find("zodiva_up")->value, 1);
+    EXPECT_EQ(parsed.types.at("zodiva_missing_articles_total"), "counter");
+    EXPECT_EQ(parsed.Find("zodiva_missing_articles_total")->value, 17);
     EXPECT_EQ(parsed.Find("zodiva_target_connections")->value, 64);
     EXPECT_EQ(parsed.types.at("zodiva_engine_cpu_seconds_total"), "counter");
     EXPECT_EQ(parsed.Find("zodiva_engine_cpu_seconds_total")->value, 12.25);
@@ -83,7 +86,8 @@ TEST(ExpositionTest, EveryCommandHasCumulativeBucketsEndingInInfThatEqualTheCoun
         ReadExposition(FormatExposition(RichSnapshot({5, 80, 900, 12000, 250000, 900000000}),
                                         kLabels));
     ASSERT_TRUE(parsed.errors.empty()) << Join(parsed.errors);
-    for (const char* command : {"greeting", "authinfo", "group", "head", "body", "body_text"}) {
+    for (const char* command : {"greeting", "authinfo", "group", "head", "body", "body_text",
+                                "head_text", "article"}) {
         double previousLe = -1;
         double previousCount = 0;
         double inf = -1;

@@ -50,6 +50,7 @@ TEST(MetricsHubTest, CountersKeepGrowingOverSeveralDownloadsAndGaugesFollowTheRu
     auto first = std::make_shared<EngineCounters>();
     auto monitor = std::make_shared<EngineMonitor>();
     monitor->Run().CountFailure(FailureKind::kRefused);
+    monitor->Run().CountMissingArticle();
     monitor->Run().RecordLatency(CommandKind::kBodyStatus, 1500);
     hub.Attach(first, monitor);
     first->AddBytes(1000);
@@ -79,6 +80,7 @@ TEST(MetricsHubTest, CountersKeepGrowingOverSeveralDownloadsAndGaugesFollowTheRu
     EXPECT_EQ(Value(again, "zodiva_received_bytes_total"), 1010);
     EXPECT_EQ(Value(again, "zodiva_articles_completed_total"), 2);
     EXPECT_EQ(Value(again, "zodiva_failures_total", {{"kind", "refused"}}), 1);
+    EXPECT_EQ(Value(again, "zodiva_missing_articles_total"), 1);
     EXPECT_EQ(Value(again, "zodiva_command_duration_seconds_count", {{"command", "body"}}), 2);
     EXPECT_NEAR(Value(again, "zodiva_command_duration_seconds_sum", {{"command", "body"}}),
                 0.00153, 1e-12);
