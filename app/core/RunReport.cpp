@@ -76,6 +76,7 @@ std::string FormatSample(const RateSample& sample, bool json) {
             .Text("text", KBpsText(interval.rateKiB))
             .Text("rate", HumanRate(interval.rateKiB))
             .Number("rate_mb_s", interval.rateKiB * 1024.0 / 1e6, "%.3f")
+            .Number("rate_bytes_per_s", interval.rateKiB * 1024.0, "%.0f")
             .Count("bytes", interval.bytes)
             .Count("articles", interval.articles)
             .Number("articles_per_s", interval.articlesPerSecond, "%.1f")

@@ -101,7 +101,7 @@ std::string LatencyJson(const std::vector<LatencyFigures>& lines, bool allPercen
             figures.Raw("p90_ms", MillisecondsText(line.p90));
         figures.Raw("p99_ms", MillisecondsText(line.p99));
         if (allPercentiles)
-            figures.Raw("p999_ms", MillisecondsText(line.p999))
+            figures.Raw("p99_9_ms", MillisecondsText(line.p999))
                 .Raw("max_ms", MillisecondsText(line.max));
         json.Raw(line.command, figures.Object());
     }

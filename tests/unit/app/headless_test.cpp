@@ -79,7 +79,7 @@ TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) 
     const auto lines = SplitLines(outcome.out);
     ASSERT_GE(lines.size(), 3u) << outcome.out;
     const std::regex sample(
-        R"(^\{"event":"rate","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"interval_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps","rate":"[0-9.]+ [kMG]?B/s","rate_mb_s":[0-9.]+,"bytes":[0-9]+,"articles":[0-9]+,"articles_per_s":[0-9.]+,"engine_rate_kib_s":[0-9.]+,"states":\{("[a-z_]+":[0-9]+,?)+\},"failures":\{[^}]*\},"missing":0,"latency":\{.*\},"engine_cpu":([0-9.]+|null)\}$)");
+        R"(^\{"event":"rate","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"interval_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps","rate":"[0-9.]+ [kMG]?B/s","rate_mb_s":[0-9.]+,"rate_bytes_per_s":[0-9]+,"bytes":[0-9]+,"articles":[0-9]+,"articles_per_s":[0-9.]+,"engine_rate_kib_s":[0-9.]+,"states":\{("[a-z_]+":[0-9]+,?)+\},"failures":\{[^}]*\},"missing":0,"latency":\{.*\},"engine_cpu":([0-9.]+|null)\}$)");
     double highestLine = 0.0;
     const std::regex status(
         R"(^\{"event":"status","time":"[0-9TZ:-]+","connection":[12],"count":1,"text":"200 [^"]*"\}$)");
@@ -423,6 +423,30 @@ TEST_F(HeadlessTest, NoTraceLeavesOutTheStepsButKeepsTheLinesWrittenAlways) {
     const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(log.find("OnGo: Thread Id"), std::string::npos) << log.substr(0, 2000);
     EXPECT_EQ(log.find("Sending GROUP"), std::string::npos) << log.substr(0, 2000);
+}
+
+// A fresh group ("211 0 1 0"): nothing to fetch, and the run says so by name.
+TEST_F(HeadlessTest, ARunThatSawOnlyAnEmptyGroupNamesIt) {
+    newsd::ServerOptions serverOptions;
+    serverOptions.articles.first = 1;
+    serverOptions.articles.last = 0;
+    newsd::Server server{serverOptions};
+    ASSERT_TRUE(server.Start(0, "127.0.0.1")) << server.LastError();
+    CommandLineOptions options;
+    options.serverHost = "127.0.0.1";
+    options.serverPort = server.Port();
+    options.connections = 2;
+    options.seconds = StretchedRunSeconds(1.5);
+    options.receiveTimeout = 20;
+    const Outcome outcome = Run(options);
+    server.Stop();
+    EXPECT_EQ(outcome.code, kExitNoArticles) << outcome.err;
+    EXPECT_NE(outcome.err.find("no article was completed; empty group"), std::string::npos)
+        << outcome.err;
+    EXPECT_NE(outcome.out.find("  empty group         2 connections found the group empty"),
+              std::string::npos)
+        << outcome.out;
+    EXPECT_NE(outcome.out.find("  failures            none"), std::string::npos) << outcome.out;
 }
 
 // Every article the server is asked for is gone: headers and bodies alike answer 423. The

@@ -66,7 +66,7 @@ TEST(RunReportTest, TheJsonLineHasStatesAsNumbersAndTheSecondsOwnFigures) {
         FormatSample(BusySecond(), true),
         "{\"event\":\"rate\",\"time\":\"2026-12-08T19:00:00Z\",\"elapsed_s\":2.500,"
         "\"interval_s\":1.000,\"rate_kib_s\":187990.12,\"text\":\"187990.12KBps\","
-        "\"rate\":\"192.5 MB/s\",\"rate_mb_s\":192.502,\"bytes\":192501883,\"articles\":1400,"
+        "\"rate\":\"192.5 MB/s\",\"rate_mb_s\":192.502,\"rate_bytes_per_s\":192501883,\"bytes\":192501883,\"articles\":1400,"
         "\"articles_per_s\":1400.0,\"engine_rate_kib_s\":5.00,"
         "\"states\":{\"not_connected\":0,\"looking_up\":0,\"connecting\":0,"
         "\"waiting_for_greeting\":0,\"logging_in\":0,\"selecting_group\":0,\"idle\":0,"
@@ -117,7 +117,7 @@ TEST(RunReportTest, TheJsonSummaryKeepsItsFieldsAndAddsWhatRanAndWhy) {
     for (const char* part :
          {"\"failures\":{\"time_out\":0,\"login_refused\":2}",
           "\"latency\":{\"body_text\":{\"count\":7,\"p50_ms\":0.9,\"p90_ms\":1.8,\"p99_ms\":6.1,"
-          "\"p999_ms\":6.4,\"max_ms\":6.4}}",
+          "\"p99_9_ms\":6.4,\"max_ms\":6.4}}",
           "\"server\":\"::1\",\"port\":21125,\"tls\":true,\"proxy\":\"127.0.0.1:1080\"",
           "\"version\":\"1.0\",\"started\":\"2026-12-08T19:00:00Z\"",
           "\"settings\":{\"news_server\":\"::1\",\"DLConnections\":\"4\"}",
