@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "app/core/Sweep.h"
 #include "app/reg/SettingKeys.h"
 
 #include "net/TlsSession.h"
@@ -311,6 +312,37 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
              o.seconds = value;
              return true;
          }},
+        {"--warmup",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             double value = 0;
+             if (v != "0" && !ParseSeconds(v, value)) {
+                 m = "--warmup needs a number of seconds, not '" + v + "'";
+                 return false;
+             }
+             o.warmup = value;
+             return true;
+         }},
+        {"--sweep",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             SweepParseError error;
+             if (!ParseSweepList(v, kMaxCommandLineConnections, o.sweep, error)) {
+                 m = DescribeSweepError(v, error);
+                 return false;
+             }
+             return true;
+         }},
+        {"--check",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             RunCheck check;
+             CheckParseError error;
+             if (!ParseRunCheck(v, check, error)) {
+                 m = DescribeCheckError(v, error);
+                 return false;
+             }
+             o.checks.push_back(std::move(check));
+             return true;
+         }},
+        {"--timeline", NonEmptyText("--timeline needs a file name", &CommandLineOptions::timeline)},
     };
     return handlers;
 }
@@ -337,6 +369,28 @@ bool ApplyFlag(const std::string& name, CommandLineOptions& options) {
     return true;
 }
 
+// The options of a load test: each needs a headless run, a sweep needs a length per step.
+bool CheckLoadTestOptions(const CommandLineOptions& options, std::string& message) {
+    if (!options.headless && (!options.sweep.empty() || !options.checks.empty() ||
+                              options.warmup > 0.0 || !options.timeline.empty())) {
+        message = "--sweep, --check, --warmup and --timeline work with --headless only";
+        return false;
+    }
+    if (!options.sweep.empty() && !options.seconds) {
+        message = "--sweep needs --seconds S: how long each step runs";
+        return false;
+    }
+    if (!options.sweep.empty() && options.connections) {
+        message = "--sweep sets the connections of each step; leave out --connections";
+        return false;
+    }
+    if (options.seconds && options.warmup >= *options.seconds) {
+        message = "--warmup must be shorter than --seconds: nothing would be measured";
+        return false;
+    }
+    return true;
+}
+
 bool CheckCombinations(const CommandLineOptions& options, std::string& message) {
     if (options.demo && !options.serverHost.empty()) {
         message = "--demo and --server cannot be used together: the demo serves its own articles";
@@ -359,7 +413,7 @@ bool CheckCombinations(const CommandLineOptions& options, std::string& message) 
         message = "--seconds, --yes and --json work with --headless only";
         return false;
     }
-    return true;
+    return CheckLoadTestOptions(options, message);
 }
 
 }  // namespace
@@ -492,6 +546,16 @@ std::string HelpText(const std::string& programName) {
            "  --seconds S           stop S seconds after Go (default: run until Ctrl-C)\n"
            "  --yes                 answer Yes when 20 or more connections ask to be confirmed\n"
            "  --json                print one JSON object per second and a JSON summary\n"
+           "  --check EXPR          a target the run must meet, METRIC OP VALUE[UNIT], e.g.\n"
+           "                        'p99(body) < 50ms', 'rate >= 100MB/s', 'failures == 0'\n"
+           "                        (repeatable; exit code 4 when one fails)\n"
+           "  --sweep LIST          run a step per connection count, each for --seconds:\n"
+           "                        1,4,16,64 or 1..64 (doubling); prints the knee and, with\n"
+           "                        --check, the capacity\n"
+           "  --warmup S            leave the first S seconds of a run (of each step) out of\n"
+           "                        its summary, checks and knee\n"
+           "  --timeline FILE       write every second to FILE as it goes: JSON lines, or CSV\n"
+           "                        when FILE ends in .csv\n"
            "  --help                show this text\n"
            "  --version             show the version\n"
            "\n"
@@ -502,5 +566,6 @@ std::string HelpText(const std::string& programName) {
            "Exit codes: 0 when an article was completed (its body to the final dot), 1 when\n"
            "the engine could not start, 2 for bad input (also: no news server set, no\n"
            "connection to make, a working folder that cannot be written), 3 when the run\n"
-           "completed no article (the most frequent failure is named on stderr).\n";
+           "completed no article (the most frequent failure is named on stderr), 4 when a\n"
+           "--check failed (with --sweep: in the first step).\n";
 }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/core/RunCheck.h"
 #include "app/metrics/ListenAddress.h"
 
 // Upper bound for --connections: far above what a news server allows one user, low enough
@@ -58,6 +59,11 @@ struct CommandLineOptions {
     std::optional<double> seconds;  // --seconds S; none: until SIGINT/SIGTERM
     bool yes = false;               // --yes: answer the 20-connection question with Yes
     bool json = false;              // --json: one JSON object per second, then a summary
+    // --sweep LIST: the connections of each step, growing; empty without --sweep.
+    std::vector<int> sweep;
+    std::vector<RunCheck> checks;  // --check EXPR, in the order given
+    double warmup = 0.0;           // --warmup S: left out of the summary, checks and knee
+    std::string timeline;          // --timeline FILE (.jsonl, or .csv for the seconds only)
     bool help = false;              // --help
     bool version = false;           // --version
 };

@@ -19,6 +19,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitEngineFailed = 1;
 inline constexpr int kExitBadInput = 2;
 inline constexpr int kExitNoArticles = 3;  // the run ended without completing an article
+inline constexpr int kExitCheckFailed = 4;  // a --check failed (a sweep's: in its first step)
 
 // Runs the headless front end with the parsed options and returns the exit code. SIGINT and
 // SIGTERM are taken by the run while it lasts (they stop it cleanly).

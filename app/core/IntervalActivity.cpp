@@ -1,5 +1,7 @@
 #include "app/core/IntervalActivity.h"
 
+#include <algorithm>
+
 #include "app/metrics/SnakeCase.h"
 
 std::string FailureKey(FailureKind kind) {
@@ -16,14 +18,24 @@ std::string ActivityKey(ConnectionActivity activity) {
 
 LatencySnapshot LatencySince(const LatencySnapshot& now, const LatencySnapshot& before) {
     LatencySnapshot interval;
+    std::size_t lowest = LatencySnapshot::kBucketCount;
+    std::size_t highest = 0;
     for (std::size_t i = 0; i < LatencySnapshot::kBucketCount; ++i) {
         // A snapshot taken while samples are recorded may lag in one bucket: never below 0.
         interval.buckets[i] = now.buckets[i] >= before.buckets[i] ? now.buckets[i] - before.buckets[i] : 0;
         interval.count += interval.buckets[i];
+        if (interval.buckets[i] != 0) {
+            lowest = std::min(lowest, i);
+            highest = i;
+        }
     }
+    if (interval.count == 0)
+        return interval;
     interval.sum = now.sum >= before.sum ? now.sum - before.sum : 0;
-    interval.max = now.max;
-    interval.min = now.min;
+    // The interval's own extremes lie in its highest and lowest buckets: a slow sample before
+    // it (a first connect in a warm-up) is not its maximum.
+    interval.max = std::min(LatencySnapshot::BucketUpperBound(highest), now.max);
+    interval.min = lowest == 0 ? 0 : std::max(LatencySnapshot::BucketUpperBound(lowest - 1) + 1, now.min);
     return interval;
 }
 

@@ -42,7 +42,8 @@ private:
 };
 
 // The samples of `now` that `before` (an earlier snapshot of the same histogram) does not
-// hold. Its maximum is that of `now`, an upper bound for the interval's own.
+// hold. Its maximum is the top of the highest bucket it holds (never above that of `now`),
+// an upper bound for the interval's own within a bucket's width.
 LatencySnapshot LatencySince(const LatencySnapshot& now, const LatencySnapshot& before);
 
 // Percentiles of one snapshot, in microseconds.

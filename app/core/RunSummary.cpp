@@ -174,6 +174,7 @@ JsonObject SummaryJson(const RunSummary& summary) {
         json.Signed("empty_group_connections", summary.emptyGroupConnections)
             .Raw("reasons", FailuresJson(summary.failures, true));
     }
+    json.Number("warmup_s", summary.warmupSeconds, "%g");
     if (summary.engineCpu >= 0)
         json.Number("engine_cpu", summary.engineCpu, "%.3f");
     else
@@ -189,6 +190,8 @@ std::string SummaryText(const RunSummary& summary) {
     if (!summary.setup.started.empty())
         text += Row("started", summary.setup.started);
     text += Row("duration", Format("%.1f s", summary.durationSeconds));
+    if (summary.warmupSeconds > 0.0)
+        text += Row("warm-up", Format("%g s, left out of the figures below", summary.warmupSeconds));
     text += Row("average rate", RateText(summary.averageBytesPerSecond));
     text += Row("peak rate", RateText(summary.peakBytesPerSecond));
     text += Row("bytes received", std::to_string(summary.bytesReceived));

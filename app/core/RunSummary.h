@@ -39,6 +39,8 @@ struct RunSetup {
 struct RunSummary {
     RunSetup setup;
     double durationSeconds = 0.0;
+    // The first seconds, left out of every figure below but the duration (--warmup).
+    double warmupSeconds = 0.0;
     double averageBytesPerSecond = 0.0;  // over the measured intervals
     double peakBytesPerSecond = 0.0;     // highest rate of one interval
     std::uint64_t bytesReceived = 0;

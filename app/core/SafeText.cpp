@@ -132,3 +132,10 @@ std::string HumanRate(double kibPerSecond) {
     std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
     return text;
 }
+
+std::string DescribeFaultAt(const std::string& option, std::string_view text, std::size_t column,
+                            const std::string& message) {
+    const std::string shown = ShowSafely(text);
+    return option + " '" + shown + "': " + message + " at column " + std::to_string(column) +
+           "\n  " + shown + "\n  " + std::string(column > 0 ? column - 1 : 0, ' ') + "^";
+}

@@ -2,6 +2,7 @@
 // Text that came from a server (a greeting, a reply line) is shown to a person: on a
 // terminal, in the dialog, in a JSON document. Control bytes in it must not reach a terminal
 // (an escape sequence could rewrite the screen or the title), so they are shown as \xNN.
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,3 +19,8 @@ std::string JsonQuote(std::string_view text);
 // that keeps the number at 1 or more, one decimal: "512 B/s", "10.2 kB/s", "192.5 MB/s",
 // "1.2 GB/s" (1 kB = 1000 bytes, 1 MB = 10^6 bytes).
 std::string HumanRate(double kibPerSecond);
+
+// "--check 'TEXT': MESSAGE at column N" and, on the next two lines, TEXT with a caret under
+// column N (1-based): how an option's value with a fault in it is reported.
+std::string DescribeFaultAt(const std::string& option, std::string_view text, std::size_t column,
+                            const std::string& message);

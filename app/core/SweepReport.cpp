@@ -1,0 +1,143 @@
+#include "app/core/SweepReport.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/core/SafeText.h"
+
+namespace {
+
+const std::string kSummaryHead = "{\"event\":\"summary\",\"summary\":true,";
+
+std::string Fixed(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// MB/s as 10^6 bytes per second; the summary keeps its rate in KiB/s.
+double MegabytesPerSecond(const RunSummary& summary) {
+    return summary.averageRate * 1024.0 / 1e6;
+}
+
+const LatencyLine* Latency(const RunSummary& summary, const char* command) {
+    for (const LatencyLine& line : summary.latencies) {
+        if (SnakeName(line.command) == command)
+            return &line;
+    }
+    return nullptr;
+}
+
+// "0.2/3.1" in milliseconds, "-" without samples.
+std::string P50P99(const RunSummary& summary, const char* command) {
+    const LatencyLine* line = Latency(summary, command);
+    if (line == nullptr || line->count == 0)
+        return "-";
+    return Fixed("%.1f", static_cast<double>(line->p50) / 1000.0) + "/" +
+           Fixed("%.1f", static_cast<double>(line->p99) / 1000.0);
+}
+
+std::uint64_t FailureTotal(const RunSummary& summary) {
+    std::uint64_t total = 0;
+    for (const FailureCount& failure : summary.failures)
+        total += failure.count;
+    return total;
+}
+
+std::string CpuText(const RunSummary& summary) {
+    return summary.engineCpu ? Fixed("%.0f %%", *summary.engineCpu * 100.0) : std::string("-");
+}
+
+std::string Verdict(const SweepStep& step) {
+    return AllPass(step.checks) ? "PASS" : "FAIL";
+}
+
+std::string Optional(std::optional<int> value) {
+    return value ? std::to_string(*value) : std::string("null");
+}
+
+}  // namespace
+
+std::string WithJsonField(const std::string& jsonLine, const std::string& field) {
+    std::string line = jsonLine;
+    const std::size_t close = line.rfind('}');
+    if (close == std::string::npos)
+        return line;
+    line.insert(close, field);
+    return line;
+}
+
+std::string StepJson(const std::string& summaryJson, int step,
+                     const std::vector<CheckResult>& checks, bool checksGiven) {
+    std::string line = summaryJson;
+    if (line.rfind(kSummaryHead, 0) == 0)
+        line = "{\"event\":\"step\",\"step\":" + std::to_string(step) + "," +
+               line.substr(kSummaryHead.size());
+    if (checksGiven)
+        line = WithJsonField(line, ",\"checks\":" + ChecksJson(checks));
+    return line;
+}
+
+std::string StepRowText(const SweepStep& step, int number, int of) {
+    const RunSummary& summary = step.summary;
+    char row[256];
+    std::snprintf(row, sizeof row,
+                  "step %d of %d  %s  %.2f MB/s  %.1f articles/s  body p50/p99 %s ms  "
+                  "failures %llu  missing %llu",
+                  number, of, ConnectionsText(step.connections).c_str(), MegabytesPerSecond(summary),
+                  summary.articlesPerSecond, P50P99(summary, "body").c_str(),
+                  static_cast<unsigned long long>(FailureTotal(summary)),
+                  static_cast<unsigned long long>(summary.missingArticles));
+    std::string text = row;
+    if (summary.engineCpu)
+        text += "  engine CPU " + CpuText(summary);
+    if (!step.checks.empty())
+        text += "  checks " + Verdict(step);
+    return text + "\n";
+}
+
+std::string SweepTableText(const std::vector<SweepStep>& steps, std::optional<int> knee,
+                           std::optional<int> capacity, bool checksGiven) {
+    std::string text =
+        "Sweep (latencies p50/p99 in ms)\n"
+        "  connections       MB/s  articles/s         head         body      article  "
+        "failures   missing  engine CPU";
+    text += checksGiven ? "  checks\n" : "\n";
+    double best = 0.0;
+    for (const SweepStep& step : steps) {
+        const RunSummary& summary = step.summary;
+        best = std::max(best, MegabytesPerSecond(summary));
+        char row[256];
+        std::snprintf(row, sizeof row, "  %11d %10.2f %11.1f %12s %12s %12s %9llu %9llu %11s",
+                      step.connections, MegabytesPerSecond(summary), summary.articlesPerSecond,
+                      P50P99(summary, "head").c_str(), P50P99(summary, "body").c_str(),
+                      P50P99(summary, "article").c_str(),
+                      static_cast<unsigned long long>(FailureTotal(summary)),
+                      static_cast<unsigned long long>(summary.missingArticles),
+                      CpuText(summary).c_str());
+        text += row;
+        text += checksGiven ? "  " + Verdict(step) + "\n" : "\n";
+    }
+    text += knee ? "  knee        " + ConnectionsText(*knee) +
+                       ": the fewest within 5 % of the best rate (" +
+                       Fixed("%.2f", best) + " MB/s)\n"
+                 : "  knee        none: no step received anything\n";
+    if (checksGiven) {
+        text += capacity ? "  capacity    " + ConnectionsText(*capacity) +
+                               ": the most that met every check\n"
+                         : "  capacity    none: no step met every check\n";
+    }
+    return text;
+}
+
+std::string SweepJson(const std::vector<SweepStep>& steps, std::optional<int> knee,
+                      std::optional<int> capacity) {
+    std::string json = "{\"event\":\"sweep\",\"steps\":[";
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        std::string step = steps[i].json;
+        while (!step.empty() && step.back() == '\n')
+            step.pop_back();
+        json += (i ? "," : "") + step;
+    }
+    return json + "],\"knee\":" + Optional(knee) + ",\"capacity\":" + Optional(capacity) + "}\n";
+}

@@ -1,0 +1,31 @@
+#pragma once
+// What a sweep prints: a row after each step, and at the end one table of every step with
+// the knee and the capacity; in JSON a "step" object per step (the run's summary with the
+// step's number, its connections and its checks) and a last "sweep" object.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/RunCheck.h"
+#include "app/core/RunReport.h"
+
+struct SweepStep {
+    int connections = 0;
+    RunSummary summary;
+    std::vector<CheckResult> checks;
+    std::string json;  // the step's JSON object, as printed
+};
+
+// A JSON line of the summary ("{"event":"summary","summary":true,...}") as the step's line:
+// "{"event":"step","step":N,...,"checks":[...]}" (checks only when some were given).
+std::string StepJson(const std::string& summaryJson, int step,
+                     const std::vector<CheckResult>& checks, bool checksGiven);
+// `field` (",\"key\":value") added at the end of a JSON object line.
+std::string WithJsonField(const std::string& jsonLine, const std::string& field);
+
+// "step 2 of 3  4 connections  812.30 MB/s  6021.0 articles/s  body p50/p99 0.4/3.2 ms ..."
+std::string StepRowText(const SweepStep& step, int number, int of);
+std::string SweepTableText(const std::vector<SweepStep>& steps, std::optional<int> knee,
+                           std::optional<int> capacity, bool checksGiven);
+std::string SweepJson(const std::vector<SweepStep>& steps, std::optional<int> knee,
+                      std::optional<int> capacity);

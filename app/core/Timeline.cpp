@@ -1,0 +1,193 @@
+#include "app/core/Timeline.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/core/RunCheck.h"
+#include "app/core/SafeText.h"
+
+namespace {
+
+std::string Fixed(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string Ms(std::uint64_t microseconds) {
+    return Fixed("%.3f", static_cast<double>(microseconds) / 1000.0);
+}
+
+std::string CountsObject(const std::vector<std::pair<std::string, std::uint64_t>>& counts) {
+    std::string json = "{";
+    for (const auto& [name, count] : counts) {
+        if (json.size() > 1)
+            json += ",";
+        json += JsonQuote(name) + ":" + std::to_string(count);
+    }
+    return json + "}";
+}
+
+std::string Cpu(const std::optional<double>& cpu) {
+    return cpu ? Fixed("%.3f", *cpu) : std::string();
+}
+
+std::vector<ConnectionActivity> Activities() {
+    std::vector<ConnectionActivity> activities;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(ConnectionActivity::kCount); ++i)
+        activities.push_back(static_cast<ConnectionActivity>(i));
+    return activities;
+}
+
+std::uint64_t CountOf(const std::vector<std::pair<std::string, std::uint64_t>>& counts,
+                      const std::string& name) {
+    for (const auto& [key, count] : counts) {
+        if (key == name)
+            return count;
+    }
+    return 0;
+}
+
+const LatencyFigures* LatencyOf(const SecondRecord& second, const std::string& command) {
+    for (const LatencyFigures& latency : second.latency) {
+        if (latency.command == command)
+            return &latency;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+SecondRecord MakeSecondRecord(const RateSample& sample, const ActivityCounts& activities) {
+    SecondRecord second;
+    second.t = sample.elapsedSeconds;
+    second.bytes = sample.interval.bytes;
+    second.articles = sample.interval.articles;
+    second.rateBytesPerSecond = sample.interval.seconds > 0.0
+                                    ? static_cast<double>(sample.interval.bytes) / sample.interval.seconds
+                                    : 0.0;
+    for (std::size_t i = 0; i < activities.count.size(); ++i) {
+        if (activities.count[i] != 0)
+            second.states.emplace_back(ActivityName(static_cast<ConnectionActivity>(i)),
+                                       activities.count[i]);
+    }
+    second.latency = sample.activity.latencies;
+    second.failures = sample.activity.failures;
+    second.missing = sample.activity.missing;
+    if (sample.activity.engineCpu >= 0)
+        second.engineCpu = sample.activity.engineCpu;
+    return second;
+}
+
+std::string TimelineRunLine(const TimelineRun& run) {
+    std::string sweep = "null";
+    if (!run.sweep.empty()) {
+        sweep = "[";
+        for (std::size_t i = 0; i < run.sweep.size(); ++i)
+            sweep += (i ? "," : "") + std::to_string(run.sweep[i]);
+        sweep += "]";
+    }
+    return "{\"event\":\"run\",\"version\":" + JsonQuote(run.version) +
+           ",\"server\":" + JsonQuote(run.server) + ",\"port\":" + std::to_string(run.port) +
+           ",\"tls\":" + (run.tls ? "true" : "false") +
+           ",\"proxy\":" + (run.proxy ? JsonQuote(*run.proxy) : std::string("null")) +
+           ",\"started\":" + JsonQuote(run.started) +
+           ",\"connections\":" + std::to_string(run.connections) +
+           ",\"seconds\":" + (run.seconds ? Fixed("%g", *run.seconds) : std::string("null")) +
+           ",\"warmup\":" + Fixed("%g", run.warmup) + ",\"sweep\":" + sweep +
+           ",\"settings\":" + run.settingsJson + "}\n";
+}
+
+std::string TimelineSecondLine(const SecondRecord& second) {
+    std::string latency = "{";
+    for (const LatencyFigures& line : second.latency) {
+        if (latency.size() > 1)
+            latency += ",";
+        latency += JsonQuote(line.command) + ":{\"count\":" + std::to_string(line.count) +
+                   ",\"p50_ms\":" + Ms(line.p50) + ",\"p99_ms\":" + Ms(line.p99) + "}";
+    }
+    latency += "}";
+    return "{\"event\":\"second\",\"t\":" + Fixed("%.3f", second.t) +
+           ",\"step\":" + std::to_string(second.step) +
+           ",\"connections\":" + std::to_string(second.connections) +
+           ",\"bytes\":" + std::to_string(second.bytes) +
+           ",\"rate_bytes_per_s\":" + Fixed("%.1f", second.rateBytesPerSecond) +
+           ",\"articles\":" + std::to_string(second.articles) +
+           ",\"states\":" + CountsObject(second.states) + ",\"latency\":" + latency +
+           ",\"failures\":" + CountsObject(second.failures) +
+           ",\"missing\":" + std::to_string(second.missing) + ",\"engine_cpu\":" +
+           (second.engineCpu ? Cpu(second.engineCpu) : std::string("null")) +
+           ",\"warmup\":" + (second.warmup ? "true" : "false") + "}\n";
+}
+
+std::string TimelineCsvHeader() {
+    std::string header = "t,step,connections,bytes,rate_bytes_per_s,articles,missing,engine_cpu,warmup";
+    for (ConnectionActivity activity : Activities())
+        header += ",states_" + ActivityKey(activity);
+    for (const std::string& command : CheckableCommands())
+        header += ",latency_" + command + "_count,latency_" + command + "_p50_ms,latency_" +
+                  command + "_p99_ms";
+    for (const std::string& kind : CheckableFailureKinds())
+        header += ",failures_" + kind;
+    return header + "\n";
+}
+
+std::string TimelineCsvRow(const SecondRecord& second) {
+    std::string row = Fixed("%.3f", second.t) + "," + std::to_string(second.step) + "," +
+                      std::to_string(second.connections) + "," + std::to_string(second.bytes) +
+                      "," + Fixed("%.1f", second.rateBytesPerSecond) + "," +
+                      std::to_string(second.articles) + "," + std::to_string(second.missing) +
+                      "," + Cpu(second.engineCpu) + "," + (second.warmup ? "true" : "false");
+    for (ConnectionActivity activity : Activities())
+        row += "," + std::to_string(CountOf(second.states, ActivityName(activity)));
+    // A command without samples in the second has no latency: its cells stay empty.
+    for (const std::string& command : CheckableCommands()) {
+        const LatencyFigures* latency = LatencyOf(second, command);
+        row += latency ? "," + std::to_string(latency->count) + "," + Ms(latency->p50) + "," +
+                             Ms(latency->p99)
+                       : std::string(",0,,");
+    }
+    for (const std::string& kind : CheckableFailureKinds())
+        row += "," + std::to_string(CountOf(second.failures, kind));
+    return row + "\n";
+}
+
+bool TimelineWriter::Open(const std::string& path, std::string& error) {
+    csv_ = path.size() >= 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
+    errno = 0;
+    out_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!out_.is_open()) {
+        const int code = errno;
+        error = "--timeline: cannot write '" + ShowSafely(path) + "'" +
+                (code != 0 ? std::string(": ") + std::strerror(code) : std::string());
+        return false;
+    }
+    if (csv_)
+        Put(TimelineCsvHeader());
+    return true;
+}
+
+void TimelineWriter::WriteRun(const TimelineRun& run) {
+    if (!csv_)
+        Put(TimelineRunLine(run));
+}
+
+void TimelineWriter::WriteSecond(const SecondRecord& second) {
+    Put(csv_ ? TimelineCsvRow(second) : TimelineSecondLine(second));
+}
+
+void TimelineWriter::WriteEvent(const std::string& jsonLine) {
+    if (!csv_)
+        Put(jsonLine);
+}
+
+void TimelineWriter::Put(const std::string& line) {
+    if (!out_.is_open())
+        return;
+    out_.clear();
+    out_ << line;
+    out_.flush();
+    if (!out_)
+        good_ = false;
+}
