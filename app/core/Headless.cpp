@@ -5,13 +5,21 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "app/core/IntervalActivity.h"
 #include "app/core/IntervalMeter.h"
+#include "app/core/JsonObject.h"
+#include "app/core/RunCheck.h"
+#include "app/core/Sweep.h"
+#include "app/core/SweepReport.h"
+#include "app/core/Timeline.h"
+#include "app/core/WarmupCut.h"
 #include "app/core/MonitorView.h"
 #include "app/core/RunDescription.h"
 #include "app/core/RunReport.h"
@@ -32,6 +40,13 @@ constexpr auto kDisplayPeriod = std::chrono::seconds(1);
 constexpr auto kRowPoll = std::chrono::milliseconds(100);
 // A last, partial interval shorter than this is too short to be a rate of its own.
 constexpr double kShortestCountedInterval = 0.5;
+// Between the steps of a sweep: the last step's connections close and the server settles
+// before the next Go. Not measured.
+constexpr auto kSweepPause = std::chrono::seconds(1);
+// Above this share of one core the engine thread may be what limits the rate.
+constexpr double kBusyEngineCpu = 0.9;
+// A stop right on a line's heels leaves too little for a timeline line of its own.
+constexpr double kShortestTimelineTail = 0.01;
 
 double SecondsBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double>(to - from).count();
@@ -53,6 +68,14 @@ public:
 
     int Execute() {
         std::string error;
+        // Named from where zodiva was started, before --workdir changes the folder.
+        std::string timelinePath = options_.timeline;
+        if (!timelinePath.empty()) {
+            std::error_code ignored;  // a path that cannot be made absolute is opened as given
+            const std::filesystem::path absolute = std::filesystem::absolute(timelinePath, ignored);
+            if (!absolute.empty())
+                timelinePath = absolute.string();
+        }
         if (!setup_.PrepareEnvironment(options_, error)) {
             return Fail(kExitBadInput, error);
         }
@@ -73,19 +96,143 @@ public:
         if (!ReadyToRun(error)) {
             return Fail(kExitBadInput, error);
         }
+        if (!timelinePath.empty() && !timeline_.Open(timelinePath, error)) {
+            return Fail(kExitBadInput, error);
+        }
         if (options_.metrics) {
             console_.err << "zodiva: metrics on " << setup_.MetricsUrl() << "\n";
         }
-        const std::string connections = std::to_string(logic_.ConnectionsForDisplay());
+        const int code = options_.sweep.empty() ? RunOnce(signals) : RunSweep(signals);
+        setup_.StopDemo();
+        return code;
+    }
+
+private:
+    // What one run (one step of a sweep) ended with.
+    struct StepResult {
+        int failedToStart = -1;  // the exit code when Go did not start a download
+        RunSummary summary;
+        std::vector<CheckResult> checks;
+        bool stoppedBySignal = false;
+        std::string noArticleReason;  // empty when an article was completed
+    };
+
+    int RunOnce(StopSignals& signals) {
+        const unsigned connections = logic_.ConnectionsForDisplay();
         started_ = UtcTimeNow();
+        WriteTimelineRun(connections);
+        StepResult result =
+            RunStep(signals, 1, connections, [this](const std::string& q) { return Confirm(q); });
+        if (result.failedToStart >= 0) {
+            return result.failedToStart;
+        }
+        JsonObject json;
+        json.Text("event", "summary").Flag("summary", true).Merge(SummaryJson(result.summary));
+        if (!options_.checks.empty()) {
+            json.Raw("checks", ChecksJson(result.checks));
+        }
+        console_.out << (options_.json ? json.Line()
+                                       : FormatSummary(result.summary, false) +
+                                             ChecksText(result.checks))
+                     << std::flush;
+        timeline_.WriteEvent(json.Line());
+        WarnOfBusyEngine(result.summary);
+        if (!result.noArticleReason.empty()) {
+            console_.err << "zodiva: " << result.noArticleReason << "\n";
+            return kExitNoArticles;
+        }
+        return AllPass(result.checks) ? kExitOk : kExitCheckFailed;
+    }
+
+    // Every step through the dialog's own Go and Stop, one engine thread each, with a pause
+    // between them; then the table, the knee and the capacity.
+    int RunSweep(StopSignals& signals) {
+        const std::vector<int>& counts = options_.sweep;
+        started_ = UtcTimeNow();
+        WriteTimelineRun(static_cast<unsigned>(counts.back()));
+        // One question for the whole sweep, naming its largest step, before anything runs.
+        if (counts.back() >= TestDialogLogic::kConfirmFromConnections &&
+            !Confirm(TestDialogLogic::ConfirmationText(counts.back()))) {
+            return declinedWithoutTerminal_ ? kExitBadInput : kExitOk;
+        }
+        std::vector<SweepStep> steps;
+        bool anyArticle = false;
+        for (std::size_t i = 0; i < counts.size(); ++i) {
+            if (i > 0 && signals.WaitUntil(Clock::now() + kSweepPause) != 0) {
+                break;
+            }
+            const int number = static_cast<int>(i) + 1;
+            if (!options_.json) {
+                console_.out << "Step " << number << " of " << counts.size() << ": "
+                             << ConnectionsText(counts[i]) << "\n";
+            }
+            StepResult result = RunStep(signals, number, static_cast<unsigned>(counts[i]),
+                                        [](const std::string&) { return true; });
+            if (result.failedToStart >= 0) {
+                return result.failedToStart;
+            }
+            SweepStep step;
+            step.connections = counts[i];
+            step.summary = result.summary;
+            step.checks = result.checks;
+            step.json = StepJson(result.summary, number, result.checks, !options_.checks.empty());
+            console_.out << (options_.json
+                                 ? step.json
+                                 : StepRowText(step, number, static_cast<int>(counts.size())))
+                         << std::flush;
+            timeline_.WriteEvent(step.json);
+            if (result.noArticleReason.empty()) {
+                anyArticle = true;
+            } else {
+                console_.err << "zodiva: step " << number << ": " << result.noArticleReason << "\n";
+            }
+            steps.push_back(std::move(step));
+            if (result.stoppedBySignal) {
+                break;
+            }
+        }
+        return FinishSweep(steps, anyArticle);
+    }
+
+    int FinishSweep(const std::vector<SweepStep>& steps, bool anyArticle) {
+        std::vector<StepOutcome> outcomes;
+        for (const SweepStep& step : steps) {
+            outcomes.push_back(
+                {step.connections, step.summary.averageBytesPerSecond, AllPass(step.checks)});
+        }
+        const std::optional<int> knee = SweepKnee(outcomes);
+        const bool checksGiven = !options_.checks.empty();
+        const std::optional<int> capacity = SweepCapacity(outcomes, checksGiven);
+        const std::string json = SweepJson(steps, knee, capacity);
+        console_.out << (options_.json ? json : SweepTableText(steps, knee, capacity, checksGiven))
+                     << std::flush;
+        timeline_.WriteEvent(json);
+        for (const SweepStep& step : steps) {
+            WarnOfBusyEngine(step.summary);
+        }
+        if (!anyArticle) {
+            return kExitNoArticles;
+        }
+        return !steps.empty() && !AllPass(steps.front().checks) ? kExitCheckFailed : kExitOk;
+    }
+
+    // Go with `connections`, a line per second until the time is up, Stop, and the step's
+    // summary with its checks.
+    StepResult RunStep(StopSignals& signals, int step, unsigned connections,
+                       const TestDialogLogic::ConfirmFn& confirm) {
+        StepResult result;
+        ResetStep(step, connections);
         const auto goTime = Clock::now();
-        switch (logic_.Go(connections, [this](const std::string& q) { return Confirm(q); })) {
+        switch (logic_.Go(std::to_string(connections), confirm)) {
             case TestDialogLogic::GoResult::kStarted:
                 break;
             case TestDialogLogic::GoResult::kDeclined:
-                return declinedWithoutTerminal_ ? kExitBadInput : kExitOk;
+                result.failedToStart = declinedWithoutTerminal_ ? kExitBadInput : kExitOk;
+                return result;
             case TestDialogLogic::GoResult::kEngineUnavailable:
-                return Fail(kExitEngineFailed, "the download engine could not start");
+                result.failedToStart =
+                    Fail(kExitEngineFailed, "the download engine could not start");
+                return result;
         }
         const std::string stoppedBy = ShowRates(signals, goTime);
         const auto stopTime = Clock::now();
@@ -93,12 +240,66 @@ public:
         upAtStop_ = ConnectionsUp(activities_);
         // Read before Stop: the engine's last second (closing its connections) is not the run's.
         cpuAtStop_ = logic_.EngineCpuSeconds();
+        const double durationSeconds = SecondsBetween(goTime, stopTime);
+        // The stop's own line for the timeline: the time since the last line.
+        WriteTimelineTail(durationSeconds);
+        const MeasuredPart measured = MeasureCountedPart(durationSeconds);
         logic_.Stop();
-        setup_.StopDemo();
-        return PrintSummary(SecondsBetween(goTime, stopTime), stoppedBy);
+        result.stoppedBySignal = stoppedBy == "signal";
+        result.summary = Summarise(durationSeconds, stoppedBy, measured, result);
+        result.checks = JudgeChecks(options_.checks, result.summary);
+        return result;
     }
 
-private:
+    // Fresh figures for the next step; the engine's are new at every Go.
+    void ResetStep(int step, unsigned connections) {
+        meter_ = IntervalMeter();
+        table_ = ConnectionTable();
+        snapshots_.clear();
+        activities_ = ActivityCounts();
+        upAtStop_ = 0;
+        cpuAtStop_ = -1.0;
+        secondNumber_ = 0;
+        stepNumber_ = step;
+        stepConnections_ = connections;
+        lastLineSeconds_ = 0.0;
+        lastLineBytes_ = 0;
+        lastLineArticles_ = 0;
+    }
+
+    void WriteTimelineRun(unsigned connections) {
+        if (!timeline_.IsOpen())
+            return;
+        const RunSetup setup = DescribeRun(logic_.Settings(), started_);
+        TimelineRun run;
+        run.version = setup.version;
+        run.server = setup.server;
+        run.port = setup.port;
+        run.tls = setup.tls;
+        if (!setup.proxy.empty())
+            run.proxy = setup.proxy;
+        run.started = setup.started;
+        run.connections = connections;
+        run.seconds = options_.seconds;
+        run.warmup = options_.warmup;
+        run.sweep = options_.sweep;
+        JsonObject settings;
+        for (const auto& [key, value] : setup.settings)
+            settings.Text(key, value);
+        run.settingsJson = settings.Object();
+        timeline_.WriteRun(run);
+    }
+
+    void WarnOfBusyEngine(const RunSummary& summary) {
+        if (summary.engineCpu > kBusyEngineCpu) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.0f", summary.engineCpu * 100.0);
+            console_.err << "zodiva: the engine used " << text
+                         << " % of a core: zodiva, not the server, may be the limit; see "
+                            "--engines or more processes\n";
+        }
+    }
+
     int Fail(int code, const std::string& message) {
         console_.err << "zodiva: " << message << "\n";
         return code;
@@ -118,7 +319,8 @@ private:
             }
             return false;
         }
-        if (logic_.ConnectionsForDisplay() == 0) {
+        // A sweep's steps say how many connections to make.
+        if (options_.sweep.empty() && logic_.ConnectionsForDisplay() == 0) {
             error = "no connection to make: the number of connections (DLConnections) is 0; "
                     "give --connections N with N of 1 or more";
             return false;
@@ -153,6 +355,7 @@ private:
         meter_.Start(0.0, 0, 0);
         if (const auto monitor = logic_.Monitor()) {
             activityMeter_.Start(monitor->Run(), logic_.EngineCpuSeconds());
+            warmup_.Start(monitor->Run(), logic_.EngineCpuSeconds());
         }
         const auto end = options_.seconds
                              ? goTime + std::chrono::duration_cast<Clock::duration>(
@@ -230,28 +433,82 @@ private:
         ReadConnections();
         RateSample sample;
         sample.elapsedSeconds = SecondsBetween(goTime_, Clock::now());
-        sample.interval =
-            meter_.Measure(sample.elapsedSeconds, BytesSoFar(), logic_.Totals().articlesCompleted);
+        const std::uint64_t bytes = BytesSoFar();
+        const std::uint64_t articles = logic_.Totals().articlesCompleted;
+        const double cpuSeconds = logic_.EngineCpuSeconds();
+        bool warmup = false;
+        if (const auto monitor = logic_.Monitor()) {
+            warmup = warmup_.Observe(++secondNumber_, monitor->Run(), cpuSeconds,
+                                     sample.elapsedSeconds, bytes, articles);
+        }
+        // The seconds of the warm-up are shown but left out of the average and the peak.
+        sample.interval = meter_.Measure(sample.elapsedSeconds, bytes, articles, !warmup);
         sample.engineRate = logic_.TotalRate();
         SetSampleStates(activities_, sample);
         if (const auto monitor = logic_.Monitor()) {
-            sample.activity = activityMeter_.Measure(monitor->Run(), logic_.EngineCpuSeconds(),
-                                                     sample.interval.seconds);
+            sample.activity =
+                activityMeter_.Measure(monitor->Run(), cpuSeconds, sample.interval.seconds);
         }
         sample.utcTime = UtcTimeNow();
+        if (!options_.sweep.empty()) {
+            sample.step = stepNumber_;
+            sample.connections = stepConnections_;
+        }
+        lastLineBytes_ = bytes;
+        lastLineArticles_ = articles;
+        WriteTimelineSecond(sample, warmup);
         console_.out << FormatSample(sample, options_.json) << std::flush;
         return static_cast<bool>(console_.out);
     }
 
-    // The summary, and the exit code: 0 when an article was completed, 3 when none was.
-    int PrintSummary(double durationSeconds, const std::string& stoppedBy) {
+    void WriteTimelineSecond(const RateSample& sample, bool warmup) {
+        lastLineSeconds_ = sample.elapsedSeconds;
+        if (!timeline_.IsOpen())
+            return;
+        SecondRecord second = MakeSecondRecord(sample, activities_);
+        second.step = stepNumber_;
+        second.connections = stepConnections_;
+        second.warmup = warmup;
+        timeline_.WriteSecond(second);
+    }
+
+    // At the stop, the time since the last line as a last, shorter second of the timeline,
+    // so that its seconds add up to the whole run.
+    void WriteTimelineTail(double durationSeconds) {
+        if (!timeline_.IsOpen() || durationSeconds - lastLineSeconds_ < kShortestTimelineTail)
+            return;
+        RateSample sample;
+        sample.elapsedSeconds = durationSeconds;
+        IntervalMeter tail;  // the lines' meter measures the tail itself, in the summary
+        tail.Start(lastLineSeconds_, lastLineBytes_, lastLineArticles_);
+        sample.interval = tail.Measure(durationSeconds, BytesSoFar(), logic_.Totals().articlesCompleted);
+        if (const auto monitor = logic_.Monitor()) {
+            sample.activity = activityMeter_.Measure(monitor->Run(), cpuAtStop_,
+                                                     durationSeconds - lastLineSeconds_);
+        }
+        WriteTimelineSecond(sample, !warmup_.Over());
+    }
+
+    // The counted part of the run (all of it without --warmup), read before Stop.
+    MeasuredPart MeasureCountedPart(double durationSeconds) {
+        const auto monitor = logic_.Monitor();
+        if (!monitor)
+            return MeasuredPart{};
+        return warmup_.Measured(monitor->Run(), cpuAtStop_, durationSeconds, BytesSoFar(),
+                                logic_.Totals().articlesCompleted);
+    }
+
+    // The step's summary; `result` learns why no article was completed, if none was.
+    RunSummary Summarise(double durationSeconds, const std::string& stoppedBy,
+                         const MeasuredPart& measured, StepResult& result) {
         ShowStatusRows(true);
         const EngineTotals totals = logic_.Totals();
         const std::uint64_t bytes = std::max<std::uint64_t>(BytesSoFar(), totals.bytesReceived);
         // The time since the last line counts in the average when it is long enough to be a
-        // measurement of its own.
+        // measurement of its own (and not in the warm-up).
         meter_.Measure(durationSeconds, bytes, totals.articlesCompleted,
-                       durationSeconds - meter_.LastSeconds() >= kShortestCountedInterval);
+                       warmup_.Over() &&
+                           durationSeconds - meter_.LastSeconds() >= kShortestCountedInterval);
         RunSummary summary;
         const auto& connectionOptions = logic_.ConnectionOptions();
         summary.setup = DescribeRun(
@@ -274,17 +531,17 @@ private:
         if (monitor) {
             AddEngineDetails(monitor->Run(), summary);
         }
+        if (options_.warmup > 0.0) {
+            summary.warmupSeconds = options_.warmup;
+            ApplyMeasuredPart(measured, summary);
+        }
         summary.diskSpaceLow = DiskSpaceWasLow();
-        console_.out << FormatSummary(summary, options_.json) << std::flush;
         // A header alone is no article: only bodies received to their final dot count.
         if (totals.articlesCompleted == 0) {
-            console_.err << "zodiva: "
-                         << (monitor ? NoArticleReason(monitor->Run(), true)
-                                     : std::string("no article was completed"))
-                         << "\n";
-            return kExitNoArticles;
+            result.noArticleReason = monitor ? NoArticleReason(monitor->Run(), true)
+                                             : std::string("no article was completed");
         }
-        return kExitOk;
+        return summary;
     }
 
     const CommandLineOptions& options_;
@@ -298,6 +555,14 @@ private:
     std::vector<ConnectionSnapshot> snapshots_;
     ActivityCounts activities_;
     IntervalActivityMeter activityMeter_;
+    WarmupCut warmup_{options_.warmup};
+    TimelineWriter timeline_;
+    int secondNumber_ = 0;
+    int stepNumber_ = 1;
+    unsigned stepConnections_ = 0;
+    double lastLineSeconds_ = 0.0;
+    std::uint64_t lastLineBytes_ = 0;
+    std::uint64_t lastLineArticles_ = 0;
     std::uint64_t upAtStop_ = 0;
     double cpuAtStop_ = -1.0;
     std::string started_;

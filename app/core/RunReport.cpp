@@ -51,6 +51,10 @@ void SetSampleStates(const ActivityCounts& counts, RateSample& sample) {
     sample.longestDelayLeft = counts.longestDelaySecondsLeft;
 }
 
+std::string ConnectionsText(long long connections) {
+    return std::to_string(connections) + (connections == 1 ? " connection" : " connections");
+}
+
 std::string KBpsText(double kibPerSecond) {
     return Format("%.2fKBps", kibPerSecond);
 }
@@ -68,8 +72,11 @@ std::string FormatSample(const RateSample& sample, bool json) {
     const IntervalFigures& interval = sample.interval;
     if (json) {
         JsonObject line;
-        line.Text("event", "rate")
-            .Text("time", sample.utcTime)
+        line.Text("event", "rate");
+        if (sample.step > 0) {
+            line.Signed("step", sample.step).Count("connections", sample.connections);
+        }
+        line.Text("time", sample.utcTime)
             .Number("elapsed_s", sample.elapsedSeconds, "%.3f")
             .Number("interval_s", interval.seconds, "%.3f")
             .Number("rate_kib_s", interval.rateKiB, "%.2f")

@@ -23,11 +23,16 @@ struct RateSample {
     std::int64_t longestDelayLeft = 0;
     IntervalActivity activity;  // failures, missing articles, latencies and CPU of the interval
     std::string utcTime;        // ISO 8601, seconds, UTC
+    // In a sweep: the step (from 1) and its connections; 0 outside a sweep.
+    int step = 0;
+    unsigned connections = 0;
 };
 
 // The state counts of the engine's monitor into a sample.
 void SetSampleStates(const ActivityCounts& counts, RateSample& sample);
 
+// "1 connection", "4 connections".
+std::string ConnectionsText(long long connections);
 // The interval's rate as "%.2fKBps", the dialog's way of writing a rate (1 KB = 1024 bytes).
 std::string KBpsText(double kibPerSecond);
 std::string FormatSample(const RateSample& sample, bool json);

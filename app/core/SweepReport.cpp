@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/core/SafeText.h"
+#include "app/core/JsonObject.h"
+#include "app/core/RunReport.h"
 
 namespace {
-
-const std::string kSummaryHead = "{\"event\":\"summary\",\"summary\":true,";
 
 std::string Fixed(const char* format, double value) {
     char text[64];
@@ -17,35 +16,20 @@ std::string Fixed(const char* format, double value) {
 
 // MB/s as 10^6 bytes per second; the summary keeps its rate in KiB/s.
 double MegabytesPerSecond(const RunSummary& summary) {
-    return summary.averageRate * 1024.0 / 1e6;
-}
-
-const LatencyLine* Latency(const RunSummary& summary, const char* command) {
-    for (const LatencyLine& line : summary.latencies) {
-        if (SnakeName(line.command) == command)
-            return &line;
-    }
-    return nullptr;
+    return summary.averageBytesPerSecond / 1e6;
 }
 
 // "0.2/3.1" in milliseconds, "-" without samples.
 std::string P50P99(const RunSummary& summary, const char* command) {
-    const LatencyLine* line = Latency(summary, command);
+    const LatencyFigures* line = summary.Latency(command);
     if (line == nullptr || line->count == 0)
         return "-";
     return Fixed("%.1f", static_cast<double>(line->p50) / 1000.0) + "/" +
            Fixed("%.1f", static_cast<double>(line->p99) / 1000.0);
 }
 
-std::uint64_t FailureTotal(const RunSummary& summary) {
-    std::uint64_t total = 0;
-    for (const FailureCount& failure : summary.failures)
-        total += failure.count;
-    return total;
-}
-
 std::string CpuText(const RunSummary& summary) {
-    return summary.engineCpu ? Fixed("%.0f %%", *summary.engineCpu * 100.0) : std::string("-");
+    return summary.engineCpu >= 0 ? Fixed("%.0f %%", summary.engineCpu * 100.0) : std::string("-");
 }
 
 std::string Verdict(const SweepStep& step) {
@@ -58,24 +42,13 @@ std::string Optional(std::optional<int> value) {
 
 }  // namespace
 
-std::string WithJsonField(const std::string& jsonLine, const std::string& field) {
-    std::string line = jsonLine;
-    const std::size_t close = line.rfind('}');
-    if (close == std::string::npos)
-        return line;
-    line.insert(close, field);
-    return line;
-}
-
-std::string StepJson(const std::string& summaryJson, int step,
-                     const std::vector<CheckResult>& checks, bool checksGiven) {
-    std::string line = summaryJson;
-    if (line.rfind(kSummaryHead, 0) == 0)
-        line = "{\"event\":\"step\",\"step\":" + std::to_string(step) + "," +
-               line.substr(kSummaryHead.size());
+std::string StepJson(const RunSummary& summary, int step, const std::vector<CheckResult>& checks,
+                     bool checksGiven) {
+    JsonObject line;
+    line.Text("event", "step").Count("step", static_cast<std::uint64_t>(step)).Merge(SummaryJson(summary));
     if (checksGiven)
-        line = WithJsonField(line, ",\"checks\":" + ChecksJson(checks));
-    return line;
+        line.Raw("checks", ChecksJson(checks));
+    return line.Line();
 }
 
 std::string StepRowText(const SweepStep& step, int number, int of) {
@@ -86,10 +59,10 @@ std::string StepRowText(const SweepStep& step, int number, int of) {
                   "failures %llu  missing %llu",
                   number, of, ConnectionsText(step.connections).c_str(), MegabytesPerSecond(summary),
                   summary.articlesPerSecond, P50P99(summary, "body").c_str(),
-                  static_cast<unsigned long long>(FailureTotal(summary)),
+                  static_cast<unsigned long long>(summary.TotalFailures()),
                   static_cast<unsigned long long>(summary.missingArticles));
     std::string text = row;
-    if (summary.engineCpu)
+    if (summary.engineCpu >= 0)
         text += "  engine CPU " + CpuText(summary);
     if (!step.checks.empty())
         text += "  checks " + Verdict(step);
@@ -112,7 +85,7 @@ std::string SweepTableText(const std::vector<SweepStep>& steps, std::optional<in
                       step.connections, MegabytesPerSecond(summary), summary.articlesPerSecond,
                       P50P99(summary, "head").c_str(), P50P99(summary, "body").c_str(),
                       P50P99(summary, "article").c_str(),
-                      static_cast<unsigned long long>(FailureTotal(summary)),
+                      static_cast<unsigned long long>(summary.TotalFailures()),
                       static_cast<unsigned long long>(summary.missingArticles),
                       CpuText(summary).c_str());
         text += row;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/core/RunCheck.h"
-#include "app/core/RunReport.h"
+#include "app/core/RunSummary.h"
 
 struct SweepStep {
     int connections = 0;
@@ -16,12 +16,10 @@ struct SweepStep {
     std::string json;  // the step's JSON object, as printed
 };
 
-// A JSON line of the summary ("{"event":"summary","summary":true,...}") as the step's line:
-// "{"event":"step","step":N,...,"checks":[...]}" (checks only when some were given).
-std::string StepJson(const std::string& summaryJson, int step,
-                     const std::vector<CheckResult>& checks, bool checksGiven);
-// `field` (",\"key\":value") added at the end of a JSON object line.
-std::string WithJsonField(const std::string& jsonLine, const std::string& field);
+// The step's line: "{"event":"step","step":N,...the summary's members...,"checks":[...]}"
+// (checks only when some were given).
+std::string StepJson(const RunSummary& summary, int step, const std::vector<CheckResult>& checks,
+                     bool checksGiven);
 
 // "step 2 of 3  4 connections  812.30 MB/s  6021.0 articles/s  body p50/p99 0.4/3.2 ms ..."
 std::string StepRowText(const SweepStep& step, int number, int of);

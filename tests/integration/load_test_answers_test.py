@@ -46,7 +46,7 @@ def sweep_with_checks_that_hold(zodiva, server, work):
     for step in steps:
         if [c["expr"] for c in step["checks"]] != checks or not all(c["pass"] for c in step["checks"]):
             fail("step %d checks: %s" % (step["step"], step["checks"]))
-        if step["articles"] < 1 or step["rate_bytes_per_s"] <= 0:
+        if step["articles_completed"] < 1 or step["rate_bytes_per_s"] <= 0:
             fail("step %d measured nothing: %s" % (step["step"], step))
     rates = [e for e in events if e["event"] == "rate"]
     for step in (1, 2, 3):
