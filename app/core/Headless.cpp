@@ -222,6 +222,7 @@ private:
                        const TestDialogLogic::ConfirmFn& confirm) {
         StepResult result;
         ResetStep(step, connections);
+        started_ = UtcTimeNow();
         const auto goTime = Clock::now();
         switch (logic_.Go(std::to_string(connections), confirm)) {
             case TestDialogLogic::GoResult::kStarted:
