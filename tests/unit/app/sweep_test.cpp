@@ -1,5 +1,6 @@
 // --sweep: the list of steps (faults named with their column), the knee and the capacity.
 #include "app/core/Sweep.h"
+#include "app/core/SweepReport.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +72,52 @@ TEST(SweepCapacityTest, MostConnectionsThatPassEveryCheck) {
     EXPECT_EQ(SweepCapacity({{1, 1, false}, {2, 1, false}}, true), std::nullopt);
     // A step that passes after one that failed still met every target.
     EXPECT_EQ(SweepCapacity({{1, 1, true}, {2, 1, false}, {4, 1, true}}, true), 4);
+}
+
+}  // namespace
+
+namespace {
+
+SweepStep Step(int connections, double bytesPerSecond, bool pass) {
+    SweepStep step;
+    step.connections = connections;
+    step.summary.averageBytesPerSecond = bytesPerSecond;
+    step.summary.latencies = {{"body", 10, 400, 800, 3200, 5000, 6000}};
+    step.checks = {{"failures == 0", 0.0, "", pass}};
+    step.json = StepJson(step.summary, connections, step.checks, true);
+    return step;
+}
+
+TEST(SweepReportTest, StepAndSweepObjectsCarryTheSummaryAndTheVerdicts) {
+    const SweepStep first = Step(1, 5e6, true);
+    EXPECT_EQ(first.json.rfind("{\"event\":\"step\",\"step\":1,\"duration_s\":", 0), 0u) << first.json;
+    EXPECT_EQ(first.json.find("\"summary\":true"), std::string::npos) << first.json;
+    EXPECT_NE(first.json.find(",\"checks\":[{\"expr\":\"failures == 0\",\"value\":0,\"pass\":true}]}\n"),
+              std::string::npos)
+        << first.json;
+    EXPECT_EQ(StepJson(first.summary, 1, {}, false).find("checks"), std::string::npos);
+
+    const std::vector<SweepStep> steps = {first, Step(4, 8e6, false)};
+    const std::string sweep = SweepJson(steps, 4, std::nullopt);
+    EXPECT_EQ(sweep.rfind("{\"event\":\"sweep\",\"steps\":[{\"event\":\"step\",\"step\":1,", 0), 0u);
+    EXPECT_NE(sweep.find("},{\"event\":\"step\",\"step\":4,"), std::string::npos) << sweep;
+    EXPECT_NE(sweep.find("]}],\"knee\":4,\"capacity\":null}\n"), std::string::npos) << sweep;
+
+    const std::string table = SweepTableText(steps, 4, 1, true);
+    EXPECT_NE(table.find("            1       5.00         0.0            -      0.4/3.2            -"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("PASS\n"), std::string::npos);
+    EXPECT_NE(table.find("FAIL\n"), std::string::npos);
+    EXPECT_NE(table.find("knee        4 connections: the fewest within 5 % of the best rate (8.00 MB/s)"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(table.find("capacity    1 connection: the most that met every check"),
+              std::string::npos)
+        << table;
+    EXPECT_NE(SweepTableText(steps, std::nullopt, std::nullopt, true).find("capacity    none"),
+              std::string::npos);
+    EXPECT_EQ(SweepTableText(steps, 4, std::nullopt, false).find("capacity"), std::string::npos);
 }
 
 }  // namespace
