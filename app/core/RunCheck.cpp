@@ -63,6 +63,12 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
     return false;
 }
 
+// "p99", "p99.9", "p98": a percentile, known or not.
+bool LooksLikePercentile(const std::string& name) {
+    return name.size() > 1 && name[0] == 'p' &&
+           name.find_first_not_of("0123456789.", 1) == std::string::npos;
+}
+
 bool IsNameChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.';
 }
@@ -134,7 +140,7 @@ private:
             check_.name = kind;
             return true;
         }
-        if (name == "max" || (name.size() > 1 && name[0] == 'p'))
+        if (name == "max" || LooksLikePercentile(name))
             return Fail(pos_, "expected '(' and a command after '" + name + "', as " + name +
                                   "(body)");
         return Fail(start, "unknown metric '" + name +
@@ -159,7 +165,7 @@ private:
                 }
             }
             if (!found) {
-                return Fail(start, name[0] == 'p'
+                return Fail(start, LooksLikePercentile(name)
                                        ? "unknown percentile '" + name +
                                              "' (known: p50, p90, p99, p99.9)"
                                        : "unknown metric '" + name + "' before '(' (known: "

@@ -109,6 +109,8 @@ TEST(RunCheckTest, FaultsAreNamedWithTheirColumn) {
         {"p99() < 5ms", 5, "expected a command"},
         {"p99(body < 5ms", 10, "expected ')'"},
         {"p99 < 5ms", 5, "expected '('"},
+        {"pending > 1", 1, "unknown metric 'pending'"},
+        {"open(body) < 1ms", 1, "unknown metric 'open' before '('"},
         {"failures.refusd == 0", 10, "unknown failure kind 'refusd'"},
         {"rate 5MB/s", 6, "expected an operator"},
         {"rate = 5MB/s", 6, "write '=='"},
