@@ -43,8 +43,6 @@ constexpr double kShortestCountedInterval = 0.5;
 // Between the steps of a sweep: the last step's connections close and the server settles
 // before the next Go. Not measured.
 constexpr auto kSweepPause = std::chrono::seconds(1);
-// Above this share of one core the engine thread may be what limits the rate.
-constexpr double kBusyEngineCpu = 0.9;
 // A stop right on a line's heels leaves too little for a timeline line of its own.
 constexpr double kShortestTimelineTail = 0.01;
 
@@ -208,7 +206,10 @@ private:
                      << std::flush;
         timeline_.WriteEvent(json);
         for (const SweepStep& step : steps) {
-            WarnOfBusyEngine(step.summary);
+            const std::string warning = BusyEngineWarning(step.summary.engineCpu);
+            if (!warning.empty())
+                console_.err << "zodiva: " << ConnectionsText(step.connections) << ": " << warning
+                             << "\n";
         }
         if (!anyArticle) {
             return kExitNoArticles;
@@ -292,14 +293,11 @@ private:
     }
 
     void WarnOfBusyEngine(const RunSummary& summary) {
-        if (summary.engineCpu > kBusyEngineCpu) {
-            char text[32];
-            std::snprintf(text, sizeof text, "%.0f", summary.engineCpu * 100.0);
-            console_.err << "zodiva: the engine used " << text
-                         << " % of a core: zodiva, not the server, may be the limit; see "
-                            "--engines or more processes\n";
-        }
+        const std::string warning = BusyEngineWarning(summary.engineCpu);
+        if (!warning.empty())
+            console_.err << "zodiva: " << warning << "\n";
     }
+
 
     int Fail(int code, const std::string& message) {
         console_.err << "zodiva: " << message << "\n";

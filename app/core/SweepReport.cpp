@@ -114,3 +114,11 @@ std::string SweepJson(const std::vector<SweepStep>& steps, std::optional<int> kn
     }
     return json + "],\"knee\":" + Optional(knee) + ",\"capacity\":" + Optional(capacity) + "}\n";
 }
+
+std::string BusyEngineWarning(double engineCpu) {
+    if (!(engineCpu > kBusyEngineCpu))
+        return std::string();
+    return "the engine used " + Fixed("%.0f", engineCpu * 100.0) +
+           " % of a core: zodiva, not the server, may be the limit; see --engines or more "
+           "processes";
+}

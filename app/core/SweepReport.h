@@ -25,5 +25,11 @@ std::string StepJson(const RunSummary& summary, int step, const std::vector<Chec
 std::string StepRowText(const SweepStep& step, int number, int of);
 std::string SweepTableText(const std::vector<SweepStep>& steps, std::optional<int> knee,
                            std::optional<int> capacity, bool checksGiven);
+// Above this share of one core the engine thread may be what limits the rate.
+inline constexpr double kBusyEngineCpu = 0.9;
+// "the engine used 97 % of a core: zodiva, not the server, may be the limit; ..." when
+// `engineCpu` is above kBusyEngineCpu; empty otherwise (also when it was not measured).
+std::string BusyEngineWarning(double engineCpu);
+
 std::string SweepJson(const std::vector<SweepStep>& steps, std::optional<int> knee,
                       std::optional<int> capacity);

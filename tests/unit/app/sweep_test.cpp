@@ -120,4 +120,13 @@ TEST(SweepReportTest, StepAndSweepObjectsCarryTheSummaryAndTheVerdicts) {
     EXPECT_EQ(SweepTableText(steps, 4, std::nullopt, false).find("capacity"), std::string::npos);
 }
 
+TEST(SweepReportTest, TheEngineIsNamedAsTheLimitAboveNinetyPercentOfACore) {
+    EXPECT_EQ(BusyEngineWarning(0.97),
+              "the engine used 97 % of a core: zodiva, not the server, may be the limit; see "
+              "--engines or more processes");
+    EXPECT_EQ(BusyEngineWarning(0.90), "");
+    EXPECT_EQ(BusyEngineWarning(0.42), "");
+    EXPECT_EQ(BusyEngineWarning(-1.0), "");  // not measured
+}
+
 }  // namespace
