@@ -102,6 +102,10 @@ public:
         }
         const int code = options_.sweep.empty() ? RunOnce(signals) : RunSweep(signals);
         setup_.StopDemo();
+        if (!timeline_.Good()) {
+            console_.err << "zodiva: warning: --timeline: lines could not be written to '"
+                         << options_.timeline << "' (is the disk full?); the file is incomplete\n";
+        }
         return code;
     }
 
