@@ -15,18 +15,18 @@
 #include "app/core/IntervalActivity.h"
 #include "app/core/IntervalMeter.h"
 #include "app/core/JsonObject.h"
-#include "app/core/RunCheck.h"
-#include "app/core/Sweep.h"
-#include "app/core/SweepReport.h"
-#include "app/core/Timeline.h"
-#include "app/core/WarmupCut.h"
 #include "app/core/MonitorView.h"
+#include "app/core/RunCheck.h"
 #include "app/core/RunDescription.h"
 #include "app/core/RunReport.h"
 #include "app/core/SessionSetup.h"
 #include "app/core/StatusRowFolder.h"
 #include "app/core/StopSignals.h"
+#include "app/core/Sweep.h"
+#include "app/core/SweepReport.h"
 #include "app/core/TestDialogLogic.h"
+#include "app/core/Timeline.h"
+#include "app/core/WarmupCut.h"
 #include "platform/Time.h"
 #include "support/SettingsStore.h"
 #include "support/DiskSpaceGuard.h"
@@ -115,7 +115,7 @@ private:
         int failedToStart = -1;  // the exit code when Go did not start a download
         RunSummary summary;
         std::vector<CheckResult> checks;
-        bool stoppedBySignal = false;
+        bool stoppedEarly = false;  // by a signal or a closed output: the sweep ends there
         std::string noArticleReason;  // empty when an article was completed
     };
 
@@ -189,7 +189,7 @@ private:
                 console_.err << "zodiva: step " << number << ": " << result.noArticleReason << "\n";
             }
             steps.push_back(std::move(step));
-            if (result.stoppedBySignal) {
+            if (result.stoppedEarly) {
                 break;
             }
         }
@@ -251,7 +251,7 @@ private:
         WriteTimelineTail(durationSeconds);
         const MeasuredPart measured = MeasureCountedPart(durationSeconds);
         logic_.Stop();
-        result.stoppedBySignal = stoppedBy == "signal";
+        result.stoppedEarly = stoppedBy != "time";
         result.summary = Summarise(durationSeconds, stoppedBy, measured, result);
         result.checks = JudgeChecks(options_.checks, result.summary);
         return result;
