@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Load-test answers of a real zodiva against a real newsd: a sweep whose checks hold (exit 0),
 a check that cannot hold (exit 4), a check that cannot be read (exit 2 before anything runs),
-and timelines (JSON lines and CSV) whose seconds add up to the summary.
+timelines (JSON lines and CSV) whose seconds add up to the summary, and a warm-up that is
+shown but left out of it.
 
 usage: load_test_answers_test.py NEWSD   (zodiva is taken from the same build folder)
 """
@@ -133,6 +134,28 @@ def timelines_add_up(zodiva, server, work):
         print("ok: %s, %d seconds, %d bytes" % (name, len(seconds), total))
 
 
+def warmup_left_out(zodiva, server, work):
+    path = os.path.join(work, "warm.jsonl")
+    argv = zodiva_argv(zodiva, server, os.path.join(work, "warm"), stretched_run_seconds(3),
+                       extra=["--warmup", "1", "--timeline", path])
+    result = run(argv)
+    if result.returncode != 0:
+        fail("warm-up run exited %d: %s" % (result.returncode, result.stderr))
+    summary = json_lines(result.stdout)[-1]
+    with open(path) as handle:
+        seconds = [json.loads(line) for line in handle if '"event":"second"' in line]
+    warm = [s for s in seconds if s["warmup"]]
+    if [round(s["t"]) for s in warm] != [1] or summary["warmup_s"] != 1:
+        fail("warm-up seconds: %s, summary warmup_s %s" % ([s["t"] for s in warm], summary["warmup_s"]))
+    counted = sum(s["bytes"] for s in seconds if not s["warmup"])
+    one_second = max(s["bytes"] for s in seconds)
+    if abs(counted - summary["bytes_received"]) > one_second:
+        fail("the counted seconds hold %d bytes, the summary %d" % (counted, summary["bytes_received"]))
+    if summary["bytes_received"] >= sum(s["bytes"] for s in seconds):
+        fail("the warm-up's bytes are in the summary: %s" % summary)
+    print("ok: the warm-up second is shown and left out of the summary")
+
+
 def main():
     newsd_path, zodiva = binaries(sys.argv[1])
     work = tempfile.mkdtemp(prefix="zodiva-load-")
@@ -142,6 +165,7 @@ def main():
         sweep_with_checks_that_hold(zodiva, newsd.address, work)
         checks_that_cannot_hold(zodiva, newsd.address, work)
         timelines_add_up(zodiva, newsd.address, work)
+        warmup_left_out(zodiva, newsd.address, work)
         return 0
     finally:
         newsd.stop()
