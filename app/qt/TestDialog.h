@@ -1,6 +1,7 @@
 #pragma once
 // The program's one dialog (template 102): the number of connections, Go, Click Me with its
-// counter, Stop, "Write to disk", and the total receive rate refreshed once a second. It
+// counter, Stop, "Write to disk", and the total receive rate refreshed once a second; below
+// them the status rows, the connections table and a chart of the rate's last two minutes. It
 // renders the dialog logic and forwards its controls to it; the engine runs on its own
 // thread, so the window stays responsive during a download.
 #include <QDialog>
