@@ -410,8 +410,10 @@ private:
             }
         }
         std::ostream& to = options_.json ? console_.out : console_.err;
+        const std::int64_t emitted = platform::CurrentFileTime();
         for (const FoldedRow& line : lines) {
-            to << (options_.json ? FormatFoldedRowJson(line) : "zodiva: " + FormatFoldedRow(line));
+            to << (options_.json ? FormatFoldedRowJson(line, emitted)
+                                 : "zodiva: " + FormatFoldedRow(line));
         }
         to.flush();
     }

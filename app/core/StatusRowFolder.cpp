@@ -109,14 +109,26 @@ std::string FormatStatusRow(const StatusRow& row) {
     return FormatFoldedRow(line);
 }
 
-std::string FormatFoldedRowJson(const FoldedRow& row) {
-    const std::tm parts = BrokenDown(row.fileTime, true);
+namespace {
+
+std::string UtcStamp(std::int64_t fileTime) {
+    const std::tm parts = BrokenDown(fileTime, true);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    std::string json = "{\"event\":\"status\",\"time\":" + JsonQuote(stamp) +
-                       ",\"connection\":" + std::to_string(row.connection) +
-                       ",\"count\":" + std::to_string(row.count);
-    if (row.count > 1)
+    return stamp;
+}
+
+}  // namespace
+
+std::string FormatFoldedRowJson(const FoldedRow& row, std::int64_t emittedFileTime) {
+    const bool folded = row.count > 1;
+    const std::int64_t time = folded && emittedFileTime > row.fileTime ? emittedFileTime : row.fileTime;
+    std::string json = "{\"event\":\"status\",\"time\":" + JsonQuote(UtcStamp(time));
+    if (folded)
+        json += ",\"first_time\":" + JsonQuote(UtcStamp(row.fileTime));
+    json += ",\"connection\":" + std::to_string(row.connection) +
+            ",\"count\":" + std::to_string(row.count);
+    if (folded)
         json += ",\"last_connection\":" + std::to_string(row.lastConnection);
     return json + ",\"text\":" + JsonQuote(row.text) + "}\n";
 }

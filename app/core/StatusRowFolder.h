@@ -53,5 +53,7 @@ std::string FormatFoldedRow(const FoldedRow& row);
 // dialogs list every row).
 std::string FormatStatusRow(const StatusRow& row);
 // {"event":"status","time":"...Z","connection":5,"count":1,"text":"..."}; folded lines add
-// "last_connection".
-std::string FormatFoldedRowJson(const FoldedRow& row);
+// "last_connection". A folded line leaves when its second is over, after lines of later
+// moments: so that events stay in time order, its "time" is `emittedFileTime` (when it is
+// written; 0: the first row's) and "first_time" is when its first row arrived.
+std::string FormatFoldedRowJson(const FoldedRow& row, std::int64_t emittedFileTime = 0);

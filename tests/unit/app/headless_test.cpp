@@ -84,7 +84,7 @@ TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) 
     const std::regex status(
         R"(^\{"event":"status","time":"[0-9TZ:-]+","connection":[12],"count":1,"text":"200 [^"]*"\}$)");
     const std::regex folded(
-        R"(^\{"event":"status","time":"[0-9TZ:-]+","connection":[12],"count":[12],"last_connection":2,"text":"200 [^"]*"\}$)");
+        R"(^\{"event":"status","time":"[0-9TZ:-]+","first_time":"[0-9TZ:-]+","connection":[12],"count":[12],"last_connection":2,"text":"200 [^"]*"\}$)");
     std::size_t rateLines = 0;
     std::size_t statusLines = 0;
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {

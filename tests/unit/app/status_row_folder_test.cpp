@@ -77,6 +77,18 @@ TEST(StatusRowFolderTest, LinesNameTheConnectionsAndCarryNoControlBytes) {
               std::string::npos);
     EXPECT_NE(FormatFoldedRowJson(row).find("\"count\":999,\"last_connection\":1000,"),
               std::string::npos);
+    // Written 1.5 s after its first row, after a line of a later second: its time is when it
+    // was written, so the events stay in time order, and the first row's time is kept.
+    const std::int64_t later = kNoon + 15000000;
+    EXPECT_EQ(FormatFoldedRowJson(row, later),
+              "{\"event\":\"status\",\"time\":\"1970-01-01T12:00:01Z\","
+              "\"first_time\":\"1970-01-01T12:00:00Z\",\"connection\":2,\"count\":999,"
+              "\"last_connection\":1000,\"text\":\"200 hello\\u001b[31m\"}\n");
+    // A single row is written as it comes: its own time.
+    row.count = 1;
+    EXPECT_EQ(FormatFoldedRowJson(row, later).find("first_time"), std::string::npos);
+    EXPECT_NE(FormatFoldedRowJson(row, later).find("\"time\":\"1970-01-01T12:00:00Z\""),
+              std::string::npos);
 }
 
 }  // namespace
