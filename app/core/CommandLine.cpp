@@ -233,13 +233,15 @@ bool IsToolkitOption(const std::string& name, bool& takesValue) {
 
 using ValueHandler = std::function<bool(const std::string&, CommandLineOptions&, std::string&)>;
 
-// An option whose value is a whole number from 0 to `high`, stored in `member`.
-ValueHandler WholeNumber(const char* option, long high, std::optional<int> CommandLineOptions::*member) {
-    return [option, high, member](const std::string& v, CommandLineOptions& o, std::string& m) {
+// An option whose value is a whole number from `low` to `high` (`what`: "a whole number",
+// "whole seconds"), stored in `member`.
+ValueHandler WholeNumber(const char* option, const char* what, long low, long high,
+                         std::optional<int> CommandLineOptions::*member) {
+    return [=](const std::string& v, CommandLineOptions& o, std::string& m) {
         long value = 0;
-        if (!ParseWholeNumber(v, 0, high, value)) {
-            m = std::string(option) + " needs a whole number from 0 to " + std::to_string(high) +
-                ", not '" + v + "'";
+        if (!ParseWholeNumber(v, low, high, value)) {
+            m = std::string(option) + " needs " + what + " from " + std::to_string(low) + " to " +
+                std::to_string(high) + ", not '" + v + "'";
             return false;
         }
         o.*member = static_cast<int>(value);
@@ -247,18 +249,9 @@ ValueHandler WholeNumber(const char* option, long high, std::optional<int> Comma
     };
 }
 
-// An option whose value is whole seconds from `low` up to a day, stored in `member`.
+// An option whose value is whole seconds from `low` up to a day.
 ValueHandler Seconds(const char* option, long low, std::optional<int> CommandLineOptions::*member) {
-    return [option, low, member](const std::string& v, CommandLineOptions& o, std::string& m) {
-        long value = 0;
-        if (!ParseWholeNumber(v, low, kMaxConnectionOptionSeconds, value)) {
-            m = std::string(option) + " needs whole seconds from " + std::to_string(low) +
-                " to " + std::to_string(kMaxConnectionOptionSeconds) + ", not '" + v + "'";
-            return false;
-        }
-        o.*member = static_cast<int>(value);
-        return true;
-    };
+    return WholeNumber(option, "whole seconds", low, kMaxConnectionOptionSeconds, member);
 }
 
 // An option whose value must not be empty (a file or folder name), stored in `member`.
@@ -282,7 +275,8 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
         {"--server", ParseServer},
         {"--tls-ca", ParseCaFile},
         {"--connections",
-         WholeNumber("--connections", kMaxCommandLineConnections, &CommandLineOptions::connections)},
+         WholeNumber("--connections", "a whole number", 0, kMaxCommandLineConnections,
+                     &CommandLineOptions::connections)},
         {"--keep-logs",
          [](const std::string& v, CommandLineOptions& o, std::string& m) {
              if (v == "all") {

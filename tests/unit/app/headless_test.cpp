@@ -350,6 +350,27 @@ TEST_F(HeadlessTest, AClosedPortEndsWithExitThreeAndFoldedStatusRows) {
         << outcome.out;
 }
 
+// --connect-retry-delay reaches every connection: with 0 the refused connect is tried again
+// at the next tick, where the default (30 s) would leave one attempt in a short run.
+TEST_F(HeadlessTest, TheConnectRetryDelayReachesTheConnections) {
+    CommandLineOptions options;
+    options.serverHost = "127.0.0.1";
+    options.serverPort = ClosedLoopbackPort();
+    options.seconds = StretchedRunSeconds(5.0);
+    options.connectRetryDelay = 0;
+    options.json = true;
+    const Outcome outcome = Run(options);
+    EXPECT_EQ(outcome.code, kExitNoArticles) << outcome.err;
+    const std::regex refused(R"(.*"failures":\{[^}]*"refused":([0-9]+),.*)");
+    std::smatch match;
+    const auto lines = SplitLines(outcome.out);
+    ASSERT_FALSE(lines.empty());
+    ASSERT_TRUE(std::regex_match(lines.back(), match, refused)) << lines.back();
+    EXPECT_GE(std::stoull(match[1].str()), 2u) << lines.back();
+    EXPECT_NE(lines.back().find("\"settings\":{"), std::string::npos);
+    EXPECT_NE(lines.back().find("\"ErrorDelay\":\"0\""), std::string::npos) << lines.back();
+}
+
 TEST_F(HeadlessTest, AnUnknownHostEndsWithExitThreeAndSaysWhy) {
     CommandLineOptions options;
     options.seconds = StretchedRunSeconds(1.0);
