@@ -1,5 +1,7 @@
 #include "engine/EngineMonitor.h"
 
+#include <algorithm>
+
 EngineMonitor::EngineMonitor() {
     for (auto& batch : m_Batches) {
         batch.store(nullptr, std::memory_order_relaxed);
@@ -12,7 +14,8 @@ EngineMonitor::~EngineMonitor() {
     }
 }
 
-ConnectionMonitor* EngineMonitor::AddConnections(std::size_t count) {
+ConnectionMonitor* EngineMonitor::AddConnections(std::size_t count, std::int32_t firstNumber) {
+    std::lock_guard<std::mutex> lock(m_AddLock);
     const std::size_t batches = m_BatchCount.load(std::memory_order_relaxed);
     if (count == 0 || batches >= kMaxBatches) {
         return nullptr;
@@ -21,8 +24,10 @@ ConnectionMonitor* EngineMonitor::AddConnections(std::size_t count) {
     batch->first = m_Count.load(std::memory_order_relaxed);
     batch->size = count;
     batch->slots = std::make_unique<ConnectionMonitor[]>(count);
+    const std::size_t numberBase =
+        firstNumber > 0 ? static_cast<std::size_t>(firstNumber) - 1 : batch->first;
     for (std::size_t i = 0; i < count; ++i) {
-        batch->slots[i].SetNumber(static_cast<std::int32_t>(batch->first + i + 1));
+        batch->slots[i].SetNumber(static_cast<std::int32_t>(numberBase + i + 1));
     }
     ConnectionMonitor* first = batch->slots.get();
     // Published batch first, count after: a reader that sees the count finds every slot.
@@ -52,6 +57,13 @@ void EngineMonitor::ReadConnections(std::vector<ConnectionSnapshot>& out,
     out.clear();
     out.reserve(ConnectionCount());
     ForEachSlot([&](const ConnectionMonitor& slot) { out.push_back(slot.Read(nowFileTime)); });
+    // Engines of a group add their batches in whatever order their threads run.
+    const auto byNumber = [](const ConnectionSnapshot& a, const ConnectionSnapshot& b) {
+        return a.number < b.number;
+    };
+    if (!std::is_sorted(out.begin(), out.end(), byNumber)) {
+        std::sort(out.begin(), out.end(), byNumber);
+    }
 }
 
 ActivityCounts EngineMonitor::CountActivities(std::int64_t nowFileTime) const {

@@ -11,15 +11,17 @@
 //                 monitor->Run().Failures(FailureKind::kLookup) ...
 //                 StatusRow row; while (monitor->StatusRows().TryPop(row)) show(row);
 //
-// Thread rules: the engine thread writes, any thread reads, nobody locks and the engine thread
-// never waits for a reader. The monitor is shared: it stays readable after Stop (final
-// figures for the summary). Connection slots are added only by the engine thread, when it
-// creates connections; their addresses never change.
+// Thread rules: the engine threads write, any thread reads, readers never lock and an engine
+// thread never waits for a reader. The monitor is shared: it stays readable after Stop (final
+// figures for the summary), and with several engine threads (EngineGroup) they all publish
+// into one. Connection slots are added by the engine threads when they create connections
+// (the adders take turns; readers do not wait for them); their addresses never change.
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "nntp/ConnectionMonitor.h"
@@ -53,10 +55,11 @@ public:
     StatusRowQueue& StatusRows() { return m_Run.StatusRows(); }
 
     // --- engine thread ------------------------------------------------------------------
-    // `count` new slots numbered on from the last one (the first connection is 1); null when
-    // count is 0 or the monitor has no room for another batch (the connections then go
-    // unwatched; nothing else changes).
-    ConnectionMonitor* AddConnections(std::size_t count);
+    // `count` new slots numbered from firstNumber on, or on from the slots added so far when
+    // firstNumber is 0 (the first connection is 1); null when count is 0 or the monitor has no
+    // room for another batch (the connections then go unwatched; nothing else changes).
+    // Several engine threads may add at once.
+    ConnectionMonitor* AddConnections(std::size_t count, std::int32_t firstNumber = 0);
 
     // --- any thread ---------------------------------------------------------------------
     std::size_t ConnectionCount() const { return m_Count.load(std::memory_order_acquire); }
@@ -76,6 +79,7 @@ private:
     void ForEachSlot(Visit visit) const;
 
     RunMonitor m_Run;
+    std::mutex m_AddLock;  // taken by adders only
     std::array<std::atomic<Batch*>, kMaxBatches> m_Batches{};
     std::atomic<std::size_t> m_BatchCount{0};
     std::atomic<std::size_t> m_Count{0};

@@ -50,7 +50,7 @@ void CQW::DeleteConnections() {
     }
     m_Connections.clear();
     m_Connections.shrink_to_fit();
-    m_Counters->PublishRate(0.0);
+    m_Counters->PublishRate(0.0, m_EngineIndex);
 }
 
 LRESULT CQW::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -104,11 +104,20 @@ void CQW::PublishTotalRate() {
             total += connection->Rate.load(std::memory_order_relaxed);
         }
     }
-    m_Counters->PublishRate(total);
+    m_Counters->PublishRate(total, m_EngineIndex);
 }
 
 double CQW::GetTotalRate() const {
-    return m_Counters->Rate();
+    return m_Counters->EngineRate(m_EngineIndex);
+}
+
+void CQW::JoinGroup(std::shared_ptr<EngineCounters> counters, std::size_t engineIndex,
+                    std::int32_t firstConnectionNumber) {
+    if (counters) {
+        m_Counters = std::move(counters);
+    }
+    m_EngineIndex = engineIndex;
+    m_FirstConnectionNumber = firstConnectionNumber > 0 ? firstConnectionNumber : 0;
 }
 
 void CQW::StartDownload() {
@@ -121,8 +130,13 @@ void CQW::CreateConnections() {
         return;
     }
     m_Connections.reserve(m_Connections.size() + static_cast<std::size_t>(count));
-    const std::size_t numberBefore = m_Connections.size();
-    ConnectionMonitor* slots = m_Monitor->AddConnections(static_cast<std::size_t>(count));
+    // Numbered on from this engine's first number (one engine of a group) or from 1.
+    const std::size_t numberBefore =
+        (m_FirstConnectionNumber > 0 ? static_cast<std::size_t>(m_FirstConnectionNumber) - 1 : 0) +
+        m_Connections.size();
+    ConnectionMonitor* slots = m_Monitor->AddConnections(
+        static_cast<std::size_t>(count),
+        m_FirstConnectionNumber > 0 ? static_cast<std::int32_t>(numberBefore + 1) : 0);
     m_Monitor->Run().MarkStart(platform::MonotonicTime());
     for (int i = 0; i < count; ++i) {
         auto connection = std::make_unique<CNNTPSocket>();

@@ -46,6 +46,13 @@ public:
     // On the start message: "DLConnections" connections, each on the group with one job.
     void CreateConnections();
 
+    // One engine of several serving one download (EngineGroup): the download's counters,
+    // shared with the other engines, this engine's slot among them (0 .. kMaxEngines - 1) and
+    // the number of its first connection (0: numbered on from the monitor's connections).
+    // Called before the start message, like SetMonitor.
+    void JoinGroup(std::shared_ptr<EngineCounters> counters, std::size_t engineIndex,
+                   std::int32_t firstConnectionNumber);
+
     // The engine's own store; its parent is set by the front end to the dialog's store.
     SettingsStore Settings;
     // Copied into the ConnectionOptions of every connection created from then on; set on the
@@ -61,6 +68,8 @@ private:
 
     std::vector<std::unique_ptr<CNNTPSocket>> m_Connections;
     std::shared_ptr<EngineCounters> m_Counters = std::make_shared<EngineCounters>();
+    std::size_t m_EngineIndex = 0;
+    std::int32_t m_FirstConnectionNumber = 0;
     std::shared_ptr<EngineMonitor> m_Monitor;
     // The status list every connection writes to, shown through the monitor's row queue.
     std::unique_ptr<StatusRowWindow> m_StatusWindow;

@@ -55,9 +55,17 @@ bool CQWThread::OnInitInstance() {
     DebugLogPrintf("OnInitInstance - Allocating m_pQW\n");
     m_pQW = new CQW();
     m_pQW->SetMonitor(m_Monitor);
+    m_pQW->JoinGroup(m_GroupCounters, m_EngineIndex, m_FirstConnectionNumber);
     m_pQW->ConnectionOptions = m_ConnectionOptions;
     m_Counters = m_pQW->Counters();
     return true;
+}
+
+void CQWThread::JoinGroup(std::shared_ptr<EngineCounters> counters, std::size_t engineIndex,
+                          std::int32_t firstConnectionNumber) {
+    m_GroupCounters = std::move(counters);
+    m_EngineIndex = engineIndex;
+    m_FirstConnectionNumber = firstConnectionNumber;
 }
 
 void CQWThread::SetMonitor(std::shared_ptr<EngineMonitor> monitor) {

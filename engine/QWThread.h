@@ -27,6 +27,9 @@ public:
     // start message on; it outlives the engine like the counters. Without a call the thread
     // makes one of its own, so Monitor() is never null.
     void SetMonitor(std::shared_ptr<EngineMonitor> monitor);
+    // One engine of several serving one download: see CQW::JoinGroup. Call before Start.
+    void JoinGroup(std::shared_ptr<EngineCounters> counters, std::size_t engineIndex,
+                   std::int32_t firstConnectionNumber);
     std::shared_ptr<EngineMonitor> Monitor() const { return m_Monitor; }
 
     // Options every connection the engine creates gets in its ConnectionOptions
@@ -42,6 +45,9 @@ public:
 
 private:
     std::shared_ptr<EngineCounters> m_Counters;
+    std::shared_ptr<EngineCounters> m_GroupCounters;
+    std::size_t m_EngineIndex = 0;
+    std::int32_t m_FirstConnectionNumber = 0;
     std::shared_ptr<EngineMonitor> m_Monitor = std::make_shared<EngineMonitor>();
     std::map<std::string, std::string> m_ConnectionOptions;
 };

@@ -1,10 +1,12 @@
 #pragma once
-// A short text written by one thread and read by any other without a lock: the writer never
-// waits, and a reader never sees half of one text and half of another.
+// A short text written by one thread (or a few) and read by any other without a lock: a
+// writer never waits for a reader, and a reader never sees half of one text and half of
+// another.
 //
 // The text lives in atomic words under a sequence count that is odd while a text is being
 // stored; a reader reads the words and the count again until the count held still and was
-// even. Only one thread may write (the engine thread, for every use in the engine).
+// even. Writers never wait for readers; several writers (the engine threads of a group)
+// take turns, each storing a whole text.
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -34,8 +36,16 @@ public:
         // Each word is stored with release, so a reader that sees any new word also sees the
         // odd count stored before it and reads again. No fence: thread checkers do not follow
         // fences (on x86 both forms are plain moves).
-        const std::uint32_t sequence = m_Sequence.load(std::memory_order_relaxed);
-        m_Sequence.store(sequence + 1, std::memory_order_relaxed);
+        // Writers of several engine threads take turns: the count is made odd only from even.
+        std::uint32_t sequence = m_Sequence.load(std::memory_order_relaxed);
+        while ((sequence & 1u) != 0 ||
+               !m_Sequence.compare_exchange_weak(sequence, sequence + 1, std::memory_order_acquire,
+                                                 std::memory_order_relaxed)) {
+            if ((sequence & 1u) != 0) {
+                std::this_thread::yield();
+                sequence = m_Sequence.load(std::memory_order_relaxed);
+            }
+        }
         for (std::size_t i = 0; i < kWords; ++i) {
             std::uint64_t word;
             std::memcpy(&word, copy + i * 8, 8);

@@ -296,6 +296,17 @@ const std::map<std::string, ValueHandler>& ValueOptions() {
         {"--connect-retry-delay",
          Seconds("--connect-retry-delay", 0, &CommandLineOptions::connectRetryDelay)},
         {"--reject-delay", Seconds("--reject-delay", 0, &CommandLineOptions::rejectDelay)},
+        {"--engines",
+         [](const std::string& v, CommandLineOptions& o, std::string& m) {
+             long value = 0;
+             if (!ParseWholeNumber(v, 1, kMaxCommandLineEngines, value)) {
+                 m = "--engines needs a whole number from 1 to " +
+                     std::to_string(kMaxCommandLineEngines) + ", not '" + v + "'";
+                 return false;
+             }
+             o.engines = static_cast<int>(value);
+             return true;
+         }},
         {"--seconds",
          [](const std::string& v, CommandLineOptions& o, std::string& m) {
              double value = 0;
@@ -405,6 +416,10 @@ bool CheckCombinations(const CommandLineOptions& options, std::string& message) 
     }
     if (!options.headless && (options.seconds || options.yes || options.json)) {
         message = "--seconds, --yes and --json work with --headless only";
+        return false;
+    }
+    if (!options.headless && options.engines) {
+        message = "--engines works with --headless only: the dialog runs one engine";
         return false;
     }
     return CheckLoadTestOptions(options, message);
@@ -550,6 +565,8 @@ std::string HelpText(const std::string& programName) {
            "                        its summary, checks and knee\n"
            "  --timeline FILE       write every second to FILE as it goes: JSON lines, or CSV\n"
            "                        when FILE ends in .csv\n"
+           "  --engines N           share the connections among N engine threads (default 1;\n"
+           "                        one per core is the most that helps)\n"
            "  --help                show this text\n"
            "  --version             show the version\n"
            "\n"

@@ -19,6 +19,8 @@ inline constexpr const char* kZodivaVersion = "1.0";
 inline constexpr int kKeepAllLogs = -1;
 // The connection options' bounds, in seconds: a day is far beyond any useful wait.
 inline constexpr int kMaxConnectionOptionSeconds = 86400;
+// Upper bound for --engines: one engine thread per core is the most that helps.
+inline constexpr int kMaxCommandLineEngines = 64;
 
 struct CommandLineOptions {
     // --- shared by both front ends --------------------------------------------------------
@@ -64,6 +66,8 @@ struct CommandLineOptions {
     std::vector<RunCheck> checks;  // --check EXPR, in the order given
     double warmup = 0.0;           // --warmup S: left out of the summary, checks and knee
     std::string timeline;          // --timeline FILE (.jsonl, or .csv for the seconds only)
+    // --engines N: engine threads sharing the connections (1 to kMaxCommandLineEngines).
+    std::optional<int> engines;
     bool help = false;              // --help
     bool version = false;           // --version
 };

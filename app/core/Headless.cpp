@@ -82,6 +82,7 @@ public:
         }
         StopSignals signals;  // before any thread starts, so every thread inherits it
         logic_.LoadSettings();
+        logic_.SetEngineCount(options_.engines.value_or(1));
         if (!setup_.ApplySettings(options_, logic_, error)) {
             return Fail(kExitEngineFailed, error);
         }

@@ -1,5 +1,6 @@
 #include "app/core/TestDialogLogic.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -7,10 +8,27 @@
 #include <utility>
 
 #include "app/core/EngineCpuClock.h"
-#include "engine/QW.h"
-#include "engine/QWThread.h"
+#include "app/core/EngineGroup.h"
+#include "engine/WorkerThread.h"
 #include "support/Log.h"
 #include "support/SettingsStore.h"
+
+namespace {
+
+// The CPU of all engine threads together; negative when there are none or one is unknown.
+double SumOfSeconds(const std::vector<std::shared_ptr<EngineCpuClock>>& clocks) {
+    double total = 0.0;
+    for (const auto& clock : clocks) {
+        const double seconds = clock->Seconds();
+        if (seconds < 0) {
+            return -1.0;
+        }
+        total += seconds;
+    }
+    return clocks.empty() ? -1.0 : total;
+}
+
+}  // namespace
 
 TestDialogLogic::TestDialogLogic()
     : settings_(std::make_shared<SettingsStore>()), stopWaitMs_(WorkerThread::kStopWaitMs) {}
@@ -52,36 +70,30 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
         }
     }
 
-    auto thread = std::make_unique<CQWThread>();
-    DebugLogPrintf("%T: CQWThread = %d\n",
-                   static_cast<int>(reinterpret_cast<std::intptr_t>(thread.get())));
-    // The engine reads this store through its parent link for as long as it runs.
-    thread->KeepAliveWhileRunning(settings_);
-    thread->SetStopWaitMilliseconds(stopWaitMs_);
+    auto group = std::make_unique<EngineGroup>(settings_, engines_, stopWaitMs_);
+    group->SetConnectionOptions(connectionOptions_);
     auto monitor = std::make_shared<EngineMonitor>();
-    thread->SetMonitor(monitor);
-    thread->SetConnectionOptions(connectionOptions_);
-    if (!thread->Start()) {
-        MessageBoxA(nullptr, "Could not start the engine thread.", kApplicationTitle, MB_OK);
-        return GoResult::kEngineUnavailable;
+    switch (group->Start(connections, monitor)) {
+        case EngineGroup::StartResult::kStarted:
+            break;
+        case EngineGroup::StartResult::kThreadFailed:
+            MessageBoxA(nullptr, "Could not start the engine thread.", kApplicationTitle, MB_OK);
+            return GoResult::kEngineUnavailable;
+        case EngineGroup::StartResult::kEngineUnavailable:
+            return GoResult::kEngineUnavailable;
     }
-    if (thread->m_pQW == nullptr) {
-        // The socket library did not start; the engine thread has shown why. Nothing may be
-        // done through the missing engine, and an engine thread without engine is of no use.
-        WorkerThread::Release(std::move(thread));
-        return GoResult::kEngineUnavailable;
-    }
-    thread->m_pQW->Settings.SetParent(settings_.get());
-    lastCounters_ = thread->Counters();
+    lastCounters_ = group->Counters();
     monitor_ = std::move(monitor);
-    cpuClock_ = std::make_shared<EngineCpuClock>(thread->ThreadHandle());
+    cpuClocks_.clear();
+    for (HANDLE thread : group->ThreadHandles()) {
+        cpuClocks_.push_back(std::make_shared<EngineCpuClock>(thread));
+    }
     if (countersListener_) {
-        std::shared_ptr<const EngineCpuClock> clock = cpuClock_;
-        countersListener_({lastCounters_, thread->Monitor(), [clock] { return clock->Seconds(); },
+        const auto clocks = cpuClocks_;
+        countersListener_({lastCounters_, monitor_, [clocks] { return SumOfSeconds(clocks); },
                            static_cast<std::uint64_t>(connections < 0 ? 0 : connections)});
     }
-    thread->m_pQW->StartDownload();
-    thread_ = std::move(thread);
+    group_ = std::move(group);
     return GoResult::kStarted;
 }
 
@@ -90,14 +102,14 @@ void TestDialogLogic::Stop() {
 }
 
 void TestDialogLogic::StopThread() {
-    if (thread_) {
-        if (cpuClock_) {
-            // Stop closes the thread's handle; the CPU of the download is what it used until
-            // now (closing the connections is not part of it).
-            cpuClock_->Freeze();
+    if (group_) {
+        // Stop closes the threads' handles; the CPU of the download is what they used until
+        // now (closing the connections is not part of it).
+        for (const auto& clock : cpuClocks_) {
+            clock->Freeze();
         }
-        thread_->Stop();
-        WorkerThread::Release(std::move(thread_));
+        group_->Stop();
+        group_.reset();
         if (countersListener_) {
             countersListener_(DownloadWatch{});
         }
@@ -106,22 +118,19 @@ void TestDialogLogic::StopThread() {
 }
 
 bool TestDialogLogic::IsRunning() const {
-    return thread_ != nullptr;
+    return group_ != nullptr;
 }
 
 double TestDialogLogic::TotalRate() const {
-    if (thread_ && thread_->m_pQW != nullptr) {
-        return thread_->m_pQW->GetTotalRate();
-    }
-    return 0.0;
+    return group_ ? group_->TotalRate() : 0.0;
 }
 
 std::string TestDialogLogic::RateText() const {
-    if (!thread_ || thread_->m_pQW == nullptr) {
+    if (!group_) {
         return std::string();
     }
     char text[64];
-    std::snprintf(text, sizeof(text), "%.2fKBps", thread_->m_pQW->GetTotalRate());
+    std::snprintf(text, sizeof(text), "%.2fKBps", group_->TotalRate());
     return text;
 }
 
@@ -130,7 +139,15 @@ void TestDialogLogic::SetConnectionOptions(std::map<std::string, std::string> op
 }
 
 double TestDialogLogic::EngineCpuSeconds() const {
-    return cpuClock_ ? cpuClock_->Seconds() : -1.0;
+    return SumOfSeconds(cpuClocks_);
+}
+
+std::vector<double> TestDialogLogic::EngineCpuSecondsEach() const {
+    std::vector<double> seconds;
+    for (const auto& clock : cpuClocks_) {
+        seconds.push_back(clock->Seconds());
+    }
+    return seconds;
 }
 
 EngineTotals TestDialogLogic::Totals() const {
@@ -170,6 +187,10 @@ unsigned TestDialogLogic::ReadUnsignedNumber(const std::string& text) {
 
 void TestDialogLogic::SetCountersListener(CountersListener listener) {
     countersListener_ = std::move(listener);
+}
+
+void TestDialogLogic::SetEngineCount(int engines) {
+    engines_ = std::clamp(engines, 1, EngineGroup::kMaxEngines);
 }
 
 void TestDialogLogic::SetStopWaitMilliseconds(std::uint32_t milliseconds) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/EngineCounters.h"
 #pragma push_macro("slots")
@@ -18,7 +19,7 @@
 #pragma pop_macro("slots")
 
 class SettingsStore;
-class CQWThread;
+class EngineGroup;
 class EngineMonitor;
 class EngineCpuClock;
 
@@ -97,9 +98,11 @@ public:
         return connectionOptions_;
     }
 
-    // The engine thread's CPU time in seconds, of the running download or of the last one
+    // The engine threads' CPU time in seconds, of the running download or of the last one
     // after Stop; negative before any Go or when the system cannot tell.
     double EngineCpuSeconds() const;
+    // The same for each engine thread, in engine order (one entry without --engines).
+    std::vector<double> EngineCpuSecondsEach() const;
 
     // What a watcher of the download gets when it starts; all empty when it stops.
     struct DownloadWatch {
@@ -115,6 +118,10 @@ public:
     using CountersListener = std::function<void(const DownloadWatch&)>;
     void SetCountersListener(CountersListener listener);
 
+    // How many engine threads the next Go starts (1 to EngineGroup::kMaxEngines; default 1,
+    // the dialog's one engine). The connections are shared out among them.
+    void SetEngineCount(int engines);
+
     // How long Stop waits for the engine thread before giving it up (default 30000 ms);
     // tests shorten it.
     void SetStopWaitMilliseconds(std::uint32_t milliseconds);
@@ -123,11 +130,12 @@ private:
     void StopThread();
 
     std::shared_ptr<SettingsStore> settings_;
-    std::unique_ptr<CQWThread> thread_;
+    std::unique_ptr<EngineGroup> group_;
+    int engines_ = 1;
     std::shared_ptr<EngineCounters> lastCounters_;
     CountersListener countersListener_;
     std::shared_ptr<EngineMonitor> monitor_;
-    std::shared_ptr<EngineCpuClock> cpuClock_;
+    std::vector<std::shared_ptr<EngineCpuClock>> cpuClocks_;  // one per engine thread
     std::map<std::string, std::string> connectionOptions_;
     std::uint32_t stopWaitMs_;
 };

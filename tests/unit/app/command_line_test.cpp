@@ -76,6 +76,7 @@ TEST(CommandLineTest, KeepLogsForBothFrontEnds) {
     EXPECT_FALSE(Parse({"--headless"}).options.keepLogs.has_value()) << "each front end's own";
     EXPECT_EQ(Parse({"--headless", "--keep-logs", "3"}).options.keepLogs, 3);
     EXPECT_EQ(Parse({"--headless", "--keep-logs=all"}).options.keepLogs, kKeepAllLogs);
+    EXPECT_EQ(Parse({"--headless", "--engines", "2"}).options.engines, 2);
     const Parsed dialog = Parse({"--keep-logs=0"});
     ASSERT_EQ(dialog.outcome, ParseOutcome::kRun) << dialog.message;
     EXPECT_EQ(dialog.options.keepLogs, 0);
@@ -137,6 +138,9 @@ TEST(CommandLineTest, BadInputIsRefusedWithAMessageNamingIt) {
         {{"--demo", "--server", "news.example.net"}, "cannot be used together"},
         {{"--json"}, "--headless only"},
         {{"--headless", "--json=1"}, "takes no value"},
+        {{"--headless", "--engines", "0"}, "from 1 to 64"},
+        {{"--headless", "--engines", "65"}, "from 1 to 64"},
+        {{"--engines", "2"}, "--headless only"},
     };
     for (const auto& [args, expected] : cases) {
         const Parsed p = Parse(args);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -18,6 +19,7 @@
 #include "support/Log.h"
 #include "common/RunLength.h"
 #include "newsd/Server.h"
+#include "app/core/EngineGroup.h"
 #include "unit/app/AppTestKit.h"
 
 namespace {
@@ -124,6 +126,47 @@ TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) 
     }
     EXPECT_TRUE(tmp.empty());
     EXPECT_TRUE(std::filesystem::exists(Dir.Path() / "run" / "log.txt"));
+}
+
+// Two engine threads, one download: one rate line per second, the connections numbered
+// 1..5 across both engines, and one summary that counts all of them.
+TEST_F(HeadlessTest, TwoEnginesShareTheConnectionsOfOneDownload) {
+    CommandLineOptions options = Demo(2.5, 5);
+    options.engines = 2;
+    options.json = true;
+    const Outcome outcome = Run(options);
+    ASSERT_EQ(outcome.code, kExitOk) << outcome.err;
+    const auto lines = SplitLines(outcome.out);
+    ASSERT_FALSE(lines.empty());
+    std::size_t rateLines = 0;
+    std::set<int> numbers;
+    const std::regex number(R"re("(?:connection|last_connection)":(\d+))re");
+    for (const std::string& line : lines) {
+        rateLines += line.rfind("{\"event\":\"rate\"", 0) == 0;
+        if (line.rfind("{\"event\":\"status\"", 0) != 0) {
+            continue;
+        }
+        for (std::sregex_iterator it(line.begin(), line.end(), number), end; it != end; ++it) {
+            numbers.insert(std::stoi((*it)[1].str()));
+        }
+    }
+    EXPECT_EQ(rateLines, RateLinesOfRun(2.5));
+    ASSERT_FALSE(numbers.empty()) << outcome.out;
+    EXPECT_GE(*numbers.begin(), 1);
+    EXPECT_EQ(*numbers.rbegin(), 5) << "the second engine's connections go on from the first's";
+    const std::regex summary(
+        R"(^\{"event":"summary".*"articles_completed":([0-9]+),"connections":5,"connections_up":5,"connections_reached_group":5,.*\}$)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(lines.back(), match, summary)) << lines.back();
+    EXPECT_GT(std::stoull(match[1].str()), 0u);
+}
+
+TEST(EngineGroupShares, AsEvenAsCanBeAndNeverAnEmptyEngine) {
+    EXPECT_EQ(EngineGroup::Shares(5, 2), (std::vector<int>{3, 2}));
+    EXPECT_EQ(EngineGroup::Shares(16, 4), (std::vector<int>{4, 4, 4, 4}));
+    EXPECT_EQ(EngineGroup::Shares(2, 4), (std::vector<int>{1, 1})) << "no engine without work";
+    EXPECT_EQ(EngineGroup::Shares(0, 3), (std::vector<int>{0})) << "one engine, as without";
+    EXPECT_EQ(EngineGroup::Shares(7, 1), (std::vector<int>{7}));
 }
 
 TEST_F(HeadlessTest, PlainRunPrintsOneLinePerSecondOfTheRunFromGo) {

@@ -42,6 +42,63 @@ TEST(EngineMonitor, SlotsAreNumberedOnAcrossBatchesAndReadInOrder) {
     EXPECT_EQ(rows[0].activity, ConnectionActivity::kNotConnected);
 }
 
+// The engines of a group add their connections from their own threads, in whatever order
+// they run; each batch keeps the numbers it was given and a reader gets them in order.
+TEST(EngineMonitor, EnginesAddingAtOnceKeepTheirNumbersAndAreReadInOrder) {
+    for (int round = 0; round < 20; ++round) {
+        EngineMonitor monitor;
+        std::atomic<bool> go{false};
+        std::vector<std::thread> engines;
+        std::vector<ConnectionMonitor*> slots(4, nullptr);
+        for (int e = 0; e < 4; ++e) {
+            engines.emplace_back([&, e] {
+                while (!go.load()) {
+                }
+                slots[static_cast<std::size_t>(e)] = monitor.AddConnections(3, 1 + 3 * e);
+            });
+        }
+        go = true;
+        std::vector<ConnectionSnapshot> read;
+        monitor.ReadConnections(read, 0);  // while they add: whatever is there, in order
+        for (std::size_t i = 1; i < read.size(); ++i) EXPECT_LT(read[i - 1].number, read[i].number);
+        for (auto& engine : engines) engine.join();
+        for (int e = 0; e < 4; ++e) {
+            ASSERT_NE(slots[static_cast<std::size_t>(e)], nullptr);
+            slots[static_cast<std::size_t>(e)][2].AddBytes(static_cast<std::uint64_t>(e + 1));
+        }
+        monitor.ReadConnections(read, 0);
+        ASSERT_EQ(read.size(), 12u);
+        for (std::size_t i = 0; i < read.size(); ++i) {
+            EXPECT_EQ(read[i].number, static_cast<std::int32_t>(i + 1));
+        }
+        EXPECT_EQ(read[5].bytes, 2u) << "engine 2's third slot is connection 6";
+    }
+}
+
+// Two engine threads storing failure reasons into one text: a reader sees one text or the
+// other, never a mixture, and the writers never lose the text's end.
+TEST(RunMonitor, ReasonsWrittenByTwoEnginesAreNeverMixed) {
+    RunMonitor run;
+    const std::string a(90, 'a');
+    const std::string b(40, 'b');
+    run.SetFailureReason(FailureKind::kRefused, a.c_str());
+    std::atomic<bool> stop{false};
+    auto writer = [&](const std::string& text) {
+        while (!stop.load()) run.SetFailureReason(FailureKind::kRefused, text.c_str());
+    };
+    std::thread first(writer, a);
+    std::thread second(writer, b);
+    int torn = 0;
+    for (int i = 0; i < 100000; ++i) {
+        const std::string seen = run.FailureReason(FailureKind::kRefused);
+        torn += seen != a && seen != b;
+    }
+    stop = true;
+    first.join();
+    second.join();
+    EXPECT_EQ(torn, 0);
+}
+
 TEST(ConnectionMonitor, SecondsLeftOfADelayFollowTheTickRule) {
     TestClock clock;
     ConnectionMonitor slot;

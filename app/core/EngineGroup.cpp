@@ -1,0 +1,109 @@
+#include "app/core/EngineGroup.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+
+#include "engine/QW.h"
+#include "engine/QWThread.h"
+#include "support/Log.h"
+#include "support/SettingsStore.h"
+
+EngineGroup::EngineGroup(std::shared_ptr<SettingsStore> settings, int engines,
+                         std::uint32_t stopWaitMs)
+    : settings_(std::move(settings)),
+      engines_(std::clamp(engines, 1, kMaxEngines)),
+      stopWaitMs_(stopWaitMs) {}
+
+EngineGroup::~EngineGroup() {
+    Stop();
+}
+
+std::vector<int> EngineGroup::Shares(int connections, int engines) {
+    connections = std::max(connections, 0);
+    const int count = std::max(1, std::min(engines, connections));
+    std::vector<int> shares(static_cast<std::size_t>(count), connections / count);
+    for (int i = 0; i < connections % count; ++i) {
+        ++shares[static_cast<std::size_t>(i)];
+    }
+    return shares;
+}
+
+EngineGroup::StartResult EngineGroup::Start(int connections,
+                                            std::shared_ptr<EngineMonitor> monitor) {
+    const std::vector<int> shares = Shares(connections, engines_);
+    int firstNumber = 1;
+    for (std::size_t i = 0; i < shares.size(); ++i) {
+        const StartResult result =
+            StartEngine(static_cast<int>(i), shares[i], firstNumber, monitor);
+        if (result != StartResult::kStarted) {
+            Stop();
+            return result;
+        }
+        firstNumber += shares[i];
+    }
+    // Every engine exists before any download starts, so none waits on another's start-up.
+    for (const auto& thread : threads_) {
+        thread->m_pQW->StartDownload();
+    }
+    return StartResult::kStarted;
+}
+
+EngineGroup::StartResult EngineGroup::StartEngine(int index, int share, int firstNumber,
+                                                  const std::shared_ptr<EngineMonitor>& monitor) {
+    auto thread = std::make_unique<CQWThread>();
+    DebugLogPrintf("%T: CQWThread = %d\n",
+                   static_cast<int>(reinterpret_cast<std::intptr_t>(thread.get())));
+    // The engine reads this store through its parent link for as long as it runs.
+    thread->KeepAliveWhileRunning(settings_);
+    thread->SetStopWaitMilliseconds(stopWaitMs_);
+    thread->SetMonitor(monitor);
+    thread->SetConnectionOptions(connectionOptions_);
+    if (engines_ > 1) {
+        thread->JoinGroup(counters_, static_cast<std::size_t>(index), firstNumber);
+    }
+    if (!thread->Start()) {
+        return StartResult::kThreadFailed;
+    }
+    if (thread->m_pQW == nullptr) {
+        // The socket library did not start; the engine thread has shown why. Nothing may be
+        // done through the missing engine, and an engine thread without engine is of no use.
+        WorkerThread::Release(std::move(thread));
+        return StartResult::kEngineUnavailable;
+    }
+    thread->m_pQW->Settings.SetParent(settings_.get());
+    if (engines_ > 1) {
+        // The engine's own store holds its share; every other key falls through as before.
+        thread->m_pQW->Settings.SetInt("DLConnections", share);
+    } else {
+        counters_ = thread->Counters();
+    }
+    threads_.push_back(std::move(thread));
+    return StartResult::kStarted;
+}
+
+void EngineGroup::Stop() {
+    // All are asked first, so that they wind down together rather than one after another.
+    for (const auto& thread : threads_) {
+        if (thread->IsStarted()) {
+            PostThreadMessageA(thread->GetThreadId(), WM_CLOSE, 0, 0);
+        }
+    }
+    for (auto& thread : threads_) {
+        thread->Stop();
+        WorkerThread::Release(std::move(thread));
+    }
+    threads_.clear();
+}
+
+std::vector<HANDLE> EngineGroup::ThreadHandles() const {
+    std::vector<HANDLE> handles;
+    for (const auto& thread : threads_) {
+        handles.push_back(thread->ThreadHandle());
+    }
+    return handles;
+}
+
+double EngineGroup::TotalRate() const {
+    return threads_.empty() ? 0.0 : counters_->Rate();
+}
