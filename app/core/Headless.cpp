@@ -247,6 +247,7 @@ private:
         upAtStop_ = ConnectionsUp(activities_);
         // Read before Stop: the engine's last second (closing its connections) is not the run's.
         cpuAtStop_ = logic_.EngineCpuSeconds();
+        cpuEachAtStop_ = logic_.EngineCpuSecondsEach();
         const double durationSeconds = SecondsBetween(goTime, stopTime);
         // The stop's own line for the timeline: the time since the last line.
         WriteTimelineTail(durationSeconds);
@@ -266,6 +267,7 @@ private:
         activities_ = ActivityCounts();
         upAtStop_ = 0;
         cpuAtStop_ = -1.0;
+        cpuEachAtStop_.clear();
         secondNumber_ = 0;
         stepNumber_ = step;
         stepConnections_ = connections;
@@ -533,6 +535,8 @@ private:
         summary.stoppedBy = stoppedBy;
         if (cpuAtStop_ >= 0 && durationSeconds > 0)
             summary.engineCpu = cpuAtStop_ / durationSeconds;
+        if (cpuEachAtStop_.size() > 1 && cpuAtStop_ >= 0 && durationSeconds > 0)
+            for (double seconds : cpuEachAtStop_) summary.engineCpuEach.push_back(seconds / durationSeconds);
         const auto monitor = logic_.Monitor();
         if (monitor) {
             AddEngineDetails(monitor->Run(), summary);
@@ -571,6 +575,7 @@ private:
     std::uint64_t lastLineArticles_ = 0;
     std::uint64_t upAtStop_ = 0;
     double cpuAtStop_ = -1.0;
+    std::vector<double> cpuEachAtStop_;  // each engine thread's, with --engines
     std::string started_;
     Clock::time_point goTime_;
     StatusRow row_;  // 4 KB: one, reused

@@ -179,6 +179,12 @@ JsonObject SummaryJson(const RunSummary& summary) {
         json.Number("engine_cpu", summary.engineCpu, "%.3f");
     else
         json.Null("engine_cpu");
+    if (!summary.engineCpuEach.empty()) {
+        std::string each = "[";
+        for (std::size_t i = 0; i < summary.engineCpuEach.size(); ++i)
+            each += Format(i == 0 ? "%.3f" : ",%.3f", summary.engineCpuEach[i]);
+        json.Raw("engines_cpu", each + "]");
+    }
     json.Text("stopped_by", summary.stoppedBy);
     return json;
 }
@@ -220,6 +226,12 @@ std::string SummaryText(const RunSummary& summary) {
     }
     if (summary.engineCpu >= 0)
         text += Row("engine CPU", Format("%.0f %% of one core", summary.engineCpu * 100.0));
+    if (!summary.engineCpuEach.empty()) {
+        std::string each;
+        for (std::size_t i = 0; i < summary.engineCpuEach.size(); ++i)
+            each += Format(i == 0 ? "%.0f %%" : ", %.0f %%", summary.engineCpuEach[i] * 100.0);
+        text += Row("engine CPU by engine", each);
+    }
     if (summary.engineDetails)
         text += TextLatencies(summary.latencies);
     if (summary.diskSpaceLow)

@@ -51,6 +51,9 @@ struct RunSummary {
     std::int64_t connectionsUp = -1;  // talking to the server when the run stopped (-1: unknown)
     std::string stoppedBy;            // "time", "signal" or "output closed"
     double engineCpu = -1.0;          // the engine thread's CPU use, fraction of one core (-1: unknown)
+    // With several engine threads (--engines): each one's CPU use, fraction of one core, in
+    // engine order; empty with one engine or when unknown.
+    std::vector<double> engineCpuEach;
     // The figures below are shown only when the engine reported them.
     bool engineDetails = false;
     std::int64_t connectionsReachedGroup = -1;

@@ -159,6 +159,11 @@ TEST_F(HeadlessTest, TwoEnginesShareTheConnectionsOfOneDownload) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(lines.back(), match, summary)) << lines.back();
     EXPECT_GT(std::stoull(match[1].str()), 0u);
+    // Each engine's CPU share, and the whole engine CPU their sum.
+    const std::regex shares(R"re("engine_cpu":([0-9.]+),"engines_cpu":\[([0-9.]+),([0-9.]+)\])re");
+    ASSERT_TRUE(std::regex_search(lines.back(), match, shares)) << lines.back();
+    EXPECT_NEAR(std::stod(match[1].str()), std::stod(match[2].str()) + std::stod(match[3].str()),
+                0.0015);
 }
 
 TEST(EngineGroupShares, AsEvenAsCanBeAndNeverAnEmptyEngine) {
