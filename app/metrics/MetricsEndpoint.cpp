@@ -1,11 +1,16 @@
 #include "app/metrics/MetricsEndpoint.h"
 
 #include <httplib.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -23,32 +28,92 @@ constexpr std::size_t kWorkers = 2;
 // An idle or slow client gives up its worker after this long, and Stop never waits longer.
 constexpr time_t kClientTimeoutSeconds = 2;
 
-std::string ProbeBind(const addrinfo& candidate, int port) {
-    const int fd = ::socket(candidate.ai_family, candidate.ai_socktype | SOCK_CLOEXEC,
-                            candidate.ai_protocol);
-    if (fd < 0) {
-        return std::strerror(errno);
+#ifdef _WIN32
+using ProbeSocket = SOCKET;
+constexpr ProbeSocket kNoProbe = INVALID_SOCKET;
+int LastProbeError() {
+    return WSAGetLastError();
+}
+void CloseProbe(ProbeSocket probe) {
+    ::closesocket(probe);
+}
+std::string SystemMessage(int error) {
+    return "Windows Sockets error " + std::to_string(error);
+}
+// What Windows Sockets says, in the words the Linux build uses for the same failures.
+std::string ProbeFailure(int error, int port) {
+    switch (error) {
+        case WSAEADDRINUSE:
+            return "port " + std::to_string(port) + " is in use";
+        case WSAEADDRNOTAVAIL:
+            return "it is not an address of this machine";
+        case WSAEACCES:
+            return "port " + std::to_string(port) + " is in use or needs privileges";
+        default:
+            return SystemMessage(error);
     }
+}
+#else
+using ProbeSocket = int;
+constexpr ProbeSocket kNoProbe = -1;
+int LastProbeError() {
+    return errno;
+}
+void CloseProbe(ProbeSocket probe) {
+    ::close(probe);
+}
+std::string SystemMessage(int error) {
+    return std::strerror(error);
+}
+std::string ProbeFailure(int error, int port) {
+    switch (error) {
+        case EADDRINUSE:
+            return "port " + std::to_string(port) + " is in use";
+        case EADDRNOTAVAIL:
+            return "it is not an address of this machine";
+        case EACCES:
+            return "port " + std::to_string(port) + " needs privileges";
+        default:
+            return SystemMessage(error);
+    }
+}
+#endif
+
+// The endpoint's own listening socket must not share its port: a second process on the same
+// port would take half the scrapes. Linux refuses a port in use unless SO_REUSEPORT is set
+// (the library's default sets it), and SO_REUSEADDR only lets a port with closed connections
+// still waiting be taken again. Windows lets SO_REUSEADDR take a port that is in use, so there
+// the socket asks for the port alone instead.
+void ListenAlone(ProbeSocket sock) {
     const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    std::string reason;
-    if (::bind(fd, candidate.ai_addr, candidate.ai_addrlen) != 0 ||
-        ::listen(fd, 1) != 0) {
-        switch (errno) {
-            case EADDRINUSE:
-                reason = "port " + std::to_string(port) + " is in use";
-                break;
-            case EADDRNOTAVAIL:
-                reason = "it is not an address of this machine";
-                break;
-            case EACCES:
-                reason = "port " + std::to_string(port) + " needs privileges";
-                break;
-            default:
-                reason = std::strerror(errno);
-        }
+#ifdef _WIN32
+    ::setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                 sizeof(on));
+#else
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+#endif
+}
+
+std::string ProbeBind(const addrinfo& candidate, int port) {
+#ifdef _WIN32
+    const ProbeSocket probe = ::socket(candidate.ai_family, candidate.ai_socktype,
+                                       candidate.ai_protocol);
+#else
+    const ProbeSocket probe = ::socket(candidate.ai_family, candidate.ai_socktype | SOCK_CLOEXEC,
+                                       candidate.ai_protocol);
+#endif
+    if (probe == kNoProbe) {
+        return SystemMessage(LastProbeError());
     }
-    ::close(fd);
+#ifndef _WIN32
+    ListenAlone(probe);  // as the endpoint's own socket does
+#endif
+    std::string reason;
+    if (::bind(probe, candidate.ai_addr, static_cast<int>(candidate.ai_addrlen)) != 0 ||
+        ::listen(probe, 1) != 0) {
+        reason = ProbeFailure(LastProbeError(), port);
+    }
+    CloseProbe(probe);
     return reason;
 }
 
@@ -86,12 +151,7 @@ struct MetricsEndpoint::Impl {
 MetricsEndpoint::MetricsEndpoint(RenderFn render) : impl_(std::make_unique<Impl>()) {
     httplib::Server& server = impl_->server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-    // The library's default also sets SO_REUSEPORT, which lets a second process bind the same
-    // port and take half the scrapes. Only SO_REUSEADDR, so that a port in use is refused.
-    server.set_socket_options([](socket_t sock) {
-        const int on = 1;
-        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    });
+    server.set_socket_options([](socket_t sock) { ListenAlone(sock); });
     server.set_keep_alive_timeout(kClientTimeoutSeconds);
     server.set_read_timeout(kClientTimeoutSeconds, 0);
     server.set_write_timeout(kClientTimeoutSeconds, 0);
@@ -131,10 +191,12 @@ bool MetricsEndpoint::Start(const ListenAddress& address, std::string& error) {
     }
     impl_->finished = false;
     impl_->thread = std::thread([impl = impl_.get()] {
+#ifndef _WIN32
         // Signals are for the front end's thread; its workers inherit this mask.
         sigset_t all;
         sigfillset(&all);
         pthread_sigmask(SIG_BLOCK, &all, nullptr);
+#endif
         impl->server.listen_after_bind();
         impl->finished = true;
     });

@@ -3,9 +3,14 @@
 #include "app/metrics/MetricsHub.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <thread>
 
@@ -136,25 +141,35 @@ TEST(MetricsHubTest, ScrapesWhileTheEngineCountsAreConsistent) {
     EXPECT_EQ(Value(ReadExposition(hub.Exposition()), "zodiva_received_bytes_total"), 2000000);
 }
 
+#ifdef _WIN32
+void CloseSocket(SOCKET fd) {
+    ::closesocket(fd);
+}
+#else
+void CloseSocket(int fd) {
+    ::close(fd);
+}
+#endif
+
 // A minimal HTTP GET on loopback; the status line and body.
 std::string Get(int port, const std::string& path) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const auto fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-        ::close(fd);
+        CloseSocket(fd);
         return "";
     }
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-    (void)!::write(fd, request.data(), request.size());
+    (void)!::send(fd, request.data(), static_cast<int>(request.size()), 0);
     std::string reply;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof(buffer))) > 0;) {
+    for (int n; (n = static_cast<int>(::recv(fd, buffer, sizeof(buffer), 0))) > 0;) {
         reply.append(buffer, static_cast<std::size_t>(n));
     }
-    ::close(fd);
+    CloseSocket(fd);
     return reply;
 }
 
@@ -189,7 +204,7 @@ TEST(MetricsEndpointTest, ServesTheExpositionOnAPortOfItsOwn) {
 }
 
 TEST(MetricsEndpointTest, APortInUseOrAnAddressNotOfThisMachineIsSaidPlainly) {
-    const int busy = ::socket(AF_INET, SOCK_STREAM, 0);
+    const auto busy = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -206,7 +221,7 @@ TEST(MetricsEndpointTest, APortInUseOrAnAddressNotOfThisMachineIsSaidPlainly) {
     EXPECT_FALSE(endpoint.Start(taken, error));
     EXPECT_EQ(error, "cannot serve metrics on 127.0.0.1:" + std::to_string(port) + ": port " +
                          std::to_string(port) + " is in use");
-    ::close(busy);
+    CloseSocket(busy);
 
     ListenAddress foreign;
     foreign.host = "192.0.2.1";  // documentation range: never an address of a test machine
@@ -225,7 +240,7 @@ TEST(MetricsEndpointTest, StopsWhileAClientHoldsAConnectionOpen) {
     address.port = 0;
     std::string error;
     ASSERT_TRUE(endpoint.Start(address, error)) << error;
-    const int idle = ::socket(AF_INET, SOCK_STREAM, 0);
+    const auto idle = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in target{};
     target.sin_family = AF_INET;
     target.sin_port = htons(static_cast<std::uint16_t>(endpoint.Address().port));
@@ -233,7 +248,7 @@ TEST(MetricsEndpointTest, StopsWhileAClientHoldsAConnectionOpen) {
     ASSERT_EQ(::connect(idle, reinterpret_cast<sockaddr*>(&target), sizeof(target)), 0);
     endpoint.Stop();  // returns: the idle client gives up its worker after the read time-out
     EXPECT_EQ(Get(endpoint.Address().port, "/metrics"), "");
-    ::close(idle);
+    CloseSocket(idle);
 }
 
 }  // namespace
