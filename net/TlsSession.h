@@ -30,7 +30,11 @@ public:
     // when verifying). False with Reason() when the options cannot be used (CA file unusable).
     bool Begin(const std::string& serverName, const TlsOptions& options);
     void End();
+#ifdef _WIN32
+    bool IsActive() const { return m_pSystem != nullptr; }
+#else
     bool IsActive() const { return m_Ssl != nullptr; }
+#endif
     bool IsEstablished() const { return m_bEstablished; }
 
     Progress Handshake();
@@ -58,12 +62,20 @@ public:
 
 private:
     bool Fail(const std::string& what);
+#ifdef _WIN32
+    // Windows' own TLS (net/win32/TlsSession.cpp): its handles and the session's buffers.
+    struct SystemSession;
+    Progress FinishHandshake();
+    int DecryptRecord();
+    SystemSession* m_pSystem = nullptr;  // owned; a plain pointer, as its type is known only there
+#else
     void NoteLibraryError(int result);
 
     ssl_ctx_st* m_Context = nullptr;
     ssl_st* m_Ssl = nullptr;
     bio_st* m_FromPeer = nullptr;  // owned by m_Ssl
     bio_st* m_ToPeer = nullptr;    // owned by m_Ssl
+#endif
     bool m_bEstablished = false;
     std::string m_Reason;
 };
