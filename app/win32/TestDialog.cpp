@@ -1,20 +1,27 @@
 // The test dialog on Windows. The controls come from the resource template; the handlers do
 // what the other front ends do, through TestDialogLogic. Below the template's controls a list
-// shows the engine's status rows, read once a second with the rate.
+// shows the engine's status rows, and below that a table shows each connection (number,
+// state, rate, articles, last reply), both read once a second with the rate.
 #include "app/win32/RunDialog.h"
 
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/core/CommandLine.h"
+#include "app/core/MonitorView.h"
+#include "app/core/SafeText.h"
 #include "app/core/SessionSetup.h"
 #include "app/core/StatusRowFolder.h"
 #include "app/core/TestDialogLogic.h"
 #include "app/qt/DialogTemplate.h"
 #include "app/win32/resource.h"
 #include "engine/EngineMonitor.h"
+#include "platform/Clock.h"
 #include "platform/windows.h"
+
+#include <commctrl.h>
 
 namespace {
 
@@ -33,6 +40,20 @@ constexpr int kListTop = 200;
 constexpr int kListHeight = 80;
 // Rows kept in the list; older ones go first.
 constexpr LRESULT kListRows = EngineMonitor::kStatusRowLimit;
+// The connections table, in dialog units below the status list.
+constexpr int kTableTop = kListTop + kListHeight + 4;
+constexpr int kTableHeight = 76;
+// Its columns: title and width in dialog units.
+struct TableColumn {
+    const char* title;
+    int width;
+    int format;
+};
+constexpr TableColumn kTableColumns[] = {{"#", 18, LVCFMT_RIGHT},
+                                         {"State", 70, LVCFMT_LEFT},
+                                         {"Rate", 44, LVCFMT_RIGHT},
+                                         {"Articles", 34, LVCFMT_RIGHT},
+                                         {"Last reply", 120, LVCFMT_LEFT}};
 
 // The dialog's thread and window, for the message boxes (see ShowBox).
 DWORD gDialogThread = 0;
@@ -42,6 +63,11 @@ struct DialogState {
     TestDialogLogic* logic = nullptr;
     HICON icon = nullptr;
     HWND list = nullptr;
+    HWND table = nullptr;
+    // What the table shows: the download it was made for and its figures.
+    std::shared_ptr<EngineMonitor> shownMonitor;
+    ConnectionTable connections;
+    std::vector<ConnectionSnapshot> snapshots;
 };
 
 std::string TextOf(HWND dialog, int id) {
@@ -74,11 +100,12 @@ void AddAboutToSystemMenu(HWND dialog) {
     AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, text);
 }
 
-// The dialog grows downwards by the list's height; the list takes the template's width.
+// The dialog grows downwards by the list's and the table's heights; both take the template's
+// width.
 void CreateStatusList(HWND dialog, DialogState& state) {
     RECT area{15, kListTop, 320 - 15, kListTop + kListHeight};
     MapDialogRect(dialog, &area);
-    RECT grow{0, 0, 0, kListHeight + 8};
+    RECT grow{0, 0, 0, kListHeight + kTableHeight + 12};
     MapDialogRect(dialog, &grow);
     RECT window;
     GetWindowRect(dialog, &window);
@@ -92,6 +119,31 @@ void CreateStatusList(HWND dialog, DialogState& state) {
     SendMessageA(state.list, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
 }
 
+void CreateConnectionsTable(HWND dialog, DialogState& state) {
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&classes);
+    RECT area{15, kTableTop, 320 - 15, kTableTop + kTableHeight};
+    MapDialogRect(dialog, &area);
+    state.table = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
+                                  WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL,
+                                  area.left, area.top, area.right - area.left, area.bottom - area.top,
+                                  dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_CONNECTIONTABLE)),
+                                  GetModuleHandleA(nullptr), nullptr);
+    SendMessageA(state.table, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+    SendMessageA(state.table, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+    int index = 0;
+    for (const TableColumn& column : kTableColumns) {
+        RECT width{0, 0, column.width, 0};
+        MapDialogRect(dialog, &width);
+        LVCOLUMNA header{};
+        header.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+        header.fmt = column.format;
+        header.cx = width.right;
+        header.pszText = const_cast<char*>(column.title);
+        SendMessageA(state.table, LVM_INSERTCOLUMNA, index++, reinterpret_cast<LPARAM>(&header));
+    }
+}
+
 void OnInitDialog(HWND dialog, DialogState& state) {
     SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
     gDialog = dialog;
@@ -102,16 +154,49 @@ void OnInitDialog(HWND dialog, DialogState& state) {
     SetDlgItemTextA(dialog, IDC_CONNECTIONS, std::to_string(state.logic->ConnectionsForDisplay()).c_str());
     CheckDlgButton(dialog, IDC_WRITETODISK, state.logic->WriteToDisk() ? BST_CHECKED : BST_UNCHECKED);
     CreateStatusList(dialog, state);
+    CreateConnectionsTable(dialog, state);
     SetTimer(dialog, kRateTimer, kRateTimerMilliseconds, nullptr);
 }
 
-void ShowStatusRows(DialogState& state) {
-    const std::shared_ptr<EngineMonitor> monitor = state.logic->Monitor();
-    if (!monitor || state.list == nullptr)
-        return;
+void SetCell(HWND table, int row, int column, const std::string& text) {
+    LVITEMA cell{};
+    cell.iSubItem = column;
+    cell.pszText = const_cast<char*>(text.c_str());
+    SendMessageA(table, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&cell));
+}
+
+// One row per connection, updated in place so that the table does not flicker.
+void ShowConnections(DialogState& state, const EngineMonitor& monitor) {
+    monitor.ReadConnections(state.snapshots, platform::CurrentFileTime());
+    state.connections.Update(state.snapshots, static_cast<double>(GetTickCount64()) / 1000.0);
+    const std::vector<ConnectionRow>& rows = state.connections.Rows();
+    const int wanted = static_cast<int>(rows.size());
+    int shown = static_cast<int>(SendMessageA(state.table, LVM_GETITEMCOUNT, 0, 0));
+    for (; shown > wanted; --shown)
+        SendMessageA(state.table, LVM_DELETEITEM, shown - 1, 0);
+    for (int i = 0; i < wanted; ++i) {
+        const ConnectionRow& row = rows[static_cast<std::size_t>(i)];
+        const std::string number = std::to_string(row.number);
+        if (i >= shown) {
+            LVITEMA item{};
+            item.mask = LVIF_TEXT;
+            item.iItem = i;
+            item.pszText = const_cast<char*>(number.c_str());
+            SendMessageA(state.table, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
+        } else {
+            SetCell(state.table, i, 0, number);
+        }
+        SetCell(state.table, i, 1, row.state);
+        SetCell(state.table, i, 2, HumanRate(row.rateKiB));
+        SetCell(state.table, i, 3, std::to_string(row.articles));
+        SetCell(state.table, i, 4, row.lastReply);
+    }
+}
+
+void ShowStatusRows(DialogState& state, EngineMonitor& monitor) {
     auto row = std::make_unique<StatusRow>();
     bool added = false;
-    while (monitor->StatusRows().TryPop(*row)) {
+    while (monitor.StatusRows().TryPop(*row)) {
         std::string text = FormatStatusRow(*row);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
             text.pop_back();
@@ -124,6 +209,23 @@ void ShowStatusRows(DialogState& state) {
     for (; count > kListRows; --count)
         SendMessageA(state.list, LB_DELETESTRING, 0, 0);
     SendMessageA(state.list, LB_SETTOPINDEX, count - 1, 0);
+}
+
+void ShowMonitor(DialogState& state) {
+    const std::shared_ptr<EngineMonitor> monitor = state.logic->Monitor();
+    if (monitor != state.shownMonitor) {
+        // A new download (or none): its connections start afresh; the kept rows stay.
+        state.shownMonitor = monitor;
+        state.connections = ConnectionTable();
+        if (state.table != nullptr)
+            SendMessageA(state.table, LVM_DELETEALLITEMS, 0, 0);
+    }
+    if (!monitor)
+        return;
+    if (state.table != nullptr)
+        ShowConnections(state, *monitor);
+    if (state.list != nullptr)
+        ShowStatusRows(state, *monitor);
 }
 
 void OnGo(HWND dialog, DialogState& state) {
@@ -187,7 +289,7 @@ INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         case WM_TIMER:
             if (wParam == kRateTimer) {
                 SetDlgItemTextA(dialog, IDC_RATE, state->logic->RateText().c_str());
-                ShowStatusRows(*state);
+                ShowMonitor(*state);
             }
             return TRUE;
         case WM_HELP:

@@ -1,12 +1,17 @@
 // Drives the native dialog of zodiva.exe from another process, as a user would: starts it
 // against a news server, waits for the test dialog, types a connection count, presses Go,
-// watches the rate, clicks "Click Me" during the download, presses Stop and closes the dialog.
+// watches the rate and the connections table fill, clicks "Click Me" during the download,
+// presses Stop and closes the dialog.
 // The process must then end with exit code 0, and its trace log must show the typed number of
 // connections and articles received.
-//   dialog_driver ZODIVA WORKDIR HOST:PORT
+//   dialog_driver ZODIVA WORKDIR HOST:PORT [PICTURE.bmp]
+// With PICTURE.bmp, the dialog as the screen shows it once the table has filled is saved there
+// (tests/win32/bmp_to_png.py makes the README's screenshot of it).
 // Exit code 0 when every step did what it should; 1 after one line saying which step failed;
 // 2 for wrong arguments. Every wait has a bound, and a zodiva left running is ended.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +80,7 @@ public:
     }
 
     DWORD Id() const { return info_.dwProcessId; }
+    HANDLE Process() const { return info_.hProcess; }
 
     // Returns whether the process ended within `milliseconds`.
     bool Ended(DWORD milliseconds) const {
@@ -224,6 +230,106 @@ void WaitForRates(const Child& child, HWND dialog) {
          " change(s) in " + std::to_string(kRateWaitMs / 1000) + " s (last \"" + last + "\")");
 }
 
+// A cell of the connections table. A list-view of another process writes the text to
+// memory of its own process, so the item and its buffer are placed there.
+class RemoteCellReader {
+public:
+    explicit RemoteCellReader(const Child& child) : process_(child.Process()) {
+        memory_ = static_cast<char*>(VirtualAllocEx(process_, nullptr, kSize, MEM_COMMIT | MEM_RESERVE,
+                                                    PAGE_READWRITE));
+        if (memory_ == nullptr)
+            Fail("cannot reach the dialog's memory (error " + std::to_string(GetLastError()) + ")");
+    }
+    ~RemoteCellReader() { VirtualFreeEx(process_, memory_, 0, MEM_RELEASE); }
+    RemoteCellReader(const RemoteCellReader&) = delete;
+    RemoteCellReader& operator=(const RemoteCellReader&) = delete;
+
+    std::string Read(HWND table, int row, int column) {
+        LVITEMA item{};
+        item.iSubItem = column;
+        item.pszText = memory_ + sizeof item;
+        item.cchTextMax = static_cast<int>(kSize - sizeof item);
+        char text[kSize] = {};
+        if (!WriteProcessMemory(process_, memory_, &item, sizeof item, nullptr))
+            Fail("cannot write to the dialog's memory");
+        Send(table, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(memory_), kAnswerWaitMs,
+             "reading the connections table");
+        if (!ReadProcessMemory(process_, item.pszText, text, kSize - sizeof item - 1, nullptr))
+            Fail("cannot read the dialog's memory");
+        return text;
+    }
+
+private:
+    static constexpr SIZE_T kSize = 1024;
+    HANDLE process_;
+    char* memory_ = nullptr;
+};
+
+// The table below the status list has a row per connection, each with a state, and the
+// articles column counts the articles that arrived.
+void WaitForConnectionsTable(const Child& child, HWND dialog) {
+    constexpr int kStateColumn = 1;
+    constexpr int kArticlesColumn = 3;
+    const HWND table = Control(dialog, IDC_CONNECTIONTABLE);
+    RemoteCellReader cells(child);
+    LRESULT rows = 0;
+    long long articles = 0;
+    for (const Deadline deadline(kRateWaitMs); !deadline.Passed(); Sleep(kPollMs)) {
+        FailIfEnded(child, "during the download");
+        rows = Send(table, LVM_GETITEMCOUNT, 0, 0, kAnswerWaitMs, "counting the table's rows");
+        articles = 0;
+        bool stated = rows == kConnections;
+        for (int row = 0; row < rows; ++row) {
+            articles += std::atoll(cells.Read(table, row, kArticlesColumn).c_str());
+            stated = stated && !cells.Read(table, row, kStateColumn).empty();
+        }
+        if (stated && articles > 0)
+            return;
+    }
+    Fail("the connections table shows " + std::to_string(rows) + " row(s) for " +
+         std::to_string(kConnections) + " connections and " + std::to_string(articles) +
+         " article(s) after " + std::to_string(kRateWaitMs / 1000) + " s");
+}
+
+// The dialog's window as the screen shows it, as a 24-bit bitmap file.
+void SavePicture(HWND dialog, const std::string& path) {
+    RECT area{};
+    GetWindowRect(dialog, &area);
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    SelectObject(memory, previous);
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::string pixels(rowBytes * static_cast<DWORD>(height), '\0');
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), &pixels[0],
+              reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;  // "BM"
+    header.bfOffBits = sizeof header + sizeof info;
+    header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        Fail("cannot write " + path);
+    std::fwrite(&header, sizeof header, 1, file);
+    std::fwrite(&info, sizeof info, 1, file);
+    std::fwrite(pixels.data(), 1, pixels.size(), file);
+    std::fclose(file);
+}
+
 int ClickCount(HWND dialog) {
     return std::atoi(ControlText(dialog, IDC_CLICKCOUNT, "the click count").c_str());
 }
@@ -304,13 +410,19 @@ void CheckTraceLog(const std::string& workDir) {
         Fail("log.txt shows no article received");
 }
 
-void Drive(const std::string& program, const std::string& workDir, const std::string& server) {
+void Drive(const std::string& program, const std::string& workDir, const std::string& server,
+           const std::string& picture) {
     Child child;
     child.Start(program, "--server " + server + " --workdir " + Quoted(workDir));
     const HWND dialog = WaitForDialog(child);
     SetConnections(dialog);
     Press(dialog, IDC_GO, kAnswerWaitMs, "Go");
     WaitForRates(child, dialog);
+    WaitForConnectionsTable(child, dialog);
+    if (!picture.empty()) {
+        Sleep(3000);  // a few more ticks: rates and articles of every connection
+        SavePicture(dialog, picture);
+    }
     ClickMeDuringDownload(dialog);
     StopDownload(dialog);
     FailOnMessageBox(child, "after Stop");
@@ -321,12 +433,12 @@ void Drive(const std::string& program, const std::string& workDir, const std::st
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: dialog_driver ZODIVA WORKDIR HOST:PORT\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: dialog_driver ZODIVA WORKDIR HOST:PORT [PICTURE.bmp]\n");
         return 2;
     }
     try {
-        Drive(argv[1], argv[2], argv[3]);
+        Drive(argv[1], argv[2], argv[3], argc == 5 ? argv[4] : "");
     } catch (const Failure& failure) {
         std::fprintf(stderr, "dialog_driver: %s\n", failure.reason.c_str());
         return 1;
