@@ -359,7 +359,9 @@ struct TlsSession::SystemSession {
             output.append(static_cast<const char*>(outBuffers[0].pvBuffer), outBuffers[0].cbBuffer);
             FreeContextBuffer(outBuffers[0].pvBuffer);
         }
-        if (!first && status != SEC_E_INCOMPLETE_MESSAGE) {
+        // Input waits for the next call while more of it is needed, and when the call only
+        // asked whether to go on without a client certificate.
+        if (!first && status != SEC_E_INCOMPLETE_MESSAGE && status != SEC_I_INCOMPLETE_CREDENTIALS) {
             if (inBuffers[1].BufferType == SECBUFFER_EXTRA && inBuffers[1].cbBuffer > 0 &&
                 inBuffers[1].cbBuffer <= input.size()) {
                 input.erase(0, input.size() - inBuffers[1].cbBuffer);
