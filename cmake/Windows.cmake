@@ -117,10 +117,13 @@ function(zodiva_windows_tests)
     "TraceLogWriterTest.SameBytesAsWritingLineByLine:TraceLogWriterTest.LogReplacedByAFolderLosesLinesUntilItIsGone:TraceLogWriterTest.FolderRemovedAndMadeAgain:TraceLogWriterTest.WorkingFolderRemovedAndMadeAgainIsEnteredAgain:TraceLogCrash.*:Logs.TraceLogDeletedBetweenLinesIsRecreatedWithItsHeader:Logs.TraceLogRenamedOrReplacedIsLeftAlone")
   # The transport tests with a TLS server need OpenSSL for the server's end, which this build
   # has not: the Windows session meets real servers in scripts/test-windows instead.
+  # Left out as well: a window class cannot be registered again under the name HiddenWindow
+  # has registered already, so the test's class that refuses windows never takes effect
+  # (ASocketWithoutAWindowNeverDropsAnotherObjectsNotifications).
   zodiva_all_sources(net _net)
   list(REMOVE_ITEM _net tls_socket_test.cpp)
   zodiva_windows_unit_tests(net zodiva_net "${_net}"
-    "HiddenWindowTest.WindowWithoutOwnerIsAnsweredByDefaultHandling")
+    "HiddenWindowTest.WindowWithoutOwnerIsAnsweredByDefaultHandling:BaseSocketTest.ASocketWithoutAWindowNeverDropsAnotherObjectsNotifications")
   # - the article file is opened unshared, as the engine does on Windows, so a test cannot
   #   read it while it is written (the three ArticleTest and ArticleBytesTest cases that do).
   zodiva_all_sources(nntp _nntp)
@@ -134,11 +137,13 @@ function(zodiva_windows_tests)
   zodiva_windows_unit_tests(metrics zodiva_metrics "${_metrics}" "")
   # The front ends' own logic (command line, dialog logic, figures, status rows, the metrics
   # options). Left out: the headless runs, which start zodiva as a child process with fork;
-  # and a thread given up on, which TerminateThread really ends here (see WorkerThreadTest).
+  # a thread given up on, which TerminateThread really ends here (see WorkerThreadTest); and
+  # the metrics across two downloads, which expect the engine thread's CPU time, of which
+  # Wine's GetThreadTimes reports none (see the platform's thread times test).
   zodiva_all_sources(app _app)
   list(REMOVE_ITEM _app headless_test.cpp)
   zodiva_windows_unit_tests(app zodiva_frontend "${_app}"
-    "DialogLogicTest.AnEngineThreadThatDoesNotStopInTimeIsGivenUpSafely")
+    "DialogLogicTest.AnEngineThreadThatDoesNotStopInTimeIsGivenUpSafely:MetricsOptionsTest.TheDialogLogicReportsEveryDownloadAndTheTotalsKeepTheEarlierOnes")
 
   # The platform's own tests, against the real API. What only our Linux layer promises (the
   # never-reused handle numbers, the leak counts, the errno table, features left out on
@@ -149,11 +154,17 @@ function(zodiva_windows_tests)
   # - under Wine a close with a zero SO_LINGER reaches the far end as a graceful one (FD_CLOSE
   #   without an error, recv 0), where Windows resets the connection and the far end's
   #   FD_CLOSE carries WSAECONNRESET (ResetIsReportedAsConnectionReset);
+  # - a reset behind unread data is announced when it arrives, before the data has been read
+  #   (under Wine as a graceful close, as above), where our layer gives the data first
+  #   (DataThenResetGivesTheDataThenTheReset);
+  # - Windows posts another FD_READ after every recv that leaves bytes and keeps those queued,
+  #   where our layer withdraws the ones that would find nothing
+  #   (FionreadCountsWhatIsLeftAfterAPartialRecv);
   # - Wine's WSACancelAsyncRequest answers 0 for any handle, where Windows fails for a lookup
   #   that has finished or that it does not know (FinishedOrUnknownLookupCannotBeCancelled).
   zodiva_all_sources(platform _platform)
   zodiva_windows_unit_tests(platform zodiva_platform "${_platform}"
-    "TimerTest.*:TimerThreads.*:WinsockTest.DueTimerGoesAheadOfSocketTraffic:WinsockTest.ResetIsReportedAsConnectionReset:WinsockTest.FinishedOrUnknownLookupCannotBeCancelled")
+    "TimerTest.*:TimerThreads.*:WinsockTest.DueTimerGoesAheadOfSocketTraffic:WinsockTest.ResetIsReportedAsConnectionReset:WinsockTest.DataThenResetGivesTheDataThenTheReset:WinsockTest.FionreadCountsWhatIsLeftAfterAPartialRecv:WinsockTest.FinishedOrUnknownLookupCannotBeCancelled")
 
   # Drives zodiva.exe's dialog from outside; it needs a display and a news server, so
   # scripts/test-windows runs it rather than ctest.
