@@ -473,7 +473,7 @@ private:
         lastLineSeconds_ = sample.elapsedSeconds;
         if (!timeline_.IsOpen())
             return;
-        SecondRecord second = MakeSecondRecord(sample, activities_);
+        SecondRecord second = MakeSecondRecord(sample);
         second.step = stepNumber_;
         second.connections = stepConnections_;
         second.warmup = warmup;

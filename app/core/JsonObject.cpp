@@ -71,3 +71,10 @@ JsonObject& JsonObject::Merge(const JsonObject& other) {
     members_ += other.members_;
     return *this;
 }
+
+std::string CountsJson(const std::vector<std::pair<std::string, std::uint64_t>>& counts) {
+    JsonObject json;
+    for (const auto& [key, count] : counts)
+        json.Count(key, count);
+    return json.Object();
+}

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 class JsonObject {
 public:
@@ -30,6 +32,9 @@ private:
     void Key(std::string_view key);
     std::string members_;
 };
+
+// {"key":count,...} in the order given: state and failure counts of a second.
+std::string CountsJson(const std::vector<std::pair<std::string, std::uint64_t>>& counts);
 
 // A number as printf writes it with `format`; "null" for NaN and infinities, which JSON
 // cannot hold.

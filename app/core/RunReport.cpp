@@ -13,20 +13,6 @@ std::string Format(const char* format, double value) {
     return JsonNumber(value, format);
 }
 
-std::string StatesJson(const RateSample& sample) {
-    JsonObject json;
-    for (const auto& [state, count] : sample.stateCounts)
-        json.Count(state, count);
-    return json.Object();
-}
-
-std::string FailuresJson(const IntervalActivity& activity) {
-    JsonObject json;
-    for (const auto& [kind, count] : activity.failures)
-        json.Count(kind, count);
-    return json.Object();
-}
-
 // "  2 refused, 1 time_out, 3 missing" for the seconds that had any.
 std::string TextActivity(const IntervalActivity& activity) {
     std::string text;
@@ -88,14 +74,14 @@ std::string FormatSample(const RateSample& sample, bool json) {
             .Count("articles", interval.articles)
             .Number("articles_per_s", interval.articlesPerSecond, "%.1f")
             .Number("engine_rate_kib_s", sample.engineRate, "%.2f")
-            .Raw("states", StatesJson(sample));
+            .Raw("states", CountsJson(sample.stateCounts));
         if (sample.delaying) {
             line.Raw("delay_left_s", JsonObject()
                                          .Signed("min", sample.shortestDelayLeft)
                                          .Signed("max", sample.longestDelayLeft)
                                          .Object());
         }
-        line.Raw("failures", FailuresJson(sample.activity))
+        line.Raw("failures", CountsJson(sample.activity.failures))
             .Count("missing", sample.activity.missing)
             .Raw("latency", LatencyJson(sample.activity.latencies, false));
         if (sample.activity.engineCpu >= 0)

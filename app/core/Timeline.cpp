@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/core/JsonObject.h"
 #include "app/core/RunCheck.h"
 #include "app/core/SafeText.h"
 
@@ -17,16 +18,6 @@ std::string Fixed(const char* format, double value) {
 
 std::string Ms(std::uint64_t microseconds) {
     return Fixed("%.3f", static_cast<double>(microseconds) / 1000.0);
-}
-
-std::string CountsObject(const std::vector<std::pair<std::string, std::uint64_t>>& counts) {
-    std::string json = "{";
-    for (const auto& [name, count] : counts) {
-        if (json.size() > 1)
-            json += ",";
-        json += JsonQuote(name) + ":" + std::to_string(count);
-    }
-    return json + "}";
 }
 
 std::string Cpu(const std::optional<double>& cpu) {
@@ -59,7 +50,7 @@ const LatencyFigures* LatencyOf(const SecondRecord& second, const std::string& c
 
 }  // namespace
 
-SecondRecord MakeSecondRecord(const RateSample& sample, const ActivityCounts& activities) {
+SecondRecord MakeSecondRecord(const RateSample& sample) {
     SecondRecord second;
     second.t = sample.elapsedSeconds;
     second.bytes = sample.interval.bytes;
@@ -67,11 +58,7 @@ SecondRecord MakeSecondRecord(const RateSample& sample, const ActivityCounts& ac
     second.rateBytesPerSecond = sample.interval.seconds > 0.0
                                     ? static_cast<double>(sample.interval.bytes) / sample.interval.seconds
                                     : 0.0;
-    for (std::size_t i = 0; i < activities.count.size(); ++i) {
-        if (activities.count[i] != 0)
-            second.states.emplace_back(ActivityName(static_cast<ConnectionActivity>(i)),
-                                       activities.count[i]);
-    }
+    second.states = sample.stateCounts;  // the keys of --json's "states"
     second.latency = sample.activity.latencies;
     second.failures = sample.activity.failures;
     second.missing = sample.activity.missing;
@@ -114,8 +101,8 @@ std::string TimelineSecondLine(const SecondRecord& second) {
            ",\"bytes\":" + std::to_string(second.bytes) +
            ",\"rate_bytes_per_s\":" + Fixed("%.1f", second.rateBytesPerSecond) +
            ",\"articles\":" + std::to_string(second.articles) +
-           ",\"states\":" + CountsObject(second.states) + ",\"latency\":" + latency +
-           ",\"failures\":" + CountsObject(second.failures) +
+           ",\"states\":" + CountsJson(second.states) + ",\"latency\":" + latency +
+           ",\"failures\":" + CountsJson(second.failures) +
            ",\"missing\":" + std::to_string(second.missing) + ",\"engine_cpu\":" +
            (second.engineCpu ? Cpu(second.engineCpu) : std::string("null")) +
            ",\"warmup\":" + (second.warmup ? "true" : "false") + "}\n";
@@ -140,7 +127,7 @@ std::string TimelineCsvRow(const SecondRecord& second) {
                       std::to_string(second.articles) + "," + std::to_string(second.missing) +
                       "," + Cpu(second.engineCpu) + "," + (second.warmup ? "true" : "false");
     for (ConnectionActivity activity : Activities())
-        row += "," + std::to_string(CountOf(second.states, ActivityName(activity)));
+        row += "," + std::to_string(CountOf(second.states, ActivityKey(activity)));
     // A command without samples in the second has no latency: its cells stay empty.
     for (const std::string& command : CheckableCommands()) {
         const LatencyFigures* latency = LatencyOf(second, command);

@@ -32,7 +32,7 @@ struct SecondRecord {
 };
 
 // The second's figures from the line printed for it, and the connections per state.
-SecondRecord MakeSecondRecord(const RateSample& sample, const ActivityCounts& activities);
+SecondRecord MakeSecondRecord(const RateSample& sample);
 
 // What the "run" line says about the run as a whole.
 struct TimelineRun {

@@ -123,7 +123,9 @@ Chart StatesChart(const Timeline& timeline, std::size_t index) {
         }
     }
     for (std::size_t n = 0; n < names.size(); ++n) {
-        Series series{names[n], kStateColors[n % kStateColors.size()]};
+        std::string legend = names[n];  // the key, "fetching_body", read as "fetching body"
+        std::replace(legend.begin(), legend.end(), '_', ' ');
+        Series series{legend, kStateColors[n % kStateColors.size()]};
         series.style = Series::Style::kArea;
         for (const Second& second : timeline.seconds) {
             const auto it = second.states.find(names[n]);

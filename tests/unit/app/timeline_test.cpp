@@ -120,7 +120,7 @@ SecondRecord Second() {
     second.bytes = 123456;
     second.rateBytesPerSecond = 123456.0;
     second.articles = 3;
-    second.states = {{"fetching body", 5}, {"delaying", 1}};
+    second.states = {{"fetching_body", 5}, {"delaying", 1}};
     second.latency = {{"head", 3, 400, 0, 1200, 0, 0}, {"body_text", 2, 1500, 0, 2500, 0, 0}};
     second.failures = {{"refused", 1}};
     second.missing = 2;
@@ -132,7 +132,7 @@ TEST(TimelineTest, SecondLineAsTheReaderExpectsIt) {
     EXPECT_EQ(TimelineSecondLine(Second()),
               "{\"event\":\"second\",\"t\":2.000,\"step\":3,\"connections\":8,\"bytes\":123456,"
               "\"rate_bytes_per_s\":123456.0,\"articles\":3,"
-              "\"states\":{\"fetching body\":5,\"delaying\":1},"
+              "\"states\":{\"fetching_body\":5,\"delaying\":1},"
               "\"latency\":{\"head\":{\"count\":3,\"p50_ms\":0.400,\"p99_ms\":1.200},"
               "\"body_text\":{\"count\":2,\"p50_ms\":1.500,\"p99_ms\":2.500}},"
               "\"failures\":{\"refused\":1},\"missing\":2,\"engine_cpu\":0.420,\"warmup\":false}\n");
