@@ -49,7 +49,7 @@ TEST(TimelineReader, ReadsASweepWithItsStepsFollowingEachOtherInTime) {
     const auto& latency = timeline.seconds[0].latency;
     ASSERT_TRUE(latency.count("body"));
     EXPECT_DOUBLE_EQ(latency.at("body").p50Ms, 1.5);
-    EXPECT_DOUBLE_EQ(timeline.seconds[0].states.at("fetching body"), 1);
+    EXPECT_DOUBLE_EQ(timeline.seconds[0].states.at("fetching_body"), 1);
 }
 
 TEST(TimelineReader, AKilledRunKeepsWhatItWroteAndLeavesOutItsCutLastLine) {
