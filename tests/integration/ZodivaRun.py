@@ -37,11 +37,14 @@ def free_port():
 
 
 class Newsd:
-    """newsd on a free loopback port, serving large bodies until stopped."""
+    """newsd on a free loopback port, serving large bodies until stopped. `launcher` is put
+    before its command (for example to start it in a network namespace) and `extra` after it;
+    the launcher must execute newsd in its own process, so that signals reach newsd."""
 
-    def __init__(self, path, work):
+    def __init__(self, path, work, launcher=(), extra=()):
         self.proc = subprocess.Popen(
-            [path, "--port", "0", "--articles", "1000000", "--body-bytes", "131072"],
+            list(launcher) + [path, "--port", "0", "--articles", "1000000",
+                              "--body-bytes", "131072"] + list(extra),
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, cwd=work)
         line = self.proc.stdout.readline()
         match = re.search(r"listening on ([0-9.]+):(\d+)", line)
@@ -52,12 +55,19 @@ class Newsd:
         self.address = "%s:%s" % (match.group(1), match.group(2))
 
     def stop(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        stop_process(self.proc, 10)
+
+
+def stop_process(proc, timeout):
+    """SIGTERM, then SIGKILL if `proc` has not ended within `timeout` seconds."""
+    if proc.poll() is not None:
+        return
+    proc.terminate()
+    try:
+        proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 
 def zodiva_argv(zodiva, server, work, seconds, connections=2, extra=()):
