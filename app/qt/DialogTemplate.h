@@ -51,6 +51,18 @@ struct DialogTemplate {
     std::span<const ControlTemplate> controls;
 };
 
+// What both test dialogs add below the template, in dialog units, with the template's side
+// margins and a gap between each and the next: the status rows, the connections table, the
+// rate chart and the line that sums up the last download.
+namespace monitor_area {
+inline constexpr int kMargin = 15;
+inline constexpr int kGap = 4;
+inline constexpr int kStatusList = 56;
+inline constexpr int kConnections = 100;
+inline constexpr int kRateChart = 84;
+inline constexpr int kDownloadSummary = 10;
+}  // namespace monitor_area
+
 const DialogTemplate& TestDialogTemplate();
 const DialogTemplate& AboutDialogTemplate();
 

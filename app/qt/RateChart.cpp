@@ -4,7 +4,7 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 
-#include "app/qt/RateHistory.h"
+#include "app/core/RateHistory.h"
 
 namespace zodiva::gui {
 
@@ -33,7 +33,7 @@ RateChart::RateChart(QWidget* parent)
     }
     time_->setTitleText(QStringLiteral("seconds since Go"));
     time_->setLabelFormat(QStringLiteral("%d"));
-    time_->setTickCount(7);
+    time_->setTickCount(RateHistory::kTimeTicks);
     rate_->setTitleText(QStringLiteral("MB/s"));
     rate_->setLabelFormat(QStringLiteral("%.0f"));
     rate_->setTickCount(5);
@@ -52,12 +52,11 @@ void RateChart::Show(const RateHistory& history) {
         points.append(QPointF(point.seconds, point.megabytesPerSecond));
     series_->replace(points);
     time_->setRange(history.WindowStart(), history.WindowEnd());
-    // Round steps on the rate axis, a little room above the peak.
-    const double top = std::max(1.0, history.Peak() * 1.1);
-    rate_->setRange(0.0, top);
-    rate_->setTickCount(5);
-    rate_->applyNiceNumbers();
-    rate_->setLabelFormat(rate_->max() < 4 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
+    // The same round steps as the native Windows chart.
+    const RateAxis axis = history.Axis();
+    rate_->setRange(0.0, axis.top);
+    rate_->setTickCount(axis.ticks);
+    rate_->setLabelFormat(QStringLiteral("%.%1f").arg(axis.decimals));
 }
 
 int RateChart::PointCount() const {

@@ -6,9 +6,9 @@
 class QLineSeries;
 class QValueAxis;
 
-namespace zodiva::gui {
-
 class RateHistory;
+
+namespace zodiva::gui {
 
 class RateChart : public QChartView {
     Q_OBJECT

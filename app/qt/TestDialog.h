@@ -9,8 +9,8 @@
 #include <QTimer>
 
 #include "app/core/MonitorView.h"
+#include "app/core/RateHistory.h"
 #include "app/qt/MonitorModels.h"
-#include "app/qt/RateHistory.h"
 #include "app/qt/TemplateLayout.h"
 
 class TestDialogLogic;
@@ -49,10 +49,10 @@ public:
     static constexpr int kRateTimerMilliseconds = 1000;
     // Below the template's controls: the status rows, the connections table, the rate chart
     // and the line that sums up the last download, in dialog units.
-    static constexpr int kStatusListHeight = 56;
-    static constexpr int kConnectionsHeight = 100;
-    static constexpr int kRateChartHeight = kHaveRateChart ? 84 : 0;
-    static constexpr int kDownloadSummaryHeight = 10;
+    static constexpr int kStatusListHeight = monitor_area::kStatusList;
+    static constexpr int kConnectionsHeight = monitor_area::kConnections;
+    static constexpr int kRateChartHeight = kHaveRateChart ? monitor_area::kRateChart : 0;
+    static constexpr int kDownloadSummaryHeight = monitor_area::kDownloadSummary;
     static constexpr int kMonitorAreaHeight = kStatusListHeight + kConnectionsHeight +
                                               (kHaveRateChart ? kRateChartHeight + 4 : 0) +
                                               kDownloadSummaryHeight + 16;
