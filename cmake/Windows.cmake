@@ -56,10 +56,10 @@ function(zodiva_windows_programs)
   # native dialog from the resource templates (which hides a console made just for it).
   enable_language(RC)
   add_executable(zodiva ${CMAKE_SOURCE_DIR}/app/main.cpp ${CMAKE_SOURCE_DIR}/app/win32/TestDialog.cpp
-    ${CMAKE_SOURCE_DIR}/app/win32/zodiva.rc)
+    ${CMAKE_SOURCE_DIR}/app/win32/RateChartWindow.cpp ${CMAKE_SOURCE_DIR}/app/win32/zodiva.rc)
   target_include_directories(zodiva PRIVATE ${CMAKE_SOURCE_DIR}/app/win32)
   target_compile_definitions(zodiva PRIVATE ZODIVA_WITH_NATIVE_DIALOG=1)
-  target_link_libraries(zodiva PRIVATE zodiva_frontend comctl32)
+  target_link_libraries(zodiva PRIVATE zodiva_frontend comctl32 gdi32)
   install(TARGETS zodiva)
 endfunction()
 
@@ -170,4 +170,5 @@ function(zodiva_windows_tests)
   # scripts/test-windows runs it rather than ctest.
   add_executable(dialog_driver ${_tests}/win32/dialog_driver.cpp)
   target_include_directories(dialog_driver PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(dialog_driver PRIVATE gdi32)
 endfunction()

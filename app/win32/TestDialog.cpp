@@ -1,21 +1,25 @@
 // The test dialog on Windows. The controls come from the resource template; the handlers do
-// what the other front ends do, through TestDialogLogic. Below the template's controls a list
-// shows the engine's status rows, and below that a table shows each connection (number,
-// state, rate, articles, last reply), both read once a second with the rate.
+// what the other front ends do, through TestDialogLogic. Below the template's controls, as in
+// the Qt dialog: a list of the engine's status rows, a table of the connections (number,
+// state, rate, articles, last reply), the chart of the total rate's last two minutes, all
+// read once a second with the rate, and after Stop a line that sums the download up.
 #include "app/win32/RunDialog.h"
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/core/CommandLine.h"
 #include "app/core/MonitorView.h"
+#include "app/core/RateHistory.h"
 #include "app/core/SafeText.h"
 #include "app/core/SessionSetup.h"
 #include "app/core/StatusRowFolder.h"
 #include "app/core/TestDialogLogic.h"
 #include "app/qt/DialogTemplate.h"
+#include "app/win32/RateChartWindow.h"
 #include "app/win32/resource.h"
 #include "engine/EngineMonitor.h"
 #include "platform/Clock.h"
@@ -35,14 +39,16 @@ static_assert(IDC_GO == kIdGo && IDC_CLICKME == kIdClickMe && IDC_CLICKCOUNT == 
 
 constexpr UINT_PTR kRateTimer = 1;
 constexpr UINT kRateTimerMilliseconds = 1000;
-// The status list, in dialog units below the template's area, with its margins.
+// Below the template's area (200 dialog units high, as in zodiva.rc), one under the other,
+// with the Qt dialog's heights: the status list, the connections table, the rate chart and
+// the summary line; then a margin as wide as the gaps.
 constexpr int kListTop = 200;
-constexpr int kListHeight = 80;
+constexpr int kTableTop = kListTop + monitor_area::kStatusList + monitor_area::kGap;
+constexpr int kChartTop = kTableTop + monitor_area::kConnections + monitor_area::kGap;
+constexpr int kSummaryTop = kChartTop + monitor_area::kRateChart + monitor_area::kGap;
+constexpr int kAreaBottom = kSummaryTop + monitor_area::kDownloadSummary + 2 * monitor_area::kGap;
 // Rows kept in the list; older ones go first.
 constexpr LRESULT kListRows = EngineMonitor::kStatusRowLimit;
-// The connections table, in dialog units below the status list.
-constexpr int kTableTop = kListTop + kListHeight + 4;
-constexpr int kTableHeight = 76;
 // Its columns: title and width in dialog units.
 struct TableColumn {
     const char* title;
@@ -64,10 +70,15 @@ struct DialogState {
     HICON icon = nullptr;
     HWND list = nullptr;
     HWND table = nullptr;
+    HWND chart = nullptr;
+    HWND summary = nullptr;
     // What the table shows: the download it was made for and its figures.
     std::shared_ptr<EngineMonitor> shownMonitor;
     ConnectionTable connections;
     std::vector<ConnectionSnapshot> snapshots;
+    // What the chart shows: the running download's readings, or the last one's after Stop.
+    RateHistory rates;
+    std::optional<ULONGLONG> downloadStart;  // GetTickCount64 at the running download's Go
 };
 
 std::string TextOf(HWND dialog, int id) {
@@ -100,17 +111,25 @@ void AddAboutToSystemMenu(HWND dialog) {
     AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, text);
 }
 
-// The dialog grows downwards by the list's and the table's heights; both take the template's
-// width.
-void CreateStatusList(HWND dialog, DialogState& state) {
-    RECT area{15, kListTop, 320 - 15, kListTop + kListHeight};
-    MapDialogRect(dialog, &area);
-    RECT grow{0, 0, 0, kListHeight + kTableHeight + 12};
+// The dialog grows downwards to take what is added below the template.
+void GrowDialog(HWND dialog) {
+    RECT grow{0, 0, 0, kAreaBottom - kListTop};
     MapDialogRect(dialog, &grow);
     RECT window;
     GetWindowRect(dialog, &window);
     SetWindowPos(dialog, nullptr, 0, 0, window.right - window.left,
                  window.bottom - window.top + grow.bottom, SWP_NOMOVE | SWP_NOZORDER);
+}
+
+// A band of the added area in the dialog's pixels: the template's width less its margins.
+RECT AreaBand(HWND dialog, int top, int height) {
+    RECT band{monitor_area::kMargin, top, 320 - monitor_area::kMargin, top + height};
+    MapDialogRect(dialog, &band);
+    return band;
+}
+
+void CreateStatusList(HWND dialog, DialogState& state) {
+    const RECT area = AreaBand(dialog, kListTop, monitor_area::kStatusList);
     state.list = CreateWindowExA(WS_EX_CLIENTEDGE, "LISTBOX", "",
                                  WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOSEL,
                                  area.left, area.top, area.right - area.left, area.bottom - area.top,
@@ -122,8 +141,7 @@ void CreateStatusList(HWND dialog, DialogState& state) {
 void CreateConnectionsTable(HWND dialog, DialogState& state) {
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&classes);
-    RECT area{15, kTableTop, 320 - 15, kTableTop + kTableHeight};
-    MapDialogRect(dialog, &area);
+    const RECT area = AreaBand(dialog, kTableTop, monitor_area::kConnections);
     state.table = CreateWindowExA(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
                                   WS_CHILD | WS_VISIBLE | LVS_REPORT | LVS_NOSORTHEADER | LVS_SINGLESEL,
                                   area.left, area.top, area.right - area.left, area.bottom - area.top,
@@ -144,6 +162,18 @@ void CreateConnectionsTable(HWND dialog, DialogState& state) {
     }
 }
 
+// The chart draws the dialog's readings; the summary line stays empty until a Stop.
+void CreateRateChart(HWND dialog, DialogState& state) {
+    state.chart = CreateRateChart(dialog, IDC_RATECHART, AreaBand(dialog, kChartTop, monitor_area::kRateChart),
+                                  state.rates);
+    const RECT line = AreaBand(dialog, kSummaryTop, monitor_area::kDownloadSummary);
+    state.summary = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
+                                    line.left, line.top, line.right - line.left, line.bottom - line.top,
+                                    dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_DOWNLOADSUMMARY)),
+                                    GetModuleHandleA(nullptr), nullptr);
+    SendMessageA(state.summary, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+}
+
 void OnInitDialog(HWND dialog, DialogState& state) {
     SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(&state));
     gDialog = dialog;
@@ -153,8 +183,10 @@ void OnInitDialog(HWND dialog, DialogState& state) {
     AddAboutToSystemMenu(dialog);
     SetDlgItemTextA(dialog, IDC_CONNECTIONS, std::to_string(state.logic->ConnectionsForDisplay()).c_str());
     CheckDlgButton(dialog, IDC_WRITETODISK, state.logic->WriteToDisk() ? BST_CHECKED : BST_UNCHECKED);
+    GrowDialog(dialog);
     CreateStatusList(dialog, state);
     CreateConnectionsTable(dialog, state);
+    CreateRateChart(dialog, state);
     SetTimer(dialog, kRateTimer, kRateTimerMilliseconds, nullptr);
 }
 
@@ -228,12 +260,45 @@ void ShowMonitor(DialogState& state) {
         ShowStatusRows(state, *monitor);
 }
 
+double SecondsSince(ULONGLONG start) {
+    return static_cast<double>(GetTickCount64() - start) / 1000.0;
+}
+
+// Once a second while a download runs; after Stop the chart keeps its last picture.
+void ShowRate(DialogState& state) {
+    if (!state.logic->IsRunning() || !state.downloadStart)
+        return;
+    state.rates.Add(SecondsSince(*state.downloadStart), state.logic->TotalRate());
+    InvalidateRect(state.chart, nullptr, FALSE);
+}
+
 void OnGo(HWND dialog, DialogState& state) {
     const auto confirm = [](const std::string& question) {
         return MessageBoxA(nullptr, question.c_str(), TestDialogLogic::kApplicationTitle,
                            MB_YESNO | MB_ICONQUESTION) == IDYES;
     };
-    state.logic->Go(TextOf(dialog, IDC_CONNECTIONS), confirm);
+    // A new Go ends what the chart and the summary showed of the last download.
+    state.rates.Clear();
+    state.downloadStart.reset();
+    SetWindowTextA(state.summary, "");
+    InvalidateRect(state.chart, nullptr, FALSE);
+    if (state.logic->Go(TextOf(dialog, IDC_CONNECTIONS), confirm) == TestDialogLogic::GoResult::kStarted)
+        state.downloadStart = GetTickCount64();
+}
+
+// The download's totals stay readable after Stop: the engine's counters and monitor outlive
+// its thread.
+void OnStop(DialogState& state) {
+    if (!state.logic->IsRunning())
+        return;
+    const double seconds = state.downloadStart ? SecondsSince(*state.downloadStart) : 0.0;
+    state.logic->Stop();
+    state.downloadStart.reset();
+    const EngineTotals totals = state.logic->Totals();
+    const std::shared_ptr<EngineMonitor> monitor = state.logic->Monitor();
+    const std::uint64_t failures = monitor ? monitor->Run().TotalFailures() : 0;
+    SetWindowTextA(state.summary,
+                   DownloadSummaryText(seconds, totals.bytesReceived, totals.articlesCompleted, failures).c_str());
 }
 
 // Wraps like the original's int arithmetic, without its undefined overflow.
@@ -246,7 +311,7 @@ void OnClickMe(HWND dialog) {
 
 void Close(HWND dialog, DialogState& state, INT_PTR result) {
     KillTimer(dialog, kRateTimer);
-    state.logic->Stop();
+    OnStop(state);
     gDialog = nullptr;
     EndDialog(dialog, result);
 }
@@ -266,7 +331,7 @@ INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
                     OnGo(dialog, *state);
                     return TRUE;
                 case IDC_STOP:
-                    state->logic->Stop();
+                    OnStop(*state);
                     return TRUE;
                 case IDC_CLICKME:
                     OnClickMe(dialog);
@@ -290,6 +355,7 @@ INT_PTR CALLBACK TestDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
             if (wParam == kRateTimer) {
                 SetDlgItemTextA(dialog, IDC_RATE, state->logic->RateText().c_str());
                 ShowMonitor(*state);
+                ShowRate(*state);
             }
             return TRUE;
         case WM_HELP:

@@ -1,7 +1,8 @@
 // Drives the native dialog of zodiva.exe from another process, as a user would: starts it
 // against a news server, waits for the test dialog, types a connection count, presses Go,
-// watches the rate and the connections table fill, clicks "Click Me" during the download,
-// presses Stop and closes the dialog.
+// watches the rate and the connections table fill and the rate chart draw its line on the
+// screen, clicks "Click Me" during the download, presses Stop, sees the chart kept and the
+// download summed up, and closes the dialog.
 // The process must then end with exit code 0, and its trace log must show the typed number of
 // connections and articles received.
 //   dialog_driver ZODIVA WORKDIR HOST:PORT [PICTURE.bmp]
@@ -13,10 +14,13 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "app/win32/RateChartWindow.h"
 #include "app/win32/resource.h"
 
 namespace {
@@ -27,6 +31,10 @@ constexpr DWORD kOpenWaitMs = 60000;
 constexpr DWORD kAnswerWaitMs = 10000;  // one message to the dialog
 constexpr DWORD kRateWaitMs = 30000;    // the rate text to show a download
 constexpr DWORD kStopWaitMs = 45000;    // Stop waits up to 30 s for the engine thread
+// Between two looks at the chart: more than one reading a second apart.
+constexpr DWORD kChartLookMs = 2500;
+// The screenshot shows a line of this many seconds.
+constexpr DWORD kPictureWaitMs = 15000;
 constexpr DWORD kExitWaitMs = 45000;
 constexpr DWORD kPollMs = 100;
 // Not what the box shows at first (checked), so that the log tells whether the typed number
@@ -291,43 +299,143 @@ void WaitForConnectionsTable(const Child& child, HWND dialog) {
          " article(s) after " + std::to_string(kRateWaitMs / 1000) + " s");
 }
 
-// The dialog's window as the screen shows it, as a 24-bit bitmap file.
-void SavePicture(HWND dialog, const std::string& path) {
-    RECT area{};
-    GetWindowRect(dialog, &area);
-    const int width = area.right - area.left;
-    const int height = area.bottom - area.top;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    SelectObject(memory, previous);
+// A window as the screen shows it: 24-bit rows, bottom-up, as a bitmap file holds them.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    DWORD rowBytes = 0;
+    std::string pixels;
+};
+
+BITMAPINFOHEADER BitmapHeader(const Picture& picture) {
     BITMAPINFOHEADER info{};
     info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
+    info.biWidth = picture.width;
+    info.biHeight = picture.height;
     info.biPlanes = 1;
     info.biBitCount = 24;
     info.biCompression = BI_RGB;
-    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    std::string pixels(rowBytes * static_cast<DWORD>(height), '\0');
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), &pixels[0],
+    return info;
+}
+
+Picture Capture(HWND window) {
+    RECT area{};
+    GetWindowRect(window, &area);
+    Picture picture;
+    picture.width = area.right - area.left;
+    picture.height = area.bottom - area.top;
+    if (picture.width <= 0 || picture.height <= 0)
+        Fail("a window to capture has no area");
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, picture.width, picture.height);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, picture.width, picture.height, screen, area.left, area.top, SRCCOPY);
+    SelectObject(memory, previous);
+    BITMAPINFOHEADER info = BitmapHeader(picture);
+    picture.rowBytes = (static_cast<DWORD>(picture.width) * 3 + 3) & ~3u;
+    picture.pixels.assign(picture.rowBytes * static_cast<DWORD>(picture.height), '\0');
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(picture.height), &picture.pixels[0],
               reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    return picture;
+}
+
+// The dialog's window as the screen shows it, as a 24-bit bitmap file.
+void SavePicture(HWND dialog, const std::string& path) {
+    const Picture picture = Capture(dialog);
+    const BITMAPINFOHEADER info = BitmapHeader(picture);
     BITMAPFILEHEADER header{};
     header.bfType = 0x4D42;  // "BM"
     header.bfOffBits = sizeof header + sizeof info;
-    header.bfSize = header.bfOffBits + static_cast<DWORD>(pixels.size());
+    header.bfSize = header.bfOffBits + static_cast<DWORD>(picture.pixels.size());
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         Fail("cannot write " + path);
     std::fwrite(&header, sizeof header, 1, file);
     std::fwrite(&info, sizeof info, 1, file);
-    std::fwrite(pixels.data(), 1, pixels.size(), file);
+    std::fwrite(picture.pixels.data(), 1, picture.pixels.size(), file);
     std::fclose(file);
+}
+
+// The rate chart's line as the screen shows it: the pixels of the line's colour, which
+// nothing else in the dialog has, and the box around them (x to the right, y downwards).
+struct LineTrace {
+    int pixels = 0;
+    int left = INT_MAX;
+    int right = -1;
+    int top = INT_MAX;
+    int bottom = -1;
+
+    std::string Said() const {
+        if (pixels == 0)
+            return "no line";
+        return std::to_string(pixels) + " pixels of the line from x " + std::to_string(left) +
+               " to " + std::to_string(right) + ", y " + std::to_string(top) + " to " +
+               std::to_string(bottom);
+    }
+};
+
+LineTrace LineOnScreen(HWND chart) {
+    const Picture picture = Capture(chart);
+    LineTrace trace;
+    for (int row = 0; row < picture.height; ++row) {
+        const char* bgr = picture.pixels.data() + picture.rowBytes * static_cast<DWORD>(row);
+        const int y = picture.height - 1 - row;
+        for (int x = 0; x < picture.width; ++x, bgr += 3) {
+            const COLORREF colour = RGB(static_cast<BYTE>(bgr[2]), static_cast<BYTE>(bgr[1]),
+                                        static_cast<BYTE>(bgr[0]));
+            if (colour != kRateLineColour)
+                continue;
+            ++trace.pixels;
+            trace.left = std::min(trace.left, x);
+            trace.right = std::max(trace.right, x);
+            trace.top = std::min(trace.top, y);
+            trace.bottom = std::max(trace.bottom, y);
+        }
+    }
+    return trace;
+}
+
+// Before any download the chart has its axes but no line.
+void CheckChartEmpty(HWND chart) {
+    const LineTrace trace = LineOnScreen(chart);
+    if (trace.pixels != 0)
+        Fail("before Go the rate chart shows " + trace.Said());
+}
+
+// Each second adds a reading, drawn further to the right: a line that is there and grows
+// to the right between two looks was drawn from the download's readings as they came.
+void WaitForChartLine(const Child& child, HWND chart) {
+    LineTrace first;
+    LineTrace last;
+    for (const Deadline deadline(kRateWaitMs); !deadline.Passed(); Sleep(kChartLookMs)) {
+        FailIfEnded(child, "during the download");
+        last = LineOnScreen(chart);
+        if (first.pixels == 0) {
+            first = last;
+            continue;
+        }
+        if (last.right > first.right)
+            return;
+    }
+    Fail("the rate chart did not draw a growing line in " + std::to_string(kRateWaitMs / 1000) +
+         " s: first " + first.Said() + ", last " + last.Said());
+}
+
+// After Stop the chart keeps the download's line, no longer growing, and the line below it
+// sums the download up.
+void CheckKeptAfterStop(HWND dialog, HWND chart) {
+    const LineTrace atStop = LineOnScreen(chart);
+    Sleep(kChartLookMs);
+    const LineTrace later = LineOnScreen(chart);
+    if (atStop.pixels == 0 || later.pixels != atStop.pixels || later.right != atStop.right)
+        Fail("after Stop the rate chart showed " + atStop.Said() + ", then " + later.Said());
+    const std::string summary = ControlText(dialog, IDC_DOWNLOADSUMMARY, "the download summary");
+    if (summary.rfind("Last download: ", 0) != 0 || summary.find(" article") == std::string::npos)
+        Fail("after Stop the summary line reads \"" + summary + "\"");
 }
 
 int ClickCount(HWND dialog) {
@@ -415,17 +523,21 @@ void Drive(const std::string& program, const std::string& workDir, const std::st
     Child child;
     child.Start(program, "--server " + server + " --workdir " + Quoted(workDir));
     const HWND dialog = WaitForDialog(child);
+    const HWND chart = Control(dialog, IDC_RATECHART);
+    CheckChartEmpty(chart);
     SetConnections(dialog);
     Press(dialog, IDC_GO, kAnswerWaitMs, "Go");
     WaitForRates(child, dialog);
     WaitForConnectionsTable(child, dialog);
+    WaitForChartLine(child, chart);
     if (!picture.empty()) {
-        Sleep(3000);  // a few more ticks: rates and articles of every connection
+        Sleep(kPictureWaitMs);  // more readings on the chart, articles of every connection
         SavePicture(dialog, picture);
     }
     ClickMeDuringDownload(dialog);
     StopDownload(dialog);
     FailOnMessageBox(child, "after Stop");
+    CheckKeptAfterStop(dialog, chart);
     CloseDialog(child, dialog);
     CheckTraceLog(workDir);
 }
@@ -444,6 +556,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf(
-        "dialog_driver: the dialog opened, downloaded, stayed responsive, stopped and closed\n");
+        "dialog_driver: the dialog opened, downloaded, drew the rate, stayed responsive, stopped "
+        "and closed\n");
     return 0;
 }
