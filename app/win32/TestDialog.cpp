@@ -164,13 +164,14 @@ void CreateConnectionsTable(HWND dialog, DialogState& state) {
 
 // The chart draws the dialog's readings; the summary line stays empty until a Stop.
 void CreateRateChart(HWND dialog, DialogState& state) {
-    state.chart = CreateRateChart(dialog, IDC_RATECHART, AreaBand(dialog, kChartTop, monitor_area::kRateChart),
-                                  state.rates);
+    state.chart = CreateRateChart(
+        dialog, IDC_RATECHART, AreaBand(dialog, kChartTop, monitor_area::kRateChart), state.rates);
     const RECT line = AreaBand(dialog, kSummaryTop, monitor_area::kDownloadSummary);
-    state.summary = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-                                    line.left, line.top, line.right - line.left, line.bottom - line.top,
-                                    dialog, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_DOWNLOADSUMMARY)),
-                                    GetModuleHandleA(nullptr), nullptr);
+    state.summary =
+        CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, line.left,
+                        line.top, line.right - line.left, line.bottom - line.top, dialog,
+                        reinterpret_cast<HMENU>(static_cast<UINT_PTR>(IDC_DOWNLOADSUMMARY)),
+                        GetModuleHandleA(nullptr), nullptr);
     SendMessageA(state.summary, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
 }
 
@@ -282,7 +283,8 @@ void OnGo(HWND dialog, DialogState& state) {
     state.downloadStart.reset();
     SetWindowTextA(state.summary, "");
     InvalidateRect(state.chart, nullptr, FALSE);
-    if (state.logic->Go(TextOf(dialog, IDC_CONNECTIONS), confirm) == TestDialogLogic::GoResult::kStarted)
+    if (state.logic->Go(TextOf(dialog, IDC_CONNECTIONS), confirm) ==
+        TestDialogLogic::GoResult::kStarted)
         state.downloadStart = GetTickCount64();
 }
 
@@ -297,8 +299,9 @@ void OnStop(DialogState& state) {
     const EngineTotals totals = state.logic->Totals();
     const std::shared_ptr<EngineMonitor> monitor = state.logic->Monitor();
     const std::uint64_t failures = monitor ? monitor->Run().TotalFailures() : 0;
-    SetWindowTextA(state.summary,
-                   DownloadSummaryText(seconds, totals.bytesReceived, totals.articlesCompleted, failures).c_str());
+    const std::string summary =
+        DownloadSummaryText(seconds, totals.bytesReceived, totals.articlesCompleted, failures);
+    SetWindowTextA(state.summary, summary.c_str());
 }
 
 // Wraps like the original's int arithmetic, without its undefined overflow.
