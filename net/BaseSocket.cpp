@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "net/SocketTrace.h"
+#include "support/ErrorText.h"
 #include "support/SettingsStore.h"
 
 namespace {
@@ -142,6 +143,7 @@ bool BaseSocket::Connect(const std::string& host, int port, const std::string& p
     m_Host = WithoutBrackets(host);
     m_Port = port;
     m_bTlsFailed = false;
+    m_ConnectFailureReason.clear();
     ReadTlsSettings();
     std::string machine;
     if (!proxyAddress.empty()) {
@@ -330,7 +332,8 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
             } else if (IsProxyNegotiating()) {
                 // The proxy hung up before opening the tunnel. The derived class waits for the
                 // outcome of its connect, not for a close: end the attempt there.
-                AbandonProxyAttempt(kOwnFailure);
+                AbandonProxyAttempt(kOwnFailure,
+                                    "the proxy closed the connection during the handshake");
             } else {
                 OnClose(error);
             }
@@ -395,7 +398,8 @@ void BaseSocket::OnReadEvent(int error) {
     OnReceive(error);
     // An error during the handshake ends it; without an outcome the connect would wait forever.
     if (negotiating && current == m_hSocket && IsProxyNegotiating()) {
-        AbandonProxyAttempt(error);
+        AbandonProxyAttempt(error,
+                            std::string("reading from the proxy failed: ") + GetErrorText(error));
     }
 }
 
@@ -407,7 +411,8 @@ void BaseSocket::NegotiateWithProxy() {
         const SOCKET current = m_hSocket;
         OnReceive(error);
         if (current == m_hSocket && IsProxyNegotiating()) {
-            AbandonProxyAttempt(error);
+            AbandonProxyAttempt(
+                error, std::string("reading from the proxy failed: ") + GetErrorText(error));
         }
         return;
     }
@@ -464,7 +469,8 @@ bool BaseSocket::IsProxyNegotiating() const {
 
 // Every failure of the handshake is reported once: afterwards the proxy no longer counts as
 // negotiating, so a close that follows is an ordinary close.
-void BaseSocket::AbandonProxyAttempt(int error) {
+void BaseSocket::AbandonProxyAttempt(int error, const std::string& reason) {
+    m_ConnectFailureReason = m_Proxy.FailureReason().empty() ? reason : m_Proxy.FailureReason();
     m_Proxy.Abandon();
     StopHandshakeClock();
     OnConnect(error);
@@ -544,11 +550,15 @@ void BaseSocket::OnHandshakeCheck() {
                 static_cast<int>(seconds));
     ErrorLogPrintf("%T: Connection handshake with \"%s\" timed out.\n", m_Host.c_str());
     if (IsProxyNegotiating()) {
-        AbandonProxyAttempt(kOwnFailure);
+        AbandonProxyAttempt(kOwnFailure, "the proxy did not finish its handshake within " +
+                                             std::to_string(m_HandshakeTimeoutSeconds) +
+                                             " seconds");
     } else if (m_Tls.IsActive() && !m_Tls.IsEstablished()) {
         FailTls("the TLS handshake timed out");
     } else {
         StopHandshakeClock();
+        m_ConnectFailureReason = "the handshake did not finish within " +
+                                 std::to_string(m_HandshakeTimeoutSeconds) + " seconds";
         OnConnect(kOwnFailure);
     }
 }
@@ -574,7 +584,8 @@ bool BaseSocket::SendProxyOutput(bool traceFailure) {
         if (traceFailure) {
             SocketTrace("BaseSocket::OnReceive: Proxy send failed with error %d.\n", error);
         }
-        AbandonProxyAttempt(error);
+        AbandonProxyAttempt(error,
+                            std::string("sending to the proxy failed: ") + GetErrorText(error));
         return false;
     }
     return true;
@@ -753,6 +764,7 @@ void BaseSocket::FailTls(const std::string& reason) {
     m_Tls.End();
     m_TlsOutbox.clear();
     m_bTlsFailed = true;
+    m_ConnectFailureReason = "TLS handshake failed: " + reason;
     StopHandshakeClock();
     OnTransportStatus("TLS handshake with \"" + m_Host + "\" failed: " + reason);
     OnConnect(kOwnFailure);

@@ -111,6 +111,10 @@ public:
     // True when the last connect attempt ended in its TLS handshake (its OnConnect error is
     // kOwnFailure, like a failed lookup, so the code alone cannot tell them apart).
     bool LastConnectFailedInTls() const { return m_bTlsFailed; }
+    // Why the last connect attempt failed in the proxy's or the TLS handshake, in words for the
+    // user ("Proxy authentication failed (status 1)"); empty when it did not fail there (the
+    // error code given to OnConnect then says it all). Cleared by Connect.
+    const std::string& LastConnectFailureReason() const { return m_ConnectFailureReason; }
     const SOCKS& GetProxy() const { return m_Proxy; }
     // True between the TCP connect and the outcome of the handshake that follows it.
     bool IsHandshakeClockRunning() const { return m_bHandshakeClock; }
@@ -136,7 +140,8 @@ private:
     void OnReadEvent(int error);
     void NegotiateWithProxy();
     bool IsProxyNegotiating() const;
-    void AbandonProxyAttempt(int error);
+    // Ends the attempt with OnConnect(error); reason: why, when the proxy itself cannot say.
+    void AbandonProxyAttempt(int error, const std::string& reason = std::string());
     // Sends what the proxy has queued; false (after OnConnect with the error) when that fails.
     bool SendProxyOutput(bool traceFailure);
     void KeepTunnelBytes(const char* block);
@@ -196,6 +201,7 @@ private:
     TlsSession m_Tls;
     std::string m_TlsOutbox;  // ciphertext the socket would not take yet
     bool m_bTlsFailed = false;
+    std::string m_ConnectFailureReason;
 
     // A close that arrived while bytes were still held for the derived class.
     bool m_bCloseHeld = false;

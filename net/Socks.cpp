@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "net/SocketTrace.h"
 #include "platform/windows.h"
@@ -13,6 +15,7 @@ constexpr unsigned char kSocksVersion = 0x05;
 constexpr unsigned char kAuthVersion = 0x01;
 constexpr unsigned char kMethodNone = 0x00;
 constexpr unsigned char kMethodUserPass = 0x02;
+constexpr unsigned char kNoAcceptableMethod = 0xFF;
 constexpr unsigned char kCommandConnect = 0x01;
 constexpr unsigned char kAddressIPv4 = 0x01;
 constexpr unsigned char kAddressDomain = 0x03;
@@ -39,6 +42,7 @@ bool SOCKS::SetInfo(const std::string& destinationHost, int destinationPort,
     m_User = user;
     m_Password = password;
     m_State = InfoSet;
+    m_FailureReason.clear();
     m_ReplyLength = 0;
     m_TrailingOffset = m_TrailingCount = 0;
     return true;
@@ -47,6 +51,7 @@ bool SOCKS::SetInfo(const std::string& destinationHost, int destinationPort,
 bool SOCKS::OnConnect() {
     ResetOutput();
     m_State = MethodSent;
+    m_FailureReason.clear();
     m_ReplyLength = 0;
     m_TrailingOffset = m_TrailingCount = 0;
     if (!m_User.empty() || !m_Password.empty()) {
@@ -158,7 +163,15 @@ bool SOCKS::OnMethodReply() {
     }
     ErrorLogPrintf("SOCKS::OnRecieve: Unsupported authentication method: %d\n", SignedByte(method));
     SocketTrace("SOCKS::OnRecieve: Unsupported authentication: %d\n", SignedByte(method));
-    return Fail();
+    if (method != kNoAcceptableMethod) {
+        return Fail("Unsupported authentication method " + std::to_string(method));
+    }
+    // The usual cause: the proxy wants a user name and password and none is set.
+    return Fail(m_User.empty() && m_Password.empty()
+                    ? "Unsupported authentication method: the proxy accepts none of the methods "
+                      "offered (no proxy user name is set)"
+                    : "Unsupported authentication method: the proxy accepts none of the methods "
+                      "offered");
 }
 
 bool SOCKS::OnAuthReply() {
@@ -170,7 +183,7 @@ bool SOCKS::OnAuthReply() {
     ErrorLogPrintf("SOCKS::OnRecieve: Proxy authentication failed.\n");
     SocketTrace("SOCKS::OnRecieve: Proxy authentication failed with error %d.\n",
                 SignedByte(status));
-    return Fail();
+    return Fail("Proxy authentication failed (status " + std::to_string(status) + ")");
 }
 
 bool SOCKS::OnConnectReply() {
@@ -182,7 +195,7 @@ bool SOCKS::OnConnectReply() {
         return true;
     }
     SocketTrace("REP != 0. SOCKS returning failure");
-    return Fail();
+    return Fail("SOCKS5 reply " + std::to_string(m_Reply[1]) + ": " + ReplyCodeText(m_Reply[1]));
 }
 
 bool SOCKS::DoProxyUserPassAuth() {
@@ -192,7 +205,7 @@ bool SOCKS::DoProxyUserPassAuth() {
             "SOCKS::DoProxyUserPassAuth(): Username or password larger than 255 bytes.\n";
         SocketTrace(message);
         ErrorLogPrintf(message);
-        return Fail();
+        return Fail("Proxy user name or password longer than 255 bytes");
     }
     char request[kOutputBufferSize];
     char* out = request;
@@ -209,6 +222,7 @@ bool SOCKS::DoProxyUserPassAuth() {
 bool SOCKS::DoProxyConnect() {
     m_State = ConnectSent;
     if (m_DestinationHost.size() > kMaxFieldLength) {
+        m_FailureReason = "Server name longer than 255 bytes, too long for the proxy";
         return false;
     }
     const char portHigh = static_cast<char>((m_DestinationPort / 256) & 0xFF);
@@ -273,4 +287,25 @@ bool SOCKS::Queue(const char* bytes, int length) {
 bool SOCKS::Fail() {
     m_State = Idle;
     return false;
+}
+
+bool SOCKS::Fail(std::string reason) {
+    m_FailureReason = std::move(reason);
+    return Fail();
+}
+
+const char* SOCKS::ReplyCodeText(int code) {
+    static const char* const kTexts[] = {"succeeded",
+                                         "general SOCKS server failure",
+                                         "connection not allowed by ruleset",
+                                         "Network unreachable",
+                                         "Host unreachable",
+                                         "Connection refused",
+                                         "TTL expired",
+                                         "Command not supported",
+                                         "Address type not supported"};
+    if (code >= 0 && code < static_cast<int>(std::size(kTexts))) {
+        return kTexts[code];
+    }
+    return "unassigned reply code";
 }

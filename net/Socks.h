@@ -49,6 +49,12 @@ public:
     void Abandon() { m_State = Idle; }
 
     int GetState() const { return m_State; }
+    // Why the handshake failed, in words for the user ("Proxy authentication failed (status
+    // 1)", "SOCKS5 reply 5: Connection refused"); empty while nothing has failed. Cleared by
+    // SetInfo and OnConnect.
+    const std::string& FailureReason() const { return m_FailureReason; }
+    // The words RFC 1928 gives a CONNECT reply code ("Connection refused" for 5).
+    static const char* ReplyCodeText(int code);
     // States InfoSet to ConnectSent: the owner routes what it reads to this object.
     bool IsNegotiating() const { return m_State >= InfoSet && m_State <= ConnectSent; }
     bool IsConnected() const { return m_State == Connected; }
@@ -74,12 +80,14 @@ private:
     bool OnAuthReply();
     bool OnConnectReply();
     bool Fail();
+    bool Fail(std::string reason);
 
     std::string m_DestinationHost;
     int m_DestinationPort = 0;
     std::string m_User;
     std::string m_Password;
     int m_State = Idle;
+    std::string m_FailureReason;
 
     char m_OutputBuffer[kOutputBufferSize] = {};
     int m_PendingLength = 0;

@@ -36,7 +36,7 @@ void FailOnErrorReply(CNNTPSocket& connection, const char* line, const ErrorRepl
         NntpTrace(texts.outOfSynch);
     }
     connection.ReportStatus("%s", line);
-    connection.CountFailure(FailureKind::kErrorReply);
+    connection.CountFailure(FailureKind::kErrorReply, ServerLineReason(line));
     const PrintableLine printable(line);
     if (texts.traceLineFirst) {
         NntpTrace(texts.traceLine, connection.SocketId(), printable.c_str());
@@ -56,9 +56,24 @@ bool IsMissingArticle(const char* line) {
     return std::strncmp(line, "423", 3) == 0 || std::strncmp(line, "430", 3) == 0;
 }
 
+// The first missing article of a connection is shown with the server's reply; the later
+// ones are only counted (a group full of holes would fill the list).
+void NoteMissingArticle(CNNTPSocket& connection, const char* line) {
+    if (connection.MissingArticleReported) {
+        return;
+    }
+    connection.MissingArticleReported = true;
+    connection.ReportStatus(
+        "Article %s is missing on server \"%s\" (%s).  Missing articles are "
+        "skipped and counted.",
+        connection.Settings.GetString("article", "").c_str(),
+        connection.Settings.GetString("news_server", "").c_str(), ServerLineReason(line).c_str());
+}
+
 // The job ends without the article, on the same connection: no reset, no delay. The header
 // of a BODY that turned out missing is dropped with its file.
-void SkipMissingArticle(CNNTPSocket& connection, const char* step) {
+void SkipMissingArticle(CNNTPSocket& connection, const char* step, const char* line) {
+    NoteMissingArticle(connection, line);
     NntpTrace("%T: %s(%d): Article %s is missing.  Moving on.\n", step, connection.SocketId(),
               connection.Settings.GetString("article", "").c_str());
     connection.OutputFile.Close();
@@ -189,7 +204,7 @@ void JudgeJobStatus(CNNTPSocket& connection, const JobSteps& job) {
         return;
     }
     if (job.missingStep != nullptr && IsMissingArticle(line)) {
-        SkipMissingArticle(connection, job.missingStep);
+        SkipMissingArticle(connection, job.missingStep, line);
         return;
     }
     if (line[0] != '2') {

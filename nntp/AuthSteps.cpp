@@ -34,9 +34,19 @@ const char* TakeAuthReply(CNNTPSocket& connection, StepFn step, const char* noRe
     return line;
 }
 
-// The server refused the user name or the password: counted, and the login ends rejected.
-void EndLoginRejected(CNNTPSocket& connection) {
-    connection.CountFailure(FailureKind::kLoginRefused);
+// Why a login was refused, for the user: with no user name set, what is missing; else the
+// server's own words.
+constexpr char kNoUserName[] = "the server asks for a login but no user name is set";
+
+// The server refused the user name or the password: counted with the server's reply (or
+// the missing user name) as the reason, shown, and the login ends rejected.
+void EndLoginRejected(CNNTPSocket& connection, const char* line) {
+    const bool noUserName = connection.Settings.GetString("username", "").empty();
+    const std::string reason = noUserName ? std::string(kNoUserName) : ServerLineReason(line);
+    connection.CountFailure(FailureKind::kLoginRefused, reason);
+    connection.ReportStatus("Login refused by server \"%s\": %s",
+                            connection.Settings.GetString("news_server", "").c_str(),
+                            reason.c_str());
     connection.AuthFailure = kAuthRejected;
     connection.ReturnFailure();
 }
@@ -59,11 +69,15 @@ void CNNTPSocket::Auth2() {
     // 381 asks for the password; a 2xx acceptance is answered with the password all the same.
     if (line[0] != '3' && line[0] != '2') {
         NntpTrace("%T: Auth2: User name rejected by server. Failing.\n");
-        // The status list has no time directive: its rows start with the message itself.
-        ReportStatus("Username \"%s\" rejected by server \"%s\"",
-                     Settings.GetString("username", "").c_str(),
-                     Settings.GetString("news_server", "").c_str());
-        EndLoginRejected(*this);
+        // The status list has no time directive: its rows start with the message itself. An
+        // empty user name "rejected" would only puzzle the user: the row below says what is
+        // missing instead.
+        const std::string user = Settings.GetString("username", "");
+        if (!user.empty()) {
+            ReportStatus("Username \"%s\" rejected by server \"%s\"", user.c_str(),
+                         Settings.GetString("news_server", "").c_str());
+        }
+        EndLoginRejected(*this, line);
         return;
     }
 
@@ -95,7 +109,7 @@ void CNNTPSocket::Auth3() {
         NntpTrace("%T: Auth3(): Password rejected. Returning Failure.\n");
         ReportStatus("Password rejected by server \"%s\"",
                      Settings.GetString("news_server", "").c_str());
-        EndLoginRejected(*this);
+        EndLoginRejected(*this, line);
         return;
     }
     NntpTrace("%T: Auth3(): Password ok.  Returning Success.\n");

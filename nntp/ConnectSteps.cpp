@@ -168,7 +168,7 @@ void CNNTPSocket::Connect5() {
         return;
     }
 
-    CountFailure(FailureKind::kGreetingRefused);
+    CountFailure(FailureKind::kGreetingRefused, ServerLineReason(line));
     NntpTrace("%T: Connect5(%d): %s.\n", SocketId(), PrintableLine(line).c_str());
     NntpTrace("%T: Connect5(%d): Invalid greeting or error. Will retry after delay.\n", SocketId());
     const int rejectDelay = GetConnectionOptionSeconds("RejectDelay", "180");
@@ -178,31 +178,40 @@ void CNNTPSocket::Connect5() {
 }
 
 // Connect failures are told apart by what failed: the proxy (whose address the user must
-// check, not the news server's), the name lookup, a time-out, or the connect itself.
+// check, not the news server's), the name lookup, a time-out, or the connect itself. Each row
+// says why in words: the proxy's or the TLS library's reason, or the socket error's text.
 void CNNTPSocket::ReportConnectFailure() {
     const std::string server = Settings.GetString("news_server", "");
     const int port = Settings.GetInt("news_port", 119);
-    // The row before this one gave the library's reason.
+    const std::string reason = LastConnectFailureReason().empty()
+                                   ? std::string(GetErrorText(LastConnectError))
+                                   : LastConnectFailureReason();
+    // A reason of our own has no full stop of its own; the socket errors' texts have one.
+    const char* stop = !reason.empty() && reason.back() == '.' ? "" : ".";
     if (LastConnectFailedInTls()) {
-        CountFailure(FailureKind::kTls);
+        // The row before this one gave the library's reason.
+        CountFailure(FailureKind::kTls, reason);
         ReportStatus("No TLS session with server \"%s\" port %d.  Will retry.", server.c_str(),
                      port);
         return;
     }
     if (IsUsingProxy()) {
-        CountFailure(FailureKind::kProxy);
-        ReportStatus("Failed to connect through proxy \"%s\" port %d to server \"%s\" port %d.  "
-                     "Will retry.",
-                     Settings.GetString("ProxyAddress", "").c_str(), Settings.GetInt("ProxyPort", 0),
-                     server.c_str(), port);
+        CountFailure(FailureKind::kProxy, reason);
+        ReportStatus(
+            "Failed to connect through proxy \"%s\" port %d to server \"%s\" port %d: "
+            "%s%s  Will retry.",
+            Settings.GetString("ProxyAddress", "").c_str(), Settings.GetInt("ProxyPort", 0),
+            server.c_str(), port, reason.c_str(), stop);
         return;
     }
     if (LastConnectError >= WSAHOST_NOT_FOUND && LastConnectError <= WSANO_DATA) {
-        CountFailure(FailureKind::kLookup);
+        CountFailure(FailureKind::kLookup, reason);
         ReportStatus("Could not find server \"%s\": %w  Will retry.", server.c_str(),
                      LastConnectError);
         return;
     }
-    CountFailure(LastConnectError == WSAETIMEDOUT ? FailureKind::kTimeout : FailureKind::kRefused);
-    ReportStatus("Failed to connect to server \"%s\" port %d.  Will retry.", server.c_str(), port);
+    CountFailure(LastConnectError == WSAETIMEDOUT ? FailureKind::kTimeout : FailureKind::kRefused,
+                 reason);
+    ReportStatus("Failed to connect to server \"%s\" port %d: %s%s  Will retry.", server.c_str(),
+                 port, reason.c_str(), stop);
 }

@@ -39,6 +39,19 @@ const char* CommandName(CommandKind kind) {
     return index < std::size(kCommandNames) ? kCommandNames[index] : "unknown";
 }
 
+bool IsTalkingToServer(ConnectionActivity activity) {
+    switch (activity) {
+        case ConnectionActivity::kAwaitingGreeting:
+        case ConnectionActivity::kLoggingIn:
+        case ConnectionActivity::kSelectingGroup:
+        case ConnectionActivity::kFetchingHeader:
+        case ConnectionActivity::kFetchingBody:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // --- ConnectionMonitor ----------------------------------------------------------------------
 
 void ConnectionMonitor::SetDelay(std::int64_t startFileTime, std::int32_t seconds) {
@@ -78,6 +91,12 @@ ConnectionSnapshot ConnectionMonitor::Read(std::int64_t nowFileTime) const {
         }
         const std::int64_t left = seconds + 1 - elapsed;
         snapshot.delaySecondsLeft = left > 0 ? left : 0;
+        snapshot.delayAgeSeconds = elapsed;
+    }
+    if (IsTalkingToServer(snapshot.activity)) {
+        const std::int64_t start = m_WaitStart.load(std::memory_order_relaxed);
+        const std::int64_t waited = (nowFileTime - start) / platform::kFileTimeUnitsPerSecond;
+        snapshot.waitSeconds = start == 0 || waited < 0 ? 0 : waited;
     }
 
     m_Line.Load(snapshot.lastStatusLine);

@@ -41,6 +41,8 @@ enum class ConnectionActivity : std::uint8_t {
 // "not connected", "looking up", "connecting", "waiting for greeting", "logging in",
 // "selecting group", "idle", "fetching header", "fetching body", "delaying".
 const char* ActivityName(ConnectionActivity activity);
+// The activities in which a connection waits on the server, under the receive time-out.
+bool IsTalkingToServer(ConnectionActivity activity);
 
 // Why a connection failed, as counted by RunMonitor.
 enum class FailureKind : std::uint8_t {
@@ -88,6 +90,12 @@ struct ConnectionSnapshot {
     // While delaying: whole seconds until the retry at the earliest (the delay ends at the
     // first 2-second tick after it); 0 otherwise.
     std::int64_t delaySecondsLeft = 0;
+    // While delaying: whole seconds since the delay was armed; 0 otherwise.
+    std::int64_t delayAgeSeconds = 0;
+    // While talking to the server (waiting for the greeting, a reply or more text): whole
+    // seconds since the last wait for data began, the figure the receive time-out compares
+    // with its limit; -1 otherwise.
+    std::int64_t waitSeconds = -1;
     std::uint64_t bytes = 0;     // received since the connection was made
     std::uint64_t articles = 0;  // bodies received to their end line
     bool reachedGroup = false;   // GROUP was answered with 211 at least once
@@ -109,6 +117,10 @@ public:
     }
     // A retry delay of `seconds` armed at system time `startFileTime`.
     void SetDelay(std::int64_t startFileTime, std::int32_t seconds);
+    // A wait for data from the server began at system time `startFileTime`.
+    void SetWaitStart(std::int64_t startFileTime) {
+        m_WaitStart.store(startFileTime, std::memory_order_relaxed);
+    }
     void AddBytes(std::uint64_t bytes) {
         m_Bytes.store(m_Bytes.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed);
     }
@@ -132,6 +144,7 @@ private:
     std::atomic<bool> m_ReachedGroup{false};
     std::atomic<std::int64_t> m_DelayStart{0};
     std::atomic<std::int32_t> m_DelaySeconds{0};
+    std::atomic<std::int64_t> m_WaitStart{0};
     std::atomic<std::uint64_t> m_Bytes{0};
     std::atomic<std::uint64_t> m_Articles{0};
     SequencedText<kLastStatusLineSize> m_Line;

@@ -11,15 +11,24 @@ constexpr std::int64_t kUnitsPerMicrosecond = 10;
 
 }  // namespace
 
+std::string ServerLineReason(const char* line) {
+    std::string reason = PrintableLine(line).c_str();
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
+        reason.pop_back();
+    }
+    return reason;
+}
+
 void CNNTPSocket::PublishActivity(ConnectionActivity activity) {
     if (Monitor != nullptr) {
         Monitor->SetActivity(activity);
     }
 }
 
-void CNNTPSocket::CountFailure(FailureKind kind) {
+void CNNTPSocket::CountFailure(FailureKind kind, const char* reason) {
     if (Download != nullptr) {
         Download->CountFailure(kind);
+        Download->SetFailureReason(kind, reason);
     }
 }
 

@@ -122,7 +122,7 @@ void CNNTPSocket::SelectGroup3() {
         ErrorLogPrintf("%T: SelectGroup3(): Group reply without valid article numbers: %s\n",
                        printable.c_str());
         NntpTrace("%T: SelectGroup3(): Group reply without valid article numbers.  Failing.\n");
-        CountFailure(FailureKind::kGroupRefused);
+        CountFailure(FailureKind::kGroupRefused, ServerLineReason(line));
         ReportStatus("Group \"%s\" on server \"%s\" gave no usable article numbers: %s",
                      WantedGroup.c_str(), Settings.GetString("news_server", "").c_str(), line);
         SetState(kStateIdle);
@@ -151,7 +151,7 @@ void CNNTPSocket::SelectGroup3() {
     }
 
     SelectedGroup = kNoGroupSelected;
-    CountFailure(FailureKind::kGroupRefused);
+    CountFailure(FailureKind::kGroupRefused, ServerLineReason(line));
     ReportStatus("Group \"%s\" refused by server \"%s\": %s", WantedGroup.c_str(),
                  Settings.GetString("news_server", "").c_str(), line);
     if (!IsDecimalDigit(line[0])) {

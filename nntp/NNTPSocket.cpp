@@ -134,6 +134,9 @@ void CNNTPSocket::WaitForData() {
     }
     WaitStart = platform::CurrentFileTimeStamp();
     IsWaitingForData = true;
+    if (Monitor != nullptr) {
+        Monitor->SetWaitStart(static_cast<std::int64_t>(WaitStart));
+    }
     NntpTrace("%T: WaitForData: Setting IsWaitingForData flag.\n");
 }
 
@@ -181,15 +184,36 @@ void CNNTPSocket::OnTimer() {
     }
 
     if (IsWaitingForData) {
+        HintTlsOnSilentGreeting();
         const int limit = GetConnectionOptionSeconds("ReceiveTimeout", "180");
         if (platform::WholeSecondsSince(WaitStart) > limit) {
             IsWaitingForData = false;
-            CountFailure(FailureKind::kTimeout);
+            const std::string reason =
+                IsSilentSinceConnect()
+                    ? "no greeting within " + std::to_string(limit) + " seconds: " + kTlsQuestion
+                    : "no reply within " + std::to_string(limit) + " seconds";
+            CountFailure(FailureKind::kTimeout, reason);
             ReportStatus("No reply from server \"%s\" within %d seconds.  Will retry.",
                          Settings.GetString("news_server", "").c_str(), limit);
             ReturnFailure();
         }
     }
+}
+
+// Nothing at all has come since the connect, on a connection that talks plain text: what a
+// TLS port does, as it waits for the client to begin.
+bool CNNTPSocket::IsSilentSinceConnect() const {
+    return ConnectionState == kStateAwaitingGreeting && ReadPos == DataEnd && !IsUnreadData &&
+           LineLength == 0 && !GetTlsOptions().enabled;
+}
+
+void CNNTPSocket::HintTlsOnSilentGreeting() {
+    if (TlsHintReported || !IsSilentSinceConnect() ||
+        platform::WholeSecondsSince(WaitStart) < kTlsHintSeconds) {
+        return;
+    }
+    TlsHintReported = true;
+    ReportStatus("no greeting: %s", kTlsQuestion);
 }
 
 void CNNTPSocket::OnConnect(int error) {
@@ -211,7 +235,9 @@ void CNNTPSocket::OnConnect(int error) {
 
 void CNNTPSocket::OnClose(int error) {
     NntpTrace("%T: OnClose[%d]\n", SocketId());
-    CountFailure(FailureKind::kClosedByServer);
+    CountFailure(FailureKind::kClosedByServer,
+                 error == 0 ? std::string("the server closed the connection")
+                            : std::string("connection lost: ") + GetErrorText(error));
     if (error == 0) {
         ReportStatus("Connection closed by server \"%s\".",
                      Settings.GetString("news_server", "").c_str());
@@ -273,7 +299,10 @@ void CNNTPSocket::SendCommandAndWait(const char* text, std::int32_t newState, St
         ErrorLogPrintf("%T: Sending[%d]: only %d of %d bytes sent.  Dropping the connection.\n",
                        SocketId(), sent, length);
     }
-    CountFailure(FailureKind::kClosedByServer);
+    CountFailure(FailureKind::kClosedByServer,
+                 sent < 0 ? std::string("sending failed: ") + GetErrorText(error)
+                          : "sending failed: only " + std::to_string(sent) + " of " +
+                                std::to_string(length) + " bytes sent");
     if (sent < 0) {
         ReportStatus("Sending to server \"%s\" failed: %w  Will retry.",
                      Settings.GetString("news_server", "").c_str(), error);

@@ -86,6 +86,9 @@ inline void NntpTraceServerLine(const char* format, const char* line) {
     }
 }
 
+// A server's status line as the reason of a failure: made printable, its line end dropped.
+std::string ServerLineReason(const char* line);
+
 using StepFn = void (CNNTPSocket::*)();
 
 // The machine is inspected directly by the step files and by the tests, so its state is
@@ -140,7 +143,12 @@ public:
     // --- what the connection publishes (nntp/ConnectionReports.cpp) -----------------------
     // Each does nothing while the connection has no monitor.
     void PublishActivity(ConnectionActivity activity);
-    void CountFailure(FailureKind kind);
+    // Counts a failure and keeps its reason, in words for the user (a server's line, an error
+    // text), as the latest of its kind.
+    void CountFailure(FailureKind kind, const char* reason);
+    void CountFailure(FailureKind kind, const std::string& reason) {
+        CountFailure(kind, reason.c_str());
+    }
     // A status line of the server: kept as the last one, and its latency recorded from the
     // moment the command was sent.
     void NoteStatusLine(const char* line, CommandKind kind);
@@ -185,6 +193,12 @@ public:
     void Connect5();
     // Counts a failed connect by its cause and adds its status row.
     void ReportConnectFailure();
+    // Once per connection: a server that accepted the connection and has said nothing for
+    // kTlsHintSeconds may be speaking TLS on a port we talk plain text to.
+    void HintTlsOnSilentGreeting();
+    bool IsSilentSinceConnect() const;
+    static constexpr int kTlsHintSeconds = 5;
+    static constexpr const char* kTlsQuestion = "does the port expect TLS? try --tls";
 
     // --- group selection --------------------------------------------------------------------
     void SelectGroup1();
@@ -269,6 +283,10 @@ public:
     std::uint32_t RoundArticles = 0;
     // The user has been told that the group is empty (once per connection).
     bool EmptyGroupReported = false;
+    // The user has been told that articles are missing (once per connection).
+    bool MissingArticleReported = false;
+    // The user has been told that a silent server may expect TLS (once per connection).
+    bool TlsHintReported = false;
 
     std::int32_t lParam1 = 0;
     std::int32_t lParam2 = 0;

@@ -29,6 +29,7 @@ protected:
         Root.SetString("news_server", services::Env("ZODIVA_INN_HOST"));
         Connection = std::make_unique<CNNTPSocket>();
         Connection->Settings.SetParent(&Root);
+        Connection->Download = &Run;
     }
 
     void TearDown() override {
@@ -92,6 +93,7 @@ protected:
     TestClock Clock;
     SocketLibrary Winsock;
     SettingsStore Root;
+    RunMonitor Run;  // failures, their reasons, missing articles
     std::unique_ptr<CNNTPSocket> Connection;
 };
 
@@ -158,6 +160,23 @@ TEST_F(InnConnectionTest, WrongPasswordIsReportedAsRejectedAndRetriedOnlyAfterTh
     EXPECT_THAT(log, HasSubstr("Auth3(): Password rejected. Returning Failure."));
     EXPECT_THAT(log, Not(HasSubstr("Password ok.")));
     EXPECT_THAT(log, Not(HasSubstr("Requesting HEAD")));
+    // The reader's own words are the reason the user is given.
+    EXPECT_THAT(Run.FailureReason(FailureKind::kLoginRefused),
+                ::testing::MatchesRegex("[45][0-9][0-9] .+"));
+}
+
+// A reader that wants a login, and no user name set: the user is told what is missing rather
+// than that an empty name was refused.
+TEST_F(InnConnectionTest, ALoginWithoutAUserNameSaysWhatIsMissing) {
+    REQUIRE_SERVICE("ZODIVA_INN_AUTH_PORT");
+    Root.SetInt("news_port", std::atoi(services::Env("ZODIVA_INN_AUTH_PORT").c_str()));
+
+    Connection->StartArticleJob(kGroup, 1);
+    ASSERT_TRUE(RunUntil([&] { return Run.Failures(FailureKind::kLoginRefused) >= 1; }))
+        << TraceLog();
+    EXPECT_EQ(Run.FailureReason(FailureKind::kLoginRefused),
+              "the server asks for a login but no user name is set");
+    EXPECT_THAT(TraceLog(), Not(HasSubstr("Requesting HEAD")));
 }
 
 // Without "retrypassword" a rejected login used to be tried again at once, as fast as the
@@ -208,6 +227,8 @@ TEST_F(InnConnectionTest, ACancelledNewestArticleIsSkippedOnTheSameConnection) {
     EXPECT_THAT(log, Not(HasSubstr("Requesting HEAD 0")));
     EXPECT_EQ(nntp_test::CountOccurrences(log, "Connect3: Attempting to connect"), 1u);
     EXPECT_FALSE(Connection->IsDelaying);  // that round completed articles: no wait
+    EXPECT_GE(Run.MissingArticles(), 1u);
+    EXPECT_EQ(Run.TotalFailures(), 0u);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // BaseSocket through real SOCKS5 proxies on loopback (dante without and with username/password,
 // microsocks with username/password): the tunnel reaches the test's own listener by address and
-// by name and carries data both ways; a wrong password or a refused destination ends in
-// OnConnect(11003).
+// by name and carries data both ways; a wrong password, missing credentials or a refused
+// destination end in OnConnect(11003), with the proxy's reason in words.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -72,8 +72,9 @@ protected:
         EXPECT_TRUE(client.Closes.empty());
     }
 
+    // The error OnConnect reported; `reason` (when given) gets the socket's reason in words.
     int ConnectAndWaitForOutcome(const std::string& user, const std::string& password,
-                                 int destinationPort) {
+                                 int destinationPort, std::string* reason = nullptr) {
         RecordingSocket client;
         EXPECT_TRUE(client.Create());
         EXPECT_TRUE(
@@ -81,6 +82,9 @@ protected:
         EXPECT_TRUE(PumpUntil([&] { return !client.Connects.empty(); }));
         EXPECT_EQ(client.Connects.size(), 1u);
         EXPECT_TRUE(client.Receives.empty());
+        if (reason != nullptr) {
+            *reason = client.LastConnectFailureReason();
+        }
         return client.Connects.empty() ? 0 : client.Connects.front();
     }
 
@@ -107,7 +111,10 @@ TEST_P(SocksProxyTest, RefusedDestinationEndsInOwnFailure) {
         LoopbackPeer gone;
         closedPort = gone.Port();
     }
-    EXPECT_EQ(ConnectAndWaitForOutcome(User(), Password(), closedPort), BaseSocket::kOwnFailure);
+    std::string reason;
+    EXPECT_EQ(ConnectAndWaitForOutcome(User(), Password(), closedPort, &reason),
+              BaseSocket::kOwnFailure);
+    EXPECT_EQ(reason, "SOCKS5 reply 5: Connection refused");
 }
 
 // Proxies that ask for a user name and password.
@@ -116,9 +123,23 @@ class SocksLoginProxyTest : public SocksProxyTest {};
 TEST_P(SocksLoginProxyTest, WrongPasswordEndsInOwnFailure) {
     REQUIRE_SERVICE(GetParam().PortVariable);
     ASSERT_TRUE(m_Peer.Listening());
-    EXPECT_EQ(ConnectAndWaitForOutcome(User(), Password() + "-wrong", m_Peer.Port()),
+    std::string reason;
+    EXPECT_EQ(ConnectAndWaitForOutcome(User(), Password() + "-wrong", m_Peer.Port(), &reason),
               BaseSocket::kOwnFailure);
     EXPECT_FALSE(m_Peer.TryAccept());
+    // dante answers status 1, microsocks 2.
+    EXPECT_EQ(reason.rfind("Proxy authentication failed (status ", 0), 0u) << reason;
+}
+
+TEST_P(SocksLoginProxyTest, NoCredentialsForAProxyThatWantsThemIsSaidSo) {
+    REQUIRE_SERVICE(GetParam().PortVariable);
+    ASSERT_TRUE(m_Peer.Listening());
+    std::string reason;
+    EXPECT_EQ(ConnectAndWaitForOutcome("", "", m_Peer.Port(), &reason), BaseSocket::kOwnFailure);
+    EXPECT_FALSE(m_Peer.TryAccept());
+    EXPECT_EQ(reason,
+              "Unsupported authentication method: the proxy accepts none of the methods offered "
+              "(no proxy user name is set)");
 }
 
 std::string ProxyName(const ::testing::TestParamInfo<Proxy>& info) {

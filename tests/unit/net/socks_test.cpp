@@ -165,6 +165,21 @@ TEST_F(SocksTest, RefusedMethodIsLoggedAsSignedByte) {
     EXPECT_EQ(m_Socks.GetState(), SOCKS::Idle);
     EXPECT_NE(m_Logs.ErrorLog().find("SOCKS::OnRecieve: Unsupported authentication method: -1\n"),
               std::string::npos);
+    EXPECT_EQ(m_Socks.FailureReason(),
+              "Unsupported authentication method: the proxy accepts none of the methods offered "
+              "(no proxy user name is set)");
+    // The next attempt starts without the old reason.
+    m_Socks.SetInfo("news", 119, "bob", "secret");
+    EXPECT_EQ(m_Socks.FailureReason(), "");
+    m_Socks.OnConnect();
+    Take(m_Socks);
+    EXPECT_FALSE(Feed(m_Socks, {5, 0xFF}));
+    EXPECT_EQ(m_Socks.FailureReason(),
+              "Unsupported authentication method: the proxy accepts none of the methods offered");
+    m_Socks.OnConnect();
+    Take(m_Socks);
+    EXPECT_FALSE(Feed(m_Socks, {5, 1}));  // GSSAPI, which it never offered
+    EXPECT_EQ(m_Socks.FailureReason(), "Unsupported authentication method 1");
 }
 
 TEST_F(SocksTest, RefusedCredentialsFail) {
@@ -177,6 +192,7 @@ TEST_F(SocksTest, RefusedCredentialsFail) {
     EXPECT_EQ(m_Socks.GetState(), SOCKS::Idle);
     EXPECT_NE(m_Logs.ErrorLog().find("SOCKS::OnRecieve: Proxy authentication failed.\n"),
               std::string::npos);
+    EXPECT_EQ(m_Socks.FailureReason(), "Proxy authentication failed (status 1)");
 }
 
 TEST_F(SocksTest, ConnectReplyOutcomes) {
@@ -184,6 +200,7 @@ TEST_F(SocksTest, ConnectReplyOutcomes) {
     EXPECT_FALSE(Feed(m_Socks, {5, 5, 0, 1, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(m_Socks.GetState(), SOCKS::Idle);
     EXPECT_EQ(m_Socks.TrailingCount(), 0);
+    EXPECT_EQ(m_Socks.FailureReason(), "SOCKS5 reply 5: Connection refused");
 
     SOCKS other;
     ReachConnectSent(other, "news", 119);
@@ -194,6 +211,24 @@ TEST_F(SocksTest, ConnectReplyOutcomes) {
     EXPECT_EQ(other.TrailingCount(), 0);
     // Trace lines are off by default.
     EXPECT_FALSE(LogDirectory::Exists("log.txt"));
+}
+
+// Every reply code of the CONNECT reply in the words of the protocol's own description.
+TEST_F(SocksTest, EveryConnectReplyCodeIsGivenInWords) {
+    const std::vector<std::string> words = {
+        "general SOCKS server failure", "connection not allowed by ruleset",
+        "Network unreachable",          "Host unreachable",
+        "Connection refused",           "TTL expired",
+        "Command not supported",        "Address type not supported"};
+    for (int code = 1; code <= 9; ++code) {
+        SOCKS socks;
+        ReachConnectSent(socks, "news", 119);
+        EXPECT_FALSE(Feed(socks, {5, static_cast<unsigned char>(code), 0, 1, 0, 0, 0, 0, 0, 0}));
+        const std::string text =
+            code <= 8 ? words[static_cast<std::size_t>(code - 1)] : "unassigned reply code";
+        EXPECT_EQ(socks.FailureReason(), "SOCKS5 reply " + std::to_string(code) + ": " + text);
+    }
+    EXPECT_STREQ(SOCKS::ReplyCodeText(255), "unassigned reply code");
 }
 
 TEST_F(SocksTest, BytesAfterConnectReplyAreReportedAsTunnelData) {

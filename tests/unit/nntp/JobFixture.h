@@ -13,6 +13,17 @@
 #include "ConnectionFixture.h"
 #include "common/RawPeer.h"
 
+// newsd answers the first GROUP with a demand for login and AUTHINFO with the given replies.
+inline newsd::ConnectionScript LoginDemanded(const std::string& userReply,
+                                             const std::string& passReply) {
+    newsd::ConnectionScript script;
+    script.faults.push_back(
+        newsd::ConnectionScript::ReplaceReply("GROUP", 1, "480 Authentication required\r\n"));
+    script.userReply = userReply;
+    script.passReply = passReply;
+    return script;
+}
+
 class JobProbe : public CNNTPSocket {
 public:
     // The continuation a test puts under the sequence it starts.

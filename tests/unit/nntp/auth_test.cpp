@@ -19,16 +19,6 @@ using ::testing::Not;
 
 constexpr const char* kGroupCommand = "GROUP alt.binaries.test";
 
-// newsd answers the first GROUP with a demand for login and AUTHINFO with the given replies.
-ConnectionScript LoginDemanded(const std::string& userReply, const std::string& passReply) {
-    ConnectionScript script;
-    script.faults.push_back(
-        ConnectionScript::ReplaceReply("GROUP", 1, "480 Authentication required\r\n"));
-    script.userReply = userReply;
-    script.passReply = passReply;
-    return script;
-}
-
 class AuthTest : public JobFixture {
 protected:
     void SetUp() override {
