@@ -72,10 +72,17 @@ ActivityCounts EngineMonitor::CountActivities(std::int64_t nowFileTime) const {
     ForEachSlot([&](const ConnectionMonitor& slot) {
         const ConnectionActivity activity = slot.Activity();
         ++counts.count[static_cast<std::size_t>(activity)];
+        if (IsTalkingToServer(activity)) {
+            counts.oldestWaitSeconds =
+                std::max(counts.oldestWaitSeconds, slot.Read(nowFileTime).waitSeconds);
+            return;
+        }
         if (activity != ConnectionActivity::kDelaying) {
             return;
         }
-        const std::int64_t left = slot.Read(nowFileTime).delaySecondsLeft;
+        const ConnectionSnapshot snapshot = slot.Read(nowFileTime);
+        counts.oldestDelaySeconds = std::max(counts.oldestDelaySeconds, snapshot.delayAgeSeconds);
+        const std::int64_t left = snapshot.delaySecondsLeft;
         if (!anyDelay || left < counts.shortestDelaySecondsLeft) {
             counts.shortestDelaySecondsLeft = left;
         }

@@ -33,6 +33,12 @@ struct ActivityCounts {
     std::int64_t shortestDelaySecondsLeft = 0;
     // ... and the most seconds left.
     std::int64_t longestDelaySecondsLeft = 0;
+    // Among the connections that are delaying: the most seconds since a delay was armed
+    // (0 when none delays).
+    std::int64_t oldestDelaySeconds = 0;
+    // Among the connections talking to the server: the longest wait for data so far, the
+    // one nearest its receive time-out (0 when none waits).
+    std::int64_t oldestWaitSeconds = 0;
 
     std::uint64_t Of(ConnectionActivity activity) const {
         return count[static_cast<std::size_t>(activity)];

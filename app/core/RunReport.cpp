@@ -23,6 +23,16 @@ std::string TextActivity(const IntervalActivity& activity) {
     return text.empty() ? text : "  [" + text + "]";
 }
 
+// The connections per state, and beside them how long the oldest delay has run and how long
+// the longest wait for the server has lasted (toward the receive time-out), in seconds.
+std::string StatesJson(const RateSample& sample) {
+    JsonObject states;
+    for (const auto& [key, count] : sample.stateCounts) states.Count(key, count);
+    states.Signed("oldest_delay_s", sample.oldestDelaySeconds)
+        .Signed("oldest_wait_s", sample.oldestWaitSeconds);
+    return states.Object();
+}
+
 }  // namespace
 
 void SetSampleStates(const ActivityCounts& counts, RateSample& sample) {
@@ -35,6 +45,8 @@ void SetSampleStates(const ActivityCounts& counts, RateSample& sample) {
     sample.delaying = counts.Of(ConnectionActivity::kDelaying) > 0;
     sample.shortestDelayLeft = counts.shortestDelaySecondsLeft;
     sample.longestDelayLeft = counts.longestDelaySecondsLeft;
+    sample.oldestDelaySeconds = counts.oldestDelaySeconds;
+    sample.oldestWaitSeconds = counts.oldestWaitSeconds;
 }
 
 std::string ConnectionsText(long long connections) {
@@ -74,7 +86,7 @@ std::string FormatSample(const RateSample& sample, bool json) {
             .Count("articles", interval.articles)
             .Number("articles_per_s", interval.articlesPerSecond, "%.1f")
             .Number("engine_rate_kib_s", sample.engineRate, "%.2f")
-            .Raw("states", CountsJson(sample.stateCounts));
+            .Raw("states", StatesJson(sample));
         if (sample.delaying) {
             line.Raw("delay_left_s", JsonObject()
                                          .Signed("min", sample.shortestDelayLeft)

@@ -21,6 +21,10 @@ struct RateSample {
     bool delaying = false;
     std::int64_t shortestDelayLeft = 0;
     std::int64_t longestDelayLeft = 0;
+    // Ages in whole seconds: of the oldest running delay, and of the longest wait for the
+    // server (the one nearest the receive time-out); 0 when there is none.
+    std::int64_t oldestDelaySeconds = 0;
+    std::int64_t oldestWaitSeconds = 0;
     IntervalActivity activity;  // failures, missing articles, latencies and CPU of the interval
     std::string utcTime;        // ISO 8601, seconds, UTC
     // In a sweep: the step (from 1) and its connections; 0 outside a sweep.

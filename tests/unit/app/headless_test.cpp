@@ -81,7 +81,7 @@ TEST_F(HeadlessTest, DemoRunPrintsJsonLinesAndASummaryAndLeavesNoTemporaryFile) 
     const auto lines = SplitLines(outcome.out);
     ASSERT_GE(lines.size(), 3u) << outcome.out;
     const std::regex sample(
-        R"(^\{"event":"rate","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"interval_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps","rate":"[0-9.]+ [kMG]?B/s","rate_mb_s":[0-9.]+,"rate_bytes_per_s":[0-9]+,"bytes":[0-9]+,"articles":[0-9]+,"articles_per_s":[0-9.]+,"engine_rate_kib_s":[0-9.]+,"states":\{("[a-z_]+":[0-9]+,?)+\},"failures":\{[^}]*\},"missing":0,"latency":\{.*\},"engine_cpu":([0-9.]+|null)\}$)");
+        R"(^\{"event":"rate","time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ","elapsed_s":[0-9.]+,"interval_s":[0-9.]+,"rate_kib_s":([0-9.]+),"text":"([0-9.]+)KBps","rate":"[0-9.]+ [kMG]?B/s","rate_mb_s":[0-9.]+,"rate_bytes_per_s":[0-9]+,"bytes":[0-9]+,"articles":[0-9]+,"articles_per_s":[0-9.]+,"engine_rate_kib_s":[0-9.]+,"states":\{("[a-z_]+":[0-9]+,)+"oldest_delay_s":[0-9]+,"oldest_wait_s":[0-9]+\},"failures":\{[^}]*\},"missing":0,"latency":\{.*\},"engine_cpu":([0-9.]+|null)\}$)");
     double highestLine = 0.0;
     const std::regex status(
         R"(^\{"event":"status","time":"[0-9TZ:-]+","connection":[12],"count":1,"text":"200 [^"]*"\}$)");

@@ -43,6 +43,8 @@ RateSample BusySecond() {
     counts.count[static_cast<std::size_t>(ConnectionActivity::kDelaying)] = 1;
     counts.shortestDelaySecondsLeft = 27;
     counts.longestDelaySecondsLeft = 27;
+    counts.oldestDelaySeconds = 4;
+    counts.oldestWaitSeconds = 172;
     SetSampleStates(counts, sample);
     sample.activity.failures = {{"refused", 2}};
     sample.activity.missing = 3;
@@ -62,18 +64,19 @@ TEST(RunReportTest, TheTextLineShowsBothUnitsAndTheSecondsFailures) {
 }
 
 TEST(RunReportTest, TheJsonLineHasStatesAsNumbersAndTheSecondsOwnFigures) {
-    EXPECT_EQ(
-        FormatSample(BusySecond(), true),
-        "{\"event\":\"rate\",\"time\":\"2026-12-08T19:00:00Z\",\"elapsed_s\":2.500,"
-        "\"interval_s\":1.000,\"rate_kib_s\":187990.12,\"text\":\"187990.12KBps\","
-        "\"rate\":\"192.5 MB/s\",\"rate_mb_s\":192.502,\"rate_bytes_per_s\":192501883,\"bytes\":192501883,\"articles\":1400,"
-        "\"articles_per_s\":1400.0,\"engine_rate_kib_s\":5.00,"
-        "\"states\":{\"not_connected\":0,\"looking_up\":0,\"connecting\":0,"
-        "\"waiting_for_greeting\":0,\"logging_in\":0,\"selecting_group\":0,\"idle\":0,"
-        "\"fetching_header\":1,\"fetching_body\":3,\"delaying\":1},"
-        "\"delay_left_s\":{\"min\":27,\"max\":27},\"failures\":{\"refused\":2},\"missing\":3,"
-        "\"latency\":{\"head\":{\"count\":1400,\"p50_ms\":0.2,\"p99_ms\":3.1}},"
-        "\"engine_cpu\":0.250}\n");
+    EXPECT_EQ(FormatSample(BusySecond(), true),
+              "{\"event\":\"rate\",\"time\":\"2026-12-08T19:00:00Z\",\"elapsed_s\":2.500,"
+              "\"interval_s\":1.000,\"rate_kib_s\":187990.12,\"text\":\"187990.12KBps\","
+              "\"rate\":\"192.5 MB/s\",\"rate_mb_s\":192.502,"
+              "\"rate_bytes_per_s\":192501883,\"bytes\":192501883,\"articles\":1400,"
+              "\"articles_per_s\":1400.0,\"engine_rate_kib_s\":5.00,"
+              "\"states\":{\"not_connected\":0,\"looking_up\":0,\"connecting\":0,"
+              "\"waiting_for_greeting\":0,\"logging_in\":0,\"selecting_group\":0,\"idle\":0,"
+              "\"fetching_header\":1,\"fetching_body\":3,\"delaying\":1,\"oldest_delay_s\":4,"
+              "\"oldest_wait_s\":172},"
+              "\"delay_left_s\":{\"min\":27,\"max\":27},\"failures\":{\"refused\":2},"
+              "\"missing\":3,\"latency\":{\"head\":{\"count\":1400,\"p50_ms\":0.2,"
+              "\"p99_ms\":3.1}},\"engine_cpu\":0.250}\n");
 }
 
 RunSummary FinishedRun() {

@@ -168,6 +168,36 @@ TEST(EngineMonitor, ActivityCountsAndTheShortestDelay) {
     EXPECT_EQ(counts.longestDelaySecondsLeft, 31);
 }
 
+// How long the oldest delay has run and how near the receive time-out the longest wait is,
+// as whole seconds; a connection that is not talking to the server has no wait.
+TEST(EngineMonitor, AgesOfTheOldestDelayAndTheLongestWait) {
+    TestClock clock;
+    EngineMonitor monitor;
+    ConnectionMonitor* slots = monitor.AddConnections(4);
+    EXPECT_EQ(monitor.CountActivities(clock.Now()).oldestWaitSeconds, 0);
+    slots[0].SetWaitStart(clock.Now());
+    slots[0].SetActivity(ConnectionActivity::kFetchingBody);
+    slots[1].SetDelay(clock.Now(), 30);
+    clock.AdvanceSeconds(7);
+    slots[2].SetWaitStart(clock.Now());
+    slots[2].SetActivity(ConnectionActivity::kAwaitingGreeting);
+    slots[3].SetDelay(clock.Now(), 30);
+    clock.AdvanceMilliseconds(2500);
+    ActivityCounts counts = monitor.CountActivities(clock.Now());
+    EXPECT_EQ(counts.oldestWaitSeconds, 9);
+    EXPECT_EQ(counts.oldestDelaySeconds, 9);
+    EXPECT_EQ(slots[2].Read(clock.Now()).waitSeconds, 2);
+    EXPECT_EQ(slots[3].Read(clock.Now()).delayAgeSeconds, 2);
+
+    slots[0].SetActivity(ConnectionActivity::kIdle);  // between commands: no wait
+    EXPECT_EQ(slots[0].Read(clock.Now()).waitSeconds, -1);
+    counts = monitor.CountActivities(clock.Now());
+    EXPECT_EQ(counts.oldestWaitSeconds, 2);
+    // A clock set back gives no negative age.
+    clock.Set(clock.Now() - 3600 * platform::kFileTimeUnitsPerSecond);
+    EXPECT_EQ(slots[2].Read(clock.Now()).waitSeconds, 0);
+}
+
 TEST(RunMonitor, FailuresFirstArticleTextAndNames) {
     RunMonitor run;
     EXPECT_EQ(run.MostFrequentFailure(), FailureKind::kCount);
