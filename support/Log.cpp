@@ -101,12 +101,13 @@ Flusher& TheFlusher() {
     return *flusher;
 }
 
-// How long to sleep before looking again: until the oldest line is due. On the test clock,
+// How long to sleep before looking again: until the oldest line is due (both on the monotonic
+// clock, so a system clock set back an hour does not hold lines for an hour). On the test clock,
 // which moves only when a test moves it, the thread looks again every few milliseconds.
 std::chrono::microseconds SleepUntil(std::int64_t due) {
     if (platform::IsTestClockInstalled())
         return std::chrono::milliseconds(5);
-    const std::int64_t left = due - platform::CurrentFileTime();
+    const std::int64_t left = due - platform::MonotonicTime();
     return std::chrono::microseconds(left <= 0 ? 0 : left / 10 + 1);
 }
 

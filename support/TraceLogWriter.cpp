@@ -48,15 +48,16 @@ void TraceLogWriter::Add(const char* text, std::size_t size, std::int64_t now) {
     }
     if (m_used + size > kBufferBytes || m_lineCount == kBufferLines)
         Flush();
+    const std::int64_t held = platform::MonotonicTime();
     if (size > kBufferBytes) {
-        const Line alone{static_cast<std::uint32_t>(size), now};
+        const Line alone{static_cast<std::uint32_t>(size), now, held};
         Write(text, &alone, 1);
         return;
     }
     std::memcpy(m_buffer.get() + m_used, text, size);
-    m_lines[m_lineCount++] = Line{static_cast<std::uint32_t>(m_used + size), now};
+    m_lines[m_lineCount++] = Line{static_cast<std::uint32_t>(m_used + size), now, held};
     m_used = m_used + size;
-    if (now - m_lines[0].time >= kHoldAtMost)
+    if (held - m_lines[0].held >= kHoldAtMost)
         Flush();
 }
 
@@ -81,7 +82,7 @@ void TraceLogWriter::Flush() {
 }
 
 void TraceLogWriter::FlushIfDue() {
-    if (m_lineCount != 0 && platform::CurrentFileTime() >= DueTime())
+    if (m_lineCount != 0 && platform::MonotonicTime() >= DueTime())
         Flush();
 }
 

@@ -28,7 +28,8 @@ class TraceLogWriter {
 public:
     static constexpr std::size_t kBufferBytes = 128 * 1024;
     static constexpr std::size_t kBufferLines = 4096;
-    // A line is written at the latest this long after it was added (FILETIME units).
+    // A line is written at the latest this long after it was added (100-ns units, measured
+    // on the monotonic clock).
     static constexpr std::int64_t kHoldAtMost = 100 * 10000;
     // A file larger than this is rotated before the next line.
     static constexpr std::uint64_t kSizeLimit = 1000000;
@@ -47,8 +48,10 @@ public:
     // Writes the pending lines when the oldest has waited its 100 ms.
     void FlushIfDue();
     bool HasPending() const { return m_lineCount != 0; }
-    // When the oldest pending line is due (FILETIME); meaningful only with pending lines.
-    std::int64_t DueTime() const { return m_lines[0].time + kHoldAtMost; }
+    // When the oldest pending line is due, on the monotonic clock (platform::MonotonicTime):
+    // the system clock may be set back or forward while a line waits. Meaningful only with
+    // pending lines.
+    std::int64_t DueTime() const { return m_lines[0].held + kHoldAtMost; }
 
     // Makes sure the file exists with its header and is rotated when over the limit, as
     // before a line (after writing what is pending).
@@ -64,7 +67,8 @@ public:
 private:
     struct Line {
         std::uint32_t end;  // offset just after the line in the buffer
-        std::int64_t time;  // when it was added
+        std::int64_t time;  // when it was added: the system time its header would show
+        std::int64_t held;  // when it was added, on the monotonic clock: its 100 ms count here
     };
 
     void LookBeforeFirstPendingLine(std::int64_t now);

@@ -120,7 +120,7 @@ TEST_F(TraceLogWriterTest, PendingLinesWaitAtMostTheirHundredMilliseconds) {
     TraceLogWriter writer(m_folder.Path());
     writer.Add("a\n", 2);
     EXPECT_TRUE(writer.HasPending());
-    EXPECT_EQ(writer.DueTime(), m_clock.Now() + 100 * 10000);
+    EXPECT_EQ(writer.DueTime(), platform::MonotonicTime() + 100 * 10000);
     m_clock.AdvanceMilliseconds(99);
     writer.FlushIfDue();
     EXPECT_TRUE(writer.HasPending());
@@ -129,6 +129,33 @@ TEST_F(TraceLogWriterTest, PendingLinesWaitAtMostTheirHundredMilliseconds) {
     EXPECT_FALSE(writer.HasPending());
     EXPECT_EQ(ReadWholeFile(m_folder.File("log.txt")),
               TraceLogHeader(TestClock::kDefaultStart) + "a\n");
+}
+
+// The 100 ms are measured on the monotonic clock: a system clock set back by an hour while a
+// line waits must not hold it for an hour, nor one set forward change the line's stamps.
+TEST_F(TraceLogWriterTest, TheHundredMillisecondsIgnoreTheSystemClockBeingSet) {
+    TraceLogWriter writer(m_folder.Path());
+    writer.Add("a\n", 2);
+    m_clock.Set(TestClock::kDefaultStart - 3600LL * platform::kFileTimeUnitsPerSecond);
+    m_clock.AdvanceMilliseconds(99);
+    writer.FlushIfDue();
+    EXPECT_TRUE(writer.HasPending());
+    m_clock.AdvanceMilliseconds(1);
+    writer.FlushIfDue();
+    EXPECT_FALSE(writer.HasPending());
+
+    // Set forward by an hour: still held its 100 ms, no more and no less.
+    writer.Add("b\n", 2);
+    m_clock.Set(m_clock.Now() + 3600LL * platform::kFileTimeUnitsPerSecond);
+    writer.FlushIfDue();
+    EXPECT_TRUE(writer.HasPending());
+    writer.Add("c\n", 2);  // a line added later does not write the first one early either
+    EXPECT_TRUE(writer.HasPending());
+    m_clock.AdvanceMilliseconds(100);
+    writer.FlushIfDue();
+    EXPECT_FALSE(writer.HasPending());
+    EXPECT_EQ(ReadWholeFile(m_folder.File("log.txt")),
+              TraceLogHeader(TestClock::kDefaultStart) + "a\nb\nc\n");
 }
 
 // The numbers taken by copies that were there before the writer started count as used; a
