@@ -31,7 +31,8 @@ def summary(path):
 def main():
     newsd_path, zodiva = binaries(sys.argv[1])
     work = tempfile.mkdtemp(prefix="zodiva-sum-")
-    newsd = Newsd(newsd_path, work)
+    # The newest articles are missing, so every connection of both runs meets some first.
+    newsd = Newsd(newsd_path, work, extra=["--missing", "1000000,999999,999998"])
     try:
         outputs, runs = [], []
         for i, connections in enumerate((2, 3)):
@@ -53,7 +54,9 @@ def main():
         if result.returncode != 0:
             fail("sum-summaries exited %d: %s" % (result.returncode, result.stderr))
         total = json.loads(result.stdout)
-        for key in ("bytes_received", "articles_completed", "connections"):
+        if first["missing"] == 0 or second["missing"] == 0:
+            fail("a run met no missing article: %s %s" % (first["missing"], second["missing"]))
+        for key in ("bytes_received", "articles_completed", "connections", "missing"):
             if total[key] != first[key] + second[key]:
                 fail("%s: %s is not %s + %s" % (key, total[key], first[key], second[key]))
         if total["connections"] != 5 or total["runs"] != 2:
@@ -64,7 +67,8 @@ def main():
             fail("duration is not the longest run's: %s" % total)
 
         text = subprocess.run([sys.executable, SCRIPT] + outputs, capture_output=True, text=True)
-        if "Total of 2 runs" not in text.stdout or str(total["bytes_received"]) not in text.stdout:
+        if "Total of 2 runs" not in text.stdout or str(total["bytes_received"]) not in text.stdout \
+                or "missing articles    %d\n" % total["missing"] not in text.stdout:
             fail("text output: " + text.stdout)
         # Output without a summary (a run killed before it ended) is named, not counted as zero.
         partial = os.path.join(work, "partial.json")
