@@ -6,8 +6,8 @@
 
 namespace {
 
-ParseOutcome Parse(std::vector<std::string> args, CommandLineOptions& options,
-                   std::string& message) {
+ParseOutcome ParseHeadless(std::vector<std::string> args, CommandLineOptions& options,
+                           std::string& message) {
     args.insert(args.begin(), "--headless");
     return ParseCommandLine(args, options, message);
 }
@@ -15,9 +15,9 @@ ParseOutcome Parse(std::vector<std::string> args, CommandLineOptions& options,
 TEST(LoadOptionsTest, ReadsEveryLoadTestOption) {
     CommandLineOptions options;
     std::string message;
-    ASSERT_EQ(Parse({"--sweep", "1..8", "--seconds", "10", "--check", "p99(body) < 50ms",
-                     "--check=failures == 0", "--warmup", "2.5", "--timeline", "run.csv"},
-                    options, message),
+    ASSERT_EQ(ParseHeadless({"--sweep", "1..8", "--seconds", "10", "--check", "p99(body) < 50ms",
+                             "--check=failures == 0", "--warmup", "2.5", "--timeline", "run.csv"},
+                            options, message),
               ParseOutcome::kRun)
         << message;
     EXPECT_EQ(options.sweep, (std::vector<int>{1, 2, 4, 8}));
@@ -27,7 +27,8 @@ TEST(LoadOptionsTest, ReadsEveryLoadTestOption) {
     EXPECT_DOUBLE_EQ(options.warmup, 2.5);
     EXPECT_EQ(options.timeline, "run.csv");
 
-    ASSERT_EQ(Parse({"--warmup", "0", "--seconds", "1"}, options, message), ParseOutcome::kRun)
+    ASSERT_EQ(ParseHeadless({"--warmup", "0", "--seconds", "1"}, options, message),
+              ParseOutcome::kRun)
         << message;
     EXPECT_DOUBLE_EQ(options.warmup, 0.0);
 }
@@ -47,7 +48,7 @@ TEST(LoadOptionsTest, FaultsAreRefusedBeforeAnythingRuns) {
     for (const auto& [args, expected] : cases) {
         CommandLineOptions options;
         std::string message;
-        EXPECT_EQ(Parse(args, options, message), ParseOutcome::kError) << args.front();
+        EXPECT_EQ(ParseHeadless(args, options, message), ParseOutcome::kError) << args.front();
         EXPECT_NE(message.find(expected), std::string::npos)
             << "message '" << message << "' lacks '" << expected << "'";
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/TestClock.h"
+#include "common/TestWindowParent.h"
 #include "platform/LeakCounts.h"
 #include "platform/windows.h"
 #ifndef _WIN32
@@ -18,14 +19,6 @@ namespace {
 
 constexpr UINT kMsgRecord = WM_APP + 1;
 constexpr UINT kMsgRepost = WM_APP + 2;
-
-// The parent of the tests' windows. On Windows they are message-only, as the engine's hidden
-// windows are: such a window needs no desktop (Wine without a display has none).
-#ifdef _WIN32
-HWND const kNoParent = HWND_MESSAGE;
-#else
-HWND const kNoParent = nullptr;
-#endif
 
 struct Seen {
     HWND hwnd;

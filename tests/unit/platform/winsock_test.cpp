@@ -12,6 +12,7 @@
 #include "common/LeakCheck.h"
 #include "common/RawPeer.h"
 #include "common/TestClock.h"
+#include "common/TestWindowParent.h"
 #include "platform/LeakCounts.h"
 #include "platform/windows.h"
 
@@ -20,14 +21,6 @@ namespace {
 constexpr UINT kMsgLookup = 0x8000;
 constexpr UINT kMsgSocket = 0x8001;
 constexpr UINT_PTR kGuardTimer = 99;
-
-// The parent of the tests' windows. On Windows they are message-only, as the engine's hidden
-// windows are: such a window needs no desktop (Wine without a display has none).
-#ifdef _WIN32
-HWND const kNoParent = HWND_MESSAGE;
-#else
-HWND const kNoParent = nullptr;
-#endif
 
 struct Note {
     UINT message;
@@ -180,7 +173,9 @@ protected:
         return count;
     }
 
-    void SendAll(const std::string& data) { ASSERT_TRUE(server_.Write(data)); }
+    void SendAll(const std::string& data) {
+        ASSERT_TRUE(server_.Write(data));
+    }
 
     LeakCheck leaks_;  // first: checked once everything below is gone
     WinsockStarted winsock_;
@@ -442,8 +437,8 @@ TEST_F(WinsockTest, LargeDataThenCloseArrivesWholeBeforeTheClose) {
         server_.Write(data);
         server_.Close();
     });
-    const std::string received = ReadUntilClose(
-        client, 16384, notes_, [&](std::function<bool()> done) { PumpUntil(done); });
+    const std::string received =
+        ReadUntilClose(client, 16384, notes_, [&](std::function<bool()> done) { PumpUntil(done); });
     writer.join();
     EXPECT_EQ(received.size(), data.size());
     EXPECT_TRUE(received == data) << "bytes lost or out of order";
@@ -461,8 +456,8 @@ TEST_F(WinsockTest, DataThenResetGivesTheDataThenTheReset) {
     SendAll(std::string(5000, 'r'));
     SettleAndDrain(client, 5000);
     server_.Reset();
-    const std::string received = ReadUntilClose(
-        client, 1000, notes_, [&](std::function<bool()> done) { PumpUntil(done); });
+    const std::string received =
+        ReadUntilClose(client, 1000, notes_, [&](std::function<bool()> done) { PumpUntil(done); });
     EXPECT_EQ(received, std::string(5000, 'r'));
     ASSERT_EQ(Count(client, FD_CLOSE), 1);
     EXPECT_EQ(notes_.back().event, FD_CLOSE);
