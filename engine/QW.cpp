@@ -125,7 +125,7 @@ void CQW::StartDownload() {
 }
 
 void CQW::CreateConnections() {
-    const int count = Settings.GetInt("DLConnections", 1, true);
+    const int count = Settings.GetInt(keys::kConnections, true);
     if (count < 1) {
         return;
     }

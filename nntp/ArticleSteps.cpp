@@ -66,8 +66,8 @@ void NoteMissingArticle(CNNTPSocket& connection, const char* line) {
     connection.ReportStatus(
         "Article %s is missing on server \"%s\" (%s).  Missing articles are "
         "skipped and counted.",
-        connection.Settings.GetString("article", "").c_str(),
-        connection.Settings.GetString("news_server", "").c_str(), ServerLineReason(line).c_str());
+        connection.Settings.GetString(keys::kArticle.name, "").c_str(),
+        connection.Settings.GetString(keys::kNewsServer).c_str(), ServerLineReason(line).c_str());
 }
 
 // The job ends without the article, on the same connection: no reset, no delay. The header
@@ -75,7 +75,7 @@ void NoteMissingArticle(CNNTPSocket& connection, const char* line) {
 void SkipMissingArticle(CNNTPSocket& connection, const char* step, const char* line) {
     NoteMissingArticle(connection, line);
     NntpTrace("%T: %s(%d): Article %s is missing.  Moving on.\n", step, connection.SocketId(),
-              connection.Settings.GetString("article", "").c_str());
+              connection.Settings.GetString(keys::kArticle.name, "").c_str());
     connection.OutputFile.Close();
     connection.OutputFile.Delete();
     connection.SetState(kStateIdle);
@@ -88,7 +88,7 @@ void SkipMissingArticle(CNNTPSocket& connection, const char* step, const char* l
 }
 
 int ErrorDelaySeconds(CNNTPSocket& connection) {
-    return connection.Settings.GetInt("errordelay", 10);
+    return connection.Settings.GetInt(keys::kErrorDelay);
 }
 
 // Looked up once for every batch of lines a step takes from the receive buffer rather than
@@ -238,7 +238,7 @@ void WriteBlankLine(CNNTPSocket& connection) {
 
 constexpr JobSteps kHeadJob = {
     .verb = "HEAD",
-    .argumentKey = "article",
+    .argumentKey = keys::kArticle.name,
     .sentState = kStateHeadSent,
     .textState = kStateHeadText,
     .first = &CNNTPSocket::Head1,
@@ -264,7 +264,7 @@ constexpr JobSteps kHeadJob = {
 // A failed wait restarts from HEAD: the reset has deleted the half-written file.
 constexpr JobSteps kBodyJob = {
     .verb = "BODY",
-    .argumentKey = "article",
+    .argumentKey = keys::kArticle.name,
     .sentState = kStateBodySent,
     .textState = kStateBodyText,
     .first = &CNNTPSocket::Body1,
@@ -290,7 +290,7 @@ constexpr JobSteps kBodyJob = {
 // The overview's failed wait is traced under the HEAD job's step name.
 constexpr JobSteps kXoverJob = {
     .verb = "XOVER",
-    .argumentKey = "range",
+    .argumentKey = keys::kRange.name,
     .sentState = kStateXoverSent,
     .textState = kStateXoverText,
     .first = &CNNTPSocket::Xover1,
@@ -423,8 +423,8 @@ void CNNTPSocket::NextArticle() {
     // the walk goes on to the next lower one at once, on the same connection.
     const bool failed = StepSucceeded == 0 && !ArticleMissing;
     ArticleMissing = false;
-    const std::int32_t next = OneLower(Settings.GetInt("article", 0));
-    Settings.SetInt("article", next);
+    const std::int32_t next = OneLower(Settings.GetInt(keys::kArticle));
+    Settings.SetInt(keys::kArticle, next);
     ReturnStack.push_back(&CNNTPSocket::NextArticle);
     const bool belowFirst = SelectedGroup == WantedGroup && next < LowestArticle();
     if (failed) {

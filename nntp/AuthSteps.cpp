@@ -41,11 +41,11 @@ constexpr char kNoUserName[] = "the server asks for a login but no user name is 
 // The server refused the user name or the password: counted with the server's reply (or
 // the missing user name) as the reason, shown, and the login ends rejected.
 void EndLoginRejected(CNNTPSocket& connection, const char* line) {
-    const bool noUserName = connection.Settings.GetString("username", "").empty();
+    const bool noUserName = connection.Settings.GetString(keys::kUserName).empty();
     const std::string reason = noUserName ? std::string(kNoUserName) : ServerLineReason(line);
     connection.CountFailure(FailureKind::kLoginRefused, reason);
     connection.ReportStatus("Login refused by server \"%s\": %s",
-                            connection.Settings.GetString("news_server", "").c_str(),
+                            connection.Settings.GetString(keys::kNewsServer).c_str(),
                             reason.c_str());
     connection.AuthFailure = kAuthRejected;
     connection.ReturnFailure();
@@ -54,7 +54,7 @@ void EndLoginRejected(CNNTPSocket& connection, const char* line) {
 }  // namespace
 
 void CNNTPSocket::Auth1() {
-    const std::string command = "AUTHINFO USER " + Settings.GetString("username", "") + "\r\n";
+    const std::string command = "AUTHINFO USER " + Settings.GetString(keys::kUserName) + "\r\n";
     NntpTrace("%T: Auth1(): Sending %s\n", command.c_str());
     SendCommandAndWait(command.c_str(), kStateUserSent, &CNNTPSocket::Auth2);
 }
@@ -72,10 +72,10 @@ void CNNTPSocket::Auth2() {
         // The status list has no time directive: its rows start with the message itself. An
         // empty user name "rejected" would only puzzle the user: the row below says what is
         // missing instead.
-        const std::string user = Settings.GetString("username", "");
+        const std::string user = Settings.GetString(keys::kUserName);
         if (!user.empty()) {
             ReportStatus("Username \"%s\" rejected by server \"%s\"", user.c_str(),
-                         Settings.GetString("news_server", "").c_str());
+                         Settings.GetString(keys::kNewsServer).c_str());
         }
         EndLoginRejected(*this, line);
         return;
@@ -84,7 +84,7 @@ void CNNTPSocket::Auth2() {
     NntpTrace("%T: Auth2(): User name accepted so far.  Sending password.\n");
     // A plain "password" wins over the scrambled "NNTPp".
     const std::string password =
-        Settings.GetString("password", UnscrambleValue(Settings.GetString("NNTPp", "")));
+        Settings.GetString(keys::kPassword.name, UnscrambleValue(Settings.GetString(keys::kScrambledPassword)));
     if (!nntp_reply::FitsCommandBuffer(password)) {
         ErrorLogPrintf("%T: CQWNNTP::Auth2(): Password is too long.\n");
         NntpTrace("%T: CQWNNTP::Authenticate2(): Password is too long.\n");
@@ -108,7 +108,7 @@ void CNNTPSocket::Auth3() {
     if (nntp_reply::RefusesPassword(line)) {
         NntpTrace("%T: Auth3(): Password rejected. Returning Failure.\n");
         ReportStatus("Password rejected by server \"%s\"",
-                     Settings.GetString("news_server", "").c_str());
+                     Settings.GetString(keys::kNewsServer).c_str());
         EndLoginRejected(*this, line);
         return;
     }
@@ -127,9 +127,9 @@ void CNNTPSocket::CommonAuthHandler() {
         return;
     }
     // A missing reply is always worth another try; a rejection only when the user asks.
-    if (AuthFailure == kAuthNoReply || Settings.GetInt("retrypassword", 0) != 0) {
+    if (AuthFailure == kAuthNoReply || Settings.GetInt(keys::kRetryPassword) != 0) {
         NntpTrace("%T: Password failed. Retrying after delay.\n");
-        DelayThen(Settings.GetInt("retrypassworddelay", 30), AuthResendFn);
+        DelayThen(Settings.GetInt(keys::kRetryPasswordDelay), AuthResendFn);
         return;
     }
     NntpTrace("%T: Password failed. Returning Failure.\n");

@@ -33,7 +33,7 @@ void CNNTPSocket::GetToIdle2() {
 
 void CNNTPSocket::Connect1() {
     NntpTrace("%T: Connect1: Connecting to server if necessary.\n");
-    const std::string server = Settings.GetString("news_server", "");
+    const std::string server = Settings.GetString(keys::kNewsServer);
     if (ConnectedServer != server) {
         ResetConnection();
     }
@@ -58,13 +58,13 @@ namespace {
 // the proxy option is on.
 bool StartConnect(CNNTPSocket& connection) {
     SettingsStore& settings = connection.Settings;
-    const std::string server = settings.GetString("news_server", "");
-    const int port = settings.GetInt("news_port", 119);
-    if (settings.GetInt("ProxyOption", 0) != 0) {
+    const std::string server = settings.GetString(keys::kNewsServer);
+    const int port = settings.GetInt(keys::kNewsPort);
+    if (settings.GetInt(keys::kProxyOption) != 0) {
         NntpTrace("%T: Connecting with proxy.\n");
         return connection.Connect(
-            server, port, settings.GetString("ProxyAddress", ""), settings.GetInt("ProxyPort", 0),
-            settings.GetString("ProxyUsername", ""), settings.GetString("ProxyPassword", ""));
+            server, port, settings.GetString(keys::kProxyAddress), settings.GetInt(keys::kProxyPort),
+            settings.GetString(keys::kProxyUserName), settings.GetString(keys::kProxyPassword));
     }
     NntpTrace("%T: Connecting without proxy.\n");
     return connection.Connect(server, port, "", 0, "", "");
@@ -106,7 +106,7 @@ void CNNTPSocket::Connect3() {
     if (started && !ConnectReported) {
         SetState(kStateConnecting);
         NntpTrace("%T: Connect3: Attempting to connect to server %s port %d.\n",
-                  Settings.GetString("news_server", "").c_str(), Settings.GetInt("news_port", 119));
+                  Settings.GetString(keys::kNewsServer).c_str(), Settings.GetInt(keys::kNewsPort));
         return;
     }
     if (started) {
@@ -181,8 +181,8 @@ void CNNTPSocket::Connect5() {
 // check, not the news server's), the name lookup, a time-out, or the connect itself. Each row
 // says why in words: the proxy's or the TLS library's reason, or the socket error's text.
 void CNNTPSocket::ReportConnectFailure() {
-    const std::string server = Settings.GetString("news_server", "");
-    const int port = Settings.GetInt("news_port", 119);
+    const std::string server = Settings.GetString(keys::kNewsServer);
+    const int port = Settings.GetInt(keys::kNewsPort);
     const std::string reason = LastConnectFailureReason().empty()
                                    ? std::string(GetErrorText(LastConnectError))
                                    : LastConnectFailureReason();
@@ -200,7 +200,7 @@ void CNNTPSocket::ReportConnectFailure() {
         ReportStatus(
             "Failed to connect through proxy \"%s\" port %d to server \"%s\" port %d: "
             "%s%s  Will retry.",
-            Settings.GetString("ProxyAddress", "").c_str(), Settings.GetInt("ProxyPort", 0),
+            Settings.GetString(keys::kProxyAddress).c_str(), Settings.GetInt(keys::kProxyPort),
             server.c_str(), port, reason.c_str(), stop);
         return;
     }

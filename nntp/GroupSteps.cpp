@@ -124,7 +124,7 @@ void CNNTPSocket::SelectGroup3() {
         NntpTrace("%T: SelectGroup3(): Group reply without valid article numbers.  Failing.\n");
         CountFailure(FailureKind::kGroupRefused, ServerLineReason(line));
         ReportStatus("Group \"%s\" on server \"%s\" gave no usable article numbers: %s",
-                     WantedGroup.c_str(), Settings.GetString("news_server", "").c_str(), line);
+                     WantedGroup.c_str(), Settings.GetString(keys::kNewsServer).c_str(), line);
         SetState(kStateIdle);
         PublishActivity(ConnectionActivity::kIdle);
         ReturnFailure();
@@ -133,7 +133,7 @@ void CNNTPSocket::SelectGroup3() {
 
     if (line[0] == '2') {
         NntpTrace("%T: SelectGroup3(): Newsgroup entered successfully.\n");
-        Settings.SetInt("article", GroupLast);
+        Settings.SetInt(keys::kArticle, GroupLast);
         RoundArticles = 0;
         if (Monitor != nullptr && Monitor->MarkReachedGroup() && Download != nullptr) {
             Download->CountConnectionReachedGroup();
@@ -153,7 +153,7 @@ void CNNTPSocket::SelectGroup3() {
     SelectedGroup = kNoGroupSelected;
     CountFailure(FailureKind::kGroupRefused, ServerLineReason(line));
     ReportStatus("Group \"%s\" refused by server \"%s\": %s", WantedGroup.c_str(),
-                 Settings.GetString("news_server", "").c_str(), line);
+                 Settings.GetString(keys::kNewsServer).c_str(), line);
     if (!IsDecimalDigit(line[0])) {
         // Not a status line: we have lost our place in the server's replies.
         ErrorLogPrintf("%T: Group3(): Note: Out of Synch!!!\n");
@@ -187,6 +187,6 @@ void CNNTPSocket::NoteEmptyGroup() {
         Download->CountEmptyGroup();
     }
     ReportStatus("Group \"%s\" on server \"%s\" is empty.  Will ask again every %d seconds.",
-                 SelectedGroup.c_str(), Settings.GetString("news_server", "").c_str(),
-                 Settings.GetInt("errordelay", 10));
+                 SelectedGroup.c_str(), Settings.GetString(keys::kNewsServer).c_str(),
+                 Settings.GetInt(keys::kErrorDelay));
 }

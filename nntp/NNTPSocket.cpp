@@ -194,7 +194,7 @@ void CNNTPSocket::OnTimer() {
                     : "no reply within " + std::to_string(limit) + " seconds";
             CountFailure(FailureKind::kTimeout, reason);
             ReportStatus("No reply from server \"%s\" within %d seconds.  Will retry.",
-                         Settings.GetString("news_server", "").c_str(), limit);
+                         Settings.GetString(keys::kNewsServer).c_str(), limit);
             ReturnFailure();
         }
     }
@@ -240,9 +240,9 @@ void CNNTPSocket::OnClose(int error) {
                             : std::string("connection lost: ") + GetErrorText(error));
     if (error == 0) {
         ReportStatus("Connection closed by server \"%s\".",
-                     Settings.GetString("news_server", "").c_str());
+                     Settings.GetString(keys::kNewsServer).c_str());
     } else {
-        ReportStatus("Connection to server \"%s\" lost: %w", Settings.GetString("news_server", "").c_str(),
+        ReportStatus("Connection to server \"%s\" lost: %w", Settings.GetString(keys::kNewsServer).c_str(),
                      error);
     }
     // The step machine is left alone: a waiting step fails at its receive time-out, and a
@@ -305,10 +305,10 @@ void CNNTPSocket::SendCommandAndWait(const char* text, std::int32_t newState, St
                                 std::to_string(length) + " bytes sent");
     if (sent < 0) {
         ReportStatus("Sending to server \"%s\" failed: %w  Will retry.",
-                     Settings.GetString("news_server", "").c_str(), error);
+                     Settings.GetString(keys::kNewsServer).c_str(), error);
     } else {
         ReportStatus("Sending to server \"%s\" failed.  Will retry.",
-                     Settings.GetString("news_server", "").c_str());
+                     Settings.GetString(keys::kNewsServer).c_str());
     }
     ResetConnection();
     CallSequence(&CNNTPSocket::ReturnFailure, replyStep);
@@ -320,7 +320,7 @@ void CNNTPSocket::SetGroupName(const std::string& name) {
 
 void CNNTPSocket::StartArticleJob(const std::string& group, int article) {
     SetGroupName(group);
-    Settings.SetInt("article", article);
+    Settings.SetInt(keys::kArticle, article);
     PostMessageA(GetWindowHandle(), kMsgStartArticleJob, 0, 0);
 }
 

@@ -234,7 +234,7 @@ public:
 
     // --- state ------------------------------------------------------------------------------
     SettingsStore Settings;  // own store; "article" lives here, the rest falls through
-    CachedIntSetting WriteToDiskSetting{"writetodisk", 1};  // read for every batch of lines
+    CachedIntSetting WriteToDiskSetting{keys::kWriteToDisk};  // read for every batch of lines
 
     std::int32_t ConnectionState = kStateNoConnection;
     bool IsWaitingForData = false;

@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "platform/Registry.h"
 #include "support/MutexHandle.h"
 #include "support/Scramble.h"
+#include "support/SettingKeys.h"
 
 // The downloader's registry key, under HKEY_CURRENT_USER.
 constexpr const char* kSettingsRegistryKey = "SOFTWARE\\Tarnley\\Quorrel\\1.00";
@@ -43,6 +45,17 @@ public:
     int GetInt(std::string key, int defaultValue, bool inherit = true);
     bool SetString(std::string key, std::string value);
     bool SetInt(std::string key, int value);
+    // The same for a known setting, with its own default (support/SettingKeys.h).
+    std::string GetString(const keys::TextKey& key, bool inherit = true) {
+        return GetString(key.name, key.defaultValue, inherit);
+    }
+    int GetInt(const keys::IntKey& key, bool inherit = true) {
+        return GetInt(key.name, key.defaultValue, inherit);
+    }
+    bool SetString(const keys::TextKey& key, std::string value) {
+        return SetString(key.name, std::move(value));
+    }
+    bool SetInt(const keys::IntKey& key, int value) { return SetInt(key.name, value); }
     // The parent must outlive this store; null removes it.
     void SetParent(SettingsStore* parent);
 
@@ -66,6 +79,8 @@ private:
 class CachedIntSetting {
 public:
     CachedIntSetting(const char* key, int defaultValue) : m_key(key), m_default(defaultValue) {}
+    explicit CachedIntSetting(const keys::IntKey& key)
+        : m_key(key.name), m_default(key.defaultValue) {}
     int Get(SettingsStore& store);
 
 private:

@@ -176,7 +176,7 @@ bool ParseSetting(const std::string& text, CommandLineOptions& options, std::str
     }
     // Checked here like --tls-ca: found out only at connect time, it would fail every attempt.
     std::string reason;
-    if (key == "news_sslca" && !value.empty() && !TlsSession::CheckCaFile(value, &reason)) {
+    if (key == keys::kNewsSslCa.name && !value.empty() && !TlsSession::CheckCaFile(value, &reason)) {
         message = "--set news_sslca: " + reason;
         return false;
     }

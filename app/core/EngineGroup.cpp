@@ -74,7 +74,7 @@ EngineGroup::StartResult EngineGroup::StartEngine(int index, int share, int firs
     thread->m_pQW->Settings.SetParent(settings_.get());
     if (engines_ > 1) {
         // The engine's own store holds its share; every other key falls through as before.
-        thread->m_pQW->Settings.SetInt("DLConnections", share);
+        thread->m_pQW->Settings.SetInt(keys::kConnections, share);
     } else {
         counters_ = thread->Counters();
     }

@@ -314,7 +314,7 @@ private:
     // What makes a run pointless is refused before it starts, with one line saying why.
     bool ReadyToRun(std::string& error) {
         SettingsStore& settings = logic_.Settings();
-        if (settings.GetString("news_server", "").empty()) {
+        if (settings.GetString(keys::kNewsServer).empty()) {
             error = "no news server is set: give --server HOST[:PORT], or store one with "
                     "zodiva-reg set news_server HOST";
             if (setup_.SettingsFileProblems() > 0) {

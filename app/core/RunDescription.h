@@ -15,4 +15,3 @@ RunSetup DescribeRun(SettingsStore& settings, const std::string& started,
                      const std::vector<std::pair<std::string, std::string>>& extra = {});
 
 // True for the settings that hold a secret (passwords), which no output ever shows.
-bool IsSecretSetting(const std::string& key);

@@ -190,25 +190,25 @@ bool SessionSetup::ApplySettings(const CommandLineOptions& options, TestDialogLo
         settings.SetString(key, value);
     }
     if (!options.serverHost.empty()) {
-        settings.SetString("news_server", options.serverHost);
+        settings.SetString(keys::kNewsServer, options.serverHost);
         if (options.serverPort) {
-            settings.SetInt("news_port", *options.serverPort);
+            settings.SetInt(keys::kNewsPort, *options.serverPort);
         }
     }
     if (options.tls) {
-        settings.SetInt("news_ssl", 1);
+        settings.SetInt(keys::kNewsSsl, 1);
     }
     if (options.tlsNoVerify) {
-        settings.SetInt("news_sslverify", 0);
+        settings.SetInt(keys::kNewsSslVerify, 0);
     }
     if (!options.tlsCaFile.empty()) {
-        settings.SetString("news_sslca", options.tlsCaFile);
+        settings.SetString(keys::kNewsSslCa, options.tlsCaFile);
     }
     if (options.noWrite) {
         logic.SetWriteToDisk(false);
     }
     if (options.connections) {
-        settings.SetInt("DLConnections", *options.connections);
+        settings.SetInt(keys::kConnections, *options.connections);
     }
     logic.SetConnectionOptions(ConnectionOptionsOf(options));
     if (options.demo && !StartDemo(logic, error)) {
@@ -229,10 +229,10 @@ bool SessionSetup::StartDemo(TestDialogLogic& logic, std::string& error) {
         return false;
     }
     SettingsStore& settings = logic.Settings();
-    settings.SetString("news_server", "127.0.0.1");
-    settings.SetInt("news_port", server->Port());
+    settings.SetString(keys::kNewsServer, "127.0.0.1");
+    settings.SetInt(keys::kNewsPort, server->Port());
     // The demo talks to its own server directly, whatever proxy or login the settings hold.
-    settings.SetInt("ProxyOption", 0);
+    settings.SetInt(keys::kProxyOption, 0);
     demo_ = std::move(server);
     return true;
 }
@@ -249,8 +249,8 @@ bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLog
 #else
     SettingsStore& settings = logic.Settings();
     ListenAddress newsServer;  // only for its "host:port" text, IPv6 in brackets
-    newsServer.host = settings.GetString("news_server", "");
-    newsServer.port = settings.GetInt("news_port", 119);
+    newsServer.host = settings.GetString(keys::kNewsServer);
+    newsServer.port = settings.GetInt(keys::kNewsPort);
     const std::string server = newsServer.Text();
     auto metrics = std::make_unique<MetricsService>(options.instance, server, kZodivaVersion);
     if (!metrics->Start(*options.metrics, error)) {

@@ -46,24 +46,24 @@ SettingsStore& TestDialogLogic::Settings() {
 }
 
 unsigned TestDialogLogic::ConnectionsForDisplay() const {
-    return static_cast<unsigned>(settings_->GetInt("DLConnections", 1, true));
+    return static_cast<unsigned>(settings_->GetInt(keys::kConnections, true));
 }
 
 bool TestDialogLogic::WriteToDisk() const {
-    return settings_->GetInt("writetodisk", 1, true) != 0;
+    return settings_->GetInt(keys::kWriteToDisk, true) != 0;
 }
 
 void TestDialogLogic::SetWriteToDisk(bool checked) {
-    settings_->SetInt("writetodisk", checked ? 1 : 0);
+    settings_->SetInt(keys::kWriteToDisk, checked ? 1 : 0);
 }
 
 TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText,
                                               const ConfirmFn& confirm) {
     DebugLogPrintf("%T: OnGo: Thread Id %d\n", static_cast<int>(GetCurrentThreadId()));
-    settings_->SetInt("DLConnections", static_cast<int>(ReadUnsignedNumber(connectionsText)));
+    settings_->SetInt(keys::kConnections, static_cast<int>(ReadUnsignedNumber(connectionsText)));
     StopThread();
 
-    const int connections = settings_->GetInt("DLConnections", 1, true);
+    const int connections = settings_->GetInt(keys::kConnections, true);
     if (connections >= kConfirmFromConnections) {
         if (!confirm || !confirm(ConfirmationText(connections))) {
             return GoResult::kDeclined;

@@ -106,14 +106,6 @@ private:
         return 1;
     }
 
-    static bool IsSecret(const std::string& name) {
-        for (const char* secret : {"NNTPp", "password", "ProxyPassword"}) {
-            if (strcasecmp(name.c_str(), secret) == 0)
-                return true;
-        }
-        return false;
-    }
-
     static std::string Describe(const RegValue& value, bool mask) {
         switch (value.kind) {
             case ValueKind::String:
@@ -154,7 +146,7 @@ private:
             return 0;
         }
         for (const RegValue& value : values)
-            console_.out << value.name << " = " << Describe(value, IsSecret(value.name)) << "\n";
+            console_.out << value.name << " = " << Describe(value, settings_keys::IsSecret(value.name)) << "\n";
         return 0;
     }
 
@@ -163,7 +155,7 @@ private:
         if (!value)
             return NotSet(key);
         if (value->kind == ValueKind::String)
-            console_.out << (IsSecret(key) && !showSecret && !value->text.empty() ? kMask
+            console_.out << (settings_keys::IsSecret(key) && !showSecret && !value->text.empty() ? kMask
                                                                                 : value->text)
                          << "\n";
         else if (value->kind == ValueKind::Dword)
@@ -206,7 +198,7 @@ private:
             console_.err << "zodiva-reg: no password read\n";
             return 1;
         }
-        file_.SetString("NNTPp", ScrambleValue(password));
+        file_.SetString(keys::kScrambledPassword.name, ScrambleValue(password));
         return Save();
     }
 

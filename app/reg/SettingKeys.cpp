@@ -6,6 +6,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <iterator>
 
 namespace settings_keys {
 
@@ -48,20 +49,9 @@ bool ParseInteger(const std::string& text, long long& value) {
 }  // namespace
 
 const std::vector<KnownKey>& KnownKeys() {
-    static const std::vector<KnownKey> keys = {
-        {"DLConnections", KeyKind::kInteger},  {"writetodisk", KeyKind::kInteger},
-        {"article", KeyKind::kInteger},        {"range", KeyKind::kText},
-        {"errordelay", KeyKind::kInteger},     {"news_server", KeyKind::kText},
-        {"news_port", KeyKind::kPort},         {"ProxyOption", KeyKind::kInteger},
-        {"ProxyAddress", KeyKind::kText},      {"ProxyPort", KeyKind::kPort},
-        {"ProxyUsername", KeyKind::kText},     {"ProxyPassword", KeyKind::kText},
-        {"username", KeyKind::kText},          {"NNTPp", KeyKind::kText},
-        {"password", KeyKind::kText},          {"retrypassword", KeyKind::kInteger},
-        {"retrypassworddelay", KeyKind::kInteger},
-        {"news_ssl", KeyKind::kInteger},       {"news_sslverify", KeyKind::kInteger},
-        {"news_sslca", KeyKind::kText},
-    };
-    return keys;
+    static const std::vector<KnownKey> known(std::begin(keys::kAllSettings),
+                                             std::end(keys::kAllSettings));
+    return known;
 }
 
 const KnownKey* FindKey(const std::string& name) {
@@ -103,6 +93,15 @@ std::string UnknownKeyWarning(const std::string& name) {
         return std::string();
     return "'" + name + "' is not a setting zodiva reads (did you mean '" +
            ClosestKey(name).name + "'?); stored anyway";
+}
+
+bool IsSecret(const std::string& name) {
+    for (const char* secret :
+         {keys::kScrambledPassword.name, keys::kPassword.name, keys::kProxyPassword.name}) {
+        if (strcasecmp(name.c_str(), secret) == 0)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace settings_keys

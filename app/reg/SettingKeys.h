@@ -1,26 +1,19 @@
 #pragma once
-// The settings zodiva reads, with their kinds, so that both the settings writer and the
-// command line's --set can tell a typing slip ("news_sever") or a value the program would
-// misread ("news_port=abc") before it is stored. Names compare without regard to case, as
-// the settings store compares them.
+// Checks on setting names and values, so that both the settings writer and the command
+// line's --set can tell a typing slip ("news_sever") or a value the program would misread
+// ("news_port=abc") before it is stored. Names compare without regard to case, as the
+// settings store compares them.
 #include <string>
 #include <vector>
 
+#include "support/SettingKeys.h"
+
 namespace settings_keys {
 
-enum class KeyKind {
-    kText,     // read as text
-    kInteger,  // read as a signed 32-bit number
-    kPort,     // a number from 0 to 65535
-};
+using KeyKind = keys::SettingKind;
+using KnownKey = keys::SettingInfo;
 
-struct KnownKey {
-    const char* name;
-    KeyKind kind;
-};
-
-// Every key the program reads. A new setting must be added here, or --set and zodiva-reg
-// will warn about it.
+// Every key the program reads (keys::kAllSettings).
 const std::vector<KnownKey>& KnownKeys();
 
 // The known key with that name (any letter case), or null.
@@ -36,5 +29,8 @@ std::string CheckValue(const std::string& name, const std::string& value);
 // The warning for a name that is not a known key, naming the nearest known one; empty for
 // a known key.
 std::string UnknownKeyWarning(const std::string& name);
+
+// A password, scrambled or not, that is never shown.
+bool IsSecret(const std::string& name);
 
 }  // namespace settings_keys

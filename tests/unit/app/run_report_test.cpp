@@ -162,7 +162,8 @@ TEST(RunDescriptionTest, SettingsAreListedWithoutAnyPassword) {
     EXPECT_EQ(setup.server, "news.example.net");
     EXPECT_EQ(setup.port, 563);
     EXPECT_TRUE(setup.tls);
-    EXPECT_EQ(setup.proxy, "[::1]:1080");
+    // No ProxyPort stored: the port the engine dials, not a port it never uses.
+    EXPECT_EQ(setup.proxy, "[::1]:0");
     const std::string json = FormatSummary(RunSummary{setup}, true);
     for (const char* secret : {"hunter2", "scrambled", "secret", "assword", "NNTPp"}) {
         EXPECT_EQ(json.find(secret), std::string::npos) << secret << "\n" << json;
