@@ -266,112 +266,202 @@ ValueHandler NonEmptyText(const char* emptyMessage, std::string CommandLineOptio
     };
 }
 
-const std::map<std::string, ValueHandler>& ValueOptions() {
-    static const std::map<std::string, ValueHandler> handlers = {
-        {"--registry", NonEmptyText("--registry needs a file name", &CommandLineOptions::registryFile)},
-        {"--workdir", NonEmptyText("--workdir needs a directory", &CommandLineOptions::workDir)},
-        {"--set", ParseSetting},
-        {"--instance", ParseInstance},
-        {"--server", ParseServer},
-        {"--tls-ca", ParseCaFile},
-        {"--connections",
-         WholeNumber("--connections", "a whole number", 0, kMaxCommandLineConnections,
-                     &CommandLineOptions::connections)},
-        {"--keep-logs",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             if (v == "all") {
-                 o.keepLogs = kKeepAllLogs;
-                 return true;
-             }
-             long value = 0;
-             if (!ParseWholeNumber(v, 0, kMaxKeptLogs, value)) {
-                 m = "--keep-logs needs a whole number from 0 to " + std::to_string(kMaxKeptLogs) +
-                     " or 'all', not '" + v + "'";
-                 return false;
-             }
-             o.keepLogs = static_cast<int>(value);
-             return true;
-         }},
-        {"--receive-timeout", Seconds("--receive-timeout", 1, &CommandLineOptions::receiveTimeout)},
-        {"--connect-retry-delay",
-         Seconds("--connect-retry-delay", 0, &CommandLineOptions::connectRetryDelay)},
-        {"--reject-delay", Seconds("--reject-delay", 0, &CommandLineOptions::rejectDelay)},
-        {"--engines",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             long value = 0;
-             if (!ParseWholeNumber(v, 1, kMaxCommandLineEngines, value)) {
-                 m = "--engines needs a whole number from 1 to " +
-                     std::to_string(kMaxCommandLineEngines) + ", not '" + v + "'";
-                 return false;
-             }
-             o.engines = static_cast<int>(value);
-             return true;
-         }},
-        {"--seconds",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             double value = 0;
-             if (!ParseSeconds(v, value)) {
-                 m = "--seconds needs a number of seconds above 0, not '" + v + "'";
-                 return false;
-             }
-             o.seconds = value;
-             return true;
-         }},
-        {"--warmup",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             double value = 0;
-             if (v != "0" && !ParseSeconds(v, value)) {
-                 m = "--warmup needs a number of seconds, not '" + v + "'";
-                 return false;
-             }
-             o.warmup = value;
-             return true;
-         }},
-        {"--sweep",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             SweepParseError error;
-             if (!ParseSweepList(v, kMaxCommandLineConnections, o.sweep, error)) {
-                 m = DescribeSweepError(v, error);
-                 return false;
-             }
-             return true;
-         }},
-        {"--check",
-         [](const std::string& v, CommandLineOptions& o, std::string& m) {
-             RunCheck check;
-             CheckParseError error;
-             if (!ParseRunCheck(v, check, error)) {
-                 m = DescribeCheckError(v, error);
-                 return false;
-             }
-             o.checks.push_back(std::move(check));
-             return true;
-         }},
-        {"--timeline", NonEmptyText("--timeline needs a file name", &CommandLineOptions::timeline)},
+// A flag: stored as true in `member`.
+ValueHandler Flag(bool CommandLineOptions::*member) {
+    return [member](const std::string&, CommandLineOptions& o, std::string&) {
+        o.*member = true;
+        return true;
     };
-    return handlers;
 }
 
-bool ApplyFlag(const std::string& name, CommandLineOptions& options) {
-    static const std::map<std::string, bool CommandLineOptions::*> flags = {
-        {"--headless", &CommandLineOptions::headless},
-        {"--demo", &CommandLineOptions::demo},
-        {"--no-write", &CommandLineOptions::noWrite},
-        {"--no-trace", &CommandLineOptions::noTrace},
-        {"--yes", &CommandLineOptions::yes},
-        {"--json", &CommandLineOptions::json},
-        {"--tls", &CommandLineOptions::tls},
-        {"--tls-no-verify", &CommandLineOptions::tlsNoVerify},
-        {"--help", &CommandLineOptions::help},
-        {"-h", &CommandLineOptions::help},
-        {"--version", &CommandLineOptions::version},
-    };
-    auto found = flags.find(name);
-    if (found == flags.end()) {
+bool ParseKeepLogs(const std::string& v, CommandLineOptions& o, std::string& m) {
+    if (v == "all") {
+        o.keepLogs = kKeepAllLogs;
+        return true;
+    }
+    long value = 0;
+    if (!ParseWholeNumber(v, 0, kMaxKeptLogs, value)) {
+        m = "--keep-logs needs a whole number from 0 to " + std::to_string(kMaxKeptLogs) +
+            " or 'all', not '" + v + "'";
         return false;
     }
-    options.*(found->second) = true;
+    o.keepLogs = static_cast<int>(value);
     return true;
+}
+
+bool ParseSecondsOption(const std::string& v, CommandLineOptions& o, std::string& m) {
+    double value = 0;
+    if (!ParseSeconds(v, value)) {
+        m = "--seconds needs a number of seconds above 0, not '" + v + "'";
+        return false;
+    }
+    o.seconds = value;
+    return true;
+}
+
+bool ParseWarmup(const std::string& v, CommandLineOptions& o, std::string& m) {
+    double value = 0;
+    if (v != "0" && !ParseSeconds(v, value)) {
+        m = "--warmup needs a number of seconds, not '" + v + "'";
+        return false;
+    }
+    o.warmup = value;
+    return true;
+}
+
+bool ParseSweep(const std::string& v, CommandLineOptions& o, std::string& m) {
+    SweepParseError error;
+    if (!ParseSweepList(v, kMaxCommandLineConnections, o.sweep, error)) {
+        m = DescribeSweepError(v, error);
+        return false;
+    }
+    return true;
+}
+
+bool ParseCheck(const std::string& v, CommandLineOptions& o, std::string& m) {
+    RunCheck check;
+    CheckParseError error;
+    if (!ParseRunCheck(v, check, error)) {
+        m = DescribeCheckError(v, error);
+        return false;
+    }
+    o.checks.push_back(std::move(check));
+    return true;
+}
+
+enum class ValueKind {
+    kNone,      // a flag: a value is refused
+    kRequired,  // in the next argument or after '='
+    kOptional,  // after '=', or the next argument when that is no option
+};
+
+// One option: how it is written, what it takes, what it does and what --help says of it.
+// The table below is the only place an option is declared.
+struct OptionSpec {
+    const char* name;
+    const char* alias;       // another spelling, not shown in the help; or null
+    const char* valueName;   // as the help shows the value ("N", "[HOST:PORT]"); "" for a flag
+    ValueKind kind;
+    bool headless;           // listed under "Headless run" in the help
+    std::string help;        // one line per '\n', shown after the name
+    ValueHandler apply;      // checks the value and stores it
+};
+
+const std::vector<OptionSpec>& Options() {
+    using O = CommandLineOptions;
+    constexpr ValueKind kFlag = ValueKind::kNone;
+    constexpr ValueKind kValue = ValueKind::kRequired;
+    static const std::vector<OptionSpec> options = {
+        {"--demo", nullptr, "", kFlag, false,
+         "serve articles from a built-in server on 127.0.0.1", Flag(&O::demo)},
+        {"--registry", nullptr, "FILE", kValue, false,
+         "read settings from this .reg file instead of the default",
+         NonEmptyText("--registry needs a file name", &O::registryFile)},
+        {"--workdir", nullptr, "DIR", kValue, false,
+         "write log.txt, errorlog.txt and temporary files in DIR",
+         NonEmptyText("--workdir needs a directory", &O::workDir)},
+        {"--set", nullptr, "KEY=VALUE", kValue, false,
+         "store a setting after loading (repeatable)", ParseSetting},
+        {"--server", nullptr, "HOST[:PORT]", kValue, false,
+         "news server (sets news_server and news_port); an IPv6\n"
+         "address in brackets, [::1]:119; nntps://HOST[:PORT] for\n"
+         "TLS (port 563 unless given)",
+         ParseServer},
+        {"--tls", nullptr, "", kFlag, false, "TLS from the first byte (news_ssl 1)", Flag(&O::tls)},
+        {"--tls-no-verify", nullptr, "", kFlag, false,
+         "do not check the server's certificate (news_sslverify 0)", Flag(&O::tlsNoVerify)},
+        {"--tls-ca", nullptr, "FILE", kValue, false,
+         "trust the CA certificates in FILE instead of the system's\n(news_sslca)", ParseCaFile},
+        {"--no-write", nullptr, "", kFlag, false, "do not write articles to disk (writetodisk 0)",
+         Flag(&O::noWrite)},
+        {"--keep-logs", nullptr, "N|all", kValue, false,
+         "keep at most N numbered copies of log.txt (oldest go);\n"
+         "the dialog keeps all, a headless run 20 unless told",
+         ParseKeepLogs},
+        {"--no-trace", nullptr, "", kFlag, false, "leave out the step-by-step trace lines of log.txt",
+         Flag(&O::noTrace)},
+        {"--receive-timeout", nullptr, "S", kValue, false,
+         "give up on a server silent for S seconds (default 180)",
+         Seconds("--receive-timeout", 1, &O::receiveTimeout)},
+        {"--connect-retry-delay", nullptr, "S", kValue, false,
+         "wait S seconds before a failed connect or group\n"
+         "selection is tried again (ErrorDelay, default 30)",
+         Seconds("--connect-retry-delay", 0, &O::connectRetryDelay)},
+        {"--reject-delay", nullptr, "S", kValue, false,
+         "wait S seconds after the server refused a greeting\n(RejectDelay, default 180)",
+         Seconds("--reject-delay", 0, &O::rejectDelay)},
+        {"--connections", nullptr, "N", kValue, false,
+         "number of connections (DLConnections), 0 to " +
+             std::to_string(kMaxCommandLineConnections),
+         WholeNumber("--connections", "a whole number", 0, kMaxCommandLineConnections,
+                     &O::connections)},
+        {"--metrics", nullptr, "[HOST:PORT]", ValueKind::kOptional, false,
+         "serve metrics for scrapers at http://HOST:PORT/metrics\n"
+         "(default 127.0.0.1:9464; other interfaces only when\n"
+         "written out, e.g. 0.0.0.0:9464)",
+         ParseMetrics},
+        {"--instance", nullptr, "NAME", kValue, false,
+         "the metrics' instance label (default: the host name)", ParseInstance},
+        {"--headless", nullptr, "", kFlag, true,
+         "run without the dialog, printing the rate once a second", Flag(&O::headless)},
+        {"--seconds", nullptr, "S", kValue, true,
+         "stop S seconds after Go (default: run until Ctrl-C)", ParseSecondsOption},
+        {"--yes", nullptr, "", kFlag, true,
+         "answer Yes when 20 or more connections ask to be confirmed", Flag(&O::yes)},
+        {"--json", nullptr, "", kFlag, true, "print one JSON object per second and a JSON summary",
+         Flag(&O::json)},
+        {"--check", nullptr, "EXPR", kValue, true,
+         "a target the run must meet, METRIC OP VALUE[UNIT], e.g.\n"
+         "'p99(body) < 50ms', 'rate >= 100MB/s', 'failures == 0'\n"
+         "(repeatable; exit code 4 when one fails)",
+         ParseCheck},
+        {"--sweep", nullptr, "LIST", kValue, true,
+         "run a step per connection count, each for --seconds:\n"
+         "1,4,16,64 or 1..64 (doubling); prints the knee and, with\n"
+         "--check, the capacity",
+         ParseSweep},
+        {"--warmup", nullptr, "S", kValue, true,
+         "leave the first S seconds of a run (of each step) out of\nits summary, checks and knee",
+         ParseWarmup},
+        {"--timeline", nullptr, "FILE", kValue, true,
+         "write every second to FILE as it goes: JSON lines, or CSV\nwhen FILE ends in .csv",
+         NonEmptyText("--timeline needs a file name", &O::timeline)},
+        {"--engines", nullptr, "N", kValue, true,
+         "share the connections among N engine threads (default 1;\n"
+         "one per core is the most that helps)",
+         WholeNumber("--engines", "a whole number", 1, kMaxCommandLineEngines, &O::engines)},
+        {"--help", "-h", "", kFlag, true, "show this text", Flag(&O::help)},
+        {"--version", nullptr, "", kFlag, true, "show the version", Flag(&O::version)},
+    };
+    return options;
+}
+
+const OptionSpec* FindOption(const std::string& name) {
+    for (const OptionSpec& option : Options()) {
+        if (name == option.name || (option.alias != nullptr && name == option.alias))
+            return &option;
+    }
+    return nullptr;
+}
+
+// The help lines of one section: the name and value in a column of 22, the text beside it
+// and its further lines under it.
+std::string OptionHelp(bool headless) {
+    constexpr std::size_t kColumn = 22;
+    std::string text;
+    for (const OptionSpec& option : Options()) {
+        if (option.headless != headless)
+            continue;
+        std::string head = option.name;
+        if (*option.valueName != '\0')
+            head += std::string(" ") + option.valueName;
+        head += head.size() < kColumn ? std::string(kColumn - head.size(), ' ') : "  ";
+        text += "  " + head;
+        for (char c : option.help)
+            text += c == '\n' ? "\n" + std::string(kColumn + 2, ' ') : std::string(1, c);
+        text += "\n";
+    }
+    return text;
 }
 
 // The options of a load test: each needs a headless run, a sweep needs a length per step.
@@ -441,27 +531,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, CommandLineO
             name = name.substr(0, equals);
             hasInlineValue = true;
         }
-        if (!hasInlineValue && ApplyFlag(name, options)) {
-            continue;
-        }
-        if (name == "--metrics") {
-            // The address may be left out: the next argument is taken only if it is no option.
-            if (!hasInlineValue && i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
-                value = args[++i];
-            }
-            if (!ParseMetrics(value, options, message)) {
-                return ParseOutcome::kError;
-            }
-            continue;
-        }
-        auto handler = ValueOptions().find(name);
-        if (handler == ValueOptions().end()) {
-            if (hasInlineValue && (name == "--headless" || name == "--demo" ||
-                                   name == "--no-write" || name == "--yes" || name == "--json" ||
-                                   name == "--tls" || name == "--tls-no-verify")) {
-                message = "option " + name + " takes no value";
-                return ParseOutcome::kError;
-            }
+        const OptionSpec* option = FindOption(name);
+        if (option == nullptr) {
             bool takesValue = false;
             if (hasInlineValue || !IsToolkitOption(name, takesValue)) {
                 message = (args[i].rfind("-", 0) == 0 ? "unknown option '" : "unexpected argument '") +
@@ -478,14 +549,23 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args, CommandLineO
             }
             continue;
         }
-        if (!hasInlineValue) {
+        if (option->kind == ValueKind::kNone && hasInlineValue) {
+            message = "option " + name + " takes no value";
+            return ParseOutcome::kError;
+        }
+        if (option->kind == ValueKind::kRequired && !hasInlineValue) {
             if (i + 1 >= args.size()) {
                 message = "option " + name + " needs a value";
                 return ParseOutcome::kError;
             }
             value = args[++i];
         }
-        if (!handler->second(value, options, message)) {
+        // An optional value is taken from the next argument only if that is no option.
+        if (option->kind == ValueKind::kOptional && !hasInlineValue && i + 1 < args.size() &&
+            args[i + 1].rfind("-", 0) != 0) {
+            value = args[++i];
+        }
+        if (!option->apply(value, options, message)) {
             return ParseOutcome::kError;
         }
     }
@@ -521,54 +601,11 @@ std::string HelpText(const std::string& programName) {
            "fetches articles of alt.binaries.test and shows the receive rate once a second.\n"
            "Without --headless the test dialog opens.\n"
            "\n"
-           "Options for both the dialog and --headless:\n"
-           "  --demo                serve articles from a built-in server on 127.0.0.1\n"
-           "  --registry FILE       read settings from this .reg file instead of the default\n"
-           "  --workdir DIR         write log.txt, errorlog.txt and temporary files in DIR\n"
-           "  --set KEY=VALUE       store a setting after loading (repeatable)\n"
-           "  --server HOST[:PORT]  news server (sets news_server and news_port); an IPv6\n"
-           "                        address in brackets, [::1]:119; nntps://HOST[:PORT] for\n"
-           "                        TLS (port 563 unless given)\n"
-           "  --tls                 TLS from the first byte (news_ssl 1)\n"
-           "  --tls-no-verify       do not check the server's certificate (news_sslverify 0)\n"
-           "  --tls-ca FILE         trust the CA certificates in FILE instead of the system's\n"
-           "                        (news_sslca)\n"
-           "  --no-write            do not write articles to disk (writetodisk 0)\n"
-           "  --keep-logs N|all     keep at most N numbered copies of log.txt (oldest go);\n"
-           "                        the dialog keeps all, a headless run 20 unless told\n"
-           "  --no-trace            leave out the step-by-step trace lines of log.txt\n"
-           "  --receive-timeout S   give up on a server silent for S seconds (default 180)\n"
-           "  --connect-retry-delay S  wait S seconds before a failed connect or group\n"
-           "                        selection is tried again (ErrorDelay, default 30)\n"
-           "  --reject-delay S      wait S seconds after the server refused a greeting\n"
-           "                        (RejectDelay, default 180)\n"
-           "  --connections N       number of connections (DLConnections), 0 to " +
-           std::to_string(kMaxCommandLineConnections) +
+           "Options for both the dialog and --headless:\n" +
+           OptionHelp(false) +
            "\n"
-           "  --metrics [HOST:PORT] serve metrics for scrapers at http://HOST:PORT/metrics\n"
-           "                        (default 127.0.0.1:9464; other interfaces only when\n"
-           "                        written out, e.g. 0.0.0.0:9464)\n"
-           "  --instance NAME       the metrics' instance label (default: the host name)\n"
-           "\n"
-           "Headless run:\n"
-           "  --headless            run without the dialog, printing the rate once a second\n"
-           "  --seconds S           stop S seconds after Go (default: run until Ctrl-C)\n"
-           "  --yes                 answer Yes when 20 or more connections ask to be confirmed\n"
-           "  --json                print one JSON object per second and a JSON summary\n"
-           "  --check EXPR          a target the run must meet, METRIC OP VALUE[UNIT], e.g.\n"
-           "                        'p99(body) < 50ms', 'rate >= 100MB/s', 'failures == 0'\n"
-           "                        (repeatable; exit code 4 when one fails)\n"
-           "  --sweep LIST          run a step per connection count, each for --seconds:\n"
-           "                        1,4,16,64 or 1..64 (doubling); prints the knee and, with\n"
-           "                        --check, the capacity\n"
-           "  --warmup S            leave the first S seconds of a run (of each step) out of\n"
-           "                        its summary, checks and knee\n"
-           "  --timeline FILE       write every second to FILE as it goes: JSON lines, or CSV\n"
-           "                        when FILE ends in .csv\n"
-           "  --engines N           share the connections among N engine threads (default 1;\n"
-           "                        one per core is the most that helps)\n"
-           "  --help                show this text\n"
-           "  --version             show the version\n"
+           "Headless run:\n" +
+           OptionHelp(true) +
            "\n"
            "\n"
            "Rates: KBps is 1024 bytes per second (the dialog's %.2fKBps, and KiB/s in the\n"

@@ -138,6 +138,9 @@ TEST(CommandLineTest, BadInputIsRefusedWithAMessageNamingIt) {
         {{"--demo", "--server", "news.example.net"}, "cannot be used together"},
         {{"--json"}, "--headless only"},
         {{"--headless", "--json=1"}, "takes no value"},
+        // Every flag refuses a value alike, not only the ones a list once named.
+        {{"--headless", "--no-trace=1"}, "option --no-trace takes no value"},
+        {{"--version=2"}, "option --version takes no value"},
         {{"--headless", "--engines", "0"}, "from 1 to 64"},
         {{"--headless", "--engines", "65"}, "from 1 to 64"},
         {{"--engines", "2"}, "--headless only"},
