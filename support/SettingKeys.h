@@ -78,11 +78,11 @@ inline std::string DefaultText(const SettingInfo& setting) {
 // Every setting zodiva reads, in the order run descriptions list them. A new setting is added
 // above and here, or --set and zodiva-reg will warn about it.
 inline constexpr SettingInfo kAllSettings[] = {
-    Row(kConnections),   Row(kWriteToDisk),    Row(kArticle),        Row(kRange),
-    Row(kErrorDelay),    Row(kNewsServer),     Row(kNewsPort),       Row(kProxyOption),
-    Row(kProxyAddress),  Row(kProxyPort),      Row(kProxyUserName),  Row(kProxyPassword),
-    Row(kUserName),      Row(kScrambledPassword), Row(kPassword),    Row(kRetryPassword),
-    Row(kRetryPasswordDelay), Row(kNewsSsl),   Row(kNewsSslVerify),  Row(kNewsSslCa),
+    Row(kConnections),        Row(kWriteToDisk),       Row(kArticle),       Row(kRange),
+    Row(kErrorDelay),         Row(kNewsServer),        Row(kNewsPort),      Row(kProxyOption),
+    Row(kProxyAddress),       Row(kProxyPort),         Row(kProxyUserName), Row(kProxyPassword),
+    Row(kUserName),           Row(kScrambledPassword), Row(kPassword),      Row(kRetryPassword),
+    Row(kRetryPasswordDelay), Row(kNewsSsl),           Row(kNewsSslVerify), Row(kNewsSslCa),
 };
 
 }  // namespace keys
