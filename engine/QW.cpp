@@ -32,8 +32,8 @@ void CQW::SetMonitor(std::shared_ptr<EngineMonitor> monitor) {
     m_DiskSpaceEpisodeShown = 0;
     for (auto& connection : m_Connections) {
         if (connection) {
-            connection->Monitor = nullptr;  // their slots belonged to the monitor before
-            connection->Download = &m_Monitor->Run();
+            // Their slots belonged to the monitor before.
+            connection->AttachMonitor(nullptr, &m_Monitor->Run());
         }
     }
 }
@@ -43,7 +43,7 @@ void CQW::DeleteConnections() {
         if (connection) {
             // Bytes read since the last tick still count towards the download's total.
             m_Counters->AddBytes(static_cast<std::uint64_t>(
-                connection->BytesSinceTick > 0 ? connection->BytesSinceTick : 0));
+                connection->PendingBytes() > 0 ? connection->PendingBytes() : 0));
             connection->ResetConnection();
             connection.reset();
         }
@@ -70,7 +70,7 @@ void CQW::OnTimer() {
     ZODIVA_ASSERT_OWNER(Owner());
     for (auto& connection : m_Connections) {
         if (connection) {
-            const std::int32_t pending = connection->BytesSinceTick;
+            const std::int32_t pending = connection->PendingBytes();
             if (pending > 0) {
                 m_Counters->AddBytes(static_cast<std::uint64_t>(pending));
             }
@@ -101,7 +101,7 @@ void CQW::PublishTotalRate() {
     double total = 0.0;
     for (const auto& connection : m_Connections) {
         if (connection) {
-            total += connection->Rate.load(std::memory_order_relaxed);
+            total += connection->CurrentRate();
         }
     }
     m_Counters->PublishRate(total, m_EngineIndex);
@@ -141,12 +141,11 @@ void CQW::CreateConnections() {
     for (int i = 0; i < count; ++i) {
         auto connection = std::make_unique<CNNTPSocket>();
         connection->Settings.SetParent(&Settings);
-        connection->ConnectionOptions = ConnectionOptions;
-        connection->CompletedArticles = m_Counters->ArticleCounter();
-        connection->Monitor = slots != nullptr ? &slots[i] : nullptr;
-        connection->Download = &m_Monitor->Run();
-        connection->ConnectionNumber = static_cast<std::int32_t>(numberBefore + i + 1);
-        connection->m_pStatusList = &m_StatusList;
+        connection->SetConnectionOptions(ConnectionOptions);
+        connection->SetCompletedArticlesCounter(m_Counters->ArticleCounter());
+        connection->AttachMonitor(slots != nullptr ? &slots[i] : nullptr, &m_Monitor->Run());
+        connection->SetConnectionNumber(static_cast<std::int32_t>(numberBefore + i + 1));
+        connection->AttachStatusList(&m_StatusList);
         CNNTPSocket* raw = connection.get();
         m_Connections.push_back(std::move(connection));
         m_Counters->AddConnection();

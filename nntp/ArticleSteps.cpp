@@ -28,76 +28,10 @@ struct ErrorReplyTexts {
     bool traceLineFirst;     // the BODY job traces the line before it logs the error
 };
 
-// An error status (or no status at all): logged, the connection is dropped, and the job
-// fails. The loop goes on; its group selection connects afresh.
-void FailOnErrorReply(CNNTPSocket& connection, const char* line, const ErrorReplyTexts& texts) {
-    if (!IsDecimalDigit(line[0])) {
-        ErrorLogPrintf(texts.outOfSynch);
-        NntpTrace(texts.outOfSynch);
-    }
-    connection.ReportStatus("%s", line);
-    connection.CountFailure(FailureKind::kErrorReply, ServerLineReason(line));
-    const PrintableLine printable(line);
-    if (texts.traceLineFirst) {
-        NntpTrace(texts.traceLine, connection.SocketId(), printable.c_str());
-        ErrorLogPrintf(texts.errorLine, printable.c_str());
-    } else {
-        ErrorLogPrintf(texts.errorLine, printable.c_str());
-        NntpTrace(texts.traceLine, connection.SocketId(), printable.c_str());
-    }
-    NntpTrace(texts.failing, connection.SocketId());
-    connection.ResetConnection();
-    connection.ReturnFailure();
-}
-
 // "423 no such article number" and "430 no such article": the article is not there (cancelled,
 // expired, never arrived). Nothing is wrong with the connection; the walk moves on.
 bool IsMissingArticle(const char* line) {
     return std::strncmp(line, "423", 3) == 0 || std::strncmp(line, "430", 3) == 0;
-}
-
-// The first missing article of a connection is shown with the server's reply; the later
-// ones are only counted (a group full of holes would fill the list).
-void NoteMissingArticle(CNNTPSocket& connection, const char* line) {
-    if (connection.MissingArticleReported) {
-        return;
-    }
-    connection.MissingArticleReported = true;
-    connection.ReportStatus(
-        "Article %s is missing on server \"%s\" (%s).  Missing articles are "
-        "skipped and counted.",
-        connection.Settings.GetString(keys::kArticle.name, "").c_str(),
-        connection.Settings.GetString(keys::kNewsServer).c_str(), ServerLineReason(line).c_str());
-}
-
-// The job ends without the article, on the same connection: no reset, no delay. The header
-// of a BODY that turned out missing is dropped with its file.
-void SkipMissingArticle(CNNTPSocket& connection, const char* step, const char* line) {
-    NoteMissingArticle(connection, line);
-    NntpTrace("%T: %s(%d): Article %s is missing.  Moving on.\n", step, connection.SocketId(),
-              connection.Settings.GetString(keys::kArticle.name, "").c_str());
-    connection.OutputFile.Close();
-    connection.OutputFile.Delete();
-    connection.SetState(kStateIdle);
-    connection.PublishActivity(ConnectionActivity::kIdle);
-    if (connection.Download != nullptr) {
-        connection.Download->CountMissingArticle();
-    }
-    connection.ArticleMissing = true;
-    connection.ReturnFailure();
-}
-
-int ErrorDelaySeconds(CNNTPSocket& connection) {
-    return connection.Settings.GetInt(keys::kErrorDelay);
-}
-
-// Looked up once for every batch of lines a step takes from the receive buffer rather than
-// for every line: the batch is handled without a pause on this thread, so a change made by
-// the dialog meanwhile takes effect at a line boundary all the same. The look-up goes through
-// the three stores only when a setting has changed since the last one.
-bool WriteToDisk(CNNTPSocket& connection) {
-    // Short of disk space, articles are received but not written, as with "writetodisk" 0.
-    return connection.WriteToDiskSetting.Get(connection.Settings) != 0 && !DiskSpaceLow();
 }
 
 // The line that ends a multi-line reply: a dot, then CR. A dot and a bare LF does not.
@@ -142,99 +76,172 @@ struct JobSteps {
     ErrorReplyTexts errorTexts;
 };
 
-// True when the job's article lies below the group's first one (or below 1: an empty group
-// gives "article" 0). Nothing is asked for there; the group is selected again after
-// "errordelay" instead, since its figures may have moved or new articles arrived.
-bool DeclinedBelowFirstArticle(CNNTPSocket& connection, const JobSteps& job) {
-    if (!job.walksArticles) {
-        return false;
-    }
-    const int article = connection.Settings.GetInt(job.argumentKey, 0);
-    if (article >= connection.LowestArticle()) {
-        return false;
-    }
-    NntpTrace("%T: %s(%d): Article %d is below the group's first article %d.  Selecting the "
-              "group again after a delay.\n",
-              job.commandStep, connection.SocketId(), article, connection.LowestArticle());
-    connection.SelectedGroup = kNoGroupSelected;
-    connection.DelayThen(ErrorDelaySeconds(connection), job.retry);
-    return true;
-}
+}  // namespace
 
-// Step 2: the group is selected (or not); send the command and wait for its status line.
-void SendJobCommand(CNNTPSocket& connection, const JobSteps& job) {
-    if (connection.StepSucceeded == 0) {
-        NntpTrace(job.groupFailed);
-        connection.ReturnFailure();
-        return;
-    }
-    if (DeclinedBelowFirstArticle(connection, job)) {
-        return;
-    }
-    const std::string argument = connection.Settings.GetString(job.argumentKey, "");
-    char command[kCommandBufferSize];
-    if (!FormatCommand(command, job.verb, argument, job.tooLong)) {
-        connection.ReturnFailure();
-        return;
-    }
-    NntpTrace(job.requesting, argument.c_str());
-    connection.SendCommandAndWait(command, job.sentState, job.statusStep);
-}
-
-// Step 3: judge the status line. A login demanded runs the job again from its first step; an
-// error reply fails the job; a 2xx starts the text.
-void JudgeJobStatus(CNNTPSocket& connection, const JobSteps& job) {
-    if (connection.StepSucceeded == 0) {
+// The helpers the article steps share; a friend of CNNTPSocket, as they work on its state.
+struct ArticleJobHelpers {
+    // An error status (or no status at all): logged, the connection is dropped, and the job
+    // fails. The loop goes on; its group selection connects afresh.
+    static void FailOnErrorReply(CNNTPSocket& connection, const char* line, const ErrorReplyTexts& texts) {
+        if (!IsDecimalDigit(line[0])) {
+            ErrorLogPrintf(texts.outOfSynch);
+            NntpTrace(texts.outOfSynch);
+        }
+        connection.ReportStatus("%s", line);
+        connection.CountFailure(FailureKind::kErrorReply, ServerLineReason(line));
+        const PrintableLine printable(line);
+        if (texts.traceLineFirst) {
+            NntpTrace(texts.traceLine, connection.SocketId(), printable.c_str());
+            ErrorLogPrintf(texts.errorLine, printable.c_str());
+        } else {
+            ErrorLogPrintf(texts.errorLine, printable.c_str());
+            NntpTrace(texts.traceLine, connection.SocketId(), printable.c_str());
+        }
+        NntpTrace(texts.failing, connection.SocketId());
         connection.ResetConnection();
-        NntpTrace(job.waitFailed, connection.SocketId());
+        connection.ReturnFailure();
+    }
+
+    // The first missing article of a connection is shown with the server's reply; the later
+    // ones are only counted (a group full of holes would fill the list).
+    static void NoteMissingArticle(CNNTPSocket& connection, const char* line) {
+        if (connection.MissingArticleReported) {
+            return;
+        }
+        connection.MissingArticleReported = true;
+        connection.ReportStatus(
+            "Article %s is missing on server \"%s\" (%s).  Missing articles are "
+            "skipped and counted.",
+            connection.Settings.GetString(keys::kArticle.name, "").c_str(),
+            connection.Settings.GetString(keys::kNewsServer).c_str(), ServerLineReason(line).c_str());
+    }
+
+    // The job ends without the article, on the same connection: no reset, no delay. The header
+    // of a BODY that turned out missing is dropped with its file.
+    static void SkipMissingArticle(CNNTPSocket& connection, const char* step, const char* line) {
+        NoteMissingArticle(connection, line);
+        NntpTrace("%T: %s(%d): Article %s is missing.  Moving on.\n", step, connection.SocketId(),
+                  connection.Settings.GetString(keys::kArticle.name, "").c_str());
+        connection.OutputFile.Close();
+        connection.OutputFile.Delete();
+        connection.SetState(kStateIdle);
+        connection.PublishActivity(ConnectionActivity::kIdle);
+        if (connection.Download != nullptr) {
+            connection.Download->CountMissingArticle();
+        }
+        connection.ArticleMissing = true;
+        connection.ReturnFailure();
+    }
+
+    static int ErrorDelaySeconds(CNNTPSocket& connection) {
+        return connection.Settings.GetInt(keys::kErrorDelay);
+    }
+
+    // Looked up once for every batch of lines a step takes from the receive buffer rather than
+    // for every line: the batch is handled without a pause on this thread, so a change made by
+    // the dialog meanwhile takes effect at a line boundary all the same. The look-up goes through
+    // the three stores only when a setting has changed since the last one.
+    static bool WriteToDisk(CNNTPSocket& connection) {
+        // Short of disk space, articles are received but not written, as with "writetodisk" 0.
+        return connection.WriteToDiskSetting.Get(connection.Settings) != 0 && !DiskSpaceLow();
+    }
+
+    // True when the job's article lies below the group's first one (or below 1: an empty group
+    // gives "article" 0). Nothing is asked for there; the group is selected again after
+    // "errordelay" instead, since its figures may have moved or new articles arrived.
+    static bool DeclinedBelowFirstArticle(CNNTPSocket& connection, const JobSteps& job) {
+        if (!job.walksArticles) {
+            return false;
+        }
+        const int article = connection.Settings.GetInt(job.argumentKey, 0);
+        if (article >= connection.LowestArticle()) {
+            return false;
+        }
+        NntpTrace("%T: %s(%d): Article %d is below the group's first article %d.  Selecting the "
+                  "group again after a delay.\n",
+                  job.commandStep, connection.SocketId(), article, connection.LowestArticle());
+        connection.SelectedGroup = kNoGroupSelected;
         connection.DelayThen(ErrorDelaySeconds(connection), job.retry);
-        return;
+        return true;
     }
-    const char* line = connection.ReadLineOrWait(job.statusStep);
-    if (line == nullptr) {
-        return;
-    }
-    NntpTraceServerLine("%T: Response: %s\n", line);
-    if (job.statusKind != CommandKind::kCount) {
-        connection.NoteStatusLine(line, job.statusKind);
-    }
-    if (DemandsAuthentication(line)) {
-        connection.AuthResendFn = job.first;
-        connection.CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
-        return;
-    }
-    if (job.missingStep != nullptr && IsMissingArticle(line)) {
-        SkipMissingArticle(connection, job.missingStep, line);
-        return;
-    }
-    if (line[0] != '2') {
-        FailOnErrorReply(connection, line, job.errorTexts);
-        return;
-    }
-    connection.SetState(job.textState);
-    if (job.accepted != nullptr) {
-        job.accepted(connection);
-    }
-    NntpTrace(job.textComing, connection.SocketId());
-    connection.CallSequence(&CNNTPSocket::WaitForData, job.textStep);
-}
 
-// HEAD accepted: the article's file, "%d.tmp" in the current directory, one per connection.
-void OpenArticleFile(CNNTPSocket& connection) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%d.tmp", static_cast<int>(connection.TempFileNumber));
-    // A job that failed after the header (a login refused during BODY) leaves the file open;
-    // its handle must not leak when the next article opens the same name.
-    connection.OutputFile.Close();
-    connection.OutputFile.Open(name, 0, CREATE_ALWAYS);
-}
-
-// BODY accepted: the blank line between header and body.
-void WriteBlankLine(CNNTPSocket& connection) {
-    if (WriteToDisk(connection)) {
-        connection.OutputFile.Write("\r\n", 2);
+    // Step 2: the group is selected (or not); send the command and wait for its status line.
+    static void SendJobCommand(CNNTPSocket& connection, const JobSteps& job) {
+        if (connection.StepSucceeded == 0) {
+            NntpTrace(job.groupFailed);
+            connection.ReturnFailure();
+            return;
+        }
+        if (DeclinedBelowFirstArticle(connection, job)) {
+            return;
+        }
+        const std::string argument = connection.Settings.GetString(job.argumentKey, "");
+        char command[kCommandBufferSize];
+        if (!FormatCommand(command, job.verb, argument, job.tooLong)) {
+            connection.ReturnFailure();
+            return;
+        }
+        NntpTrace(job.requesting, argument.c_str());
+        connection.SendCommandAndWait(command, job.sentState, job.statusStep);
     }
-}
+
+    // Step 3: judge the status line. A login demanded runs the job again from its first step; an
+    // error reply fails the job; a 2xx starts the text.
+    static void JudgeJobStatus(CNNTPSocket& connection, const JobSteps& job) {
+        if (connection.StepSucceeded == 0) {
+            connection.ResetConnection();
+            NntpTrace(job.waitFailed, connection.SocketId());
+            connection.DelayThen(ErrorDelaySeconds(connection), job.retry);
+            return;
+        }
+        const char* line = connection.ReadLineOrWait(job.statusStep);
+        if (line == nullptr) {
+            return;
+        }
+        NntpTraceServerLine("%T: Response: %s\n", line);
+        if (job.statusKind != CommandKind::kCount) {
+            connection.NoteStatusLine(line, job.statusKind);
+        }
+        if (DemandsAuthentication(line)) {
+            connection.AuthResendFn = job.first;
+            connection.CallSequence(&CNNTPSocket::Auth1, &CNNTPSocket::CommonAuthHandler);
+            return;
+        }
+        if (job.missingStep != nullptr && IsMissingArticle(line)) {
+            SkipMissingArticle(connection, job.missingStep, line);
+            return;
+        }
+        if (line[0] != '2') {
+            FailOnErrorReply(connection, line, job.errorTexts);
+            return;
+        }
+        connection.SetState(job.textState);
+        if (job.accepted != nullptr) {
+            job.accepted(connection);
+        }
+        NntpTrace(job.textComing, connection.SocketId());
+        connection.CallSequence(&CNNTPSocket::WaitForData, job.textStep);
+    }
+
+    // HEAD accepted: the article's file, "%d.tmp" in the current directory, one per connection.
+    static void OpenArticleFile(CNNTPSocket& connection) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%d.tmp", static_cast<int>(connection.TempFileNumber));
+        // A job that failed after the header (a login refused during BODY) leaves the file open;
+        // its handle must not leak when the next article opens the same name.
+        connection.OutputFile.Close();
+        connection.OutputFile.Open(name, 0, CREATE_ALWAYS);
+    }
+
+    // BODY accepted: the blank line between header and body.
+    static void WriteBlankLine(CNNTPSocket& connection) {
+        if (WriteToDisk(connection)) {
+            connection.OutputFile.Write("\r\n", 2);
+        }
+    }
+};
+
+namespace {
 
 constexpr JobSteps kHeadJob = {
     .verb = "HEAD",
@@ -245,7 +252,7 @@ constexpr JobSteps kHeadJob = {
     .retry = &CNNTPSocket::Head1,
     .statusStep = &CNNTPSocket::Head3,
     .textStep = &CNNTPSocket::Head4,
-    .accepted = &OpenArticleFile,
+    .accepted = &ArticleJobHelpers::OpenArticleFile,
     .statusKind = CommandKind::kHead,
     .missingStep = "Head3",
     .walksArticles = true,
@@ -271,7 +278,7 @@ constexpr JobSteps kBodyJob = {
     .retry = &CNNTPSocket::Head1,
     .statusStep = &CNNTPSocket::Body3,
     .textStep = &CNNTPSocket::Body4,
-    .accepted = &WriteBlankLine,
+    .accepted = &ArticleJobHelpers::WriteBlankLine,
     .statusKind = CommandKind::kBodyStatus,
     .missingStep = "Body3",
     .walksArticles = true,
@@ -327,21 +334,21 @@ void CNNTPSocket::Head1() {
 }
 
 void CNNTPSocket::Head2() {
-    SendJobCommand(*this, kHeadJob);
+    ArticleJobHelpers::SendJobCommand(*this, kHeadJob);
 }
 
 void CNNTPSocket::Head3() {
-    JudgeJobStatus(*this, kHeadJob);
+    ArticleJobHelpers::JudgeJobStatus(*this, kHeadJob);
 }
 
 void CNNTPSocket::Head4() {
     if (StepSucceeded == 0) {
         NntpTrace("%T: Head4(%d): Error receiving header. Retrying.\n", SocketId());
         ResetConnection();
-        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+        DelayThen(ArticleJobHelpers::ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
         return;
     }
-    LineWriter.Begin(OutputFile, WriteToDisk(*this));
+    LineWriter.Begin(OutputFile, ArticleJobHelpers::WriteToDisk(*this));
     const char* line = ReadLine();
     if (line != nullptr && Download != nullptr) {
         Download->MarkArticleText(platform::MonotonicTime());
@@ -370,11 +377,11 @@ void CNNTPSocket::Body1() {
 }
 
 void CNNTPSocket::Body2() {
-    SendJobCommand(*this, kBodyJob);
+    ArticleJobHelpers::SendJobCommand(*this, kBodyJob);
 }
 
 void CNNTPSocket::Body3() {
-    JudgeJobStatus(*this, kBodyJob);
+    ArticleJobHelpers::JudgeJobStatus(*this, kBodyJob);
 }
 
 void CNNTPSocket::Body4() {
@@ -384,10 +391,10 @@ void CNNTPSocket::Body4() {
             "%T: Body4(%d): WaitForLine failed while receiving BODY. Retrying after delay.\n",
             SocketId());
         ResetConnection();
-        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+        DelayThen(ArticleJobHelpers::ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
         return;
     }
-    LineWriter.Begin(OutputFile, WriteToDisk(*this));
+    LineWriter.Begin(OutputFile, ArticleJobHelpers::WriteToDisk(*this));
     for (const char* line = ReadLine(); line != nullptr; line = ReadLine()) {
         if (IsEndOfText(line)) {
             LineWriter.Flush();
@@ -435,7 +442,7 @@ void CNNTPSocket::NextArticle() {
             // negative numbers without ever asking for the group again).
             SelectedGroup = kNoGroupSelected;
         }
-        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+        DelayThen(ArticleJobHelpers::ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
         return;
     }
     if (belowFirst) {
@@ -446,7 +453,7 @@ void CNNTPSocket::NextArticle() {
                   SocketId());
         SelectedGroup = kNoGroupSelected;
         if (RoundArticles == 0) {
-            DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
+            DelayThen(ArticleJobHelpers::ErrorDelaySeconds(*this), &CNNTPSocket::Head1);
             return;
         }
     }
@@ -460,17 +467,17 @@ void CNNTPSocket::Xover1() {
 }
 
 void CNNTPSocket::Xover2() {
-    SendJobCommand(*this, kXoverJob);
+    ArticleJobHelpers::SendJobCommand(*this, kXoverJob);
 }
 
 void CNNTPSocket::Xover3() {
-    JudgeJobStatus(*this, kXoverJob);
+    ArticleJobHelpers::JudgeJobStatus(*this, kXoverJob);
 }
 
 void CNNTPSocket::Xover4() {
     if (StepSucceeded == 0) {
         ResetConnection();
-        DelayThen(ErrorDelaySeconds(*this), &CNNTPSocket::Xover1);
+        DelayThen(ArticleJobHelpers::ErrorDelaySeconds(*this), &CNNTPSocket::Xover1);
         return;
     }
     // The overview lines are only traced; nothing keeps them.

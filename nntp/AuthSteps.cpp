@@ -15,43 +15,46 @@ constexpr std::int32_t kAuthNoFailure = 0;
 constexpr std::int32_t kAuthNoReply = 1;
 constexpr std::int32_t kAuthRejected = 2;
 
-// How both reply steps start: a wait that failed ends the login as unanswered (traced as
-// noReply); otherwise the reply, traced and noted, or null once `step` waits for it.
-const char* TakeAuthReply(CNNTPSocket& connection, StepFn step, const char* noReply) {
-    if (connection.StepSucceeded == 0) {
-        NntpTrace(noReply);
-        connection.AuthFailure = kAuthNoReply;
-        connection.ReturnFailure();
-        return nullptr;
-    }
-    const char* line = connection.ReadLineOrWait(step);
-    if (line == nullptr) {
-        return nullptr;
-    }
-    connection.SetState(kStateIdle);
-    NntpTraceServerLine("%T: Response: %s\n", line);
-    connection.NoteStatusLine(line, CommandKind::kAuthinfo);
-    return line;
-}
-
 // Why a login was refused, for the user: with no user name set, what is missing; else the
 // server's own words.
 constexpr char kNoUserName[] = "the server asks for a login but no user name is set";
 
-// The server refused the user name or the password: counted with the server's reply (or
-// the missing user name) as the reason, shown, and the login ends rejected.
-void EndLoginRejected(CNNTPSocket& connection, const char* line) {
-    const bool noUserName = connection.Settings.GetString(keys::kUserName).empty();
-    const std::string reason = noUserName ? std::string(kNoUserName) : ServerLineReason(line);
-    connection.CountFailure(FailureKind::kLoginRefused, reason);
-    connection.ReportStatus("Login refused by server \"%s\": %s",
-                            connection.Settings.GetString(keys::kNewsServer).c_str(),
-                            reason.c_str());
-    connection.AuthFailure = kAuthRejected;
-    connection.ReturnFailure();
-}
-
 }  // namespace
+
+// The login steps' shared helpers; a friend of CNNTPSocket, as they work on its state.
+struct LoginHelpers {
+    // How both reply steps start: a wait that failed ends the login as unanswered (traced as
+    // noReply); otherwise the reply, traced and noted, or null once `step` waits for it.
+    static const char* TakeAuthReply(CNNTPSocket& connection, StepFn step, const char* noReply) {
+        if (connection.StepSucceeded == 0) {
+            NntpTrace(noReply);
+            connection.AuthFailure = kAuthNoReply;
+            connection.ReturnFailure();
+            return nullptr;
+        }
+        const char* line = connection.ReadLineOrWait(step);
+        if (line == nullptr) {
+            return nullptr;
+        }
+        connection.SetState(kStateIdle);
+        NntpTraceServerLine("%T: Response: %s\n", line);
+        connection.NoteStatusLine(line, CommandKind::kAuthinfo);
+        return line;
+    }
+
+    // The server refused the user name or the password: counted with the server's reply (or
+    // the missing user name) as the reason, shown, and the login ends rejected.
+    static void EndLoginRejected(CNNTPSocket& connection, const char* line) {
+        const bool noUserName = connection.Settings.GetString(keys::kUserName).empty();
+        const std::string reason = noUserName ? std::string(kNoUserName) : ServerLineReason(line);
+        connection.CountFailure(FailureKind::kLoginRefused, reason);
+        connection.ReportStatus("Login refused by server \"%s\": %s",
+                                connection.Settings.GetString(keys::kNewsServer).c_str(),
+                                reason.c_str());
+        connection.AuthFailure = kAuthRejected;
+        connection.ReturnFailure();
+    }
+};
 
 void CNNTPSocket::Auth1() {
     const std::string command = "AUTHINFO USER " + Settings.GetString(keys::kUserName) + "\r\n";
@@ -60,7 +63,7 @@ void CNNTPSocket::Auth1() {
 }
 
 void CNNTPSocket::Auth2() {
-    const char* line = TakeAuthReply(*this, &CNNTPSocket::Auth2,
+    const char* line = LoginHelpers::TakeAuthReply(*this, &CNNTPSocket::Auth2,
                                      "%T: Authenticate2(): User authorization failed. Failing.\n");
     if (line == nullptr) {
         return;
@@ -77,7 +80,7 @@ void CNNTPSocket::Auth2() {
             ReportStatus("Username \"%s\" rejected by server \"%s\"", user.c_str(),
                          Settings.GetString(keys::kNewsServer).c_str());
         }
-        EndLoginRejected(*this, line);
+        LoginHelpers::EndLoginRejected(*this, line);
         return;
     }
 
@@ -97,7 +100,7 @@ void CNNTPSocket::Auth2() {
 }
 
 void CNNTPSocket::Auth3() {
-    const char* line = TakeAuthReply(*this, &CNNTPSocket::Auth3,
+    const char* line = LoginHelpers::TakeAuthReply(*this, &CNNTPSocket::Auth3,
                                      "%T: Auth3: Failed to receive AUTHINFO PASS response. Failing.\n");
     if (line == nullptr) {
         return;
@@ -109,7 +112,7 @@ void CNNTPSocket::Auth3() {
         NntpTrace("%T: Auth3(): Password rejected. Returning Failure.\n");
         ReportStatus("Password rejected by server \"%s\"",
                      Settings.GetString(keys::kNewsServer).c_str());
-        EndLoginRejected(*this, line);
+        LoginHelpers::EndLoginRejected(*this, line);
         return;
     }
     NntpTrace("%T: Auth3(): Password ok.  Returning Success.\n");

@@ -132,9 +132,6 @@ void CNNTPSocket::Connect4() {
         DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::Connect1);
         return;
     }
-    if (StatusWindow != nullptr) {
-        SetWindowTextA(StatusWindow, "Connected");
-    }
     SetState(kStateAwaitingGreeting);
     PublishActivity(ConnectionActivity::kAwaitingGreeting);
     CommandSentAt = platform::MonotonicTime();  // the greeting's latency counts from here
@@ -152,9 +149,6 @@ void CNNTPSocket::Connect5() {
     const char* line = ReadLineOrWait(&CNNTPSocket::Connect5);
     if (line == nullptr) {
         return;
-    }
-    if (StatusWindow != nullptr) {
-        SetWindowTextA(StatusWindow, "Greeting");
     }
     NntpTraceServerLine("%T: Response: %s\n", line);
     NoteStatusLine(line, CommandKind::kGreeting);

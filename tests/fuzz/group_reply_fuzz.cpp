@@ -10,6 +10,9 @@
 
 #include "nntp/NNTPSocket.h"
 #include "platform/windows.h"
+#include "tests/common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -72,42 +75,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CNNTPSocket connection;
     connection.Settings.SetParent(&harness.root);
     connection.SetGroupName("alt.binaries.test");
-    connection.GroupCount = 11;
-    connection.GroupFirst = 22;
-    connection.GroupLast = 33;
+    Access::GroupCount(connection) = 11;
+    Access::GroupFirst(connection) = 22;
+    Access::GroupLast(connection) = 33;
     connection.Settings.SetInt("article", 44);
-    std::memcpy(connection.ReceiveBuffer, data, size);
-    connection.ReadPos = connection.ReceiveBuffer;
-    connection.DataEnd = connection.ReceiveBuffer + size;
+    Access::Feed(connection, data, size);
 
     // The GROUP command has gone out and its reply is here.
-    connection.ConnectionState = kStateGroupSent;
-    connection.StepSucceeded = 1;
+    Access::ConnectionState(connection) = kStateGroupSent;
+    Access::StepSucceeded(connection) = 1;
     connection.CallSequence(&CNNTPSocket::SelectGroup3, &CNNTPSocket::Callback);
 
     // Without a line feed the line is unfinished: the step keeps it and waits for more.
     const bool readALine = std::memchr(data, '\n', size) != nullptr;
-    const char* line = connection.LineBuffer;
+    const char* line = Access::LineBuffer(connection);
     if (!readALine || line[0] != '2') {
         // No complete line yet (the step waits), or a reply that is no success.
-        Check(!readALine || connection.SelectedGroup != connection.WantedGroup);
+        Check(!readALine || Access::SelectedGroup(connection) != Access::WantedGroup(connection));
         connection.ResetConnection();
         return 0;
     }
     std::int64_t expected[3] = {0, 0, 0};
     if (ExpectedNumbers(line, expected)) {
-        Check(connection.StepSucceeded == 1);
-        Check(connection.SelectedGroup == connection.WantedGroup);
-        Check(connection.GroupCount == expected[0]);
-        Check(connection.GroupFirst == expected[1]);
-        Check(connection.GroupLast == expected[2]);
+        Check(Access::StepSucceeded(connection) == 1);
+        Check(Access::SelectedGroup(connection) == Access::WantedGroup(connection));
+        Check(Access::GroupCount(connection) == expected[0]);
+        Check(Access::GroupFirst(connection) == expected[1]);
+        Check(Access::GroupLast(connection) == expected[2]);
         Check(connection.Settings.GetInt("article", -1, false) == expected[2]);
     } else {
-        Check(connection.StepSucceeded == 0);
-        Check(connection.SelectedGroup != connection.WantedGroup);
+        Check(Access::StepSucceeded(connection) == 0);
+        Check(Access::SelectedGroup(connection) != Access::WantedGroup(connection));
         Check(connection.Settings.GetInt("article", -1, false) == 44);
     }
-    Check(connection.ReturnStack.empty());
+    Check(Access::ReturnStack(connection).empty());
     connection.ResetConnection();
     return 0;
 }

@@ -20,6 +20,9 @@
 #include "nntp/NNTPSocket.h"
 #include "platform/windows.h"
 #include "tests/common/RawPeer.h"
+#include "tests/common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -105,15 +108,15 @@ void Settle(CNNTPSocket& connection, ServerEnd& server) {
             if (!AcceptConnect(connection, server)) {
                 return;
             }
-        } else if (connection.ConnectionState == kStateConnecting) {
+        } else if (Access::ConnectionState(connection) == kStateConnecting) {
             for (int spin = 0; spin < kConnectSpins; ++spin) {
                 DispatchPending();
-                if (connection.ConnectionState != kStateConnecting) {
+                if (Access::ConnectionState(connection) != kStateConnecting) {
                     break;
                 }
                 std::this_thread::yield();
             }
-        } else if (connection.IsDelaying) {
+        } else if (Access::IsDelaying(connection)) {
             platform::AdvanceTestClock(1000 * kSecond);
             connection.OnTimer();
         } else {

@@ -14,6 +14,9 @@
 #include "Services.h"
 #include "support/Scramble.h"
 #include "unit/nntp/ConnectionFixture.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -29,7 +32,7 @@ protected:
         Root.SetString("news_server", services::Env("ZODIVA_INN_HOST"));
         Connection = std::make_unique<CNNTPSocket>();
         Connection->Settings.SetParent(&Root);
-        Connection->Download = &Run;
+        Connection->AttachMonitor(Access::Monitor(*Connection), &Run);
     }
 
     void TearDown() override {
@@ -50,7 +53,7 @@ protected:
             if (done()) {
                 return true;
             }
-            if (Connection->IsDelaying) {
+            if (Access::IsDelaying(*Connection)) {
                 // A moment of real time first, so that a refusing server is not hammered.
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
                 Clock.AdvanceSeconds(200);
@@ -106,14 +109,14 @@ TEST_F(InnConnectionTest, AnonymousReaderWalksDownFromTheNewestArticle) {
     ASSERT_TRUE(RunUntil([&] { return ArticlesCompleted() >= static_cast<std::size_t>(articles); }))
         << TraceLog();
 
-    const long last = Connection->GroupLast;
+    const long last = Access::GroupLast(*Connection);
     ASSERT_GT(last, 0);
     const std::vector<long> heads = HeadsRequested();
     ASSERT_GE(heads.size(), static_cast<std::size_t>(articles));
     for (int i = 0; i < articles; ++i) {
         EXPECT_EQ(heads[i], last - i) << "request " << i;
     }
-    EXPECT_EQ(Connection->SelectedGroup, kGroup);
+    EXPECT_EQ(Access::SelectedGroup(*Connection), kGroup);
     EXPECT_THAT(TraceLog(), HasSubstr("Response: 211 "));
     EXPECT_THAT(TraceLog(), Not(HasSubstr("AUTHINFO")));
 }
@@ -141,7 +144,7 @@ TEST_F(InnConnectionTest, ReaderRequiringLoginIsLoggedIntoOnceWithTheStoredPassw
     for (int i = 1; i < articles; ++i) {
         EXPECT_EQ(heads[i], heads[0] - i) << "request " << i;
     }
-    EXPECT_EQ(heads[0], Connection->GroupLast);
+    EXPECT_EQ(heads[0], Access::GroupLast(*Connection));
 }
 
 TEST_F(InnConnectionTest, WrongPasswordIsReportedAsRejectedAndRetriedOnlyAfterTheDelay) {
@@ -152,10 +155,10 @@ TEST_F(InnConnectionTest, WrongPasswordIsReportedAsRejectedAndRetriedOnlyAfterTh
     Root.SetInt("retrypassword", 1);
 
     Connection->StartArticleJob(kGroup, 1);
-    ASSERT_TRUE(RunUntil([&] { return Connection->AuthFailure == 2 && Connection->IsDelaying; }))
+    ASSERT_TRUE(RunUntil([&] { return Access::AuthFailure(*Connection) == 2 && Access::IsDelaying(*Connection); }))
         << TraceLog();
 
-    EXPECT_EQ(Connection->DelaySeconds, 30);  // "retrypassworddelay"
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 30);  // "retrypassworddelay"
     const std::string log = TraceLog();
     EXPECT_THAT(log, HasSubstr("Auth3(): Password rejected. Returning Failure."));
     EXPECT_THAT(log, Not(HasSubstr("Password ok.")));
@@ -191,7 +194,7 @@ TEST_F(InnConnectionTest, AWrongPasswordWithoutRetryIsTriedOncePerErrorDelay) {
 
     Connection->StartArticleJob(kGroup, 1);
     for (int elapsed = 0; elapsed < 120; elapsed += 2) {
-        PumpUntil([&] { return Connection->IsDelaying; }, std::chrono::seconds(10));
+        PumpUntil([&] { return Access::IsDelaying(*Connection); }, std::chrono::seconds(10));
         Clock.AdvanceSeconds(2);
         Connection->OnTimer();
     }
@@ -226,7 +229,7 @@ TEST_F(InnConnectionTest, ACancelledNewestArticleIsSkippedOnTheSameConnection) {
     EXPECT_THAT(log, HasSubstr("Requesting BODY 1"));
     EXPECT_THAT(log, Not(HasSubstr("Requesting HEAD 0")));
     EXPECT_EQ(nntp_test::CountOccurrences(log, "Connect3: Attempting to connect"), 1u);
-    EXPECT_FALSE(Connection->IsDelaying);  // that round completed articles: no wait
+    EXPECT_FALSE(Access::IsDelaying(*Connection));  // that round completed articles: no wait
     EXPECT_GE(Run.MissingArticles(), 1u);
     EXPECT_EQ(Run.TotalFailures(), 0u);
 }

@@ -17,6 +17,9 @@
 #include "engine/QW.h"
 #include "nntp/NNTPSocket.h"
 #include "support/SettingsStore.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -310,9 +313,9 @@ TEST_F(EngineAttachTest, ConnectionsGetSlotsAndRowsAreLabelledWithTheirNumber) {
     ASSERT_EQ(Monitor->ConnectionCount(), 3u);
     const auto& connections = Engine->Connections();
     for (std::size_t i = 0; i < connections.size(); ++i) {
-        EXPECT_EQ(connections[i]->ConnectionNumber, static_cast<std::int32_t>(i + 1));
-        ASSERT_NE(connections[i]->Monitor, nullptr);
-        EXPECT_EQ(connections[i]->Download, &Monitor->Run());
+        EXPECT_EQ(Access::ConnectionNumber(*connections[i]), static_cast<std::int32_t>(i + 1));
+        ASSERT_NE(Access::Monitor(*connections[i]), nullptr);
+        EXPECT_EQ(Access::Download(*connections[i]), &Monitor->Run());
     }
     connections[1]->PublishActivity(ConnectionActivity::kSelectingGroup);
     std::vector<ConnectionSnapshot> rows;

@@ -16,6 +16,9 @@
 #include "support/DiskSpaceGuard.h"
 #include "support/SettingsStore.h"
 #include "unit/engine/EngineTestKit.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -85,7 +88,7 @@ TEST_F(CQWTest, StartMessageCreatesTheConfiguredConnectionsEachWithOneJob) {
     ASSERT_EQ(connections.size(), 3u);
     std::vector<HWND> windows;
     for (const auto& connection : connections) {
-        EXPECT_EQ(connection->WantedGroup, "alt.binaries.test");
+        EXPECT_EQ(Access::WantedGroup(*connection), "alt.binaries.test");
         std::string article;
         EXPECT_TRUE(connection->Settings.Find("article", article));
         EXPECT_EQ(article, "1");
@@ -147,14 +150,14 @@ TEST_F(CQWTest, TickTurnsBytesIntoRatesAndSumsThem) {
     CNNTPSocket& first = *Engine->Connections()[0];
     CNNTPSocket& second = *Engine->Connections()[1];
     const auto start = static_cast<std::uint64_t>(platform::MonotonicTime());
-    first.LastTickTime = start;
-    second.LastTickTime = start;
-    first.BytesSinceTick = 10240;
-    second.BytesSinceTick = 20480;
+    Access::LastTickTime(first) = start;
+    Access::LastTickTime(second) = start;
+    Access::BytesSinceTick(first) = 10240;
+    Access::BytesSinceTick(second) = 20480;
     clock.AdvanceMilliseconds(2000);
     Engine->OnTimer();
-    EXPECT_DOUBLE_EQ(first.Rate.load(), 5.0);
-    EXPECT_DOUBLE_EQ(second.Rate.load(), 10.0);
+    EXPECT_DOUBLE_EQ(Access::Rate(first), 5.0);
+    EXPECT_DOUBLE_EQ(Access::Rate(second), 10.0);
     EXPECT_DOUBLE_EQ(Engine->GetTotalRate(), 15.0);
     EngineTotals totals = Engine->Counters()->Read();
     EXPECT_EQ(totals.bytesReceived, 30720u);
@@ -162,7 +165,7 @@ TEST_F(CQWTest, TickTurnsBytesIntoRatesAndSumsThem) {
 
     clock.AdvanceMilliseconds(2000);
     Engine->OnTimer();  // nothing received during this tick
-    EXPECT_DOUBLE_EQ(first.Rate.load(), 0.0);
+    EXPECT_DOUBLE_EQ(Access::Rate(first), 0.0);
     EXPECT_DOUBLE_EQ(Engine->GetTotalRate(), 0.0);
     EXPECT_EQ(Engine->Counters()->Read().bytesReceived, 30720u);
 }
@@ -174,19 +177,19 @@ TEST_F(CQWTest, ASystemTimeSetBackOrFarForwardNeverGivesANegativeOrAbsurdRate) {
     Dialog.SetInt("DLConnections", 1);
     Engine->CreateConnections();
     CNNTPSocket& connection = *Engine->Connections()[0];
-    connection.LastTickTime = static_cast<std::uint64_t>(platform::MonotonicTime());
+    Access::LastTickTime(connection) = static_cast<std::uint64_t>(platform::MonotonicTime());
 
-    connection.BytesSinceTick = 10240;
+    Access::BytesSinceTick(connection) = 10240;
     clock.Set(clock.Now() - 3600 * platform::kFileTimeUnitsPerSecond);
     clock.AdvanceMilliseconds(2000);
     Engine->OnTimer();
-    EXPECT_DOUBLE_EQ(connection.Rate.load(), 5.0);
+    EXPECT_DOUBLE_EQ(Access::Rate(connection), 5.0);
 
-    connection.BytesSinceTick = 10240;
+    Access::BytesSinceTick(connection) = 10240;
     clock.Set(clock.Now() + 30LL * 24 * 3600 * platform::kFileTimeUnitsPerSecond);
     clock.AdvanceMilliseconds(2000);
     Engine->OnTimer();
-    EXPECT_DOUBLE_EQ(connection.Rate.load(), 5.0);
+    EXPECT_DOUBLE_EQ(Access::Rate(connection), 5.0);
     EXPECT_DOUBLE_EQ(Engine->GetTotalRate(), 5.0);
 }
 
@@ -350,8 +353,8 @@ TEST_F(CQWDownloadTest, DeletingTheEngineMidTransferResetsEveryConnectionAfterKi
         while (DispatchOne()) {
         }
         const auto& connections = Engine->Connections();
-        return connections.size() == 2 && connections[0]->ConnectionState == kStateBodyText &&
-               connections[1]->ConnectionState == kStateBodyText;
+        return connections.size() == 2 && Access::ConnectionState(*connections[0]) == kStateBodyText &&
+               Access::ConnectionState(*connections[1]) == kStateBodyText;
     }));
     EXPECT_EQ(dir.FilesEndingIn(".tmp").size(), 2u);
 

@@ -31,6 +31,9 @@
 #include "newsd/Server.h"
 #include "nntp/NNTPSocket.h"
 #include "platform/windows.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace nntp_test {
 
@@ -113,7 +116,7 @@ protected:
     // Dispatches until the connection waits (for data or a delay) with nothing to do.
     bool WaitUntilIdleOrDelaying() {
         return PumpUntil(
-            [&] { return Connection->ConnectionState == kStateIdle || Connection->IsDelaying; });
+            [&] { return Access::ConnectionState(*Connection) == kStateIdle || Access::IsDelaying(*Connection); });
     }
 
     // The whole trace of the test: log.txt is rotated to log(1).txt, log(2).txt, ... once it

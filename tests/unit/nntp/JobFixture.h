@@ -12,6 +12,9 @@
 
 #include "ConnectionFixture.h"
 #include "common/RawPeer.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 // newsd answers the first GROUP with a demand for login and AUTHINFO with the given replies.
 inline newsd::ConnectionScript LoginDemanded(const std::string& userReply,
@@ -27,10 +30,10 @@ inline newsd::ConnectionScript LoginDemanded(const std::string& userReply,
 class JobProbe : public CNNTPSocket {
 public:
     // The continuation a test puts under the sequence it starts.
-    void StepDone() { Results.push_back(StepSucceeded); }
+    void StepDone() { Results.push_back(Access::StepSucceeded(*this)); }
     static StepFn Done() { return static_cast<StepFn>(&JobProbe::StepDone); }
 
-    std::string TempFileName() const { return std::to_string(TempFileNumber) + ".tmp"; }
+    std::string TempFileName() const { return std::to_string(Access::TempFileNumber(*this)) + ".tmp"; }
 
     std::vector<int> Results;
 };
@@ -52,11 +55,11 @@ protected:
     }
 
     bool WaitUntilWaitingForData() {
-        return PumpUntil([&] { return Connection->IsWaitingForData; });
+        return PumpUntil([&] { return Access::IsWaitingForData(*Connection); });
     }
 
     bool WaitUntilDelaying() {
-        return PumpUntil([&] { return Connection->IsDelaying; });
+        return PumpUntil([&] { return Access::IsDelaying(*Connection); });
     }
 
     // Plays `seconds` of test-clock time: before every tick the connection works until it
@@ -64,16 +67,16 @@ protected:
     // up as many commands in the time played.
     void PlayFor(int seconds, std::chrono::milliseconds settle = std::chrono::milliseconds(300)) {
         for (int elapsed = 0; elapsed < seconds; elapsed += kTickSeconds) {
-            ::PumpUntil([&] { return Connection->IsDelaying; }, settle);
+            ::PumpUntil([&] { return Access::IsDelaying(*Connection); }, settle);
             Tick();
         }
-        ::PumpUntil([&] { return Connection->IsDelaying; }, settle);
+        ::PumpUntil([&] { return Access::IsDelaying(*Connection); }, settle);
     }
 
     // Like TickUntil, but lets the network answer between ticks.
     int PlayUntil(const std::function<bool()>& done, int maxSeconds) {
         for (int elapsed = 0; elapsed <= maxSeconds; elapsed += kTickSeconds) {
-            ::PumpUntil([&] { return done() || Connection->IsDelaying; });
+            ::PumpUntil([&] { return done() || Access::IsDelaying(*Connection); });
             if (done()) {
                 return elapsed;
             }

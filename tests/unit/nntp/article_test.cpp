@@ -12,6 +12,9 @@
 
 #include "JobFixture.h"
 #include "common/OpenHandles.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -97,7 +100,7 @@ TEST_F(ArticleTest, ArticleFileHoldsHeaderBlankLineAndUnstuffedBodyUntilItIsComp
     const std::string wanted = expected.FileText();
     ASSERT_TRUE(PumpUntil([&] { return FileSizeOr(TempFile(), 0) == wanted.size(); }));
     EXPECT_EQ(ReadWholeFile(TempFile()), wanted);
-    EXPECT_EQ(Connection->ConnectionState, kStateBodyText);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateBodyText);
 
     ASSERT_TRUE(WaitForCommands(4));  // the end line came: next article
     EXPECT_EQ(Server->Commands()[3], "HEAD " + std::to_string(kLast - 1));
@@ -109,7 +112,7 @@ TEST_F(ArticleTest, WriteToDiskOffStillCreatesTheFileButLeavesItEmpty) {
 
     StartArticleJob();
     ASSERT_TRUE(PumpUntil([&] {
-        return Connection->ConnectionState == kStateBodyText && Connection->IsWaitingForData &&
+        return Access::ConnectionState(*Connection) == kStateBodyText && Access::IsWaitingForData(*Connection) &&
                std::filesystem::exists(TempFile());
     }));
     EXPECT_EQ(FileSizeOr(TempFile(), 1), 0u);  // not even the blank line
@@ -135,7 +138,7 @@ TEST_F(ArticleTest, MissingArticleIsSkippedOnTheSameConnection) {
                 ElementsAre(kGroupCommand, "HEAD 1000000", "BODY 1000000", "HEAD 999999",
                             "HEAD 999998", "BODY 999998", "HEAD 999997", "BODY 999997"));
     EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
-    EXPECT_FALSE(Connection->IsDelaying);
+    EXPECT_FALSE(Access::IsDelaying(*Connection));
     EXPECT_THAT(ErrorLog(), Not(HasSubstr("423")));
     EXPECT_THAT(TraceLog(), HasSubstr("Head3(" + std::to_string(Connection->SocketId()) +
                                       "): Article 999999 is missing.  Moving on.\n"));
@@ -150,8 +153,8 @@ TEST_F(ArticleTest, StatusLineOutOfStepIsLoggedAndTheConnectionReplaced) {
 
     StartArticleJob();
     ASSERT_TRUE(WaitUntilDelaying());
-    EXPECT_EQ(Connection->DelaySeconds, 10);  // "errordelay", not at once
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 10);  // "errordelay", not at once
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
     EXPECT_EQ(PlayUntil([&] { return Server->Commands(1).size() >= 2; }, 100), 12);
 
     const auto again = Server->Commands(1);
@@ -192,20 +195,20 @@ TEST_F(ArticleTest, TimeOutInTheMiddleOfABodyDeletesThePartialFileAndStartsOver)
 
     StartArticleJob();
     ASSERT_TRUE(PumpUntil([&] {
-        return Connection->ConnectionState == kStateBodyText && Connection->IsWaitingForData &&
+        return Access::ConnectionState(*Connection) == kStateBodyText && Access::IsWaitingForData(*Connection) &&
                FileSizeOr(TempFile(), 0) > 0;
     }));
     EXPECT_LT(FileSizeOr(TempFile(), 0), Server->Expected(kLast).FileText().size());
 
-    EXPECT_EQ(TickUntil([&] { return Connection->IsDelaying; }, 400), 182);
+    EXPECT_EQ(TickUntil([&] { return Access::IsDelaying(*Connection); }, 400), 182);
     EXPECT_THAT(TempFilesOnDisk(), IsEmpty());
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
-    EXPECT_EQ(Connection->DelaySeconds, 10);  // "errordelay"
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 10);  // "errordelay"
     EXPECT_THAT(TraceLog(), HasSubstr("Error receiving article body. Retrying.\n"));
     EXPECT_THAT(ErrorLog(),
                 HasSubstr("WaitForLine failed while receiving BODY. Retrying after delay.\n"));
 
-    EXPECT_EQ(TickUntil([&] { return !Connection->IsDelaying; }, 100), 12);
+    EXPECT_EQ(TickUntil([&] { return !Access::IsDelaying(*Connection); }, 100), 12);
     ASSERT_TRUE(PumpUntil([&] { return Server->Commands(1).size() >= 3; }));
     const auto again = Server->Commands(1);
     EXPECT_EQ(again[0], kGroupCommand);
@@ -300,7 +303,7 @@ TEST_F(ArticleBytesTest, DotsAreUnstuffedAndOnlyDotCrEndsTheText) {
 // line and the header text, or before BODY, shows in them and in no other figure.
 TEST_F(ArticleBytesTest, HeaderAndArticleLatenciesCountFromTheHeadCommand) {
     RunMonitor run;
-    Connection->Download = &run;
+    Connection->AttachMonitor(Access::Monitor(*Connection), &run);
     StartAndReachHead();
     ASSERT_TRUE(Peer.Write("221 3 <3@raw> head\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return run.Latency(CommandKind::kHead).Count() == 1; }));
@@ -319,7 +322,7 @@ TEST_F(ArticleBytesTest, HeaderAndArticleLatenciesCountFromTheHeadCommand) {
     EXPECT_EQ(run.Latency(CommandKind::kBodyStatus).max, 5000u);
     EXPECT_EQ(run.Latency(CommandKind::kBodyText).max, 12000u);
     EXPECT_EQ(run.Latency(CommandKind::kArticle).max, 53000u);
-    Connection->Download = nullptr;
+    Connection->AttachMonitor(Access::Monitor(*Connection), nullptr);
 }
 
 TEST_F(ArticleBytesTest, WriteToDiskOffKeepsHeaderAndBlankLineOutOfTheFile) {
@@ -362,8 +365,8 @@ TEST_F(ArticleTest, OverviewJobListsTheRangeAndEndsInCallback) {
 
     ASSERT_TRUE(PumpUntil([&] { return TraceLog().find("End of job") != std::string::npos; }));
     EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "XOVER 999996-1000000"));
-    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
-    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+    EXPECT_THAT(Access::ReturnStack(*Connection), IsEmpty());
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
     EXPECT_THAT(TempFilesOnDisk(), IsEmpty());
 
     const std::string log = TraceLog();
@@ -381,22 +384,22 @@ TEST_F(ArticleTest, OverviewErrorReplyEndsTheJobWithTheErrorLogged) {
 
     ASSERT_TRUE(PumpUntil([&] { return TraceLog().find("End of job") != std::string::npos; }));
     EXPECT_THAT(ErrorLog(), HasSubstr("Xover3(): 423"));
-    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_THAT(Access::ReturnStack(*Connection), IsEmpty());
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
 }
 
 // --- what goes into a command ----------------------------------------------------------
 
 TEST_F(ArticleTest, ArticleTextTooLongForTheCommandIsRefusedAndLogged) {
-    Connection->SelectedGroup = kGroup;  // no GROUP, so "article" stays as set here
-    Connection->ConnectionState = kStateIdle;
+    Access::SelectedGroup(*Connection) = kGroup;  // no GROUP, so "article" stays as set here
+    Access::ConnectionState(*Connection) = kStateIdle;
     Connection->Settings.SetString("article", std::string(224, '9'));
 
     Start(&CNNTPSocket::Head1);
     Start(&CNNTPSocket::Body1);
 
     EXPECT_THAT(Probe().Results, ElementsAre(0, 0));
-    EXPECT_EQ(Connection->ConnectionState, kStateIdle);  // nothing sent
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);  // nothing sent
     const std::string errors = ErrorLog();
     EXPECT_THAT(errors, HasSubstr("CNNTPSocket::Head2(): Article number is too long.\n"));
     EXPECT_THAT(errors, HasSubstr("CNNTPSocket::Body2(): Article number is too long.\n"));
@@ -410,21 +413,21 @@ TEST_F(ArticleTest, ArticleTextTooLongForTheCommandIsRefusedAndLogged) {
 
 TEST_F(ArticleTest, RangeTooLongForTheCommandEndsTheOverviewJob) {
     Connection->SetGroupName(kGroup);
-    Connection->SelectedGroup = kGroup;
+    Access::SelectedGroup(*Connection) = kGroup;
     Root.SetString("range", std::string(300, '1'));
 
     Connection->CallSequence(&CNNTPSocket::Xover1, &CNNTPSocket::Callback);
 
     EXPECT_THAT(ErrorLog(), HasSubstr("CNNTPSocket::Xover2(): Range is too long.\n"));
     EXPECT_THAT(TraceLog(), HasSubstr("End of job"));
-    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
+    EXPECT_THAT(Access::ReturnStack(*Connection), IsEmpty());
 }
 
 TEST_F(ArticleTest, LoopForAGroupThatCanNeverBeSelectedWaitsBetweenAttempts) {
     Connection->StartArticleJob(std::string(224, 'g'), 1);
 
     ASSERT_TRUE(WaitUntilDelaying());
-    EXPECT_EQ(Connection->DelaySeconds, 10);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 10);
     EXPECT_EQ(CountOccurrences(ErrorLog(), "Newsgroup name is too long."), 1u);
     EXPECT_EQ(Connection->Settings.GetInt("article", 99), 0);
 
@@ -433,7 +436,7 @@ TEST_F(ArticleTest, LoopForAGroupThatCanNeverBeSelectedWaitsBetweenAttempts) {
         TickUntil([&] { return CountOccurrences(ErrorLog(), "Newsgroup name is too long.") == 2; },
                   100),
         12);
-    EXPECT_TRUE(Connection->IsDelaying);
+    EXPECT_TRUE(Access::IsDelaying(*Connection));
     EXPECT_EQ(Connection->Settings.GetInt("article", 99), -1);
     EXPECT_THAT(Server->Commands(), IsEmpty());
 }
@@ -441,19 +444,19 @@ TEST_F(ArticleTest, LoopForAGroupThatCanNeverBeSelectedWaitsBetweenAttempts) {
 TEST_F(ArticleTest, PassingBelowTheFirstArticleSelectsTheGroupAgainOnTheSameConnection) {
     ASSERT_TRUE(Connection->Connect("127.0.0.1", Server->Port(), "", 0, "", ""));
     Connection->SetGroupName(kGroup);
-    Connection->SelectedGroup = kGroup;
-    Connection->ConnectionState = kStateIdle;
-    Connection->GroupFirst = 5;
+    Access::SelectedGroup(*Connection) = kGroup;
+    Access::ConnectionState(*Connection) = kStateIdle;
+    Access::GroupFirst(*Connection) = 5;
     Connection->Settings.SetInt("article", 5);
-    Connection->RoundArticles = 1;  // this round completed an article
-    Connection->StepSucceeded = 1;
+    Access::RoundArticles(*Connection) = 1;  // this round completed an article
+    Access::StepSucceeded(*Connection) = 1;
 
     Connection->NextArticle();
 
     // Not HEAD 4: the group is selected anew, which starts the walk at its newest again.
-    EXPECT_EQ(Connection->ConnectionState, kStateGroupSent);
-    EXPECT_FALSE(Connection->IsDelaying);
-    EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateGroupSent);
+    EXPECT_FALSE(Access::IsDelaying(*Connection));
+    EXPECT_EQ(Access::SelectedGroup(*Connection), kNoGroupSelected);
 }
 
 // A job that fails (here a refused login to every HEAD) leaves the group selected; the walk
@@ -488,33 +491,33 @@ TEST_F(ArticleTest, FailedJobsNeverWalkBelowTheFirstArticle) {
 
 TEST_F(ArticleTest, NoArticleBelowOneIsAskedForWhateverTheGroupSays) {
     Connection->SetGroupName(kGroup);
-    Connection->SelectedGroup = kGroup;
-    Connection->ConnectionState = kStateIdle;
-    Connection->GroupFirst = 0;
-    Connection->GroupLast = 0;
+    Access::SelectedGroup(*Connection) = kGroup;
+    Access::ConnectionState(*Connection) = kStateIdle;
+    Access::GroupFirst(*Connection) = 0;
+    Access::GroupLast(*Connection) = 0;
     Connection->Settings.SetInt("article", 0);
     Start(&CNNTPSocket::Head1);
 
-    EXPECT_NE(Connection->ConnectionState, kStateHeadSent);
-    EXPECT_TRUE(Connection->IsDelaying);
-    EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);  // GROUP follows the delay
+    EXPECT_NE(Access::ConnectionState(*Connection), kStateHeadSent);
+    EXPECT_TRUE(Access::IsDelaying(*Connection));
+    EXPECT_EQ(Access::SelectedGroup(*Connection), kNoGroupSelected);  // GROUP follows the delay
 }
 
 TEST_F(ArticleTest, ARoundThatCompletedNothingWaitsBeforeItStartsAgain) {
     Connection->SetGroupName(kGroup);
-    Connection->SelectedGroup = kGroup;
-    Connection->ConnectionState = kStateIdle;
-    Connection->GroupFirst = 5;
+    Access::SelectedGroup(*Connection) = kGroup;
+    Access::ConnectionState(*Connection) = kStateIdle;
+    Access::GroupFirst(*Connection) = 5;
     Connection->Settings.SetInt("article", 5);
-    Connection->RoundArticles = 0;
-    Connection->ArticleMissing = true;
-    Connection->StepSucceeded = 0;
+    Access::RoundArticles(*Connection) = 0;
+    Access::ArticleMissing(*Connection) = true;
+    Access::StepSucceeded(*Connection) = 0;
 
     Connection->NextArticle();
 
-    EXPECT_TRUE(Connection->IsDelaying);
-    EXPECT_EQ(Connection->DelaySeconds, 10);
-    EXPECT_THAT(Connection->ReturnStack, ElementsAre(&CNNTPSocket::NextArticle, &CNNTPSocket::Head1));
+    EXPECT_TRUE(Access::IsDelaying(*Connection));
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 10);
+    EXPECT_THAT(Access::ReturnStack(*Connection), ElementsAre(&CNNTPSocket::NextArticle, &CNNTPSocket::Head1));
     EXPECT_EQ(Server->ConnectionsAccepted(), 0u);
 }
 

@@ -11,6 +11,9 @@
 #include <utility>
 
 #include "JobFixture.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -29,16 +32,14 @@ protected:
     // receive buffer, in the state that step leaves; afterwards the connection waits for
     // nothing and has an empty stack.
     void Run(StepFn step, int succeeded, const std::string& bytes = "") {
-        Connection->ConnectionState = StateBefore(step);
-        std::memcpy(Connection->ReceiveBuffer, bytes.data(), bytes.size());
-        Connection->ReadPos = Connection->ReceiveBuffer;
-        Connection->DataEnd = Connection->ReceiveBuffer + bytes.size();
-        Connection->ReturnStack.push_back(JobProbe::Done());
-        Connection->StepSucceeded = succeeded;
+        Access::ConnectionState(*Connection) = StateBefore(step);
+        Access::Feed(*Connection, bytes.data(), bytes.size());
+        Access::PushReturn(*Connection, JobProbe::Done());
+        Access::StepSucceeded(*Connection) = succeeded;
         Connection->GoToStep(step);
         Connection->ClearStack();
-        Connection->IsWaitingForData = false;
-        Connection->IsDelaying = false;
+        Access::IsWaitingForData(*Connection) = false;
+        Access::IsDelaying(*Connection) = false;
     }
 
     // The lines written since the last call, each without its time and without the file's
@@ -95,7 +96,7 @@ TEST_F(ArticleTextsTest, HeadJob) {
                           "Sending[-1]: HEAD 42\n"
                           "Head3(-1): Failed to receive HEAD response. Retrying.\n");
     EXPECT_EQ(NewErrors(), kSendFailed);
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
 
     Run(&CNNTPSocket::Head3, 0);
     EXPECT_EQ(NewTrace(), "Head3(-1): Failed to receive HEAD response. Retrying.\n");
@@ -117,12 +118,12 @@ TEST_F(ArticleTextsTest, HeadJob) {
     Run(&CNNTPSocket::Head3, 1, "221 42 <a@b> head\r\n");
     EXPECT_EQ(NewTrace(), "Response: 221 42 <a@b> head\n"
                           "Head3(-1): Success. Waiting for header text.\n" + kWaitStarts);
-    EXPECT_EQ(Connection->ConnectionState, kStateHeadText);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateHeadText);
 
     Run(&CNNTPSocket::Head4, 0);
     EXPECT_EQ(NewTrace(), "Head4(-1): Error receiving header. Retrying.\n");
 
-    Connection->SelectedGroup = kGroup;
+    Access::SelectedGroup(*Connection) = kGroup;
     Run(&CNNTPSocket::Head4, 1, "Subject: s\r\n.\r\n");
     EXPECT_EQ(NewTrace(), "Subject: s\n"
                           ".\n"
@@ -145,7 +146,7 @@ TEST_F(ArticleTextsTest, BodyJob) {
                           "Sending[-1]: BODY 42\n"
                           "Body3(-1): Failed to receive BODY response. Retrying.\n");
     EXPECT_EQ(NewErrors(), kSendFailed);
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
 
     Run(&CNNTPSocket::Body3, 0);
     EXPECT_EQ(NewTrace(), "Body3(-1): Failed to receive BODY response. Retrying.\n");
@@ -168,7 +169,7 @@ TEST_F(ArticleTextsTest, BodyJob) {
     Run(&CNNTPSocket::Body3, 1, "222 42 <a@b> body\r\n");
     EXPECT_EQ(NewTrace(), "Response: 222 42 <a@b> body\n"
                           "Body3(-1): Success. Waiting for body text.\n" + kWaitStarts);
-    EXPECT_EQ(Connection->ConnectionState, kStateBodyText);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateBodyText);
 
     Run(&CNNTPSocket::Body4, 0);
     EXPECT_EQ(NewTrace(), "Body4(-1): Error receiving article body. Retrying.\n");
@@ -191,7 +192,7 @@ TEST_F(ArticleTextsTest, OverviewJob) {
                           "Sending[-1]: XOVER 40-42\n"
                           "Head3(-1): Failed to receive XOVER response. Retrying.\n");
     EXPECT_EQ(NewErrors(), kSendFailed);
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
 
     // The overview job's failed wait carries the name of the HEAD job's step.
     Run(&CNNTPSocket::Xover3, 0);
@@ -215,7 +216,7 @@ TEST_F(ArticleTextsTest, OverviewJob) {
     Run(&CNNTPSocket::Xover3, 1, "224 overview\r\n");
     EXPECT_EQ(NewTrace(), "Response: 224 overview\n"
                           "Xover3(-1): Success. Waiting for header text.\n" + kWaitStarts);
-    EXPECT_EQ(Connection->ConnectionState, kStateXoverText);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateXoverText);
 
     Run(&CNNTPSocket::Xover4, 0);
     EXPECT_EQ(NewTrace(), "");

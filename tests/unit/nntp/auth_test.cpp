@@ -8,6 +8,9 @@
 
 #include "JobFixture.h"
 #include "support/Scramble.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -37,10 +40,10 @@ TEST_F(AuthTest, PasswordAskedForAndAcceptedResendsTheInterruptedCommand) {
     EXPECT_THAT(Probe().Results, ElementsAre(1));
     EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice",
                                                 "AUTHINFO PASS opensesame", kGroupCommand));
-    EXPECT_EQ(Connection->AuthFailure, 0);
-    EXPECT_EQ(Connection->AuthResendFn, &CNNTPSocket::SelectGroup1);
-    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
-    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
+    EXPECT_EQ(Access::AuthFailure(*Connection), 0);
+    EXPECT_EQ(Access::AuthResendFn(*Connection), &CNNTPSocket::SelectGroup1);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
+    EXPECT_THAT(Access::ReturnStack(*Connection), IsEmpty());
 
     const std::string log = TraceLog();
     EXPECT_THAT(log, HasSubstr("Auth1(): Sending AUTHINFO USER alice\n"));
@@ -64,13 +67,13 @@ TEST_F(AuthTest, UserNameAcceptedAtOnceStillSendsThePassword) {
 
 TEST_F(AuthTest, AnyPasswordReplyButA5xxCountsAsLoggedIn) {
     Server->SetScript(LoginDemanded("381 Password required", "482 Out of sequence"));
-    Connection->AuthFailure = 2;
+    Access::AuthFailure(*Connection) = 2;
 
     Start(&CNNTPSocket::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
-    EXPECT_EQ(Connection->AuthFailure, 0);
+    EXPECT_EQ(Access::AuthFailure(*Connection), 0);
     EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice",
                                                 "AUTHINFO PASS opensesame", kGroupCommand));
 }
@@ -82,9 +85,9 @@ TEST_F(AuthTest, RejectedPasswordFailsTheJobWhenRetryingIsOff) {
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
-    EXPECT_EQ(Connection->AuthFailure, 2);
-    EXPECT_FALSE(Connection->IsDelaying);
-    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
+    EXPECT_EQ(Access::AuthFailure(*Connection), 2);
+    EXPECT_FALSE(Access::IsDelaying(*Connection));
+    EXPECT_THAT(Access::ReturnStack(*Connection), IsEmpty());
     const std::string log = TraceLog();
     EXPECT_THAT(log, HasSubstr("Auth3(): Password rejected. Returning Failure.\n"));
     EXPECT_THAT(log, HasSubstr("Password failed. Returning Failure.\n"));
@@ -100,7 +103,7 @@ TEST_F(AuthTest, AuthenticationFailedReplyIsARejectionToo) {
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
-    EXPECT_EQ(Connection->AuthFailure, 2);
+    EXPECT_EQ(Access::AuthFailure(*Connection), 2);
     EXPECT_THAT(TraceLog(), HasSubstr("Auth3(): Password rejected. Returning Failure.\n"));
     EXPECT_THAT(TraceLog(), Not(HasSubstr("Password ok.")));
 }
@@ -112,12 +115,12 @@ TEST_F(AuthTest, RejectedPasswordIsRetriedAfterItsDelayWhenAsked) {
 
     Start(&CNNTPSocket::SelectGroup1);
     ASSERT_TRUE(WaitUntilDelaying());
-    EXPECT_EQ(Connection->DelaySeconds, 45);
-    EXPECT_EQ(Connection->AuthFailure, 2);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 45);
+    EXPECT_EQ(Access::AuthFailure(*Connection), 2);
     EXPECT_THAT(TraceLog(), HasSubstr("Password failed. Retrying after delay.\n"));
 
     // The resend step runs at the first tick more than 45 whole seconds later.
-    EXPECT_EQ(TickUntil([&] { return !Connection->IsDelaying; }, 100), 46);
+    EXPECT_EQ(TickUntil([&] { return !Access::IsDelaying(*Connection); }, 100), 46);
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(1));  // newsd answers the second GROUP
     EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice",
@@ -131,7 +134,7 @@ TEST_F(AuthTest, RejectedUserNameFailsWithoutSendingThePassword) {
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
-    EXPECT_EQ(Connection->AuthFailure, 2);
+    EXPECT_EQ(Access::AuthFailure(*Connection), 2);
     EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice"));
     EXPECT_THAT(TraceLog(), HasSubstr("Auth2: User name rejected by server. Failing.\n"));
 }
@@ -145,13 +148,13 @@ TEST_F(AuthTest, UnansweredLoginIsRetriedEvenWhenRetryingIsOff) {
     ASSERT_TRUE(WaitForCommands(2));
     ASSERT_TRUE(WaitUntilWaitingForData());
 
-    EXPECT_EQ(TickUntil([&] { return Connection->IsDelaying; }, 400), 182);
-    EXPECT_EQ(Connection->AuthFailure, 1);
-    EXPECT_EQ(Connection->DelaySeconds, 30);
+    EXPECT_EQ(TickUntil([&] { return Access::IsDelaying(*Connection); }, 400), 182);
+    EXPECT_EQ(Access::AuthFailure(*Connection), 1);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 30);
     EXPECT_THAT(TraceLog(), HasSubstr("Authenticate2(): User authorization failed. Failing.\n"));
 
     // The retry sends GROUP again; the outstanding AUTHINFO makes it a new connection.
-    EXPECT_EQ(TickUntil([&] { return !Connection->IsDelaying; }, 100), 32);
+    EXPECT_EQ(TickUntil([&] { return !Access::IsDelaying(*Connection); }, 100), 32);
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(1));
     EXPECT_EQ(Server->ConnectionsAccepted(), 2u);
@@ -183,10 +186,10 @@ TEST_F(AuthTest, PlainPasswordWinsOverTheScrambledOne) {
 // Either reply that never came ends the login as unanswered, each with its own trace line.
 TEST_F(AuthTest, ReplyThatNeverCameFailsTheLoginAsUnanswered) {
     for (const StepFn step : {&CNNTPSocket::Auth2, &CNNTPSocket::Auth3}) {
-        Connection->AuthFailure = 0;
-        Connection->StepSucceeded = 0;
+        Access::AuthFailure(*Connection) = 0;
+        Access::StepSucceeded(*Connection) = 0;
         Connection->CallSequence(step, JobProbe::Done());
-        EXPECT_EQ(Connection->AuthFailure, 1);
+        EXPECT_EQ(Access::AuthFailure(*Connection), 1);
     }
     EXPECT_THAT(Probe().Results, ElementsAre(0, 0));
     const std::string log = TraceLog();
@@ -206,7 +209,7 @@ TEST_F(AuthTest, PasswordOf224CharactersIsNeverSent) {
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
-    EXPECT_EQ(Connection->AuthFailure, 0);  // left as it was
+    EXPECT_EQ(Access::AuthFailure(*Connection), 0);  // left as it was
     EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice"));
     EXPECT_THAT(ErrorLog(), HasSubstr("CQWNNTP::Auth2(): Password is too long.\n"));
     EXPECT_THAT(TraceLog(), HasSubstr("CQWNNTP::Authenticate2(): Password is too long.\n"));

@@ -9,6 +9,9 @@
 
 #include "ConnectionFixture.h"
 #include "common/RawPeer.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -20,7 +23,7 @@ using ::testing::Not;
 
 class ProbeSocket : public CNNTPSocket {
 public:
-    void StepDone() { Results.push_back(StepSucceeded); }
+    void StepDone() { Results.push_back(Access::StepSucceeded(*this)); }
     static StepFn Done() { return static_cast<StepFn>(&ProbeSocket::StepDone); }
     std::vector<int> Results;
 };
@@ -52,14 +55,14 @@ protected:
         return PumpUntil([&] { return Probe().Results.size() >= count; });
     }
     bool WaitUntilDelaying() {
-        return PumpUntil([&] { return Connection->IsDelaying; });
+        return PumpUntil([&] { return Access::IsDelaying(*Connection); });
     }
     // Seconds of ticks until the running delay ends; a new delay armed by the attempt that
     // follows at once counts as the end of this one.
     int TicksUntilDelayEnds() {
-        const std::uint64_t armedAt = Connection->DelayStart;
+        const std::uint64_t armedAt = Access::DelayStart(*Connection);
         return TickUntil(
-            [&] { return !Connection->IsDelaying || Connection->DelayStart != armedAt; }, 400);
+            [&] { return !Access::IsDelaying(*Connection) || Access::DelayStart(*Connection) != armedAt; }, 400);
     }
 };
 
@@ -69,8 +72,8 @@ TEST_F(ConnectTest, GreetingWith200MakesTheConnectionIdleWithoutSendingAnything)
     StartGetToIdle();
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(1));
-    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
-    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
+    EXPECT_THAT(Access::ReturnStack(*Connection), IsEmpty());
     EXPECT_THAT(Server->Commands(), IsEmpty());
 
     const std::string log = TraceLog();
@@ -89,7 +92,7 @@ TEST_F(ConnectTest, GreetingWith201IsAcceptedLike200) {
     StartGetToIdle();
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(1));
-    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
     EXPECT_THAT(TraceLog(), HasSubstr("Response: 201"));
 }
 
@@ -101,8 +104,8 @@ TEST_F(ConnectTest, RefusingGreetingsAreRetriedOnlyAfterTheRejectDelay) {
 
     for (int refused = 1; refused <= 3; ++refused) {
         ASSERT_TRUE(WaitUntilDelaying()) << "greeting " << refused;
-        EXPECT_EQ(Connection->DelaySeconds, 180);
-        EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+        EXPECT_EQ(Access::DelaySeconds(*Connection), 180);
+        EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
         EXPECT_EQ(Connection->GetSocketHandle(), INVALID_SOCKET);
         EXPECT_EQ(Server->ConnectionsAccepted(), static_cast<std::uint64_t>(refused));
         // First tick more than 180 whole seconds later, with ticks every 2 s.
@@ -118,11 +121,11 @@ TEST_F(ConnectTest, RefusingGreetingsAreRetriedOnlyAfterTheRejectDelay) {
 TEST_F(ConnectTest, SilentServerIsGivenUpAtTheTimeOutAndRetriedAfterTheErrorDelay) {
     Server->SetScript(0, GreetWith(newsd::Greeting::kSilent));
     StartGetToIdle();
-    ASSERT_TRUE(PumpUntil([&] { return Connection->IsWaitingForData; }));
-    EXPECT_EQ(Connection->ConnectionState, kStateAwaitingGreeting);
+    ASSERT_TRUE(PumpUntil([&] { return Access::IsWaitingForData(*Connection); }));
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateAwaitingGreeting);
 
-    EXPECT_EQ(TickUntil([&] { return Connection->IsDelaying; }, 400), 182);
-    EXPECT_EQ(Connection->DelaySeconds, 30);
+    EXPECT_EQ(TickUntil([&] { return Access::IsDelaying(*Connection); }, 400), 182);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 30);
     EXPECT_EQ(Connection->GetSocketHandle(), INVALID_SOCKET);
     EXPECT_THAT(TraceLog(), HasSubstr("Connect5: WaitData failed.  Retrying connect."));
 
@@ -136,7 +139,7 @@ TEST_F(ConnectTest, LinesAfterTheGreetingStayBufferedForTheNextStep) {
     Server->SetScript(GreetWith(newsd::Greeting::kCustom, "200 hello\r\n211 3 1 3 extra\r\n"));
     StartGetToIdle();
     ASSERT_TRUE(WaitForResult());
-    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
     const char* next = Connection->ReadLine();
     ASSERT_NE(next, nullptr);
     EXPECT_STREQ(next, "211 3 1 3 extra\r\n");
@@ -147,13 +150,13 @@ TEST_F(ConnectTest, GreetingSplitOverReceivesIsJudgedOnceWhole) {
     Root.SetInt("news_port", peer.Port());
     StartGetToIdle();
     ASSERT_TRUE(peer.Accept());
-    ASSERT_TRUE(PumpUntil([&] { return Connection->IsWaitingForData; }));
+    ASSERT_TRUE(PumpUntil([&] { return Access::IsWaitingForData(*Connection); }));
     ASSERT_TRUE(peer.Write("50"));
-    ASSERT_TRUE(PumpUntil([&] { return Connection->BytesSinceTick == 2; }));
-    EXPECT_TRUE(Connection->IsWaitingForData);  // waits again for the rest of the line
+    ASSERT_TRUE(PumpUntil([&] { return Access::BytesSinceTick(*Connection) == 2; }));
+    EXPECT_TRUE(Access::IsWaitingForData(*Connection));  // waits again for the rest of the line
     ASSERT_TRUE(peer.Write("2 go away\r\n"));
     ASSERT_TRUE(WaitUntilDelaying());
-    EXPECT_EQ(Connection->DelaySeconds, 180);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 180);
     EXPECT_EQ(CountOccurrences(TraceLog(), "Response: "), 1u);
     EXPECT_THAT(TraceLog(), HasSubstr("Response: 502 go away"));
 }
@@ -163,14 +166,14 @@ TEST_F(ConnectTest, PeerClosingBeforeTheGreetingLeavesTheWaitToItsTimeOut) {
     Root.SetInt("news_port", peer.Port());
     StartGetToIdle();
     ASSERT_TRUE(peer.Accept());
-    ASSERT_TRUE(PumpUntil([&] { return Connection->IsWaitingForData; }));
+    ASSERT_TRUE(PumpUntil([&] { return Access::IsWaitingForData(*Connection); }));
     peer.Close();
-    ASSERT_TRUE(PumpUntil([&] { return Connection->ConnectionState == kStateNoConnection; }));
-    EXPECT_TRUE(Connection->IsWaitingForData);
+    ASSERT_TRUE(PumpUntil([&] { return Access::ConnectionState(*Connection) == kStateNoConnection; }));
+    EXPECT_TRUE(Access::IsWaitingForData(*Connection));
     EXPECT_THAT(TraceLog(), HasSubstr("OnClose["));
 
-    EXPECT_EQ(TickUntil([&] { return Connection->IsDelaying; }, 400), 182);
-    EXPECT_EQ(Connection->DelaySeconds, 30);
+    EXPECT_EQ(TickUntil([&] { return Access::IsDelaying(*Connection); }, 400), 182);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 30);
 }
 
 // --- failed connects -------------------------------------------------------------------------
@@ -179,8 +182,8 @@ TEST_F(ConnectTest, RefusedConnectIsRetriedAfterTheErrorDelay) {
     Root.SetInt("news_port", ClosedPort());
     StartGetToIdle();
     ASSERT_TRUE(WaitUntilDelaying());
-    EXPECT_EQ(Connection->DelaySeconds, 30);
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 30);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
     const std::string log = TraceLog();
     EXPECT_THAT(log, HasSubstr("OnConnect(): Error 10061"));
     EXPECT_EQ(CountOccurrences(log, "Connection attempt failed."), 1u);
@@ -195,16 +198,16 @@ TEST_F(ConnectTest, ImmediateConnectFailureIsHandledOnceAndTheRetryWaitsForItsDe
     // Unreachable at once, without a packet leaving the machine.
     Root.SetString("news_server", "127.255.255.255");
     StartGetToIdle();
-    if (Connection->ConnectionState == kStateConnecting) {
+    if (Access::ConnectionState(*Connection) == kStateConnecting) {
         GTEST_SKIP() << "connect to 127.255.255.255 does not fail at once on this machine";
     }
 
-    EXPECT_TRUE(Connection->IsDelaying);
-    EXPECT_EQ(Connection->DelaySeconds, 30);
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_TRUE(Access::IsDelaying(*Connection));
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 30);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
     // Caller's continuation, GetToIdle2, and Connect1 waiting for the delay: no second
     // attempt nested inside the first.
-    EXPECT_THAT(Connection->ReturnStack,
+    EXPECT_THAT(Access::ReturnStack(*Connection),
                 ElementsAre(ProbeSocket::Done(), &CNNTPSocket::GetToIdle2, &CNNTPSocket::Connect1));
     EXPECT_EQ(CountOccurrences(TraceLog(), "Connect4(-1): Connection attempt failed."), 1u);
 
@@ -214,8 +217,8 @@ TEST_F(ConnectTest, ImmediateConnectFailureIsHandledOnceAndTheRetryWaitsForItsDe
     EXPECT_EQ(CountOccurrences(TraceLog(), "Connection attempt failed."), 1u);
     Tick();  // 32 s: the second attempt, failing at once again
     EXPECT_EQ(CountOccurrences(TraceLog(), "Connect4(-1): Connection attempt failed."), 2u);
-    EXPECT_TRUE(Connection->IsDelaying);
-    EXPECT_EQ(Connection->ReturnStack.size(), 3u);
+    EXPECT_TRUE(Access::IsDelaying(*Connection));
+    EXPECT_EQ(Access::ReturnStack(*Connection).size(), 3u);
 
     Root.SetString("news_server", "127.0.0.1");
     EXPECT_EQ(TicksUntilDelayEnds(), 32);
@@ -237,7 +240,7 @@ TEST_F(ConnectTest, IdleConnectionIsReturnedAtOnceWithoutTraffic) {
 TEST_F(ConnectTest, ConnectionWithACommandOutstandingIsReplaced) {
     StartGetToIdle();
     ASSERT_TRUE(WaitForResult());
-    Connection->ConnectionState = kStateHeadSent;
+    Access::ConnectionState(*Connection) = kStateHeadSent;
 
     StartGetToIdle();
     EXPECT_THAT(TraceLog(), HasSubstr("GetToIdle(): Must reset connection to get to idle state."));
@@ -246,16 +249,16 @@ TEST_F(ConnectTest, ConnectionWithACommandOutstandingIsReplaced) {
     // A second connection accepted is the replacement (Windows may hand out the old socket's
     // number again, so the number proves nothing).
     EXPECT_EQ(Server->ConnectionsAccepted(), 2u);
-    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
 }
 
 TEST_F(ConnectTest, EveryAttemptDropsAnUnfinishedArticleAndTheSelectedGroup) {
-    ASSERT_TRUE(Connection->OutputFile.Open("9.tmp", 0, CREATE_ALWAYS));
-    Connection->SelectedGroup = "alt.binaries.test";
+    ASSERT_TRUE(Access::OutputFile(*Connection).Open("9.tmp", 0, CREATE_ALWAYS));
+    Access::SelectedGroup(*Connection) = "alt.binaries.test";
     StartGetToIdle();
-    EXPECT_FALSE(Connection->OutputFile.IsOpen());
+    EXPECT_FALSE(Access::OutputFile(*Connection).IsOpen());
     EXPECT_FALSE(std::filesystem::exists(WorkDir.Path() / "9.tmp"));
-    EXPECT_THAT(Connection->SelectedGroup, IsEmpty());
+    EXPECT_THAT(Access::SelectedGroup(*Connection), IsEmpty());
     ASSERT_TRUE(WaitForResult());
 }
 

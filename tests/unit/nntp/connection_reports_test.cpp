@@ -10,6 +10,9 @@
 #include "JobFixture.h"
 #include "common/RawPeer.h"
 #include "support/ErrorText.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -40,10 +43,9 @@ protected:
         JobFixture::SetUp();
         List.Window = &Recorder;
         List.RowLimit = 100;
-        Connection->m_pStatusList = &List;
-        Connection->Monitor = &Slot;
-        Connection->Download = &Run;
-        Connection->ConnectionNumber = 7;
+        Connection->AttachStatusList(&List);
+        Connection->AttachMonitor(&Slot, &Run);
+        Connection->SetConnectionNumber(7);
     }
 
     bool HasRow(const std::string& piece) const {
@@ -126,9 +128,9 @@ TEST_F(ConnectionReportsTest, AFailedSendIsNoticedAtOnce) {
 
     Connection->Settings.SetInt("article", 3);
     Connection->CallSequence(&CNNTPSocket::Head1, JobProbe::Done());
-    EXPECT_FALSE(Connection->IsWaitingForData);
-    EXPECT_TRUE(Connection->IsDelaying);  // "errordelay", then HEAD on a new connection
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_FALSE(Access::IsWaitingForData(*Connection));
+    EXPECT_TRUE(Access::IsDelaying(*Connection));  // "errordelay", then HEAD on a new connection
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
     EXPECT_EQ(Run.Failures(FailureKind::kClosedByServer), 1u);
     EXPECT_TRUE(HasRow("7: Sending to server \"127.0.0.1\" failed: "));
     EXPECT_THAT(ErrorLog(), HasSubstr("Dropping the connection."));
@@ -144,7 +146,7 @@ TEST_F(ConnectionReportsTest, AFailedGroupSendReconnects) {
     ASSERT_TRUE(WaitForResult());
     closesocket(Connection->GetSocketHandle());
     Start(&CNNTPSocket::SelectGroup1);
-    EXPECT_FALSE(Connection->IsWaitingForData);
+    EXPECT_FALSE(Access::IsWaitingForData(*Connection));
     EXPECT_EQ(Run.Failures(FailureKind::kClosedByServer), 1u);
     ASSERT_NE(PlayUntil([&] { return Probe().Results.size() == 2; }, 10), -1);
     EXPECT_EQ(Probe().Results[1], 1);
@@ -323,8 +325,8 @@ TEST_F(ConnectionReportsTest, ASilentServerGetsTheTlsHintOnceAndItsTimeOutSaysWh
     Server->SetScript(script);
     StartArticleJob();
     ASSERT_TRUE(PumpUntil([&] {
-        return Connection->ConnectionState == kStateAwaitingGreeting &&
-               Connection->IsWaitingForData;
+        return Access::ConnectionState(*Connection) == kStateAwaitingGreeting &&
+               Access::IsWaitingForData(*Connection);
     }));
     const std::string hint = "7: no greeting: does the port expect TLS? try --tls";
     Tick();  // 2 s

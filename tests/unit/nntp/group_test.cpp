@@ -7,6 +7,9 @@
 #include <string>
 
 #include "JobFixture.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -32,9 +35,9 @@ std::string OwnArticleSetting(CNNTPSocket& connection) {
 class GroupTest : public JobFixture {};
 
 TEST_F(GroupTest, GroupReplyGivesTheFiguresAndTheArticleToCountDownFrom) {
-    EXPECT_EQ(Connection->GroupCount, 0);
-    EXPECT_EQ(Connection->GroupFirst, 0);
-    EXPECT_EQ(Connection->GroupLast, 0);
+    EXPECT_EQ(Access::GroupCount(*Connection), 0);
+    EXPECT_EQ(Access::GroupFirst(*Connection), 0);
+    EXPECT_EQ(Access::GroupLast(*Connection), 0);
     Server->SetScript(ReplyToGroup("211 1234 3000 4233 alt.binaries.test\r\n"));
 
     Start(&CNNTPSocket::SelectGroup1);
@@ -42,13 +45,13 @@ TEST_F(GroupTest, GroupReplyGivesTheFiguresAndTheArticleToCountDownFrom) {
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
     EXPECT_THAT(Server->Commands(), ElementsAre("GROUP alt.binaries.test"));
-    EXPECT_EQ(Connection->GroupCount, 1234);
-    EXPECT_EQ(Connection->GroupFirst, 3000);
-    EXPECT_EQ(Connection->GroupLast, 4233);
+    EXPECT_EQ(Access::GroupCount(*Connection), 1234);
+    EXPECT_EQ(Access::GroupFirst(*Connection), 3000);
+    EXPECT_EQ(Access::GroupLast(*Connection), 4233);
     EXPECT_EQ(OwnArticleSetting(*Connection), "4233");
-    EXPECT_EQ(Connection->SelectedGroup, kGroup);
-    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
-    EXPECT_THAT(Connection->ReturnStack, IsEmpty());
+    EXPECT_EQ(Access::SelectedGroup(*Connection), kGroup);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
+    EXPECT_THAT(Access::ReturnStack(*Connection), IsEmpty());
 
     const std::string log = TraceLog();
     EXPECT_THAT(log, HasSubstr("SelectGroup1(): Entering newsgroup \"alt.binaries.test\" if "
@@ -72,8 +75,8 @@ TEST_F(GroupTest, GroupReplyWithUnusableNumbersIsAnErrorReply) {
         SCOPED_TRACE(reply);
         Connection->ResetConnection();
         Probe().Results.clear();
-        Connection->GroupFirst = 7;
-        Connection->GroupLast = 9;
+        Access::GroupFirst(*Connection) = 7;
+        Access::GroupLast(*Connection) = 9;
         Connection->Settings.SetInt("article", 8);
         Server->SetScript(ReplyToGroup(reply));
 
@@ -81,11 +84,11 @@ TEST_F(GroupTest, GroupReplyWithUnusableNumbersIsAnErrorReply) {
         ASSERT_TRUE(WaitForResult());
 
         EXPECT_THAT(Probe().Results, ElementsAre(0));
-        EXPECT_EQ(Connection->GroupFirst, 7);
-        EXPECT_EQ(Connection->GroupLast, 9);
+        EXPECT_EQ(Access::GroupFirst(*Connection), 7);
+        EXPECT_EQ(Access::GroupLast(*Connection), 9);
         EXPECT_EQ(OwnArticleSetting(*Connection), "8");
-        EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);
-        EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+        EXPECT_EQ(Access::SelectedGroup(*Connection), kNoGroupSelected);
+        EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
     }
     EXPECT_EQ(CountOccurrences(ErrorLog(), "Group reply without valid article numbers"), 11);
 }
@@ -104,8 +107,8 @@ TEST_F(GroupTest, AnEmptyGroupIsEnteredNotRefused) {
         ASSERT_TRUE(WaitForResult());
 
         EXPECT_THAT(Probe().Results, ElementsAre(1));
-        EXPECT_EQ(Connection->SelectedGroup, kGroup);
-        EXPECT_EQ(Connection->GroupCount, 0);
+        EXPECT_EQ(Access::SelectedGroup(*Connection), kGroup);
+        EXPECT_EQ(Access::GroupCount(*Connection), 0);
         EXPECT_TRUE(Connection->IsGroupEmpty());
         EXPECT_GT(Connection->LowestArticle(), Connection->Settings.GetInt("article", 99));
     }
@@ -117,19 +120,19 @@ TEST_F(GroupTest, TheLargest32BitNumbersAreStillTaken) {
     Start(&CNNTPSocket::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(1));
-    EXPECT_EQ(Connection->GroupFirst, 2147483646);
+    EXPECT_EQ(Access::GroupFirst(*Connection), 2147483646);
     EXPECT_EQ(OwnArticleSetting(*Connection), "2147483647");
 }
 
 TEST_F(GroupTest, SelectedGroupIsNotSentAgainWhateverTheConnectionIsDoing) {
-    Connection->SelectedGroup = kGroup;
-    Connection->ConnectionState = kStateHeadSent;
+    Access::SelectedGroup(*Connection) = kGroup;
+    Access::ConnectionState(*Connection) = kStateHeadSent;
 
     Start(&CNNTPSocket::SelectGroup1);
 
     // Nested, before Start returns: no connection, no command.
     EXPECT_THAT(Probe().Results, ElementsAre(1));
-    EXPECT_EQ(Connection->ConnectionState, kStateHeadSent);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateHeadSent);
     EXPECT_EQ(Server->ConnectionsAccepted(), 0u);
     EXPECT_THAT(TraceLog(), HasSubstr("SelectGroup1(): Group already selected. Returning\n"));
 }
@@ -141,8 +144,8 @@ TEST_F(GroupTest, RefusedGroupFailsButLeavesTheConnectionIdleAndUsable) {
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
-    EXPECT_EQ(Connection->SelectedGroup, kNoGroupSelected);
-    EXPECT_EQ(Connection->ConnectionState, kStateIdle);
+    EXPECT_EQ(Access::SelectedGroup(*Connection), kNoGroupSelected);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
     EXPECT_NE(Connection->GetSocketHandle(), INVALID_SOCKET);
     EXPECT_THAT(TraceLog(), HasSubstr("SelectGroup3(): Server returned an error.  Failing.\n"));
     EXPECT_THAT(ErrorLog(), IsEmpty());
@@ -152,7 +155,7 @@ TEST_F(GroupTest, RefusedGroupFailsButLeavesTheConnectionIdleAndUsable) {
     ASSERT_TRUE(WaitForResult(2));
     EXPECT_THAT(Probe().Results, ElementsAre(0, 1));
     EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
-    EXPECT_EQ(Connection->SelectedGroup, kGroup);
+    EXPECT_EQ(Access::SelectedGroup(*Connection), kGroup);
 }
 
 TEST_F(GroupTest, ReplyThatIsNoStatusLineIsOutOfSynchAndDropsTheConnection) {
@@ -162,9 +165,9 @@ TEST_F(GroupTest, ReplyThatIsNoStatusLineIsOutOfSynchAndDropsTheConnection) {
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
     EXPECT_EQ(Connection->GetSocketHandle(), INVALID_SOCKET);
-    EXPECT_THAT(Connection->SelectedGroup, IsEmpty());
+    EXPECT_THAT(Access::SelectedGroup(*Connection), IsEmpty());
     EXPECT_THAT(ErrorLog(), HasSubstr("Group3(): Note: Out of Synch!!!\n"));
 }
 
@@ -177,7 +180,7 @@ TEST_F(GroupTest, ReplyInTwoPiecesIsWaitedForAndHandledOnce) {
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
-    EXPECT_EQ(Connection->GroupLast, 100);
+    EXPECT_EQ(Access::GroupLast(*Connection), 100);
     EXPECT_EQ(nntp_test::CountOccurrences(TraceLog(), "Response: 211"), 1u);
 }
 
@@ -207,13 +210,13 @@ TEST_F(GroupTest, UnansweredGroupIsGivenUpAtTheTimeOutAndSentAgainOnANewConnecti
     Start(&CNNTPSocket::SelectGroup1);
     ASSERT_TRUE(WaitForCommands(1));
     ASSERT_TRUE(WaitUntilWaitingForData());
-    EXPECT_EQ(Connection->ConnectionState, kStateGroupSent);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateGroupSent);
 
-    EXPECT_EQ(TickUntil([&] { return Connection->IsDelaying; }, 400), 182);
+    EXPECT_EQ(TickUntil([&] { return Access::IsDelaying(*Connection); }, 400), 182);
     EXPECT_THAT(Probe().Results, IsEmpty());  // the caller is not told
-    EXPECT_EQ(Connection->ConnectionState, kStateNoConnection);
-    EXPECT_THAT(Connection->SelectedGroup, IsEmpty());
-    EXPECT_EQ(Connection->DelaySeconds, 0);
+    EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
+    EXPECT_THAT(Access::SelectedGroup(*Connection), IsEmpty());
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 0);
     EXPECT_THAT(TraceLog(),
                 HasSubstr("SelectGroup3(): No response received after GROUP command. Retrying.\n"));
 
@@ -248,8 +251,8 @@ TEST_P(GroupLoginTest, DemandForLoginLogsInAndSendsGroupAgain) {
     EXPECT_THAT(Server->Commands(),
                 ElementsAre("GROUP alt.binaries.test", "AUTHINFO USER alice",
                             "AUTHINFO PASS opensesame", "GROUP alt.binaries.test"));
-    EXPECT_EQ(Connection->SelectedGroup, kGroup);
-    EXPECT_EQ(Connection->GroupLast, 100);
+    EXPECT_EQ(Access::SelectedGroup(*Connection), kGroup);
+    EXPECT_EQ(Access::GroupLast(*Connection), 100);
     EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
     const std::string log = TraceLog();
     EXPECT_THAT(log, HasSubstr("Authorization required... Sending name and password.\n"));

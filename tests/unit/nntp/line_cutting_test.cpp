@@ -13,15 +13,16 @@
 #include <vector>
 
 #include "ConnectionFixture.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
 class LineProbe : public CNNTPSocket {
 public:
     void PutInBuffer(const std::string& bytes) {
-        std::memcpy(ReceiveBuffer, bytes.data(), bytes.size());
-        ReadPos = ReceiveBuffer;
-        DataEnd = ReceiveBuffer + bytes.size();
+        NNTPSocketTestAccess::Feed(*this, bytes.data(), bytes.size());
     }
     // Every line the buffered bytes complete, in order.
     void TakeLines(std::vector<std::string>& lines) {
@@ -76,7 +77,7 @@ protected:
                 std::min<std::size_t>(1 + random() % maxPiece, stream.size() - at);
             Probe.PutInBuffer(stream.substr(at, piece));
             Probe.TakeLines(lines);
-            EXPECT_LE(Probe.LineLength, kMaxLineLength);
+            EXPECT_LE(Access::LineLength(Probe), kMaxLineLength);
             at += piece;
         }
         return lines;

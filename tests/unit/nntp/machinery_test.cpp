@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "ConnectionFixture.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -21,12 +24,12 @@ using ::testing::Not;
 class ProbeSocket : public CNNTPSocket {
 public:
     // Each probe step records its name and the StepSucceeded it was entered with.
-    void StepA() { Ran.push_back("A" + std::to_string(StepSucceeded)); }
-    void StepB() { Ran.push_back("B" + std::to_string(StepSucceeded)); }
-    void StepC() { Ran.push_back("C" + std::to_string(StepSucceeded)); }
+    void StepA() { Ran.push_back("A" + std::to_string(Access::StepSucceeded(*this))); }
+    void StepB() { Ran.push_back("B" + std::to_string(Access::StepSucceeded(*this))); }
+    void StepC() { Ran.push_back("C" + std::to_string(Access::StepSucceeded(*this))); }
     // Records how deep the stack was while it ran, then returns into its own continuation.
     void PassOn() {
-        StackWhilePassing = ReturnStack.size();
+        StackWhilePassing = Access::ReturnStack(*this).size();
         ReturnSuccess();
     }
 
@@ -52,9 +55,7 @@ public:
 
     void PutInBuffer(const char* bytes) {
         const std::size_t length = std::strlen(bytes);
-        std::memcpy(ReceiveBuffer, bytes, length);
-        ReadPos = ReceiveBuffer;
-        DataEnd = ReceiveBuffer + length;
+        NNTPSocketTestAccess::Feed(*this, bytes, length);
     }
 
     std::vector<std::string> Ran;
@@ -84,36 +85,36 @@ protected:
 // --- hand-on and returns -----------------------------------------------------------------
 
 TEST_F(MachineryTest, ReturnsRunContinuationsLastPushedFirst) {
-    Probe.ReturnStack = {ProbeSocket::A(), ProbeSocket::B()};
+    Access::SetReturnStack(Probe, {ProbeSocket::A(), ProbeSocket::B()});
     Probe.ReturnFailure();
     Probe.ReturnSuccess();
     EXPECT_THAT(Probe.Ran, ElementsAre("B0", "A1"));
-    EXPECT_THAT(Probe.ReturnStack, IsEmpty());
+    EXPECT_THAT(Access::ReturnStack(Probe), IsEmpty());
 }
 
 TEST_F(MachineryTest, GoingToEndOfJobDropsEveryContinuationUnrun) {
-    Probe.ReturnStack = {ProbeSocket::A(), ProbeSocket::B(), ProbeSocket::C()};
+    Access::SetReturnStack(Probe, {ProbeSocket::A(), ProbeSocket::B(), ProbeSocket::C()});
     EXPECT_TRUE(Probe.GoToStep(&CNNTPSocket::EndOfJob));
-    EXPECT_THAT(Probe.ReturnStack, IsEmpty());
+    EXPECT_THAT(Access::ReturnStack(Probe), IsEmpty());
     EXPECT_THAT(Probe.Ran, IsEmpty());
 }
 
 TEST_F(MachineryTest, ReturnWithEmptyStackOnlyRecordsTheResult) {
-    Probe.StepSucceeded = 1;
+    Access::StepSucceeded(Probe) = 1;
     Probe.ReturnFailure();
-    EXPECT_EQ(Probe.StepSucceeded, 0);
+    EXPECT_EQ(Access::StepSucceeded(Probe), 0);
     Probe.ReturnSuccess();
-    EXPECT_EQ(Probe.StepSucceeded, 1);
+    EXPECT_EQ(Access::StepSucceeded(Probe), 1);
     EXPECT_THAT(Probe.Ran, IsEmpty());
-    EXPECT_THAT(Probe.ReturnStack, IsEmpty());
+    EXPECT_THAT(Access::ReturnStack(Probe), IsEmpty());
 }
 
 TEST_F(MachineryTest, SequenceIntoReturnSuccessRunsItsContinuationBeforeReturning) {
-    Probe.ReturnStack = {ProbeSocket::C()};
+    Access::SetReturnStack(Probe, {ProbeSocket::C()});
     Probe.CallSequence(&CNNTPSocket::ReturnSuccess, ProbeSocket::A());
     // Already ran, nested, and the stack is as it was before the call.
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
-    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::C()));
+    EXPECT_THAT(Access::ReturnStack(Probe), ElementsAre(ProbeSocket::C()));
 }
 
 TEST_F(MachineryTest, SequencePushesTheContinuationBeforeEnteringTheFirstStep) {
@@ -126,12 +127,12 @@ TEST_F(MachineryTest, EndlessChainsWithoutAWaitDoNotExhaustTheStack) {
     // A server that answers every command at once from one buffer full of replies drives
     // a chain like this; without a bound on nesting it ends in a stack overflow.
     Probe.Limit = 1000000;
-    Probe.ReturnStack = {ProbeSocket::A()};
+    Access::SetReturnStack(Probe, {ProbeSocket::A()});
     Probe.GoToStep(static_cast<StepFn>(&ProbeSocket::Again));
     EXPECT_EQ(Probe.Rounds, 1000000);
-    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::A()));  // balanced
-    EXPECT_EQ(Probe.StepDepth, 0);
-    EXPECT_EQ(Probe.DeferredStep, nullptr);
+    EXPECT_THAT(Access::ReturnStack(Probe), ElementsAre(ProbeSocket::A()));  // balanced
+    EXPECT_EQ(Access::StepDepth(Probe), 0);
+    EXPECT_EQ(Access::DeferredStep(Probe), nullptr);
 }
 
 // A step that runs on after handing on would overtake the hand-on that the nesting cap
@@ -141,10 +142,10 @@ TEST_F(MachineryTest, BrokenRulesOfTheMachineStopTheProgram) {
     if (!ZODIVA_ASSERTS_ENABLED)
         GTEST_SKIP() << "checks are compiled out in this build";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    Probe.StepDepth = CNNTPSocket::kMaxNestedSteps - 1;
+    Access::StepDepth(Probe) = CNNTPSocket::kMaxNestedSteps - 1;
     EXPECT_DEATH(Probe.GoToStep(static_cast<StepFn>(&ProbeSocket::HandsOnTwice)),
                  "rule broken: DeferredStep == nullptr");
-    Probe.StepDepth = 0;
+    Access::StepDepth(Probe) = 0;
 
     EXPECT_DEATH(Probe.SetState(kStateBodyText), "cannot change this way");
     Probe.SetState(kStateConnecting);
@@ -158,14 +159,14 @@ TEST_F(MachineryTest, BrokenRulesOfTheMachineStopTheProgram) {
 
 TEST_F(MachineryTest, DelayEndsAtTheFirstTickPastItsLengthInWholeSeconds) {
     Probe.DelayThen(30, ProbeSocket::A());
-    EXPECT_TRUE(Probe.IsDelaying);
+    EXPECT_TRUE(Access::IsDelaying(Probe));
     for (int tick = 0; tick < 15; ++tick) {  // 30 s: not yet more than 30
         Tick();
     }
     EXPECT_THAT(Probe.Ran, IsEmpty());
     Tick();  // 32 s
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
-    EXPECT_FALSE(Probe.IsDelaying);
+    EXPECT_FALSE(Access::IsDelaying(Probe));
 
     // Whole seconds only: 30.999 s is not more than 30.
     Probe.DelayThen(30, ProbeSocket::B());
@@ -205,7 +206,7 @@ TEST_F(MachineryTest, ClockSetBackEndsDelaysAndWaitsAtTheNextTick) {
 
 TEST_F(MachineryTest, WaitFailsAtTheFirstTickMoreThan180SecondsLater) {
     Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
-    EXPECT_TRUE(Probe.IsWaitingForData);
+    EXPECT_TRUE(Access::IsWaitingForData(Probe));
     int waited = 0;
     while (Probe.Ran.empty() && waited < 400) {
         Tick();
@@ -213,13 +214,13 @@ TEST_F(MachineryTest, WaitFailsAtTheFirstTickMoreThan180SecondsLater) {
     }
     EXPECT_EQ(waited, 182);
     EXPECT_THAT(Probe.Ran, ElementsAre("A0"));
-    EXPECT_FALSE(Probe.IsWaitingForData);
+    EXPECT_FALSE(Access::IsWaitingForData(Probe));
     // A time-out is silent: only the step learns of it.
     EXPECT_THAT(ErrorLog(), IsEmpty());
 }
 
 TEST_F(MachineryTest, AReceiveTimeoutFromTheOptionTableReplacesThe180Seconds) {
-    Probe.ConnectionOptions["ReceiveTimeout"] = "10";
+    Access::ConnectionOptions(Probe)["ReceiveTimeout"] = "10";
     Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
     int waited = 0;
     while (Probe.Ran.empty() && waited < 400) {
@@ -236,7 +237,7 @@ TEST_F(MachineryTest, ExpiringDelayPostponesATimeOutDueInTheSameTick) {
     Probe.DelayThen(0, ProbeSocket::B());
     Tick(2);  // both are due: only the delay ends
     EXPECT_THAT(Probe.Ran, ElementsAre("B1"));
-    EXPECT_TRUE(Probe.IsWaitingForData);
+    EXPECT_TRUE(Access::IsWaitingForData(Probe));
     Tick(2);
     EXPECT_THAT(Probe.Ran, ElementsAre("B1", "A0"));
 }
@@ -246,14 +247,14 @@ TEST_F(MachineryTest, WaitWithBufferedBytesSucceedsAtOnceAndSaysSoEvenWhenQuiet)
     Probe.PutInBuffer("200 ready\r\n");
     Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
-    EXPECT_FALSE(Probe.IsWaitingForData);
+    EXPECT_FALSE(Access::IsWaitingForData(Probe));
     const std::string log = TraceLog();
     EXPECT_THAT(log, HasSubstr("WaitForData: Incoming buff contains data. returning success"));
     EXPECT_THAT(log, Not(HasSubstr("WaitForData called")));
 }
 
 TEST_F(MachineryTest, WaitWithAnnouncedDataSucceedsAtOnceAndTracesOnlyWhenVerbose) {
-    Probe.IsUnreadData = true;
+    Access::IsUnreadData(Probe) = true;
     VerboseLog = false;
     Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
@@ -268,29 +269,29 @@ TEST_F(MachineryTest, WaitWithAnnouncedDataSucceedsAtOnceAndTracesOnlyWhenVerbos
 // --- rate -----------------------------------------------------------------------------------
 
 TEST_F(MachineryTest, RateIsKibibytesPerSecondOfTheLastTick) {
-    Probe.BytesSinceTick = 10240;
+    Access::BytesSinceTick(Probe) = 10240;
     Tick(2);
-    EXPECT_DOUBLE_EQ(Probe.Rate, 5.0);
-    EXPECT_EQ(Probe.BytesSinceTick, 0);
+    EXPECT_DOUBLE_EQ(Access::Rate(Probe), 5.0);
+    EXPECT_EQ(Access::BytesSinceTick(Probe), 0);
 
     Tick(2);  // nothing received
-    EXPECT_DOUBLE_EQ(Probe.Rate, 0.0);
+    EXPECT_DOUBLE_EQ(Access::Rate(Probe), 0.0);
 
-    Probe.BytesSinceTick = 4096;
+    Access::BytesSinceTick(Probe) = 4096;
     Tick(4);
-    EXPECT_DOUBLE_EQ(Probe.Rate, 1.0);
+    EXPECT_DOUBLE_EQ(Access::Rate(Probe), 1.0);
 
-    Probe.BytesSinceTick = 999999;
+    Access::BytesSinceTick(Probe) = 999999;
     Probe.OnTimer();  // no millisecond has passed: the rate keeps its value
-    EXPECT_DOUBLE_EQ(Probe.Rate, 1.0);
-    EXPECT_EQ(Probe.BytesSinceTick, 0);
+    EXPECT_DOUBLE_EQ(Access::Rate(Probe), 1.0);
+    EXPECT_EQ(Access::BytesSinceTick(Probe), 0);
 }
 
 // --- notifications and messages -------------------------------------------------------------
 
 TEST_F(MachineryTest, ConnectResultIsIgnoredUnlessConnecting) {
-    Probe.ReturnStack = {ProbeSocket::A()};
-    Probe.ConnectionState = kStateIdle;
+    Access::SetReturnStack(Probe, {ProbeSocket::A()});
+    Access::ConnectionState(Probe) = kStateIdle;
     Probe.OnConnect(0);
     Probe.OnConnect(10061);
     EXPECT_THAT(Probe.Ran, IsEmpty());
@@ -298,29 +299,29 @@ TEST_F(MachineryTest, ConnectResultIsIgnoredUnlessConnecting) {
 }
 
 TEST_F(MachineryTest, ConnectResultResumesTheWaitingStep) {
-    Probe.ConnectionState = kStateConnecting;
-    Probe.ReturnStack = {ProbeSocket::A(), ProbeSocket::B()};
+    Access::ConnectionState(Probe) = kStateConnecting;
+    Access::SetReturnStack(Probe, {ProbeSocket::A(), ProbeSocket::B()});
     Probe.OnConnect(10061);
     Probe.OnConnect(0);
     EXPECT_THAT(Probe.Ran, ElementsAre("B0", "A1"));
 }
 
 TEST_F(MachineryTest, CloseResetsTheConnectionButLeavesTheMachineRunning) {
-    Probe.ConnectionState = kStateBodyText;
-    Probe.SelectedGroup = "alt.binaries.test";
-    ASSERT_TRUE(Probe.OutputFile.Open("7.tmp", 0, CREATE_ALWAYS));
+    Access::ConnectionState(Probe) = kStateBodyText;
+    Access::SelectedGroup(Probe) = "alt.binaries.test";
+    ASSERT_TRUE(Access::OutputFile(Probe).Open("7.tmp", 0, CREATE_ALWAYS));
     Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
     Probe.DelayThen(60, ProbeSocket::B());
 
     Probe.OnClose(0);
 
-    EXPECT_EQ(Probe.ConnectionState, kStateNoConnection);
-    EXPECT_THAT(Probe.SelectedGroup, IsEmpty());
-    EXPECT_FALSE(Probe.OutputFile.IsOpen());
+    EXPECT_EQ(Access::ConnectionState(Probe), kStateNoConnection);
+    EXPECT_THAT(Access::SelectedGroup(Probe), IsEmpty());
+    EXPECT_FALSE(Access::OutputFile(Probe).IsOpen());
     EXPECT_FALSE(std::filesystem::exists(WorkDir.Path() / "7.tmp"));
-    EXPECT_TRUE(Probe.IsWaitingForData);
-    EXPECT_TRUE(Probe.IsDelaying);
-    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::A(), ProbeSocket::B()));
+    EXPECT_TRUE(Access::IsWaitingForData(Probe));
+    EXPECT_TRUE(Access::IsDelaying(Probe));
+    EXPECT_THAT(Access::ReturnStack(Probe), ElementsAre(ProbeSocket::A(), ProbeSocket::B()));
     EXPECT_THAT(TraceLog(), HasSubstr("OnClose[-1]"));
 }
 
@@ -330,45 +331,43 @@ TEST_F(MachineryTest, TimerMessageIsATick) {
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
 }
 
-TEST_F(MachineryTest, CallbackReportsTheJobParametersAndPopsNothing) {
-    Probe.lParam1 = 3;
-    Probe.lParam2 = -4;
-    Probe.ReturnStack = {ProbeSocket::A()};
+TEST_F(MachineryTest, CallbackTracesTheEndOfTheJobAndPopsNothing) {
+    Access::SetReturnStack(Probe, {ProbeSocket::A()});
     Probe.Callback();
     EXPECT_THAT(Probe.Ran, IsEmpty());
     EXPECT_THAT(TraceLog(),
-                HasSubstr("Callback() called. (End of job) lParam1 = 3, lParam2 = -4."));
+                HasSubstr("Callback() called. (End of job) lParam1 = 0, lParam2 = 0."));
 }
 
 // --- commands and construction ---------------------------------------------------------------
 
 TEST_F(MachineryTest, SentCommandSetsTheStateAndIsTraced) {
-    Probe.SelectedGroup = "alt.binaries.test";
-    Probe.ConnectionState = kStateIdle;
+    Access::SelectedGroup(Probe) = "alt.binaries.test";
+    Access::ConnectionState(Probe) = kStateIdle;
     Probe.SendCommand("GROUP alt.binaries.test\r\n", kStateGroupSent);
-    EXPECT_EQ(Probe.ConnectionState, kStateGroupSent);
-    EXPECT_EQ(Probe.SelectedGroup, "alt.binaries.test");
+    EXPECT_EQ(Access::ConnectionState(Probe), kStateGroupSent);
+    EXPECT_EQ(Access::SelectedGroup(Probe), "alt.binaries.test");
     EXPECT_THAT(TraceLog(), HasSubstr("Sending[-1]: GROUP alt.binaries.test"));
 }
 
 TEST_F(MachineryTest, PasswordNeverReachesTheTraceLog) {
-    Probe.ConnectionState = kStateIdle;
+    Access::ConnectionState(Probe) = kStateIdle;
     Probe.SendCommand("AUTHINFO PASS s3cr3t-Word\r\n", kStatePassSent);
-    EXPECT_EQ(Probe.ConnectionState, kStatePassSent);
+    EXPECT_EQ(Access::ConnectionState(Probe), kStatePassSent);
     const std::string log = TraceLog();
     EXPECT_THAT(log, HasSubstr("Sending[-1]: AUTHINFO PASS ********"));
     EXPECT_THAT(log, Not(HasSubstr("s3cr3t")));
 }
 
 TEST_F(MachineryTest, NewConnectionStartsWithoutGroupJobOrOptions) {
-    EXPECT_EQ(Probe.WantedGroup, kNoGroupSelected);
-    EXPECT_THAT(Probe.SelectedGroup, IsEmpty());
-    EXPECT_EQ(Probe.ConnectionState, kStateNoConnection);
-    EXPECT_EQ(Probe.DelaySeconds, 60);
-    EXPECT_TRUE(Probe.AuthResendFn == &CNNTPSocket::EndOfJob);
-    EXPECT_EQ(Probe.GroupLast, 0);
+    EXPECT_EQ(Access::WantedGroup(Probe), kNoGroupSelected);
+    EXPECT_THAT(Access::SelectedGroup(Probe), IsEmpty());
+    EXPECT_EQ(Access::ConnectionState(Probe), kStateNoConnection);
+    EXPECT_EQ(Access::DelaySeconds(Probe), 60);
+    EXPECT_TRUE(Access::AuthResendFn(Probe) == &CNNTPSocket::EndOfJob);
+    EXPECT_EQ(Access::GroupLast(Probe), 0);
     EXPECT_EQ(Probe.GetConnectionOption("ReceiveTimeout", "180"), "180");
-    Probe.ConnectionOptions["ErrorDelay"] = "5";
+    Access::ConnectionOptions(Probe)["ErrorDelay"] = "5";
     EXPECT_EQ(Probe.GetConnectionOption("ErrorDelay", "30"), "5");
     EXPECT_EQ(Probe.GetConnectionOption("errordelay", "30"), "30");  // exact keys
     EXPECT_THAT(TraceLog(), HasSubstr("CNNTPSocket(): Thread Handle: "));
@@ -377,10 +376,10 @@ TEST_F(MachineryTest, NewConnectionStartsWithoutGroupJobOrOptions) {
 TEST_F(MachineryTest, EveryConnectionHasItsOwnTemporaryFileNumber) {
     CNNTPSocket second;
     CNNTPSocket third;
-    EXPECT_NE(Probe.TempFileNumber, second.TempFileNumber);
-    EXPECT_NE(second.TempFileNumber, third.TempFileNumber);
-    EXPECT_NE(Probe.TempFileNumber, third.TempFileNumber);
-    EXPECT_GE(second.TempFileNumber, 0);
+    EXPECT_NE(Access::TempFileNumber(Probe), Access::TempFileNumber(second));
+    EXPECT_NE(Access::TempFileNumber(second), Access::TempFileNumber(third));
+    EXPECT_NE(Access::TempFileNumber(Probe), Access::TempFileNumber(third));
+    EXPECT_GE(Access::TempFileNumber(second), 0);
 }
 
 }  // namespace

@@ -14,6 +14,9 @@
 #include "AllocationCount.h"
 #include "ConnectionFixture.h"
 #include "common/RawPeer.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -24,8 +27,8 @@ using ::testing::StrEq;
 
 class ProbeSocket : public CNNTPSocket {
 public:
-    void StepA() { Ran.push_back("A" + std::to_string(StepSucceeded)); }
-    void StepB() { Ran.push_back("B" + std::to_string(StepSucceeded)); }
+    void StepA() { Ran.push_back("A" + std::to_string(Access::StepSucceeded(*this))); }
+    void StepB() { Ran.push_back("B" + std::to_string(Access::StepSucceeded(*this))); }
     static StepFn A() { return static_cast<StepFn>(&ProbeSocket::StepA); }
     static StepFn B() { return static_cast<StepFn>(&ProbeSocket::StepB); }
     // Records nothing that allocates.
@@ -34,9 +37,7 @@ public:
     int Counted = 0;
 
     void PutInBuffer(const std::string& bytes) {
-        std::memcpy(ReceiveBuffer, bytes.data(), bytes.size());
-        ReadPos = ReceiveBuffer;
-        DataEnd = ReceiveBuffer + bytes.size();
+        NNTPSocketTestAccess::Feed(*this, bytes.data(), bytes.size());
     }
     std::string Line() {
         const char* line = ReadLine();
@@ -58,14 +59,14 @@ protected:
     void ConnectToPeer() {
         ASSERT_TRUE(Peer.Listening());
         Probe.Create(0, SOCK_STREAM, BaseSocket::kAllEvents, "");
-        Probe.ConnectionState = kStateConnecting;
-        Probe.ReturnStack = {ProbeSocket::B()};
+        Access::ConnectionState(Probe) = kStateConnecting;
+        Access::SetReturnStack(Probe, {ProbeSocket::B()});
         ASSERT_TRUE(Probe.Connect("127.0.0.1", Peer.Port(), "", 0, "", ""));
         ASSERT_TRUE(Peer.Accept());
         ASSERT_TRUE(PumpUntil([&] { return !Probe.Ran.empty(); }));
         ASSERT_THAT(Probe.Ran, ElementsAre("B1"));
         Probe.Ran.clear();
-        Probe.ConnectionState = kStateAwaitingGreeting;
+        Access::ConnectionState(Probe) = kStateAwaitingGreeting;
     }
 
     void WaitThenA() { Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A()); }
@@ -124,7 +125,7 @@ TEST_F(ReceiveTest, LongLinesAreCutAt1021BytesAndTheNextLineIsIntact) {
     for (int piece = 0; piece < 5; ++piece) {
         Probe.PutInBuffer(std::string(kReceiveBufferSize, 'q'));
         EXPECT_EQ(Probe.Line(), "<none>");
-        EXPECT_LE(Probe.LineLength, kMaxLineLength);
+        EXPECT_LE(Access::LineLength(Probe), kMaxLineLength);
     }
     Probe.PutInBuffer("\n");
     EXPECT_EQ(Probe.Line(), std::string(1021, 'q'));
@@ -138,7 +139,7 @@ TEST_F(ReceiveTest, OneReceiveResumesTheWaitingStepAndCountsItsBytes) {
     ASSERT_TRUE(Peer.Write("200 first\r\n211 second\r\n"));
     ASSERT_TRUE(PumpUntilRan(1));
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
-    EXPECT_EQ(Probe.BytesSinceTick, 23);
+    EXPECT_EQ(Access::BytesSinceTick(Probe), 23);
     EXPECT_EQ(Probe.Line(), "200 first\r\n");
     EXPECT_EQ(Probe.Line(), "211 second\r\n");
     EXPECT_EQ(Probe.Line(), "<none>");
@@ -154,7 +155,7 @@ TEST_F(ReceiveTest, LineSplitOverTwoReceivesIsReturnedWhole) {
     ASSERT_TRUE(PumpUntilRan(1));
     EXPECT_EQ(Probe.Line(), "<none>");
     Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::B());
-    EXPECT_TRUE(Probe.IsWaitingForData);
+    EXPECT_TRUE(Access::IsWaitingForData(Probe));
     ASSERT_TRUE(Peer.Write("2 alt.binaries.test\r\n"));
     ASSERT_TRUE(PumpUntilRan(2));
     EXPECT_THAT(Probe.Ran, ElementsAre("A1", "B1"));
@@ -167,29 +168,29 @@ TEST_F(ReceiveTest, NotificationWhileLinesAreBufferedDefersTheReadToReadLine) {
     ASSERT_TRUE(Peer.Write("200 first\r\n"));
     ASSERT_TRUE(PumpUntilRan(1));
     ASSERT_TRUE(Peer.Write("211 second\r\n"));
-    ASSERT_TRUE(PumpUntil([&] { return Probe.IsUnreadData; }));
-    EXPECT_EQ(Probe.BytesSinceTick, 11);  // the socket was not read
+    ASSERT_TRUE(PumpUntil([&] { return Access::IsUnreadData(Probe); }));
+    EXPECT_EQ(Access::BytesSinceTick(Probe), 11);  // the socket was not read
     EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Buf already contains data."));
 
     EXPECT_EQ(Probe.Line(), "200 first\r\n");
     EXPECT_EQ(Probe.Line(), "211 second\r\n");  // read by ReadLine itself
-    EXPECT_FALSE(Probe.IsUnreadData);
-    EXPECT_EQ(Probe.BytesSinceTick, 11);  // reads made by ReadLine are not counted
+    EXPECT_FALSE(Access::IsUnreadData(Probe));
+    EXPECT_EQ(Access::BytesSinceTick(Probe), 11);  // reads made by ReadLine are not counted
 }
 
 TEST_F(ReceiveTest, BytesArrivingDuringADelayAreKeptForTheNextWait) {
     ConnectToPeer();
     Probe.DelayThen(30, ProbeSocket::B());
     ASSERT_TRUE(Peer.Write("200 early\r\n"));
-    ASSERT_TRUE(PumpUntil([&] { return Probe.IsUnreadData; }));
+    ASSERT_TRUE(PumpUntil([&] { return Access::IsUnreadData(Probe); }));
     EXPECT_THAT(Probe.Ran, IsEmpty());
     EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Not waiting.  Setting IsUnreadDaya."));
 
-    Probe.ReturnStack.clear();
-    Probe.IsDelaying = false;
+    Access::SetReturnStack(Probe, {});
+    Access::IsDelaying(Probe) = false;
     WaitThenA();
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));  // at once, nested
-    EXPECT_FALSE(Probe.IsWaitingForData);
+    EXPECT_FALSE(Access::IsWaitingForData(Probe));
     EXPECT_EQ(Probe.Line(), "200 early\r\n");
 }
 
@@ -207,7 +208,7 @@ TEST_F(ReceiveTest, PeerCloseWhileWaitingFailsTheWait) {
 TEST_F(ReceiveTest, ErrorNotificationIsLoggedTwiceAndFailsOnlyAWaitingStep) {
     Probe.OnReceive(10054);
     EXPECT_THAT(Probe.Ran, IsEmpty());
-    EXPECT_EQ(Probe.ConnectionState, kStateNoConnection);
+    EXPECT_EQ(Access::ConnectionState(Probe), kStateNoConnection);
     EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Error 10054"));
     EXPECT_THAT(ErrorLog(), HasSubstr("OnReceive: Error 10054"));
 
@@ -215,7 +216,7 @@ TEST_F(ReceiveTest, ErrorNotificationIsLoggedTwiceAndFailsOnlyAWaitingStep) {
     WaitThenA();
     Probe.OnReceive(10053);
     EXPECT_THAT(Probe.Ran, ElementsAre("A0"));
-    EXPECT_FALSE(Probe.IsWaitingForData);
+    EXPECT_FALSE(Access::IsWaitingForData(Probe));
     EXPECT_THAT(ErrorLog(), HasSubstr("OnReceive: Error 10053"));  // whatever VerboseLog says
     EXPECT_THAT(TraceLog(), ::testing::Not(HasSubstr("Error 10053")));
 }
@@ -225,40 +226,39 @@ TEST_F(ReceiveTest, FailedReadResumesTheWaitWithSuccessAndNoLine) {
     Probe.OnReceive(0);  // no socket: the read fails
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
     EXPECT_EQ(Probe.Line(), "<none>");
-    EXPECT_EQ(Probe.BytesSinceTick, 0);
+    EXPECT_EQ(Access::BytesSinceTick(Probe), 0);
 }
 
 // --- state and reset ----------------------------------------------------------------------------
 
 TEST_F(ReceiveTest, OnlyStateZeroForgetsTheSelectedGroup) {
-    Probe.SelectedGroup = "alt.binaries.test";
-    Probe.ConnectionState = kStateIdle;
+    Access::SelectedGroup(Probe) = "alt.binaries.test";
+    Access::ConnectionState(Probe) = kStateIdle;
     Probe.SetState(kStateGroupSent);
-    EXPECT_EQ(Probe.SelectedGroup, "alt.binaries.test");
+    EXPECT_EQ(Access::SelectedGroup(Probe), "alt.binaries.test");
     Probe.SetState(kStateIdle);
-    EXPECT_EQ(Probe.SelectedGroup, "alt.binaries.test");
+    EXPECT_EQ(Access::SelectedGroup(Probe), "alt.binaries.test");
     Probe.SetState(kStateNoConnection);
-    EXPECT_THAT(Probe.SelectedGroup, IsEmpty());
+    EXPECT_THAT(Access::SelectedGroup(Probe), IsEmpty());
 }
 
 TEST_F(ReceiveTest, ResetDeletesTheArticleFileAndKeepsMachineAndBuffer) {
     ConnectToPeer();
-    ASSERT_TRUE(Probe.OutputFile.Open("41.tmp", 0, CREATE_ALWAYS));
-    ASSERT_TRUE(Probe.OutputFile.Write("Subject: x\r\n", 12));
+    ASSERT_TRUE(Access::OutputFile(Probe).Open("41.tmp", 0, CREATE_ALWAYS));
+    ASSERT_TRUE(Access::OutputFile(Probe).Write("Subject: x\r\n", 12));
     Probe.PutInBuffer("223 pending\r\n");
-    Probe.LineLength = 3;
-    std::memcpy(Probe.LineBuffer, "abc", 3);
-    Probe.ConnectionState = kStateHeadText;
+    Access::SetPartialLine(Probe, "abc", 3);
+    Access::ConnectionState(Probe) = kStateHeadText;
     Probe.DelayThen(10, ProbeSocket::A());
 
     Probe.ResetConnection();
 
     EXPECT_EQ(Probe.GetSocketHandle(), INVALID_SOCKET);
-    EXPECT_EQ(Probe.ConnectionState, kStateNoConnection);
-    EXPECT_FALSE(Probe.OutputFile.IsOpen());
+    EXPECT_EQ(Access::ConnectionState(Probe), kStateNoConnection);
+    EXPECT_FALSE(Access::OutputFile(Probe).IsOpen());
     EXPECT_FALSE(std::filesystem::exists(WorkDir.Path() / "41.tmp"));
-    EXPECT_TRUE(Probe.IsDelaying);
-    EXPECT_THAT(Probe.ReturnStack, ElementsAre(ProbeSocket::A()));
+    EXPECT_TRUE(Access::IsDelaying(Probe));
+    EXPECT_THAT(Access::ReturnStack(Probe), ElementsAre(ProbeSocket::A()));
     EXPECT_EQ(Probe.Line(), "abc223 pending\r\n");
 }
 
@@ -284,7 +284,7 @@ TEST_F(ReceiveTest, ReadingAndCuttingLinesAllocatesNothing) {
         allocation_count::counting = round > 0;
         for (int attempt = 0; lines < expectedLines && attempt < 100000; ++attempt) {
             Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::Count());
-            if (Probe.IsWaitingForData) {
+            if (Access::IsWaitingForData(Probe)) {
                 Probe.OnReceive(0);
             }
             while (Probe.ReadLine() != nullptr) {

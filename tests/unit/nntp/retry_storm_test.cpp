@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "JobFixture.h"
+#include "common/NNTPSocketTestAccess.h"
+
+using Access = NNTPSocketTestAccess;
 
 namespace {
 
@@ -66,7 +69,7 @@ TEST_F(RetryStormTest, AWrongPasswordIsTriedOncePerErrorDelay) {
     EXPECT_GE(logins, kMostAttempts - 2);
     EXPECT_LE(logins, kMostAttempts);
     EXPECT_EQ(Server->ConnectionsAccepted(), 1u);  // the connection is kept between tries
-    EXPECT_EQ(Connection->DelaySeconds, 10);
+    EXPECT_EQ(Access::DelaySeconds(*Connection), 10);
 }
 
 TEST_F(RetryStormTest, ARefusedGroupIsAskedOncePerErrorDelay) {
@@ -148,7 +151,7 @@ TEST_F(RetryStormTest, EverySecondArticleMissingStillCompletesTheOthersAndStarts
     EXPECT_EQ(all[31], "GROUP alt.binaries.test");
     EXPECT_EQ(all[32], "HEAD 20");
     EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
-    EXPECT_FALSE(Connection->IsDelaying);
+    EXPECT_FALSE(Access::IsDelaying(*Connection));
 }
 
 TEST_F(RetryStormTest, AGroupWithEveryArticleMissingIsWalkedOncePerErrorDelay) {
