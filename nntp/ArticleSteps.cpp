@@ -82,7 +82,8 @@ struct JobSteps {
 struct ArticleJobHelpers {
     // An error status (or no status at all): logged, the connection is dropped, and the job
     // fails. The loop goes on; its group selection connects afresh.
-    static void FailOnErrorReply(CNNTPSocket& connection, const char* line, const ErrorReplyTexts& texts) {
+    static void FailOnErrorReply(CNNTPSocket& connection, const char* line,
+                                 const ErrorReplyTexts& texts) {
         if (!IsDecimalDigit(line[0])) {
             ErrorLogPrintf(texts.outOfSynch);
             NntpTrace(texts.outOfSynch);
@@ -113,7 +114,8 @@ struct ArticleJobHelpers {
             "Article %s is missing on server \"%s\" (%s).  Missing articles are "
             "skipped and counted.",
             connection.Settings.GetString(keys::kArticle.name, "").c_str(),
-            connection.Settings.GetString(keys::kNewsServer).c_str(), ServerLineReason(line).c_str());
+            connection.Settings.GetString(keys::kNewsServer).c_str(),
+            ServerLineReason(line).c_str());
     }
 
     // The job ends without the article, on the same connection: no reset, no delay. The header
@@ -157,9 +159,10 @@ struct ArticleJobHelpers {
         if (article >= connection.LowestArticle()) {
             return false;
         }
-        NntpTrace("%T: %s(%d): Article %d is below the group's first article %d.  Selecting the "
-                  "group again after a delay.\n",
-                  job.commandStep, connection.SocketId(), article, connection.LowestArticle());
+        NntpTrace(
+            "%T: %s(%d): Article %d is below the group's first article %d.  Selecting the "
+            "group again after a delay.\n",
+            job.commandStep, connection.SocketId(), article, connection.LowestArticle());
         connection.SelectedGroup = kNoGroupSelected;
         connection.DelayThen(ErrorDelaySeconds(connection), job.retry);
         return true;

@@ -63,8 +63,8 @@ void CNNTPSocket::Auth1() {
 }
 
 void CNNTPSocket::Auth2() {
-    const char* line = LoginHelpers::TakeAuthReply(*this, &CNNTPSocket::Auth2,
-                                     "%T: Authenticate2(): User authorization failed. Failing.\n");
+    const char* line = LoginHelpers::TakeAuthReply(
+        *this, &CNNTPSocket::Auth2, "%T: Authenticate2(): User authorization failed. Failing.\n");
     if (line == nullptr) {
         return;
     }
@@ -100,8 +100,9 @@ void CNNTPSocket::Auth2() {
 }
 
 void CNNTPSocket::Auth3() {
-    const char* line = LoginHelpers::TakeAuthReply(*this, &CNNTPSocket::Auth3,
-                                     "%T: Auth3: Failed to receive AUTHINFO PASS response. Failing.\n");
+    const char* line = LoginHelpers::TakeAuthReply(
+        *this, &CNNTPSocket::Auth3,
+        "%T: Auth3: Failed to receive AUTHINFO PASS response. Failing.\n");
     if (line == nullptr) {
         return;
     }

@@ -19,8 +19,8 @@
 
 #include "nntp/NNTPSocket.h"
 #include "platform/windows.h"
-#include "tests/common/RawPeer.h"
 #include "tests/common/NNTPSocketTestAccess.h"
+#include "tests/common/RawPeer.h"
 
 using Access = NNTPSocketTestAccess;
 

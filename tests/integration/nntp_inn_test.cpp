@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "Services.h"
+#include "common/NNTPSocketTestAccess.h"
 #include "support/Scramble.h"
 #include "unit/nntp/ConnectionFixture.h"
-#include "common/NNTPSocketTestAccess.h"
 
 using Access = NNTPSocketTestAccess;
 
@@ -155,8 +155,9 @@ TEST_F(InnConnectionTest, WrongPasswordIsReportedAsRejectedAndRetriedOnlyAfterTh
     Root.SetInt("retrypassword", 1);
 
     Connection->StartArticleJob(kGroup, 1);
-    ASSERT_TRUE(RunUntil([&] { return Access::AuthFailure(*Connection) == 2 && Access::IsDelaying(*Connection); }))
-        << TraceLog();
+    ASSERT_TRUE(RunUntil([&] {
+        return Access::AuthFailure(*Connection) == 2 && Access::IsDelaying(*Connection);
+    })) << TraceLog();
 
     EXPECT_EQ(Access::DelaySeconds(*Connection), 30);  // "retrypassworddelay"
     const std::string log = TraceLog();

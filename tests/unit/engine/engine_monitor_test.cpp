@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "common/LeakCheck.h"
+#include "common/NNTPSocketTestAccess.h"
 #include "common/TestClock.h"
 #include "engine/QW.h"
 #include "nntp/NNTPSocket.h"
 #include "support/SettingsStore.h"
-#include "common/NNTPSocketTestAccess.h"
 
 using Access = NNTPSocketTestAccess;
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/NNTPSocketTestAccess.h"
 #include "common/OpenHandles.h"
 #include "common/TestClock.h"
 #include "newsd/Server.h"
@@ -16,7 +17,6 @@
 #include "support/DiskSpaceGuard.h"
 #include "support/SettingsStore.h"
 #include "unit/engine/EngineTestKit.h"
-#include "common/NNTPSocketTestAccess.h"
 
 using Access = NNTPSocketTestAccess;
 
@@ -353,7 +353,8 @@ TEST_F(CQWDownloadTest, DeletingTheEngineMidTransferResetsEveryConnectionAfterKi
         while (DispatchOne()) {
         }
         const auto& connections = Engine->Connections();
-        return connections.size() == 2 && Access::ConnectionState(*connections[0]) == kStateBodyText &&
+        return connections.size() == 2 &&
+               Access::ConnectionState(*connections[0]) == kStateBodyText &&
                Access::ConnectionState(*connections[1]) == kStateBodyText;
     }));
     EXPECT_EQ(dir.FilesEndingIn(".tmp").size(), 2u);

@@ -26,12 +26,12 @@
 
 #include "common/LeakCheck.h"
 #include "common/MessagePump.h"
+#include "common/NNTPSocketTestAccess.h"
 #include "common/TempWorkingDir.h"
 #include "common/TestClock.h"
 #include "newsd/Server.h"
 #include "nntp/NNTPSocket.h"
 #include "platform/windows.h"
-#include "common/NNTPSocketTestAccess.h"
 
 using Access = NNTPSocketTestAccess;
 
@@ -115,8 +115,10 @@ protected:
 
     // Dispatches until the connection waits (for data or a delay) with nothing to do.
     bool WaitUntilIdleOrDelaying() {
-        return PumpUntil(
-            [&] { return Access::ConnectionState(*Connection) == kStateIdle || Access::IsDelaying(*Connection); });
+        return PumpUntil([&] {
+            return Access::ConnectionState(*Connection) == kStateIdle ||
+                   Access::IsDelaying(*Connection);
+        });
     }
 
     // The whole trace of the test: log.txt is rotated to log(1).txt, log(2).txt, ... once it

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "ConnectionFixture.h"
-#include "common/RawPeer.h"
 #include "common/NNTPSocketTestAccess.h"
+#include "common/RawPeer.h"
 
 using Access = NNTPSocketTestAccess;
 
@@ -33,7 +33,9 @@ public:
     void StepDone() { Results.push_back(Access::StepSucceeded(*this)); }
     static StepFn Done() { return static_cast<StepFn>(&JobProbe::StepDone); }
 
-    std::string TempFileName() const { return std::to_string(Access::TempFileNumber(*this)) + ".tmp"; }
+    std::string TempFileName() const {
+        return std::to_string(Access::TempFileNumber(*this)) + ".tmp";
+    }
 
     std::vector<int> Results;
 };

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "JobFixture.h"
-#include "common/OpenHandles.h"
 #include "common/NNTPSocketTestAccess.h"
+#include "common/OpenHandles.h"
 
 using Access = NNTPSocketTestAccess;
 
@@ -112,8 +112,8 @@ TEST_F(ArticleTest, WriteToDiskOffStillCreatesTheFileButLeavesItEmpty) {
 
     StartArticleJob();
     ASSERT_TRUE(PumpUntil([&] {
-        return Access::ConnectionState(*Connection) == kStateBodyText && Access::IsWaitingForData(*Connection) &&
-               std::filesystem::exists(TempFile());
+        return Access::ConnectionState(*Connection) == kStateBodyText &&
+               Access::IsWaitingForData(*Connection) && std::filesystem::exists(TempFile());
     }));
     EXPECT_EQ(FileSizeOr(TempFile(), 1), 0u);  // not even the blank line
 
@@ -195,8 +195,8 @@ TEST_F(ArticleTest, TimeOutInTheMiddleOfABodyDeletesThePartialFileAndStartsOver)
 
     StartArticleJob();
     ASSERT_TRUE(PumpUntil([&] {
-        return Access::ConnectionState(*Connection) == kStateBodyText && Access::IsWaitingForData(*Connection) &&
-               FileSizeOr(TempFile(), 0) > 0;
+        return Access::ConnectionState(*Connection) == kStateBodyText &&
+               Access::IsWaitingForData(*Connection) && FileSizeOr(TempFile(), 0) > 0;
     }));
     EXPECT_LT(FileSizeOr(TempFile(), 0), Server->Expected(kLast).FileText().size());
 
@@ -517,7 +517,8 @@ TEST_F(ArticleTest, ARoundThatCompletedNothingWaitsBeforeItStartsAgain) {
 
     EXPECT_TRUE(Access::IsDelaying(*Connection));
     EXPECT_EQ(Access::DelaySeconds(*Connection), 10);
-    EXPECT_THAT(Access::ReturnStack(*Connection), ElementsAre(&CNNTPSocket::NextArticle, &CNNTPSocket::Head1));
+    EXPECT_THAT(Access::ReturnStack(*Connection),
+                ElementsAre(&CNNTPSocket::NextArticle, &CNNTPSocket::Head1));
     EXPECT_EQ(Server->ConnectionsAccepted(), 0u);
 }
 

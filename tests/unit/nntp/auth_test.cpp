@@ -7,8 +7,8 @@
 #include <string>
 
 #include "JobFixture.h"
-#include "support/Scramble.h"
 #include "common/NNTPSocketTestAccess.h"
+#include "support/Scramble.h"
 
 using Access = NNTPSocketTestAccess;
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "ConnectionFixture.h"
-#include "common/RawPeer.h"
 #include "common/NNTPSocketTestAccess.h"
+#include "common/RawPeer.h"
 
 using Access = NNTPSocketTestAccess;
 
@@ -62,7 +62,11 @@ protected:
     int TicksUntilDelayEnds() {
         const std::uint64_t armedAt = Access::DelayStart(*Connection);
         return TickUntil(
-            [&] { return !Access::IsDelaying(*Connection) || Access::DelayStart(*Connection) != armedAt; }, 400);
+            [&] {
+                return !Access::IsDelaying(*Connection) ||
+                       Access::DelayStart(*Connection) != armedAt;
+            },
+            400);
     }
 };
 
@@ -168,7 +172,8 @@ TEST_F(ConnectTest, PeerClosingBeforeTheGreetingLeavesTheWaitToItsTimeOut) {
     ASSERT_TRUE(peer.Accept());
     ASSERT_TRUE(PumpUntil([&] { return Access::IsWaitingForData(*Connection); }));
     peer.Close();
-    ASSERT_TRUE(PumpUntil([&] { return Access::ConnectionState(*Connection) == kStateNoConnection; }));
+    ASSERT_TRUE(
+        PumpUntil([&] { return Access::ConnectionState(*Connection) == kStateNoConnection; }));
     EXPECT_TRUE(Access::IsWaitingForData(*Connection));
     EXPECT_THAT(TraceLog(), HasSubstr("OnClose["));
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "JobFixture.h"
+#include "common/NNTPSocketTestAccess.h"
 #include "common/RawPeer.h"
 #include "support/ErrorText.h"
-#include "common/NNTPSocketTestAccess.h"
 
 using Access = NNTPSocketTestAccess;
 

@@ -335,8 +335,7 @@ TEST_F(MachineryTest, CallbackTracesTheEndOfTheJobAndPopsNothing) {
     Access::SetReturnStack(Probe, {ProbeSocket::A()});
     Probe.Callback();
     EXPECT_THAT(Probe.Ran, IsEmpty());
-    EXPECT_THAT(TraceLog(),
-                HasSubstr("Callback() called. (End of job) lParam1 = 0, lParam2 = 0."));
+    EXPECT_THAT(TraceLog(), HasSubstr("Callback() called. (End of job) lParam1 = 0, lParam2 = 0."));
 }
 
 // --- commands and construction ---------------------------------------------------------------

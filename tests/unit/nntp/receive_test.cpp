@@ -13,8 +13,8 @@
 
 #include "AllocationCount.h"
 #include "ConnectionFixture.h"
-#include "common/RawPeer.h"
 #include "common/NNTPSocketTestAccess.h"
+#include "common/RawPeer.h"
 
 using Access = NNTPSocketTestAccess;
 
