@@ -1,20 +1,11 @@
 #include "net/BaseSocket.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "net/SocketTrace.h"
-#include "support/ErrorText.h"
-#include "support/SettingsStore.h"
 
 namespace {
 
 const char* const kSocketClassLabel = "DUZidSocketWindow";
 const char* const kSocketWindowName = "DUZid";
-
-// Identifies the handshake's time-out timer on the socket's window; the timer has its own
-// procedure, so the derived class's window procedure never sees its ticks.
-constexpr UINT_PTR kHandshakeTimerId = 0x5A17;
 
 int HighWordError(LPARAM lParam) {
     return HIWORD(static_cast<std::uintptr_t>(lParam));
@@ -48,12 +39,21 @@ LRESULT BaseSocket::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
 }
 
 int BaseSocket::Close() {
-    CancelLookup();
-    StopHandshakeClock();
-    m_TunnelBytesStart = m_TunnelBytesEnd = 0;
-    m_bCloseHeld = false;
-    m_Tls.End();
-    m_TlsOutbox.clear();
+    return ResetTransport();
+}
+
+// The one way back to "no socket", for Close and for every new dial: the lookup is cancelled,
+// the clock stopped, every stage forgets its progress, the socket is closed and whatever is
+// still queued for it dropped. What the attempt was configured with stays (the proxy, TLS, the
+// address list): the next address of the same attempt is dialled after a reset, and the
+// derived class asks after Close why the attempt failed.
+int BaseSocket::ResetTransport() {
+    ++m_Generation;
+    m_Connector.Reset(GetWindowHandle());
+    m_ChainPosition = 0;
+    m_Proxy.Reset();
+    m_Tls.Reset();
+    m_Stream.Reset();
     if (m_hSocket == INVALID_SOCKET) {
         return 0;
     }
@@ -97,7 +97,7 @@ void BaseSocket::OnClose(int) {
 
 bool BaseSocket::Create(int localPort, int socketType, long eventMask, const std::string& host) {
     // A socket or lookup still open would otherwise be orphaned, its events still arriving.
-    if (m_hSocket != INVALID_SOCKET || m_hLookup != nullptr) {
+    if (m_hSocket != INVALID_SOCKET || m_Connector.IsLookupPending()) {
         BaseSocket::Close();
     }
     m_Host = host;
@@ -108,6 +108,7 @@ bool BaseSocket::Create(int localPort, int socketType, long eventMask, const std
     if (created == INVALID_SOCKET) {
         return false;
     }
+    ++m_Generation;
     m_hSocket = created;
     ApplyStreamOptions(created, true);
     // A socket that is not on the port asked for, or whose events reach nobody, is not what
@@ -135,37 +136,35 @@ bool BaseSocket::CloseAfterFailedCreate() {
     return false;
 }
 
+// Configures the chain for the attempt: the proxy stage when a proxy is given, the TLS stage
+// when TLS is on; then dials, at once for an address, after the lookup for a name.
 bool BaseSocket::Connect(const std::string& host, int port, const std::string& proxyAddress,
                          int proxyPort, const std::string& proxyUser,
                          const std::string& proxyPassword) {
     // Only the newest attempt may report: an older lookup must not dial when it completes.
-    CancelLookup();
+    m_Connector.CancelLookup();
     m_Host = WithoutBrackets(host);
     m_Port = port;
-    m_bTlsFailed = false;
     m_ConnectFailureReason.clear();
-    ReadTlsSettings();
+    m_ChainLength = 0;
+    m_ChainPosition = 0;
     std::string machine;
     if (!proxyAddress.empty()) {
         m_bUseProxy = true;
         machine = proxyAddress;
-        m_ConnectPort = proxyPort;
-        m_Proxy.SetInfo(m_Host, port, proxyUser, proxyPassword);
+        m_Connector.Prepare(proxyPort);
+        m_Proxy.Configure(m_Host, port, proxyUser, proxyPassword);
+        m_Chain[m_ChainLength++] = &m_Proxy;
     } else {
         m_bUseProxy = false;
         machine = m_Host;
-        m_ConnectPort = port;
+        m_Connector.Prepare(port);
     }
-    m_Addresses.count = 0;
-    m_NextAddress = 0;
+    if (m_Tls.Configure()) {
+        m_Chain[m_ChainLength++] = &m_Tls;
+    }
     machine = WithoutBrackets(machine);
-    if (IsDottedQuad(machine.c_str())) {
-        SetRemoteAddress(inet_addr(machine.c_str()));
-        return ConnectNow();
-    }
-    in6_addr address6 = {};
-    if (inet_pton(AF_INET6, machine.c_str(), &address6) == 1) {
-        SetRemoteAddress6(address6);
+    if (m_Connector.UseLiteral(machine)) {
         return ConnectNow();
     }
     return StartLookup(machine);
@@ -179,98 +178,40 @@ std::string BaseSocket::WithoutBrackets(const std::string& text) {
     return text;
 }
 
-bool BaseSocket::IsDottedQuad(const char* text) {
-    if (text == nullptr || *text == '\0') {
-        return false;
-    }
-    int dots = 0;
-    const char* p = text;
-    for (; *p != '\0'; ++p) {
-        if (*p == '.') {
-            ++dots;
-        } else if (*p < '0' || *p > '9') {
-            break;
-        }
-    }
-    return *p == '\0' && dots == 3;
-}
-
-void BaseSocket::CancelLookup() {
-    if (m_hLookup != nullptr) {
-        WSACancelAsyncRequest(m_hLookup);
-        m_hLookup = nullptr;
-    }
-}
-
 bool BaseSocket::StartLookup(const std::string& name) {
-    // A newer lookup replaces an older one, whose result must then never arrive.
-    CancelLookup();
-    std::memset(&m_Addresses, 0, sizeof m_Addresses);
-    // Every address family: a server may be reachable over IPv6 only, or over IPv4 only.
-    m_hLookup = platform::AsyncGetHostAddresses(GetWindowHandle(), kMsgLookupDone, name.c_str(),
-                                                &m_Addresses);
-    return m_hLookup != nullptr;
+    return m_Connector.StartLookup(GetWindowHandle(), kMsgLookupDone, name);
 }
 
 void BaseSocket::OnLookupDone(WPARAM taskHandle, LPARAM lParam) {
-    if (m_hLookup == nullptr || reinterpret_cast<HANDLE>(taskHandle) != m_hLookup) {
-        return;
+    if (!m_Connector.TakeLookup(reinterpret_cast<HANDLE>(taskHandle))) {
+        return;  // cancelled, or replaced by a newer attempt
     }
-    m_hLookup = nullptr;
     const int error = HighWordError(lParam);
     if (error != 0) {
-        OnConnect(error);
+        ReportConnect(error);
         return;
     }
-    if (m_Addresses.count <= 0) {
-        OnConnect(kOwnFailure);
-        return;
-    }
-    ConnectToAddresses(m_Addresses);
+    ConnectToAddresses(m_Connector.Found());
 }
 
 bool BaseSocket::ConnectToAddresses(const platform::HostAddressList& list) {
-    if (&list != &m_Addresses) {
-        m_Addresses = list;
-    }
-    m_NextAddress = 0;
-    if (m_Addresses.count <= 0) {
-        OnConnect(kOwnFailure);
+    m_Connector.UseAddresses(list);
+    if (!m_Connector.HasAddresses()) {
+        ReportConnect(kOwnFailure);
         return false;
     }
     return ConnectToNextAddress();
 }
 
-bool BaseSocket::HasMoreAddresses() const {
-    return m_NextAddress < m_Addresses.count;
-}
-
-// The addresses are tried in the resolver's order; only the last failure is reported.
 bool BaseSocket::ConnectToNextAddress() {
-    const SOCKADDR_STORAGE& next = m_Addresses.addresses[m_NextAddress++];
-    if (next.ss_family == AF_INET6) {
-        sockaddr_in6 address = {};
-        std::memcpy(&address, &next, sizeof address);
-        SetRemoteAddress6(address.sin6_addr);
-    } else {
-        sockaddr_in address = {};
-        std::memcpy(&address, &next, sizeof address);
-        SetRemoteAddress(address.sin_addr.s_addr);
-    }
+    m_Connector.TakeNextAddress();
     return ConnectNow();
 }
 
 bool BaseSocket::ConnectNow() {
-    if (m_hSocket != INVALID_SOCKET) {
-        closesocket(m_hSocket);
-        m_hSocket = INVALID_SOCKET;
-    }
-    StopHandshakeClock();
-    m_TunnelBytesStart = m_TunnelBytesEnd = 0;
-    m_bCloseHeld = false;
-    m_Tls.End();
-    m_TlsOutbox.clear();
-    const SOCKET created = socket(m_RemoteAddress.ss_family, m_SocketType, 0);
+    ResetTransport();
+    m_Connector.MarkDialling();
+    const SOCKET created = socket(m_Connector.Family(), m_SocketType, 0);
     if (created == INVALID_SOCKET) {
         return FailConnectNow(WSAGetLastError(), false);
     }
@@ -281,8 +222,7 @@ bool BaseSocket::ConnectNow() {
     if (WSAAsyncSelect(created, GetWindowHandle(), kMsgSocketEvent, m_EventMask) != 0) {
         return FailConnectNow(WSAGetLastError(), true);
     }
-    if (connect(created, reinterpret_cast<const sockaddr*>(&m_RemoteAddress), m_RemoteLength) !=
-        0) {
+    if (connect(created, m_Connector.Remote(), m_Connector.RemoteLength()) != 0) {
         const int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) {
             return FailConnectNow(error, true);
@@ -295,16 +235,19 @@ bool BaseSocket::FailConnectNow(int error, bool closeFirst) {
     if (closeFirst) {
         Close();
     }
-    if (HasMoreAddresses()) {
+    m_Connector.DialEnded();
+    if (m_Connector.HasMoreAddresses()) {
         SocketTrace("%T: Connect failed with error %d; trying the next address\n", error);
         return ConnectToNextAddress();
     }
-    OnConnect(error);
+    ReportConnect(error);
     // The caller of Connect tells an immediate failure from a pending connect by the last
     // error, which the handlers above may have overwritten.
     WSASetLastError(error);
     return false;
 }
+
+// --- events ------------------------------------------------------------------------------
 
 void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
     if (socket != m_hSocket) {
@@ -314,29 +257,13 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
     }
     switch (event) {
         case FD_WRITE:
-            if (!m_TlsOutbox.empty() && !FlushTlsOutput() && !m_Tls.IsEstablished()) {
-                FailTls("sending the TLS handshake failed");
-                break;
-            }
-            OnSend(error);
+            OnWriteEvent(error);
             break;
         case FD_ACCEPT:
             OnAccept(error);
             break;
         case FD_CLOSE:
-            if (HeldByteCount() > 0) {
-                // The peer said its last words before closing; they must be read first.
-                HoldClose(error);
-            } else if (m_Tls.IsActive() && !m_Tls.IsEstablished()) {
-                FailTls("the server closed the connection during the TLS handshake");
-            } else if (IsProxyNegotiating()) {
-                // The proxy hung up before opening the tunnel. The derived class waits for the
-                // outcome of its connect, not for a close: end the attempt there.
-                AbandonProxyAttempt(kOwnFailure,
-                                    "the proxy closed the connection during the handshake");
-            } else {
-                OnClose(error);
-            }
+            OnCloseEvent(error);
             break;
         case FD_CONNECT:
             OnConnectEvent(error);
@@ -349,28 +276,53 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
     }
 }
 
+HandshakeStage* BaseSocket::RunningHandshake() const {
+    if (m_ChainPosition >= m_ChainLength || !m_Chain[m_ChainPosition]->IsRunning()) {
+        return nullptr;
+    }
+    return m_Chain[m_ChainPosition];
+}
+
+void BaseSocket::OnWriteEvent(int error) {
+    // Ciphertext the socket would not take earlier goes first.
+    if (!m_Tls.OnWritable()) {
+        return;
+    }
+    OnSend(error);
+}
+
+void BaseSocket::OnCloseEvent(int error) {
+    if (m_Stream.HeldCount() > 0) {
+        // The peer said its last words before closing; they must be read first.
+        m_Stream.HoldClose(error);
+    } else if (HandshakeStage* running = RunningHandshake()) {
+        // The derived class waits for the outcome of its connect, not for a close: the
+        // handshake ends the attempt.
+        running->OnPeerClosed();
+    } else {
+        OnClose(error);
+    }
+}
+
 void BaseSocket::OnConnectEvent(int error) {
-    if (!m_bUseProxy && error == 0 && m_TlsOptions.enabled) {
-        StartTls();
+    m_Connector.DialEnded();
+    if (error != 0) {
+        if (m_Connector.HasMoreAddresses()) {
+            SocketTrace("%T: %d Connect failed with error %d; trying the next address\n",
+                        static_cast<int>(m_hSocket), error);
+            Close();
+            ConnectToNextAddress();
+            return;
+        }
+        ReportConnect(error);
         return;
     }
-    if (error != 0 && HasMoreAddresses()) {
-        SocketTrace("%T: %d Connect failed with error %d; trying the next address\n",
-                    static_cast<int>(m_hSocket), error);
-        Close();
-        ConnectToNextAddress();
+    if (m_ChainLength == 0) {
+        ReportConnect(0);
         return;
     }
-    if (!m_bUseProxy || error != 0) {
-        OnConnect(error);
-        return;
-    }
-    StartHandshakeClock();
-    if (!m_Proxy.OnConnect()) {
-        AbandonProxyAttempt(kOwnFailure);
-        return;
-    }
-    SendProxyOutput(false);
+    m_Connector.StartClock(GetWindowHandle(), &BaseSocket::HandshakeTimerProc);
+    m_Chain[0]->Begin(nullptr, 0);
 }
 
 void BaseSocket::OnReadEvent(int error) {
@@ -381,157 +333,65 @@ void BaseSocket::OnReadEvent(int error) {
     if (available == 0 && error == 0) {
         return;
     }
-    if (error == 0 && m_Tls.IsActive() && !m_Tls.IsEstablished()) {
-        ReadTlsHandshake();
-        return;
-    }
-    const bool negotiating = IsProxyNegotiating();
-    if (error == 0 && negotiating) {
-        NegotiateWithProxy();
+    HandshakeStage* running = RunningHandshake();
+    if (error == 0 && running != nullptr) {
+        running->OnReadable();
         return;
     }
     if (m_bUseProxy) {
         SocketTrace("%T: %d Sending %d bytes to DUZid socket\n", static_cast<int>(m_hSocket),
                     static_cast<int>(available));
     }
-    const SOCKET current = m_hSocket;
-    OnReceive(error);
-    // An error during the handshake ends it; without an outcome the connect would wait forever.
-    if (negotiating && current == m_hSocket && IsProxyNegotiating()) {
-        AbandonProxyAttempt(error,
-                            std::string("reading from the proxy failed: ") + GetErrorText(error));
+    if (ReportReceive(error) && running != nullptr) {
+        running->OnReadError(error);
     }
 }
 
-void BaseSocket::NegotiateWithProxy() {
-    char block[kProxyReadSize];
-    const int count = recv(m_hSocket, block, kProxyReadSize, 0);
-    if (count == SOCKET_ERROR) {
-        const int error = WSAGetLastError();
-        const SOCKET current = m_hSocket;
-        OnReceive(error);
-        if (current == m_hSocket && IsProxyNegotiating()) {
-            AbandonProxyAttempt(
-                error, std::string("reading from the proxy failed: ") + GetErrorText(error));
-        }
+// The stage that ran is done: the next one begins with what was read past it, or, after the
+// last, the derived class hears that the connection stands.
+void BaseSocket::OnStageOpened(const char* early, int count) {
+    ++m_ChainPosition;
+    if (m_ChainPosition < m_ChainLength) {
+        m_Chain[m_ChainPosition]->Begin(early, count);
         return;
     }
-    RearmQuickAck();
-    SocketTrace("%T: %d Sending %d bytes to SOCKS5 class\n", static_cast<int>(m_hSocket), count);
-    if (!m_Proxy.OnRecieve(block, count)) {
-        SocketTrace("BaseSocket::OnReceive: Proxy failed\n");
-        AbandonProxyAttempt(kOwnFailure);
-        return;
-    }
-    if (m_Proxy.PendingLength() > 0) {
-        SocketTrace("BaseSocket::OnReceive: Sending proxy response.\n");
-        if (!SendProxyOutput(true)) {
-            return;
-        }
-    }
-    if (!m_Proxy.IsConnected()) {
-        SocketTrace("BaseSocket: Proxy is not connected yet\n");
-        return;
-    }
-    SocketTrace("BaseSocket: Proxy is connected. Triggering OnConnect(0)\n");
-    KeepTunnelBytes(block);
-    if (m_TlsOptions.enabled) {
-        StartTls();  // inside the tunnel; the server's first bytes are TLS
-        return;
-    }
-    StopHandshakeClock();
-    const SOCKET tunnel = m_hSocket;
-    OnConnect(0);
-    // The server may have spoken already (its greeting came with the proxy's reply); announce
-    // those bytes the ordinary way, so the derived class reads them through Receive. Posted,
-    // not called: the window may be gone, or the socket replaced, by the time it arrives.
-    if (tunnel == m_hSocket) {
-        AnnounceTunnelBytes();
+    m_Connector.StopClock(GetWindowHandle());
+    m_Stream.Keep(early, count);
+    // The server may have spoken already (its greeting came with the last handshake bytes):
+    // announce those bytes the ordinary way, so the derived class reads them through Receive.
+    if (ReportConnect(0)) {
+        m_Stream.AnnounceHeld();
     }
 }
 
-void BaseSocket::AnnounceTunnelBytes() {
-    if (m_TunnelBytesEnd > m_TunnelBytesStart) {
-        AnnounceHeldBytes();
-    }
+void BaseSocket::OnStageFailed(int error, const std::string& reason) {
+    m_ConnectFailureReason = reason;
+    m_Connector.StopClock(GetWindowHandle());
+    ReportConnect(error);
 }
 
-void BaseSocket::AnnounceHeldBytes() {
-    if (GetWindowHandle() != nullptr && m_hSocket != INVALID_SOCKET) {
-        PostMessageA(GetWindowHandle(), kMsgSocketEvent, static_cast<WPARAM>(m_hSocket),
-                     MAKELONG(static_cast<WORD>(FD_READ), 0));
-    }
+// The derived class may close the connection, or start another, from inside any of its
+// handlers; whatever was under way for the old one must then stop. This is the one place that
+// tells: every call into the derived class that is followed by more work goes through it.
+template <typename Call>
+bool BaseSocket::StillCurrentAfter(Call call) {
+    const unsigned generation = m_Generation;
+    call();
+    return generation == m_Generation;
 }
 
-bool BaseSocket::IsProxyNegotiating() const {
-    return m_bUseProxy && m_hSocket != INVALID_SOCKET && m_Proxy.IsNegotiating();
+bool BaseSocket::ReportConnect(int error) {
+    return StillCurrentAfter([&] { OnConnect(error); });
 }
 
-// Every failure of the handshake is reported once: afterwards the proxy no longer counts as
-// negotiating, so a close that follows is an ordinary close.
-void BaseSocket::AbandonProxyAttempt(int error, const std::string& reason) {
-    m_ConnectFailureReason = m_Proxy.FailureReason().empty() ? reason : m_Proxy.FailureReason();
-    m_Proxy.Abandon();
-    StopHandshakeClock();
-    OnConnect(error);
-}
-
-int BaseSocket::HeldByteCount() const {
-    return m_TunnelBytesEnd - m_TunnelBytesStart + (m_Tls.IsEstablished() ? m_Tls.HeldCount() : 0);
-}
-
-void BaseSocket::HoldClose(int error) {
-    m_bCloseHeld = true;
-    m_HeldCloseError = error;
-}
-
-// Called once the held bytes are all taken: the close follows them, as it follows the last
-// data read from a plain socket. Posted, so the derived class finishes its read first.
-void BaseSocket::ReleaseHeldClose() {
-    if (!m_bCloseHeld || HeldByteCount() > 0) {
-        return;
-    }
-    PostHeldClose();
-}
-
-// Nothing more will come out of what is held (or the rest cannot be used): the held close
-// follows now.
-void BaseSocket::PostHeldClose() {
-    if (!m_bCloseHeld) {
-        return;
-    }
-    m_bCloseHeld = false;
-    if (GetWindowHandle() != nullptr && m_hSocket != INVALID_SOCKET) {
-        PostMessageA(GetWindowHandle(), kMsgSocketEvent, static_cast<WPARAM>(m_hSocket),
-                     MAKELONG(static_cast<WORD>(FD_CLOSE), static_cast<WORD>(m_HeldCloseError)));
-    }
-}
-
-void BaseSocket::StartHandshakeClock() {
-    // Once per attempt, between the TCP connect and the handshake's outcome.
-    ZODIVA_ASSERT(!m_bHandshakeClock && m_hSocket != INVALID_SOCKET);
-    m_bHandshakeClock = true;
-    m_HandshakeStart = platform::CurrentFileTimeStamp();
-    if (GetWindowHandle() != nullptr) {
-        SetTimer(GetWindowHandle(), kHandshakeTimerId, m_HandshakeCheckMilliseconds,
-                 &BaseSocket::HandshakeTimerProc);
-    }
-}
-
-void BaseSocket::StopHandshakeClock() {
-    if (!m_bHandshakeClock) {
-        return;
-    }
-    m_bHandshakeClock = false;
-    if (GetWindowHandle() != nullptr) {
-        KillTimer(GetWindowHandle(), kHandshakeTimerId);
-    }
+bool BaseSocket::ReportReceive(int error) {
+    return StillCurrentAfter([&] { OnReceive(error); });
 }
 
 void CALLBACK BaseSocket::HandshakeTimerProc(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     auto* owner = reinterpret_cast<HiddenWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     auto* socket = dynamic_cast<BaseSocket*>(owner);
-    if (socket != nullptr && id == kHandshakeTimerId) {
+    if (socket != nullptr && id == Connector::kClockTimerId) {
         socket->OnHandshakeCheck();
     }
 }
@@ -539,98 +399,33 @@ void CALLBACK BaseSocket::HandshakeTimerProc(HWND hwnd, UINT, UINT_PTR id, DWORD
 // A peer that accepted the connection and then stopped answering half-way through the
 // handshake would otherwise hold the attempt for ever: nothing else waits on this state.
 void BaseSocket::OnHandshakeCheck() {
-    if (!m_bHandshakeClock) {
-        return;
-    }
-    const std::int64_t seconds = platform::WholeSecondsSince(m_HandshakeStart);
-    if (seconds <= m_HandshakeTimeoutSeconds) {
+    std::int64_t seconds = 0;
+    if (!m_Connector.IsOverdue(&seconds)) {
         return;
     }
     SocketTrace("%T: %d Handshake timed out after %d seconds\n", static_cast<int>(m_hSocket),
                 static_cast<int>(seconds));
     ErrorLogPrintf("%T: Connection handshake with \"%s\" timed out.\n", m_Host.c_str());
-    if (IsProxyNegotiating()) {
-        AbandonProxyAttempt(kOwnFailure, "the proxy did not finish its handshake within " +
-                                             std::to_string(m_HandshakeTimeoutSeconds) +
-                                             " seconds");
-    } else if (m_Tls.IsActive() && !m_Tls.IsEstablished()) {
-        FailTls("the TLS handshake timed out");
-    } else {
-        StopHandshakeClock();
-        m_ConnectFailureReason = "the handshake did not finish within " +
-                                 std::to_string(m_HandshakeTimeoutSeconds) + " seconds";
-        OnConnect(kOwnFailure);
+    if (HandshakeStage* running = RunningHandshake()) {
+        running->OnTimedOut(m_Connector.Timeout());
+        return;
     }
+    OnStageFailed(kOwnFailure, "the handshake did not finish within " +
+                                   std::to_string(m_Connector.Timeout()) + " seconds");
 }
 
-void BaseSocket::KeepTunnelBytes(const char* block) {
-    const int count = m_Proxy.TrailingCount();
-    m_TunnelBytesStart = 0;
-    m_TunnelBytesEnd = 0;
-    if (count > 0) {
-        std::memcpy(m_TunnelBytes, block + m_Proxy.TrailingOffset(), static_cast<size_t>(count));
-        m_TunnelBytesEnd = count;
-    }
-}
-
-bool BaseSocket::SendProxyOutput(bool traceFailure) {
-    int length = 0;
-    const char* request = m_Proxy.TakeOutput(&length);
-    if (length == 0) {
-        return true;
-    }
-    if (send(m_hSocket, request, length, 0) == SOCKET_ERROR) {
-        const int error = WSAGetLastError();
-        if (traceFailure) {
-            SocketTrace("BaseSocket::OnReceive: Proxy send failed with error %d.\n", error);
-        }
-        AbandonProxyAttempt(error,
-                            std::string("sending to the proxy failed: ") + GetErrorText(error));
-        return false;
-    }
-    return true;
-}
+// --- the derived class's reads and writes -------------------------------------------------
 
 int BaseSocket::Receive(void* buffer, int length, int flags) {
-    if (m_Tls.IsEstablished()) {
-        return ReceiveTls(static_cast<char*>(buffer), length);
-    }
-    if (m_TunnelBytesEnd > m_TunnelBytesStart && length > 0) {
-        const int count = std::min(length, m_TunnelBytesEnd - m_TunnelBytesStart);
-        std::memcpy(buffer, m_TunnelBytes + m_TunnelBytesStart, static_cast<size_t>(count));
-        m_TunnelBytesStart += count;
-        if (m_TunnelBytesStart == m_TunnelBytesEnd) {
-            m_TunnelBytesStart = m_TunnelBytesEnd = 0;
-            ReleaseHeldClose();
-        } else {
-            AnnounceTunnelBytes();  // no socket read happened, so no new FD_READ would come
-        }
-        return count;
-    }
-    const int result = recv(m_hSocket, static_cast<char*>(buffer), length, flags);
-    // A short read drained the socket: the server may now be holding back its next piece
-    // until this one is acknowledged. A full read means more is queued and ACKs flow anyway.
-    if (result > 0 && result < length) {
-        RearmQuickAck();
-    }
-    return result;
+    return m_Stream.Receive(buffer, length, flags);
 }
 
 int BaseSocket::Send(const void* data, int length, int flags) {
-    if (m_Tls.IsEstablished()) {
-        return SendTls(static_cast<const char*>(data), length);
-    }
-    return send(m_hSocket, static_cast<const char*>(data), length, flags);
+    return m_Stream.Send(data, length, flags);
 }
 
 bool BaseSocket::IOCtl(long command, u_long* argument) {
-    if (ioctlsocket(m_hSocket, command, argument) == SOCKET_ERROR) {
-        return false;
-    }
-    if (command == static_cast<long>(FIONREAD) && argument != nullptr) {
-        *argument += static_cast<u_long>(HeldByteCount());
-    }
-    return true;
+    return m_Stream.IOCtl(command, argument);
 }
 
 // Both options only tune the connection, which works without them: their results are not
@@ -645,194 +440,28 @@ void BaseSocket::ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer) {
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
-// Only a hint (Linux alone knows the option, and it may be refused on a closing socket): its
-// result is not looked at.
-void BaseSocket::RearmQuickAck() {
-    const int on = 1;
-    setsockopt(m_hSocket, IPPROTO_TCP, TCP_QUICKACK, reinterpret_cast<const char*>(&on), sizeof on);
-}
+// --- what the stages may use --------------------------------------------------------------
 
-void BaseSocket::SetRemoteAddress(unsigned long networkAddress) {
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(m_ConnectPort));
-    address.sin_addr.s_addr = static_cast<std::uint32_t>(networkAddress);
-    m_RemoteAddress = {};
-    std::memcpy(&m_RemoteAddress, &address, sizeof address);
-    m_RemoteLength = sizeof address;
-}
-
-void BaseSocket::SetRemoteAddress6(const in6_addr& networkAddress) {
-    sockaddr_in6 address = {};
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(static_cast<u_short>(m_ConnectPort));
-    address.sin6_addr = networkAddress;
-    m_RemoteAddress = {};
-    std::memcpy(&m_RemoteAddress, &address, sizeof address);
-    m_RemoteLength = sizeof address;
-}
-
-// --- TLS ---------------------------------------------------------------------------------
-
-void BaseSocket::ReadTlsSettings() {
-    if (m_pTransportSettings == nullptr) {
-        return;
-    }
-    m_TlsOptions.enabled = m_pTransportSettings->GetInt("news_ssl", 0) != 0;
-    m_TlsOptions.verify = m_pTransportSettings->GetInt("news_sslverify", 1) != 0;
-    m_TlsOptions.caFile = m_pTransportSettings->GetString("news_sslca", "");
-}
-
-void BaseSocket::StartTls() {
-    if (!m_bHandshakeClock) {
-        StartHandshakeClock();
-    }
-    SocketTrace("%T: %d Starting TLS handshake with \"%s\"\n", static_cast<int>(m_hSocket),
-                m_Host.c_str());
-    if (!m_Tls.Begin(m_Host, m_TlsOptions)) {
-        FailTls(m_Tls.Reason());
-        return;
-    }
-    // Bytes that came with the proxy's final reply are the server's first TLS bytes.
-    m_Tls.Feed(m_TunnelBytes + m_TunnelBytesStart, m_TunnelBytesEnd - m_TunnelBytesStart);
-    m_TunnelBytesStart = m_TunnelBytesEnd = 0;
-    ContinueTls();
-}
-
-void BaseSocket::ContinueTls() {
-    const TlsSession::Progress progress = m_Tls.Handshake();
-    if (!FlushTlsOutput()) {
-        FailTls("sending the TLS handshake failed with error " +
-                std::to_string(WSAGetLastError()));
-        return;
-    }
-    switch (progress) {
-        case TlsSession::Progress::Done:
-            FinishTls();
-            return;
-        case TlsSession::Progress::Failed:
-            FailTls(m_Tls.Reason());
-            return;
-        case TlsSession::Progress::NeedsPeer:
-            SocketTrace("%T: %d TLS handshake waits for the server\n", static_cast<int>(m_hSocket));
-            return;
+void BaseSocket::Link::PostSocketEvent(int event, int error) {
+    const HWND window = m_Owner.GetWindowHandle();
+    if (window != nullptr && m_Owner.m_hSocket != INVALID_SOCKET) {
+        PostMessageA(window, kMsgSocketEvent, static_cast<WPARAM>(m_Owner.m_hSocket),
+                     MAKELONG(static_cast<WORD>(event), static_cast<WORD>(error)));
     }
 }
 
-void BaseSocket::ReadTlsHandshake() {
-    char block[kTlsReadSize];
-    const int count = recv(m_hSocket, block, sizeof block, 0);
-    if (count == SOCKET_ERROR) {
-        const int error = WSAGetLastError();
-        if (error != WSAEWOULDBLOCK) {
-            FailTls("reading the TLS handshake failed with error " + std::to_string(error));
-        }
-        return;
-    }
-    if (count == 0) {
-        FailTls("the server closed the connection during the TLS handshake");
-        return;
-    }
-    RearmQuickAck();
-    SocketTrace("%T: %d Read %d bytes of TLS handshake\n", static_cast<int>(m_hSocket), count);
-    m_Tls.Feed(block, count);
-    ContinueTls();
+void BaseSocket::Link::StageOpened(const char* early, int count) {
+    m_Owner.OnStageOpened(early, count);
 }
 
-void BaseSocket::FinishTls() {
-    StopHandshakeClock();
-    // Always written: protocol and cipher decide the speed of everything that follows.
-    DebugLogPrintf("%T: BaseSocket(%d): TLS with \"%s\" port %d: %s%s\n",
-                   static_cast<int>(m_hSocket), m_Host.c_str(), m_Port,
-                   m_Tls.Description().c_str(),
-                   m_TlsOptions.verify ? "" : " (certificate not checked)");
-    if (!m_TlsOptions.verify) {
-        OnTransportStatus("TLS to \"" + m_Host + "\" without certificate checks (news_sslverify 0).");
-    }
-    const SOCKET current = m_hSocket;
-    OnConnect(0);
-    // The server's greeting may have come with its last handshake bytes.
-    if (current == m_hSocket && m_Tls.IsEstablished() && m_Tls.HoldsInput()) {
-        AnnounceHeldBytes();
-    }
+void BaseSocket::Link::StageFailed(int error, const std::string& reason) {
+    m_Owner.OnStageFailed(error, reason);
 }
 
-void BaseSocket::FailTls(const std::string& reason) {
-    SocketTrace("%T: %d TLS handshake failed: %s\n", static_cast<int>(m_hSocket), reason.c_str());
-    ErrorLogPrintf("%T: TLS handshake with \"%s\" port %d failed: %s\n", m_Host.c_str(), m_Port,
-                   reason.c_str());
-    m_Tls.End();
-    m_TlsOutbox.clear();
-    m_bTlsFailed = true;
-    m_ConnectFailureReason = "TLS handshake failed: " + reason;
-    StopHandshakeClock();
-    OnTransportStatus("TLS handshake with \"" + m_Host + "\" failed: " + reason);
-    OnConnect(kOwnFailure);
+void BaseSocket::Link::TransportStatus(const std::string& text) {
+    m_Owner.OnTransportStatus(text);
 }
 
-// Sends what the session produced. True when everything went out or the rest waits for
-// FD_WRITE; false on a socket error.
-bool BaseSocket::FlushTlsOutput() {
-    m_Tls.TakeOutput(&m_TlsOutbox);
-    while (!m_TlsOutbox.empty()) {
-        const int sent = send(m_hSocket, m_TlsOutbox.data(), static_cast<int>(m_TlsOutbox.size()), 0);
-        if (sent == SOCKET_ERROR) {
-            return WSAGetLastError() == WSAEWOULDBLOCK;
-        }
-        if (!m_Tls.IsEstablished()) {
-            SocketTrace("%T: %d Sent %d bytes of TLS handshake\n", static_cast<int>(m_hSocket), sent);
-        }
-        m_TlsOutbox.erase(0, static_cast<size_t>(sent));
-    }
-    return true;
-}
-
-// One call gives at most one record's worth. What the session still holds afterwards is
-// announced with a read notification of its own: the socket may have nothing more to say.
-int BaseSocket::ReceiveTls(char* buffer, int length) {
-    for (;;) {
-        const int count = m_Tls.Read(buffer, length);
-        if (count > 0) {
-            if (m_Tls.HoldsInput()) {
-                AnnounceHeldBytes();
-            } else if (m_bCloseHeld) {
-                ReleaseHeldClose();
-            }
-            return count;
-        }
-        if (count == 0) {
-            PostHeldClose();
-            return 0;  // the server ended the session
-        }
-        if (count == TlsSession::kBroken) {
-            PostHeldClose();
-            ErrorLogPrintf("%T: TLS session with \"%s\" broken: %s\n", m_Host.c_str(),
-                           m_Tls.Reason().c_str());
-            WSASetLastError(WSAECONNABORTED);
-            return SOCKET_ERROR;
-        }
-        char block[kTlsReadSize];
-        const int read = recv(m_hSocket, block, sizeof block, 0);
-        if (read <= 0) {
-            PostHeldClose();
-            return read;  // 0: closed without ending the session; else the socket's error
-        }
-        if (read < static_cast<int>(sizeof block)) {
-            RearmQuickAck();
-        }
-        m_Tls.Feed(block, read);
-    }
-}
-
-int BaseSocket::SendTls(const char* data, int length) {
-    if (!m_Tls.Write(data, length)) {
-        ErrorLogPrintf("%T: TLS session with \"%s\" broken: %s\n", m_Host.c_str(),
-                       m_Tls.Reason().c_str());
-        WSASetLastError(WSAECONNABORTED);
-        return SOCKET_ERROR;
-    }
-    if (!FlushTlsOutput()) {
-        return SOCKET_ERROR;
-    }
-    return length;
+bool BaseSocket::Link::PassReadError(int error) {
+    return m_Owner.ReportReceive(error);
 }

@@ -25,12 +25,18 @@
 //  - The handshake between the TCP connect and OnConnect(0) (the proxy's) is bounded by the
 //    connection's receive time-out: a peer that stops answering half-way ends the attempt
 //    with OnConnect(kOwnFailure) at the first check after the limit.
+//
+// Inside, an attempt runs through a chain of stages (net/TransportStage.h): the connector, the
+// SOCKS5 stage and the TLS stage when configured, and the established stream. This class
+// routes the socket's events to the stage that owns them and alone calls the derived class.
 #include <cstdint>
 #include <string>
 
+#include "net/Connector.h"
 #include "net/HiddenWindow.h"
-#include "net/Socks.h"
-#include "net/TlsSession.h"
+#include "net/ProxyStage.h"
+#include "net/StreamStage.h"
+#include "net/TlsStage.h"
 #include "platform/windows.h"
 
 // Process-wide switch for the trace lines of BaseSocket and SOCKS; 0 = off. Nothing in the
@@ -46,14 +52,14 @@ public:
     static constexpr UINT kMsgSocketEvent = 0x8001;  // socket event (FD_* in the low word)
     static constexpr long kAllEvents = 63;  // FD_READ|FD_WRITE|FD_OOB|FD_ACCEPT|FD_CONNECT|FD_CLOSE
     // Error this class reports for failures of its own making (proxy refused, not IPv4).
-    static constexpr int kOwnFailure = 11003;           // WSANO_RECOVERY
-    static constexpr int kProxyReadSize = 1024;         // one read per FD_READ while negotiating
+    static constexpr int kOwnFailure = StageLink::kOwnFailure;  // WSANO_RECOVERY
+    static constexpr int kProxyReadSize = ProxyStage::kReadSize;
     static constexpr int kReceiveBufferOption = 16384;  // SO_RCVBUF asked for by Create
-    static constexpr int kTlsReadSize = 16384 + 512;    // one TLS record with its overhead
+    static constexpr int kTlsReadSize = TlsStage::kReadSize;
     // The connection's receive time-out ("ReceiveTimeout"), applied to the handshake, and how
     // often it is checked (the engine's tick).
-    static constexpr int kHandshakeTimeoutSeconds = 180;
-    static constexpr UINT kHandshakeCheckMilliseconds = 2000;
+    static constexpr int kHandshakeTimeoutSeconds = Connector::kDefaultTimeoutSeconds;
+    static constexpr UINT kHandshakeCheckMilliseconds = Connector::kDefaultCheckMilliseconds;
 
     BaseSocket();
     ~BaseSocket() override;
@@ -74,10 +80,10 @@ public:
     // handshake failed); the default writes nothing more than the logs already have.
     virtual void OnTransportStatus(const std::string& text);
 
-    void SetTlsOptions(const TlsOptions& options) { m_TlsOptions = options; }
-    const TlsOptions& GetTlsOptions() const { return m_TlsOptions; }
+    void SetTlsOptions(const TlsOptions& options) { m_Tls.SetOptions(options); }
+    const TlsOptions& GetTlsOptions() const { return m_Tls.Options(); }
     // The store whose TLS settings every Connect reads (null: keep SetTlsOptions' values).
-    void SetTransportSettings(SettingsStore* settings) { m_pTransportSettings = settings; }
+    void SetTransportSettings(SettingsStore* settings) { m_Tls.SetSettings(settings); }
     bool IsTlsEstablished() const { return m_Tls.IsEstablished(); }
 
     // Makes a socket (bound to localPort when not 0) and registers it for eventMask. False,
@@ -99,7 +105,7 @@ public:
     bool IOCtl(long command, u_long* argument);
 
     // True for digits and dots only, with exactly three dots (ranges are not checked).
-    static bool IsDottedQuad(const char* text);
+    static bool IsDottedQuad(const char* text) { return Connector::IsDottedQuad(text); }
     // An IPv6 address in brackets ("[::1]") without them; anything else unchanged.
     static std::string WithoutBrackets(const std::string& text);
 
@@ -107,21 +113,21 @@ public:
     const std::string& GetHost() const { return m_Host; }
     int GetPort() const { return m_Port; }
     bool IsUsingProxy() const { return m_bUseProxy; }
-    bool IsLookupPending() const { return m_hLookup != nullptr; }
+    bool IsLookupPending() const { return m_Connector.IsLookupPending(); }
     // True when the last connect attempt ended in its TLS handshake (its OnConnect error is
     // kOwnFailure, like a failed lookup, so the code alone cannot tell them apart).
-    bool LastConnectFailedInTls() const { return m_bTlsFailed; }
+    bool LastConnectFailedInTls() const { return m_Tls.Failed(); }
     // Why the last connect attempt failed in the proxy's or the TLS handshake, in words for the
     // user ("Proxy authentication failed (status 1)"); empty when it did not fail there (the
     // error code given to OnConnect then says it all). Cleared by Connect.
     const std::string& LastConnectFailureReason() const { return m_ConnectFailureReason; }
-    const SOCKS& GetProxy() const { return m_Proxy; }
+    const SOCKS& GetProxy() const { return m_Proxy.Socks(); }
     // True between the TCP connect and the outcome of the handshake that follows it.
-    bool IsHandshakeClockRunning() const { return m_bHandshakeClock; }
+    bool IsHandshakeClockRunning() const { return m_Connector.IsClockRunning(); }
     // The handshake ends in failure once strictly more whole seconds than this have passed.
-    void SetHandshakeTimeout(int seconds) { m_HandshakeTimeoutSeconds = seconds; }
+    void SetHandshakeTimeout(int seconds) { m_Connector.SetTimeout(seconds); }
     // How often the handshake's time-out is checked (tests check more often than the tick).
-    void SetHandshakeCheckPeriod(UINT milliseconds) { m_HandshakeCheckMilliseconds = milliseconds; }
+    void SetHandshakeCheckPeriod(UINT milliseconds) { m_Connector.SetCheckPeriod(milliseconds); }
 
 protected:
     bool ConnectNow();
@@ -130,50 +136,47 @@ protected:
     void OnSocketEvent(SOCKET socket, int event, int error);
     // Connects to the first address of the list that answers (a finished lookup's result).
     bool ConnectToAddresses(const platform::HostAddressList& list);
-    void SetConnectPort(int port) { m_ConnectPort = port; }
+    void SetConnectPort(int port) { m_Connector.SetPort(port); }
 
 private:
+    // What the stages may use of this object (see StageLink).
+    class Link final : public StageLink {
+    public:
+        explicit Link(BaseSocket& owner) : m_Owner(owner) {}
+        SOCKET Socket() const override { return m_Owner.m_hSocket; }
+        void PostSocketEvent(int event, int error) override;
+        const std::string& Host() const override { return m_Owner.m_Host; }
+        int Port() const override { return m_Owner.m_Port; }
+        void StageOpened(const char* early, int count) override;
+        void StageFailed(int error, const std::string& reason) override;
+        void TransportStatus(const std::string& text) override;
+        bool PassReadError(int error) override;
+
+    private:
+        BaseSocket& m_Owner;
+    };
+
+    int ResetTransport();
     bool FailConnectNow(int error, bool closeFirst);
     bool CloseAfterFailedCreate();
-    void CancelLookup();
+    void DropQueuedSocketEvents();
+    bool ConnectToNextAddress();
+    void OnWriteEvent(int error);
+    void OnCloseEvent(int error);
     void OnConnectEvent(int error);
     void OnReadEvent(int error);
-    void NegotiateWithProxy();
-    bool IsProxyNegotiating() const;
-    // Ends the attempt with OnConnect(error); reason: why, when the proxy itself cannot say.
-    void AbandonProxyAttempt(int error, const std::string& reason = std::string());
-    // Sends what the proxy has queued; false (after OnConnect with the error) when that fails.
-    bool SendProxyOutput(bool traceFailure);
-    void KeepTunnelBytes(const char* block);
-    void AnnounceTunnelBytes();
-    // TLS: handshake, failures, and the encrypted read and write paths.
-    void ReadTlsSettings();
-    void StartTls();
-    void ContinueTls();
-    void ReadTlsHandshake();
-    void FinishTls();
-    void FailTls(const std::string& reason);
-    bool FlushTlsOutput();
-    int ReceiveTls(char* buffer, int length);
-    int SendTls(const char* data, int length);
-    void AnnounceHeldBytes();
-
-    // Bytes the derived class has not yet been given although they have left the socket.
-    int HeldByteCount() const;
-    void HoldClose(int error);
-    void DropQueuedSocketEvents();
-    void ReleaseHeldClose();
-    void PostHeldClose();
-    void StartHandshakeClock();
-    void StopHandshakeClock();
+    // The handshake that owns the socket's events now, or null.
+    HandshakeStage* RunningHandshake() const;
+    void OnStageOpened(const char* early, int count);
+    void OnStageFailed(int error, const std::string& reason);
+    // Calls into the derived class; false when it closed or replaced the connection meanwhile.
+    bool ReportConnect(int error);
+    bool ReportReceive(int error);
+    template <typename Call>
+    bool StillCurrentAfter(Call call);
     static void CALLBACK HandshakeTimerProc(HWND hwnd, UINT message, UINT_PTR id, DWORD time);
     void OnHandshakeCheck();
     void ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer);
-    void RearmQuickAck();
-    void SetRemoteAddress(unsigned long networkAddress);
-    void SetRemoteAddress6(const in6_addr& networkAddress);
-    bool HasMoreAddresses() const;
-    bool ConnectToNextAddress();
 
     SOCKET m_hSocket = INVALID_SOCKET;
     std::string m_Host;
@@ -181,34 +184,19 @@ private:
     int m_SocketType = SOCK_STREAM;
     long m_EventMask = kAllEvents;
     bool m_bUseProxy = false;
-    SOCKADDR_STORAGE m_RemoteAddress = {};  // a sockaddr_in or sockaddr_in6
-    int m_RemoteLength = 0;
-    int m_ConnectPort = 0;
-    HANDLE m_hLookup = nullptr;
-    // What the lookup found, every family, in the resolver's order; m_NextAddress is the next
-    // to try when a connect to the current one fails.
-    platform::HostAddressList m_Addresses = {};
-    int m_NextAddress = 0;
-    SOCKS m_Proxy;
+    std::string m_ConnectFailureReason;  // of the last attempt, for the report
+    // Counts the sockets this object has had: a call into the derived class that returns to a
+    // different count found the connection closed or replaced.
+    unsigned m_Generation = 0;
 
-    // Bytes read together with the proxy's final reply, not yet taken by Receive.
-    char m_TunnelBytes[kProxyReadSize] = {};
-    int m_TunnelBytesStart = 0;
-    int m_TunnelBytesEnd = 0;
-
-    TlsOptions m_TlsOptions;
-    SettingsStore* m_pTransportSettings = nullptr;
-    TlsSession m_Tls;
-    std::string m_TlsOutbox;  // ciphertext the socket would not take yet
-    bool m_bTlsFailed = false;
-    std::string m_ConnectFailureReason;
-
-    // A close that arrived while bytes were still held for the derived class.
-    bool m_bCloseHeld = false;
-    int m_HeldCloseError = 0;
-
-    bool m_bHandshakeClock = false;
-    std::uint64_t m_HandshakeStart = 0;  // 100-ns system time of the TCP connect
-    int m_HandshakeTimeoutSeconds = kHandshakeTimeoutSeconds;
-    UINT m_HandshakeCheckMilliseconds = kHandshakeCheckMilliseconds;
+    Link m_Link{*this};
+    Connector m_Connector;
+    ProxyStage m_Proxy{m_Link};
+    TlsStage m_Tls{m_Link};
+    StreamStage m_Stream{m_Link, m_Tls};
+    // The handshakes configured for this attempt, in order; m_ChainPosition is the one that
+    // runs (or runs next). The stream follows the last.
+    HandshakeStage* m_Chain[2] = {};
+    int m_ChainLength = 0;
+    int m_ChainPosition = 0;
 };

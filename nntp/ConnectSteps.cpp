@@ -85,12 +85,8 @@ void CNNTPSocket::Connect3() {
     IsWaitingForData = false;
     LineLength = 0;
 
-    // Its result is not looked at: the connect below makes the socket it dials anew and
+    // No socket is made here: Connect makes the one it dials, for every address it tries, and
     // reports every failure of its own through OnConnect (a missing window among them).
-    if (GetSocketHandle() == INVALID_SOCKET) {
-        Create(0, SOCK_STREAM, kAllEvents, "");
-    }
-
     // A connect that fails at once reports through OnConnect before Connect returns; that
     // report has already resumed Connect4 and armed the retry delay. Reporting the failure a
     // second time would start the next attempt at once, nested inside this one.

@@ -293,6 +293,50 @@ TEST_F(BaseSocketTest, CloseDropsTheNotificationsQueuedForTheClosedSocket) {
     EXPECT_TRUE(PeekMessageA(&left, window, WM_USER, WM_USER, PM_REMOVE));
 }
 
+// A new dial closes the socket it replaces the same way Close does: what was queued for the
+// old socket must not reach the new one, which on Windows may carry the same number.
+TEST_F(BaseSocketTest, ANewDialDropsTheNotificationsQueuedForTheSocketItReplaces) {
+    ConnectDirectly("127.0.0.1");
+    const HWND window = m_Client->GetWindowHandle();
+    const auto replaced = static_cast<WPARAM>(m_Client->GetSocketHandle());
+    PostMessageA(window, BaseSocket::kMsgSocketEvent, replaced, WSAMAKESELECTREPLY(FD_READ, 0));
+    PostMessageA(window, BaseSocket::kMsgSocketEvent, replaced, WSAMAKESELECTREPLY(FD_CLOSE, 0));
+    ASSERT_TRUE(m_Client->Connect("127.0.0.1", m_Peer.Port(), "", 0, "", ""));
+    ASSERT_NE(static_cast<WPARAM>(m_Client->GetSocketHandle()), replaced);
+    MSG left;
+    while (PeekMessageA(&left, window, BaseSocket::kMsgSocketEvent, BaseSocket::kMsgSocketEvent,
+                        PM_REMOVE)) {
+        EXPECT_NE(left.wParam, replaced);
+    }
+}
+
+// A handler that starts a new attempt from inside a notification of the old one: what the
+// old attempt still had to do (end its handshake with the read error) must not land on the
+// new attempt, whose proxy handshake has not even begun.
+TEST_F(BaseSocketTest, WorkOfAReplacedAttemptDoesNotReachTheAttemptThatReplacedIt) {
+    class Redialler : public RecordingSocket {
+    public:
+        int ProxyPort = 0;
+        void OnReceive(int error) override {
+            RecordingSocket::OnReceive(error);
+            if (error != 0 && Receives.size() == 1) {
+                Close();
+                Connect("news.example", 119, "127.0.0.1", ProxyPort, "", "");
+            }
+        }
+    };
+    auto client = std::make_unique<Redialler>();
+    client->ProxyPort = m_Peer.Port();
+    ASSERT_TRUE(client->Connect("news.example", 119, "127.0.0.1", m_Peer.Port(), "", ""));
+    ASSERT_TRUE(PumpUntil([&] { return m_Peer.TryAccept() && m_Peer.Read().size() >= 3; }));
+    PostMessageA(client->GetWindowHandle(), BaseSocket::kMsgSocketEvent, client->GetSocketHandle(),
+                 WSAMAKESELECTREPLY(FD_READ, WSAECONNRESET));
+    DispatchPending();
+    EXPECT_EQ(client->Receives, (std::vector<int>{WSAECONNRESET}));
+    EXPECT_TRUE(client->Connects.empty());
+    EXPECT_TRUE(client->IsUsingProxy());
+}
+
 TEST_F(BaseSocketTest, DeletingTheObjectReleasesSocketAndLookup) {
 #ifndef _WIN32
     const size_t socketsBefore = platform::OpenSocketCount();

@@ -10,6 +10,7 @@
 #include "ConnectionFixture.h"
 #include "common/NNTPSocketTestAccess.h"
 #include "common/RawPeer.h"
+#include "platform/LeakCounts.h"
 
 using Access = NNTPSocketTestAccess;
 
@@ -227,6 +228,22 @@ TEST_F(ConnectTest, ImmediateConnectFailureIsHandledOnceAndTheRetryWaitsForItsDe
 
     Root.SetString("news_server", "127.0.0.1");
     EXPECT_EQ(TicksUntilDelayEnds(), 32);
+    ASSERT_TRUE(WaitForResult());
+    EXPECT_THAT(Probe().Results, ElementsAre(1));
+}
+
+// The attempt makes the one socket it dials, once the name is known: none is open meanwhile.
+TEST_F(ConnectTest, NoSocketIsOpenWhileTheServersNameIsLookedUp) {
+    Root.SetString("news_server", "localhost");
+#ifndef _WIN32  // the socket count is our layer's; Windows keeps none
+    const std::size_t socketsBefore = platform::OpenSocketCount();
+#endif
+    StartGetToIdle();
+    ASSERT_TRUE(Connection->IsLookupPending());
+    EXPECT_EQ(Connection->GetSocketHandle(), INVALID_SOCKET);
+#ifndef _WIN32
+    EXPECT_EQ(platform::OpenSocketCount(), socketsBefore);
+#endif
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(1));
 }
