@@ -87,6 +87,7 @@ void CNNTPSocket::Connect3() {
 
     // No socket is made here: Connect makes the one it dials, for every address it tries, and
     // reports every failure of its own through OnConnect (a missing window among them).
+
     // A connect that fails at once reports through OnConnect before Connect returns; that
     // report has already resumed Connect4 and armed the retry delay. Reporting the failure a
     // second time would start the next attempt at once, nested inside this one.
