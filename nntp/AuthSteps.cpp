@@ -86,8 +86,8 @@ void CNNTPSocket::Auth2() {
 
     NntpTrace("%T: Auth2(): User name accepted so far.  Sending password.\n");
     // A plain "password" wins over the scrambled "NNTPp".
-    const std::string password =
-        Settings.GetString(keys::kPassword.name, UnscrambleValue(Settings.GetString(keys::kScrambledPassword)));
+    const std::string password = Settings.GetString(
+        keys::kPassword.name, UnscrambleValue(Settings.GetString(keys::kScrambledPassword)));
     if (!nntp_reply::FitsCommandBuffer(password)) {
         ErrorLogPrintf("%T: CQWNNTP::Auth2(): Password is too long.\n");
         NntpTrace("%T: CQWNNTP::Authenticate2(): Password is too long.\n");

@@ -62,9 +62,10 @@ bool StartConnect(CNNTPSocket& connection) {
     const int port = settings.GetInt(keys::kNewsPort);
     if (settings.GetInt(keys::kProxyOption) != 0) {
         NntpTrace("%T: Connecting with proxy.\n");
-        return connection.Connect(
-            server, port, settings.GetString(keys::kProxyAddress), settings.GetInt(keys::kProxyPort),
-            settings.GetString(keys::kProxyUserName), settings.GetString(keys::kProxyPassword));
+        return connection.Connect(server, port, settings.GetString(keys::kProxyAddress),
+                                  settings.GetInt(keys::kProxyPort),
+                                  settings.GetString(keys::kProxyUserName),
+                                  settings.GetString(keys::kProxyPassword));
     }
     NntpTrace("%T: Connecting without proxy.\n");
     return connection.Connect(server, port, "", 0, "", "");

@@ -242,8 +242,8 @@ void CNNTPSocket::OnClose(int error) {
         ReportStatus("Connection closed by server \"%s\".",
                      Settings.GetString(keys::kNewsServer).c_str());
     } else {
-        ReportStatus("Connection to server \"%s\" lost: %w", Settings.GetString(keys::kNewsServer).c_str(),
-                     error);
+        ReportStatus("Connection to server \"%s\" lost: %w",
+                     Settings.GetString(keys::kNewsServer).c_str(), error);
     }
     // The step machine is left alone: a waiting step fails at its receive time-out, and a
     // running delay runs on.

@@ -176,7 +176,8 @@ bool ParseSetting(const std::string& text, CommandLineOptions& options, std::str
     }
     // Checked here like --tls-ca: found out only at connect time, it would fail every attempt.
     std::string reason;
-    if (key == keys::kNewsSslCa.name && !value.empty() && !TlsSession::CheckCaFile(value, &reason)) {
+    if (key == keys::kNewsSslCa.name && !value.empty() &&
+        !TlsSession::CheckCaFile(value, &reason)) {
         message = "--set news_sslca: " + reason;
         return false;
     }
@@ -339,12 +340,12 @@ enum class ValueKind {
 // The table below is the only place an option is declared.
 struct OptionSpec {
     const char* name;
-    const char* alias;       // another spelling, not shown in the help; or null
-    const char* valueName;   // as the help shows the value ("N", "[HOST:PORT]"); "" for a flag
+    const char* alias;      // another spelling, not shown in the help; or null
+    const char* valueName;  // as the help shows the value ("N", "[HOST:PORT]"); "" for a flag
     ValueKind kind;
-    bool headless;           // listed under "Headless run" in the help
-    std::string help;        // one line per '\n', shown after the name
-    ValueHandler apply;      // checks the value and stores it
+    bool headless;       // listed under "Headless run" in the help
+    std::string help;    // one line per '\n', shown after the name
+    ValueHandler apply;  // checks the value and stores it
 };
 
 const std::vector<OptionSpec>& Options() {
@@ -352,16 +353,16 @@ const std::vector<OptionSpec>& Options() {
     constexpr ValueKind kFlag = ValueKind::kNone;
     constexpr ValueKind kValue = ValueKind::kRequired;
     static const std::vector<OptionSpec> options = {
-        {"--demo", nullptr, "", kFlag, false,
-         "serve articles from a built-in server on 127.0.0.1", Flag(&O::demo)},
+        {"--demo", nullptr, "", kFlag, false, "serve articles from a built-in server on 127.0.0.1",
+         Flag(&O::demo)},
         {"--registry", nullptr, "FILE", kValue, false,
          "read settings from this .reg file instead of the default",
          NonEmptyText("--registry needs a file name", &O::registryFile)},
         {"--workdir", nullptr, "DIR", kValue, false,
          "write log.txt, errorlog.txt and temporary files in DIR",
          NonEmptyText("--workdir needs a directory", &O::workDir)},
-        {"--set", nullptr, "KEY=VALUE", kValue, false,
-         "store a setting after loading (repeatable)", ParseSetting},
+        {"--set", nullptr, "KEY=VALUE", kValue, false, "store a setting after loading (repeatable)",
+         ParseSetting},
         {"--server", nullptr, "HOST[:PORT]", kValue, false,
          "news server (sets news_server and news_port); an IPv6\n"
          "address in brackets, [::1]:119; nntps://HOST[:PORT] for\n"
@@ -378,8 +379,8 @@ const std::vector<OptionSpec>& Options() {
          "keep at most N numbered copies of log.txt (oldest go);\n"
          "the dialog keeps all, a headless run 20 unless told",
          ParseKeepLogs},
-        {"--no-trace", nullptr, "", kFlag, false, "leave out the step-by-step trace lines of log.txt",
-         Flag(&O::noTrace)},
+        {"--no-trace", nullptr, "", kFlag, false,
+         "leave out the step-by-step trace lines of log.txt", Flag(&O::noTrace)},
         {"--receive-timeout", nullptr, "S", kValue, false,
          "give up on a server silent for S seconds (default 180)",
          Seconds("--receive-timeout", 1, &O::receiveTimeout)},

@@ -146,7 +146,8 @@ private:
             return 0;
         }
         for (const RegValue& value : values)
-            console_.out << value.name << " = " << Describe(value, settings_keys::IsSecret(value.name)) << "\n";
+            console_.out << value.name << " = "
+                         << Describe(value, settings_keys::IsSecret(value.name)) << "\n";
         return 0;
     }
 
@@ -155,8 +156,9 @@ private:
         if (!value)
             return NotSet(key);
         if (value->kind == ValueKind::String)
-            console_.out << (settings_keys::IsSecret(key) && !showSecret && !value->text.empty() ? kMask
-                                                                                : value->text)
+            console_.out << (settings_keys::IsSecret(key) && !showSecret && !value->text.empty()
+                                 ? kMask
+                                 : value->text)
                          << "\n";
         else if (value->kind == ValueKind::Dword)
             console_.out << value->dword << "\n";
