@@ -93,12 +93,6 @@ void TlsSession::End() {
     m_bEstablished = false;
 }
 
-bool TlsSession::Fail(const std::string& what) {
-    m_Reason = what;
-    End();
-    return false;
-}
-
 bool TlsSession::Begin(const std::string& serverName, const TlsOptions& options) {
     End();
     m_Reason.clear();

@@ -61,7 +61,12 @@ public:
     const std::string& Reason() const { return m_Reason; }
 
 private:
-    bool Fail(const std::string& what);
+    // Ends the session, keeping what as the reason; for the callers' "return Fail(...)".
+    bool Fail(const std::string& what) {
+        m_Reason = what;
+        End();
+        return false;
+    }
 #ifdef _WIN32
     // Windows' own TLS (net/win32/TlsSession.cpp): its handles and the session's buffers.
     struct SystemSession;

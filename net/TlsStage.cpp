@@ -5,9 +5,9 @@
 
 bool TlsStage::Configure() {
     if (m_pSettings != nullptr) {
-        m_Options.enabled = m_pSettings->GetInt("news_ssl", 0) != 0;
-        m_Options.verify = m_pSettings->GetInt("news_sslverify", 1) != 0;
-        m_Options.caFile = m_pSettings->GetString("news_sslca", "");
+        m_Options.enabled = m_pSettings->GetInt(keys::kNewsSsl) != 0;
+        m_Options.verify = m_pSettings->GetInt(keys::kNewsSslVerify) != 0;
+        m_Options.caFile = m_pSettings->GetString(keys::kNewsSslCa);
     }
     if (m_State == State::kFailed) {
         m_State = State::kIdle;
