@@ -201,6 +201,13 @@ TEST_F(HeadlessTest, UnreadableSettingsFileIsBadInput) {
     EXPECT_NE(outcome.err.find("missing.reg"), std::string::npos);
 }
 
+// A short run that ended as asked. Twenty connections in a sanitizer build on a busy machine
+// may not finish a body within half a second: the exit then says no article was completed,
+// which is about the download, not about what these tests check.
+static bool RanToTheEnd(int code) {
+    return code == kExitOk || code == kExitNoArticles;
+}
+
 TEST_F(HeadlessTest, TwentyConnectionsNeedAnAnswer) {
     // No terminal and no --yes: refused with a hint, nothing runs.
     Outcome outcome = Run(Demo(0.5, 20));
@@ -218,15 +225,16 @@ TEST_F(HeadlessTest, TwentyConnectionsNeedAnAnswer) {
 
     // A person says yes.
     outcome = Run(Demo(0.5, 20), " Yes\n", true);
-    EXPECT_EQ(outcome.code, kExitOk) << outcome.err;
-    EXPECT_NE(outcome.out.find("connections         20"), std::string::npos);
+    EXPECT_TRUE(RanToTheEnd(outcome.code)) << outcome.code << outcome.err;
+    EXPECT_NE(outcome.out.find("connections         20"), std::string::npos) << outcome.out;
 }
 
 TEST_F(HeadlessTest, YesAnswersTheQuestionWithoutATerminal) {
     CommandLineOptions options = Demo(0.5, 21);
     options.yes = true;
     const Outcome outcome = Run(options);
-    EXPECT_EQ(outcome.code, kExitOk) << outcome.err;
+    EXPECT_TRUE(RanToTheEnd(outcome.code)) << outcome.code << outcome.err;
+    EXPECT_NE(outcome.out.find("connections         21"), std::string::npos) << outcome.out;
     EXPECT_EQ(outcome.err.find("Are you sure"), std::string::npos);
 }
 
@@ -278,15 +286,18 @@ TEST_F(HeadlessTest, SigtermStopsTheRunCleanly) {
     }
     close(pipeFds[1]);
     std::string text;
-    const bool sawRate = ReadChildOutput(
-        pipeFds[0], text, [&] { return text.find("\"rate_kib_s\"") != std::string::npos; });
-    kill(child, sawRate ? SIGTERM : SIGKILL);
+    // Stopped once a second has seen an article completed: the run's exit then is a success
+    // however slowly the build runs.
+    const std::regex articleDone(R"("articles":[1-9])");
+    const bool sawArticle = ReadChildOutput(
+        pipeFds[0], text, [&] { return std::regex_search(text, articleDone); });
+    kill(child, sawArticle ? SIGTERM : SIGKILL);
     ReadChildOutput(pipeFds[0], text,
                     [&] { return text.find("\"summary\"") != std::string::npos; });
     close(pipeFds[0]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(sawRate) << text;
+    ASSERT_TRUE(sawArticle) << text;
     ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), kExitOk);
     EXPECT_NE(text.find("\"stopped_by\":\"signal\""), std::string::npos) << text;
@@ -322,7 +333,9 @@ TEST_F(HeadlessTest, AClosedOutputEndsTheRunCleanly) {
     std::ostringstream err;
     std::istringstream in;
     HeadlessConsole console{out, err, in, false};
-    EXPECT_EQ(RunHeadless(options, console), kExitOk) << err.str();
+    // The output fails after the first second, which on a slow build may come before the
+    // first article.
+    EXPECT_TRUE(RanToTheEnd(RunHeadless(options, console))) << err.str();
     for (const auto& entry : std::filesystem::directory_iterator(Dir.Path() / "run")) {
         EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
     }
