@@ -289,8 +289,8 @@ TEST_F(HeadlessTest, SigtermStopsTheRunCleanly) {
     // Stopped once a second has seen an article completed: the run's exit then is a success
     // however slowly the build runs.
     const std::regex articleDone(R"("articles":[1-9])");
-    const bool sawArticle = ReadChildOutput(
-        pipeFds[0], text, [&] { return std::regex_search(text, articleDone); });
+    const bool sawArticle =
+        ReadChildOutput(pipeFds[0], text, [&] { return std::regex_search(text, articleDone); });
     kill(child, sawArticle ? SIGTERM : SIGKILL);
     ReadChildOutput(pipeFds[0], text,
                     [&] { return text.find("\"summary\"") != std::string::npos; });
