@@ -41,16 +41,31 @@ function(zodiva_windows_metrics)
   target_link_libraries(zodiva_metrics PUBLIC zodiva_engine ws2_32)
 endfunction()
 
+# The JSON library the front ends write with: Debian's nlohmann-json is headers alone, the
+# same for every target. Its folder is copied into the build, so that the cross compiler finds
+# it without seeing the rest of the build machine's own headers.
+function(zodiva_windows_json)
+  find_path(ZODIVA_JSON_INCLUDE nlohmann/json.hpp PATHS /usr/include NO_DEFAULT_PATH
+            NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT ZODIVA_JSON_INCLUDE)
+    message(FATAL_ERROR "nlohmann/json.hpp not found (Debian package nlohmann-json3-dev)")
+  endif()
+  file(COPY ${ZODIVA_JSON_INCLUDE}/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/json-include)
+  add_library(zodiva_json INTERFACE)
+  target_include_directories(zodiva_json SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/json-include)
+endfunction()
+
 # The front ends.
 function(zodiva_windows_programs)
   zodiva_windows_newsd()
   zodiva_windows_metrics()
+  zodiva_windows_json()
   file(GLOB _core CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/core/*.cpp)
   list(FILTER _core EXCLUDE REGEX "/StopSignals\\.cpp$")
   add_library(zodiva_frontend STATIC ${_core} ${CMAKE_SOURCE_DIR}/app/win32/StopSignals.cpp
     ${CMAKE_SOURCE_DIR}/app/reg/SettingKeys.cpp)
   target_include_directories(zodiva_frontend PUBLIC ${CMAKE_SOURCE_DIR})
-  target_link_libraries(zodiva_frontend PUBLIC zodiva_engine zodiva_metrics newsd_lib)
+  target_link_libraries(zodiva_frontend PUBLIC zodiva_engine zodiva_metrics newsd_lib zodiva_json)
 
   # One console program for both front ends, as on Linux: --headless in the console, else the
   # native dialog from the resource templates (which hides a console made just for it).
@@ -145,8 +160,6 @@ function(zodiva_windows_tests)
   # Wine's GetThreadTimes reports none (see the platform's thread times test).
   zodiva_all_sources(app _app)
   list(REMOVE_ITEM _app headless_test.cpp)
-  # The JSON library that reads the output back is a header of the Linux build only.
-  list(REMOVE_ITEM _app json_output_test.cpp)
   zodiva_windows_unit_tests(app zodiva_frontend "${_app}"
     "DialogLogicTest.AnEngineThreadThatDoesNotStopInTimeIsGivenUpSafely:MetricsOptionsTest.TheDialogLogicReportsEveryDownloadAndTheTotalsKeepTheEarlierOnes")
 

@@ -132,7 +132,7 @@ private:
         JsonObject json;
         json.Text("event", "summary").Flag("summary", true).Merge(SummaryJson(result.summary));
         if (!options_.checks.empty()) {
-            json.Raw("checks", ChecksJson(result.checks));
+            json.Member("checks", ChecksJson(result.checks));
         }
         console_.out << (options_.json ? json.Line()
                                        : FormatSummary(result.summary, false) +
@@ -179,11 +179,12 @@ private:
             step.summary = result.summary;
             step.checks = result.checks;
             step.json = StepJson(result.summary, number, result.checks, !options_.checks.empty());
+            const std::string line = step.json.Line();
             console_.out << (options_.json
-                                 ? step.json
+                                 ? line
                                  : StepRowText(step, number, static_cast<int>(counts.size())))
                          << std::flush;
-            timeline_.WriteEvent(step.json);
+            timeline_.WriteEvent(line);
             if (result.noArticleReason.empty()) {
                 anyArticle = true;
             } else {
@@ -292,10 +293,7 @@ private:
         run.seconds = options_.seconds;
         run.warmup = options_.warmup;
         run.sweep = options_.sweep;
-        JsonObject settings;
-        for (const auto& [key, value] : setup.settings)
-            settings.Text(key, value);
-        run.settingsJson = settings.Object();
+        run.settings = setup.settings;
         timeline_.WriteRun(run);
     }
 

@@ -406,20 +406,18 @@ bool AllPass(const std::vector<CheckResult>& results) {
     return true;
 }
 
-std::string ChecksJson(const std::vector<CheckResult>& results) {
-    std::string json = "[";
+nlohmann::ordered_json ChecksJson(const std::vector<CheckResult>& results) {
+    auto json = nlohmann::ordered_json::array();
     for (const CheckResult& result : results) {
-        if (json.size() > 1)
-            json += ",";
         JsonObject check;
         check.Text("expr", result.expr);
         if (result.value)
-            check.Raw("value", Number(*result.value));
+            check.Member("value", SignificantNumber(*result.value, 6));
         else
             check.Null("value");
-        json += check.Flag("pass", result.pass).Object();
+        json.push_back(check.Flag("pass", result.pass).Value());
     }
-    return json + "]";
+    return json;
 }
 
 std::string ChecksText(const std::vector<CheckResult>& results) {

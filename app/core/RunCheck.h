@@ -9,6 +9,7 @@
 //   pNN(CMD), max(CMD)       ms, us, s; NN is 50, 90, 99 or 99.9
 //   engine_cpu               no unit; the fraction of one core (0 to 1)
 #include <cstddef>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,7 +73,8 @@ std::vector<CheckResult> JudgeChecks(const std::vector<RunCheck>& checks,
                                      const RunSummary& summary);
 bool AllPass(const std::vector<CheckResult>& results);
 
-// "[{"expr":"…","value":12.3,"pass":true},…]"
-std::string ChecksJson(const std::vector<CheckResult>& results);
+// [{"expr":"…","value":12.3,"pass":true},…] (the value to 6 significant digits, as the
+// table shows it)
+nlohmann::ordered_json ChecksJson(const std::vector<CheckResult>& results);
 // The table printed after the summary: expression, measured value, PASS or FAIL.
 std::string ChecksText(const std::vector<CheckResult>& results);

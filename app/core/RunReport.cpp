@@ -10,7 +10,7 @@
 namespace {
 
 std::string Format(const char* format, double value) {
-    return JsonNumber(value, format);
+    return FormatNumber(format, value);
 }
 
 // "  2 refused, 1 time_out, 3 missing" for the seconds that had any.
@@ -25,12 +25,11 @@ std::string TextActivity(const IntervalActivity& activity) {
 
 // The connections per state, and beside them how long the oldest delay has run and how long
 // the longest wait for the server has lasted (toward the receive time-out), in seconds.
-std::string StatesJson(const RateSample& sample) {
-    JsonObject states;
-    for (const auto& [key, count] : sample.stateCounts) states.Count(key, count);
+JsonObject StatesJson(const RateSample& sample) {
+    JsonObject states = CountsJson(sample.stateCounts);
     states.Signed("oldest_delay_s", sample.oldestDelaySeconds)
         .Signed("oldest_wait_s", sample.oldestWaitSeconds);
-    return states.Object();
+    return states;
 }
 
 }  // namespace
@@ -75,29 +74,28 @@ std::string FormatSample(const RateSample& sample, bool json) {
             line.Signed("step", sample.step).Count("connections", sample.connections);
         }
         line.Text("time", sample.utcTime)
-            .Number("elapsed_s", sample.elapsedSeconds, "%.3f")
-            .Number("interval_s", interval.seconds, "%.3f")
-            .Number("rate_kib_s", interval.rateKiB, "%.2f")
+            .Number("elapsed_s", sample.elapsedSeconds, 3)
+            .Number("interval_s", interval.seconds, 3)
+            .Number("rate_kib_s", interval.rateKiB, 2)
             .Text("text", KBpsText(interval.rateKiB))
             .Text("rate", HumanRate(interval.rateKiB))
-            .Number("rate_mb_s", interval.rateKiB * 1024.0 / 1e6, "%.3f")
-            .Number("rate_bytes_per_s", interval.rateKiB * 1024.0, "%.0f")
+            .Number("rate_mb_s", interval.rateKiB * 1024.0 / 1e6, 3)
+            .Number("rate_bytes_per_s", interval.rateKiB * 1024.0, 0)
             .Count("bytes", interval.bytes)
             .Count("articles", interval.articles)
-            .Number("articles_per_s", interval.articlesPerSecond, "%.1f")
-            .Number("engine_rate_kib_s", sample.engineRate, "%.2f")
-            .Raw("states", StatesJson(sample));
+            .Number("articles_per_s", interval.articlesPerSecond, 1)
+            .Number("engine_rate_kib_s", sample.engineRate, 2)
+            .Member("states", StatesJson(sample));
         if (sample.delaying) {
-            line.Raw("delay_left_s", JsonObject()
-                                         .Signed("min", sample.shortestDelayLeft)
-                                         .Signed("max", sample.longestDelayLeft)
-                                         .Object());
+            line.Member("delay_left_s", JsonObject()
+                                            .Signed("min", sample.shortestDelayLeft)
+                                            .Signed("max", sample.longestDelayLeft));
         }
-        line.Raw("failures", CountsJson(sample.activity.failures))
+        line.Member("failures", CountsJson(sample.activity.failures))
             .Count("missing", sample.activity.missing)
-            .Raw("latency", LatencyJson(sample.activity.latencies, false));
+            .Member("latency", LatencyJson(sample.activity.latencies, false));
         if (sample.activity.engineCpu >= 0)
-            line.Number("engine_cpu", sample.activity.engineCpu, "%.3f");
+            line.Number("engine_cpu", sample.activity.engineCpu, 3);
         else
             line.Null("engine_cpu");
         return line.Line();

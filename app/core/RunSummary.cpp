@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/core/JsonObject.h"
 #include "app/core/SafeText.h"
 
 namespace {
@@ -10,7 +11,7 @@ constexpr double kBytesPerKiB = 1024.0;
 constexpr double kBytesPerMB = 1e6;
 
 std::string Format(const char* format, double value) {
-    return JsonNumber(value, format);
+    return FormatNumber(format, value);
 }
 
 std::string Row(const std::string& label, const std::string& value) {
@@ -68,14 +69,7 @@ std::string TextLatencies(const std::vector<LatencyFigures>& lines) {
     return text;
 }
 
-std::string SettingsJson(const std::vector<std::pair<std::string, std::string>>& settings) {
-    JsonObject json;
-    for (const auto& [key, value] : settings)
-        json.Text(key, value);
-    return json.Object();
-}
-
-std::string FailuresJson(const std::vector<FailureFigures>& failures, bool reasons) {
+JsonObject FailuresJson(const std::vector<FailureFigures>& failures, bool reasons) {
     JsonObject json;
     for (const FailureFigures& failure : failures) {
         if (!reasons)
@@ -83,7 +77,12 @@ std::string FailuresJson(const std::vector<FailureFigures>& failures, bool reaso
         else if (!failure.reason.empty())
             json.Text(failure.key, failure.reason);
     }
-    return json.Object();
+    return json;
+}
+
+// Microseconds as milliseconds with one decimal, as the text table shows them.
+nlohmann::ordered_json Milliseconds(std::uint64_t microseconds) {
+    return RoundedNumber(static_cast<double>(microseconds) / 1000.0, 1);
 }
 
 }  // namespace
@@ -92,20 +91,26 @@ std::string MillisecondsText(std::uint64_t microseconds) {
     return Format("%.1f", static_cast<double>(microseconds) / 1000.0);
 }
 
-std::string LatencyJson(const std::vector<LatencyFigures>& lines, bool allPercentiles) {
+JsonObject LatencyJson(const std::vector<LatencyFigures>& lines, bool allPercentiles) {
     JsonObject json;
     for (const LatencyFigures& line : lines) {
         JsonObject figures;
-        figures.Count("count", line.count).Raw("p50_ms", MillisecondsText(line.p50));
+        figures.Count("count", line.count).Member("p50_ms", Milliseconds(line.p50));
         if (allPercentiles)
-            figures.Raw("p90_ms", MillisecondsText(line.p90));
-        figures.Raw("p99_ms", MillisecondsText(line.p99));
+            figures.Member("p90_ms", Milliseconds(line.p90));
+        figures.Member("p99_ms", Milliseconds(line.p99));
         if (allPercentiles)
-            figures.Raw("p99_9_ms", MillisecondsText(line.p999))
-                .Raw("max_ms", MillisecondsText(line.max));
-        json.Raw(line.command, figures.Object());
+            figures.Member("p99_9_ms", Milliseconds(line.p999))
+                .Member("max_ms", Milliseconds(line.max));
+        json.Member(line.command, figures);
     }
-    return json.Object();
+    return json;
+}
+
+JsonObject SettingsJson(const std::vector<std::pair<std::string, std::string>>& settings) {
+    JsonObject json;
+    for (const auto& [key, value] : settings) json.Text(key, value);
+    return json;
 }
 
 std::uint64_t RunSummary::TotalFailures() const {
@@ -134,9 +139,9 @@ const LatencyFigures* RunSummary::Latency(std::string_view command) const {
 JsonObject SummaryJson(const RunSummary& summary) {
     JsonObject json;
     // The members a script read first come first, in the order they always had.
-    json.Number("duration_s", summary.durationSeconds, "%.3f")
-        .Number("average_kib_s", summary.averageBytesPerSecond / kBytesPerKiB, "%.2f")
-        .Number("peak_kib_s", summary.peakBytesPerSecond / kBytesPerKiB, "%.2f")
+    json.Number("duration_s", summary.durationSeconds, 3)
+        .Number("average_kib_s", summary.averageBytesPerSecond / kBytesPerKiB, 2)
+        .Number("peak_kib_s", summary.peakBytesPerSecond / kBytesPerKiB, 2)
         .Count("bytes_received", summary.bytesReceived)
         .Count("articles_completed", summary.articlesCompleted)
         .Count("connections", summary.connections);
@@ -145,11 +150,11 @@ JsonObject SummaryJson(const RunSummary& summary) {
     if (summary.engineDetails) {
         json.Signed("connections_reached_group", summary.connectionsReachedGroup);
         if (summary.secondsToFirstArticle >= 0)
-            json.Number("first_article_s", summary.secondsToFirstArticle, "%.3f");
+            json.Number("first_article_s", summary.secondsToFirstArticle, 3);
         else
             json.Null("first_article_s");
-        json.Raw("failures", FailuresJson(summary.failures, false))
-            .Raw("latency", LatencyJson(summary.latencies, true));
+        json.Member("failures", FailuresJson(summary.failures, false))
+            .Member("latency", LatencyJson(summary.latencies, true));
     }
     if (summary.diskSpaceLow)
         json.Flag("disk_space_low", true);
@@ -163,27 +168,26 @@ JsonObject SummaryJson(const RunSummary& summary) {
         json.Text("proxy", setup.proxy);
     json.Text("version", setup.version)
         .Text("started", setup.started)
-        .Raw("settings", SettingsJson(setup.settings))
-        .Number("rate_bytes_per_s", summary.averageBytesPerSecond, "%.0f")
-        .Number("average_mb_s", summary.averageBytesPerSecond / kBytesPerMB, "%.3f")
-        .Number("peak_mb_s", summary.peakBytesPerSecond / kBytesPerMB, "%.3f")
-        .Number("articles_per_s", summary.articlesPerSecond, "%.1f")
+        .Member("settings", SettingsJson(setup.settings))
+        .Number("rate_bytes_per_s", summary.averageBytesPerSecond, 0)
+        .Number("average_mb_s", summary.averageBytesPerSecond / kBytesPerMB, 3)
+        .Number("peak_mb_s", summary.peakBytesPerSecond / kBytesPerMB, 3)
+        .Number("articles_per_s", summary.articlesPerSecond, 1)
         .Count("missing", summary.missingArticles)
         .Count("failures_total", summary.TotalFailures());
     if (summary.engineDetails) {
         json.Signed("empty_group_connections", summary.emptyGroupConnections)
-            .Raw("reasons", FailuresJson(summary.failures, true));
+            .Member("reasons", FailuresJson(summary.failures, true));
     }
-    json.Number("warmup_s", summary.warmupSeconds, "%g");
+    json.Member("warmup_s", SignificantNumber(summary.warmupSeconds, 6));
     if (summary.engineCpu >= 0)
-        json.Number("engine_cpu", summary.engineCpu, "%.3f");
+        json.Number("engine_cpu", summary.engineCpu, 3);
     else
         json.Null("engine_cpu");
     if (!summary.engineCpuEach.empty()) {
-        std::string each = "[";
-        for (std::size_t i = 0; i < summary.engineCpuEach.size(); ++i)
-            each += Format(i == 0 ? "%.3f" : ",%.3f", summary.engineCpuEach[i]);
-        json.Raw("engines_cpu", each + "]");
+        auto each = nlohmann::ordered_json::array();
+        for (double cpu : summary.engineCpuEach) each.push_back(RoundedNumber(cpu, 3));
+        json.Member("engines_cpu", std::move(each));
     }
     json.Text("stopped_by", summary.stoppedBy);
     return json;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/core/JsonObject.h"
+class JsonObject;  // app/core/JsonObject.h, for the JSON of the summary
 
 // Latency of one command kind, in microseconds.
 struct LatencyFigures {
@@ -78,4 +78,6 @@ std::string SummaryText(const RunSummary& summary);
 // Microseconds as milliseconds with one decimal ("0.4").
 std::string MillisecondsText(std::uint64_t microseconds);
 // {"greeting":{"count":1,"p50_ms":0.4,...},...} with the percentiles asked for.
-std::string LatencyJson(const std::vector<LatencyFigures>& lines, bool allPercentiles);
+JsonObject LatencyJson(const std::vector<LatencyFigures>& lines, bool allPercentiles);
+// {"name":"value",...}: the settings a run used, in the order given.
+JsonObject SettingsJson(const std::vector<std::pair<std::string, std::string>>& settings);

@@ -68,49 +68,30 @@ std::string ShowSafely(std::string_view text) {
     return shown;
 }
 
-std::string JsonQuote(std::string_view text) {
-    std::string quoted = "\"";
+std::string ValidUtf8(std::string_view text) {
+    std::string valid;
+    valid.reserve(text.size());
     for (std::size_t pos = 0; pos < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[pos]);
         const std::size_t length = Utf8SequenceLength(text, pos);
-        if (length == 0) {
-            AppendEscape(quoted, "\\u%04x", c);  // a stray byte, read as Latin-1
-            ++pos;
-            continue;
-        }
-        if (length > 1) {
-            if (IsC1Control(text, pos, length))
-                AppendEscape(quoted, "\\u%04x", static_cast<unsigned char>(text[pos + 1]));
-            else
-                quoted.append(text.substr(pos, length));
+        if (length > 0) {
+            valid.append(text.substr(pos, length));
             pos += length;
             continue;
         }
-        switch (c) {
-            case '"':
-                quoted += "\\\"";
-                break;
-            case '\\':
-                quoted += "\\\\";
-                break;
-            case '\n':
-                quoted += "\\n";
-                break;
-            case '\r':
-                quoted += "\\r";
-                break;
-            case '\t':
-                quoted += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F)
-                    AppendEscape(quoted, "\\u%04x", c);
-                else
-                    quoted += static_cast<char>(c);
-        }
-        ++pos;
+        // A stray byte, read as Latin-1: U+0080..U+00FF in two bytes of UTF-8.
+        const auto byte = static_cast<unsigned char>(text[pos++]);
+        valid += static_cast<char>(0xC0 | (byte >> 6));
+        valid += static_cast<char>(0x80 | (byte & 0x3F));
     }
-    return quoted + "\"";
+    return valid;
+}
+
+std::string FormatNumber(const char* format, double value) {
+    if (!std::isfinite(value))
+        return "null";
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
 }
 
 std::string HumanRate(double kibPerSecond) {

@@ -10,10 +10,14 @@
 // not part of valid UTF-8 become "\xNN" (each byte of the sequence); everything else is kept.
 std::string ShowSafely(std::string_view text);
 
-// A JSON string literal, quotes included: '"', '\\' and every control character escaped,
-// 0x7F as \u007f, and bytes that are not valid UTF-8 read as Latin-1 (\u00NN), so the
-// result is always valid JSON in UTF-8.
-std::string JsonQuote(std::string_view text);
+// `text` as valid UTF-8: every byte that is not part of a valid UTF-8 sequence (a stray
+// continuation byte, a cut or overlong sequence, a surrogate) is read as Latin-1, so nothing
+// of it is lost ("\xe9t\xe9" becomes "été").
+std::string ValidUtf8(std::string_view text);
+
+// `value` as printf writes it with `format`, which holds one number ("%.2f KiB/s"); "null"
+// for NaN and infinities, as the JSON lines write them.
+std::string FormatNumber(const char* format, double value);
 
 // A rate given in KiB/s (1024 bytes, as "KBps" counts) written in decimal units, the largest
 // that keeps the number at 1 or more, one decimal: "512 B/s", "10.2 kB/s", "192.5 MB/s",

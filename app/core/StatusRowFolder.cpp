@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "app/core/JsonObject.h"
 #include "app/core/SafeText.h"
 #include "support/StatusRowQueue.h"
 
@@ -123,12 +124,12 @@ std::string UtcStamp(std::int64_t fileTime) {
 std::string FormatFoldedRowJson(const FoldedRow& row, std::int64_t emittedFileTime) {
     const bool folded = row.count > 1;
     const std::int64_t time = folded && emittedFileTime > row.fileTime ? emittedFileTime : row.fileTime;
-    std::string json = "{\"event\":\"status\",\"time\":" + JsonQuote(UtcStamp(time));
+    JsonObject json;
+    json.Text("event", "status").Text("time", UtcStamp(time));
     if (folded)
-        json += ",\"first_time\":" + JsonQuote(UtcStamp(row.fileTime));
-    json += ",\"connection\":" + std::to_string(row.connection) +
-            ",\"count\":" + std::to_string(row.count);
+        json.Text("first_time", UtcStamp(row.fileTime));
+    json.Signed("connection", row.connection).Count("count", row.count);
     if (folded)
-        json += ",\"last_connection\":" + std::to_string(row.lastConnection);
-    return json + ",\"text\":" + JsonQuote(row.text) + "}\n";
+        json.Signed("last_connection", row.lastConnection);
+    return json.Text("text", row.text).Line();
 }

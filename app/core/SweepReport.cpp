@@ -36,19 +36,19 @@ std::string Verdict(const SweepStep& step) {
     return AllPass(step.checks) ? "PASS" : "FAIL";
 }
 
-std::string Optional(std::optional<int> value) {
-    return value ? std::to_string(*value) : std::string("null");
+nlohmann::ordered_json Optional(std::optional<int> value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
 }
 
 }  // namespace
 
-std::string StepJson(const RunSummary& summary, int step, const std::vector<CheckResult>& checks,
-                     bool checksGiven) {
+JsonObject StepJson(const RunSummary& summary, int step, const std::vector<CheckResult>& checks,
+                    bool checksGiven) {
     JsonObject line;
     line.Text("event", "step").Count("step", static_cast<std::uint64_t>(step)).Merge(SummaryJson(summary));
     if (checksGiven)
-        line.Raw("checks", ChecksJson(checks));
-    return line.Line();
+        line.Member("checks", ChecksJson(checks));
+    return line;
 }
 
 std::string StepRowText(const SweepStep& step, int number, int of) {
@@ -105,14 +105,14 @@ std::string SweepTableText(const std::vector<SweepStep>& steps, std::optional<in
 
 std::string SweepJson(const std::vector<SweepStep>& steps, std::optional<int> knee,
                       std::optional<int> capacity) {
-    std::string json = "{\"event\":\"sweep\",\"steps\":[";
-    for (std::size_t i = 0; i < steps.size(); ++i) {
-        std::string step = steps[i].json;
-        while (!step.empty() && step.back() == '\n')
-            step.pop_back();
-        json += (i ? "," : "") + step;
-    }
-    return json + "],\"knee\":" + Optional(knee) + ",\"capacity\":" + Optional(capacity) + "}\n";
+    auto each = nlohmann::ordered_json::array();
+    for (const SweepStep& step : steps) each.push_back(step.json.Value());
+    JsonObject line;
+    line.Text("event", "sweep")
+        .Member("steps", std::move(each))
+        .Member("knee", Optional(knee))
+        .Member("capacity", Optional(capacity));
+    return line.Line();
 }
 
 std::string BusyEngineWarning(double engineCpu) {

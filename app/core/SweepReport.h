@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/JsonObject.h"
 #include "app/core/RunCheck.h"
 #include "app/core/RunSummary.h"
 
@@ -13,13 +14,13 @@ struct SweepStep {
     int connections = 0;
     RunSummary summary;
     std::vector<CheckResult> checks;
-    std::string json;  // the step's JSON object, as printed
+    JsonObject json;  // the step's JSON object, as printed
 };
 
-// The step's line: "{"event":"step","step":N,...the summary's members...,"checks":[...]}"
+// The step's object: {"event":"step","step":N,...the summary's members...,"checks":[...]}
 // (checks only when some were given).
-std::string StepJson(const RunSummary& summary, int step, const std::vector<CheckResult>& checks,
-                     bool checksGiven);
+JsonObject StepJson(const RunSummary& summary, int step, const std::vector<CheckResult>& checks,
+                    bool checksGiven);
 
 // "step 2 of 3  4 connections  812.30 MB/s  6021.0 articles/s  body p50/p99 0.4/3.2 ms ..."
 std::string StepRowText(const SweepStep& step, int number, int of);

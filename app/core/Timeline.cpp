@@ -16,8 +16,12 @@ std::string Fixed(const char* format, double value) {
     return text;
 }
 
+double Milliseconds(std::uint64_t microseconds) {
+    return static_cast<double>(microseconds) / 1000.0;
+}
+
 std::string Ms(std::uint64_t microseconds) {
-    return Fixed("%.3f", static_cast<double>(microseconds) / 1000.0);
+    return Fixed("%.3f", Milliseconds(microseconds));
 }
 
 std::string Cpu(const std::optional<double>& cpu) {
@@ -68,44 +72,48 @@ SecondRecord MakeSecondRecord(const RateSample& sample) {
 }
 
 std::string TimelineRunLine(const TimelineRun& run) {
-    std::string sweep = "null";
-    if (!run.sweep.empty()) {
-        sweep = "[";
-        for (std::size_t i = 0; i < run.sweep.size(); ++i)
-            sweep += (i ? "," : "") + std::to_string(run.sweep[i]);
-        sweep += "]";
-    }
-    return "{\"event\":\"run\",\"version\":" + JsonQuote(run.version) +
-           ",\"server\":" + JsonQuote(run.server) + ",\"port\":" + std::to_string(run.port) +
-           ",\"tls\":" + (run.tls ? "true" : "false") +
-           ",\"proxy\":" + (run.proxy ? JsonQuote(*run.proxy) : std::string("null")) +
-           ",\"started\":" + JsonQuote(run.started) +
-           ",\"connections\":" + std::to_string(run.connections) +
-           ",\"seconds\":" + (run.seconds ? Fixed("%g", *run.seconds) : std::string("null")) +
-           ",\"warmup\":" + Fixed("%g", run.warmup) + ",\"sweep\":" + sweep +
-           ",\"settings\":" + run.settingsJson + "}\n";
+    nlohmann::ordered_json sweep = nullptr;
+    if (!run.sweep.empty())
+        sweep = run.sweep;
+    JsonObject line;
+    line.Text("event", "run")
+        .Text("version", run.version)
+        .Text("server", run.server)
+        .Signed("port", run.port)
+        .Flag("tls", run.tls)
+        .Member("proxy", run.proxy ? JsonString(*run.proxy) : nullptr)
+        .Text("started", run.started)
+        .Count("connections", run.connections)
+        .Member("seconds", run.seconds ? SignificantNumber(*run.seconds, 6) : nullptr)
+        .Member("warmup", SignificantNumber(run.warmup, 6))
+        .Member("sweep", std::move(sweep))
+        .Member("settings", SettingsJson(run.settings));
+    return line.Line();
 }
 
 std::string TimelineSecondLine(const SecondRecord& second) {
-    std::string latency = "{";
+    JsonObject latency;
     for (const LatencyFigures& line : second.latency) {
-        if (latency.size() > 1)
-            latency += ",";
-        latency += JsonQuote(line.command) + ":{\"count\":" + std::to_string(line.count) +
-                   ",\"p50_ms\":" + Ms(line.p50) + ",\"p99_ms\":" + Ms(line.p99) + "}";
+        latency.Member(line.command, JsonObject()
+                                         .Count("count", line.count)
+                                         .Number("p50_ms", Milliseconds(line.p50), 3)
+                                         .Number("p99_ms", Milliseconds(line.p99), 3));
     }
-    latency += "}";
-    return "{\"event\":\"second\",\"t\":" + Fixed("%.3f", second.t) +
-           ",\"step\":" + std::to_string(second.step) +
-           ",\"connections\":" + std::to_string(second.connections) +
-           ",\"bytes\":" + std::to_string(second.bytes) +
-           ",\"rate_bytes_per_s\":" + Fixed("%.1f", second.rateBytesPerSecond) +
-           ",\"articles\":" + std::to_string(second.articles) +
-           ",\"states\":" + CountsJson(second.states) + ",\"latency\":" + latency +
-           ",\"failures\":" + CountsJson(second.failures) +
-           ",\"missing\":" + std::to_string(second.missing) + ",\"engine_cpu\":" +
-           (second.engineCpu ? Cpu(second.engineCpu) : std::string("null")) +
-           ",\"warmup\":" + (second.warmup ? "true" : "false") + "}\n";
+    JsonObject line;
+    line.Text("event", "second")
+        .Number("t", second.t, 3)
+        .Signed("step", second.step)
+        .Count("connections", second.connections)
+        .Count("bytes", second.bytes)
+        .Number("rate_bytes_per_s", second.rateBytesPerSecond, 1)
+        .Count("articles", second.articles)
+        .Member("states", CountsJson(second.states))
+        .Member("latency", latency)
+        .Member("failures", CountsJson(second.failures))
+        .Count("missing", second.missing)
+        .Member("engine_cpu", second.engineCpu ? RoundedNumber(*second.engineCpu, 3) : nullptr)
+        .Flag("warmup", second.warmup);
+    return line.Line();
 }
 
 std::string TimelineCsvHeader() {

@@ -46,7 +46,7 @@ struct TimelineRun {
     std::optional<double> seconds;  // none: until stopped
     double warmup = 0.0;
     std::vector<int> sweep;          // empty without --sweep
-    std::string settingsJson = "{}";  // a JSON object of the non-secret settings
+    std::vector<std::pair<std::string, std::string>> settings;  // the non-secret ones
 };
 
 std::string TimelineRunLine(const TimelineRun& run);

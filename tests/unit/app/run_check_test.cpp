@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/core/JsonObject.h"
+
 namespace {
 
 RunCheck Parsed(const std::string& text) {
@@ -155,7 +157,7 @@ TEST(RunCheckTest, ResultsAsJsonAndAsATable) {
     const std::vector<CheckResult> results = JudgeChecks(checks, Summary());
     EXPECT_FALSE(AllPass(results));
     EXPECT_TRUE(AllPass({results[0]}));
-    EXPECT_EQ(ChecksJson(results),
+    EXPECT_EQ(JsonText(ChecksJson(results)),
               "[{\"expr\":\"p99(body) < 50ms\",\"value\":12,\"pass\":true},"
               "{\"expr\":\"rate >= 3MiB/s\",\"value\":2,\"pass\":false},"
               "{\"expr\":\"p50(group) < 1ms\",\"value\":null,\"pass\":false}]");

@@ -24,12 +24,14 @@ TEST(SafeTextTest, ControlBytesFromAServerAreShownAsHex) {
     EXPECT_EQ(ShowSafely(""), "");
 }
 
-TEST(SafeTextTest, JsonStringsAreAlwaysValidAndCarryNoControls) {
-    EXPECT_EQ(JsonQuote("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
-    EXPECT_EQ(JsonQuote("\x1b[0m\x7f"), "\"\\u001b[0m\\u007f\"");
-    EXPECT_EQ(JsonQuote("caf\xc3\xa9"), "\"caf\xc3\xa9\"");
-    EXPECT_EQ(JsonQuote("\xe9t\xe9"), "\"\\u00e9t\\u00e9\"");  // Latin-1 from the server
-    EXPECT_EQ(JsonQuote("\xc2\x85"), "\"\\u0085\"");
+TEST(SafeTextTest, BytesThatAreNoUtf8AreReadAsLatin1) {
+    EXPECT_EQ(ValidUtf8("caf\xc3\xa9 \xe2\x82\xac"), "caf\xc3\xa9 \xe2\x82\xac");
+    EXPECT_EQ(ValidUtf8("\xe9t\xe9"), "\xc3\xa9t\xc3\xa9");
+    EXPECT_EQ(ValidUtf8("\xff\xc3"), "\xc3\xbf\xc3\x83");  // 0xC3 with nothing after it
+    // An overlong '/' is two Latin-1 characters, never the '/' it pretends to be.
+    EXPECT_EQ(ValidUtf8("\xc0\xaf"), "\xc3\x80\xc2\xaf");
+    EXPECT_EQ(ValidUtf8("\xed\xa0\x80"), "\xc3\xad\xc2\xa0\xc2\x80");  // a surrogate
+    EXPECT_EQ(ValidUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
 TEST(SafeTextTest, HumanRatesAreDecimalUnitsOfTheKiBRate) {

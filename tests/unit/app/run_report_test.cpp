@@ -65,18 +65,18 @@ TEST(RunReportTest, TheTextLineShowsBothUnitsAndTheSecondsFailures) {
 
 TEST(RunReportTest, TheJsonLineHasStatesAsNumbersAndTheSecondsOwnFigures) {
     EXPECT_EQ(FormatSample(BusySecond(), true),
-              "{\"event\":\"rate\",\"time\":\"2026-12-08T19:00:00Z\",\"elapsed_s\":2.500,"
-              "\"interval_s\":1.000,\"rate_kib_s\":187990.12,\"text\":\"187990.12KBps\","
+              "{\"event\":\"rate\",\"time\":\"2026-12-08T19:00:00Z\",\"elapsed_s\":2.5,"
+              "\"interval_s\":1.0,\"rate_kib_s\":187990.12,\"text\":\"187990.12KBps\","
               "\"rate\":\"192.5 MB/s\",\"rate_mb_s\":192.502,"
               "\"rate_bytes_per_s\":192501883,\"bytes\":192501883,\"articles\":1400,"
-              "\"articles_per_s\":1400.0,\"engine_rate_kib_s\":5.00,"
+              "\"articles_per_s\":1400.0,\"engine_rate_kib_s\":5.0,"
               "\"states\":{\"not_connected\":0,\"looking_up\":0,\"connecting\":0,"
               "\"waiting_for_greeting\":0,\"logging_in\":0,\"selecting_group\":0,\"idle\":0,"
               "\"fetching_header\":1,\"fetching_body\":3,\"delaying\":1,\"oldest_delay_s\":4,"
               "\"oldest_wait_s\":172},"
               "\"delay_left_s\":{\"min\":27,\"max\":27},\"failures\":{\"refused\":2},"
               "\"missing\":3,\"latency\":{\"head\":{\"count\":1400,\"p50_ms\":0.2,"
-              "\"p99_ms\":3.1}},\"engine_cpu\":0.250}\n");
+              "\"p99_ms\":3.1}},\"engine_cpu\":0.25}\n");
 }
 
 RunSummary FinishedRun() {
@@ -109,7 +109,7 @@ RunSummary FinishedRun() {
 TEST(RunReportTest, TheJsonSummaryKeepsItsFieldsAndAddsWhatRanAndWhy) {
     const std::string json = FormatSummary(FinishedRun(), true);
     // Fields a script already reads keep their names and place.
-    EXPECT_EQ(json.rfind("{\"event\":\"summary\",\"summary\":true,\"duration_s\":10.000,"
+    EXPECT_EQ(json.rfind("{\"event\":\"summary\",\"summary\":true,\"duration_s\":10.0,"
                          "\"average_kib_s\":2441.41,\"peak_kib_s\":3906.25,"
                          "\"bytes_received\":25000000,\"articles_completed\":0,\"connections\":4,"
                          "\"connections_up\":4,\"connections_reached_group\":4,"
@@ -124,7 +124,7 @@ TEST(RunReportTest, TheJsonSummaryKeepsItsFieldsAndAddsWhatRanAndWhy) {
           "\"server\":\"::1\",\"port\":21125,\"tls\":true,\"proxy\":\"127.0.0.1:1080\"",
           "\"version\":\"1.0\",\"started\":\"2026-12-08T19:00:00Z\"",
           "\"settings\":{\"news_server\":\"::1\",\"DLConnections\":\"4\"}",
-          "\"rate_bytes_per_s\":2500000,\"average_mb_s\":2.500,\"peak_mb_s\":4.000",
+          "\"rate_bytes_per_s\":2500000,\"average_mb_s\":2.5,\"peak_mb_s\":4.0",
           "\"missing\":12,\"failures_total\":2",
           "\"reasons\":{\"login_refused\":\"481 Authentication failed\"}",
           "\"engine_cpu\":0.125,\"stopped_by\":\"time\"}\n"}) {

@@ -90,12 +90,13 @@ SweepStep Step(int connections, double bytesPerSecond, bool pass) {
 
 TEST(SweepReportTest, StepAndSweepObjectsCarryTheSummaryAndTheVerdicts) {
     const SweepStep first = Step(1, 5e6, true);
-    EXPECT_EQ(first.json.rfind("{\"event\":\"step\",\"step\":1,\"duration_s\":", 0), 0u) << first.json;
-    EXPECT_EQ(first.json.find("\"summary\":true"), std::string::npos) << first.json;
-    EXPECT_NE(first.json.find(",\"checks\":[{\"expr\":\"failures == 0\",\"value\":0,\"pass\":true}]}\n"),
+    const std::string line = first.json.Line();
+    EXPECT_EQ(line.rfind("{\"event\":\"step\",\"step\":1,\"duration_s\":", 0), 0u) << line;
+    EXPECT_EQ(line.find("\"summary\":true"), std::string::npos) << line;
+    EXPECT_NE(line.find(",\"checks\":[{\"expr\":\"failures == 0\",\"value\":0,\"pass\":true}]}\n"),
               std::string::npos)
-        << first.json;
-    EXPECT_EQ(StepJson(first.summary, 1, {}, false).find("checks"), std::string::npos);
+        << line;
+    EXPECT_EQ(StepJson(first.summary, 1, {}, false).Line().find("checks"), std::string::npos);
 
     const std::vector<SweepStep> steps = {first, Step(4, 8e6, false)};
     const std::string sweep = SweepJson(steps, 4, std::nullopt);

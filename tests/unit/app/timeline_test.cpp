@@ -130,16 +130,16 @@ SecondRecord Second() {
 
 TEST(TimelineTest, SecondLineAsTheReaderExpectsIt) {
     EXPECT_EQ(TimelineSecondLine(Second()),
-              "{\"event\":\"second\",\"t\":2.000,\"step\":3,\"connections\":8,\"bytes\":123456,"
+              "{\"event\":\"second\",\"t\":2.0,\"step\":3,\"connections\":8,\"bytes\":123456,"
               "\"rate_bytes_per_s\":123456.0,\"articles\":3,"
               "\"states\":{\"fetching_body\":5,\"delaying\":1},"
-              "\"latency\":{\"head\":{\"count\":3,\"p50_ms\":0.400,\"p99_ms\":1.200},"
-              "\"body_text\":{\"count\":2,\"p50_ms\":1.500,\"p99_ms\":2.500}},"
-              "\"failures\":{\"refused\":1},\"missing\":2,\"engine_cpu\":0.420,\"warmup\":false}\n");
+              "\"latency\":{\"head\":{\"count\":3,\"p50_ms\":0.4,\"p99_ms\":1.2},"
+              "\"body_text\":{\"count\":2,\"p50_ms\":1.5,\"p99_ms\":2.5}},"
+              "\"failures\":{\"refused\":1},\"missing\":2,\"engine_cpu\":0.42,\"warmup\":false}\n");
     SecondRecord quiet;
     quiet.warmup = true;
     EXPECT_EQ(TimelineSecondLine(quiet),
-              "{\"event\":\"second\",\"t\":0.000,\"step\":1,\"connections\":0,\"bytes\":0,"
+              "{\"event\":\"second\",\"t\":0.0,\"step\":1,\"connections\":0,\"bytes\":0,"
               "\"rate_bytes_per_s\":0.0,\"articles\":0,\"states\":{},\"latency\":{},"
               "\"failures\":{},\"missing\":0,\"engine_cpu\":null,\"warmup\":true}\n");
 }
