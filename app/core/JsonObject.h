@@ -28,7 +28,6 @@ public:
     // The members of `other`, added after these as if added here.
     JsonObject& Merge(const JsonObject& other);
 
-    bool Empty() const { return value_.empty(); }
     const nlohmann::ordered_json& Value() const { return value_; }
     // "{...}"
     std::string Object() const;
