@@ -13,6 +13,7 @@
 #include "tests/common/NNTPSocketTestAccess.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -74,17 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     CNNTPSocket connection;
     connection.Settings.SetParent(&harness.root);
-    connection.SetGroupName("alt.binaries.test");
-    Access::GroupCount(connection) = 11;
-    Access::GroupFirst(connection) = 22;
-    Access::GroupLast(connection) = 33;
+    Access::SetGroupName(connection, "alt.binaries.test");
+    Access::SetGroupFigures(connection, 11, 22, 33);
     connection.Settings.SetInt("article", 44);
     Access::Feed(connection, data, size);
 
     // The GROUP command has gone out and its reply is here.
-    Access::ConnectionState(connection) = kStateGroupSent;
-    Access::StepSucceeded(connection) = 1;
-    connection.CallSequence(&CNNTPSocket::SelectGroup3, &CNNTPSocket::Callback);
+    Access::PutInState(connection, kStateGroupSent);
+    Access::SetStepSucceeded(connection, 1);
+    Access::CallSequence(connection, Steps::SelectGroup3, Steps::Callback);
 
     // Without a line feed the line is unfinished: the step keeps it and waits for more.
     const bool readALine = std::memchr(data, '\n', size) != nullptr;

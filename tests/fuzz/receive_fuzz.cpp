@@ -23,6 +23,7 @@
 #include "tests/common/RawPeer.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -128,7 +129,7 @@ void Settle(CNNTPSocket& connection, ServerEnd& server) {
 void StartJob(CNNTPSocket& connection, int job) {
     switch (job) {
         case 0:
-            connection.CallSequence(&CNNTPSocket::GetToIdle, &CNNTPSocket::Callback);
+            Access::CallSequence(connection, Steps::GetToIdle, Steps::Callback);
             break;
         case 1:
             connection.WindowProc(connection.GetWindowHandle(), kMsgStartArticleJob, 0, 0);
@@ -183,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         auto connection = std::make_unique<CNNTPSocket>();
         connection->Settings.SetParent(&harness.root);
-        connection->SetGroupName("alt.binaries.test");
+        Access::SetGroupName(*connection, "alt.binaries.test");
         StartJob(*connection, (mode >> 1) % 3);
         for (int operation = 0; operation < kMaxOperations && !input.Empty(); ++operation) {
             Settle(*connection, server);

@@ -317,14 +317,15 @@ TEST_F(EngineAttachTest, ConnectionsGetSlotsAndRowsAreLabelledWithTheirNumber) {
         ASSERT_NE(Access::Monitor(*connections[i]), nullptr);
         EXPECT_EQ(Access::Download(*connections[i]), &Monitor->Run());
     }
-    connections[1]->PublishActivity(ConnectionActivity::kSelectingGroup);
+    Access::PublishActivity(*connections[1], ConnectionActivity::kSelectingGroup);
     std::vector<ConnectionSnapshot> rows;
     Monitor->ReadConnections(rows, 0);
     EXPECT_EQ(rows[1].activity, ConnectionActivity::kSelectingGroup);
 
     TestClock clock;
-    EXPECT_TRUE(connections[2]->ReportStatus("Failed to connect to server \"%s\" port %d.", "x", 9));
-    EXPECT_TRUE(connections[0]->ReportStatus("%s", "502 \x1b[31mgo away\r\n"));
+    EXPECT_TRUE(Access::ReportStatus(*connections[2], "Failed to connect to server \"%s\" port %d.",
+                                     "x", 9));
+    EXPECT_TRUE(Access::ReportStatus(*connections[0], "%s", "502 \x1b[31mgo away\r\n"));
     StatusRow row;
     ASSERT_TRUE(Monitor->StatusRows().TryPop(row));
     EXPECT_EQ(row.connection, 3);
@@ -341,7 +342,7 @@ TEST_F(EngineAttachTest, ARowIsHandedOverEvenWhenNobodyDrainsTheQueue) {
     Engine->CreateConnections();
     const std::size_t capacity = Monitor->StatusRows().Capacity();
     for (std::size_t i = 0; i < capacity + 5; ++i) {
-        EXPECT_TRUE(Engine->Connections()[0]->ReportStatus("row %d", static_cast<int>(i)));
+        EXPECT_TRUE(Access::ReportStatus(*Engine->Connections()[0], "row %d", static_cast<int>(i)));
     }
     EXPECT_EQ(Monitor->StatusRows().Pushed(), capacity);
     EXPECT_EQ(Monitor->StatusRows().Dropped(), 5u);

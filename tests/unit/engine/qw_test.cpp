@@ -110,9 +110,9 @@ TEST_F(CQWTest, EveryConnectionGetsTheEnginesConnectionOptions) {
     Engine->CreateConnections();
     ASSERT_EQ(Engine->Connections().size(), 2u);
     for (const auto& connection : Engine->Connections()) {
-        EXPECT_EQ(connection->GetConnectionOptionSeconds("ReceiveTimeout", "180"), 20);
-        EXPECT_EQ(connection->GetConnectionOptionSeconds("ErrorDelay", "30"), 3);
-        EXPECT_EQ(connection->GetConnectionOptionSeconds("RejectDelay", "180"), 180);
+        EXPECT_EQ(Access::GetConnectionOptionSeconds(*connection, "ReceiveTimeout", "180"), 20);
+        EXPECT_EQ(Access::GetConnectionOptionSeconds(*connection, "ErrorDelay", "30"), 3);
+        EXPECT_EQ(Access::GetConnectionOptionSeconds(*connection, "RejectDelay", "180"), 180);
     }
 }
 
@@ -150,10 +150,10 @@ TEST_F(CQWTest, TickTurnsBytesIntoRatesAndSumsThem) {
     CNNTPSocket& first = *Engine->Connections()[0];
     CNNTPSocket& second = *Engine->Connections()[1];
     const auto start = static_cast<std::uint64_t>(platform::MonotonicTime());
-    Access::LastTickTime(first) = start;
-    Access::LastTickTime(second) = start;
-    Access::BytesSinceTick(first) = 10240;
-    Access::BytesSinceTick(second) = 20480;
+    Access::SetLastTickTime(first, start);
+    Access::SetLastTickTime(second, start);
+    Access::SetBytesSinceTick(first, 10240);
+    Access::SetBytesSinceTick(second, 20480);
     clock.AdvanceMilliseconds(2000);
     Engine->OnTimer();
     EXPECT_DOUBLE_EQ(Access::Rate(first), 5.0);
@@ -177,15 +177,15 @@ TEST_F(CQWTest, ASystemTimeSetBackOrFarForwardNeverGivesANegativeOrAbsurdRate) {
     Dialog.SetInt("DLConnections", 1);
     Engine->CreateConnections();
     CNNTPSocket& connection = *Engine->Connections()[0];
-    Access::LastTickTime(connection) = static_cast<std::uint64_t>(platform::MonotonicTime());
+    Access::SetLastTickTime(connection, static_cast<std::uint64_t>(platform::MonotonicTime()));
 
-    Access::BytesSinceTick(connection) = 10240;
+    Access::SetBytesSinceTick(connection, 10240);
     clock.Set(clock.Now() - 3600 * platform::kFileTimeUnitsPerSecond);
     clock.AdvanceMilliseconds(2000);
     Engine->OnTimer();
     EXPECT_DOUBLE_EQ(Access::Rate(connection), 5.0);
 
-    Access::BytesSinceTick(connection) = 10240;
+    Access::SetBytesSinceTick(connection, 10240);
     clock.Set(clock.Now() + 30LL * 24 * 3600 * platform::kFileTimeUnitsPerSecond);
     clock.AdvanceMilliseconds(2000);
     Engine->OnTimer();

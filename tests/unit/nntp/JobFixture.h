@@ -48,8 +48,8 @@ protected:
 
     // Runs a sequence for the test's group with JobProbe::Done as its continuation.
     void Start(StepFn first) {
-        Connection->SetGroupName(kGroup);
-        Connection->CallSequence(first, JobProbe::Done());
+        Access::SetGroupName(*Connection, kGroup);
+        Access::CallSequence(*Connection, first, JobProbe::Done());
     }
 
     bool WaitForResult(std::size_t count = 1) {

@@ -15,6 +15,7 @@
 #include "common/OpenHandles.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -140,7 +141,7 @@ TEST_F(ArticleTest, MissingArticleIsSkippedOnTheSameConnection) {
     EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
     EXPECT_FALSE(Access::IsDelaying(*Connection));
     EXPECT_THAT(ErrorLog(), Not(HasSubstr("423")));
-    EXPECT_THAT(TraceLog(), HasSubstr("Head3(" + std::to_string(Connection->SocketId()) +
+    EXPECT_THAT(TraceLog(), HasSubstr("Head3(" + std::to_string(Access::SocketId(*Connection)) +
                                       "): Article 999999 is missing.  Moving on.\n"));
     // The header kept for the body that turned out missing is gone with its file.
     ASSERT_TRUE(PumpUntil([&] { return TempFilesOnDisk().size() <= 1; }));
@@ -295,7 +296,7 @@ TEST_F(ArticleBytesTest, DotsAreUnstuffedAndOnlyDotCrEndsTheText) {
     ASSERT_TRUE(Peer.Write(".\r\n"));
     ASSERT_TRUE(PeerReceives(Peer, Received, "HEAD 2\r\n"));
     EXPECT_FALSE(std::filesystem::exists(TempFile()));
-    EXPECT_THAT(TraceLog(), HasSubstr("Head4(" + std::to_string(Connection->SocketId()) +
+    EXPECT_THAT(TraceLog(), HasSubstr("Head4(" + std::to_string(Access::SocketId(*Connection)) +
                                       "): Header received successfully.\n"));
 }
 
@@ -360,7 +361,7 @@ TEST_F(ArticleBytesTest, ChangeOfWriteToDiskTakesEffectWithinAnArticle) {
 
 TEST_F(ArticleTest, OverviewJobListsTheRangeAndEndsInCallback) {
     Root.SetString("range", "999996-1000000");
-    Connection->SetGroupName(kGroup);
+    Access::SetGroupName(*Connection, kGroup);
     PostMessageA(Connection->GetWindowHandle(), kMsgStartXoverJob, 0, 0);
 
     ASSERT_TRUE(PumpUntil([&] { return TraceLog().find("End of job") != std::string::npos; }));
@@ -379,7 +380,7 @@ TEST_F(ArticleTest, OverviewJobListsTheRangeAndEndsInCallback) {
 
 TEST_F(ArticleTest, OverviewErrorReplyEndsTheJobWithTheErrorLogged) {
     Root.SetString("range", "2000000-2000005");  // beyond the group: newsd answers 423
-    Connection->SetGroupName(kGroup);
+    Access::SetGroupName(*Connection, kGroup);
     PostMessageA(Connection->GetWindowHandle(), kMsgStartXoverJob, 0, 0);
 
     ASSERT_TRUE(PumpUntil([&] { return TraceLog().find("End of job") != std::string::npos; }));
@@ -391,12 +392,12 @@ TEST_F(ArticleTest, OverviewErrorReplyEndsTheJobWithTheErrorLogged) {
 // --- what goes into a command ----------------------------------------------------------
 
 TEST_F(ArticleTest, ArticleTextTooLongForTheCommandIsRefusedAndLogged) {
-    Access::SelectedGroup(*Connection) = kGroup;  // no GROUP, so "article" stays as set here
-    Access::ConnectionState(*Connection) = kStateIdle;
+    Access::SelectGroup(*Connection, kGroup);  // no GROUP, so "article" stays as set here
+    Access::PutInState(*Connection, kStateIdle);
     Connection->Settings.SetString("article", std::string(224, '9'));
 
-    Start(&CNNTPSocket::Head1);
-    Start(&CNNTPSocket::Body1);
+    Start(Steps::Head1);
+    Start(Steps::Body1);
 
     EXPECT_THAT(Probe().Results, ElementsAre(0, 0));
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);  // nothing sent
@@ -406,17 +407,17 @@ TEST_F(ArticleTest, ArticleTextTooLongForTheCommandIsRefusedAndLogged) {
 
     const std::string longest(223, '9');
     Connection->Settings.SetString("article", longest);
-    Start(&CNNTPSocket::Head1);
+    Start(Steps::Head1);
     EXPECT_THAT(TraceLog(), HasSubstr("Head2: Requesting HEAD " + longest + "\n"));
     EXPECT_THAT(TraceLog(), HasSubstr("Sending[-1]: HEAD " + longest + "\n"));
 }
 
 TEST_F(ArticleTest, RangeTooLongForTheCommandEndsTheOverviewJob) {
-    Connection->SetGroupName(kGroup);
-    Access::SelectedGroup(*Connection) = kGroup;
+    Access::SetGroupName(*Connection, kGroup);
+    Access::SelectGroup(*Connection, kGroup);
     Root.SetString("range", std::string(300, '1'));
 
-    Connection->CallSequence(&CNNTPSocket::Xover1, &CNNTPSocket::Callback);
+    Access::CallSequence(*Connection, Steps::Xover1, Steps::Callback);
 
     EXPECT_THAT(ErrorLog(), HasSubstr("CNNTPSocket::Xover2(): Range is too long.\n"));
     EXPECT_THAT(TraceLog(), HasSubstr("End of job"));
@@ -443,15 +444,15 @@ TEST_F(ArticleTest, LoopForAGroupThatCanNeverBeSelectedWaitsBetweenAttempts) {
 
 TEST_F(ArticleTest, PassingBelowTheFirstArticleSelectsTheGroupAgainOnTheSameConnection) {
     ASSERT_TRUE(Connection->Connect("127.0.0.1", Server->Port(), "", 0, "", ""));
-    Connection->SetGroupName(kGroup);
-    Access::SelectedGroup(*Connection) = kGroup;
-    Access::ConnectionState(*Connection) = kStateIdle;
-    Access::GroupFirst(*Connection) = 5;
+    Access::SetGroupName(*Connection, kGroup);
+    Access::SelectGroup(*Connection, kGroup);
+    Access::PutInState(*Connection, kStateIdle);
+    Access::SetGroupFigures(*Connection, 6, 5, 10);
     Connection->Settings.SetInt("article", 5);
-    Access::RoundArticles(*Connection) = 1;  // this round completed an article
-    Access::StepSucceeded(*Connection) = 1;
+    Access::SetRoundSoFar(*Connection, 1, false);  // this round completed an article
+    Access::SetStepSucceeded(*Connection, 1);
 
-    Connection->NextArticle();
+    Access::Run(*Connection, Steps::NextArticle);
 
     // Not HEAD 4: the group is selected anew, which starts the walk at its newest again.
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateGroupSent);
@@ -490,13 +491,12 @@ TEST_F(ArticleTest, FailedJobsNeverWalkBelowTheFirstArticle) {
 }
 
 TEST_F(ArticleTest, NoArticleBelowOneIsAskedForWhateverTheGroupSays) {
-    Connection->SetGroupName(kGroup);
-    Access::SelectedGroup(*Connection) = kGroup;
-    Access::ConnectionState(*Connection) = kStateIdle;
-    Access::GroupFirst(*Connection) = 0;
-    Access::GroupLast(*Connection) = 0;
+    Access::SetGroupName(*Connection, kGroup);
+    Access::SelectGroup(*Connection, kGroup);
+    Access::PutInState(*Connection, kStateIdle);
+    Access::SetGroupFigures(*Connection, 0, 0, 0);
     Connection->Settings.SetInt("article", 0);
-    Start(&CNNTPSocket::Head1);
+    Start(Steps::Head1);
 
     EXPECT_NE(Access::ConnectionState(*Connection), kStateHeadSent);
     EXPECT_TRUE(Access::IsDelaying(*Connection));
@@ -504,21 +504,19 @@ TEST_F(ArticleTest, NoArticleBelowOneIsAskedForWhateverTheGroupSays) {
 }
 
 TEST_F(ArticleTest, ARoundThatCompletedNothingWaitsBeforeItStartsAgain) {
-    Connection->SetGroupName(kGroup);
-    Access::SelectedGroup(*Connection) = kGroup;
-    Access::ConnectionState(*Connection) = kStateIdle;
-    Access::GroupFirst(*Connection) = 5;
+    Access::SetGroupName(*Connection, kGroup);
+    Access::SelectGroup(*Connection, kGroup);
+    Access::PutInState(*Connection, kStateIdle);
+    Access::SetGroupFigures(*Connection, 6, 5, 10);
     Connection->Settings.SetInt("article", 5);
-    Access::RoundArticles(*Connection) = 0;
-    Access::ArticleMissing(*Connection) = true;
-    Access::StepSucceeded(*Connection) = 0;
+    Access::SetRoundSoFar(*Connection, 0, true);  // nothing completed, the last one missing
+    Access::SetStepSucceeded(*Connection, 0);
 
-    Connection->NextArticle();
+    Access::Run(*Connection, Steps::NextArticle);
 
     EXPECT_TRUE(Access::IsDelaying(*Connection));
     EXPECT_EQ(Access::DelaySeconds(*Connection), 10);
-    EXPECT_THAT(Access::ReturnStack(*Connection),
-                ElementsAre(&CNNTPSocket::NextArticle, &CNNTPSocket::Head1));
+    EXPECT_THAT(Access::ReturnStack(*Connection), ElementsAre(Steps::NextArticle, Steps::Head1));
     EXPECT_EQ(Server->ConnectionsAccepted(), 0u);
 }
 

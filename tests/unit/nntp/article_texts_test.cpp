@@ -14,6 +14,7 @@
 #include "common/NNTPSocketTestAccess.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -21,7 +22,7 @@ class ArticleTextsTest : public JobFixture {
 protected:
     void SetUp() override {
         JobFixture::SetUp();
-        Connection->SetGroupName(kGroup);
+        Access::SetGroupName(*Connection, kGroup);
         Root.SetString("article", "42");
         Root.SetString("range", "40-42");
         NewTrace();
@@ -32,14 +33,13 @@ protected:
     // receive buffer, in the state that step leaves; afterwards the connection waits for
     // nothing and has an empty stack.
     void Run(StepFn step, int succeeded, const std::string& bytes = "") {
-        Access::ConnectionState(*Connection) = StateBefore(step);
+        Access::PutInState(*Connection, StateBefore(step));
         Access::Feed(*Connection, bytes.data(), bytes.size());
         Access::PushReturn(*Connection, JobProbe::Done());
-        Access::StepSucceeded(*Connection) = succeeded;
-        Connection->GoToStep(step);
-        Connection->ClearStack();
-        Access::IsWaitingForData(*Connection) = false;
-        Access::IsDelaying(*Connection) = false;
+        Access::SetStepSucceeded(*Connection, succeeded);
+        Access::GoToStep(*Connection, step);
+        Access::ClearStack(*Connection);
+        Access::DropWaits(*Connection);
     }
 
     // The lines written since the last call, each without its time and without the file's
@@ -50,9 +50,9 @@ protected:
 private:
     static std::int32_t StateBefore(StepFn step) {
         const std::pair<StepFn, std::int32_t> states[] = {
-            {&CNNTPSocket::Head3, kStateHeadSent},   {&CNNTPSocket::Head4, kStateHeadText},
-            {&CNNTPSocket::Body3, kStateBodySent},   {&CNNTPSocket::Body4, kStateBodyText},
-            {&CNNTPSocket::Xover3, kStateXoverSent}, {&CNNTPSocket::Xover4, kStateXoverText}};
+            {Steps::Head3, kStateHeadSent},   {Steps::Head4, kStateHeadText},
+            {Steps::Body3, kStateBodySent},   {Steps::Body4, kStateBodyText},
+            {Steps::Xover3, kStateXoverSent}, {Steps::Xover4, kStateXoverText}};
         for (const auto& [known, state] : states) {
             if (known == step)
                 return state;
@@ -88,26 +88,26 @@ const std::string kWaitStarts =
 const std::string kSendFailed = "Sending[-1]: failed with error 10038.  Dropping the connection.\n";
 
 TEST_F(ArticleTextsTest, HeadJob) {
-    Run(&CNNTPSocket::Head2, 0);
+    Run(Steps::Head2, 0);
     EXPECT_EQ(NewTrace(), "Head2: Failed to select group.\n");
 
-    Run(&CNNTPSocket::Head2, 1);
+    Run(Steps::Head2, 1);
     EXPECT_EQ(NewTrace(), "Head2: Requesting HEAD 42\n"
                           "Sending[-1]: HEAD 42\n"
                           "Head3(-1): Failed to receive HEAD response. Retrying.\n");
     EXPECT_EQ(NewErrors(), kSendFailed);
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
 
-    Run(&CNNTPSocket::Head3, 0);
+    Run(Steps::Head3, 0);
     EXPECT_EQ(NewTrace(), "Head3(-1): Failed to receive HEAD response. Retrying.\n");
 
-    Run(&CNNTPSocket::Head3, 1, "500 broken\r\n");
+    Run(Steps::Head3, 1, "500 broken\r\n");
     EXPECT_EQ(NewTrace(), "Response: 500 broken\n"
                           "Head3(-1): 500 broken\n"
                           "Head3(-1): Server returned an error.  Failing.\n");
     EXPECT_EQ(NewErrors(), "Head3(): 500 broken\n");
 
-    Run(&CNNTPSocket::Head3, 1, "X-Stray: 1\r\n");
+    Run(Steps::Head3, 1, "X-Stray: 1\r\n");
     EXPECT_EQ(NewTrace(), "Response: X-Stray: 1\n"
                           "Head3(): Note: Out of Synch!!!\n"
                           "Head3(-1): X-Stray: 1\n"
@@ -115,16 +115,16 @@ TEST_F(ArticleTextsTest, HeadJob) {
     EXPECT_EQ(NewErrors(), "Head3(): Note: Out of Synch!!!\n"
                            "Head3(): X-Stray: 1\n");
 
-    Run(&CNNTPSocket::Head3, 1, "221 42 <a@b> head\r\n");
+    Run(Steps::Head3, 1, "221 42 <a@b> head\r\n");
     EXPECT_EQ(NewTrace(), "Response: 221 42 <a@b> head\n"
                           "Head3(-1): Success. Waiting for header text.\n" + kWaitStarts);
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateHeadText);
 
-    Run(&CNNTPSocket::Head4, 0);
+    Run(Steps::Head4, 0);
     EXPECT_EQ(NewTrace(), "Head4(-1): Error receiving header. Retrying.\n");
 
-    Access::SelectedGroup(*Connection) = kGroup;
-    Run(&CNNTPSocket::Head4, 1, "Subject: s\r\n.\r\n");
+    Access::SelectGroup(*Connection, kGroup);
+    Run(Steps::Head4, 1, "Subject: s\r\n.\r\n");
     EXPECT_EQ(NewTrace(), "Subject: s\n"
                           ".\n"
                           "Head4(-1): Header received successfully.\n"
@@ -138,27 +138,27 @@ TEST_F(ArticleTextsTest, HeadJob) {
 }
 
 TEST_F(ArticleTextsTest, BodyJob) {
-    Run(&CNNTPSocket::Body2, 0);
+    Run(Steps::Body2, 0);
     EXPECT_EQ(NewTrace(), "Body2(): Failed to select group.\n");
 
-    Run(&CNNTPSocket::Body2, 1);
+    Run(Steps::Body2, 1);
     EXPECT_EQ(NewTrace(), "Body2(): Requesting BODY 42\n"
                           "Sending[-1]: BODY 42\n"
                           "Body3(-1): Failed to receive BODY response. Retrying.\n");
     EXPECT_EQ(NewErrors(), kSendFailed);
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
 
-    Run(&CNNTPSocket::Body3, 0);
+    Run(Steps::Body3, 0);
     EXPECT_EQ(NewTrace(), "Body3(-1): Failed to receive BODY response. Retrying.\n");
 
     // The BODY job traces the line before it logs the error.
-    Run(&CNNTPSocket::Body3, 1, "500 broken\r\n");
+    Run(Steps::Body3, 1, "500 broken\r\n");
     EXPECT_EQ(NewTrace(), "Response: 500 broken\n"
                           "Body3(-1): 500 broken\n"
                           "Body3(-1): Server returned an error.  Failing.\n");
     EXPECT_EQ(NewErrors(), "Body3(): 500 broken\n");
 
-    Run(&CNNTPSocket::Body3, 1, "X-Stray: 1\r\n");
+    Run(Steps::Body3, 1, "X-Stray: 1\r\n");
     EXPECT_EQ(NewTrace(), "Response: X-Stray: 1\n"
                           "Body3(): Note: Out of Synch!!!\n"
                           "Body3(-1): X-Stray: 1\n"
@@ -166,28 +166,28 @@ TEST_F(ArticleTextsTest, BodyJob) {
     EXPECT_EQ(NewErrors(), "Body3(): Note: Out of Synch!!!\n"
                            "Body3(): X-Stray: 1\n");
 
-    Run(&CNNTPSocket::Body3, 1, "222 42 <a@b> body\r\n");
+    Run(Steps::Body3, 1, "222 42 <a@b> body\r\n");
     EXPECT_EQ(NewTrace(), "Response: 222 42 <a@b> body\n"
                           "Body3(-1): Success. Waiting for body text.\n" + kWaitStarts);
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateBodyText);
 
-    Run(&CNNTPSocket::Body4, 0);
+    Run(Steps::Body4, 0);
     EXPECT_EQ(NewTrace(), "Body4(-1): Error receiving article body. Retrying.\n");
     EXPECT_EQ(NewErrors(),
               "Body4(-1): WaitForLine failed while receiving BODY. Retrying after delay.\n");
 
     // Body lines are not traced.
-    Run(&CNNTPSocket::Body4, 1, "text\r\n.\r\n");
+    Run(Steps::Body4, 1, "text\r\n.\r\n");
     EXPECT_EQ(NewTrace(), "Body4(-1): Body received successfully.\n");
     EXPECT_EQ(Probe().Results.back(), 1);
     EXPECT_EQ(NewErrors(), "");
 }
 
 TEST_F(ArticleTextsTest, OverviewJob) {
-    Run(&CNNTPSocket::Xover2, 0);
+    Run(Steps::Xover2, 0);
     EXPECT_EQ(NewTrace(), "Xover2: Failed to select group.\n");
 
-    Run(&CNNTPSocket::Xover2, 1);
+    Run(Steps::Xover2, 1);
     EXPECT_EQ(NewTrace(), "Xover2: Requesting Xover 40-42\n"
                           "Sending[-1]: XOVER 40-42\n"
                           "Head3(-1): Failed to receive XOVER response. Retrying.\n");
@@ -195,17 +195,17 @@ TEST_F(ArticleTextsTest, OverviewJob) {
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
 
     // The overview job's failed wait carries the name of the HEAD job's step.
-    Run(&CNNTPSocket::Xover3, 0);
+    Run(Steps::Xover3, 0);
     EXPECT_EQ(NewTrace(), "Head3(-1): Failed to receive XOVER response. Retrying.\n");
 
     // No article is missing from an overview: 423 is an error reply like any other.
-    Run(&CNNTPSocket::Xover3, 1, "423 none\r\n");
+    Run(Steps::Xover3, 1, "423 none\r\n");
     EXPECT_EQ(NewTrace(), "Response: 423 none\n"
                           "Xover3(-1): 423 none\n"
                           "Xover3(-1): Server returned an error.  Failing.\n");
     EXPECT_EQ(NewErrors(), "Xover3(): 423 none\n");
 
-    Run(&CNNTPSocket::Xover3, 1, "X-Stray: 1\r\n");
+    Run(Steps::Xover3, 1, "X-Stray: 1\r\n");
     EXPECT_EQ(NewTrace(), "Response: X-Stray: 1\n"
                           "Xover3(): Note: Out of Synch!!!\n"
                           "Xover3(-1): X-Stray: 1\n"
@@ -213,15 +213,15 @@ TEST_F(ArticleTextsTest, OverviewJob) {
     EXPECT_EQ(NewErrors(), "Xover3(): Note: Out of Synch!!!\n"
                            "Xover3(): X-Stray: 1\n");
 
-    Run(&CNNTPSocket::Xover3, 1, "224 overview\r\n");
+    Run(Steps::Xover3, 1, "224 overview\r\n");
     EXPECT_EQ(NewTrace(), "Response: 224 overview\n"
                           "Xover3(-1): Success. Waiting for header text.\n" + kWaitStarts);
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateXoverText);
 
-    Run(&CNNTPSocket::Xover4, 0);
+    Run(Steps::Xover4, 0);
     EXPECT_EQ(NewTrace(), "");
 
-    Run(&CNNTPSocket::Xover4, 1, "40\tsubject\r\n.\r\n");
+    Run(Steps::Xover4, 1, "40\tsubject\r\n.\r\n");
     EXPECT_EQ(NewTrace(), "40\tsubject\n"
                           ".\n"
                           "Xover4(-1): Xover list received successfully.\n");
@@ -230,10 +230,10 @@ TEST_F(ArticleTextsTest, OverviewJob) {
 
 // A missing article ends the HEAD or BODY job without an error; the line names the step.
 TEST_F(ArticleTextsTest, MissingArticleNamesItsStep) {
-    Run(&CNNTPSocket::Head3, 1, "423 no such article\r\n");
+    Run(Steps::Head3, 1, "423 no such article\r\n");
     EXPECT_EQ(NewTrace(), "Response: 423 no such article\n"
                           "Head3(-1): Article 42 is missing.  Moving on.\n");
-    Run(&CNNTPSocket::Body3, 1, "430 no such article\r\n");
+    Run(Steps::Body3, 1, "430 no such article\r\n");
     EXPECT_EQ(NewTrace(), "Response: 430 no such article\n"
                           "Body3(-1): Article 42 is missing.  Moving on.\n");
     EXPECT_EQ(NewErrors(), "");

@@ -11,6 +11,7 @@
 #include "support/Scramble.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -34,14 +35,14 @@ protected:
 TEST_F(AuthTest, PasswordAskedForAndAcceptedResendsTheInterruptedCommand) {
     Server->SetScript(LoginDemanded("381 Password required", "281 Authentication accepted"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
     EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice",
                                                 "AUTHINFO PASS opensesame", kGroupCommand));
     EXPECT_EQ(Access::AuthFailure(*Connection), 0);
-    EXPECT_EQ(Access::AuthResendFn(*Connection), &CNNTPSocket::SelectGroup1);
+    EXPECT_EQ(Access::AuthResendFn(*Connection), Steps::SelectGroup1);
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
     EXPECT_THAT(Access::ReturnStack(*Connection), IsEmpty());
 
@@ -57,7 +58,7 @@ TEST_F(AuthTest, PasswordAskedForAndAcceptedResendsTheInterruptedCommand) {
 TEST_F(AuthTest, UserNameAcceptedAtOnceStillSendsThePassword) {
     Server->SetScript(LoginDemanded("281 Authentication accepted", "281 Authentication accepted"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
@@ -67,9 +68,9 @@ TEST_F(AuthTest, UserNameAcceptedAtOnceStillSendsThePassword) {
 
 TEST_F(AuthTest, AnyPasswordReplyButA5xxCountsAsLoggedIn) {
     Server->SetScript(LoginDemanded("381 Password required", "482 Out of sequence"));
-    Access::AuthFailure(*Connection) = 2;
+    Access::SetAuthFailure(*Connection, 2);
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
@@ -81,7 +82,7 @@ TEST_F(AuthTest, AnyPasswordReplyButA5xxCountsAsLoggedIn) {
 TEST_F(AuthTest, RejectedPasswordFailsTheJobWhenRetryingIsOff) {
     Server->SetScript(LoginDemanded("381 Password required", "502 Permission denied"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
@@ -99,7 +100,7 @@ TEST_F(AuthTest, RejectedPasswordFailsTheJobWhenRetryingIsOff) {
 TEST_F(AuthTest, AuthenticationFailedReplyIsARejectionToo) {
     Server->SetScript(LoginDemanded("381 Password required", "481 Authentication failed"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
@@ -113,7 +114,7 @@ TEST_F(AuthTest, RejectedPasswordIsRetriedAfterItsDelayWhenAsked) {
     Root.SetInt("retrypassworddelay", 45);
     Server->SetScript(LoginDemanded("381 Password required", "502 Permission denied"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitUntilDelaying());
     EXPECT_EQ(Access::DelaySeconds(*Connection), 45);
     EXPECT_EQ(Access::AuthFailure(*Connection), 2);
@@ -130,7 +131,7 @@ TEST_F(AuthTest, RejectedPasswordIsRetriedAfterItsDelayWhenAsked) {
 TEST_F(AuthTest, RejectedUserNameFailsWithoutSendingThePassword) {
     Server->SetScript(LoginDemanded("482 Who are you", ""));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
@@ -144,7 +145,7 @@ TEST_F(AuthTest, UnansweredLoginIsRetriedEvenWhenRetryingIsOff) {
     mute.faults.push_back(ConnectionScript::NoReplyTo("AUTHINFO"));
     Server->SetScript(0, mute);
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForCommands(2));
     ASSERT_TRUE(WaitUntilWaitingForData());
 
@@ -166,7 +167,7 @@ TEST_F(AuthTest, ScrambledPasswordIsSentWhenNoPlainOneIsSet) {
     Root.SetString("NNTPp", ScrambleValue("from the registry"));
     Server->SetScript(LoginDemanded("381 Password required", "281 Authentication accepted"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
@@ -178,17 +179,17 @@ TEST_F(AuthTest, PlainPasswordWinsOverTheScrambledOne) {
     Root.SetString("NNTPp", ScrambleValue("from the registry"));
     Server->SetScript(LoginDemanded("381 Password required", "281 Authentication accepted"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForCommands(3));
     EXPECT_EQ(Server->Commands()[2], "AUTHINFO PASS opensesame");
 }
 
 // Either reply that never came ends the login as unanswered, each with its own trace line.
 TEST_F(AuthTest, ReplyThatNeverCameFailsTheLoginAsUnanswered) {
-    for (const StepFn step : {&CNNTPSocket::Auth2, &CNNTPSocket::Auth3}) {
-        Access::AuthFailure(*Connection) = 0;
-        Access::StepSucceeded(*Connection) = 0;
-        Connection->CallSequence(step, JobProbe::Done());
+    for (const StepFn step : {Steps::Auth2, Steps::Auth3}) {
+        Access::SetAuthFailure(*Connection, 0);
+        Access::SetStepSucceeded(*Connection, 0);
+        Access::CallSequence(*Connection, step, JobProbe::Done());
         EXPECT_EQ(Access::AuthFailure(*Connection), 1);
     }
     EXPECT_THAT(Probe().Results, ElementsAre(0, 0));
@@ -205,7 +206,7 @@ TEST_F(AuthTest, PasswordOf224CharactersIsNeverSent) {
     Root.SetString("password", std::string(224, 'p'));
     Server->SetScript(LoginDemanded("381 Password required", ""));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
@@ -220,7 +221,7 @@ TEST_F(AuthTest, PasswordOf223CharactersIsSent) {
     Root.SetString("password", longest);
     Server->SetScript(LoginDemanded("381 Password required", "281 Authentication accepted"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
@@ -233,7 +234,7 @@ TEST_F(AuthTest, EmptyUserNameIsSentAsIs) {
     Root.SetString("username", "");
     Server->SetScript(LoginDemanded("381 Password required", "281 Authentication accepted"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
     ASSERT_GE(Server->Commands().size(), 2u);
     EXPECT_EQ(Server->Commands()[1], "AUTHINFO USER ");

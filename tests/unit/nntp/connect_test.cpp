@@ -13,6 +13,7 @@
 #include "platform/LeakCounts.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -50,7 +51,7 @@ protected:
     ProbeSocket& Probe() { return static_cast<ProbeSocket&>(*Connection); }
 
     void StartGetToIdle() {
-        Connection->CallSequence(&CNNTPSocket::GetToIdle, ProbeSocket::Done());
+        Access::CallSequence(*Connection, Steps::GetToIdle, ProbeSocket::Done());
     }
     bool WaitForResult(std::size_t count = 1) {
         return PumpUntil([&] { return Probe().Results.size() >= count; });
@@ -85,7 +86,7 @@ TEST_F(ConnectTest, GreetingWith200MakesTheConnectionIdleWithoutSendingAnything)
     EXPECT_THAT(log, HasSubstr("Connecting without proxy."));
     EXPECT_THAT(log, HasSubstr("Connect3: Attempting to connect to server 127.0.0.1 port " +
                                std::to_string(Server->Port()) + "."));
-    EXPECT_THAT(log, HasSubstr("Connect4(" + std::to_string(Connection->SocketId()) +
+    EXPECT_THAT(log, HasSubstr("Connect4(" + std::to_string(Access::SocketId(*Connection)) +
                                "): Connected to server.  Waiting for greeting."));
     EXPECT_THAT(log, HasSubstr("Response: 200"));
     EXPECT_THAT(log, HasSubstr("Connect5: Successfully received server greeting.  Now Idle."));
@@ -145,7 +146,7 @@ TEST_F(ConnectTest, LinesAfterTheGreetingStayBufferedForTheNextStep) {
     StartGetToIdle();
     ASSERT_TRUE(WaitForResult());
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
-    const char* next = Connection->ReadLine();
+    const char* next = Access::ReadLine(*Connection);
     ASSERT_NE(next, nullptr);
     EXPECT_STREQ(next, "211 3 1 3 extra\r\n");
 }
@@ -214,7 +215,7 @@ TEST_F(ConnectTest, ImmediateConnectFailureIsHandledOnceAndTheRetryWaitsForItsDe
     // Caller's continuation, GetToIdle2, and Connect1 waiting for the delay: no second
     // attempt nested inside the first.
     EXPECT_THAT(Access::ReturnStack(*Connection),
-                ElementsAre(ProbeSocket::Done(), &CNNTPSocket::GetToIdle2, &CNNTPSocket::Connect1));
+                ElementsAre(ProbeSocket::Done(), Steps::GetToIdle2, Steps::Connect1));
     EXPECT_EQ(CountOccurrences(TraceLog(), "Connect4(-1): Connection attempt failed."), 1u);
 
     for (int tick = 0; tick < 15; ++tick) {
@@ -262,7 +263,7 @@ TEST_F(ConnectTest, IdleConnectionIsReturnedAtOnceWithoutTraffic) {
 TEST_F(ConnectTest, ConnectionWithACommandOutstandingIsReplaced) {
     StartGetToIdle();
     ASSERT_TRUE(WaitForResult());
-    Access::ConnectionState(*Connection) = kStateHeadSent;
+    Access::PutInState(*Connection, kStateHeadSent);
 
     StartGetToIdle();
     EXPECT_THAT(TraceLog(), HasSubstr("GetToIdle(): Must reset connection to get to idle state."));
@@ -275,10 +276,10 @@ TEST_F(ConnectTest, ConnectionWithACommandOutstandingIsReplaced) {
 }
 
 TEST_F(ConnectTest, EveryAttemptDropsAnUnfinishedArticleAndTheSelectedGroup) {
-    ASSERT_TRUE(Access::OutputFile(*Connection).Open("9.tmp", 0, CREATE_ALWAYS));
-    Access::SelectedGroup(*Connection) = "alt.binaries.test";
+    ASSERT_TRUE(Access::OpenArticleFile(*Connection, "9.tmp"));
+    Access::SelectGroup(*Connection, "alt.binaries.test");
     StartGetToIdle();
-    EXPECT_FALSE(Access::OutputFile(*Connection).IsOpen());
+    EXPECT_FALSE(Access::IsArticleFileOpen(*Connection));
     EXPECT_FALSE(std::filesystem::exists(WorkDir.Path() / "9.tmp"));
     EXPECT_THAT(Access::SelectedGroup(*Connection), IsEmpty());
     ASSERT_TRUE(WaitForResult());

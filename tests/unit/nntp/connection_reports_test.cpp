@@ -13,6 +13,7 @@
 #include "support/ErrorText.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -121,13 +122,13 @@ TEST_F(ConnectionReportsTest, AnEmptyGroupIsAskedForAgainWithoutAHeadAndShownOnc
 // The socket is closed under the connection, so the next command cannot be sent: the
 // connection must not wait for a reply (180 s) but drop and retry as after a failed reply.
 TEST_F(ConnectionReportsTest, AFailedSendIsNoticedAtOnce) {
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
     ASSERT_EQ(Probe().Results, std::vector<int>{1});
     closesocket(Connection->GetSocketHandle());
 
     Connection->Settings.SetInt("article", 3);
-    Connection->CallSequence(&CNNTPSocket::Head1, JobProbe::Done());
+    Access::CallSequence(*Connection, Steps::Head1, JobProbe::Done());
     EXPECT_FALSE(Access::IsWaitingForData(*Connection));
     EXPECT_TRUE(Access::IsDelaying(*Connection));  // "errordelay", then HEAD on a new connection
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateNoConnection);
@@ -142,10 +143,10 @@ TEST_F(ConnectionReportsTest, AFailedSendIsNoticedAtOnce) {
 }
 
 TEST_F(ConnectionReportsTest, AFailedGroupSendReconnects) {
-    Connection->CallSequence(&CNNTPSocket::GetToIdle, JobProbe::Done());
+    Access::CallSequence(*Connection, Steps::GetToIdle, JobProbe::Done());
     ASSERT_TRUE(WaitForResult());
     closesocket(Connection->GetSocketHandle());
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     EXPECT_FALSE(Access::IsWaitingForData(*Connection));
     EXPECT_EQ(Run.Failures(FailureKind::kClosedByServer), 1u);
     ASSERT_NE(PlayUntil([&] { return Probe().Results.size() == 2; }, 10), -1);

@@ -10,6 +10,7 @@
 #include "common/NNTPSocketTestAccess.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -40,7 +41,7 @@ TEST_F(GroupTest, GroupReplyGivesTheFiguresAndTheArticleToCountDownFrom) {
     EXPECT_EQ(Access::GroupLast(*Connection), 0);
     Server->SetScript(ReplyToGroup("211 1234 3000 4233 alt.binaries.test\r\n"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
@@ -75,12 +76,11 @@ TEST_F(GroupTest, GroupReplyWithUnusableNumbersIsAnErrorReply) {
         SCOPED_TRACE(reply);
         Connection->ResetConnection();
         Probe().Results.clear();
-        Access::GroupFirst(*Connection) = 7;
-        Access::GroupLast(*Connection) = 9;
+        Access::SetGroupFigures(*Connection, 0, 7, 9);
         Connection->Settings.SetInt("article", 8);
         Server->SetScript(ReplyToGroup(reply));
 
-        Start(&CNNTPSocket::SelectGroup1);
+        Start(Steps::SelectGroup1);
         ASSERT_TRUE(WaitForResult());
 
         EXPECT_THAT(Probe().Results, ElementsAre(0));
@@ -103,21 +103,21 @@ TEST_F(GroupTest, AnEmptyGroupIsEnteredNotRefused) {
         Probe().Results.clear();
         Server->SetScript(ReplyToGroup(reply));
 
-        Start(&CNNTPSocket::SelectGroup1);
+        Start(Steps::SelectGroup1);
         ASSERT_TRUE(WaitForResult());
 
         EXPECT_THAT(Probe().Results, ElementsAre(1));
         EXPECT_EQ(Access::SelectedGroup(*Connection), kGroup);
         EXPECT_EQ(Access::GroupCount(*Connection), 0);
-        EXPECT_TRUE(Connection->IsGroupEmpty());
-        EXPECT_GT(Connection->LowestArticle(), Connection->Settings.GetInt("article", 99));
+        EXPECT_TRUE(Access::IsGroupEmpty(*Connection));
+        EXPECT_GT(Access::LowestArticle(*Connection), Connection->Settings.GetInt("article", 99));
     }
     EXPECT_THAT(ErrorLog(), Not(HasSubstr("without valid article numbers")));
 }
 
 TEST_F(GroupTest, TheLargest32BitNumbersAreStillTaken) {
     Server->SetScript(ReplyToGroup("211 2147483647 2147483646 2147483647 alt.binaries.test\r\n"));
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(1));
     EXPECT_EQ(Access::GroupFirst(*Connection), 2147483646);
@@ -125,10 +125,10 @@ TEST_F(GroupTest, TheLargest32BitNumbersAreStillTaken) {
 }
 
 TEST_F(GroupTest, SelectedGroupIsNotSentAgainWhateverTheConnectionIsDoing) {
-    Access::SelectedGroup(*Connection) = kGroup;
-    Access::ConnectionState(*Connection) = kStateHeadSent;
+    Access::SelectGroup(*Connection, kGroup);
+    Access::PutInState(*Connection, kStateHeadSent);
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
 
     // Nested, before Start returns: no connection, no command.
     EXPECT_THAT(Probe().Results, ElementsAre(1));
@@ -140,7 +140,7 @@ TEST_F(GroupTest, SelectedGroupIsNotSentAgainWhateverTheConnectionIsDoing) {
 TEST_F(GroupTest, RefusedGroupFailsButLeavesTheConnectionIdleAndUsable) {
     Server->SetScript(ReplyToGroup("411 no such news group\r\n"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
@@ -151,7 +151,7 @@ TEST_F(GroupTest, RefusedGroupFailsButLeavesTheConnectionIdleAndUsable) {
     EXPECT_THAT(ErrorLog(), IsEmpty());
 
     // The next attempt uses the same connection and now gets the real reply.
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult(2));
     EXPECT_THAT(Probe().Results, ElementsAre(0, 1));
     EXPECT_EQ(Server->ConnectionsAccepted(), 1u);
@@ -161,7 +161,7 @@ TEST_F(GroupTest, RefusedGroupFailsButLeavesTheConnectionIdleAndUsable) {
 TEST_F(GroupTest, ReplyThatIsNoStatusLineIsOutOfSynchAndDropsTheConnection) {
     Server->SetScript(ReplyToGroup("Subject: a line left over\r\n"));
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
@@ -176,7 +176,7 @@ TEST_F(GroupTest, ReplyInTwoPiecesIsWaitedForAndHandledOnce) {
     script.faults.push_back(ConnectionScript::SplitReply("GROUP", 1, {6}));
     Server->SetScript(script);
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
@@ -185,8 +185,8 @@ TEST_F(GroupTest, ReplyInTwoPiecesIsWaitedForAndHandledOnce) {
 }
 
 TEST_F(GroupTest, NameOf224CharactersIsRefusedAnd223AreSent) {
-    Connection->SetGroupName(std::string(224, 'g'));
-    Connection->CallSequence(&CNNTPSocket::SelectGroup1, JobProbe::Done());
+    Access::SetGroupName(*Connection, std::string(224, 'g'));
+    Access::CallSequence(*Connection, Steps::SelectGroup1, JobProbe::Done());
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(0));
     EXPECT_THAT(ErrorLog(),
@@ -194,8 +194,8 @@ TEST_F(GroupTest, NameOf224CharactersIsRefusedAnd223AreSent) {
     EXPECT_THAT(Server->Commands(), IsEmpty());
 
     const std::string longest(223, 'g');
-    Connection->SetGroupName(longest);
-    Connection->CallSequence(&CNNTPSocket::SelectGroup1, JobProbe::Done());
+    Access::SetGroupName(*Connection, longest);
+    Access::CallSequence(*Connection, Steps::SelectGroup1, JobProbe::Done());
     ASSERT_TRUE(WaitForCommands(1));
     EXPECT_THAT(Server->Commands(), ElementsAre("GROUP " + longest));
     ASSERT_TRUE(WaitForResult(2));
@@ -207,7 +207,7 @@ TEST_F(GroupTest, UnansweredGroupIsGivenUpAtTheTimeOutAndSentAgainOnANewConnecti
     silent.faults.push_back(ConnectionScript::NoReplyTo("GROUP"));
     Server->SetScript(0, silent);
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForCommands(1));
     ASSERT_TRUE(WaitUntilWaitingForData());
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateGroupSent);
@@ -244,7 +244,7 @@ TEST_P(GroupLoginTest, DemandForLoginLogsInAndSendsGroupAgain) {
     Root.SetString("username", "alice");
     Root.SetString("password", "opensesame");
 
-    Start(&CNNTPSocket::SelectGroup1);
+    Start(Steps::SelectGroup1);
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));

@@ -26,7 +26,8 @@ public:
     }
     // Every line the buffered bytes complete, in order.
     void TakeLines(std::vector<std::string>& lines) {
-        for (const char* line = ReadLine(); line != nullptr; line = ReadLine()) {
+        for (const char* line = Access::ReadLine(*this); line != nullptr;
+             line = Access::ReadLine(*this)) {
             lines.emplace_back(line);
         }
     }

@@ -13,6 +13,7 @@
 #include "common/NNTPSocketTestAccess.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -30,13 +31,14 @@ public:
     // Records how deep the stack was while it ran, then returns into its own continuation.
     void PassOn() {
         StackWhilePassing = Access::ReturnStack(*this).size();
-        ReturnSuccess();
+        Access::Run(*this, Steps::ReturnSuccess);
     }
 
     // Hands on to itself through a return, never waiting, until it has run Limit times.
     void Again() {
         if (++Rounds < Limit) {
-            CallSequence(&CNNTPSocket::ReturnSuccess, static_cast<StepFn>(&ProbeSocket::Again));
+            Access::CallSequence(*this, Steps::ReturnSuccess,
+                                 static_cast<StepFn>(&ProbeSocket::Again));
         }
     }
     int Rounds = 0;
@@ -44,8 +46,8 @@ public:
 
     // Breaks the rule that a hand-on is a step's last action.
     void HandsOnTwice() {
-        GoToStep(A());
-        GoToStep(B());
+        Access::GoToStep(*this, A());
+        Access::GoToStep(*this, B());
     }
 
     static StepFn A() { return static_cast<StepFn>(&ProbeSocket::StepA); }
@@ -86,24 +88,24 @@ protected:
 
 TEST_F(MachineryTest, ReturnsRunContinuationsLastPushedFirst) {
     Access::SetReturnStack(Probe, {ProbeSocket::A(), ProbeSocket::B()});
-    Probe.ReturnFailure();
-    Probe.ReturnSuccess();
+    Access::Run(Probe, Steps::ReturnFailure);
+    Access::Run(Probe, Steps::ReturnSuccess);
     EXPECT_THAT(Probe.Ran, ElementsAre("B0", "A1"));
     EXPECT_THAT(Access::ReturnStack(Probe), IsEmpty());
 }
 
 TEST_F(MachineryTest, GoingToEndOfJobDropsEveryContinuationUnrun) {
     Access::SetReturnStack(Probe, {ProbeSocket::A(), ProbeSocket::B(), ProbeSocket::C()});
-    EXPECT_TRUE(Probe.GoToStep(&CNNTPSocket::EndOfJob));
+    EXPECT_TRUE(Access::GoToStep(Probe, Steps::EndOfJob));
     EXPECT_THAT(Access::ReturnStack(Probe), IsEmpty());
     EXPECT_THAT(Probe.Ran, IsEmpty());
 }
 
 TEST_F(MachineryTest, ReturnWithEmptyStackOnlyRecordsTheResult) {
-    Access::StepSucceeded(Probe) = 1;
-    Probe.ReturnFailure();
+    Access::SetStepSucceeded(Probe, 1);
+    Access::Run(Probe, Steps::ReturnFailure);
     EXPECT_EQ(Access::StepSucceeded(Probe), 0);
-    Probe.ReturnSuccess();
+    Access::Run(Probe, Steps::ReturnSuccess);
     EXPECT_EQ(Access::StepSucceeded(Probe), 1);
     EXPECT_THAT(Probe.Ran, IsEmpty());
     EXPECT_THAT(Access::ReturnStack(Probe), IsEmpty());
@@ -111,14 +113,14 @@ TEST_F(MachineryTest, ReturnWithEmptyStackOnlyRecordsTheResult) {
 
 TEST_F(MachineryTest, SequenceIntoReturnSuccessRunsItsContinuationBeforeReturning) {
     Access::SetReturnStack(Probe, {ProbeSocket::C()});
-    Probe.CallSequence(&CNNTPSocket::ReturnSuccess, ProbeSocket::A());
+    Access::CallSequence(Probe, Steps::ReturnSuccess, ProbeSocket::A());
     // Already ran, nested, and the stack is as it was before the call.
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
     EXPECT_THAT(Access::ReturnStack(Probe), ElementsAre(ProbeSocket::C()));
 }
 
 TEST_F(MachineryTest, SequencePushesTheContinuationBeforeEnteringTheFirstStep) {
-    Probe.CallSequence(ProbeSocket::Pass(), ProbeSocket::B());
+    Access::CallSequence(Probe, ProbeSocket::Pass(), ProbeSocket::B());
     EXPECT_EQ(Probe.StackWhilePassing, 1u);
     EXPECT_THAT(Probe.Ran, ElementsAre("B1"));
 }
@@ -128,7 +130,7 @@ TEST_F(MachineryTest, EndlessChainsWithoutAWaitDoNotExhaustTheStack) {
     // a chain like this; without a bound on nesting it ends in a stack overflow.
     Probe.Limit = 1000000;
     Access::SetReturnStack(Probe, {ProbeSocket::A()});
-    Probe.GoToStep(static_cast<StepFn>(&ProbeSocket::Again));
+    Access::GoToStep(Probe, static_cast<StepFn>(&ProbeSocket::Again));
     EXPECT_EQ(Probe.Rounds, 1000000);
     EXPECT_THAT(Access::ReturnStack(Probe), ElementsAre(ProbeSocket::A()));  // balanced
     EXPECT_EQ(Access::StepDepth(Probe), 0);
@@ -142,15 +144,15 @@ TEST_F(MachineryTest, BrokenRulesOfTheMachineStopTheProgram) {
     if (!ZODIVA_ASSERTS_ENABLED)
         GTEST_SKIP() << "checks are compiled out in this build";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    Access::StepDepth(Probe) = CNNTPSocket::kMaxNestedSteps - 1;
-    EXPECT_DEATH(Probe.GoToStep(static_cast<StepFn>(&ProbeSocket::HandsOnTwice)),
+    Access::SetStepDepth(Probe, CNNTPSocket::kMaxNestedSteps - 1);
+    EXPECT_DEATH(Access::GoToStep(Probe, static_cast<StepFn>(&ProbeSocket::HandsOnTwice)),
                  "rule broken: DeferredStep == nullptr");
-    Access::StepDepth(Probe) = 0;
+    Access::SetStepDepth(Probe, 0);
 
-    EXPECT_DEATH(Probe.SetState(kStateBodyText), "cannot change this way");
-    Probe.SetState(kStateConnecting);
-    EXPECT_DEATH(Probe.SetState(kStateGroupSent), "cannot change this way");
-    EXPECT_DEATH(Probe.SetState(kStateIdle), "cannot change this way");
+    EXPECT_DEATH(Access::SetState(Probe, kStateBodyText), "cannot change this way");
+    Access::SetState(Probe, kStateConnecting);
+    EXPECT_DEATH(Access::SetState(Probe, kStateGroupSent), "cannot change this way");
+    EXPECT_DEATH(Access::SetState(Probe, kStateIdle), "cannot change this way");
 
     EXPECT_DEATH(std::thread([this] { Probe.OnTimer(); }).join(), "does not own it");
 }
@@ -158,7 +160,7 @@ TEST_F(MachineryTest, BrokenRulesOfTheMachineStopTheProgram) {
 // --- delays --------------------------------------------------------------------------------
 
 TEST_F(MachineryTest, DelayEndsAtTheFirstTickPastItsLengthInWholeSeconds) {
-    Probe.DelayThen(30, ProbeSocket::A());
+    Access::DelayThen(Probe, 30, ProbeSocket::A());
     EXPECT_TRUE(Access::IsDelaying(Probe));
     for (int tick = 0; tick < 15; ++tick) {  // 30 s: not yet more than 30
         Tick();
@@ -169,7 +171,7 @@ TEST_F(MachineryTest, DelayEndsAtTheFirstTickPastItsLengthInWholeSeconds) {
     EXPECT_FALSE(Access::IsDelaying(Probe));
 
     // Whole seconds only: 30.999 s is not more than 30.
-    Probe.DelayThen(30, ProbeSocket::B());
+    Access::DelayThen(Probe, 30, ProbeSocket::B());
     Clock.AdvanceMilliseconds(30999);
     Probe.OnTimer();
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
@@ -179,24 +181,24 @@ TEST_F(MachineryTest, DelayEndsAtTheFirstTickPastItsLengthInWholeSeconds) {
 }
 
 TEST_F(MachineryTest, ZeroAndNegativeDelaysEndAtTheirFirstPossibleTick) {
-    Probe.DelayThen(0, ProbeSocket::A());
+    Access::DelayThen(Probe, 0, ProbeSocket::A());
     Probe.OnTimer();  // no time has passed: 0 is not more than 0
     EXPECT_THAT(Probe.Ran, IsEmpty());
     Tick(1);
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
 
-    Probe.DelayThen(-5, ProbeSocket::B());
+    Access::DelayThen(Probe, -5, ProbeSocket::B());
     Probe.OnTimer();
     EXPECT_THAT(Probe.Ran, ElementsAre("A1", "B1"));
 }
 
 TEST_F(MachineryTest, ClockSetBackEndsDelaysAndWaitsAtTheNextTick) {
-    Probe.DelayThen(180, ProbeSocket::A());
+    Access::DelayThen(Probe, 180, ProbeSocket::A());
     Clock.AdvanceSeconds(-3600);
     Probe.OnTimer();
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
 
-    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::B());
+    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::B());
     Clock.AdvanceSeconds(-3600);
     Probe.OnTimer();
     EXPECT_THAT(Probe.Ran, ElementsAre("A1", "B0"));
@@ -205,7 +207,7 @@ TEST_F(MachineryTest, ClockSetBackEndsDelaysAndWaitsAtTheNextTick) {
 // --- waiting for data ---------------------------------------------------------------------
 
 TEST_F(MachineryTest, WaitFailsAtTheFirstTickMoreThan180SecondsLater) {
-    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::A());
     EXPECT_TRUE(Access::IsWaitingForData(Probe));
     int waited = 0;
     while (Probe.Ran.empty() && waited < 400) {
@@ -220,8 +222,8 @@ TEST_F(MachineryTest, WaitFailsAtTheFirstTickMoreThan180SecondsLater) {
 }
 
 TEST_F(MachineryTest, AReceiveTimeoutFromTheOptionTableReplacesThe180Seconds) {
-    Access::ConnectionOptions(Probe)["ReceiveTimeout"] = "10";
-    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    Probe.SetConnectionOptions({{"ReceiveTimeout", "10"}});
+    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::A());
     int waited = 0;
     while (Probe.Ran.empty() && waited < 400) {
         Tick();
@@ -232,9 +234,9 @@ TEST_F(MachineryTest, AReceiveTimeoutFromTheOptionTableReplacesThe180Seconds) {
 }
 
 TEST_F(MachineryTest, ExpiringDelayPostponesATimeOutDueInTheSameTick) {
-    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::A());
     Clock.AdvanceSeconds(179);
-    Probe.DelayThen(0, ProbeSocket::B());
+    Access::DelayThen(Probe, 0, ProbeSocket::B());
     Tick(2);  // both are due: only the delay ends
     EXPECT_THAT(Probe.Ran, ElementsAre("B1"));
     EXPECT_TRUE(Access::IsWaitingForData(Probe));
@@ -245,7 +247,7 @@ TEST_F(MachineryTest, ExpiringDelayPostponesATimeOutDueInTheSameTick) {
 TEST_F(MachineryTest, WaitWithBufferedBytesSucceedsAtOnceAndSaysSoEvenWhenQuiet) {
     VerboseLog = false;
     Probe.PutInBuffer("200 ready\r\n");
-    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::A());
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
     EXPECT_FALSE(Access::IsWaitingForData(Probe));
     const std::string log = TraceLog();
@@ -254,14 +256,14 @@ TEST_F(MachineryTest, WaitWithBufferedBytesSucceedsAtOnceAndSaysSoEvenWhenQuiet)
 }
 
 TEST_F(MachineryTest, WaitWithAnnouncedDataSucceedsAtOnceAndTracesOnlyWhenVerbose) {
-    Access::IsUnreadData(Probe) = true;
+    Access::AnnounceData(Probe);
     VerboseLog = false;
-    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
+    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::A());
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
     EXPECT_THAT(TraceLog(), Not(HasSubstr("returning success")));
 
     VerboseLog = true;
-    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::B());
+    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::B());
     EXPECT_THAT(Probe.Ran, ElementsAre("A1", "B1"));
     EXPECT_EQ(nntp_test::CountOccurrences(TraceLog(), "returning success"), 1u);
 }
@@ -269,7 +271,7 @@ TEST_F(MachineryTest, WaitWithAnnouncedDataSucceedsAtOnceAndTracesOnlyWhenVerbos
 // --- rate -----------------------------------------------------------------------------------
 
 TEST_F(MachineryTest, RateIsKibibytesPerSecondOfTheLastTick) {
-    Access::BytesSinceTick(Probe) = 10240;
+    Access::SetBytesSinceTick(Probe, 10240);
     Tick(2);
     EXPECT_DOUBLE_EQ(Access::Rate(Probe), 5.0);
     EXPECT_EQ(Access::BytesSinceTick(Probe), 0);
@@ -277,11 +279,11 @@ TEST_F(MachineryTest, RateIsKibibytesPerSecondOfTheLastTick) {
     Tick(2);  // nothing received
     EXPECT_DOUBLE_EQ(Access::Rate(Probe), 0.0);
 
-    Access::BytesSinceTick(Probe) = 4096;
+    Access::SetBytesSinceTick(Probe, 4096);
     Tick(4);
     EXPECT_DOUBLE_EQ(Access::Rate(Probe), 1.0);
 
-    Access::BytesSinceTick(Probe) = 999999;
+    Access::SetBytesSinceTick(Probe, 999999);
     Probe.OnTimer();  // no millisecond has passed: the rate keeps its value
     EXPECT_DOUBLE_EQ(Access::Rate(Probe), 1.0);
     EXPECT_EQ(Access::BytesSinceTick(Probe), 0);
@@ -291,7 +293,7 @@ TEST_F(MachineryTest, RateIsKibibytesPerSecondOfTheLastTick) {
 
 TEST_F(MachineryTest, ConnectResultIsIgnoredUnlessConnecting) {
     Access::SetReturnStack(Probe, {ProbeSocket::A()});
-    Access::ConnectionState(Probe) = kStateIdle;
+    Access::PutInState(Probe, kStateIdle);
     Probe.OnConnect(0);
     Probe.OnConnect(10061);
     EXPECT_THAT(Probe.Ran, IsEmpty());
@@ -299,7 +301,7 @@ TEST_F(MachineryTest, ConnectResultIsIgnoredUnlessConnecting) {
 }
 
 TEST_F(MachineryTest, ConnectResultResumesTheWaitingStep) {
-    Access::ConnectionState(Probe) = kStateConnecting;
+    Access::PutInState(Probe, kStateConnecting);
     Access::SetReturnStack(Probe, {ProbeSocket::A(), ProbeSocket::B()});
     Probe.OnConnect(10061);
     Probe.OnConnect(0);
@@ -307,17 +309,17 @@ TEST_F(MachineryTest, ConnectResultResumesTheWaitingStep) {
 }
 
 TEST_F(MachineryTest, CloseResetsTheConnectionButLeavesTheMachineRunning) {
-    Access::ConnectionState(Probe) = kStateBodyText;
-    Access::SelectedGroup(Probe) = "alt.binaries.test";
-    ASSERT_TRUE(Access::OutputFile(Probe).Open("7.tmp", 0, CREATE_ALWAYS));
-    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A());
-    Probe.DelayThen(60, ProbeSocket::B());
+    Access::PutInState(Probe, kStateBodyText);
+    Access::SelectGroup(Probe, "alt.binaries.test");
+    ASSERT_TRUE(Access::OpenArticleFile(Probe, "7.tmp"));
+    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::A());
+    Access::DelayThen(Probe, 60, ProbeSocket::B());
 
     Probe.OnClose(0);
 
     EXPECT_EQ(Access::ConnectionState(Probe), kStateNoConnection);
     EXPECT_THAT(Access::SelectedGroup(Probe), IsEmpty());
-    EXPECT_FALSE(Access::OutputFile(Probe).IsOpen());
+    EXPECT_FALSE(Access::IsArticleFileOpen(Probe));
     EXPECT_FALSE(std::filesystem::exists(WorkDir.Path() / "7.tmp"));
     EXPECT_TRUE(Access::IsWaitingForData(Probe));
     EXPECT_TRUE(Access::IsDelaying(Probe));
@@ -326,14 +328,14 @@ TEST_F(MachineryTest, CloseResetsTheConnectionButLeavesTheMachineRunning) {
 }
 
 TEST_F(MachineryTest, TimerMessageIsATick) {
-    Probe.DelayThen(-1, ProbeSocket::A());
+    Access::DelayThen(Probe, -1, ProbeSocket::A());
     Probe.WindowProc(Probe.GetWindowHandle(), WM_TIMER, 1, 0);
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));
 }
 
 TEST_F(MachineryTest, CallbackTracesTheEndOfTheJobAndPopsNothing) {
     Access::SetReturnStack(Probe, {ProbeSocket::A()});
-    Probe.Callback();
+    Access::Run(Probe, Steps::Callback);
     EXPECT_THAT(Probe.Ran, IsEmpty());
     EXPECT_THAT(TraceLog(), HasSubstr("Callback() called. (End of job) lParam1 = 0, lParam2 = 0."));
 }
@@ -341,17 +343,17 @@ TEST_F(MachineryTest, CallbackTracesTheEndOfTheJobAndPopsNothing) {
 // --- commands and construction ---------------------------------------------------------------
 
 TEST_F(MachineryTest, SentCommandSetsTheStateAndIsTraced) {
-    Access::SelectedGroup(Probe) = "alt.binaries.test";
-    Access::ConnectionState(Probe) = kStateIdle;
-    Probe.SendCommand("GROUP alt.binaries.test\r\n", kStateGroupSent);
+    Access::SelectGroup(Probe, "alt.binaries.test");
+    Access::PutInState(Probe, kStateIdle);
+    Access::SendCommand(Probe, "GROUP alt.binaries.test\r\n", kStateGroupSent);
     EXPECT_EQ(Access::ConnectionState(Probe), kStateGroupSent);
     EXPECT_EQ(Access::SelectedGroup(Probe), "alt.binaries.test");
     EXPECT_THAT(TraceLog(), HasSubstr("Sending[-1]: GROUP alt.binaries.test"));
 }
 
 TEST_F(MachineryTest, PasswordNeverReachesTheTraceLog) {
-    Access::ConnectionState(Probe) = kStateIdle;
-    Probe.SendCommand("AUTHINFO PASS s3cr3t-Word\r\n", kStatePassSent);
+    Access::PutInState(Probe, kStateIdle);
+    Access::SendCommand(Probe, "AUTHINFO PASS s3cr3t-Word\r\n", kStatePassSent);
     EXPECT_EQ(Access::ConnectionState(Probe), kStatePassSent);
     const std::string log = TraceLog();
     EXPECT_THAT(log, HasSubstr("Sending[-1]: AUTHINFO PASS ********"));
@@ -363,12 +365,12 @@ TEST_F(MachineryTest, NewConnectionStartsWithoutGroupJobOrOptions) {
     EXPECT_THAT(Access::SelectedGroup(Probe), IsEmpty());
     EXPECT_EQ(Access::ConnectionState(Probe), kStateNoConnection);
     EXPECT_EQ(Access::DelaySeconds(Probe), 60);
-    EXPECT_TRUE(Access::AuthResendFn(Probe) == &CNNTPSocket::EndOfJob);
+    EXPECT_TRUE(Access::AuthResendFn(Probe) == Steps::EndOfJob);
     EXPECT_EQ(Access::GroupLast(Probe), 0);
-    EXPECT_EQ(Probe.GetConnectionOption("ReceiveTimeout", "180"), "180");
-    Access::ConnectionOptions(Probe)["ErrorDelay"] = "5";
-    EXPECT_EQ(Probe.GetConnectionOption("ErrorDelay", "30"), "5");
-    EXPECT_EQ(Probe.GetConnectionOption("errordelay", "30"), "30");  // exact keys
+    EXPECT_EQ(Access::GetConnectionOption(Probe, "ReceiveTimeout", "180"), "180");
+    Probe.SetConnectionOptions({{"ErrorDelay", "5"}});
+    EXPECT_EQ(Access::GetConnectionOption(Probe, "ErrorDelay", "30"), "5");
+    EXPECT_EQ(Access::GetConnectionOption(Probe, "errordelay", "30"), "30");  // exact keys
     EXPECT_THAT(TraceLog(), HasSubstr("CNNTPSocket(): Thread Handle: "));
 }
 

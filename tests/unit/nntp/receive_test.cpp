@@ -17,6 +17,7 @@
 #include "common/RawPeer.h"
 
 using Access = NNTPSocketTestAccess;
+using Steps = NNTPSocketTestAccess::Steps;
 
 namespace {
 
@@ -40,7 +41,7 @@ public:
         NNTPSocketTestAccess::Feed(*this, bytes.data(), bytes.size());
     }
     std::string Line() {
-        const char* line = ReadLine();
+        const char* line = Access::ReadLine(*this);
         return line == nullptr ? "<none>" : line;
     }
 
@@ -59,17 +60,17 @@ protected:
     void ConnectToPeer() {
         ASSERT_TRUE(Peer.Listening());
         Probe.Create(0, SOCK_STREAM, BaseSocket::kAllEvents, "");
-        Access::ConnectionState(Probe) = kStateConnecting;
+        Access::PutInState(Probe, kStateConnecting);
         Access::SetReturnStack(Probe, {ProbeSocket::B()});
         ASSERT_TRUE(Probe.Connect("127.0.0.1", Peer.Port(), "", 0, "", ""));
         ASSERT_TRUE(Peer.Accept());
         ASSERT_TRUE(PumpUntil([&] { return !Probe.Ran.empty(); }));
         ASSERT_THAT(Probe.Ran, ElementsAre("B1"));
         Probe.Ran.clear();
-        Access::ConnectionState(Probe) = kStateAwaitingGreeting;
+        Access::PutInState(Probe, kStateAwaitingGreeting);
     }
 
-    void WaitThenA() { Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::A()); }
+    void WaitThenA() { Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::A()); }
 
     bool PumpUntilRan(std::size_t steps) {
         return PumpUntil([&] { return Probe.Ran.size() >= steps; });
@@ -154,7 +155,7 @@ TEST_F(ReceiveTest, LineSplitOverTwoReceivesIsReturnedWhole) {
     ASSERT_TRUE(Peer.Write("211 12 1 1"));
     ASSERT_TRUE(PumpUntilRan(1));
     EXPECT_EQ(Probe.Line(), "<none>");
-    Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::B());
+    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::B());
     EXPECT_TRUE(Access::IsWaitingForData(Probe));
     ASSERT_TRUE(Peer.Write("2 alt.binaries.test\r\n"));
     ASSERT_TRUE(PumpUntilRan(2));
@@ -180,14 +181,14 @@ TEST_F(ReceiveTest, NotificationWhileLinesAreBufferedDefersTheReadToReadLine) {
 
 TEST_F(ReceiveTest, BytesArrivingDuringADelayAreKeptForTheNextWait) {
     ConnectToPeer();
-    Probe.DelayThen(30, ProbeSocket::B());
+    Access::DelayThen(Probe, 30, ProbeSocket::B());
     ASSERT_TRUE(Peer.Write("200 early\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return Access::IsUnreadData(Probe); }));
     EXPECT_THAT(Probe.Ran, IsEmpty());
     EXPECT_THAT(TraceLog(), HasSubstr("OnReceive: Not waiting.  Setting IsUnreadDaya."));
 
     Access::SetReturnStack(Probe, {});
-    Access::IsDelaying(Probe) = false;
+    Access::DropWaits(Probe);
     WaitThenA();
     EXPECT_THAT(Probe.Ran, ElementsAre("A1"));  // at once, nested
     EXPECT_FALSE(Access::IsWaitingForData(Probe));
@@ -232,30 +233,29 @@ TEST_F(ReceiveTest, FailedReadResumesTheWaitWithSuccessAndNoLine) {
 // --- state and reset ----------------------------------------------------------------------------
 
 TEST_F(ReceiveTest, OnlyStateZeroForgetsTheSelectedGroup) {
-    Access::SelectedGroup(Probe) = "alt.binaries.test";
-    Access::ConnectionState(Probe) = kStateIdle;
-    Probe.SetState(kStateGroupSent);
+    Access::SelectGroup(Probe, "alt.binaries.test");
+    Access::PutInState(Probe, kStateIdle);
+    Access::SetState(Probe, kStateGroupSent);
     EXPECT_EQ(Access::SelectedGroup(Probe), "alt.binaries.test");
-    Probe.SetState(kStateIdle);
+    Access::SetState(Probe, kStateIdle);
     EXPECT_EQ(Access::SelectedGroup(Probe), "alt.binaries.test");
-    Probe.SetState(kStateNoConnection);
+    Access::SetState(Probe, kStateNoConnection);
     EXPECT_THAT(Access::SelectedGroup(Probe), IsEmpty());
 }
 
 TEST_F(ReceiveTest, ResetDeletesTheArticleFileAndKeepsMachineAndBuffer) {
     ConnectToPeer();
-    ASSERT_TRUE(Access::OutputFile(Probe).Open("41.tmp", 0, CREATE_ALWAYS));
-    ASSERT_TRUE(Access::OutputFile(Probe).Write("Subject: x\r\n", 12));
+    ASSERT_TRUE(Access::OpenArticleFile(Probe, "41.tmp", "Subject: x\r\n"));
     Probe.PutInBuffer("223 pending\r\n");
     Access::SetPartialLine(Probe, "abc", 3);
-    Access::ConnectionState(Probe) = kStateHeadText;
-    Probe.DelayThen(10, ProbeSocket::A());
+    Access::PutInState(Probe, kStateHeadText);
+    Access::DelayThen(Probe, 10, ProbeSocket::A());
 
     Probe.ResetConnection();
 
     EXPECT_EQ(Probe.GetSocketHandle(), INVALID_SOCKET);
     EXPECT_EQ(Access::ConnectionState(Probe), kStateNoConnection);
-    EXPECT_FALSE(Access::OutputFile(Probe).IsOpen());
+    EXPECT_FALSE(Access::IsArticleFileOpen(Probe));
     EXPECT_FALSE(std::filesystem::exists(WorkDir.Path() / "41.tmp"));
     EXPECT_TRUE(Access::IsDelaying(Probe));
     EXPECT_THAT(Access::ReturnStack(Probe), ElementsAre(ProbeSocket::A()));
@@ -283,11 +283,11 @@ TEST_F(ReceiveTest, ReadingAndCuttingLinesAllocatesNothing) {
         // counted: in it the socket layer takes its read-ahead storage, once per process.
         allocation_count::counting = round > 0;
         for (int attempt = 0; lines < expectedLines && attempt < 100000; ++attempt) {
-            Probe.CallSequence(&CNNTPSocket::WaitForData, ProbeSocket::Count());
+            Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::Count());
             if (Access::IsWaitingForData(Probe)) {
                 Probe.OnReceive(0);
             }
-            while (Probe.ReadLine() != nullptr) {
+            while (Access::ReadLine(Probe) != nullptr) {
                 ++lines;
             }
         }
