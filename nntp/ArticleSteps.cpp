@@ -242,11 +242,14 @@ struct ArticleJobHelpers {
             connection.OutputFile.Write("\r\n", 2);
         }
     }
+
+    // The three jobs, defined below: their steps are the connection's private members.
+    static const JobSteps kHeadJob;
+    static const JobSteps kBodyJob;
+    static const JobSteps kXoverJob;
 };
 
-namespace {
-
-constexpr JobSteps kHeadJob = {
+const JobSteps ArticleJobHelpers::kHeadJob = {
     .verb = "HEAD",
     .argumentKey = keys::kArticle.name,
     .sentState = kStateHeadSent,
@@ -272,7 +275,7 @@ constexpr JobSteps kHeadJob = {
                    .traceLineFirst = false}};
 
 // A failed wait restarts from HEAD: the reset has deleted the half-written file.
-constexpr JobSteps kBodyJob = {
+const JobSteps ArticleJobHelpers::kBodyJob = {
     .verb = "BODY",
     .argumentKey = keys::kArticle.name,
     .sentState = kStateBodySent,
@@ -298,7 +301,7 @@ constexpr JobSteps kBodyJob = {
                    .traceLineFirst = true}};
 
 // The overview's failed wait is traced under the HEAD job's step name.
-constexpr JobSteps kXoverJob = {
+const JobSteps ArticleJobHelpers::kXoverJob = {
     .verb = "XOVER",
     .argumentKey = keys::kRange.name,
     .sentState = kStateXoverSent,
@@ -323,6 +326,8 @@ constexpr JobSteps kXoverJob = {
                    .failing = "%T: Xover3(%d): Server returned an error.  Failing.\n",
                    .traceLineFirst = false}};
 
+namespace {
+
 // The next lower article number, wrapping as 32-bit arithmetic does rather than overflowing.
 std::int32_t OneLower(std::int32_t article) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(article) - 1u);
@@ -337,11 +342,11 @@ void CNNTPSocket::Head1() {
 }
 
 void CNNTPSocket::Head2() {
-    ArticleJobHelpers::SendJobCommand(*this, kHeadJob);
+    ArticleJobHelpers::SendJobCommand(*this, ArticleJobHelpers::kHeadJob);
 }
 
 void CNNTPSocket::Head3() {
-    ArticleJobHelpers::JudgeJobStatus(*this, kHeadJob);
+    ArticleJobHelpers::JudgeJobStatus(*this, ArticleJobHelpers::kHeadJob);
 }
 
 void CNNTPSocket::Head4() {
@@ -380,11 +385,11 @@ void CNNTPSocket::Body1() {
 }
 
 void CNNTPSocket::Body2() {
-    ArticleJobHelpers::SendJobCommand(*this, kBodyJob);
+    ArticleJobHelpers::SendJobCommand(*this, ArticleJobHelpers::kBodyJob);
 }
 
 void CNNTPSocket::Body3() {
-    ArticleJobHelpers::JudgeJobStatus(*this, kBodyJob);
+    ArticleJobHelpers::JudgeJobStatus(*this, ArticleJobHelpers::kBodyJob);
 }
 
 void CNNTPSocket::Body4() {
@@ -470,11 +475,11 @@ void CNNTPSocket::Xover1() {
 }
 
 void CNNTPSocket::Xover2() {
-    ArticleJobHelpers::SendJobCommand(*this, kXoverJob);
+    ArticleJobHelpers::SendJobCommand(*this, ArticleJobHelpers::kXoverJob);
 }
 
 void CNNTPSocket::Xover3() {
-    ArticleJobHelpers::JudgeJobStatus(*this, kXoverJob);
+    ArticleJobHelpers::JudgeJobStatus(*this, ArticleJobHelpers::kXoverJob);
 }
 
 void CNNTPSocket::Xover4() {

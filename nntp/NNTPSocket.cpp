@@ -83,9 +83,10 @@ void CNNTPSocket::CallSequence(StepFn first, StepFn continuation) {
 
 namespace {
 
-StepFn PopOrEnd(std::vector<StepFn>& stack) {
+// The continuation to return into, or `end` when none is left.
+StepFn PopOrEnd(std::vector<StepFn>& stack, StepFn end) {
     if (stack.empty()) {
-        return &CNNTPSocket::EndOfJob;
+        return end;
     }
     const StepFn next = stack.back();
     stack.pop_back();
@@ -96,12 +97,12 @@ StepFn PopOrEnd(std::vector<StepFn>& stack) {
 
 void CNNTPSocket::ReturnSuccess() {
     StepSucceeded = 1;
-    GoToStep(PopOrEnd(ReturnStack));
+    GoToStep(PopOrEnd(ReturnStack, &CNNTPSocket::EndOfJob));
 }
 
 void CNNTPSocket::ReturnFailure() {
     StepSucceeded = 0;
-    GoToStep(PopOrEnd(ReturnStack));
+    GoToStep(PopOrEnd(ReturnStack, &CNNTPSocket::EndOfJob));
 }
 
 void CNNTPSocket::DelayThen(std::int32_t seconds, StepFn continuation) {

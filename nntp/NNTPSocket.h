@@ -91,8 +91,11 @@ std::string ServerLineReason(const char* line);
 
 using StepFn = void (CNNTPSocket::*)();
 
-// The steps are members; the state is private, in four groups (receive, step machine, job,
-// reporting). Only the connection's own thread touches it.
+// The public side is what the engine and BaseSocket use: the engine attaches a connection,
+// starts its job, ticks it, reads its rate and resets it; BaseSocket hands it the socket's and
+// the window's events. The steps, the machinery that runs them and their helpers are private
+// members; the state is private too, in four groups (receive, step machine, job, reporting).
+// Only the connection's own thread touches any of it.
 class CNNTPSocket : public BaseSocket {
 public:
     CNNTPSocket();
@@ -110,6 +113,50 @@ public:
     // Called by the engine at every tick (and on WM_TIMER): rate, delay expiry, receive
     // time-out.
     void OnTimer();
+
+    // --- what the engine attaches, starts and reads -----------------------------------------
+    // The connection's own store: "article" lives here, the rest falls through to the parent
+    // the engine sets. Configuration, not machine state, hence public.
+    SettingsStore Settings;
+    void SetConnectionOptions(const std::map<std::string, std::string>& options) {
+        ConnectionOptions = options;
+    }
+    // Where the connection publishes what it does and the download it belongs to; either may
+    // be null (nobody watches).
+    void AttachMonitor(ConnectionMonitor* monitor, RunMonitor* download) {
+        Monitor = monitor;
+        Download = download;
+    }
+    void AttachStatusList(StatusList* list) { m_pStatusList = list; }
+    void SetConnectionNumber(std::int32_t number) { ConnectionNumber = number; }
+    void SetCompletedArticlesCounter(std::atomic<std::uint64_t>* counter) {
+        CompletedArticles = counter;
+    }
+    // Called by the engine on a new connection: group, first article number, then the job
+    // message to the connection's own window.
+    void StartArticleJob(const std::string& group, int article);
+    // Closes the socket (the state drops to no connection) and deletes an unfinished article
+    // file; the return stack, a wait or delay and the bytes already received stay. The engine
+    // calls it before it deletes a connection.
+    void ResetConnection();
+    // Bytes read since the last tick, not yet in any rate.
+    std::int32_t PendingBytes() const { return BytesSinceTick; }
+    // KiB/s over the last tick; safe to read from any thread.
+    double CurrentRate() const { return Rate.load(std::memory_order_relaxed); }
+
+    // Steps run as nested calls. A server that keeps answering without ever making a step
+    // wait (a buffer full of error replies, say) would nest them without bound, so beyond
+    // kMaxNestedSteps the next step is handed to the outermost GoToStep, which runs it once
+    // the chain above it has returned. Every step hands on as its last action, so the order
+    // of effects is the same.
+    static constexpr int kMaxNestedSteps = 200;
+
+private:
+    // The step files' shared helpers (ArticleSteps.cpp, AuthSteps.cpp).
+    friend struct ArticleJobHelpers;
+    friend struct LoginHelpers;
+    // The tests' one way in (tests/common/NNTPSocketTestAccess.h).
+    friend class NNTPSocketTestAccess;
 
     // --- step machinery ---------------------------------------------------------------------
     bool GoToStep(StepFn step);
@@ -130,9 +177,6 @@ public:
     // StepSucceeded 0, as a reply that never came would after the receive time-out.
     void SendCommandAndWait(const char* text, std::int32_t newState, StepFn replyStep);
     void SetGroupName(const std::string& name);
-    // Called by the engine on a new connection: group, first article number, then the job
-    // message to the connection's own window.
-    void StartArticleJob(const std::string& group, int article);
     std::string GetConnectionOption(const std::string& key, const std::string& defaultValue) const;
     // The option as a decimal number of seconds; text that is no number gives 0, as does an
     // empty default.
@@ -181,7 +225,6 @@ public:
     // a command goes out only once greeted, and a text follows only its own command. Any
     // state may drop back to no connection.
     static bool IsStateChangeAllowed(std::int32_t from, std::int32_t to);
-    void ResetConnection();
 
     // --- connect sequence and idle state ---------------------------------------------------
     void GetToIdle();
@@ -231,43 +274,6 @@ public:
     void Xover3();
     void Xover4();
     void NextArticle();
-
-    // --- what the engine attaches --------------------------------------------------------
-    // The connection's own store: "article" lives here, the rest falls through to the parent
-    // the engine sets. Configuration, not machine state, hence public.
-    SettingsStore Settings;
-    void SetConnectionOptions(const std::map<std::string, std::string>& options) {
-        ConnectionOptions = options;
-    }
-    // Where the connection publishes what it does and the download it belongs to; either may
-    // be null (nobody watches).
-    void AttachMonitor(ConnectionMonitor* monitor, RunMonitor* download) {
-        Monitor = monitor;
-        Download = download;
-    }
-    void AttachStatusList(StatusList* list) { m_pStatusList = list; }
-    void SetConnectionNumber(std::int32_t number) { ConnectionNumber = number; }
-    void SetCompletedArticlesCounter(std::atomic<std::uint64_t>* counter) {
-        CompletedArticles = counter;
-    }
-    // Bytes read since the last tick, not yet in any rate.
-    std::int32_t PendingBytes() const { return BytesSinceTick; }
-    // KiB/s over the last tick; safe to read from any thread.
-    double CurrentRate() const { return Rate.load(std::memory_order_relaxed); }
-
-    // Steps run as nested calls. A server that keeps answering without ever making a step
-    // wait (a buffer full of error replies, say) would nest them without bound, so beyond
-    // kMaxNestedSteps the next step is handed to the outermost GoToStep, which runs it once
-    // the chain above it has returned. Every step hands on as its last action, so the order
-    // of effects is the same.
-    static constexpr int kMaxNestedSteps = 200;
-
-private:
-    // The step files' shared helpers (ArticleSteps.cpp, AuthSteps.cpp).
-    friend struct ArticleJobHelpers;
-    friend struct LoginHelpers;
-    // The tests' one way in (tests/common/NNTPSocketTestAccess.h).
-    friend class NNTPSocketTestAccess;
 
     // --- receive: bytes from the socket and the line being cut from them (ReceivePath.cpp) -
     bool IsUnreadData = false;
