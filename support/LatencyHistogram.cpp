@@ -56,40 +56,40 @@ std::uint64_t LatencySnapshot::Percentile(double fraction) const {
 }
 
 LatencyHistogram::LatencyHistogram() {
-    for (auto& bucket : m_Buckets) {
+    for (auto& bucket : m_buckets) {
         bucket.store(0, std::memory_order_relaxed);
     }
 }
 
 void LatencyHistogram::Record(std::uint64_t microseconds) {
-    m_Buckets[LatencySnapshot::BucketOf(microseconds)].fetch_add(1, std::memory_order_relaxed);
-    m_Sum.fetch_add(microseconds, std::memory_order_relaxed);
-    std::uint64_t seen = m_Max.load(std::memory_order_relaxed);
+    m_buckets[LatencySnapshot::BucketOf(microseconds)].fetch_add(1, std::memory_order_relaxed);
+    m_sum.fetch_add(microseconds, std::memory_order_relaxed);
+    std::uint64_t seen = m_max.load(std::memory_order_relaxed);
     while (microseconds > seen &&
-           !m_Max.compare_exchange_weak(seen, microseconds, std::memory_order_relaxed)) {
+           !m_max.compare_exchange_weak(seen, microseconds, std::memory_order_relaxed)) {
     }
-    seen = m_Min.load(std::memory_order_relaxed);
+    seen = m_min.load(std::memory_order_relaxed);
     while (microseconds < seen &&
-           !m_Min.compare_exchange_weak(seen, microseconds, std::memory_order_relaxed)) {
+           !m_min.compare_exchange_weak(seen, microseconds, std::memory_order_relaxed)) {
     }
     // Counted last, with release: a reader that sees the count sees the bucket it added to.
-    m_Count.fetch_add(1, std::memory_order_release);
+    m_count.fetch_add(1, std::memory_order_release);
 }
 
 LatencySnapshot LatencyHistogram::Snapshot() const {
     LatencySnapshot snapshot;
     // The count first: the buckets then hold at least that many samples. The count reported
     // is the buckets' own sum, so percentiles always agree with the buckets.
-    m_Count.load(std::memory_order_acquire);
+    m_count.load(std::memory_order_acquire);
     std::uint64_t total = 0;
     for (std::size_t i = 0; i < LatencySnapshot::kBucketCount; ++i) {
-        snapshot.buckets[i] = m_Buckets[i].load(std::memory_order_relaxed);
+        snapshot.buckets[i] = m_buckets[i].load(std::memory_order_relaxed);
         total += snapshot.buckets[i];
     }
     snapshot.count = total;
-    snapshot.sum = m_Sum.load(std::memory_order_relaxed);
-    snapshot.max = m_Max.load(std::memory_order_relaxed);
-    const std::uint64_t min = m_Min.load(std::memory_order_relaxed);
+    snapshot.sum = m_sum.load(std::memory_order_relaxed);
+    snapshot.max = m_max.load(std::memory_order_relaxed);
+    const std::uint64_t min = m_min.load(std::memory_order_relaxed);
     snapshot.min = min == UINT64_MAX ? 0 : min;
     return snapshot;
 }

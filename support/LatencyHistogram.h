@@ -54,9 +54,9 @@ public:
     LatencySnapshot Snapshot() const;
 
 private:
-    std::array<std::atomic<std::uint64_t>, LatencySnapshot::kBucketCount> m_Buckets;
-    std::atomic<std::uint64_t> m_Count{0};
-    std::atomic<std::uint64_t> m_Sum{0};
-    std::atomic<std::uint64_t> m_Min{UINT64_MAX};
-    std::atomic<std::uint64_t> m_Max{0};
+    std::array<std::atomic<std::uint64_t>, LatencySnapshot::kBucketCount> m_buckets;
+    std::atomic<std::uint64_t> m_count{0};
+    std::atomic<std::uint64_t> m_sum{0};
+    std::atomic<std::uint64_t> m_min{UINT64_MAX};
+    std::atomic<std::uint64_t> m_max{0};
 };

@@ -37,21 +37,21 @@ public:
         // odd count stored before it and reads again. No fence: thread checkers do not follow
         // fences (on x86 both forms are plain moves).
         // Writers of several engine threads take turns: the count is made odd only from even.
-        std::uint32_t sequence = m_Sequence.load(std::memory_order_relaxed);
+        std::uint32_t sequence = m_sequence.load(std::memory_order_relaxed);
         while ((sequence & 1u) != 0 ||
-               !m_Sequence.compare_exchange_weak(sequence, sequence + 1, std::memory_order_acquire,
+               !m_sequence.compare_exchange_weak(sequence, sequence + 1, std::memory_order_acquire,
                                                  std::memory_order_relaxed)) {
             if ((sequence & 1u) != 0) {
                 std::this_thread::yield();
-                sequence = m_Sequence.load(std::memory_order_relaxed);
+                sequence = m_sequence.load(std::memory_order_relaxed);
             }
         }
         for (std::size_t i = 0; i < kWords; ++i) {
             std::uint64_t word;
             std::memcpy(&word, copy + i * 8, 8);
-            m_Words[i].store(word, std::memory_order_release);
+            m_words[i].store(word, std::memory_order_release);
         }
-        m_Sequence.store(sequence + 2, std::memory_order_release);
+        m_sequence.store(sequence + 2, std::memory_order_release);
     }
 
     // Copies the whole text, NUL-terminated, into out.
@@ -59,12 +59,12 @@ public:
         for (int attempt = 1;; ++attempt) {
             // The words are read with acquire (see Store), so the count read after them is at
             // least the one stored before any word read.
-            const std::uint32_t before = m_Sequence.load(std::memory_order_acquire);
+            const std::uint32_t before = m_sequence.load(std::memory_order_acquire);
             for (std::size_t i = 0; i < kWords; ++i) {
-                const std::uint64_t word = m_Words[i].load(std::memory_order_acquire);
+                const std::uint64_t word = m_words[i].load(std::memory_order_acquire);
                 std::memcpy(out + i * 8, &word, 8);
             }
-            const std::uint32_t after = m_Sequence.load(std::memory_order_relaxed);
+            const std::uint32_t after = m_sequence.load(std::memory_order_relaxed);
             if (before == after && (before & 1u) == 0) {
                 break;
             }
@@ -81,6 +81,6 @@ private:
     static constexpr std::size_t kWords = Size / 8;
     static constexpr int kReadsBeforeYield = 16;
 
-    std::atomic<std::uint32_t> m_Sequence{0};
-    std::array<std::atomic<std::uint64_t>, kWords> m_Words{};
+    std::atomic<std::uint32_t> m_sequence{0};
+    std::array<std::atomic<std::uint64_t>, kWords> m_words{};
 };

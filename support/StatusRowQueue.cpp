@@ -19,32 +19,32 @@ std::size_t RoundUpToPowerOfTwo(std::size_t value) {
 
 StatusRowQueue::StatusRowQueue(std::size_t capacity) {
     const std::size_t size = RoundUpToPowerOfTwo(capacity < 2 ? 2 : capacity);
-    m_Slots = std::make_unique<Slot[]>(size);
-    m_Mask = size - 1;
+    m_slots = std::make_unique<Slot[]>(size);
+    m_mask = size - 1;
     for (std::size_t i = 0; i < size; ++i) {
-        m_Slots[i].sequence.store(i, std::memory_order_relaxed);
+        m_slots[i].sequence.store(i, std::memory_order_relaxed);
     }
 }
 
 StatusRowQueue::~StatusRowQueue() = default;
 
 bool StatusRowQueue::TryPush(std::int64_t fileTime, std::int32_t connection, const char* text) {
-    std::size_t position = m_Tail.load(std::memory_order_relaxed);
+    std::size_t position = m_tail.load(std::memory_order_relaxed);
     Slot* slot = nullptr;
     for (;;) {
-        slot = &m_Slots[position & m_Mask];
+        slot = &m_slots[position & m_mask];
         const std::size_t sequence = slot->sequence.load(std::memory_order_acquire);
         const auto difference =
             static_cast<std::intptr_t>(sequence) - static_cast<std::intptr_t>(position);
         if (difference == 0) {
-            if (m_Tail.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) {
+            if (m_tail.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) {
                 break;
             }
         } else if (difference < 0) {
-            m_Dropped.fetch_add(1, std::memory_order_relaxed);
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
             return false;  // full: the slot still holds a row nobody has popped
         } else {
-            position = m_Tail.load(std::memory_order_relaxed);
+            position = m_tail.load(std::memory_order_relaxed);
         }
     }
     slot->row.fileTime = fileTime;
@@ -53,31 +53,31 @@ bool StatusRowQueue::TryPush(std::int64_t fileTime, std::int32_t connection, con
     std::memcpy(slot->row.text, text == nullptr ? "" : text, length);
     slot->row.text[length] = '\0';
     slot->sequence.store(position + 1, std::memory_order_release);
-    m_Pushed.fetch_add(1, std::memory_order_relaxed);
+    m_pushed.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 
 bool StatusRowQueue::TryPop(StatusRow& row) {
-    std::size_t position = m_Head.load(std::memory_order_relaxed);
+    std::size_t position = m_head.load(std::memory_order_relaxed);
     Slot* slot = nullptr;
     for (;;) {
-        slot = &m_Slots[position & m_Mask];
+        slot = &m_slots[position & m_mask];
         const std::size_t sequence = slot->sequence.load(std::memory_order_acquire);
         const auto difference =
             static_cast<std::intptr_t>(sequence) - static_cast<std::intptr_t>(position + 1);
         if (difference == 0) {
-            if (m_Head.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) {
+            if (m_head.compare_exchange_weak(position, position + 1, std::memory_order_relaxed)) {
                 break;
             }
         } else if (difference < 0) {
             return false;  // empty
         } else {
-            position = m_Head.load(std::memory_order_relaxed);
+            position = m_head.load(std::memory_order_relaxed);
         }
     }
     row.fileTime = slot->row.fileTime;
     row.connection = slot->row.connection;
     std::memcpy(row.text, slot->row.text, std::strlen(slot->row.text) + 1);
-    slot->sequence.store(position + m_Mask + 1, std::memory_order_release);
+    slot->sequence.store(position + m_mask + 1, std::memory_order_release);
     return true;
 }

@@ -35,10 +35,10 @@ public:
     // The oldest row, or false when there is none.
     bool TryPop(StatusRow& row);
 
-    std::size_t Capacity() const { return m_Mask + 1; }
+    std::size_t Capacity() const { return m_mask + 1; }
     // Rows pushed (dropped ones not included) and rows dropped because the queue was full.
-    std::uint64_t Pushed() const { return m_Pushed.load(std::memory_order_relaxed); }
-    std::uint64_t Dropped() const { return m_Dropped.load(std::memory_order_relaxed); }
+    std::uint64_t Pushed() const { return m_pushed.load(std::memory_order_relaxed); }
+    std::uint64_t Dropped() const { return m_dropped.load(std::memory_order_relaxed); }
 
 private:
     struct Slot {
@@ -46,10 +46,10 @@ private:
         StatusRow row;
     };
 
-    std::unique_ptr<Slot[]> m_Slots;
-    std::size_t m_Mask = 0;
-    alignas(64) std::atomic<std::size_t> m_Head{0};  // next slot to pop
-    alignas(64) std::atomic<std::size_t> m_Tail{0};  // next slot to push
-    alignas(64) std::atomic<std::uint64_t> m_Pushed{0};
-    std::atomic<std::uint64_t> m_Dropped{0};
+    std::unique_ptr<Slot[]> m_slots;
+    std::size_t m_mask = 0;
+    alignas(64) std::atomic<std::size_t> m_head{0};  // next slot to pop
+    alignas(64) std::atomic<std::size_t> m_tail{0};  // next slot to push
+    alignas(64) std::atomic<std::uint64_t> m_pushed{0};
+    std::atomic<std::uint64_t> m_dropped{0};
 };
