@@ -30,63 +30,63 @@ class LookupTask : public DeliveryGuard {
 public:
     LookupTask(std::uintptr_t id, std::string name, std::shared_ptr<WindowRecord> window,
                UINT message, char* buffer, int length, bool allFamilies = false)
-        : allFamilies_(allFamilies),
-          id_(id),
-          name_(std::move(name)),
-          window_(std::move(window)),
-          message_(message),
-          buffer_(buffer),
-          length_(length) {}
+        : m_allFamilies(allFamilies),
+          m_id(id),
+          m_name(std::move(name)),
+          m_window(std::move(window)),
+          m_message(message),
+          m_buffer(buffer),
+          m_length(length) {}
 
-    std::uintptr_t Id() const { return id_; }
-    bool IsCancelled() const { return cancelled_.load(); }
+    std::uintptr_t Id() const { return m_id; }
+    bool IsCancelled() const { return m_cancelled.load(); }
 
     // Helper thread: resolves and posts the message to the window's thread.
     void Run() {
-        if (allFamilies_) {
-            error_ = posix::ResolveAll(name_, &endpoints_, kMaxHostAddresses);
+        if (m_allFamilies) {
+            m_error = posix::ResolveAll(m_name, &m_endpoints, kMaxHostAddresses);
         } else {
-            error_ = posix::ResolveIPv4(name_, &result_);
-            if (result_.addresses.size() > kMaxAddresses)
-                result_.addresses.resize(kMaxAddresses);
+            m_error = posix::ResolveIPv4(m_name, &m_result);
+            if (m_result.addresses.size() > kMaxAddresses)
+                m_result.addresses.resize(kMaxAddresses);
         }
-        auto queue = window_->queue.lock();
+        auto queue = m_window->queue.lock();
         QueuedMessage queued;
-        queued.msg.hwnd = window_->handle;
-        queued.msg.message = message_;
-        queued.msg.wParam = static_cast<WPARAM>(id_);
-        queued.window = window_;
-        queued.guard = shared_from_this_;
-        shared_from_this_.reset();
+        queued.msg.hwnd = m_window->handle;
+        queued.msg.message = m_message;
+        queued.msg.wParam = static_cast<WPARAM>(m_id);
+        queued.window = m_window;
+        queued.guard = m_self;
+        m_self.reset();
         if (!queue || !queue->Post(std::move(queued)))
-            ForgetTask(id_);
+            ForgetTask(m_id);
     }
 
-    void KeepSelf(std::shared_ptr<LookupTask> self) { shared_from_this_ = std::move(self); }
+    void KeepSelf(std::shared_ptr<LookupTask> self) { m_self = std::move(self); }
 
-    bool StillWanted() const override { return !cancelled_.load(); }
+    bool StillWanted() const override { return !m_cancelled.load(); }
 
     bool OnTaken(MSG& message) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (cancelled_.load())
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_cancelled.load())
             return false;
-        delivered_ = true;
-        ForgetTask(id_);
-        message.lParam = error_ != 0  ? WSAMAKEASYNCREPLY(0, error_)
-                         : allFamilies_ ? WriteAddressList()
-                                        : WriteHostEntry();
+        m_delivered = true;
+        ForgetTask(m_id);
+        message.lParam = m_error != 0    ? WSAMAKEASYNCREPLY(0, m_error)
+                         : m_allFamilies ? WriteAddressList()
+                                         : WriteHostEntry();
         return true;
     }
 
     // The window went away with the result still queued: the request is over.
-    void OnDropped() override { ForgetTask(id_); }
+    void OnDropped() override { ForgetTask(m_id); }
 
     // False when the result was delivered already.
     bool Cancel() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (delivered_)
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_delivered)
             return false;
-        cancelled_.store(true);
+        m_cancelled.store(true);
         return true;
     }
 
@@ -94,21 +94,22 @@ private:
     // Lays out hostent, alias list, address list, addresses and name in the caller's buffer;
     // every pointer points into the buffer. Returns the message's lParam.
     LPARAM WriteHostEntry() {
-        const std::size_t count = result_.addresses.size();
+        const std::size_t count = m_result.addresses.size();
         const std::size_t aliasesAt = sizeof(hostent);
         const std::size_t listAt = aliasesAt + sizeof(char*);
         const std::size_t addressesAt = listAt + sizeof(char*) * (count + 1);
         const std::size_t nameAt = addressesAt + sizeof(std::uint32_t) * count;
-        const std::size_t needed = nameAt + result_.canonicalName.size() + 1;
-        if (buffer_ == nullptr || needed > static_cast<std::size_t>(length_)) {
+        const std::size_t needed = nameAt + m_result.canonicalName.size() + 1;
+        if (m_buffer == nullptr || needed > static_cast<std::size_t>(m_length)) {
             return WSAMAKEASYNCREPLY(static_cast<int>(needed), WSAENOBUFS);
         }
-        char* const base = buffer_;
+        char* const base = m_buffer;
         std::memset(base, 0, needed);
-        std::memcpy(base + nameAt, result_.canonicalName.c_str(), result_.canonicalName.size() + 1);
+        std::memcpy(base + nameAt, m_result.canonicalName.c_str(),
+                    m_result.canonicalName.size() + 1);
         for (std::size_t i = 0; i < count; ++i) {
             char* address = base + addressesAt + i * sizeof(std::uint32_t);
-            std::memcpy(address, &result_.addresses[i], sizeof(std::uint32_t));
+            std::memcpy(address, &m_result.addresses[i], sizeof(std::uint32_t));
             std::memcpy(base + listAt + i * sizeof(char*), &address, sizeof address);
         }
         hostent entry{};
@@ -122,9 +123,9 @@ private:
     }
 
     LPARAM WriteAddressList() {
-        auto* list = reinterpret_cast<HostAddressList*>(buffer_);
+        auto* list = reinterpret_cast<HostAddressList*>(m_buffer);
         std::memset(list, 0, sizeof *list);
-        for (const posix::Endpoint& endpoint : endpoints_) {
+        for (const posix::Endpoint& endpoint : m_endpoints) {
             int length = sizeof(SOCKADDR_STORAGE);
             WriteEndpoint(endpoint, reinterpret_cast<sockaddr*>(&list->addresses[list->count]),
                           &length);
@@ -133,21 +134,21 @@ private:
         return WSAMAKEASYNCREPLY(0, 0);
     }
 
-    const bool allFamilies_;
-    std::vector<posix::Endpoint> endpoints_;
-    const std::uintptr_t id_;
-    const std::string name_;
-    const std::shared_ptr<WindowRecord> window_;
-    const UINT message_;
-    char* const buffer_;
-    const int length_;
-    std::shared_ptr<LookupTask> shared_from_this_;  // held by the helper until it posts
+    const bool m_allFamilies;
+    std::vector<posix::Endpoint> m_endpoints;
+    const std::uintptr_t m_id;
+    const std::string m_name;
+    const std::shared_ptr<WindowRecord> m_window;
+    const UINT m_message;
+    char* const m_buffer;
+    const int m_length;
+    std::shared_ptr<LookupTask> m_self;  // held by the helper until it posts
 
-    std::mutex mutex_;
-    std::atomic<bool> cancelled_{false};
-    bool delivered_ = false;
-    int error_ = 0;
-    posix::HostAddresses result_;
+    std::mutex m_mutex;
+    std::atomic<bool> m_cancelled{false};
+    bool m_delivered = false;
+    int m_error = 0;
+    posix::HostAddresses m_result;
 };
 
 // Requests not yet delivered or cancelled, by task handle.
@@ -170,13 +171,13 @@ void ForgetTask(std::uintptr_t id) {
 class LookupPool {
 public:
     void Submit(std::shared_ptr<LookupTask> task) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        waiting_.push_back(std::move(task));
-        if (idle_ == 0 && threads_ < kLookupThreads) {
-            ++threads_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiting.push_back(std::move(task));
+        if (m_idle == 0 && m_threads < kLookupThreads) {
+            ++m_threads;
             std::thread([this] { Serve(); }).detach();
         }
-        ready_.notify_one();
+        m_ready.notify_one();
     }
 
 private:
@@ -184,12 +185,12 @@ private:
         for (;;) {
             std::shared_ptr<LookupTask> task;
             {
-                std::unique_lock<std::mutex> lock(mutex_);
-                ++idle_;
-                ready_.wait(lock, [this] { return !waiting_.empty(); });
-                --idle_;
-                task = std::move(waiting_.front());
-                waiting_.pop_front();
+                std::unique_lock<std::mutex> lock(m_mutex);
+                ++m_idle;
+                m_ready.wait(lock, [this] { return !m_waiting.empty(); });
+                --m_idle;
+                task = std::move(m_waiting.front());
+                m_waiting.pop_front();
             }
             if (!task->IsCancelled()) {
                 task->KeepSelf(task);
@@ -198,11 +199,11 @@ private:
         }
     }
 
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::shared_ptr<LookupTask>> waiting_;
-    int threads_ = 0;
-    int idle_ = 0;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<std::shared_ptr<LookupTask>> m_waiting;
+    int m_threads = 0;
+    int m_idle = 0;
 };
 
 LookupPool& Pool() {

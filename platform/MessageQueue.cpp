@@ -55,36 +55,36 @@ bool MatchesWindow(HWND messageWindow, HWND filter) {
 class QueueHolder {
 public:
     ~QueueHolder() {
-        if (!queue_)
+        if (!m_queue)
             return;
-        const DWORD threadId = queue_->ThreadId();
+        const DWORD threadId = m_queue->ThreadId();
         {
             std::lock_guard<std::mutex> lock(gQueuesMutex);
             auto found = Queues().find(threadId);
-            if (found != Queues().end() && found->second == queue_)
+            if (found != Queues().end() && found->second == m_queue)
                 Queues().erase(found);
         }
-        queue_->Close();
+        m_queue->Close();
         ForgetWindowsOfThread(threadId);
-        queue_.reset();
+        m_queue.reset();
     }
 
     const std::shared_ptr<ThreadQueue>& Get() {
-        if (!queue_) {
+        if (!m_queue) {
             auto queue = std::make_shared<ThreadQueue>();
             if (!queue->IsOpen())
-                return queue_;
-            queue_ = std::move(queue);
+                return m_queue;
+            m_queue = std::move(queue);
             std::lock_guard<std::mutex> lock(gQueuesMutex);
-            Queues()[queue_->ThreadId()] = queue_;
+            Queues()[m_queue->ThreadId()] = m_queue;
         }
-        return queue_;
+        return m_queue;
     }
 
-    bool Exists() const { return queue_ != nullptr; }
+    bool Exists() const { return m_queue != nullptr; }
 
 private:
-    std::shared_ptr<ThreadQueue> queue_;
+    std::shared_ptr<ThreadQueue> m_queue;
 };
 
 thread_local QueueHolder tQueue;
@@ -107,67 +107,67 @@ std::int64_t TimerClockMs(bool* onTestClock) {
 }
 
 ThreadQueue::ThreadQueue() {
-    epollFd_ = epoll_create1(EPOLL_CLOEXEC);
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (epollFd_ < 0 || wakeFd_ < 0) {
-        closed_ = true;
+    m_epollFd = epoll_create1(EPOLL_CLOEXEC);
+    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_epollFd < 0 || m_wakeFd < 0) {
+        m_closed = true;
         return;
     }
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = kWakeTag;
-    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &event) != 0)
-        closed_ = true;
+    if (epoll_ctl(m_epollFd, EPOLL_CTL_ADD, m_wakeFd, &event) != 0)
+        m_closed = true;
 }
 
 ThreadQueue::~ThreadQueue() {
-    if (epollFd_ >= 0)
-        ::close(epollFd_);
-    if (wakeFd_ >= 0)
-        ::close(wakeFd_);
+    if (m_epollFd >= 0)
+        ::close(m_epollFd);
+    if (m_wakeFd >= 0)
+        ::close(m_wakeFd);
 }
 
 bool ThreadQueue::IsOpen() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return !closed_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_closed;
 }
 
 bool ThreadQueue::Post(QueuedMessage message) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_)
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_closed)
         return false;
-    posted_.push_back(std::move(message));
-    ++postSequence_;
-    if (sleeping_ && !wakeSignalled_) {
+    m_posted.push_back(std::move(message));
+    ++m_postSequence;
+    if (m_sleeping && !m_wakeSignalled) {
         const std::uint64_t one = 1;
-        wakeSignalled_ = ::write(wakeFd_, &one, sizeof one) == sizeof one;
+        m_wakeSignalled = ::write(m_wakeFd, &one, sizeof one) == sizeof one;
     }
     return true;
 }
 
 void ThreadQueue::Wake() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_ || !sleeping_ || wakeSignalled_)
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_closed || !m_sleeping || m_wakeSignalled)
         return;
     const std::uint64_t one = 1;
-    wakeSignalled_ = ::write(wakeFd_, &one, sizeof one) == sizeof one;
+    m_wakeSignalled = ::write(m_wakeFd, &one, sizeof one) == sizeof one;
 }
 
 void ThreadQueue::Close() {
-    ZODIVA_ASSERT_OWNER(owner_);
+    ZODIVA_ASSERT_OWNER(m_owner);
     std::deque<QueuedMessage> dropped;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;
-        dropped.swap(posted_);
-        if (epollFd_ >= 0)
-            ::close(epollFd_);
-        if (wakeFd_ >= 0)
-            ::close(wakeFd_);
-        epollFd_ = -1;
-        wakeFd_ = -1;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_closed = true;
+        dropped.swap(m_posted);
+        if (m_epollFd >= 0)
+            ::close(m_epollFd);
+        if (m_wakeFd >= 0)
+            ::close(m_wakeFd);
+        m_epollFd = -1;
+        m_wakeFd = -1;
     }
-    timers_.clear();
+    m_timers.clear();
     for (QueuedMessage& message : dropped) {
         if (message.guard)
             message.guard->OnDropped();
@@ -175,32 +175,32 @@ void ThreadQueue::Close() {
 }
 
 bool ThreadQueue::WatchSocket(int fd, std::uint64_t socketHandle) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_)
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_closed)
         return false;
     epoll_event event{};
     event.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
     event.data.u64 = socketHandle;
-    if (epoll_ctl(epollFd_, EPOLL_CTL_ADD, fd, &event) == 0)
+    if (epoll_ctl(m_epollFd, EPOLL_CTL_ADD, fd, &event) == 0)
         return true;
-    return errno == EEXIST && epoll_ctl(epollFd_, EPOLL_CTL_MOD, fd, &event) == 0;
+    return errno == EEXIST && epoll_ctl(m_epollFd, EPOLL_CTL_MOD, fd, &event) == 0;
 }
 
 void ThreadQueue::UnwatchSocket(int fd) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_)
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_closed)
         return;
-    epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+    epoll_ctl(m_epollFd, EPOLL_CTL_DEL, fd, nullptr);
 }
 
 bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove,
                            bool wait) {
-    ZODIVA_ASSERT_OWNER(owner_);
+    ZODIVA_ASSERT_OWNER(m_owner);
     for (;;) {
         // A due timer goes ahead of posted messages: traffic must not starve the tick.
         if (TakeDueTimer(out, filter, filterMin, filterMax, remove))
             return true;
-        if (takenSincePoll_ >= kMessagesBetweenPolls)
+        if (m_takenSincePoll >= kMessagesBetweenPolls)
             PollEvents(0);
         std::uint64_t seen = 0;
         if (TakePosted(out, filter, filterMin, filterMax, remove, &seen))
@@ -213,8 +213,8 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
         if (const BeforeSleepHook hook = gBeforeSleepHook.load(std::memory_order_relaxed))
             hook();
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (closed_) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_closed) {
                 // Nothing can arrive any more; answer as a loop that was told to end.
                 out->hwnd = nullptr;
                 out->message = WM_QUIT;
@@ -222,14 +222,14 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
                 out->lParam = 0;
                 return true;
             }
-            if (postSequence_ != seen)
+            if (m_postSequence != seen)
                 continue;
-            sleeping_ = true;
+            m_sleeping = true;
         }
         PollEvents(MillisecondsToNextTimer());
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            sleeping_ = false;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_sleeping = false;
         }
         // A thread that TerminateThread gave up on must leave its loop when woken.
         if (IsThreadTerminated())
@@ -238,13 +238,13 @@ bool ThreadQueue::Retrieve(MSG* out, HWND filter, UINT filterMin, UINT filterMax
 }
 
 bool ThreadQueue::WaitForInput(int timeoutMs) {
-    ZODIVA_ASSERT_OWNER(owner_);
+    ZODIVA_ASSERT_OWNER(m_owner);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         std::uint64_t seen = 0;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            seen = postSequence_;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            seen = m_postSequence;
         }
         MSG probe;
         if (Retrieve(&probe, nullptr, 0, 0, false, false))
@@ -259,35 +259,35 @@ bool ThreadQueue::WaitForInput(int timeoutMs) {
             waitMs = waitMs < 0 ? leftMs : std::min(waitMs, leftMs);
         }
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (closed_)
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_closed)
                 return false;
             // Something was posted since the look above: look again rather than sleep.
-            if (postSequence_ != seen)
+            if (m_postSequence != seen)
                 continue;
-            sleeping_ = true;
+            m_sleeping = true;
         }
         PollEvents(waitMs);
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            sleeping_ = false;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_sleeping = false;
         }
     }
 }
 
 std::size_t ThreadQueue::EntryCount(bool withTimers) const {
-    ZODIVA_ASSERT_MSG(!withTimers || owner_.IsCurrentThread(), "timers are the owner's");
-    std::lock_guard<std::mutex> lock(mutex_);
-    return posted_.size() + (withTimers ? timers_.size() : 0);
+    ZODIVA_ASSERT_MSG(!withTimers || m_owner.IsCurrentThread(), "timers are the owner's");
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_posted.size() + (withTimers ? m_timers.size() : 0);
 }
 
 bool ThreadQueue::TakeDueTimer(MSG* out, HWND filter, UINT filterMin, UINT filterMax, bool remove) {
-    if (timers_.empty() || !InRange(WM_TIMER, filterMin, filterMax))
+    if (m_timers.empty() || !InRange(WM_TIMER, filterMin, filterMax))
         return false;
     bool onTestClock = false;
     const std::int64_t now = TimerClockMs(&onTestClock);
     Timer* earliest = nullptr;
-    for (auto& [key, timer] : timers_) {
+    for (auto& [key, timer] : m_timers) {
         if (timer.onTestClock != onTestClock) {
             // The clock was swapped under the timer: start its period again on the new one.
             timer.onTestClock = onTestClock;
@@ -319,15 +319,15 @@ bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterM
     std::vector<QueuedMessage> dropped;
     bool found = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        *seenSequence = postSequence_;
-        auto entry = posted_.begin();
-        while (entry != posted_.end()) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        *seenSequence = m_postSequence;
+        auto entry = m_posted.begin();
+        while (entry != m_posted.end()) {
             const bool deliverable = (!entry->window || entry->window->alive.load()) &&
                                      (!entry->guard || entry->guard->StillWanted());
             if (!deliverable) {
                 dropped.push_back(std::move(*entry));
-                entry = posted_.erase(entry);
+                entry = m_posted.erase(entry);
                 continue;
             }
             if (MatchesWindow(entry->msg.hwnd, filter) &&
@@ -341,7 +341,7 @@ bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterM
             *out = entry->msg;
         if (found && remove) {
             taken = std::move(*entry);
-            posted_.erase(entry);
+            m_posted.erase(entry);
         }
     }
     for (QueuedMessage& message : dropped) {
@@ -350,7 +350,7 @@ bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterM
     }
     if (!found || !remove)
         return found;
-    ++takenSincePoll_;
+    ++m_takenSincePoll;
     if (taken.guard && !taken.guard->OnTaken(taken.msg)) {
         return TakePosted(out, filter, filterMin, filterMax, remove, seenSequence);
     }
@@ -359,11 +359,11 @@ bool ThreadQueue::TakePosted(MSG* out, HWND filter, UINT filterMin, UINT filterM
 }
 
 void ThreadQueue::PollEvents(int timeoutMs) {
-    takenSincePoll_ = 0;
+    m_takenSincePoll = 0;
     int epollFd = -1;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        epollFd = epollFd_;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        epollFd = m_epollFd;
     }
     if (epollFd < 0)
         return;
@@ -380,21 +380,21 @@ void ThreadQueue::PollEvents(int timeoutMs) {
 }
 
 void ThreadQueue::DrainWakeCounter() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::uint64_t count = 0;
-    if (wakeFd_ >= 0) {
-        [[maybe_unused]] const ssize_t ignored = ::read(wakeFd_, &count, sizeof count);
+    if (m_wakeFd >= 0) {
+        [[maybe_unused]] const ssize_t ignored = ::read(m_wakeFd, &count, sizeof count);
     }
-    wakeSignalled_ = false;
+    m_wakeSignalled = false;
 }
 
 int ThreadQueue::MillisecondsToNextTimer() const {
-    if (timers_.empty())
+    if (m_timers.empty())
         return -1;
     bool onTestClock = false;
     const std::int64_t now = TimerClockMs(&onTestClock);
     std::int64_t earliest = std::numeric_limits<std::int64_t>::max();
-    for (const auto& [key, timer] : timers_) earliest = std::min(earliest, timer.dueMs);
+    for (const auto& [key, timer] : m_timers) earliest = std::min(earliest, timer.dueMs);
     std::int64_t wait = std::max<std::int64_t>(0, earliest - now);
     if (onTestClock)
         wait = std::min<std::int64_t>(wait, kTestClockRecheckMs);
@@ -402,7 +402,7 @@ int ThreadQueue::MillisecondsToNextTimer() const {
 }
 
 void ThreadQueue::StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
-    ZODIVA_ASSERT_OWNER(owner_);
+    ZODIVA_ASSERT_OWNER(m_owner);
     constexpr UINT kMinimumPeriodMs = 10;
     Timer timer;
     timer.hwnd = hwnd;
@@ -410,24 +410,24 @@ void ThreadQueue::StartTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC pr
     timer.proc = proc;
     timer.periodMs = std::max(elapseMs, kMinimumPeriodMs);
     timer.dueMs = TimerClockMs(&timer.onTestClock) + timer.periodMs;
-    timers_[TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}] = timer;
+    m_timers[TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}] = timer;
 }
 
 bool ThreadQueue::StopTimer(HWND hwnd, UINT_PTR id) {
-    ZODIVA_ASSERT_OWNER(owner_);
-    return timers_.erase(TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}) > 0;
+    ZODIVA_ASSERT_OWNER(m_owner);
+    return m_timers.erase(TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}) > 0;
 }
 
 void ThreadQueue::StopTimersOf(HWND hwnd) {
-    ZODIVA_ASSERT_OWNER(owner_);
-    for (auto entry = timers_.begin(); entry != timers_.end();) {
-        entry = entry->second.hwnd == hwnd ? timers_.erase(entry) : std::next(entry);
+    ZODIVA_ASSERT_OWNER(m_owner);
+    for (auto entry = m_timers.begin(); entry != m_timers.end();) {
+        entry = entry->second.hwnd == hwnd ? m_timers.erase(entry) : std::next(entry);
     }
 }
 
 bool ThreadQueue::HasTimer(HWND hwnd, UINT_PTR id) const {
-    ZODIVA_ASSERT_OWNER(owner_);
-    return timers_.count(TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}) > 0;
+    ZODIVA_ASSERT_OWNER(m_owner);
+    return m_timers.count(TimerKey{reinterpret_cast<std::uintptr_t>(hwnd), id}) > 0;
 }
 
 ThreadQueue* CurrentQueue() {

@@ -51,31 +51,31 @@ void GiveBack(char* data) {
 }  // namespace
 
 char* ReadAhead::Space() {
-    if (data_ == nullptr)
-        data_ = Acquire();
-    start_ = end_ = 0;
-    return data_;
+    if (m_data == nullptr)
+        m_data = Acquire();
+    m_start = m_end = 0;
+    return m_data;
 }
 
 void ReadAhead::Filled(int count) {
-    start_ = 0;
-    end_ = std::clamp(count, 0, kCapacity);
-    if (end_ == 0)
+    m_start = 0;
+    m_end = std::clamp(count, 0, kCapacity);
+    if (m_end == 0)
         Release();
 }
 
 int ReadAhead::Take(char* out, int length) {
     const int count = Peek(out, length);
-    start_ += count;
-    if (start_ == end_)
+    m_start += count;
+    if (m_start == m_end)
         Release();
     return count;
 }
 
 int ReadAhead::Peek(char* out, int length) const {
-    const int count = std::min(std::max(length, 0), end_ - start_);
+    const int count = std::min(std::max(length, 0), m_end - m_start);
     if (count > 0)
-        std::memcpy(out, data_ + start_, static_cast<std::size_t>(count));
+        std::memcpy(out, m_data + m_start, static_cast<std::size_t>(count));
     return count;
 }
 
@@ -86,11 +86,11 @@ int ReadAhead::InUse() {
 }
 
 void ReadAhead::Release() {
-    start_ = end_ = 0;
-    if (data_ == nullptr)
+    m_start = m_end = 0;
+    if (m_data == nullptr)
         return;
-    GiveBack(data_);
-    data_ = nullptr;
+    GiveBack(m_data);
+    m_data = nullptr;
 }
 
 }  // namespace platform::detail

@@ -35,21 +35,21 @@ bool ReadStillPossible(SocketEntry& entry);
 // disabled (only recv enables it again) and the connection would stall.
 class SocketGuard : public DeliveryGuard {
 public:
-    bool StillWanted() const override { return open_.load(); }
+    bool StillWanted() const override { return m_open.load(); }
     bool OnTaken(MSG& message) override {
-        if (!open_.load())
+        if (!m_open.load())
             return false;
         if (WSAGETSELECTEVENT(message.lParam) != FD_READ)
             return true;
-        auto entry = entry_.lock();
+        auto entry = m_entry.lock();
         return entry && ReadStillPossible(*entry);
     }
-    void MarkClosed() { open_.store(false); }
-    void SetEntry(std::weak_ptr<SocketEntry> entry) { entry_ = std::move(entry); }
+    void MarkClosed() { m_open.store(false); }
+    void SetEntry(std::weak_ptr<SocketEntry> entry) { m_entry = std::move(entry); }
 
 private:
-    std::atomic<bool> open_{true};
-    std::weak_ptr<SocketEntry> entry_;
+    std::atomic<bool> m_open{true};
+    std::weak_ptr<SocketEntry> m_entry;
 };
 
 enum class Phase { kFresh, kConnecting, kConnected, kFailed };

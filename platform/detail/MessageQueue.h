@@ -63,7 +63,7 @@ public:
     ThreadQueue(const ThreadQueue&) = delete;
     ThreadQueue& operator=(const ThreadQueue&) = delete;
 
-    DWORD ThreadId() const { return owner_.Thread(); }
+    DWORD ThreadId() const { return m_owner.Thread(); }
     bool IsOpen() const;
 
     // Any thread. False once the queue is closed.
@@ -91,8 +91,8 @@ public:
 
     // Owner only: the window of the last dispatched message.
     std::shared_ptr<WindowRecord>& DispatchCache() {
-        ZODIVA_ASSERT_OWNER(owner_);
-        return dispatchCache_;
+        ZODIVA_ASSERT_OWNER(m_owner);
+        return m_dispatchCache;
     }
 
 private:
@@ -114,21 +114,21 @@ private:
     int MillisecondsToNextTimer() const;
     void DrainWakeCounter();
 
-    const ThreadOwner owner_;
-    int epollFd_ = -1;
-    int wakeFd_ = -1;
+    const ThreadOwner m_owner;
+    int m_epollFd = -1;
+    int m_wakeFd = -1;
 
-    mutable std::mutex mutex_;
-    std::deque<QueuedMessage> posted_;
-    bool closed_ = false;
-    bool sleeping_ = false;
-    bool wakeSignalled_ = false;
-    std::uint64_t postSequence_ = 0;
+    mutable std::mutex m_mutex;
+    std::deque<QueuedMessage> m_posted;
+    bool m_closed = false;
+    bool m_sleeping = false;
+    bool m_wakeSignalled = false;
+    std::uint64_t m_postSequence = 0;
 
     // Owner-thread state.
-    unsigned takenSincePoll_ = 0;
-    std::map<TimerKey, Timer> timers_;
-    std::shared_ptr<WindowRecord> dispatchCache_;
+    unsigned m_takenSincePoll = 0;
+    std::map<TimerKey, Timer> m_timers;
+    std::shared_ptr<WindowRecord> m_dispatchCache;
 };
 
 // The calling thread's queue, created on first use (null only when the system refuses the

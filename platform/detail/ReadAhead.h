@@ -19,8 +19,8 @@ public:
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    int Size() const { return end_ - start_; }
-    bool Empty() const { return start_ == end_; }
+    int Size() const { return m_end - m_start; }
+    bool Empty() const { return m_start == m_end; }
 
     // Storage for the next read from the kernel, kCapacity bytes; null when the pool is spent.
     // Only while empty.
@@ -39,9 +39,9 @@ public:
 private:
     void Release();
 
-    char* data_ = nullptr;
-    int start_ = 0;
-    int end_ = 0;
+    char* m_data = nullptr;
+    int m_start = 0;
+    int m_end = 0;
 };
 
 }  // namespace platform::detail
