@@ -48,12 +48,12 @@ int BaseSocket::Close() {
 // address list): the next address of the same attempt is dialled after a reset, and the
 // derived class asks after Close why the attempt failed.
 int BaseSocket::ResetTransport() {
-    ++m_Generation;
-    m_Connector.Reset(GetWindowHandle());
-    m_ChainPosition = 0;
-    m_Proxy.Reset();
-    m_Tls.Reset();
-    m_Stream.Reset();
+    ++m_generation;
+    m_connector.Reset(GetWindowHandle());
+    m_chainPosition = 0;
+    m_proxy.Reset();
+    m_tls.Reset();
+    m_stream.Reset();
     if (m_hSocket == INVALID_SOCKET) {
         return 0;
     }
@@ -97,18 +97,18 @@ void BaseSocket::OnClose(int) {
 
 bool BaseSocket::Create(int localPort, int socketType, long eventMask, const std::string& host) {
     // A socket or lookup still open would otherwise be orphaned, its events still arriving.
-    if (m_hSocket != INVALID_SOCKET || m_Connector.IsLookupPending()) {
+    if (m_hSocket != INVALID_SOCKET || m_connector.IsLookupPending()) {
         BaseSocket::Close();
     }
-    m_Host = host;
-    m_Port = localPort;
-    m_SocketType = socketType;
-    m_EventMask = eventMask;
+    m_host = host;
+    m_port = localPort;
+    m_socketType = socketType;
+    m_eventMask = eventMask;
     const SOCKET created = socket(AF_INET, socketType, 0);
     if (created == INVALID_SOCKET) {
         return false;
     }
-    ++m_Generation;
+    ++m_generation;
     m_hSocket = created;
     ApplyStreamOptions(created, true);
     // A socket that is not on the port asked for, or whose events reach nobody, is not what
@@ -142,29 +142,29 @@ bool BaseSocket::Connect(const std::string& host, int port, const std::string& p
                          int proxyPort, const std::string& proxyUser,
                          const std::string& proxyPassword) {
     // Only the newest attempt may report: an older lookup must not dial when it completes.
-    m_Connector.CancelLookup();
-    m_Host = WithoutBrackets(host);
-    m_Port = port;
-    m_ConnectFailureReason.clear();
-    m_ChainLength = 0;
-    m_ChainPosition = 0;
+    m_connector.CancelLookup();
+    m_host = WithoutBrackets(host);
+    m_port = port;
+    m_connectFailureReason.clear();
+    m_chainLength = 0;
+    m_chainPosition = 0;
     std::string machine;
     if (!proxyAddress.empty()) {
         m_bUseProxy = true;
         machine = proxyAddress;
-        m_Connector.Prepare(proxyPort);
-        m_Proxy.Configure(m_Host, port, proxyUser, proxyPassword);
-        m_Chain[m_ChainLength++] = &m_Proxy;
+        m_connector.Prepare(proxyPort);
+        m_proxy.Configure(m_host, port, proxyUser, proxyPassword);
+        m_chain[m_chainLength++] = &m_proxy;
     } else {
         m_bUseProxy = false;
-        machine = m_Host;
-        m_Connector.Prepare(port);
+        machine = m_host;
+        m_connector.Prepare(port);
     }
-    if (m_Tls.Configure()) {
-        m_Chain[m_ChainLength++] = &m_Tls;
+    if (m_tls.Configure()) {
+        m_chain[m_chainLength++] = &m_tls;
     }
     machine = WithoutBrackets(machine);
-    if (m_Connector.UseLiteral(machine)) {
+    if (m_connector.UseLiteral(machine)) {
         return ConnectNow();
     }
     return StartLookup(machine);
@@ -179,11 +179,11 @@ std::string BaseSocket::WithoutBrackets(const std::string& text) {
 }
 
 bool BaseSocket::StartLookup(const std::string& name) {
-    return m_Connector.StartLookup(GetWindowHandle(), kMsgLookupDone, name);
+    return m_connector.StartLookup(GetWindowHandle(), kMsgLookupDone, name);
 }
 
 void BaseSocket::OnLookupDone(WPARAM taskHandle, LPARAM lParam) {
-    if (!m_Connector.TakeLookup(reinterpret_cast<HANDLE>(taskHandle))) {
+    if (!m_connector.TakeLookup(reinterpret_cast<HANDLE>(taskHandle))) {
         return;  // cancelled, or replaced by a newer attempt
     }
     const int error = HighWordError(lParam);
@@ -191,12 +191,12 @@ void BaseSocket::OnLookupDone(WPARAM taskHandle, LPARAM lParam) {
         ReportConnect(error);
         return;
     }
-    ConnectToAddresses(m_Connector.Found());
+    ConnectToAddresses(m_connector.Found());
 }
 
 bool BaseSocket::ConnectToAddresses(const platform::HostAddressList& list) {
-    m_Connector.UseAddresses(list);
-    if (!m_Connector.HasAddresses()) {
+    m_connector.UseAddresses(list);
+    if (!m_connector.HasAddresses()) {
         ReportConnect(kOwnFailure);
         return false;
     }
@@ -204,14 +204,14 @@ bool BaseSocket::ConnectToAddresses(const platform::HostAddressList& list) {
 }
 
 bool BaseSocket::ConnectToNextAddress() {
-    m_Connector.TakeNextAddress();
+    m_connector.TakeNextAddress();
     return ConnectNow();
 }
 
 bool BaseSocket::ConnectNow() {
     ResetTransport();
-    m_Connector.MarkDialling();
-    const SOCKET created = socket(m_Connector.Family(), m_SocketType, 0);
+    m_connector.MarkDialling();
+    const SOCKET created = socket(m_connector.Family(), m_socketType, 0);
     if (created == INVALID_SOCKET) {
         return FailConnectNow(WSAGetLastError(), false);
     }
@@ -219,10 +219,10 @@ bool BaseSocket::ConnectNow() {
     // No SO_RCVBUF here: a fixed small buffer would switch off the kernel's receive-window
     // tuning and cap the throughput of the connection that carries the articles.
     ApplyStreamOptions(created, false);
-    if (WSAAsyncSelect(created, GetWindowHandle(), kMsgSocketEvent, m_EventMask) != 0) {
+    if (WSAAsyncSelect(created, GetWindowHandle(), kMsgSocketEvent, m_eventMask) != 0) {
         return FailConnectNow(WSAGetLastError(), true);
     }
-    if (connect(created, m_Connector.Remote(), m_Connector.RemoteLength()) != 0) {
+    if (connect(created, m_connector.Remote(), m_connector.RemoteLength()) != 0) {
         const int error = WSAGetLastError();
         if (error != WSAEWOULDBLOCK) {
             return FailConnectNow(error, true);
@@ -235,8 +235,8 @@ bool BaseSocket::FailConnectNow(int error, bool closeFirst) {
     if (closeFirst) {
         Close();
     }
-    m_Connector.DialEnded();
-    if (m_Connector.HasMoreAddresses()) {
+    m_connector.DialEnded();
+    if (m_connector.HasMoreAddresses()) {
         SocketTrace("%T: Connect failed with error %d; trying the next address\n", error);
         return ConnectToNextAddress();
     }
@@ -277,24 +277,24 @@ void BaseSocket::OnSocketEvent(SOCKET socket, int event, int error) {
 }
 
 HandshakeStage* BaseSocket::RunningHandshake() const {
-    if (m_ChainPosition >= m_ChainLength || !m_Chain[m_ChainPosition]->IsRunning()) {
+    if (m_chainPosition >= m_chainLength || !m_chain[m_chainPosition]->IsRunning()) {
         return nullptr;
     }
-    return m_Chain[m_ChainPosition];
+    return m_chain[m_chainPosition];
 }
 
 void BaseSocket::OnWriteEvent(int error) {
     // Ciphertext the socket would not take earlier goes first.
-    if (!m_Tls.OnWritable()) {
+    if (!m_tls.OnWritable()) {
         return;
     }
     OnSend(error);
 }
 
 void BaseSocket::OnCloseEvent(int error) {
-    if (m_Stream.HeldCount() > 0) {
+    if (m_stream.HeldCount() > 0) {
         // The peer said its last words before closing; they must be read first.
-        m_Stream.HoldClose(error);
+        m_stream.HoldClose(error);
     } else if (HandshakeStage* running = RunningHandshake()) {
         // The derived class waits for the outcome of its connect, not for a close: the
         // handshake ends the attempt.
@@ -305,9 +305,9 @@ void BaseSocket::OnCloseEvent(int error) {
 }
 
 void BaseSocket::OnConnectEvent(int error) {
-    m_Connector.DialEnded();
+    m_connector.DialEnded();
     if (error != 0) {
-        if (m_Connector.HasMoreAddresses()) {
+        if (m_connector.HasMoreAddresses()) {
             SocketTrace("%T: %d Connect failed with error %d; trying the next address\n",
                         static_cast<int>(m_hSocket), error);
             Close();
@@ -317,12 +317,12 @@ void BaseSocket::OnConnectEvent(int error) {
         ReportConnect(error);
         return;
     }
-    if (m_ChainLength == 0) {
+    if (m_chainLength == 0) {
         ReportConnect(0);
         return;
     }
-    m_Connector.StartClock(GetWindowHandle(), &BaseSocket::HandshakeTimerProc);
-    m_Chain[0]->Begin(nullptr, 0);
+    m_connector.StartClock(GetWindowHandle(), &BaseSocket::HandshakeTimerProc);
+    m_chain[0]->Begin(nullptr, 0);
 }
 
 void BaseSocket::OnReadEvent(int error) {
@@ -350,23 +350,23 @@ void BaseSocket::OnReadEvent(int error) {
 // The stage that ran is done: the next one begins with what was read past it, or, after the
 // last, the derived class hears that the connection stands.
 void BaseSocket::OnStageOpened(const char* early, int count) {
-    ++m_ChainPosition;
-    if (m_ChainPosition < m_ChainLength) {
-        m_Chain[m_ChainPosition]->Begin(early, count);
+    ++m_chainPosition;
+    if (m_chainPosition < m_chainLength) {
+        m_chain[m_chainPosition]->Begin(early, count);
         return;
     }
-    m_Connector.StopClock(GetWindowHandle());
-    m_Stream.Keep(early, count);
+    m_connector.StopClock(GetWindowHandle());
+    m_stream.Keep(early, count);
     // The server may have spoken already (its greeting came with the last handshake bytes):
     // announce those bytes the ordinary way, so the derived class reads them through Receive.
     if (ReportConnect(0)) {
-        m_Stream.AnnounceHeld();
+        m_stream.AnnounceHeld();
     }
 }
 
 void BaseSocket::OnStageFailed(int error, const std::string& reason) {
-    m_ConnectFailureReason = reason;
-    m_Connector.StopClock(GetWindowHandle());
+    m_connectFailureReason = reason;
+    m_connector.StopClock(GetWindowHandle());
     ReportConnect(error);
 }
 
@@ -375,9 +375,9 @@ void BaseSocket::OnStageFailed(int error, const std::string& reason) {
 // tells: every call into the derived class that is followed by more work goes through it.
 template <typename Call>
 bool BaseSocket::StillCurrentAfter(Call call) {
-    const unsigned generation = m_Generation;
+    const unsigned generation = m_generation;
     call();
-    return generation == m_Generation;
+    return generation == m_generation;
 }
 
 bool BaseSocket::ReportConnect(int error) {
@@ -400,32 +400,32 @@ void CALLBACK BaseSocket::HandshakeTimerProc(HWND hwnd, UINT, UINT_PTR id, DWORD
 // handshake would otherwise hold the attempt for ever: nothing else waits on this state.
 void BaseSocket::OnHandshakeCheck() {
     std::int64_t seconds = 0;
-    if (!m_Connector.IsOverdue(&seconds)) {
+    if (!m_connector.IsOverdue(&seconds)) {
         return;
     }
     SocketTrace("%T: %d Handshake timed out after %d seconds\n", static_cast<int>(m_hSocket),
                 static_cast<int>(seconds));
-    ErrorLogPrintf("%T: Connection handshake with \"%s\" timed out.\n", m_Host.c_str());
+    ErrorLogPrintf("%T: Connection handshake with \"%s\" timed out.\n", m_host.c_str());
     if (HandshakeStage* running = RunningHandshake()) {
-        running->OnTimedOut(m_Connector.Timeout());
+        running->OnTimedOut(m_connector.Timeout());
         return;
     }
     OnStageFailed(kOwnFailure, "the handshake did not finish within " +
-                                   std::to_string(m_Connector.Timeout()) + " seconds");
+                                   std::to_string(m_connector.Timeout()) + " seconds");
 }
 
 // --- the derived class's reads and writes -------------------------------------------------
 
 int BaseSocket::Receive(void* buffer, int length, int flags) {
-    return m_Stream.Receive(buffer, length, flags);
+    return m_stream.Receive(buffer, length, flags);
 }
 
 int BaseSocket::Send(const void* data, int length, int flags) {
-    return m_Stream.Send(data, length, flags);
+    return m_stream.Send(data, length, flags);
 }
 
 bool BaseSocket::IOCtl(long command, u_long* argument) {
-    return m_Stream.IOCtl(command, argument);
+    return m_stream.IOCtl(command, argument);
 }
 
 // Both options only tune the connection, which works without them: their results are not
@@ -443,25 +443,25 @@ void BaseSocket::ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer) {
 // --- what the stages may use --------------------------------------------------------------
 
 void BaseSocket::Link::PostSocketEvent(int event, int error) {
-    const HWND window = m_Owner.GetWindowHandle();
-    if (window != nullptr && m_Owner.m_hSocket != INVALID_SOCKET) {
-        PostMessageA(window, kMsgSocketEvent, static_cast<WPARAM>(m_Owner.m_hSocket),
+    const HWND window = m_owner.GetWindowHandle();
+    if (window != nullptr && m_owner.m_hSocket != INVALID_SOCKET) {
+        PostMessageA(window, kMsgSocketEvent, static_cast<WPARAM>(m_owner.m_hSocket),
                      MAKELONG(static_cast<WORD>(event), static_cast<WORD>(error)));
     }
 }
 
 void BaseSocket::Link::StageOpened(const char* early, int count) {
-    m_Owner.OnStageOpened(early, count);
+    m_owner.OnStageOpened(early, count);
 }
 
 void BaseSocket::Link::StageFailed(int error, const std::string& reason) {
-    m_Owner.OnStageFailed(error, reason);
+    m_owner.OnStageFailed(error, reason);
 }
 
 void BaseSocket::Link::TransportStatus(const std::string& text) {
-    m_Owner.OnTransportStatus(text);
+    m_owner.OnTransportStatus(text);
 }
 
 bool BaseSocket::Link::PassReadError(int error) {
-    return m_Owner.ReportReceive(error);
+    return m_owner.ReportReceive(error);
 }

@@ -80,11 +80,11 @@ public:
     // handshake failed); the default writes nothing more than the logs already have.
     virtual void OnTransportStatus(const std::string& text);
 
-    void SetTlsOptions(const TlsOptions& options) { m_Tls.SetOptions(options); }
-    const TlsOptions& GetTlsOptions() const { return m_Tls.Options(); }
+    void SetTlsOptions(const TlsOptions& options) { m_tls.SetOptions(options); }
+    const TlsOptions& GetTlsOptions() const { return m_tls.Options(); }
     // The store whose TLS settings every Connect reads (null: keep SetTlsOptions' values).
-    void SetTransportSettings(SettingsStore* settings) { m_Tls.SetSettings(settings); }
-    bool IsTlsEstablished() const { return m_Tls.IsEstablished(); }
+    void SetTransportSettings(SettingsStore* settings) { m_tls.SetSettings(settings); }
+    bool IsTlsEstablished() const { return m_tls.IsEstablished(); }
 
     // Makes a socket (bound to localPort when not 0) and registers it for eventMask. False,
     // with no socket left open, when any of the three fails.
@@ -110,24 +110,24 @@ public:
     static std::string WithoutBrackets(const std::string& text);
 
     SOCKET GetSocketHandle() const { return m_hSocket; }
-    const std::string& GetHost() const { return m_Host; }
-    int GetPort() const { return m_Port; }
+    const std::string& GetHost() const { return m_host; }
+    int GetPort() const { return m_port; }
     bool IsUsingProxy() const { return m_bUseProxy; }
-    bool IsLookupPending() const { return m_Connector.IsLookupPending(); }
+    bool IsLookupPending() const { return m_connector.IsLookupPending(); }
     // True when the last connect attempt ended in its TLS handshake (its OnConnect error is
     // kOwnFailure, like a failed lookup, so the code alone cannot tell them apart).
-    bool LastConnectFailedInTls() const { return m_Tls.Failed(); }
+    bool LastConnectFailedInTls() const { return m_tls.Failed(); }
     // Why the last connect attempt failed in the proxy's or the TLS handshake, in words for the
     // user ("Proxy authentication failed (status 1)"); empty when it did not fail there (the
     // error code given to OnConnect then says it all). Cleared by Connect.
-    const std::string& LastConnectFailureReason() const { return m_ConnectFailureReason; }
-    const SOCKS& GetProxy() const { return m_Proxy.Socks(); }
+    const std::string& LastConnectFailureReason() const { return m_connectFailureReason; }
+    const SOCKS& GetProxy() const { return m_proxy.Socks(); }
     // True between the TCP connect and the outcome of the handshake that follows it.
-    bool IsHandshakeClockRunning() const { return m_Connector.IsClockRunning(); }
+    bool IsHandshakeClockRunning() const { return m_connector.IsClockRunning(); }
     // The handshake ends in failure once strictly more whole seconds than this have passed.
-    void SetHandshakeTimeout(int seconds) { m_Connector.SetTimeout(seconds); }
+    void SetHandshakeTimeout(int seconds) { m_connector.SetTimeout(seconds); }
     // How often the handshake's time-out is checked (tests check more often than the tick).
-    void SetHandshakeCheckPeriod(UINT milliseconds) { m_Connector.SetCheckPeriod(milliseconds); }
+    void SetHandshakeCheckPeriod(UINT milliseconds) { m_connector.SetCheckPeriod(milliseconds); }
 
 protected:
     bool ConnectNow();
@@ -136,24 +136,24 @@ protected:
     void OnSocketEvent(SOCKET socket, int event, int error);
     // Connects to the first address of the list that answers (a finished lookup's result).
     bool ConnectToAddresses(const platform::HostAddressList& list);
-    void SetConnectPort(int port) { m_Connector.SetPort(port); }
+    void SetConnectPort(int port) { m_connector.SetPort(port); }
 
 private:
     // What the stages may use of this object (see StageLink).
     class Link final : public StageLink {
     public:
-        explicit Link(BaseSocket& owner) : m_Owner(owner) {}
-        SOCKET Socket() const override { return m_Owner.m_hSocket; }
+        explicit Link(BaseSocket& owner) : m_owner(owner) {}
+        SOCKET Socket() const override { return m_owner.m_hSocket; }
         void PostSocketEvent(int event, int error) override;
-        const std::string& Host() const override { return m_Owner.m_Host; }
-        int Port() const override { return m_Owner.m_Port; }
+        const std::string& Host() const override { return m_owner.m_host; }
+        int Port() const override { return m_owner.m_port; }
         void StageOpened(const char* early, int count) override;
         void StageFailed(int error, const std::string& reason) override;
         void TransportStatus(const std::string& text) override;
         bool PassReadError(int error) override;
 
     private:
-        BaseSocket& m_Owner;
+        BaseSocket& m_owner;
     };
 
     int ResetTransport();
@@ -179,24 +179,24 @@ private:
     void ApplyStreamOptions(SOCKET socket, bool askReceiveBuffer);
 
     SOCKET m_hSocket = INVALID_SOCKET;
-    std::string m_Host;
-    int m_Port = 0;
-    int m_SocketType = SOCK_STREAM;
-    long m_EventMask = kAllEvents;
+    std::string m_host;
+    int m_port = 0;
+    int m_socketType = SOCK_STREAM;
+    long m_eventMask = kAllEvents;
     bool m_bUseProxy = false;
-    std::string m_ConnectFailureReason;  // of the last attempt, for the report
+    std::string m_connectFailureReason;  // of the last attempt, for the report
     // Counts the sockets this object has had: a call into the derived class that returns to a
     // different count found the connection closed or replaced.
-    unsigned m_Generation = 0;
+    unsigned m_generation = 0;
 
-    Link m_Link{*this};
-    Connector m_Connector;
-    ProxyStage m_Proxy{m_Link};
-    TlsStage m_Tls{m_Link};
-    StreamStage m_Stream{m_Link, m_Tls};
-    // The handshakes configured for this attempt, in order; m_ChainPosition is the one that
+    Link m_link{*this};
+    Connector m_connector;
+    ProxyStage m_proxy{m_link};
+    TlsStage m_tls{m_link};
+    StreamStage m_stream{m_link, m_tls};
+    // The handshakes configured for this attempt, in order; m_chainPosition is the one that
     // runs (or runs next). The stream follows the last.
-    HandshakeStage* m_Chain[2] = {};
-    int m_ChainLength = 0;
-    int m_ChainPosition = 0;
+    HandshakeStage* m_chain[2] = {};
+    int m_chainLength = 0;
+    int m_chainPosition = 0;
 };

@@ -6,9 +6,9 @@
 #include "platform/Clock.h"
 
 void Connector::Prepare(int portToDial) {
-    m_Port = portToDial;
-    m_Addresses.count = 0;
-    m_NextAddress = 0;
+    m_port = portToDial;
+    m_addresses.count = 0;
+    m_nextAddress = 0;
 }
 
 bool Connector::IsDottedQuad(const char* text) {
@@ -43,13 +43,13 @@ bool Connector::UseLiteral(const std::string& machine) {
 bool Connector::StartLookup(HWND window, UINT message, const std::string& name) {
     // A newer lookup replaces an older one, whose result must then never arrive.
     CancelLookup();
-    std::memset(&m_Addresses, 0, sizeof m_Addresses);
+    std::memset(&m_addresses, 0, sizeof m_addresses);
     // Every address family: a server may be reachable over IPv6 only, or over IPv4 only.
-    m_hLookup = platform::AsyncGetHostAddresses(window, message, name.c_str(), &m_Addresses);
+    m_hLookup = platform::AsyncGetHostAddresses(window, message, name.c_str(), &m_addresses);
     if (m_hLookup == nullptr) {
         return false;
     }
-    m_State = State::kLookingUp;
+    m_state = State::kLookingUp;
     return true;
 }
 
@@ -58,8 +58,8 @@ void Connector::CancelLookup() {
         WSACancelAsyncRequest(m_hLookup);
         m_hLookup = nullptr;
     }
-    if (m_State == State::kLookingUp) {
-        m_State = State::kIdle;
+    if (m_state == State::kLookingUp) {
+        m_state = State::kIdle;
     }
 }
 
@@ -68,20 +68,20 @@ bool Connector::TakeLookup(HANDLE task) {
         return false;
     }
     m_hLookup = nullptr;
-    m_State = State::kIdle;
+    m_state = State::kIdle;
     return true;
 }
 
 void Connector::UseAddresses(const platform::HostAddressList& list) {
-    if (&list != &m_Addresses) {
-        m_Addresses = list;
+    if (&list != &m_addresses) {
+        m_addresses = list;
     }
-    m_NextAddress = 0;
+    m_nextAddress = 0;
 }
 
 // The addresses are tried in the resolver's order; only the last failure is reported.
 void Connector::TakeNextAddress() {
-    const SOCKADDR_STORAGE& next = m_Addresses.addresses[m_NextAddress++];
+    const SOCKADDR_STORAGE& next = m_addresses.addresses[m_nextAddress++];
     if (next.ss_family == AF_INET6) {
         sockaddr_in6 address = {};
         std::memcpy(&address, &next, sizeof address);
@@ -96,59 +96,59 @@ void Connector::TakeNextAddress() {
 void Connector::SetRemote4(unsigned long networkAddress) {
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(m_Port));
+    address.sin_port = htons(static_cast<u_short>(m_port));
     address.sin_addr.s_addr = static_cast<std::uint32_t>(networkAddress);
-    m_Remote = {};
-    std::memcpy(&m_Remote, &address, sizeof address);
-    m_RemoteLength = sizeof address;
+    m_remote = {};
+    std::memcpy(&m_remote, &address, sizeof address);
+    m_remoteLength = sizeof address;
 }
 
 void Connector::SetRemote6(const in6_addr& networkAddress) {
     sockaddr_in6 address = {};
     address.sin6_family = AF_INET6;
-    address.sin6_port = htons(static_cast<u_short>(m_Port));
+    address.sin6_port = htons(static_cast<u_short>(m_port));
     address.sin6_addr = networkAddress;
-    m_Remote = {};
-    std::memcpy(&m_Remote, &address, sizeof address);
-    m_RemoteLength = sizeof address;
+    m_remote = {};
+    std::memcpy(&m_remote, &address, sizeof address);
+    m_remoteLength = sizeof address;
 }
 
 void Connector::StartClock(HWND window, TIMERPROC timerProc) {
     // Once per attempt, between the TCP connect and the handshakes' outcome.
-    ZODIVA_ASSERT(m_State != State::kHandshaking);
-    m_State = State::kHandshaking;
-    m_ClockStart = platform::CurrentFileTimeStamp();
+    ZODIVA_ASSERT(m_state != State::kHandshaking);
+    m_state = State::kHandshaking;
+    m_clockStart = platform::CurrentFileTimeStamp();
     if (window != nullptr) {
-        SetTimer(window, kClockTimerId, m_CheckMilliseconds, timerProc);
+        SetTimer(window, kClockTimerId, m_checkMilliseconds, timerProc);
     }
 }
 
 void Connector::StopClock(HWND window) {
-    if (m_State != State::kHandshaking) {
+    if (m_state != State::kHandshaking) {
         return;
     }
-    m_State = State::kIdle;
+    m_state = State::kIdle;
     if (window != nullptr) {
         KillTimer(window, kClockTimerId);
     }
 }
 
 bool Connector::IsOverdue(std::int64_t* seconds) const {
-    if (m_State != State::kHandshaking) {
+    if (m_state != State::kHandshaking) {
         return false;
     }
-    *seconds = platform::WholeSecondsSince(m_ClockStart);
-    return *seconds > m_TimeoutSeconds;
+    *seconds = platform::WholeSecondsSince(m_clockStart);
+    return *seconds > m_timeoutSeconds;
 }
 
 void Connector::DialEnded() {
-    if (m_State == State::kDialling) {
-        m_State = State::kIdle;
+    if (m_state == State::kDialling) {
+        m_state = State::kIdle;
     }
 }
 
 void Connector::Reset(HWND window) {
     CancelLookup();
     StopClock(window);
-    m_State = State::kIdle;
+    m_state = State::kIdle;
 }

@@ -35,7 +35,7 @@ public:
     HWND GetWindowHandle() const { return m_hWnd; }
     // The thread that made the object, which its window's messages reach: the only thread
     // that may run it.
-    const ThreadOwner& Owner() const { return m_Owner; }
+    const ThreadOwner& Owner() const { return m_owner; }
 
     static LRESULT CALLBACK StaticWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -44,7 +44,7 @@ public:
     static void ForgetClassRegistration();
 
 private:
-    ThreadOwner m_Owner;
+    ThreadOwner m_owner;
     HWND m_hWnd = nullptr;
     bool m_bDeleteOnDestroy = true;
 };

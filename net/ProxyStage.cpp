@@ -5,14 +5,14 @@
 
 void ProxyStage::Configure(const std::string& host, int port, const std::string& user,
                            const std::string& password) {
-    m_Socks.SetInfo(host, port, user, password);
-    m_State = State::kWaitingForConnect;
+    m_socks.SetInfo(host, port, user, password);
+    m_state = State::kWaitingForConnect;
 }
 
 // The proxy's own reply never carries bytes for a stage before it, so early is empty here.
 void ProxyStage::Begin(const char*, int) {
-    m_State = State::kNegotiating;
-    if (!m_Socks.OnConnect()) {
+    m_state = State::kNegotiating;
+    if (!m_socks.OnConnect()) {
         Fail(StageLink::kOwnFailure);
         return;
     }
@@ -22,7 +22,7 @@ void ProxyStage::Begin(const char*, int) {
 // Waiting for the TCP connect counts: a proxy that hangs up before it is an attempt that
 // failed, which the derived class waits to hear through OnConnect, not a close.
 bool ProxyStage::IsRunning() const {
-    return m_State == State::kWaitingForConnect || m_State == State::kNegotiating;
+    return m_state == State::kWaitingForConnect || m_state == State::kNegotiating;
 }
 
 void ProxyStage::OnReadable() {
@@ -38,25 +38,25 @@ void ProxyStage::OnReadable() {
     }
     RearmQuickAck(socket);
     SocketTrace("%T: %d Sending %d bytes to SOCKS5 class\n", static_cast<int>(socket), count);
-    if (!m_Socks.OnRecieve(block, count)) {
+    if (!m_socks.OnRecieve(block, count)) {
         SocketTrace("BaseSocket::OnReceive: Proxy failed\n");
         Fail(StageLink::kOwnFailure);
         return;
     }
-    if (m_Socks.PendingLength() > 0) {
+    if (m_socks.PendingLength() > 0) {
         SocketTrace("BaseSocket::OnReceive: Sending proxy response.\n");
         if (!SendRequest(true)) {
             return;
         }
     }
-    if (!m_Socks.IsConnected()) {
+    if (!m_socks.IsConnected()) {
         SocketTrace("BaseSocket: Proxy is not connected yet\n");
         return;
     }
     SocketTrace("BaseSocket: Proxy is connected. Triggering OnConnect(0)\n");
-    m_State = State::kOpen;
+    m_state = State::kOpen;
     // A fast server's first bytes may have come in the same read as the proxy's reply.
-    Link().StageOpened(block + m_Socks.TrailingOffset(), m_Socks.TrailingCount());
+    Link().StageOpened(block + m_socks.TrailingOffset(), m_socks.TrailingCount());
 }
 
 // An error during the handshake ends it; without an outcome the connect would wait for ever.
@@ -76,12 +76,12 @@ void ProxyStage::OnTimedOut(int limitSeconds) {
 }
 
 void ProxyStage::Reset() {
-    m_State = State::kWaitingForConnect;
+    m_state = State::kWaitingForConnect;
 }
 
 bool ProxyStage::SendRequest(bool traceFailure) {
     int length = 0;
-    const char* request = m_Socks.TakeOutput(&length);
+    const char* request = m_socks.TakeOutput(&length);
     if (length == 0) {
         return true;
     }
@@ -99,8 +99,8 @@ bool ProxyStage::SendRequest(bool traceFailure) {
 // Every failure of the handshake is reported once: afterwards the stage no longer runs, so a
 // close that follows is an ordinary close.
 void ProxyStage::Fail(int error, const std::string& reason) {
-    const std::string why = m_Socks.FailureReason().empty() ? reason : m_Socks.FailureReason();
-    m_Socks.Abandon();
-    m_State = State::kFailed;
+    const std::string why = m_socks.FailureReason().empty() ? reason : m_socks.FailureReason();
+    m_socks.Abandon();
+    m_state = State::kFailed;
     Link().StageFailed(error, why);
 }

@@ -17,7 +17,7 @@ public:
     // The destination and credentials of a new attempt.
     void Configure(const std::string& host, int port, const std::string& user,
                    const std::string& password);
-    const SOCKS& Socks() const { return m_Socks; }
+    const SOCKS& Socks() const { return m_socks; }
 
     void Begin(const char* early, int count) override;
     bool IsRunning() const override;
@@ -39,6 +39,6 @@ private:
     // Ends the attempt; reason: why, when the proxy itself cannot say.
     void Fail(int error, const std::string& reason = std::string());
 
-    SOCKS m_Socks;
-    State m_State = State::kWaitingForConnect;
+    SOCKS m_socks;
+    State m_state = State::kWaitingForConnect;
 };

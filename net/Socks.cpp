@@ -37,24 +37,24 @@ bool SOCKS::SetInfo(const std::string& destinationHost, int destinationPort,
                     const std::string& user, const std::string& password) {
     SocketTrace("SOCKS::SetInfo: Connecting through proxy to \"%s\", port %d, user \"%s\"\n",
                 destinationHost.c_str(), destinationPort, user.c_str());
-    m_DestinationHost = destinationHost;
-    m_DestinationPort = destinationPort;
-    m_User = user;
-    m_Password = password;
-    m_State = InfoSet;
-    m_FailureReason.clear();
-    m_ReplyLength = 0;
-    m_TrailingOffset = m_TrailingCount = 0;
+    m_destinationHost = destinationHost;
+    m_destinationPort = destinationPort;
+    m_user = user;
+    m_password = password;
+    m_state = InfoSet;
+    m_failureReason.clear();
+    m_replyLength = 0;
+    m_trailingOffset = m_trailingCount = 0;
     return true;
 }
 
 bool SOCKS::OnConnect() {
     ResetOutput();
-    m_State = MethodSent;
-    m_FailureReason.clear();
-    m_ReplyLength = 0;
-    m_TrailingOffset = m_TrailingCount = 0;
-    if (!m_User.empty() || !m_Password.empty()) {
+    m_state = MethodSent;
+    m_failureReason.clear();
+    m_replyLength = 0;
+    m_trailingOffset = m_trailingCount = 0;
+    if (!m_user.empty() || !m_password.empty()) {
         SocketTrace("SOCKS::OnConnect(): Sending user/pass method.\n");
         const char request[] = {kSocksVersion, 2, kMethodNone, kMethodUserPass};
         Queue(request, sizeof request);
@@ -69,24 +69,24 @@ bool SOCKS::OnConnect() {
 
 bool SOCKS::OnRecieve(const char* bytes, int count) {
     ResetOutput();
-    m_TrailingOffset = m_TrailingCount = 0;
+    m_trailingOffset = m_trailingCount = 0;
     if (bytes == nullptr || count <= 0) {
         return true;
     }
-    switch (m_State) {
+    switch (m_state) {
         case MethodSent:
             CollectReply(bytes, count, kShortReplyLength);
-            if (m_ReplyLength < kShortReplyLength) {
+            if (m_replyLength < kShortReplyLength) {
                 return true;
             }
-            m_ReplyLength = 0;
+            m_replyLength = 0;
             return OnMethodReply();
         case AuthSent:
             CollectReply(bytes, count, kShortReplyLength);
-            if (m_ReplyLength < kShortReplyLength) {
+            if (m_replyLength < kShortReplyLength) {
                 return true;
             }
-            m_ReplyLength = 0;
+            m_replyLength = 0;
             return OnAuthReply();
         case ConnectSent:
             return OnConnectBlock(bytes, count);
@@ -99,13 +99,13 @@ bool SOCKS::OnRecieve(const char* bytes, int count) {
 // as well, so that whatever follows it in the block is known to be tunnelled data.
 bool SOCKS::OnConnectBlock(const char* bytes, int count) {
     int used = CollectReply(bytes, count, kConnectReplyHead);
-    if (m_ReplyLength < kConnectReplyHead) {
+    if (m_replyLength < kConnectReplyHead) {
         return true;
     }
-    if (m_Reply[1] == 0) {
-        if (m_Reply[3] == kAddressDomain) {
+    if (m_reply[1] == 0) {
+        if (m_reply[3] == kAddressDomain) {
             used += CollectReply(bytes + used, count - used, kConnectReplyHead + 1);
-            if (m_ReplyLength < kConnectReplyHead + 1) {
+            if (m_replyLength < kConnectReplyHead + 1) {
                 return true;
             }
         }
@@ -114,44 +114,44 @@ bool SOCKS::OnConnectBlock(const char* bytes, int count) {
             used = count;  // cannot tell where the reply ends: keep nothing of this block
         } else {
             used += CollectReply(bytes + used, count - used, full);
-            if (m_ReplyLength < full) {
+            if (m_replyLength < full) {
                 return true;
             }
         }
-        m_TrailingOffset = used;
-        m_TrailingCount = count - used;
+        m_trailingOffset = used;
+        m_trailingCount = count - used;
     }
     const bool succeeded = OnConnectReply();
-    m_ReplyLength = 0;
+    m_replyLength = 0;
     if (!succeeded) {
-        m_TrailingOffset = m_TrailingCount = 0;
+        m_trailingOffset = m_trailingCount = 0;
     }
     return succeeded;
 }
 
 int SOCKS::CollectReply(const char* bytes, int count, int wanted) {
-    const int room = std::min(wanted, kReplyBufferSize) - m_ReplyLength;
+    const int room = std::min(wanted, kReplyBufferSize) - m_replyLength;
     const int taken = std::max(0, std::min(room, count));
-    std::memcpy(m_Reply + m_ReplyLength, bytes, static_cast<size_t>(taken));
-    m_ReplyLength += taken;
+    std::memcpy(m_reply + m_replyLength, bytes, static_cast<size_t>(taken));
+    m_replyLength += taken;
     return taken;
 }
 
 int SOCKS::ConnectReplyLength() const {
-    switch (m_Reply[3]) {
+    switch (m_reply[3]) {
         case kAddressIPv4:
             return kConnectReplyHead + 4 + 2;
         case kAddressIPv6:
             return kConnectReplyHead + 16 + 2;
         case kAddressDomain:
-            return kConnectReplyHead + 1 + m_Reply[4] + 2;
+            return kConnectReplyHead + 1 + m_reply[4] + 2;
         default:
             return kUnknownReplyLength;
     }
 }
 
 bool SOCKS::OnMethodReply() {
-    const unsigned char method = m_Reply[1];
+    const unsigned char method = m_reply[1];
     SocketTrace("SOCKS::OnRecieve: Server responded with METHOD(%d)\n", SignedByte(method));
     if (method == kMethodNone) {
         SocketTrace("SOCKS::OnReceive(): No authentication needed.\n");
@@ -167,7 +167,7 @@ bool SOCKS::OnMethodReply() {
         return Fail("Unsupported authentication method " + std::to_string(method));
     }
     // The usual cause: the proxy wants a user name and password and none is set.
-    return Fail(m_User.empty() && m_Password.empty()
+    return Fail(m_user.empty() && m_password.empty()
                     ? "Unsupported authentication method: the proxy accepts none of the methods "
                       "offered (no proxy user name is set)"
                     : "Unsupported authentication method: the proxy accepts none of the methods "
@@ -175,7 +175,7 @@ bool SOCKS::OnMethodReply() {
 }
 
 bool SOCKS::OnAuthReply() {
-    const unsigned char status = m_Reply[1];
+    const unsigned char status = m_reply[1];
     if (status == 0) {
         SocketTrace("SOCKS::OnRecieve: Successfully authenticated.\n");
         return DoProxyConnect();
@@ -188,19 +188,19 @@ bool SOCKS::OnAuthReply() {
 
 bool SOCKS::OnConnectReply() {
     SocketTrace("SOCKS::OnRecieve: Server responded with VER(%d) REP(%d) ATYP(%d)\n",
-                SignedByte(m_Reply[0]), SignedByte(m_Reply[1]), SignedByte(m_Reply[3]));
-    if (m_Reply[1] == 0) {
+                SignedByte(m_reply[0]), SignedByte(m_reply[1]), SignedByte(m_reply[3]));
+    if (m_reply[1] == 0) {
         SocketTrace("REP == 0. SOCKS returning success");
-        m_State = Connected;
+        m_state = Connected;
         return true;
     }
     SocketTrace("REP != 0. SOCKS returning failure");
-    return Fail("SOCKS5 reply " + std::to_string(m_Reply[1]) + ": " + ReplyCodeText(m_Reply[1]));
+    return Fail("SOCKS5 reply " + std::to_string(m_reply[1]) + ": " + ReplyCodeText(m_reply[1]));
 }
 
 bool SOCKS::DoProxyUserPassAuth() {
-    m_State = AuthSent;
-    if (m_User.size() > kMaxFieldLength || m_Password.size() > kMaxFieldLength) {
+    m_state = AuthSent;
+    if (m_user.size() > kMaxFieldLength || m_password.size() > kMaxFieldLength) {
         const char* message =
             "SOCKS::DoProxyUserPassAuth(): Username or password larger than 255 bytes.\n";
         SocketTrace(message);
@@ -210,24 +210,24 @@ bool SOCKS::DoProxyUserPassAuth() {
     char request[kOutputBufferSize];
     char* out = request;
     *out++ = static_cast<char>(kAuthVersion);
-    *out++ = static_cast<char>(m_User.size());
-    out = std::copy(m_User.begin(), m_User.end(), out);
-    *out++ = static_cast<char>(m_Password.size());
-    out = std::copy(m_Password.begin(), m_Password.end(), out);
+    *out++ = static_cast<char>(m_user.size());
+    out = std::copy(m_user.begin(), m_user.end(), out);
+    *out++ = static_cast<char>(m_password.size());
+    out = std::copy(m_password.begin(), m_password.end(), out);
     Queue(request, static_cast<int>(out - request));
     SocketTrace("SOCKS::DoProxyUserPassAuth(): Sent proxy user and password.\n");
     return true;
 }
 
 bool SOCKS::DoProxyConnect() {
-    m_State = ConnectSent;
-    if (m_DestinationHost.size() > kMaxFieldLength) {
-        m_FailureReason = "Server name longer than 255 bytes, too long for the proxy";
+    m_state = ConnectSent;
+    if (m_destinationHost.size() > kMaxFieldLength) {
+        m_failureReason = "Server name longer than 255 bytes, too long for the proxy";
         return false;
     }
-    const char portHigh = static_cast<char>((m_DestinationPort / 256) & 0xFF);
-    const char portLow = static_cast<char>((m_DestinationPort % 256) & 0xFF);
-    const auto address = static_cast<std::uint32_t>(inet_addr(m_DestinationHost.c_str()));
+    const char portHigh = static_cast<char>((m_destinationPort / 256) & 0xFF);
+    const char portLow = static_cast<char>((m_destinationPort % 256) & 0xFF);
+    const auto address = static_cast<std::uint32_t>(inet_addr(m_destinationHost.c_str()));
     if (address != static_cast<std::uint32_t>(INADDR_NONE)) {
         char request[10] = {kSocksVersion, kCommandConnect, 0, kAddressIPv4};
         std::memcpy(request + 4, &address, 4);  // already in network order
@@ -238,7 +238,7 @@ bool SOCKS::DoProxyConnect() {
         return true;
     }
     // An IPv6 address has a form of its own: the proxy would try to resolve its text.
-    std::string literal = m_DestinationHost;
+    std::string literal = m_destinationHost;
     if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']') {
         literal = literal.substr(1, literal.size() - 2);
     }
@@ -254,8 +254,8 @@ bool SOCKS::DoProxyConnect() {
     }
     char request[4 + 1 + kMaxFieldLength + 2] = {kSocksVersion, kCommandConnect, 0, kAddressDomain};
     char* out = request + 4;
-    *out++ = static_cast<char>(m_DestinationHost.size());
-    out = std::copy(m_DestinationHost.begin(), m_DestinationHost.end(), out);
+    *out++ = static_cast<char>(m_destinationHost.size());
+    out = std::copy(m_destinationHost.begin(), m_destinationHost.end(), out);
     *out++ = portHigh;
     *out++ = portLow;
     Queue(request, static_cast<int>(out - request));
@@ -264,33 +264,33 @@ bool SOCKS::DoProxyConnect() {
 }
 
 const char* SOCKS::TakeOutput(int* length) {
-    *length = m_PendingLength;
+    *length = m_pendingLength;
     ResetOutput();
-    return m_OutputBuffer;
+    return m_outputBuffer;
 }
 
 void SOCKS::ResetOutput() {
-    m_PendingLength = 0;
-    m_WritePos = m_OutputBuffer;
+    m_pendingLength = 0;
+    m_writePos = m_outputBuffer;
 }
 
 bool SOCKS::Queue(const char* bytes, int length) {
-    if (m_PendingLength + length > kOutputBufferSize) {
+    if (m_pendingLength + length > kOutputBufferSize) {
         return false;
     }
-    std::memcpy(m_WritePos, bytes, static_cast<size_t>(length));
-    m_WritePos += length;
-    m_PendingLength += length;
+    std::memcpy(m_writePos, bytes, static_cast<size_t>(length));
+    m_writePos += length;
+    m_pendingLength += length;
     return true;
 }
 
 bool SOCKS::Fail() {
-    m_State = Idle;
+    m_state = Idle;
     return false;
 }
 
 bool SOCKS::Fail(std::string reason) {
-    m_FailureReason = std::move(reason);
+    m_failureReason = std::move(reason);
     return Fail();
 }
 

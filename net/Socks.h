@@ -46,27 +46,27 @@ public:
     bool DoProxyConnect();
 
     // The connection to the proxy failed or was given up: back to Idle.
-    void Abandon() { m_State = Idle; }
+    void Abandon() { m_state = Idle; }
 
-    int GetState() const { return m_State; }
+    int GetState() const { return m_state; }
     // Why the handshake failed, in words for the user ("Proxy authentication failed (status
     // 1)", "SOCKS5 reply 5: Connection refused"); empty while nothing has failed. Cleared by
     // SetInfo and OnConnect.
-    const std::string& FailureReason() const { return m_FailureReason; }
+    const std::string& FailureReason() const { return m_failureReason; }
     // The words RFC 1928 gives a CONNECT reply code ("Connection refused" for 5).
     static const char* ReplyCodeText(int code);
     // States InfoSet to ConnectSent: the owner routes what it reads to this object.
-    bool IsNegotiating() const { return m_State >= InfoSet && m_State <= ConnectSent; }
-    bool IsConnected() const { return m_State == Connected; }
+    bool IsNegotiating() const { return m_state >= InfoSet && m_state <= ConnectSent; }
+    bool IsConnected() const { return m_state == Connected; }
 
     // Bytes of the last block given to OnRecieve that came after the proxy's final CONNECT
     // reply: the first bytes of the tunnelled conversation. Valid until the next OnRecieve.
-    int TrailingOffset() const { return m_TrailingOffset; }
-    int TrailingCount() const { return m_TrailingCount; }
+    int TrailingOffset() const { return m_trailingOffset; }
+    int TrailingCount() const { return m_trailingCount; }
 
     // The queued request. TakeOutput hands it over and empties the queue; the bytes stay
     // valid until the next request is queued.
-    int PendingLength() const { return m_PendingLength; }
+    int PendingLength() const { return m_pendingLength; }
     const char* TakeOutput(int* length);
 
 private:
@@ -82,19 +82,19 @@ private:
     bool Fail();
     bool Fail(std::string reason);
 
-    std::string m_DestinationHost;
-    int m_DestinationPort = 0;
-    std::string m_User;
-    std::string m_Password;
-    int m_State = Idle;
-    std::string m_FailureReason;
+    std::string m_destinationHost;
+    int m_destinationPort = 0;
+    std::string m_user;
+    std::string m_password;
+    int m_state = Idle;
+    std::string m_failureReason;
 
-    char m_OutputBuffer[kOutputBufferSize] = {};
-    int m_PendingLength = 0;
-    char* m_WritePos = m_OutputBuffer;
+    char m_outputBuffer[kOutputBufferSize] = {};
+    int m_pendingLength = 0;
+    char* m_writePos = m_outputBuffer;
 
-    unsigned char m_Reply[kReplyBufferSize] = {};
-    int m_ReplyLength = 0;
-    int m_TrailingOffset = 0;
-    int m_TrailingCount = 0;
+    unsigned char m_reply[kReplyBufferSize] = {};
+    int m_replyLength = 0;
+    int m_trailingOffset = 0;
+    int m_trailingCount = 0;
 };

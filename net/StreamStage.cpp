@@ -8,16 +8,16 @@
 
 void StreamStage::Keep(const char* bytes, int count) {
     ZODIVA_ASSERT(count >= 0 && count <= kHeldBytesSize);
-    m_HeldStart = 0;
-    m_HeldEnd = 0;
+    m_heldStart = 0;
+    m_heldEnd = 0;
     if (count > 0) {
-        std::memcpy(m_Held, bytes, static_cast<size_t>(count));
-        m_HeldEnd = count;
+        std::memcpy(m_held, bytes, static_cast<size_t>(count));
+        m_heldEnd = count;
     }
 }
 
 int StreamStage::HeldCount() const {
-    return m_HeldEnd - m_HeldStart + (m_Tls.IsEstablished() ? m_Tls.HeldCount() : 0);
+    return m_heldEnd - m_heldStart + (m_tls.IsEstablished() ? m_tls.HeldCount() : 0);
 }
 
 void StreamStage::AnnounceHeld() {
@@ -29,18 +29,18 @@ void StreamStage::AnnounceHeld() {
 // Posted, not called: the derived class finishes what it is doing first, and a notification
 // that arrives after the socket was closed or replaced names a socket that is no longer current.
 void StreamStage::Announce() {
-    m_Link.PostSocketEvent(FD_READ, 0);
+    m_link.PostSocketEvent(FD_READ, 0);
 }
 
 void StreamStage::HoldClose(int error) {
-    m_State = State::kCloseHeld;
-    m_HeldCloseError = error;
+    m_state = State::kCloseHeld;
+    m_heldCloseError = error;
 }
 
 // Called once the held bytes are all taken: the close follows them, as it follows the last
 // data read from a plain socket. Posted, so the derived class finishes its read first.
 void StreamStage::ReleaseHeldClose() {
-    if (m_State != State::kCloseHeld || HeldCount() > 0) {
+    if (m_state != State::kCloseHeld || HeldCount() > 0) {
         return;
     }
     PostHeldClose();
@@ -49,21 +49,21 @@ void StreamStage::ReleaseHeldClose() {
 // Nothing more will come out of what is held (or the rest cannot be used): the held close
 // follows now.
 void StreamStage::PostHeldClose() {
-    if (m_State != State::kCloseHeld) {
+    if (m_state != State::kCloseHeld) {
         return;
     }
-    m_State = State::kFlowing;
-    m_Link.PostSocketEvent(FD_CLOSE, m_HeldCloseError);
+    m_state = State::kFlowing;
+    m_link.PostSocketEvent(FD_CLOSE, m_heldCloseError);
 }
 
 int StreamStage::Receive(void* buffer, int length, int flags) {
-    if (m_Tls.IsEstablished()) {
+    if (m_tls.IsEstablished()) {
         return ReceiveDecrypted(static_cast<char*>(buffer), length);
     }
-    if (m_HeldEnd > m_HeldStart && length > 0) {
+    if (m_heldEnd > m_heldStart && length > 0) {
         return ServeHeld(static_cast<char*>(buffer), length);
     }
-    const SOCKET socket = m_Link.Socket();
+    const SOCKET socket = m_link.Socket();
     const int result = recv(socket, static_cast<char*>(buffer), length, flags);
     // A short read drained the socket: the server may now be holding back its next piece
     // until this one is acknowledged. A full read means more is queued and ACKs flow anyway.
@@ -74,11 +74,11 @@ int StreamStage::Receive(void* buffer, int length, int flags) {
 }
 
 int StreamStage::ServeHeld(char* buffer, int length) {
-    const int count = std::min(length, m_HeldEnd - m_HeldStart);
-    std::memcpy(buffer, m_Held + m_HeldStart, static_cast<size_t>(count));
-    m_HeldStart += count;
-    if (m_HeldStart == m_HeldEnd) {
-        m_HeldStart = m_HeldEnd = 0;
+    const int count = std::min(length, m_heldEnd - m_heldStart);
+    std::memcpy(buffer, m_held + m_heldStart, static_cast<size_t>(count));
+    m_heldStart += count;
+    if (m_heldStart == m_heldEnd) {
+        m_heldStart = m_heldEnd = 0;
         ReleaseHeldClose();
     } else {
         Announce();  // no socket read happened, so no new FD_READ would come
@@ -89,9 +89,9 @@ int StreamStage::ServeHeld(char* buffer, int length) {
 // What the session still holds after a read is announced with a read notification of its own:
 // the socket may have nothing more to say.
 int StreamStage::ReceiveDecrypted(char* buffer, int length) {
-    const int count = m_Tls.Read(buffer, length);
+    const int count = m_tls.Read(buffer, length);
     if (count > 0) {
-        if (m_Tls.HeldCount() > 0) {
+        if (m_tls.HeldCount() > 0) {
             Announce();
         } else {
             ReleaseHeldClose();
@@ -106,14 +106,14 @@ int StreamStage::ReceiveDecrypted(char* buffer, int length) {
 }
 
 int StreamStage::Send(const void* data, int length, int flags) {
-    if (m_Tls.IsEstablished()) {
-        return m_Tls.Write(static_cast<const char*>(data), length);
+    if (m_tls.IsEstablished()) {
+        return m_tls.Write(static_cast<const char*>(data), length);
     }
-    return send(m_Link.Socket(), static_cast<const char*>(data), length, flags);
+    return send(m_link.Socket(), static_cast<const char*>(data), length, flags);
 }
 
 bool StreamStage::IOCtl(long command, u_long* argument) {
-    if (ioctlsocket(m_Link.Socket(), command, argument) == SOCKET_ERROR) {
+    if (ioctlsocket(m_link.Socket(), command, argument) == SOCKET_ERROR) {
         return false;
     }
     if (command == static_cast<long>(FIONREAD) && argument != nullptr) {
@@ -123,6 +123,6 @@ bool StreamStage::IOCtl(long command, u_long* argument) {
 }
 
 void StreamStage::Reset() {
-    m_HeldStart = m_HeldEnd = 0;
-    m_State = State::kFlowing;
+    m_heldStart = m_heldEnd = 0;
+    m_state = State::kFlowing;
 }

@@ -12,7 +12,7 @@ class StreamStage {
 public:
     static constexpr int kHeldBytesSize = 1024;  // at most one handshake read
 
-    StreamStage(StageLink& link, TlsStage& tls) : m_Link(link), m_Tls(tls) {}
+    StreamStage(StageLink& link, TlsStage& tls) : m_link(link), m_tls(tls) {}
     StreamStage(const StreamStage&) = delete;
     StreamStage& operator=(const StreamStage&) = delete;
 
@@ -44,11 +44,11 @@ private:
     void ReleaseHeldClose();
     void PostHeldClose();
 
-    StageLink& m_Link;
-    TlsStage& m_Tls;
-    State m_State = State::kFlowing;
-    int m_HeldCloseError = 0;
-    char m_Held[kHeldBytesSize] = {};
-    int m_HeldStart = 0;
-    int m_HeldEnd = 0;
+    StageLink& m_link;
+    TlsStage& m_tls;
+    State m_state = State::kFlowing;
+    int m_heldCloseError = 0;
+    char m_held[kHeldBytesSize] = {};
+    int m_heldStart = 0;
+    int m_heldEnd = 0;
 };

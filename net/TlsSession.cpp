@@ -81,21 +81,21 @@ TlsSession::~TlsSession() {
 }
 
 void TlsSession::End() {
-    if (m_Ssl != nullptr) {
-        SSL_free(m_Ssl);  // frees both memory BIOs
-        m_Ssl = nullptr;
+    if (m_ssl != nullptr) {
+        SSL_free(m_ssl);  // frees both memory BIOs
+        m_ssl = nullptr;
     }
-    if (m_Context != nullptr) {
-        SSL_CTX_free(m_Context);
-        m_Context = nullptr;
+    if (m_context != nullptr) {
+        SSL_CTX_free(m_context);
+        m_context = nullptr;
     }
-    m_FromPeer = m_ToPeer = nullptr;
+    m_fromPeer = m_toPeer = nullptr;
     m_bEstablished = false;
 }
 
 bool TlsSession::Begin(const std::string& serverName, const TlsOptions& options) {
     End();
-    m_Reason.clear();
+    m_reason.clear();
     ERR_clear_error();
     // The library names neither a missing file nor one without certificates clearly.
     std::string unusable;
@@ -103,71 +103,71 @@ bool TlsSession::Begin(const std::string& serverName, const TlsOptions& options)
         return Fail(unusable);
     }
     const bool systemStore = options.verify && options.caFile.empty();
-    m_Context = systemStore ? SystemTrustContext() : SSL_CTX_new(TLS_client_method());
-    if (m_Context == nullptr) {
+    m_context = systemStore ? SystemTrustContext() : SSL_CTX_new(TLS_client_method());
+    if (m_context == nullptr) {
         return Fail(systemStore ? CannotLoadCaFile(options.caFile)
                                 : std::string("cannot create a TLS context"));
     }
     if (!systemStore) {
-        SSL_CTX_set_min_proto_version(m_Context, TLS1_2_VERSION);
-        SSL_CTX_set_verify(m_Context, options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
+        SSL_CTX_set_min_proto_version(m_context, TLS1_2_VERSION);
+        SSL_CTX_set_verify(m_context, options.verify ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
         if (options.verify &&
-            SSL_CTX_load_verify_locations(m_Context, options.caFile.c_str(), nullptr) != 1) {
+            SSL_CTX_load_verify_locations(m_context, options.caFile.c_str(), nullptr) != 1) {
             return Fail(CannotLoadCaFile(options.caFile));
         }
     }
-    m_Ssl = SSL_new(m_Context);
-    m_FromPeer = BIO_new(BIO_s_mem());
-    m_ToPeer = BIO_new(BIO_s_mem());
-    if (m_Ssl == nullptr || m_FromPeer == nullptr || m_ToPeer == nullptr) {
-        BIO_free(m_FromPeer);
-        BIO_free(m_ToPeer);
-        m_FromPeer = m_ToPeer = nullptr;
+    m_ssl = SSL_new(m_context);
+    m_fromPeer = BIO_new(BIO_s_mem());
+    m_toPeer = BIO_new(BIO_s_mem());
+    if (m_ssl == nullptr || m_fromPeer == nullptr || m_toPeer == nullptr) {
+        BIO_free(m_fromPeer);
+        BIO_free(m_toPeer);
+        m_fromPeer = m_toPeer = nullptr;
         return Fail("cannot create a TLS session");
     }
     // An empty memory buffer means "nothing yet", not end of stream.
-    BIO_set_mem_eof_return(m_FromPeer, -1);
-    SSL_set_bio(m_Ssl, m_FromPeer, m_ToPeer);
-    SSL_set_connect_state(m_Ssl);
+    BIO_set_mem_eof_return(m_fromPeer, -1);
+    SSL_set_bio(m_ssl, m_fromPeer, m_toPeer);
+    SSL_set_connect_state(m_ssl);
     if (IsAddressLiteral(serverName)) {
         if (options.verify) {
-            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_Ssl), serverName.c_str());
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), serverName.c_str());
         }
     } else if (!serverName.empty()) {
-        SSL_set_tlsext_host_name(m_Ssl, serverName.c_str());
+        SSL_set_tlsext_host_name(m_ssl, serverName.c_str());
         if (options.verify) {
-            SSL_set1_host(m_Ssl, serverName.c_str());
+            SSL_set1_host(m_ssl, serverName.c_str());
         }
     }
     return true;
 }
 
 void TlsSession::NoteLibraryError(int result) {
-    const int kind = SSL_get_error(m_Ssl, result);
+    const int kind = SSL_get_error(m_ssl, result);
     const unsigned long error = ERR_get_error();
     const char* reason = error != 0 ? ERR_reason_error_string(error) : nullptr;
-    m_Reason = reason != nullptr ? reason : "TLS protocol error";
+    m_reason = reason != nullptr ? reason : "TLS protocol error";
     if (kind == SSL_ERROR_SYSCALL && error == 0) {
-        m_Reason = "the TLS session ended unexpectedly";
+        m_reason = "the TLS session ended unexpectedly";
     }
-    const long verified = SSL_get_verify_result(m_Ssl);
+    const long verified = SSL_get_verify_result(m_ssl);
     if (verified != X509_V_OK) {
-        m_Reason += ": ";
-        m_Reason += X509_verify_cert_error_string(verified);
+        m_reason += ": ";
+        m_reason += X509_verify_cert_error_string(verified);
     }
     ERR_clear_error();
 }
 
 TlsSession::Progress TlsSession::Handshake() {
-    if (m_Ssl == nullptr) {
+    if (m_ssl == nullptr) {
         return Progress::Failed;
     }
-    const int result = SSL_do_handshake(m_Ssl);
+    const int result = SSL_do_handshake(m_ssl);
     if (result == 1) {
         m_bEstablished = true;
         return Progress::Done;
     }
-    const int kind = SSL_get_error(m_Ssl, result);
+    const int kind = SSL_get_error(m_ssl, result);
     if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
         return Progress::NeedsPeer;
     }
@@ -176,20 +176,20 @@ TlsSession::Progress TlsSession::Handshake() {
 }
 
 void TlsSession::Feed(const char* bytes, int count) {
-    if (m_FromPeer != nullptr && count > 0) {
-        BIO_write(m_FromPeer, bytes, count);
+    if (m_fromPeer != nullptr && count > 0) {
+        BIO_write(m_fromPeer, bytes, count);
     }
 }
 
 int TlsSession::Read(char* buffer, int length) {
-    if (m_Ssl == nullptr || length <= 0) {
+    if (m_ssl == nullptr || length <= 0) {
         return kBroken;
     }
-    const int result = SSL_read(m_Ssl, buffer, length);
+    const int result = SSL_read(m_ssl, buffer, length);
     if (result > 0) {
         return result;
     }
-    const int kind = SSL_get_error(m_Ssl, result);
+    const int kind = SSL_get_error(m_ssl, result);
     if (kind == SSL_ERROR_WANT_READ || kind == SSL_ERROR_WANT_WRITE) {
         return kNothingYet;
     }
@@ -201,14 +201,14 @@ int TlsSession::Read(char* buffer, int length) {
 }
 
 bool TlsSession::Write(const char* bytes, int length) {
-    if (m_Ssl == nullptr) {
+    if (m_ssl == nullptr) {
         return false;
     }
     if (length <= 0) {
         return true;
     }
     // Memory BIOs grow as needed, so a write is taken whole or fails.
-    const int result = SSL_write(m_Ssl, bytes, length);
+    const int result = SSL_write(m_ssl, bytes, length);
     if (result == length) {
         return true;
     }
@@ -217,12 +217,12 @@ bool TlsSession::Write(const char* bytes, int length) {
 }
 
 void TlsSession::TakeOutput(std::string* out) {
-    if (m_ToPeer == nullptr) {
+    if (m_toPeer == nullptr) {
         return;
     }
     char chunk[16384];
     for (;;) {
-        const int count = BIO_read(m_ToPeer, chunk, sizeof chunk);
+        const int count = BIO_read(m_toPeer, chunk, sizeof chunk);
         if (count <= 0) {
             return;
         }
@@ -231,15 +231,15 @@ void TlsSession::TakeOutput(std::string* out) {
 }
 
 int TlsSession::HeldCount() const {
-    if (m_Ssl == nullptr) {
+    if (m_ssl == nullptr) {
         return 0;
     }
-    return SSL_pending(m_Ssl) + static_cast<int>(BIO_ctrl_pending(m_FromPeer));
+    return SSL_pending(m_ssl) + static_cast<int>(BIO_ctrl_pending(m_fromPeer));
 }
 
 std::string TlsSession::Description() const {
-    if (m_Ssl == nullptr) {
+    if (m_ssl == nullptr) {
         return std::string();
     }
-    return std::string(SSL_get_version(m_Ssl)) + " " + SSL_get_cipher_name(m_Ssl);
+    return std::string(SSL_get_version(m_ssl)) + " " + SSL_get_cipher_name(m_ssl);
 }

@@ -33,7 +33,9 @@ public:
 #ifdef _WIN32
     bool IsActive() const { return m_pSystem != nullptr; }
 #else
-    bool IsActive() const { return m_Ssl != nullptr; }
+    bool IsActive() const {
+        return m_ssl != nullptr;
+    }
 #endif
     bool IsEstablished() const { return m_bEstablished; }
 
@@ -58,12 +60,14 @@ public:
     static bool CheckCaFile(const std::string& path, std::string* reason);
 
     // Why the last step failed, in the library's words.
-    const std::string& Reason() const { return m_Reason; }
+    const std::string& Reason() const {
+        return m_reason;
+    }
 
 private:
     // Ends the session, keeping what as the reason; for the callers' "return Fail(...)".
     bool Fail(const std::string& what) {
-        m_Reason = what;
+        m_reason = what;
         End();
         return false;
     }
@@ -76,11 +80,11 @@ private:
 #else
     void NoteLibraryError(int result);
 
-    ssl_ctx_st* m_Context = nullptr;
-    ssl_st* m_Ssl = nullptr;
-    bio_st* m_FromPeer = nullptr;  // owned by m_Ssl
-    bio_st* m_ToPeer = nullptr;    // owned by m_Ssl
+    ssl_ctx_st* m_context = nullptr;
+    ssl_st* m_ssl = nullptr;
+    bio_st* m_fromPeer = nullptr;  // owned by m_ssl
+    bio_st* m_toPeer = nullptr;    // owned by m_ssl
 #endif
     bool m_bEstablished = false;
-    std::string m_Reason;
+    std::string m_reason;
 };

@@ -5,27 +5,27 @@
 
 bool TlsStage::Configure() {
     if (m_pSettings != nullptr) {
-        m_Options.enabled = m_pSettings->GetInt(keys::kNewsSsl) != 0;
-        m_Options.verify = m_pSettings->GetInt(keys::kNewsSslVerify) != 0;
-        m_Options.caFile = m_pSettings->GetString(keys::kNewsSslCa);
+        m_options.enabled = m_pSettings->GetInt(keys::kNewsSsl) != 0;
+        m_options.verify = m_pSettings->GetInt(keys::kNewsSslVerify) != 0;
+        m_options.caFile = m_pSettings->GetString(keys::kNewsSslCa);
     }
-    if (m_State == State::kFailed) {
-        m_State = State::kIdle;
+    if (m_state == State::kFailed) {
+        m_state = State::kIdle;
     }
-    return m_Options.enabled;
+    return m_options.enabled;
 }
 
 // early: bytes that came with the proxy's final reply, the server's first TLS bytes.
 void TlsStage::Begin(const char* early, int count) {
     SocketTrace("%T: %d Starting TLS handshake with \"%s\"\n", static_cast<int>(Link().Socket()),
                 Link().Host().c_str());
-    if (!m_Session.Begin(Link().Host(), m_Options)) {
-        Fail(m_Session.Reason());
+    if (!m_session.Begin(Link().Host(), m_options)) {
+        Fail(m_session.Reason());
         return;
     }
-    m_State = State::kHandshaking;
+    m_state = State::kHandshaking;
     if (count > 0) {
-        m_Session.Feed(early, count);
+        m_session.Feed(early, count);
     }
     Continue();
 }
@@ -47,7 +47,7 @@ void TlsStage::OnReadable() {
     }
     RearmQuickAck(socket);
     SocketTrace("%T: %d Read %d bytes of TLS handshake\n", static_cast<int>(socket), count);
-    m_Session.Feed(block, count);
+    m_session.Feed(block, count);
     Continue();
 }
 
@@ -61,15 +61,15 @@ void TlsStage::OnTimedOut(int) {
 
 // A failure stays readable until the next attempt: the derived class asks why after Close.
 void TlsStage::Reset() {
-    m_Session.End();
-    m_Outbox.clear();
-    if (m_State != State::kFailed) {
-        m_State = State::kIdle;
+    m_session.End();
+    m_outbox.clear();
+    if (m_state != State::kFailed) {
+        m_state = State::kIdle;
     }
 }
 
 void TlsStage::Continue() {
-    const TlsSession::Progress progress = m_Session.Handshake();
+    const TlsSession::Progress progress = m_session.Handshake();
     if (!Flush()) {
         Fail("sending the TLS handshake failed with error " + std::to_string(WSAGetLastError()));
         return;
@@ -79,7 +79,7 @@ void TlsStage::Continue() {
             Finish();
             return;
         case TlsSession::Progress::Failed:
-            Fail(m_Session.Reason());
+            Fail(m_session.Reason());
             return;
         case TlsSession::Progress::NeedsPeer:
             SocketTrace("%T: %d TLS handshake waits for the server\n",
@@ -89,13 +89,13 @@ void TlsStage::Continue() {
 }
 
 void TlsStage::Finish() {
-    m_State = State::kEstablished;
+    m_state = State::kEstablished;
     // Always written: protocol and cipher decide the speed of everything that follows.
     DebugLogPrintf("%T: BaseSocket(%d): TLS with \"%s\" port %d: %s%s\n",
                    static_cast<int>(Link().Socket()), Link().Host().c_str(), Link().Port(),
-                   m_Session.Description().c_str(),
-                   m_Options.verify ? "" : " (certificate not checked)");
-    if (!m_Options.verify) {
+                   m_session.Description().c_str(),
+                   m_options.verify ? "" : " (certificate not checked)");
+    if (!m_options.verify) {
         Link().TransportStatus("TLS to \"" + Link().Host() +
                                "\" without certificate checks (news_sslverify 0).");
     }
@@ -109,15 +109,15 @@ void TlsStage::Fail(const std::string& reason) {
                 reason.c_str());
     ErrorLogPrintf("%T: TLS handshake with \"%s\" port %d failed: %s\n", Link().Host().c_str(),
                    Link().Port(), reason.c_str());
-    m_Session.End();
-    m_Outbox.clear();
-    m_State = State::kFailed;
+    m_session.End();
+    m_outbox.clear();
+    m_state = State::kFailed;
     Link().TransportStatus("TLS handshake with \"" + Link().Host() + "\" failed: " + reason);
     Link().StageFailed(StageLink::kOwnFailure, "TLS handshake failed: " + reason);
 }
 
 bool TlsStage::OnWritable() {
-    if (m_Outbox.empty() || Flush() || IsEstablished()) {
+    if (m_outbox.empty() || Flush() || IsEstablished()) {
         return true;
     }
     Fail("sending the TLS handshake failed");
@@ -125,17 +125,17 @@ bool TlsStage::OnWritable() {
 }
 
 bool TlsStage::Flush() {
-    m_Session.TakeOutput(&m_Outbox);
+    m_session.TakeOutput(&m_outbox);
     const SOCKET socket = Link().Socket();
-    while (!m_Outbox.empty()) {
-        const int sent = send(socket, m_Outbox.data(), static_cast<int>(m_Outbox.size()), 0);
+    while (!m_outbox.empty()) {
+        const int sent = send(socket, m_outbox.data(), static_cast<int>(m_outbox.size()), 0);
         if (sent == SOCKET_ERROR) {
             return WSAGetLastError() == WSAEWOULDBLOCK;
         }
-        if (!m_Session.IsEstablished()) {  // the handshake's last flight is not traced
+        if (!m_session.IsEstablished()) {  // the handshake's last flight is not traced
             SocketTrace("%T: %d Sent %d bytes of TLS handshake\n", static_cast<int>(socket), sent);
         }
-        m_Outbox.erase(0, static_cast<size_t>(sent));
+        m_outbox.erase(0, static_cast<size_t>(sent));
     }
     return true;
 }
@@ -143,13 +143,13 @@ bool TlsStage::Flush() {
 // One call gives at most one record's worth.
 int TlsStage::Read(char* buffer, int length) {
     for (;;) {
-        const int count = m_Session.Read(buffer, length);
+        const int count = m_session.Read(buffer, length);
         if (count >= 0) {
             return count;  // 0: the server ended the session
         }
         if (count == TlsSession::kBroken) {
             ErrorLogPrintf("%T: TLS session with \"%s\" broken: %s\n", Link().Host().c_str(),
-                           m_Session.Reason().c_str());
+                           m_session.Reason().c_str());
             WSASetLastError(WSAECONNABORTED);
             return SOCKET_ERROR;
         }
@@ -161,14 +161,14 @@ int TlsStage::Read(char* buffer, int length) {
         if (read < static_cast<int>(sizeof block)) {
             RearmQuickAck(Link().Socket());
         }
-        m_Session.Feed(block, read);
+        m_session.Feed(block, read);
     }
 }
 
 int TlsStage::Write(const char* data, int length) {
-    if (!m_Session.Write(data, length)) {
+    if (!m_session.Write(data, length)) {
         ErrorLogPrintf("%T: TLS session with \"%s\" broken: %s\n", Link().Host().c_str(),
-                       m_Session.Reason().c_str());
+                       m_session.Reason().c_str());
         WSASetLastError(WSAECONNABORTED);
         return SOCKET_ERROR;
     }

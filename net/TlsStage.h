@@ -15,20 +15,20 @@ public:
 
     using HandshakeStage::HandshakeStage;
 
-    void SetOptions(const TlsOptions& options) { m_Options = options; }
-    const TlsOptions& Options() const { return m_Options; }
+    void SetOptions(const TlsOptions& options) { m_options = options; }
+    const TlsOptions& Options() const { return m_options; }
     // The store whose TLS settings every attempt reads (null: keep SetOptions' values).
     void SetSettings(SettingsStore* settings) { m_pSettings = settings; }
     // A new attempt: reads the settings and forgets the last attempt's failure. True when TLS
     // is on for it.
     bool Configure();
 
-    bool IsEstablished() const { return m_State == State::kEstablished; }
+    bool IsEstablished() const { return m_state == State::kEstablished; }
     // True when the last attempt ended in this stage (kept across Close, for the report).
-    bool Failed() const { return m_State == State::kFailed; }
+    bool Failed() const { return m_state == State::kFailed; }
 
     void Begin(const char* early, int count) override;
-    bool IsRunning() const override { return m_State == State::kHandshaking; }
+    bool IsRunning() const override { return m_state == State::kHandshaking; }
     void OnReadable() override;
     void OnReadError(int) override {}
     void OnPeerClosed() override;
@@ -44,7 +44,7 @@ public:
     // Encrypts and sends; length, or SOCKET_ERROR.
     int Write(const char* data, int length);
     // Decrypted bytes (and ciphertext not yet decrypted) the session holds.
-    int HeldCount() const { return m_Session.HeldCount(); }
+    int HeldCount() const { return m_session.HeldCount(); }
 
 private:
     enum class State {
@@ -60,9 +60,9 @@ private:
     // FD_WRITE; false on a socket error.
     bool Flush();
 
-    TlsOptions m_Options;
+    TlsOptions m_options;
     SettingsStore* m_pSettings = nullptr;
-    TlsSession m_Session;
-    std::string m_Outbox;  // ciphertext the socket would not take yet
-    State m_State = State::kIdle;
+    TlsSession m_session;
+    std::string m_outbox;  // ciphertext the socket would not take yet
+    State m_state = State::kIdle;
 };

@@ -47,7 +47,7 @@ protected:
 // to it instead of the derived class.
 class HandshakeStage {
 public:
-    explicit HandshakeStage(StageLink& link) : m_Link(link) {}
+    explicit HandshakeStage(StageLink& link) : m_link(link) {}
     virtual ~HandshakeStage() = default;
     HandshakeStage(const HandshakeStage&) = delete;
     HandshakeStage& operator=(const HandshakeStage&) = delete;
@@ -68,10 +68,10 @@ public:
     virtual void Reset() = 0;
 
 protected:
-    StageLink& Link() const { return m_Link; }
+    StageLink& Link() const { return m_link; }
 
 private:
-    StageLink& m_Link;
+    StageLink& m_link;
 };
 
 // Linux drops back to delayed ACKs after a read; a stop-and-wait conversation would then stall

@@ -489,7 +489,7 @@ void TlsSession::End() {
 
 bool TlsSession::Begin(const std::string& serverName, const TlsOptions& options) {
     End();
-    m_Reason.clear();
+    m_reason.clear();
     auto session = std::make_unique<SystemSession>();
     session->verify = options.verify;
     session->serverName = serverName;
@@ -532,7 +532,7 @@ TlsSession::Progress TlsSession::Handshake() {
             return Progress::NeedsPeer;
         }
         if (session.hasContext && !LooksLikeTls(session.input)) {
-            m_Reason = "the server did not answer with TLS (it sent \"" +
+            m_reason = "the server did not answer with TLS (it sent \"" +
                        PlainStart(session.input) + "\")";
             return Progress::Failed;
         }
@@ -546,7 +546,7 @@ TlsSession::Progress TlsSession::Handshake() {
             case SEC_I_INCOMPLETE_CREDENTIALS:  // a client certificate is asked for: none
                 continue;
             default:
-                m_Reason = StatusText(status);
+                m_reason = StatusText(status);
                 return Progress::Failed;
         }
     }
@@ -557,20 +557,20 @@ TlsSession::Progress TlsSession::FinishHandshake() {
     if (QueryContextAttributesA(&session.context, SECPKG_ATTR_STREAM_SIZES, &session.sizes) !=
             SEC_E_OK ||
         session.sizes.cbMaximumMessage == 0) {
-        m_Reason = "Windows' TLS gave no record sizes";
+        m_reason = "Windows' TLS gave no record sizes";
         return Progress::Failed;
     }
     SecPkgContext_ConnectionInfo connection = {};
     if (QueryContextAttributesA(&session.context, SECPKG_ATTR_CONNECTION_INFO, &connection) ==
             SEC_E_OK &&
         (connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0) {
-        m_Reason = std::string("the server speaks only ") + ProtocolName(connection.dwProtocol) +
+        m_reason = std::string("the server speaks only ") + ProtocolName(connection.dwProtocol) +
                    ", older than TLSv1.2";
         return Progress::Failed;
     }
     std::string reason;
     if (session.verify && !session.CheckCertificate(&reason)) {
-        m_Reason = "certificate verify failed: " + reason;
+        m_reason = "certificate verify failed: " + reason;
         return Progress::Failed;
     }
     m_bEstablished = true;
@@ -623,7 +623,7 @@ int TlsSession::DecryptRecord() {
         return kNothingYet;
     }
     if (status != SEC_E_OK && status != SEC_I_CONTEXT_EXPIRED && status != SEC_I_RENEGOTIATE) {
-        m_Reason = StatusText(status);
+        m_reason = StatusText(status);
         return kBroken;
     }
     // The buffers point into the input, which is replaced by what follows the record.
@@ -644,7 +644,7 @@ int TlsSession::DecryptRecord() {
         const SECURITY_STATUS renewed = session.Step();
         if (renewed != SEC_E_OK && renewed != SEC_I_CONTINUE_NEEDED &&
             renewed != SEC_E_INCOMPLETE_MESSAGE) {
-            m_Reason = StatusText(renewed);
+            m_reason = StatusText(renewed);
             return kBroken;
         }
     }
@@ -653,7 +653,7 @@ int TlsSession::DecryptRecord() {
 
 bool TlsSession::Write(const char* bytes, int length) {
     if (!m_pSystem || !m_bEstablished) {
-        m_Reason = "no TLS session";
+        m_reason = "no TLS session";
         return false;
     }
     SystemSession& session = *m_pSystem;
@@ -670,7 +670,7 @@ bool TlsSession::Write(const char* bytes, int length) {
         SecBufferDesc message = {SECBUFFER_VERSION, 4, buffers};
         const SECURITY_STATUS status = EncryptMessage(&session.context, 0, &message, 0);
         if (status != SEC_E_OK) {
-            m_Reason = StatusText(status);
+            m_reason = StatusText(status);
             return false;
         }
         for (int i = 0; i < 3; ++i) {
