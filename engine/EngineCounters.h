@@ -24,39 +24,39 @@ public:
     EngineTotals Read() const {
         EngineTotals totals;
         totals.rate = Rate();
-        totals.bytesReceived = bytes_.load(std::memory_order_relaxed);
-        totals.articlesCompleted = articles_.load(std::memory_order_relaxed);
-        totals.connections = connections_.load(std::memory_order_relaxed);
-        totals.ticks = ticks_.load(std::memory_order_relaxed);
+        totals.bytesReceived = m_bytes.load(std::memory_order_relaxed);
+        totals.articlesCompleted = m_articles.load(std::memory_order_relaxed);
+        totals.connections = m_connections.load(std::memory_order_relaxed);
+        totals.ticks = m_ticks.load(std::memory_order_relaxed);
         return totals;
     }
     // The sum of the engines' rates as of their last ticks.
     double Rate() const {
         double total = 0.0;
-        for (const auto& rate : rates_) total += rate.load(std::memory_order_relaxed);
+        for (const auto& rate : m_rates) total += rate.load(std::memory_order_relaxed);
         return total;
     }
 
     // The rate one engine published last.
     double EngineRate(std::size_t engine) const {
-        return rates_[engine < kMaxEngines ? engine : kMaxEngines - 1].load(
+        return m_rates[engine < kMaxEngines ? engine : kMaxEngines - 1].load(
             std::memory_order_relaxed);
     }
     // engine: 0 .. kMaxEngines - 1, the publishing engine's own slot.
     void PublishRate(double rate, std::size_t engine = 0) {
-        rates_[engine < kMaxEngines ? engine : kMaxEngines - 1].store(rate,
-                                                                      std::memory_order_relaxed);
+        m_rates[engine < kMaxEngines ? engine : kMaxEngines - 1].store(rate,
+                                                                       std::memory_order_relaxed);
     }
-    void AddBytes(std::uint64_t bytes) { bytes_.fetch_add(bytes, std::memory_order_relaxed); }
+    void AddBytes(std::uint64_t bytes) { m_bytes.fetch_add(bytes, std::memory_order_relaxed); }
     // Each connection counts its completed bodies straight into this total.
-    std::atomic<std::uint64_t>* ArticleCounter() { return &articles_; }
-    void AddConnection() { connections_.fetch_add(1, std::memory_order_relaxed); }
-    void AddTick() { ticks_.fetch_add(1, std::memory_order_relaxed); }
+    std::atomic<std::uint64_t>* ArticleCounter() { return &m_articles; }
+    void AddConnection() { m_connections.fetch_add(1, std::memory_order_relaxed); }
+    void AddTick() { m_ticks.fetch_add(1, std::memory_order_relaxed); }
 
 private:
-    std::array<std::atomic<double>, kMaxEngines> rates_{};
-    std::atomic<std::uint64_t> bytes_{0};
-    std::atomic<std::uint64_t> articles_{0};
-    std::atomic<std::uint64_t> connections_{0};
-    std::atomic<std::uint64_t> ticks_{0};
+    std::array<std::atomic<double>, kMaxEngines> m_rates{};
+    std::atomic<std::uint64_t> m_bytes{0};
+    std::atomic<std::uint64_t> m_articles{0};
+    std::atomic<std::uint64_t> m_connections{0};
+    std::atomic<std::uint64_t> m_ticks{0};
 };

@@ -3,25 +3,25 @@
 #include <algorithm>
 
 EngineMonitor::EngineMonitor() {
-    for (auto& batch : m_Batches) {
+    for (auto& batch : m_batches) {
         batch.store(nullptr, std::memory_order_relaxed);
     }
 }
 
 EngineMonitor::~EngineMonitor() {
-    for (auto& batch : m_Batches) {
+    for (auto& batch : m_batches) {
         delete batch.load(std::memory_order_relaxed);
     }
 }
 
 ConnectionMonitor* EngineMonitor::AddConnections(std::size_t count, std::int32_t firstNumber) {
-    std::lock_guard<std::mutex> lock(m_AddLock);
-    const std::size_t batches = m_BatchCount.load(std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(m_addLock);
+    const std::size_t batches = m_batchCount.load(std::memory_order_relaxed);
     if (count == 0 || batches >= kMaxBatches) {
         return nullptr;
     }
     auto batch = std::make_unique<Batch>();
-    batch->first = m_Count.load(std::memory_order_relaxed);
+    batch->first = m_count.load(std::memory_order_relaxed);
     batch->size = count;
     batch->slots = std::make_unique<ConnectionMonitor[]>(count);
     const std::size_t numberBase =
@@ -31,18 +31,18 @@ ConnectionMonitor* EngineMonitor::AddConnections(std::size_t count, std::int32_t
     }
     ConnectionMonitor* first = batch->slots.get();
     // Published batch first, count after: a reader that sees the count finds every slot.
-    m_Batches[batches].store(batch.release(), std::memory_order_release);
-    m_BatchCount.store(batches + 1, std::memory_order_release);
-    m_Count.store(m_Count.load(std::memory_order_relaxed) + count, std::memory_order_release);
+    m_batches[batches].store(batch.release(), std::memory_order_release);
+    m_batchCount.store(batches + 1, std::memory_order_release);
+    m_count.store(m_count.load(std::memory_order_relaxed) + count, std::memory_order_release);
     return first;
 }
 
 template <typename Visit>
 void EngineMonitor::ForEachSlot(Visit visit) const {
-    const std::size_t total = m_Count.load(std::memory_order_acquire);
-    const std::size_t batches = m_BatchCount.load(std::memory_order_acquire);
+    const std::size_t total = m_count.load(std::memory_order_acquire);
+    const std::size_t batches = m_batchCount.load(std::memory_order_acquire);
     for (std::size_t b = 0; b < batches; ++b) {
-        const Batch* batch = m_Batches[b].load(std::memory_order_acquire);
+        const Batch* batch = m_batches[b].load(std::memory_order_acquire);
         if (batch == nullptr) {
             break;
         }

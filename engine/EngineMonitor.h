@@ -55,10 +55,10 @@ public:
     EngineMonitor(const EngineMonitor&) = delete;
     EngineMonitor& operator=(const EngineMonitor&) = delete;
 
-    RunMonitor& Run() { return m_Run; }
-    const RunMonitor& Run() const { return m_Run; }
+    RunMonitor& Run() { return m_run; }
+    const RunMonitor& Run() const { return m_run; }
     // Rows of all connections, oldest first; drain it with TryPop.
-    StatusRowQueue& StatusRows() { return m_Run.StatusRows(); }
+    StatusRowQueue& StatusRows() { return m_run.StatusRows(); }
 
     // --- engine thread ------------------------------------------------------------------
     // `count` new slots numbered from firstNumber on, or on from the slots added so far when
@@ -68,7 +68,7 @@ public:
     ConnectionMonitor* AddConnections(std::size_t count, std::int32_t firstNumber = 0);
 
     // --- any thread ---------------------------------------------------------------------
-    std::size_t ConnectionCount() const { return m_Count.load(std::memory_order_acquire); }
+    std::size_t ConnectionCount() const { return m_count.load(std::memory_order_acquire); }
     // Replaces `out` with one snapshot per connection, in connection-number order.
     void ReadConnections(std::vector<ConnectionSnapshot>& out, std::int64_t nowFileTime) const;
     ActivityCounts CountActivities(std::int64_t nowFileTime) const;
@@ -84,9 +84,9 @@ private:
     template <typename Visit>
     void ForEachSlot(Visit visit) const;
 
-    RunMonitor m_Run;
-    std::mutex m_AddLock;  // taken by adders only
-    std::array<std::atomic<Batch*>, kMaxBatches> m_Batches{};
-    std::atomic<std::size_t> m_BatchCount{0};
-    std::atomic<std::size_t> m_Count{0};
+    RunMonitor m_run;
+    std::mutex m_addLock;  // taken by adders only
+    std::array<std::atomic<Batch*>, kMaxBatches> m_batches{};
+    std::atomic<std::size_t> m_batchCount{0};
+    std::atomic<std::size_t> m_count{0};
 };

@@ -24,33 +24,33 @@ void CQW::SetMonitor(std::shared_ptr<EngineMonitor> monitor) {
     if (!monitor) {
         return;
     }
-    m_Monitor = std::move(monitor);
-    m_StatusWindow = std::make_unique<StatusRowWindow>(m_Monitor->StatusRows());
-    m_StatusList.Window = m_StatusWindow.get();
-    m_StatusList.RowLimit = EngineMonitor::kStatusRowLimit;
-    m_StatusList.RowCount = 0;
-    m_DiskSpaceEpisodeShown = 0;
-    for (auto& connection : m_Connections) {
+    m_monitor = std::move(monitor);
+    m_statusWindow = std::make_unique<StatusRowWindow>(m_monitor->StatusRows());
+    m_statusList.Window = m_statusWindow.get();
+    m_statusList.RowLimit = EngineMonitor::kStatusRowLimit;
+    m_statusList.RowCount = 0;
+    m_diskSpaceEpisodeShown = 0;
+    for (auto& connection : m_connections) {
         if (connection) {
             // Their slots belonged to the monitor before.
-            connection->AttachMonitor(nullptr, &m_Monitor->Run());
+            connection->AttachMonitor(nullptr, &m_monitor->Run());
         }
     }
 }
 
 void CQW::DeleteConnections() {
-    for (auto& connection : m_Connections) {
+    for (auto& connection : m_connections) {
         if (connection) {
             // Bytes read since the last tick still count towards the download's total.
-            m_Counters->AddBytes(static_cast<std::uint64_t>(
+            m_counters->AddBytes(static_cast<std::uint64_t>(
                 connection->PendingBytes() > 0 ? connection->PendingBytes() : 0));
             connection->ResetConnection();
             connection.reset();
         }
     }
-    m_Connections.clear();
-    m_Connections.shrink_to_fit();
-    m_Counters->PublishRate(0.0, m_EngineIndex);
+    m_connections.clear();
+    m_connections.shrink_to_fit();
+    m_counters->PublishRate(0.0, m_engineIndex);
 }
 
 LRESULT CQW::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -68,18 +68,18 @@ LRESULT CQW::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 void CQW::OnTimer() {
     ZODIVA_ASSERT_OWNER(Owner());
-    for (auto& connection : m_Connections) {
+    for (auto& connection : m_connections) {
         if (connection) {
             const std::int32_t pending = connection->PendingBytes();
             if (pending > 0) {
-                m_Counters->AddBytes(static_cast<std::uint64_t>(pending));
+                m_counters->AddBytes(static_cast<std::uint64_t>(pending));
             }
             connection->OnTimer();
         }
     }
     PublishTotalRate();
     ShowDiskSpaceShortage();
-    m_Counters->AddTick();
+    m_counters->AddTick();
 }
 
 // One row of the engine itself each time space runs short, however many lines and articles
@@ -89,35 +89,35 @@ void CQW::ShowDiskSpaceShortage() {
         return;
     }
     const std::uint64_t episode = DiskSpaceLowEpisodes();
-    if (episode == m_DiskSpaceEpisodeShown) {
+    if (episode == m_diskSpaceEpisodeShown) {
         return;
     }
-    m_DiskSpaceEpisodeShown = episode;
+    m_diskSpaceEpisodeShown = episode;
     const std::string message = DiskSpaceLowMessage();
-    m_Monitor->StatusRows().TryPush(platform::CurrentFileTime(), 0, message.c_str());
+    m_monitor->StatusRows().TryPush(platform::CurrentFileTime(), 0, message.c_str());
 }
 
 void CQW::PublishTotalRate() {
     double total = 0.0;
-    for (const auto& connection : m_Connections) {
+    for (const auto& connection : m_connections) {
         if (connection) {
             total += connection->CurrentRate();
         }
     }
-    m_Counters->PublishRate(total, m_EngineIndex);
+    m_counters->PublishRate(total, m_engineIndex);
 }
 
 double CQW::GetTotalRate() const {
-    return m_Counters->EngineRate(m_EngineIndex);
+    return m_counters->EngineRate(m_engineIndex);
 }
 
 void CQW::JoinGroup(std::shared_ptr<EngineCounters> counters, std::size_t engineIndex,
                     std::int32_t firstConnectionNumber) {
     if (counters) {
-        m_Counters = std::move(counters);
+        m_counters = std::move(counters);
     }
-    m_EngineIndex = engineIndex;
-    m_FirstConnectionNumber = firstConnectionNumber > 0 ? firstConnectionNumber : 0;
+    m_engineIndex = engineIndex;
+    m_firstConnectionNumber = firstConnectionNumber > 0 ? firstConnectionNumber : 0;
 }
 
 void CQW::StartDownload() {
@@ -129,26 +129,26 @@ void CQW::CreateConnections() {
     if (count < 1) {
         return;
     }
-    m_Connections.reserve(m_Connections.size() + static_cast<std::size_t>(count));
+    m_connections.reserve(m_connections.size() + static_cast<std::size_t>(count));
     // Numbered on from this engine's first number (one engine of a group) or from 1.
     const std::size_t numberBefore =
-        (m_FirstConnectionNumber > 0 ? static_cast<std::size_t>(m_FirstConnectionNumber) - 1 : 0) +
-        m_Connections.size();
-    ConnectionMonitor* slots = m_Monitor->AddConnections(
+        (m_firstConnectionNumber > 0 ? static_cast<std::size_t>(m_firstConnectionNumber) - 1 : 0) +
+        m_connections.size();
+    ConnectionMonitor* slots = m_monitor->AddConnections(
         static_cast<std::size_t>(count),
-        m_FirstConnectionNumber > 0 ? static_cast<std::int32_t>(numberBefore + 1) : 0);
-    m_Monitor->Run().MarkStart(platform::MonotonicTime());
+        m_firstConnectionNumber > 0 ? static_cast<std::int32_t>(numberBefore + 1) : 0);
+    m_monitor->Run().MarkStart(platform::MonotonicTime());
     for (int i = 0; i < count; ++i) {
         auto connection = std::make_unique<CNNTPSocket>();
         connection->Settings.SetParent(&Settings);
         connection->SetConnectionOptions(ConnectionOptions);
-        connection->SetCompletedArticlesCounter(m_Counters->ArticleCounter());
-        connection->AttachMonitor(slots != nullptr ? &slots[i] : nullptr, &m_Monitor->Run());
+        connection->SetCompletedArticlesCounter(m_counters->ArticleCounter());
+        connection->AttachMonitor(slots != nullptr ? &slots[i] : nullptr, &m_monitor->Run());
         connection->SetConnectionNumber(static_cast<std::int32_t>(numberBefore + i + 1));
-        connection->AttachStatusList(&m_StatusList);
+        connection->AttachStatusList(&m_statusList);
         CNNTPSocket* raw = connection.get();
-        m_Connections.push_back(std::move(connection));
-        m_Counters->AddConnection();
+        m_connections.push_back(std::move(connection));
+        m_counters->AddConnection();
         raw->StartArticleJob(kGroup, kFirstArticle);
     }
 }

@@ -36,11 +36,11 @@ public:
     void StartDownload();
     // Any thread: the sum of the connections' rates in KiB/s as of the last tick.
     double GetTotalRate() const;
-    std::shared_ptr<EngineCounters> Counters() const { return m_Counters; }
+    std::shared_ptr<EngineCounters> Counters() const { return m_counters; }
     // Where the connections publish their activity, failures, latencies and status rows.
     // The engine makes its own; a front end that wants to watch gives one before the start
     // message (engine thread, or before the engine thread runs its loop).
-    std::shared_ptr<EngineMonitor> Monitor() const { return m_Monitor; }
+    std::shared_ptr<EngineMonitor> Monitor() const { return m_monitor; }
     void SetMonitor(std::shared_ptr<EngineMonitor> monitor);
 
     // On the start message: "DLConnections" connections, each on the group with one job.
@@ -59,21 +59,21 @@ public:
     // engine thread before the start message (CQWThread does it when it creates the engine).
     std::map<std::string, std::string> ConnectionOptions;
 
-    const std::vector<std::unique_ptr<CNNTPSocket>>& Connections() const { return m_Connections; }
+    const std::vector<std::unique_ptr<CNNTPSocket>>& Connections() const { return m_connections; }
 
 private:
     void PublishTotalRate();
     void DeleteConnections();
     void ShowDiskSpaceShortage();
 
-    std::vector<std::unique_ptr<CNNTPSocket>> m_Connections;
-    std::shared_ptr<EngineCounters> m_Counters = std::make_shared<EngineCounters>();
-    std::size_t m_EngineIndex = 0;
-    std::int32_t m_FirstConnectionNumber = 0;
-    std::shared_ptr<EngineMonitor> m_Monitor;
+    std::vector<std::unique_ptr<CNNTPSocket>> m_connections;
+    std::shared_ptr<EngineCounters> m_counters = std::make_shared<EngineCounters>();
+    std::size_t m_engineIndex = 0;
+    std::int32_t m_firstConnectionNumber = 0;
+    std::shared_ptr<EngineMonitor> m_monitor;
     // The status list every connection writes to, shown through the monitor's row queue.
-    std::unique_ptr<StatusRowWindow> m_StatusWindow;
-    StatusList m_StatusList;
+    std::unique_ptr<StatusRowWindow> m_statusWindow;
+    StatusList m_statusList;
     // The last time disk space ran short that this monitor's status list was told of.
-    std::uint64_t m_DiskSpaceEpisodeShown = 0;
+    std::uint64_t m_diskSpaceEpisodeShown = 0;
 };

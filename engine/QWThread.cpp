@@ -54,23 +54,23 @@ bool CQWThread::OnInitInstance() {
     }
     DebugLogPrintf("OnInitInstance - Allocating m_pQW\n");
     m_pQW = new CQW();
-    m_pQW->SetMonitor(m_Monitor);
-    m_pQW->JoinGroup(m_GroupCounters, m_EngineIndex, m_FirstConnectionNumber);
-    m_pQW->ConnectionOptions = m_ConnectionOptions;
-    m_Counters = m_pQW->Counters();
+    m_pQW->SetMonitor(m_monitor);
+    m_pQW->JoinGroup(m_groupCounters, m_engineIndex, m_firstConnectionNumber);
+    m_pQW->ConnectionOptions = m_connectionOptions;
+    m_counters = m_pQW->Counters();
     return true;
 }
 
 void CQWThread::JoinGroup(std::shared_ptr<EngineCounters> counters, std::size_t engineIndex,
                           std::int32_t firstConnectionNumber) {
-    m_GroupCounters = std::move(counters);
-    m_EngineIndex = engineIndex;
-    m_FirstConnectionNumber = firstConnectionNumber;
+    m_groupCounters = std::move(counters);
+    m_engineIndex = engineIndex;
+    m_firstConnectionNumber = firstConnectionNumber;
 }
 
 void CQWThread::SetMonitor(std::shared_ptr<EngineMonitor> monitor) {
     if (monitor) {
-        m_Monitor = std::move(monitor);
+        m_monitor = std::move(monitor);
     }
 }
 

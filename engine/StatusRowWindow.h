@@ -13,16 +13,16 @@ class StatusRowQueue;
 
 class StatusRowWindow : public StatusListControl {
 public:
-    explicit StatusRowWindow(StatusRowQueue& queue) : m_Queue(queue) {}
+    explicit StatusRowWindow(StatusRowQueue& queue) : m_queue(queue) {}
 
-    void BeginRow(int source) override { m_Source = source; }
+    void BeginRow(int source) override { m_source = source; }
     void DeleteRow(int index) override;
     void InsertRow(int index, const char* text) override;
-    int GetRowCount() override { return m_Rows; }
+    int GetRowCount() override { return m_rows; }
     void EnsureVisible(int /*index*/) override {}
 
 private:
-    StatusRowQueue& m_Queue;
-    int m_Source = 0;
-    int m_Rows = 0;
+    StatusRowQueue& m_queue;
+    int m_source = 0;
+    int m_rows = 0;
 };

@@ -17,7 +17,7 @@ struct WorkerThread::Control {
     std::shared_ptr<void> keepAlive;
 };
 
-WorkerThread::WorkerThread() : m_Control(std::make_shared<Control>()) {}
+WorkerThread::WorkerThread() : m_control(std::make_shared<Control>()) {}
 
 WorkerThread::~WorkerThread() {
     if (m_hStartEvent != nullptr) {
@@ -26,8 +26,8 @@ WorkerThread::~WorkerThread() {
 }
 
 void WorkerThread::KeepAliveWhileRunning(std::shared_ptr<void> token) {
-    std::lock_guard<std::mutex> lock(m_Control->mutex);
-    m_Control->keepAlive = std::move(token);
+    std::lock_guard<std::mutex> lock(m_control->mutex);
+    m_control->keepAlive = std::move(token);
 }
 
 bool WorkerThread::Start() {
@@ -45,7 +45,7 @@ bool WorkerThread::Start() {
         return false;
     }
     m_hThread = reinterpret_cast<HANDLE>(handle);
-    m_ThreadId = threadId;
+    m_threadId = threadId;
     WaitForSingleObject(m_hStartEvent, INFINITE);
     CloseHandle(m_hStartEvent);
     m_hStartEvent = nullptr;
@@ -56,14 +56,14 @@ void WorkerThread::Stop() {
     if (m_hThread == INVALID_HANDLE_VALUE) {
         return;
     }
-    PostThreadMessageA(m_ThreadId, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(m_hThread, m_StopWaitMs) == WAIT_TIMEOUT) {
+    PostThreadMessageA(m_threadId, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(m_hThread, m_stopWaitMs) == WAIT_TIMEOUT) {
         bool giveUp = false;
         {
-            std::lock_guard<std::mutex> lock(m_Control->mutex);
-            giveUp = !m_Control->finished;
+            std::lock_guard<std::mutex> lock(m_control->mutex);
+            giveUp = !m_control->finished;
             if (giveUp) {
-                m_Control->abandoned = true;
+                m_control->abandoned = true;
                 g_abandonedThreadsRunning.fetch_add(1);
             }
         }
@@ -86,7 +86,7 @@ void WorkerThread::Release(std::unique_ptr<WorkerThread> thread) {
     if (!thread->m_bAbandoned) {
         return;  // the thread has ended; the object goes now
     }
-    std::shared_ptr<Control> control = thread->m_Control;
+    std::shared_ptr<Control> control = thread->m_control;
     std::lock_guard<std::mutex> lock(control->mutex);
     if (!control->finished) {
         control->handedOver = true;
@@ -101,7 +101,7 @@ int WorkerThread::AbandonedThreadsRunning() {
 unsigned WINAPI WorkerThread::ThreadRoutine(void* argument) {
     auto* self = static_cast<WorkerThread*>(argument);
     // Taken while Start still blocks the owner, so the object is certainly alive.
-    unsigned exitCode = RunThread(self, self->m_Control);
+    unsigned exitCode = RunThread(self, self->m_control);
     _endthreadex(exitCode);
 }
 

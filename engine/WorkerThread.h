@@ -46,9 +46,9 @@ public:
     // example); it is kept until the thread has ended. Set before Start.
     void KeepAliveWhileRunning(std::shared_ptr<void> token);
     // Shortens Stop's wait (tests).
-    void SetStopWaitMilliseconds(DWORD milliseconds) { m_StopWaitMs = milliseconds; }
+    void SetStopWaitMilliseconds(DWORD milliseconds) { m_stopWaitMs = milliseconds; }
 
-    DWORD GetThreadId() const { return m_ThreadId; }
+    DWORD GetThreadId() const { return m_threadId; }
     // The thread's handle (for GetThreadTimes); valid until Stop.
     HANDLE ThreadHandle() const { return m_hThread; }
     bool IsStarted() const { return m_hThread != INVALID_HANDLE_VALUE; }
@@ -61,9 +61,9 @@ private:
     static unsigned RunThread(WorkerThread* self, std::shared_ptr<Control> control);
 
     HANDLE m_hStartEvent = nullptr;
-    DWORD m_ThreadId = 0xFFFFFFFF;
+    DWORD m_threadId = 0xFFFFFFFF;
     HANDLE m_hThread = INVALID_HANDLE_VALUE;
-    DWORD m_StopWaitMs = kStopWaitMs;
+    DWORD m_stopWaitMs = kStopWaitMs;
     bool m_bAbandoned = false;
-    std::shared_ptr<Control> m_Control;
+    std::shared_ptr<Control> m_control;
 };
