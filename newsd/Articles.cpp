@@ -89,34 +89,35 @@ bool ParseMessageId(const std::string& text, int64_t* number) {
     return true;
 }
 
-ArticleFactory::ArticleFactory(ArticleOptions options) : options_(std::move(options)) {
-    options_.lineLength = std::max<size_t>(options_.lineLength, 1);
-    const size_t lead = BodyLead(options_.last).size() + 2;
-    size_t remaining = options_.bodyBytes > lead ? options_.bodyBytes - lead : 0;
+ArticleFactory::ArticleFactory(ArticleOptions options) : m_options(std::move(options)) {
+    m_options.lineLength = std::max<size_t>(m_options.lineLength, 1);
+    const size_t lead = BodyLead(m_options.last).size() + 2;
+    size_t remaining = m_options.bodyBytes > lead ? m_options.bodyBytes - lead : 0;
     uint32_t seed = 0x5eed;
     std::string wire;
     wire.reserve(remaining + remaining / 32 + 64);
     while (remaining > 2) {
-        const size_t length = std::min(options_.lineLength, remaining - 2);
-        std::string line = BulkLine(bulkLines_.size(), length, &seed);
+        const size_t length = std::min(m_options.lineLength, remaining - 2);
+        std::string line = BulkLine(m_bulkLines.size(), length, &seed);
         remaining -= std::min(remaining, line.size() + 2);
-        bulkOctets_ += line.size() + 2;
+        m_bulkOctets += line.size() + 2;
         AppendStuffed(&wire, line);
-        bulkLines_.push_back(std::move(line));
+        m_bulkLines.push_back(std::move(line));
     }
-    bulkWire_ = std::make_shared<const std::string>(std::move(wire));
+    m_bulkWire = std::make_shared<const std::string>(std::move(wire));
 }
 
 bool ArticleFactory::Exists(int64_t number) const {
-    return number >= options_.first && number <= options_.last && !options_.missing.count(number);
+    return number >= m_options.first && number <= m_options.last &&
+           !m_options.missing.count(number);
 }
 
 int64_t ArticleFactory::Count() const {
-    if (options_.last < options_.first)
+    if (m_options.last < m_options.first)
         return 0;
-    int64_t count = options_.last - options_.first + 1;
-    for (int64_t n : options_.missing)
-        if (n >= options_.first && n <= options_.last)
+    int64_t count = m_options.last - m_options.first + 1;
+    for (int64_t n : m_options.missing)
+        if (n >= m_options.first && n <= m_options.last)
             --count;
     return count;
 }
@@ -135,25 +136,25 @@ std::string ArticleFactory::Date(int64_t number) const {
 }
 
 std::string ArticleFactory::BodyLead(int64_t number) const {
-    return "newsd article " + std::to_string(number) + " in " + options_.group;
+    return "newsd article " + std::to_string(number) + " in " + m_options.group;
 }
 
 size_t ArticleFactory::BodyOctets() const {
-    return BodyLead(options_.last).size() + 2 + bulkOctets_;
+    return BodyLead(m_options.last).size() + 2 + m_bulkOctets;
 }
 
 std::vector<std::string> ArticleFactory::HeaderLines(int64_t number) const {
-    const size_t bodyOctets = BodyLead(number).size() + 2 + bulkOctets_;
+    const size_t bodyOctets = BodyLead(number).size() + 2 + m_bulkOctets;
     return {
         "Path: newsd.test!not-for-mail",
         "From: newsd <poster@newsd.test>",
-        "Newsgroups: " + options_.group,
+        "Newsgroups: " + m_options.group,
         "Subject: " + Subject(number),
         "Date: " + Date(number),
         "Message-ID: " + MessageId(number),
         "Lines: " + std::to_string(BodyLines()),
         "Bytes: " + std::to_string(bodyOctets),
-        "Xref: newsd.test " + options_.group + ":" + std::to_string(number),
+        "Xref: newsd.test " + m_options.group + ":" + std::to_string(number),
     };
 }
 
@@ -162,7 +163,7 @@ ExpectedArticle ArticleFactory::Expected(int64_t number) const {
     article.headerLines = HeaderLines(number);
     article.bodyLines.reserve(BodyLines());
     article.bodyLines.push_back(BodyLead(number));
-    article.bodyLines.insert(article.bodyLines.end(), bulkLines_.begin(), bulkLines_.end());
+    article.bodyLines.insert(article.bodyLines.end(), m_bulkLines.begin(), m_bulkLines.end());
     return article;
 }
 
@@ -179,11 +180,11 @@ std::string ArticleFactory::BodyLeadWire(int64_t number) const {
 
 std::string ArticleFactory::OverviewLine(int64_t number) const {
     const std::string header = HeaderWire(number);
-    const size_t bodyOctets = BodyLead(number).size() + 2 + bulkOctets_;
+    const size_t bodyOctets = BodyLead(number).size() + 2 + m_bulkOctets;
     return std::to_string(number) + "\t" + Subject(number) + "\tnewsd <poster@newsd.test>\t" +
            Date(number) + "\t" + MessageId(number) + "\t\t" +
            std::to_string(header.size() + 2 + bodyOctets) + "\t" + std::to_string(BodyLines()) +
-           "\tXref: newsd.test " + options_.group + ":" + std::to_string(number);
+           "\tXref: newsd.test " + m_options.group + ":" + std::to_string(number);
 }
 
 }  // namespace newsd

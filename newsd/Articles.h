@@ -44,7 +44,7 @@ class ArticleFactory {
 public:
     explicit ArticleFactory(ArticleOptions options);
 
-    const ArticleOptions& Options() const { return options_; }
+    const ArticleOptions& Options() const { return m_options; }
     bool Exists(int64_t number) const;
     int64_t Count() const;
 
@@ -54,8 +54,8 @@ public:
     std::string HeaderWire(int64_t number) const;
     // The body is the article's own first line followed by the shared bulk block.
     std::string BodyLeadWire(int64_t number) const;
-    const SharedText& BodyBulkWire() const { return bulkWire_; }
-    size_t BodyLines() const { return bulkLines_.size() + 1; }
+    const SharedText& BodyBulkWire() const { return m_bulkWire; }
+    size_t BodyLines() const { return m_bulkLines.size() + 1; }
     size_t BodyOctets() const;  // unstuffed body size with CR LFs
     // One overview line: number, subject, from, date, message-id, references, bytes, lines.
     std::string OverviewLine(int64_t number) const;
@@ -66,10 +66,10 @@ private:
     std::string Date(int64_t number) const;
     std::string BodyLead(int64_t number) const;
 
-    ArticleOptions options_;
-    std::vector<std::string> bulkLines_;  // unstuffed
-    SharedText bulkWire_;
-    size_t bulkOctets_ = 0;
+    ArticleOptions m_options;
+    std::vector<std::string> m_bulkLines;  // unstuffed
+    SharedText m_bulkWire;
+    size_t m_bulkOctets = 0;
 };
 
 }  // namespace newsd

@@ -40,16 +40,16 @@ bool VerbMatches(const std::string& wanted, const std::string& verb) {
 Connection::Connection(UniqueSocket socket, int index, const ServerOptions& options,
                        const ArticleFactory& articles, ConnectionScript script,
                        ConnectionObserver& observer)
-    : socket_(std::move(socket)),
-      index_(index),
-      script_(std::move(script)),
-      session_(articles, options, script_),
-      observer_(observer),
-      faultMatches_(script_.faults.size(), 0) {
+    : m_socket(std::move(socket)),
+      m_index(index),
+      m_script(std::move(script)),
+      m_session(articles, options, m_script),
+      m_observer(observer),
+      m_faultMatches(m_script.faults.size(), 0) {
     // Servers that write a status line and its text separately usually run with Nagle on;
     // that combination is what the script reproduces.
-    const int noDelay = options.noDelay && !script_.separateStatusWrite ? 1 : 0;
-    SetIntOption(socket_.Get(), IPPROTO_TCP, TCP_NODELAY, noDelay);
+    const int noDelay = options.noDelay && !m_script.separateStatusWrite ? 1 : 0;
+    SetIntOption(m_socket.Get(), IPPROTO_TCP, TCP_NODELAY, noDelay);
 }
 
 bool Connection::Start() {
@@ -57,14 +57,14 @@ bool Connection::Start() {
 }
 
 bool Connection::Start(Clock::time_point now) {
-    Reply greeting = session_.Greet();
+    Reply greeting = m_session.Greet();
     std::vector<const Fault*> faults;
-    for (const Fault& fault : script_.faults) {
+    for (const Fault& fault : m_script.faults) {
         if (IsGreetingFault(fault) && fault.occurrence <= 1)
             faults.push_back(&fault);
     }
     if (greeting.silent) {
-        mute_ = true;
+        m_mute = true;
     } else if (faults.empty()) {
         Queue(std::move(greeting));
     } else {
@@ -79,33 +79,33 @@ bool Connection::OnEvent(bool readable, bool hangup) {
 
 bool Connection::OnEvent(bool readable, bool hangup, Clock::time_point now) {
     if (readable)
-        mayRead_ = true;
+        m_mayRead = true;
     if (hangup)
-        hangup_ = true;
+        m_hangup = true;
     return Pump(now);
 }
 
 bool Connection::OnTimer(Clock::time_point now) {
-    if (!pauseUntil_ || now < *pauseUntil_)
+    if (!m_pauseUntil || now < *m_pauseUntil)
         return true;
     return Pump(now);
 }
 
 std::optional<Clock::time_point> Connection::Deadline() const {
-    return pauseUntil_;
+    return m_pauseUntil;
 }
 
 // Between turns, a reply still queued without a pause is one the socket would not take.
 Poller::Interest Connection::Awaits() const {
-    if (!socket_.Valid() || busy_ || pauseUntil_)
+    if (!m_socket.Valid() || m_busy || m_pauseUntil)
         return Poller::Interest::kNothing;
-    return output_.empty() ? Poller::Interest::kReadable : Poller::Interest::kWritable;
+    return m_output.empty() ? Poller::Interest::kReadable : Poller::Interest::kWritable;
 }
 
 // Writes what is queued, then takes the next command, then reads, until the socket would
 // block, a pause holds the reply back, or the connection ends.
 bool Connection::Pump(Clock::time_point now) {
-    busy_ = false;
+    m_busy = false;
     int answered = 0;
     for (;;) {
         switch (Flush(now)) {
@@ -117,17 +117,17 @@ bool Connection::Pump(Clock::time_point now) {
             case FlushResult::kDone:
                 break;
         }
-        if (more_) {
+        if (m_more) {
             std::string part;
-            if (!more_(&part))
-                more_ = nullptr;
+            if (!m_more(&part))
+                m_more = nullptr;
             QueueBytes(std::move(part), After::kNothing);
             continue;
         }
         if (answered == kCommandsPerTurn) {
             // A client that pipelines without end must not starve the others: the loop
             // comes back to this connection after a turn of everyone else.
-            busy_ = true;
+            m_busy = true;
             return true;
         }
         bool finished = false;
@@ -137,7 +137,7 @@ bool Connection::Pump(Clock::time_point now) {
         }
         if (finished)
             return false;
-        if (peerClosed_)
+        if (m_peerClosed)
             return false;
         if (!ReadMore(&finished))
             return !finished;
@@ -145,19 +145,19 @@ bool Connection::Pump(Clock::time_point now) {
 }
 
 Connection::FlushResult Connection::Flush(Clock::time_point now) {
-    while (!output_.empty()) {
-        Chunk& head = output_.front();
+    while (!m_output.empty()) {
+        Chunk& head = m_output.front();
         if (head.pauseBefore.count() > 0) {
-            if (!pauseUntil_)
-                pauseUntil_ = now + head.pauseBefore;
-            if (now < *pauseUntil_)
+            if (!m_pauseUntil)
+                m_pauseUntil = now + head.pauseBefore;
+            if (now < *m_pauseUntil)
                 return FlushResult::kWaiting;
-            pauseUntil_.reset();
+            m_pauseUntil.reset();
             head.pauseBefore = std::chrono::milliseconds(0);
         }
         WritePiece pieces[kMaxIov] = {};
         int count = 0;
-        for (const Chunk& chunk : output_) {
+        for (const Chunk& chunk : m_output) {
             if (count == kMaxIov || (count > 0 && chunk.pauseBefore.count() > 0))
                 break;
             pieces[count] = MakeWritePiece(chunk.segment.data, chunk.segment.size);
@@ -167,7 +167,7 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
         }
         long long written = 0;
         if (count > 1 || PieceSize(pieces[0]) > 0) {
-            written = SendGathered(socket_.Get(), pieces, count);
+            written = SendGathered(m_socket.Get(), pieces, count);
             if (written < 0) {
                 const int error = LastSocketError();
                 if (Interrupted(error))
@@ -176,11 +176,11 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
                     return FlushResult::kBlocked;
                 return FlushResult::kFinished;
             }
-            observer_.OnBytesSent(static_cast<size_t>(written));
+            m_observer.OnBytesSent(static_cast<size_t>(written));
         }
         size_t left = static_cast<size_t>(written);
         for (int i = 0; i < count; ++i) {
-            Chunk& chunk = output_.front();
+            Chunk& chunk = m_output.front();
             const size_t used = std::min(left, chunk.segment.size);
             chunk.segment.data += used;
             chunk.segment.size -= used;
@@ -188,7 +188,7 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
             if (chunk.segment.size > 0)
                 break;
             const After after = chunk.after;
-            output_.pop_front();
+            m_output.pop_front();
             if (after != After::kNothing) {
                 Finish(after);
                 return FlushResult::kFinished;
@@ -200,34 +200,34 @@ Connection::FlushResult Connection::Flush(Clock::time_point now) {
 
 void Connection::Finish(After how) {
     if (how == After::kReset) {
-        ResetOnClose(socket_.Get());
+        ResetOnClose(m_socket.Get());
     } else {
-        ShutdownSending(socket_.Get());
+        ShutdownSending(m_socket.Get());
     }
-    socket_.Reset();
+    m_socket.Reset();
 }
 
 bool Connection::TakeCommand(bool* finished) {
-    const size_t end = input_.find('\n', inputStart_);
+    const size_t end = m_input.find('\n', m_inputStart);
     if (end == std::string::npos) {
-        if (input_.size() - inputStart_ > kMaxLine) {
-            observer_.OnCommand(index_, input_.substr(inputStart_, 80));
+        if (m_input.size() - m_inputStart > kMaxLine) {
+            m_observer.OnCommand(m_index, m_input.substr(m_inputStart, 80));
             QueueBytes("500 Line too long\r\n", After::kClose);
-            input_.clear();
-            inputStart_ = 0;
-            mayRead_ = false;
+            m_input.clear();
+            m_inputStart = 0;
+            m_mayRead = false;
             return true;
         }
         return false;
     }
     size_t lineEnd = end;
-    if (lineEnd > inputStart_ && input_[lineEnd - 1] == '\r')
+    if (lineEnd > m_inputStart && m_input[lineEnd - 1] == '\r')
         --lineEnd;
-    std::string line = input_.substr(inputStart_, lineEnd - inputStart_);
-    inputStart_ = end + 1;
-    if (inputStart_ == input_.size()) {
-        input_.clear();
-        inputStart_ = 0;
+    std::string line = m_input.substr(m_inputStart, lineEnd - m_inputStart);
+    m_inputStart = end + 1;
+    if (m_inputStart == m_input.size()) {
+        m_input.clear();
+        m_inputStart = 0;
     }
     Answer(line);
     *finished = false;
@@ -235,33 +235,33 @@ bool Connection::TakeCommand(bool* finished) {
 }
 
 bool Connection::ReadMore(bool* finished) {
-    if (!mayRead_)
+    if (!m_mayRead)
         return false;
-    if (inputStart_ > 0) {
-        input_.erase(0, inputStart_);
-        inputStart_ = 0;
+    if (m_inputStart > 0) {
+        m_input.erase(0, m_inputStart);
+        m_inputStart = 0;
     }
     // One scratch buffer for every connection of the loop thread; only what arrived is kept.
     thread_local char scratch[kReadChunk];
     long long got;
     int error = 0;
     do {
-        got = Receive(socket_.Get(), scratch, sizeof(scratch));
+        got = Receive(m_socket.Get(), scratch, sizeof(scratch));
         error = got < 0 ? LastSocketError() : 0;
     } while (got < 0 && Interrupted(error));
     if (got > 0) {
-        input_.append(scratch, static_cast<size_t>(got));
+        m_input.append(scratch, static_cast<size_t>(got));
         // A short read drained the socket; with edge-triggered readiness the next arrival
         // raises a new event, so the empty read that would confirm it is saved. Not after a
         // hang-up, whose end of stream must still be read.
-        if (static_cast<size_t>(got) < sizeof(scratch) && !hangup_)
-            mayRead_ = false;
+        if (static_cast<size_t>(got) < sizeof(scratch) && !m_hangup)
+            m_mayRead = false;
         return true;
     }
-    mayRead_ = false;
+    m_mayRead = false;
     if (got == 0) {
         // The client is gone; nothing more will be read, and whatever it sent was answered.
-        peerClosed_ = true;
+        m_peerClosed = true;
         *finished = true;
         return false;
     }
@@ -273,22 +273,22 @@ bool Connection::ReadMore(bool* finished) {
 
 std::vector<const Fault*> Connection::MatchFaults(const std::string& verb) {
     std::vector<const Fault*> fired;
-    for (size_t i = 0; i < script_.faults.size(); ++i) {
-        const Fault& fault = script_.faults[i];
+    for (size_t i = 0; i < m_script.faults.size(); ++i) {
+        const Fault& fault = m_script.faults[i];
         if (!VerbMatches(fault.verb, verb) || IsGreetingFault(fault))
             continue;
-        ++faultMatches_[i];
-        if (fault.occurrence == 0 || fault.occurrence == faultMatches_[i])
+        ++m_faultMatches[i];
+        if (fault.occurrence == 0 || fault.occurrence == m_faultMatches[i])
             fired.push_back(&fault);
     }
     return fired;
 }
 
 void Connection::Answer(const std::string& line) {
-    observer_.OnCommand(index_, line);
+    m_observer.OnCommand(m_index, line);
     const std::vector<const Fault*> faults = MatchFaults(Session::Verb(line));
-    Reply reply = session_.Handle(line);
-    if (mute_)
+    Reply reply = m_session.Handle(line);
+    if (m_mute)
         return;
     if (faults.empty()) {
         Queue(std::move(reply));
@@ -300,25 +300,25 @@ void Connection::Answer(const std::string& line) {
 void Connection::Queue(Reply reply) {
     if (reply.silent)
         return;
-    const bool separate = script_.separateStatusWrite && reply.multiLine && reply.statusSize > 0;
+    const bool separate = m_script.separateStatusWrite && reply.multiLine && reply.statusSize > 0;
     for (size_t i = 0; i < reply.segments.size(); ++i) {
         Segment& segment = reply.segments[i];
         if (i == 0 && separate && segment.size > reply.statusSize) {
             // The status line in a write of its own, then the text that shares its buffer.
-            output_.push_back(Chunk{Segment{segment.owner, segment.data, reply.statusSize}, true});
+            m_output.push_back(Chunk{Segment{segment.owner, segment.data, reply.statusSize}, true});
             segment.data += reply.statusSize;
             segment.size -= reply.statusSize;
-            output_.push_back(Chunk{std::move(segment)});
+            m_output.push_back(Chunk{std::move(segment)});
             continue;
         }
-        output_.push_back(Chunk{std::move(segment), i == 0 && separate});
+        m_output.push_back(Chunk{std::move(segment), i == 0 && separate});
     }
     if (reply.closeAfter) {
-        if (output_.empty())
-            output_.push_back(Chunk{});
-        output_.back().after = After::kClose;
+        if (m_output.empty())
+            m_output.push_back(Chunk{});
+        m_output.back().after = After::kClose;
     }
-    more_ = std::move(reply.more);
+    m_more = std::move(reply.more);
 }
 
 void Connection::QueueFaulted(Reply reply, const std::vector<const Fault*>& faults) {
@@ -328,7 +328,7 @@ void Connection::QueueFaulted(Reply reply, const std::vector<const Fault*>& faul
     for (const Fault* fault : faults) {
         switch (fault->action) {
             case FaultAction::kNoReply:
-                mute_ = true;
+                m_mute = true;
                 return;
             case FaultAction::kReplace:
                 bytes = fault->text;
@@ -361,17 +361,17 @@ void Connection::QueueFaulted(Reply reply, const std::vector<const Fault*>& faul
         Chunk chunk{Segment{owner, owner->data() + start, cut - start}, true};
         if (start > 0)
             chunk.pauseBefore = split->pause;
-        output_.push_back(std::move(chunk));
+        m_output.push_back(std::move(chunk));
         start = cut;
         if (cut == owner->size())
             break;
     }
-    output_.back().after = after;
+    m_output.back().after = after;
 }
 
 void Connection::QueueBytes(std::string bytes, After after) {
     auto owner = std::make_shared<const std::string>(std::move(bytes));
-    output_.push_back(Chunk{Segment{owner, owner->data(), owner->size()}, false, {}, after});
+    m_output.push_back(Chunk{Segment{owner, owner->data(), owner->size()}, false, {}, after});
 }
 
 }  // namespace newsd

@@ -41,8 +41,8 @@ public:
                ConnectionObserver& observer);
 
     // kNoSocket once the connection has closed it.
-    SocketHandle Socket() const { return socket_.Get(); }
-    int Index() const { return index_; }
+    SocketHandle Socket() const { return m_socket.Get(); }
+    int Index() const { return m_index; }
 
     // Each returns false once the connection is finished and must be destroyed.
     // The time given is "now" for the pauses of a split reply; tests pass their own.
@@ -53,7 +53,7 @@ public:
     bool OnEvent(bool readable, bool hangup, Clock::time_point now);
     bool OnTimer(Clock::time_point now);
     // Stopped with work left (commands buffered) to give other connections a turn.
-    bool Busy() const { return busy_; }
+    bool Busy() const { return m_busy; }
     // When a paused piece of a reply is due.
     std::optional<Clock::time_point> Deadline() const;
     // What the connection waits for from its socket after the last call: room to write the
@@ -85,23 +85,23 @@ private:
     std::vector<const Fault*> MatchFaults(const std::string& verb);
     void Finish(After how);
 
-    UniqueSocket socket_;
-    const int index_;
-    const ConnectionScript script_;
-    Session session_;
-    ConnectionObserver& observer_;
+    UniqueSocket m_socket;
+    const int m_index;
+    const ConnectionScript m_script;
+    Session m_session;
+    ConnectionObserver& m_observer;
 
-    std::string input_;
-    size_t inputStart_ = 0;
-    bool mayRead_ = true;  // the socket may hold unread data (edge-triggered readiness)
-    bool peerClosed_ = false;
-    bool hangup_ = false;
-    bool busy_ = false;
-    bool mute_ = false;
-    std::deque<Chunk> output_;
-    std::function<bool(std::string*)> more_;
-    std::optional<Clock::time_point> pauseUntil_;
-    std::vector<int> faultMatches_;
+    std::string m_input;
+    size_t m_inputStart = 0;
+    bool m_mayRead = true;  // the socket may hold unread data (edge-triggered readiness)
+    bool m_peerClosed = false;
+    bool m_hangup = false;
+    bool m_busy = false;
+    bool m_mute = false;
+    std::deque<Chunk> m_output;
+    std::function<bool(std::string*)> m_more;
+    std::optional<Clock::time_point> m_pauseUntil;
+    std::vector<int> m_faultMatches;
 };
 
 }  // namespace newsd

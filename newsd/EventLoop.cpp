@@ -19,19 +19,17 @@ constexpr size_t kBytesBatch = 1 << 20;
 
 EventLoop::EventLoop(Server& server, const ServerOptions& options,
                      std::shared_ptr<const ArticleFactory> articles)
-    : server_(server),
-      options_(options),
-      articles_(std::move(articles)) {}
+    : m_server(server), m_options(options), m_articles(std::move(articles)) {}
 
 EventLoop::~EventLoop() {
-    while (!connections_.empty()) Close(connections_.begin()->first);
-    if (pendingBytes_ > 0)
-        server_.OnBytesSent(pendingBytes_);
+    while (!m_connections.empty()) Close(m_connections.begin()->first);
+    if (m_pendingBytes > 0)
+        m_server.OnBytesSent(m_pendingBytes);
 }
 
 bool EventLoop::Listen(const std::string& address, uint16_t port, uint16_t* boundPort,
                        std::string* error) {
-    if (!poller_.Valid(error))
+    if (!m_poller.Valid(error))
         return false;
     // IPv4 or IPv6, as the address is written ("::1", "[::1]" or "127.0.0.1").
     std::string text = address;
@@ -53,36 +51,37 @@ bool EventLoop::Listen(const std::string& address, uint16_t port, uint16_t* boun
         *error = "not an IPv4 or IPv6 address: " + address;
         return false;
     }
-    listener_ = UniqueSocket(OpenStreamSocket(where.ss_family));
+    m_listener = UniqueSocket(OpenStreamSocket(where.ss_family));
 #ifndef _WIN32
     // (On Windows this option would let another program take the port over.)
-    SetIntOption(listener_.Get(), SOL_SOCKET, SO_REUSEADDR, 1);
+    SetIntOption(m_listener.Get(), SOL_SOCKET, SO_REUSEADDR, 1);
 #endif
     if (where.ss_family == AF_INET6)
-        SetIntOption(listener_.Get(), IPPROTO_IPV6, IPV6_V6ONLY, 1);
-    if (!listener_.Valid() || bind(listener_.Get(), reinterpret_cast<sockaddr*>(&where), size) != 0 ||
-        listen(listener_.Get(), SOMAXCONN) != 0) {
+        SetIntOption(m_listener.Get(), IPPROTO_IPV6, IPV6_V6ONLY, 1);
+    if (!m_listener.Valid() ||
+        bind(m_listener.Get(), reinterpret_cast<sockaddr*>(&where), size) != 0 ||
+        listen(m_listener.Get(), SOMAXCONN) != 0) {
         *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " +
                  SocketErrorText(LastSocketError());
-        listener_.Reset();
+        m_listener.Reset();
         return false;
     }
     socklen_t length = sizeof(where);
-    getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&where), &length);
+    getsockname(m_listener.Get(), reinterpret_cast<sockaddr*>(&where), &length);
     *boundPort = ntohs(where.ss_family == AF_INET6 ? where6->sin6_port : where4->sin_port);
-    poller_.WatchListener(listener_.Get(), &listenerTag);
+    m_poller.WatchListener(m_listener.Get(), &listenerTag);
     return true;
 }
 
 void EventLoop::RequestStop() {
-    poller_.Wake();
+    m_poller.Wake();
 }
 
 void EventLoop::Run() {
     std::vector<Poller::Event> events;
     for (;;) {
         bool woken = false;
-        if (!poller_.Wait(NextTimeoutMs(), &events, &woken) || woken)
+        if (!m_poller.Wait(NextTimeoutMs(), &events, &woken) || woken)
             return;
         for (const Poller::Event& event : events) {
             if (event.tag == &listenerTag) {
@@ -95,36 +94,36 @@ void EventLoop::Run() {
         }
         RunTimers();
         RunBusy();
-        if (pendingBytes_ > 0) {
-            server_.OnBytesSent(pendingBytes_);
-            pendingBytes_ = 0;
+        if (m_pendingBytes > 0) {
+            m_server.OnBytesSent(m_pendingBytes);
+            m_pendingBytes = 0;
         }
     }
 }
 
 void EventLoop::AcceptAll() {
     for (;;) {
-        UniqueSocket socket(AcceptConnection(listener_.Get()));
+        UniqueSocket socket(AcceptConnection(m_listener.Get()));
         if (!socket.Valid()) {
             if (OutOfResources(LastSocketError())) {
-                poller_.Forget(listener_.Get(), &listenerTag);
-                acceptPaused_ = true;
-                acceptPausedUntil_ = std::chrono::steady_clock::now() + kAcceptPause;
+                m_poller.Forget(m_listener.Get(), &listenerTag);
+                m_acceptPaused = true;
+                m_acceptPausedUntil = std::chrono::steady_clock::now() + kAcceptPause;
             }
             return;
         }
-        if (connections_.size() >= options_.maxConnections) {
+        if (m_connections.size() >= m_options.maxConnections) {
             // Told why, then closed; the line fits any socket buffer, so it never blocks.
             static const char kBusy[] = "400 newsd.test too many connections, try later\r\n";
             SendBestEffort(socket.Get(), kBusy, sizeof(kBusy) - 1);
             continue;
         }
-        const int index = server_.OnAccepted();
-        auto connection = std::make_unique<Connection>(std::move(socket), index, options_,
-                                                       *articles_, server_.ScriptFor(index), *this);
+        const int index = m_server.OnAccepted();
+        auto connection = std::make_unique<Connection>(
+            std::move(socket), index, m_options, *m_articles, m_server.ScriptFor(index), *this);
         Connection* raw = connection.get();
-        connections_.emplace(raw, std::move(connection));
-        poller_.WatchConnection(raw->Socket(), raw);
+        m_connections.emplace(raw, std::move(connection));
+        m_poller.WatchConnection(raw->Socket(), raw);
         Settle(raw, raw->Start());
     }
 }
@@ -135,40 +134,40 @@ void EventLoop::Settle(Connection* connection, bool alive) {
         return;
     }
     if (connection->Deadline()) {
-        paused_.insert(connection);
+        m_paused.insert(connection);
     } else {
-        paused_.erase(connection);
+        m_paused.erase(connection);
     }
     if (connection->Busy())
-        busy_.push_back(connection);
-    poller_.SetInterest(connection->Socket(), connection, connection->Awaits());
+        m_busy.push_back(connection);
+    m_poller.SetInterest(connection->Socket(), connection, connection->Awaits());
 }
 
 void EventLoop::RunBusy() {
     std::vector<Connection*> turn;
-    turn.swap(busy_);
+    turn.swap(m_busy);
     for (Connection* connection : turn) {
         // A connection closed earlier in this turn is no longer in the table.
-        if (connections_.count(connection))
+        if (m_connections.count(connection))
             Settle(connection, connection->OnEvent(false));
     }
 }
 
 void EventLoop::Close(Connection* connection) {
-    paused_.erase(connection);
-    busy_.erase(std::remove(busy_.begin(), busy_.end(), connection), busy_.end());
-    poller_.Forget(connection->Socket(), connection);
-    connections_.erase(connection);
-    server_.OnClosed();
+    m_paused.erase(connection);
+    m_busy.erase(std::remove(m_busy.begin(), m_busy.end(), connection), m_busy.end());
+    m_poller.Forget(connection->Socket(), connection);
+    m_connections.erase(connection);
+    m_server.OnClosed();
 }
 
 int EventLoop::NextTimeoutMs() const {
-    if (!busy_.empty())
+    if (!m_busy.empty())
         return 0;
     std::optional<std::chrono::steady_clock::time_point> next;
-    if (acceptPaused_)
-        next = acceptPausedUntil_;
-    for (Connection* connection : paused_) {
+    if (m_acceptPaused)
+        next = m_acceptPausedUntil;
+    for (Connection* connection : m_paused) {
         const auto due = connection->Deadline();
         if (due && (!next || *due < *next))
             next = due;
@@ -182,13 +181,13 @@ int EventLoop::NextTimeoutMs() const {
 
 void EventLoop::RunTimers() {
     const auto now = std::chrono::steady_clock::now();
-    if (acceptPaused_ && now >= acceptPausedUntil_) {
-        acceptPaused_ = false;
-        poller_.WatchListener(listener_.Get(), &listenerTag);
+    if (m_acceptPaused && now >= m_acceptPausedUntil) {
+        m_acceptPaused = false;
+        m_poller.WatchListener(m_listener.Get(), &listenerTag);
         AcceptAll();
     }
     std::vector<Connection*> due;
-    for (Connection* connection : paused_) {
+    for (Connection* connection : m_paused) {
         const auto deadline = connection->Deadline();
         if (deadline && *deadline <= now)
             due.push_back(connection);
@@ -197,14 +196,14 @@ void EventLoop::RunTimers() {
 }
 
 void EventLoop::OnCommand(int connectionIndex, const std::string& line) {
-    server_.OnCommand(connectionIndex, line);
+    m_server.OnCommand(connectionIndex, line);
 }
 
 void EventLoop::OnBytesSent(size_t bytes) {
-    pendingBytes_ += bytes;
-    if (pendingBytes_ >= kBytesBatch) {
-        server_.OnBytesSent(pendingBytes_);
-        pendingBytes_ = 0;
+    m_pendingBytes += bytes;
+    if (m_pendingBytes >= kBytesBatch) {
+        m_server.OnBytesSent(m_pendingBytes);
+        m_pendingBytes = 0;
     }
 }
 

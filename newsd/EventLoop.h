@@ -44,21 +44,21 @@ private:
     int NextTimeoutMs() const;
     void RunTimers();
 
-    Server& server_;
-    const ServerOptions& options_;
-    std::shared_ptr<const ArticleFactory> articles_;
-    Poller poller_;
-    UniqueSocket listener_;
-    std::unordered_map<Connection*, std::unique_ptr<Connection>> connections_;
+    Server& m_server;
+    const ServerOptions& m_options;
+    std::shared_ptr<const ArticleFactory> m_articles;
+    Poller m_poller;
+    UniqueSocket m_listener;
+    std::unordered_map<Connection*, std::unique_ptr<Connection>> m_connections;
     // Connections holding back a piece of a reply until a deadline.
-    std::unordered_set<Connection*> paused_;
+    std::unordered_set<Connection*> m_paused;
     // Connections that stopped with commands left, to be served again after the others.
-    std::vector<Connection*> busy_;
+    std::vector<Connection*> m_busy;
     // Accepting stops for a moment when the process runs out of descriptors, instead of
     // spinning on a listener that stays readable.
-    std::chrono::steady_clock::time_point acceptPausedUntil_{};
-    bool acceptPaused_ = false;
-    size_t pendingBytes_ = 0;
+    std::chrono::steady_clock::time_point m_acceptPausedUntil{};
+    bool m_acceptPaused = false;
+    size_t m_pendingBytes = 0;
 };
 
 }  // namespace newsd

@@ -7,8 +7,8 @@
 namespace newsd {
 
 Server::Server(ServerOptions options)
-    : options_(std::move(options)),
-      articles_(std::make_shared<const ArticleFactory>(options_.articles)) {}
+    : m_options(std::move(options)),
+      m_articles(std::make_shared<const ArticleFactory>(m_options.articles)) {}
 
 Server::~Server() {
     Stop();
@@ -16,112 +16,112 @@ Server::~Server() {
 
 bool Server::Start(uint16_t port, const std::string& address) {
     Stop();
-    auto loop = std::make_unique<EventLoop>(*this, options_, articles_);
+    auto loop = std::make_unique<EventLoop>(*this, m_options, m_articles);
     uint16_t bound = 0;
     std::string error;
     if (!loop->Listen(address, port, &bound, &error)) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lastError_ = error;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lastError = error;
         return false;
     }
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        port_ = bound;
-        lastError_.clear();
-        running_ = true;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_port = bound;
+        m_lastError.clear();
+        m_running = true;
     }
-    loop_ = std::move(loop);
-    thread_ = std::thread([this] { loop_->Run(); });
+    m_loop = std::move(loop);
+    m_thread = std::thread([this] { m_loop->Run(); });
     return true;
 }
 
 void Server::Stop() {
-    if (!loop_)
+    if (!m_loop)
         return;
-    loop_->RequestStop();
-    if (thread_.joinable())
-        thread_.join();
-    loop_.reset();  // closes every connection and the listener
-    std::lock_guard<std::mutex> lock(mutex_);
-    running_ = false;
-    changed_.notify_all();
+    m_loop->RequestStop();
+    if (m_thread.joinable())
+        m_thread.join();
+    m_loop.reset();  // closes every connection and the listener
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_running = false;
+    m_changed.notify_all();
 }
 
 bool Server::Running() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return running_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_running;
 }
 
 uint16_t Server::Port() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return port_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_port;
 }
 
 std::string Server::LastError() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastError_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastError;
 }
 
 void Server::SetScript(const ConnectionScript& script) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    defaultScript_ = script;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_defaultScript = script;
 }
 
 void Server::SetScript(int connectionIndex, const ConnectionScript& script) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    scripts_[connectionIndex] = script;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_scripts[connectionIndex] = script;
 }
 
 ConnectionScript Server::ScriptFor(int connectionIndex) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = scripts_.find(connectionIndex);
-    if (found != scripts_.end())
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto found = m_scripts.find(connectionIndex);
+    if (found != m_scripts.end())
         return found->second;
-    return RandomFaultScript(defaultScript_, options_.randomFaults, connectionIndex);
+    return RandomFaultScript(m_defaultScript, m_options.randomFaults, connectionIndex);
 }
 
 std::vector<ReceivedCommand> Server::Received() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_received;
 }
 
 std::vector<std::string> Server::Commands() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::string> lines;
-    lines.reserve(received_.size());
-    for (const auto& command : received_) lines.push_back(command.line);
+    lines.reserve(m_received.size());
+    for (const auto& command : m_received) lines.push_back(command.line);
     return lines;
 }
 
 std::vector<std::string> Server::Commands(int connectionIndex) const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::string> lines;
-    for (const auto& command : received_)
+    for (const auto& command : m_received)
         if (command.connection == connectionIndex)
             lines.push_back(command.line);
     return lines;
 }
 
 void Server::ClearCommands() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    received_.clear();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_received.clear();
 }
 
 template <typename Pred>
 bool Server::WaitUntil(std::chrono::milliseconds timeout, Pred pred) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, pred);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, pred);
 }
 
 bool Server::WaitForCommands(size_t count, std::chrono::milliseconds timeout) const {
-    return WaitUntil(timeout, [&] { return received_.size() >= count; });
+    return WaitUntil(timeout, [&] { return m_received.size() >= count; });
 }
 
 bool Server::WaitForCommands(int connectionIndex, size_t count,
                              std::chrono::milliseconds timeout) const {
     return WaitUntil(timeout, [&] {
         size_t seen = 0;
-        for (const auto& command : received_)
+        for (const auto& command : m_received)
             if (command.connection == connectionIndex)
                 ++seen;
         return seen >= count;
@@ -129,59 +129,59 @@ bool Server::WaitForCommands(int connectionIndex, size_t count,
 }
 
 bool Server::WaitForConnections(uint64_t accepted, std::chrono::milliseconds timeout) const {
-    return WaitUntil(timeout, [&] { return accepted_ >= accepted; });
+    return WaitUntil(timeout, [&] { return m_accepted >= accepted; });
 }
 
 bool Server::WaitForOpenConnections(size_t open, std::chrono::milliseconds timeout) const {
-    return WaitUntil(timeout, [&] { return open_ == open; });
+    return WaitUntil(timeout, [&] { return m_open == open; });
 }
 
 uint64_t Server::ConnectionsAccepted() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return accepted_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_accepted;
 }
 
 size_t Server::OpenConnections() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return open_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_open;
 }
 
 uint64_t Server::BytesSent() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return bytesSent_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bytesSent;
 }
 
 uint64_t Server::CommandCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return commandCount_;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_commandCount;
 }
 
 int Server::OnAccepted() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++open_;
-    const int index = static_cast<int>(accepted_++);
-    changed_.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_open;
+    const int index = static_cast<int>(m_accepted++);
+    m_changed.notify_all();
     return index;
 }
 
 void Server::OnClosed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    --open_;
-    changed_.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    --m_open;
+    m_changed.notify_all();
 }
 
 void Server::OnCommand(int connectionIndex, std::string line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++commandCount_;
-    if (options_.recordCommands)
-        received_.push_back(ReceivedCommand{connectionIndex, std::move(line)});
-    changed_.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_commandCount;
+    if (m_options.recordCommands)
+        m_received.push_back(ReceivedCommand{connectionIndex, std::move(line)});
+    m_changed.notify_all();
 }
 
 void Server::OnBytesSent(uint64_t bytes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    bytesSent_ += bytes;
-    changed_.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bytesSent += bytes;
+    m_changed.notify_all();
 }
 
 }  // namespace newsd

@@ -44,10 +44,10 @@ public:
     uint16_t Port() const;
     std::string LastError() const;
 
-    const ServerOptions& Options() const { return options_; }
-    const ArticleFactory& Articles() const { return *articles_; }
+    const ServerOptions& Options() const { return m_options; }
+    const ArticleFactory& Articles() const { return *m_articles; }
     // The article exactly as a client must store it (header, body, unstuffed, CR LF lines).
-    ExpectedArticle Expected(int64_t number) const { return articles_->Expected(number); }
+    ExpectedArticle Expected(int64_t number) const { return m_articles->Expected(number); }
 
     // Faults. The default script applies to every connection without a script of its own;
     // a script set for index n applies to the n-th accepted connection (0 = the first).
@@ -81,27 +81,27 @@ private:
     void OnClosed();
     void OnCommand(int connectionIndex, std::string line);
     void OnBytesSent(uint64_t bytes);
-    bool running_ = false;
+    bool m_running = false;
 
     template <typename Pred>
     bool WaitUntil(std::chrono::milliseconds timeout, Pred pred) const;
 
-    const ServerOptions options_;
-    std::shared_ptr<const ArticleFactory> articles_;
-    std::unique_ptr<EventLoop> loop_;
-    std::thread thread_;
+    const ServerOptions m_options;
+    std::shared_ptr<const ArticleFactory> m_articles;
+    std::unique_ptr<EventLoop> m_loop;
+    std::thread m_thread;
 
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    ConnectionScript defaultScript_;
-    std::map<int, ConnectionScript> scripts_;
-    std::vector<ReceivedCommand> received_;
-    uint64_t accepted_ = 0;
-    size_t open_ = 0;
-    uint64_t bytesSent_ = 0;
-    uint64_t commandCount_ = 0;
-    uint16_t port_ = 0;
-    std::string lastError_;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    ConnectionScript m_defaultScript;
+    std::map<int, ConnectionScript> m_scripts;
+    std::vector<ReceivedCommand> m_received;
+    uint64_t m_accepted = 0;
+    size_t m_open = 0;
+    uint64_t m_bytesSent = 0;
+    uint64_t m_commandCount = 0;
+    uint16_t m_port = 0;
+    std::string m_lastError;
 };
 
 }  // namespace newsd

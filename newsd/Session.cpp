@@ -88,7 +88,7 @@ Reply MultiLine(const std::string& status, std::string text) {
 
 Session::Session(const ArticleFactory& articles, const ServerOptions& options,
                  const ConnectionScript& script)
-    : articles_(articles), options_(options), script_(script) {}
+    : m_articles(articles), m_options(options), m_script(script) {}
 
 std::string Session::Verb(std::string_view line) {
     size_t end = 0;
@@ -98,7 +98,7 @@ std::string Session::Verb(std::string_view line) {
 
 Reply Session::Greet() const {
     Reply reply;
-    switch (script_.greeting) {
+    switch (m_script.greeting) {
         case Greeting::kPostingAllowed:
             return Reply::Line("200 newsd.test NNTP service ready, posting allowed");
         case Greeting::kNoPosting:
@@ -117,7 +117,7 @@ Reply Session::Greet() const {
             reply.silent = true;
             return reply;
         case Greeting::kCustom:
-            reply.Append(script_.greetingText);
+            reply.Append(m_script.greetingText);
             reply.statusSize = reply.Size();
             return reply;
     }
@@ -125,13 +125,13 @@ Reply Session::Greet() const {
 }
 
 int Session::AuthRequiredCode() const {
-    if (script_.authRequiredCode != 0)
-        return script_.authRequiredCode;
-    return options_.requireAuth ? options_.authRequiredCode : 0;
+    if (m_script.authRequiredCode != 0)
+        return m_script.authRequiredCode;
+    return m_options.requireAuth ? m_options.authRequiredCode : 0;
 }
 
 bool Session::NeedsAuthentication(const std::string& verb) const {
-    if (AuthRequiredCode() == 0 || authenticated_)
+    if (AuthRequiredCode() == 0 || m_authenticated)
         return false;
     return verb != "AUTHINFO" && verb != "CAPABILITIES" && verb != "MODE" && verb != "QUIT";
 }
@@ -180,16 +180,16 @@ Reply Session::Handle(std::string_view line) {
 }
 
 Reply Session::Group(const std::string& argument) {
-    const ArticleOptions& group = articles_.Options();
+    const ArticleOptions& group = m_articles.Options();
     if (argument.empty())
         return Reply::Line("501 Syntax error: GROUP needs a newsgroup");
     if (argument != group.group)
         return Reply::Line("411 No such newsgroup");
-    groupSelected_ = true;
-    const int64_t count = articles_.Count();
-    haveCurrent_ = count > 0;
-    current_ = group.first;
-    while (haveCurrent_ && !articles_.Exists(current_)) ++current_;
+    m_groupSelected = true;
+    const int64_t count = m_articles.Count();
+    m_haveCurrent = count > 0;
+    m_current = group.first;
+    while (m_haveCurrent && !m_articles.Exists(m_current)) ++m_current;
     return Reply::Line("211 " + std::to_string(count) + " " + std::to_string(group.first) + " " +
                        std::to_string(group.last) + " " + group.group);
 }
@@ -198,23 +198,23 @@ Reply Session::Article(const std::string& verb, const std::string& argument) {
     int64_t number = 0;
     bool byId = !argument.empty() && argument[0] == '<';
     if (byId) {
-        if (!ParseMessageId(argument, &number) || !articles_.Exists(number))
+        if (!ParseMessageId(argument, &number) || !m_articles.Exists(number))
             return Reply::Line("430 No article with that message-id");
     } else if (argument.empty()) {
-        if (!groupSelected_)
+        if (!m_groupSelected)
             return Reply::Line("412 No newsgroup selected");
-        if (!haveCurrent_ || !articles_.Exists(current_))
+        if (!m_haveCurrent || !m_articles.Exists(m_current))
             return Reply::Line("420 Current article number is invalid");
-        number = current_;
+        number = m_current;
     } else {
         if (!ParseNumber(argument, &number))
             return Reply::Line("501 Syntax error in article number");
-        if (!groupSelected_)
+        if (!m_groupSelected)
             return Reply::Line("412 No newsgroup selected");
-        if (!articles_.Exists(number))
+        if (!m_articles.Exists(number))
             return Reply::Line("423 No article with that number");
-        current_ = number;
-        haveCurrent_ = true;
+        m_current = number;
+        m_haveCurrent = true;
     }
     const std::string where = std::to_string(byId ? 0 : number) + " " + MessageId(number);
     if (verb == "STAT")
@@ -228,14 +228,14 @@ Reply Session::Article(const std::string& verb, const std::string& argument) {
     reply.statusSize = status.size() + 2;
     std::string first = status + "\r\n";
     if (verb != "BODY")
-        first += articles_.HeaderWire(number);
+        first += m_articles.HeaderWire(number);
     if (verb == "ARTICLE")
         first += "\r\n";
     if (verb != "HEAD")
-        first += articles_.BodyLeadWire(number);
+        first += m_articles.BodyLeadWire(number);
     reply.Append(std::move(first));
     if (verb != "HEAD")
-        reply.AppendShared(articles_.BodyBulkWire());
+        reply.AppendShared(m_articles.BodyBulkWire());
     reply.AppendShared(Terminator());
     return reply;
 }
@@ -244,24 +244,24 @@ Reply Session::Overview(const std::string& argument) {
     int64_t low = 0;
     int64_t high = 0;
     if (!argument.empty() && argument[0] == '<') {
-        if (!ParseMessageId(argument, &low) || !articles_.Exists(low))
+        if (!ParseMessageId(argument, &low) || !m_articles.Exists(low))
             return Reply::Line("430 No article with that message-id");
         high = low;
     } else if (argument.empty()) {
-        if (!groupSelected_)
+        if (!m_groupSelected)
             return Reply::Line("412 No newsgroup selected");
-        if (!haveCurrent_ || !articles_.Exists(current_))
+        if (!m_haveCurrent || !m_articles.Exists(m_current))
             return Reply::Line("420 Current article number is invalid");
-        low = high = current_;
+        low = high = m_current;
     } else {
         if (!ParseRange(argument, &low, &high))
             return Reply::Line("501 Syntax error in range");
-        if (!groupSelected_)
+        if (!m_groupSelected)
             return Reply::Line("412 No newsgroup selected");
     }
-    low = std::max(low, articles_.Options().first);
-    high = std::min(high, articles_.Options().last);
-    while (low <= high && !articles_.Exists(low)) ++low;
+    low = std::max(low, m_articles.Options().first);
+    high = std::min(high, m_articles.Options().last);
+    while (low <= high && !m_articles.Exists(low)) ++low;
     if (low > high)
         return Reply::Line("423 No articles in that range");
 
@@ -270,7 +270,7 @@ Reply Session::Overview(const std::string& argument) {
     // Lines are made as the connection drains them: a listing of a whole large group must
     // not sit in memory at once.
     auto next = std::make_shared<int64_t>(low);
-    const ArticleFactory* articles = &articles_;
+    const ArticleFactory* articles = &m_articles;
     reply.more = [articles, next, high](std::string* out) {
         const int64_t stop = std::min(high, *next + kOverviewLinesPerPart - 1);
         for (; *next <= stop; ++*next) {
@@ -288,8 +288,8 @@ Reply Session::Overview(const std::string& argument) {
 }
 
 Reply Session::AuthOutcome(const std::string& line) {
-    authenticated_ = line.compare(0, 3, "281") == 0;
-    userGiven_ = line.compare(0, 3, "381") == 0;
+    m_authenticated = line.compare(0, 3, "281") == 0;
+    m_userGiven = line.compare(0, 3, "381") == 0;
     return Reply::Line(line);
 }
 
@@ -305,30 +305,30 @@ Reply Session::AuthInfo(const std::string& rest) {
 }
 
 Reply Session::AuthUser(const std::string& user) {
-    if (authenticated_ && script_.userReply.empty())
+    if (m_authenticated && m_script.userReply.empty())
         return Reply::Line("502 Already authenticated");
-    userKnown_ = options_.user.empty() || user == options_.user;
-    if (!script_.userReply.empty())
-        return AuthOutcome(script_.userReply);
-    if (userKnown_ && options_.password.empty())
+    m_userKnown = m_options.user.empty() || user == m_options.user;
+    if (!m_script.userReply.empty())
+        return AuthOutcome(m_script.userReply);
+    if (m_userKnown && m_options.password.empty())
         return AuthOutcome("281 Authentication accepted");
     return AuthOutcome("381 Password required");
 }
 
 Reply Session::AuthPass(const std::string& password) {
-    if (authenticated_ && script_.passReply.empty())
+    if (m_authenticated && m_script.passReply.empty())
         return Reply::Line("502 Already authenticated");
-    if (!script_.passReply.empty())
-        return AuthOutcome(script_.passReply);
-    if (!userGiven_)
+    if (!m_script.passReply.empty())
+        return AuthOutcome(m_script.passReply);
+    if (!m_userGiven)
         return Reply::Line("482 Authentication commands issued out of sequence");
-    if (userKnown_ && (options_.password.empty() || password == options_.password))
+    if (m_userKnown && (m_options.password.empty() || password == m_options.password))
         return AuthOutcome("281 Authentication accepted");
     return AuthOutcome("481 Authentication failed");
 }
 
 Reply Session::List(const std::string& argument) {
-    const ArticleOptions& group = articles_.Options();
+    const ArticleOptions& group = m_articles.Options();
     const std::string keyword = Verb(argument);
     const std::string pattern(Rest(argument));
     if (keyword.empty() || keyword == "ACTIVE") {
@@ -350,15 +350,15 @@ Reply Session::List(const std::string& argument) {
 }
 
 Reply Session::Step(int direction) {
-    if (!groupSelected_)
+    if (!m_groupSelected)
         return Reply::Line("412 No newsgroup selected");
-    if (!haveCurrent_)
+    if (!m_haveCurrent)
         return Reply::Line("420 Current article number is invalid");
-    const ArticleOptions& group = articles_.Options();
-    for (int64_t n = current_ + direction; n >= group.first && n <= group.last; n += direction) {
-        if (!articles_.Exists(n))
+    const ArticleOptions& group = m_articles.Options();
+    for (int64_t n = m_current + direction; n >= group.first && n <= group.last; n += direction) {
+        if (!m_articles.Exists(n))
             continue;
-        current_ = n;
+        m_current = n;
         return Reply::Line("223 " + std::to_string(n) + " " + MessageId(n) + " retrieved");
     }
     return Reply::Line(direction > 0 ? "421 No next article" : "422 No previous article");
@@ -368,7 +368,7 @@ Reply Session::Capabilities() const {
     std::string text =
         "VERSION 2\r\nIMPLEMENTATION newsd\r\nREADER\r\nOVER\r\n"
         "LIST ACTIVE NEWSGROUPS OVERVIEW.FMT\r\n";
-    if (!authenticated_)
+    if (!m_authenticated)
         text += "AUTHINFO USER\r\n";
     return MultiLine("101 Capability list follows", text);
 }

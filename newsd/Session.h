@@ -21,7 +21,7 @@ public:
     Reply Greet() const;
     Reply Handle(std::string_view line);
 
-    bool Authenticated() const { return authenticated_; }
+    bool Authenticated() const { return m_authenticated; }
 
     // First word of a command line in upper case ("HEAD" for "head 12").
     static std::string Verb(std::string_view line);
@@ -41,15 +41,15 @@ private:
     bool NeedsAuthentication(const std::string& verb) const;
     Reply AuthOutcome(const std::string& line);
 
-    const ArticleFactory& articles_;
-    const ServerOptions& options_;
-    const ConnectionScript& script_;
-    bool authenticated_ = false;
-    bool userGiven_ = false;
-    bool userKnown_ = false;
-    bool groupSelected_ = false;
-    int64_t current_ = 0;
-    bool haveCurrent_ = false;
+    const ArticleFactory& m_articles;
+    const ServerOptions& m_options;
+    const ConnectionScript& m_script;
+    bool m_authenticated = false;
+    bool m_userGiven = false;
+    bool m_userKnown = false;
+    bool m_groupSelected = false;
+    int64_t m_current = 0;
+    bool m_haveCurrent = false;
 };
 
 }  // namespace newsd

@@ -76,29 +76,30 @@ void ShutdownSending(SocketHandle socket);
 class UniqueSocket {
 public:
     UniqueSocket() = default;
-    explicit UniqueSocket(SocketHandle socket) : socket_(socket) {}
+    explicit UniqueSocket(SocketHandle socket) : m_socket(socket) {}
     ~UniqueSocket() { Reset(); }
-    UniqueSocket(UniqueSocket&& other) noexcept : socket_(std::exchange(other.socket_, kNoSocket)) {}
+    UniqueSocket(UniqueSocket&& other) noexcept
+        : m_socket(std::exchange(other.m_socket, kNoSocket)) {}
     UniqueSocket& operator=(UniqueSocket&& other) noexcept {
         if (this != &other) {
             Reset();
-            socket_ = std::exchange(other.socket_, kNoSocket);
+            m_socket = std::exchange(other.m_socket, kNoSocket);
         }
         return *this;
     }
     UniqueSocket(const UniqueSocket&) = delete;
     UniqueSocket& operator=(const UniqueSocket&) = delete;
 
-    SocketHandle Get() const { return socket_; }
-    bool Valid() const { return socket_ != kNoSocket; }
+    SocketHandle Get() const { return m_socket; }
+    bool Valid() const { return m_socket != kNoSocket; }
     void Reset() {
-        if (socket_ != kNoSocket)
-            CloseSocket(socket_);
-        socket_ = kNoSocket;
+        if (m_socket != kNoSocket)
+            CloseSocket(m_socket);
+        m_socket = kNoSocket;
     }
 
 private:
-    SocketHandle socket_ = kNoSocket;
+    SocketHandle m_socket = kNoSocket;
 };
 
 }  // namespace newsd

@@ -10,29 +10,29 @@ namespace newsd {
 class UniqueFd {
 public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
+    explicit UniqueFd(int fd) : m_fd(fd) {}
     ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
         if (this != &other) {
             Reset();
-            fd_ = std::exchange(other.fd_, -1);
+            m_fd = std::exchange(other.m_fd, -1);
         }
         return *this;
     }
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
 
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
     void Reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
     }
 
 private:
-    int fd_ = -1;
+    int m_fd = -1;
 };
 
 }  // namespace newsd

@@ -31,26 +31,26 @@ struct Poller::Impl {
     }
 };
 
-Poller::Poller() : impl_(std::make_unique<Impl>()) {
-    if (impl_->epoll.Valid() && impl_->wake.Valid())
-        impl_->Add(impl_->wake.Get(), EPOLLIN, &wakeTag);
+Poller::Poller() : m_impl(std::make_unique<Impl>()) {
+    if (m_impl->epoll.Valid() && m_impl->wake.Valid())
+        m_impl->Add(m_impl->wake.Get(), EPOLLIN, &wakeTag);
 }
 
 Poller::~Poller() = default;
 
 bool Poller::Valid(std::string* error) const {
-    if (impl_->epoll.Valid() && impl_->wake.Valid())
+    if (m_impl->epoll.Valid() && m_impl->wake.Valid())
         return true;
-    *error = std::string("cannot create the event loop: ") + std::strerror(impl_->createError);
+    *error = std::string("cannot create the event loop: ") + std::strerror(m_impl->createError);
     return false;
 }
 
 void Poller::WatchListener(SocketHandle socket, void* tag) {
-    impl_->Add(socket, EPOLLIN, tag);
+    m_impl->Add(socket, EPOLLIN, tag);
 }
 
 void Poller::WatchConnection(SocketHandle socket, void* tag) {
-    impl_->Add(socket, EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET, tag);
+    m_impl->Add(socket, EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET, tag);
 }
 
 void Poller::SetInterest(SocketHandle, void*, Interest) {}
@@ -58,22 +58,22 @@ void Poller::SetInterest(SocketHandle, void*, Interest) {}
 void Poller::Forget(SocketHandle socket, void*) {
     // A closed descriptor has left the epoll set by itself.
     if (socket != kNoSocket)
-        epoll_ctl(impl_->epoll.Get(), EPOLL_CTL_DEL, socket, nullptr);
+        epoll_ctl(m_impl->epoll.Get(), EPOLL_CTL_DEL, socket, nullptr);
 }
 
 bool Poller::Wait(int timeoutMs, std::vector<Event>* events, bool* woken) {
     events->clear();
     *woken = false;
-    const int count = epoll_wait(impl_->epoll.Get(), impl_->ready, kEventsPerWait, timeoutMs);
+    const int count = epoll_wait(m_impl->epoll.Get(), m_impl->ready, kEventsPerWait, timeoutMs);
     if (count < 0)
         return errno == EINTR;
     for (int i = 0; i < count; ++i) {
-        void* tag = impl_->ready[i].data.ptr;
+        void* tag = m_impl->ready[i].data.ptr;
         if (tag == &wakeTag) {
             *woken = true;
             continue;
         }
-        const uint32_t happened = impl_->ready[i].events;
+        const uint32_t happened = m_impl->ready[i].events;
         const bool hangup = happened & (EPOLLRDHUP | EPOLLHUP | EPOLLERR);
         events->push_back({tag, hangup || (happened & EPOLLIN), hangup});
     }
@@ -82,7 +82,7 @@ bool Poller::Wait(int timeoutMs, std::vector<Event>* events, bool* woken) {
 
 void Poller::Wake() {
     const uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = write(impl_->wake.Get(), &one, sizeof(one));
+    [[maybe_unused]] ssize_t written = write(m_impl->wake.Get(), &one, sizeof(one));
 }
 
 }  // namespace newsd

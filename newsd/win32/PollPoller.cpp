@@ -64,81 +64,82 @@ struct Poller::Impl {
     }
 };
 
-Poller::Poller() : impl_(std::make_unique<Impl>()) {
+Poller::Poller() : m_impl(std::make_unique<Impl>()) {
     WSADATA data;
-    impl_->createError = WSAStartup(MAKEWORD(2, 2), &data);
-    impl_->started = impl_->createError == 0;
-    if (impl_->started) {
-        impl_->wake = MakeWakeSocket();
-        if (impl_->wake == kNoSocket)
-            impl_->createError = WSAGetLastError();
+    m_impl->createError = WSAStartup(MAKEWORD(2, 2), &data);
+    m_impl->started = m_impl->createError == 0;
+    if (m_impl->started) {
+        m_impl->wake = MakeWakeSocket();
+        if (m_impl->wake == kNoSocket)
+            m_impl->createError = WSAGetLastError();
     }
 }
 
 Poller::~Poller() {
-    if (impl_->wake != kNoSocket)
-        closesocket(impl_->wake);
-    if (impl_->started)
+    if (m_impl->wake != kNoSocket)
+        closesocket(m_impl->wake);
+    if (m_impl->started)
         WSACleanup();
 }
 
 bool Poller::Valid(std::string* error) const {
-    if (impl_->started && impl_->wake != kNoSocket)
+    if (m_impl->started && m_impl->wake != kNoSocket)
         return true;
-    *error = "cannot create the event loop: " + SocketErrorText(impl_->createError);
+    *error = "cannot create the event loop: " + SocketErrorText(m_impl->createError);
     return false;
 }
 
 void Poller::WatchListener(SocketHandle socket, void* tag) {
-    impl_->watched[tag] = {socket, Interest::kReadable};
+    m_impl->watched[tag] = {socket, Interest::kReadable};
 }
 
 void Poller::WatchConnection(SocketHandle socket, void* tag) {
-    impl_->watched[tag] = {socket, Interest::kReadable};
+    m_impl->watched[tag] = {socket, Interest::kReadable};
 }
 
 void Poller::SetInterest(SocketHandle socket, void* tag, Interest interest) {
-    impl_->watched[tag] = {socket, interest};
+    m_impl->watched[tag] = {socket, interest};
 }
 
 void Poller::Forget(SocketHandle, void* tag) {
-    impl_->watched.erase(tag);
+    m_impl->watched.erase(tag);
 }
 
 bool Poller::Wait(int timeoutMs, std::vector<Event>* events, bool* woken) {
     events->clear();
     *woken = false;
-    impl_->polled.assign(1, WSAPOLLFD{impl_->wake, POLLRDNORM, 0});
-    impl_->polledTags.assign(1, &wakeTag);
-    for (const auto& [tag, entry] : impl_->watched) {
+    m_impl->polled.assign(1, WSAPOLLFD{m_impl->wake, POLLRDNORM, 0});
+    m_impl->polledTags.assign(1, &wakeTag);
+    for (const auto& [tag, entry] : m_impl->watched) {
         // A closed socket or one waiting for nothing stays out: WSAPoll reports a hang-up
         // whatever was asked, which would spin the loop until the paused reply is due.
         if (entry.interest == Interest::kNothing || entry.socket == kNoSocket)
             continue;
-        impl_->polled.push_back(WSAPOLLFD{entry.socket, EventsFor(entry.interest), 0});
-        impl_->polledTags.push_back(tag);
+        m_impl->polled.push_back(WSAPOLLFD{entry.socket, EventsFor(entry.interest), 0});
+        m_impl->polledTags.push_back(tag);
     }
-    const int count = WSAPoll(impl_->polled.data(), static_cast<ULONG>(impl_->polled.size()), timeoutMs);
+    const int count =
+        WSAPoll(m_impl->polled.data(), static_cast<ULONG>(m_impl->polled.size()), timeoutMs);
     if (count < 0)
         return false;
-    for (size_t i = 0; i < impl_->polled.size(); ++i) {
-        const short happened = impl_->polled[i].revents;
+    for (size_t i = 0; i < m_impl->polled.size(); ++i) {
+        const short happened = m_impl->polled[i].revents;
         if (happened == 0)
             continue;
-        if (impl_->polledTags[i] == &wakeTag) {
-            impl_->Drain();
+        if (m_impl->polledTags[i] == &wakeTag) {
+            m_impl->Drain();
             *woken = true;
             continue;
         }
         const bool hangup = happened & (POLLHUP | POLLERR | POLLNVAL);
-        events->push_back({impl_->polledTags[i], hangup || (happened & POLLRDNORM), hangup});
+        events->push_back({m_impl->polledTags[i], hangup || (happened & POLLRDNORM), hangup});
     }
     return true;
 }
 
 void Poller::Wake() {
     const char one = 1;
-    send(impl_->wake, &one, 1, 0);
+    send(m_impl->wake, &one, 1, 0);
 }
 
 }  // namespace newsd
