@@ -20,13 +20,13 @@ double ThreadCpuSeconds(HANDLE thread) {
 }
 
 double EngineCpuClock::Seconds() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return frozen_ ? final_ : ThreadCpuSeconds(thread_);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frozen ? m_final : ThreadCpuSeconds(m_thread);
 }
 
 void EngineCpuClock::Freeze() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!frozen_)
-        final_ = ThreadCpuSeconds(thread_);
-    frozen_ = true;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_frozen)
+        m_final = ThreadCpuSeconds(m_thread);
+    m_frozen = true;
 }

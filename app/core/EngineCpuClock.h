@@ -8,7 +8,7 @@
 
 class EngineCpuClock {
 public:
-    explicit EngineCpuClock(HANDLE thread) : thread_(thread) {}
+    explicit EngineCpuClock(HANDLE thread) : m_thread(thread) {}
     EngineCpuClock(const EngineCpuClock&) = delete;
     EngineCpuClock& operator=(const EngineCpuClock&) = delete;
 
@@ -18,10 +18,10 @@ public:
     void Freeze();
 
 private:
-    mutable std::mutex mutex_;
-    HANDLE thread_;
-    bool frozen_ = false;
-    double final_ = -1.0;
+    mutable std::mutex m_mutex;
+    HANDLE m_thread;
+    bool m_frozen = false;
+    double m_final = -1.0;
 };
 
 // Kernel plus user time of a thread in seconds; negative when GetThreadTimes fails.

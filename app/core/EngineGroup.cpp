@@ -11,9 +11,9 @@
 
 EngineGroup::EngineGroup(std::shared_ptr<SettingsStore> settings, int engines,
                          std::uint32_t stopWaitMs)
-    : settings_(std::move(settings)),
-      engines_(std::clamp(engines, 1, kMaxEngines)),
-      stopWaitMs_(stopWaitMs) {}
+    : m_settings(std::move(settings)),
+      m_engines(std::clamp(engines, 1, kMaxEngines)),
+      m_stopWaitMs(stopWaitMs) {}
 
 EngineGroup::~EngineGroup() {
     Stop();
@@ -31,7 +31,7 @@ std::vector<int> EngineGroup::Shares(int connections, int engines) {
 
 EngineGroup::StartResult EngineGroup::Start(int connections,
                                             std::shared_ptr<EngineMonitor> monitor) {
-    const std::vector<int> shares = Shares(connections, engines_);
+    const std::vector<int> shares = Shares(connections, m_engines);
     int firstNumber = 1;
     for (std::size_t i = 0; i < shares.size(); ++i) {
         const StartResult result =
@@ -43,7 +43,7 @@ EngineGroup::StartResult EngineGroup::Start(int connections,
         firstNumber += shares[i];
     }
     // Every engine exists before any download starts, so none waits on another's start-up.
-    for (const auto& thread : threads_) {
+    for (const auto& thread : m_threads) {
         thread->m_pQW->StartDownload();
     }
     return StartResult::kStarted;
@@ -55,12 +55,12 @@ EngineGroup::StartResult EngineGroup::StartEngine(int index, int share, int firs
     DebugLogPrintf("%T: CQWThread = %d\n",
                    static_cast<int>(reinterpret_cast<std::intptr_t>(thread.get())));
     // The engine reads this store through its parent link for as long as it runs.
-    thread->KeepAliveWhileRunning(settings_);
-    thread->SetStopWaitMilliseconds(stopWaitMs_);
+    thread->KeepAliveWhileRunning(m_settings);
+    thread->SetStopWaitMilliseconds(m_stopWaitMs);
     thread->SetMonitor(monitor);
-    thread->SetConnectionOptions(connectionOptions_);
-    if (engines_ > 1) {
-        thread->JoinGroup(counters_, static_cast<std::size_t>(index), firstNumber);
+    thread->SetConnectionOptions(m_connectionOptions);
+    if (m_engines > 1) {
+        thread->JoinGroup(m_counters, static_cast<std::size_t>(index), firstNumber);
     }
     if (!thread->Start()) {
         return StartResult::kThreadFailed;
@@ -71,39 +71,39 @@ EngineGroup::StartResult EngineGroup::StartEngine(int index, int share, int firs
         WorkerThread::Release(std::move(thread));
         return StartResult::kEngineUnavailable;
     }
-    thread->m_pQW->Settings.SetParent(settings_.get());
-    if (engines_ > 1) {
+    thread->m_pQW->Settings.SetParent(m_settings.get());
+    if (m_engines > 1) {
         // The engine's own store holds its share; every other key falls through as before.
         thread->m_pQW->Settings.SetInt(keys::kConnections, share);
     } else {
-        counters_ = thread->Counters();
+        m_counters = thread->Counters();
     }
-    threads_.push_back(std::move(thread));
+    m_threads.push_back(std::move(thread));
     return StartResult::kStarted;
 }
 
 void EngineGroup::Stop() {
     // All are asked first, so that they wind down together rather than one after another.
-    for (const auto& thread : threads_) {
+    for (const auto& thread : m_threads) {
         if (thread->IsStarted()) {
             PostThreadMessageA(thread->GetThreadId(), WM_CLOSE, 0, 0);
         }
     }
-    for (auto& thread : threads_) {
+    for (auto& thread : m_threads) {
         thread->Stop();
         WorkerThread::Release(std::move(thread));
     }
-    threads_.clear();
+    m_threads.clear();
 }
 
 std::vector<HANDLE> EngineGroup::ThreadHandles() const {
     std::vector<HANDLE> handles;
-    for (const auto& thread : threads_) {
+    for (const auto& thread : m_threads) {
         handles.push_back(thread->ThreadHandle());
     }
     return handles;
 }
 
 double EngineGroup::TotalRate() const {
-    return threads_.empty() ? 0.0 : counters_->Rate();
+    return m_threads.empty() ? 0.0 : m_counters->Rate();
 }

@@ -42,7 +42,7 @@ public:
 
     // Options every connection gets (see CQWThread::SetConnectionOptions); before Start.
     void SetConnectionOptions(std::map<std::string, std::string> options) {
-        connectionOptions_ = std::move(options);
+        m_connectionOptions = std::move(options);
     }
 
     // Starts the engine threads and their downloads of `connections` connections in all,
@@ -51,10 +51,10 @@ public:
     // Asks every engine thread to end, then waits for each (at most the stop wait each).
     void Stop();
 
-    std::size_t EngineCount() const { return threads_.size(); }
+    std::size_t EngineCount() const { return m_threads.size(); }
     // The sum of the engines' rates (KiB/s) as of their last ticks.
     double TotalRate() const;
-    std::shared_ptr<EngineCounters> Counters() const { return counters_; }
+    std::shared_ptr<EngineCounters> Counters() const { return m_counters; }
     // The engine threads' handles, in engine order (for their CPU time); valid until Stop.
     std::vector<HANDLE> ThreadHandles() const;
 
@@ -66,10 +66,10 @@ private:
     StartResult StartEngine(int index, int share, int firstNumber,
                             const std::shared_ptr<EngineMonitor>& monitor);
 
-    std::shared_ptr<SettingsStore> settings_;
-    int engines_;
-    std::uint32_t stopWaitMs_;
-    std::shared_ptr<EngineCounters> counters_ = std::make_shared<EngineCounters>();
-    std::map<std::string, std::string> connectionOptions_;
-    std::vector<std::unique_ptr<CQWThread>> threads_;
+    std::shared_ptr<SettingsStore> m_settings;
+    int m_engines;
+    std::uint32_t m_stopWaitMs;
+    std::shared_ptr<EngineCounters> m_counters = std::make_shared<EngineCounters>();
+    std::map<std::string, std::string> m_connectionOptions;
+    std::vector<std::unique_ptr<CQWThread>> m_threads;
 };

@@ -62,50 +62,51 @@ bool IsYes(std::string answer) {
 class HeadlessRun {
 public:
     HeadlessRun(const CommandLineOptions& options, HeadlessConsole& console)
-        : options_(options), console_(console) {}
+        : m_options(options), m_console(console) {}
 
     int Execute() {
         std::string error;
         // Named from where zodiva was started, before --workdir changes the folder.
-        std::string timelinePath = options_.timeline;
+        std::string timelinePath = m_options.timeline;
         if (!timelinePath.empty()) {
             std::error_code ignored;  // a path that cannot be made absolute is opened as given
             const std::filesystem::path absolute = std::filesystem::absolute(timelinePath, ignored);
             if (!absolute.empty())
                 timelinePath = absolute.string();
         }
-        if (!setup_.PrepareEnvironment(options_, error)) {
+        if (!m_setup.PrepareEnvironment(m_options, error)) {
             return Fail(kExitBadInput, error);
         }
-        for (const std::string& warning : setup_.Warnings()) {
-            console_.err << "zodiva: warning: " << warning << "\n";
+        for (const std::string& warning : m_setup.Warnings()) {
+            m_console.err << "zodiva: warning: " << warning << "\n";
         }
         StopSignals signals;  // before any thread starts, so every thread inherits it
-        logic_.LoadSettings();
-        logic_.SetEngineCount(options_.engines.value_or(1));
-        if (!setup_.ApplySettings(options_, logic_, error)) {
+        m_logic.LoadSettings();
+        m_logic.SetEngineCount(m_options.engines.value_or(1));
+        if (!m_setup.ApplySettings(m_options, m_logic, error)) {
             return Fail(kExitEngineFailed, error);
         }
-        if (options_.demo) {
-            console_.err << "zodiva: demo server on 127.0.0.1:" << setup_.DemoPort() << "\n";
+        if (m_options.demo) {
+            m_console.err << "zodiva: demo server on 127.0.0.1:" << m_setup.DemoPort() << "\n";
         }
-        if (!setup_.StartMetrics(options_, logic_, error)) {
+        if (!m_setup.StartMetrics(m_options, m_logic, error)) {
             return Fail(kExitBadInput, error);
         }
         if (!ReadyToRun(error)) {
             return Fail(kExitBadInput, error);
         }
-        if (!timelinePath.empty() && !timeline_.Open(timelinePath, error)) {
+        if (!timelinePath.empty() && !m_timeline.Open(timelinePath, error)) {
             return Fail(kExitBadInput, error);
         }
-        if (options_.metrics) {
-            console_.err << "zodiva: metrics on " << setup_.MetricsUrl() << "\n";
+        if (m_options.metrics) {
+            m_console.err << "zodiva: metrics on " << m_setup.MetricsUrl() << "\n";
         }
-        const int code = options_.sweep.empty() ? RunOnce(signals) : RunSweep(signals);
-        setup_.StopDemo();
-        if (!timeline_.Good()) {
-            console_.err << "zodiva: warning: --timeline: lines could not be written to '"
-                         << options_.timeline << "' (is the disk full?); the file is incomplete\n";
+        const int code = m_options.sweep.empty() ? RunOnce(signals) : RunSweep(signals);
+        m_setup.StopDemo();
+        if (!m_timeline.Good()) {
+            m_console.err << "zodiva: warning: --timeline: lines could not be written to '"
+                          << m_options.timeline
+                          << "' (is the disk full?); the file is incomplete\n";
         }
         return code;
     }
@@ -121,8 +122,8 @@ private:
     };
 
     int RunOnce(StopSignals& signals) {
-        const unsigned connections = logic_.ConnectionsForDisplay();
-        started_ = UtcTimeNow();
+        const unsigned connections = m_logic.ConnectionsForDisplay();
+        m_started = UtcTimeNow();
         WriteTimelineRun(connections);
         StepResult result =
             RunStep(signals, 1, connections, [this](const std::string& q) { return Confirm(q); });
@@ -131,17 +132,17 @@ private:
         }
         JsonObject json;
         json.Text("event", "summary").Flag("summary", true).Merge(SummaryJson(result.summary));
-        if (!options_.checks.empty()) {
+        if (!m_options.checks.empty()) {
             json.Member("checks", ChecksJson(result.checks));
         }
-        console_.out << (options_.json ? json.Line()
-                                       : FormatSummary(result.summary, false) +
-                                             ChecksText(result.checks))
-                     << std::flush;
-        timeline_.WriteEvent(json.Line());
+        m_console.out << (m_options.json
+                              ? json.Line()
+                              : FormatSummary(result.summary, false) + ChecksText(result.checks))
+                      << std::flush;
+        m_timeline.WriteEvent(json.Line());
         WarnOfBusyEngine(result.summary);
         if (!result.noArticleReason.empty()) {
-            console_.err << "zodiva: " << result.noArticleReason << "\n";
+            m_console.err << "zodiva: " << result.noArticleReason << "\n";
             return kExitNoArticles;
         }
         return AllPass(result.checks) ? kExitOk : kExitCheckFailed;
@@ -150,13 +151,13 @@ private:
     // Every step through the dialog's own Go and Stop, one engine thread each, with a pause
     // between them; then the table, the knee and the capacity.
     int RunSweep(StopSignals& signals) {
-        const std::vector<int>& counts = options_.sweep;
-        started_ = UtcTimeNow();
+        const std::vector<int>& counts = m_options.sweep;
+        m_started = UtcTimeNow();
         WriteTimelineRun(static_cast<unsigned>(counts.back()));
         // One question for the whole sweep, naming its largest step, before anything runs.
         if (counts.back() >= TestDialogLogic::kConfirmFromConnections &&
             !Confirm(TestDialogLogic::ConfirmationText(counts.back()))) {
-            return declinedWithoutTerminal_ ? kExitBadInput : kExitOk;
+            return m_declinedWithoutTerminal ? kExitBadInput : kExitOk;
         }
         std::vector<SweepStep> steps;
         bool anyArticle = false;
@@ -165,9 +166,9 @@ private:
                 break;
             }
             const int number = static_cast<int>(i) + 1;
-            if (!options_.json) {
-                console_.out << "Step " << number << " of " << counts.size() << ": "
-                             << ConnectionsText(counts[i]) << "\n";
+            if (!m_options.json) {
+                m_console.out << "Step " << number << " of " << counts.size() << ": "
+                              << ConnectionsText(counts[i]) << "\n";
             }
             StepResult result = RunStep(signals, number, static_cast<unsigned>(counts[i]),
                                         [](const std::string&) { return true; });
@@ -178,17 +179,18 @@ private:
             step.connections = counts[i];
             step.summary = result.summary;
             step.checks = result.checks;
-            step.json = StepJson(result.summary, number, result.checks, !options_.checks.empty());
+            step.json = StepJson(result.summary, number, result.checks, !m_options.checks.empty());
             const std::string line = step.json.Line();
-            console_.out << (options_.json
-                                 ? line
-                                 : StepRowText(step, number, static_cast<int>(counts.size())))
-                         << std::flush;
-            timeline_.WriteEvent(line);
+            m_console.out << (m_options.json
+                                  ? line
+                                  : StepRowText(step, number, static_cast<int>(counts.size())))
+                          << std::flush;
+            m_timeline.WriteEvent(line);
             if (result.noArticleReason.empty()) {
                 anyArticle = true;
             } else {
-                console_.err << "zodiva: step " << number << ": " << result.noArticleReason << "\n";
+                m_console.err << "zodiva: step " << number << ": " << result.noArticleReason
+                              << "\n";
             }
             steps.push_back(std::move(step));
             if (result.stoppedEarly) {
@@ -205,17 +207,18 @@ private:
                 {step.connections, step.summary.averageBytesPerSecond, AllPass(step.checks)});
         }
         const std::optional<int> knee = SweepKnee(outcomes);
-        const bool checksGiven = !options_.checks.empty();
+        const bool checksGiven = !m_options.checks.empty();
         const std::optional<int> capacity = SweepCapacity(outcomes, checksGiven);
         const std::string json = SweepJson(steps, knee, capacity);
-        console_.out << (options_.json ? json : SweepTableText(steps, knee, capacity, checksGiven))
-                     << std::flush;
-        timeline_.WriteEvent(json);
+        m_console.out << (m_options.json ? json
+                                         : SweepTableText(steps, knee, capacity, checksGiven))
+                      << std::flush;
+        m_timeline.WriteEvent(json);
         for (const SweepStep& step : steps) {
             const std::string warning = BusyEngineWarning(step.summary.engineCpu);
             if (!warning.empty())
-                console_.err << "zodiva: " << ConnectionsText(step.connections) << ": " << warning
-                             << "\n";
+                m_console.err << "zodiva: " << ConnectionsText(step.connections) << ": " << warning
+                              << "\n";
         }
         if (!anyArticle) {
             return kExitNoArticles;
@@ -229,13 +232,13 @@ private:
                        const TestDialogLogic::ConfirmFn& confirm) {
         StepResult result;
         ResetStep(step, connections);
-        started_ = UtcTimeNow();
+        m_started = UtcTimeNow();
         const auto goTime = Clock::now();
-        switch (logic_.Go(std::to_string(connections), confirm)) {
+        switch (m_logic.Go(std::to_string(connections), confirm)) {
             case TestDialogLogic::GoResult::kStarted:
                 break;
             case TestDialogLogic::GoResult::kDeclined:
-                result.failedToStart = declinedWithoutTerminal_ ? kExitBadInput : kExitOk;
+                result.failedToStart = m_declinedWithoutTerminal ? kExitBadInput : kExitOk;
                 return result;
             case TestDialogLogic::GoResult::kEngineUnavailable:
                 result.failedToStart =
@@ -245,42 +248,42 @@ private:
         const std::string stoppedBy = ShowRates(signals, goTime);
         const auto stopTime = Clock::now();
         ReadConnections();
-        upAtStop_ = ConnectionsUp(activities_);
+        m_upAtStop = ConnectionsUp(m_activities);
         // Read before Stop: the engine's last second (closing its connections) is not the run's.
-        cpuAtStop_ = logic_.EngineCpuSeconds();
-        cpuEachAtStop_ = logic_.EngineCpuSecondsEach();
+        m_cpuAtStop = m_logic.EngineCpuSeconds();
+        m_cpuEachAtStop = m_logic.EngineCpuSecondsEach();
         const double durationSeconds = SecondsBetween(goTime, stopTime);
         // The stop's own line for the timeline: the time since the last line.
         WriteTimelineTail(durationSeconds);
         const MeasuredPart measured = MeasureCountedPart(durationSeconds);
-        logic_.Stop();
+        m_logic.Stop();
         result.stoppedEarly = stoppedBy != "time";
         result.summary = Summarise(durationSeconds, stoppedBy, measured, result);
-        result.checks = JudgeChecks(options_.checks, result.summary);
+        result.checks = JudgeChecks(m_options.checks, result.summary);
         return result;
     }
 
     // Fresh figures for the next step; the engine's are new at every Go.
     void ResetStep(int step, unsigned connections) {
-        meter_ = IntervalMeter();
-        table_ = ConnectionTable();
-        snapshots_.clear();
-        activities_ = ActivityCounts();
-        upAtStop_ = 0;
-        cpuAtStop_ = -1.0;
-        cpuEachAtStop_.clear();
-        secondNumber_ = 0;
-        stepNumber_ = step;
-        stepConnections_ = connections;
-        lastLineSeconds_ = 0.0;
-        lastLineBytes_ = 0;
-        lastLineArticles_ = 0;
+        m_meter = IntervalMeter();
+        m_table = ConnectionTable();
+        m_snapshots.clear();
+        m_activities = ActivityCounts();
+        m_upAtStop = 0;
+        m_cpuAtStop = -1.0;
+        m_cpuEachAtStop.clear();
+        m_secondNumber = 0;
+        m_stepNumber = step;
+        m_stepConnections = connections;
+        m_lastLineSeconds = 0.0;
+        m_lastLineBytes = 0;
+        m_lastLineArticles = 0;
     }
 
     void WriteTimelineRun(unsigned connections) {
-        if (!timeline_.IsOpen())
+        if (!m_timeline.IsOpen())
             return;
-        const RunSetup setup = DescribeRun(logic_.Settings(), started_);
+        const RunSetup setup = DescribeRun(m_logic.Settings(), m_started);
         TimelineRun run;
         run.version = setup.version;
         run.server = setup.server;
@@ -290,41 +293,41 @@ private:
             run.proxy = setup.proxy;
         run.started = setup.started;
         run.connections = connections;
-        run.seconds = options_.seconds;
-        run.warmup = options_.warmup;
-        run.sweep = options_.sweep;
+        run.seconds = m_options.seconds;
+        run.warmup = m_options.warmup;
+        run.sweep = m_options.sweep;
         run.settings = setup.settings;
-        timeline_.WriteRun(run);
+        m_timeline.WriteRun(run);
     }
 
     void WarnOfBusyEngine(const RunSummary& summary) {
         const std::string warning = BusyEngineWarning(summary.engineCpu);
         if (!warning.empty())
-            console_.err << "zodiva: " << warning << "\n";
+            m_console.err << "zodiva: " << warning << "\n";
     }
 
 
     int Fail(int code, const std::string& message) {
-        console_.err << "zodiva: " << message << "\n";
+        m_console.err << "zodiva: " << message << "\n";
         return code;
     }
 
     // What makes a run pointless is refused before it starts, with one line saying why.
     bool ReadyToRun(std::string& error) {
-        SettingsStore& settings = logic_.Settings();
+        SettingsStore& settings = m_logic.Settings();
         if (settings.GetString(keys::kNewsServer).empty()) {
             error = "no news server is set: give --server HOST[:PORT], or store one with "
                     "zodiva-reg set news_server HOST";
-            if (setup_.SettingsFileProblems() > 0) {
-                error += " (the settings file '" + setup_.SettingsFile() + "' has " +
-                         std::to_string(setup_.SettingsFileProblems()) +
-                         (setup_.SettingsFileProblems() == 1 ? " error" : " errors") +
+            if (m_setup.SettingsFileProblems() > 0) {
+                error += " (the settings file '" + m_setup.SettingsFile() + "' has " +
+                         std::to_string(m_setup.SettingsFileProblems()) +
+                         (m_setup.SettingsFileProblems() == 1 ? " error" : " errors") +
                          ", shown above)";
             }
             return false;
         }
         // A sweep's steps say how many connections to make.
-        if (options_.sweep.empty() && logic_.ConnectionsForDisplay() == 0) {
+        if (m_options.sweep.empty() && m_logic.ConnectionsForDisplay() == 0) {
             error = "no connection to make: the number of connections (DLConnections) is 0; "
                     "give --connections N with N of 1 or more";
             return false;
@@ -333,19 +336,19 @@ private:
     }
 
     bool Confirm(const std::string& question) {
-        if (options_.yes) {
+        if (m_options.yes) {
             return true;
         }
-        if (!console_.interactive) {
-            declinedWithoutTerminal_ = true;
-            console_.err << "zodiva: " << question << "\n"
-                         << "zodiva: not started: no terminal to answer; add --yes to confirm\n";
+        if (!m_console.interactive) {
+            m_declinedWithoutTerminal = true;
+            m_console.err << "zodiva: " << question << "\n"
+                          << "zodiva: not started: no terminal to answer; add --yes to confirm\n";
             return false;
         }
-        console_.err << question << " [y/N] " << std::flush;
+        m_console.err << question << " [y/N] " << std::flush;
         std::string answer;
-        if (!std::getline(console_.in, answer) || !IsYes(answer)) {
-            console_.err << "zodiva: not started\n";
+        if (!std::getline(m_console.in, answer) || !IsYes(answer)) {
+            m_console.err << "zodiva: not started\n";
             return false;
         }
         return true;
@@ -355,15 +358,15 @@ private:
     // --seconds counts from Go, so a run lasts what was asked for. Status rows are shown as
     // they come, between the lines.
     std::string ShowRates(StopSignals& signals, Clock::time_point goTime) {
-        goTime_ = goTime;
-        meter_.Start(0.0, 0, 0);
-        if (const auto monitor = logic_.Monitor()) {
-            activityMeter_.Start(monitor->Run(), logic_.EngineCpuSeconds());
-            warmup_.Start(monitor->Run(), logic_.EngineCpuSeconds());
+        m_goTime = goTime;
+        m_meter.Start(0.0, 0, 0);
+        if (const auto monitor = m_logic.Monitor()) {
+            m_activityMeter.Start(monitor->Run(), m_logic.EngineCpuSeconds());
+            m_warmup.Start(monitor->Run(), m_logic.EngineCpuSeconds());
         }
-        const auto end = options_.seconds
+        const auto end = m_options.seconds
                              ? goTime + std::chrono::duration_cast<Clock::duration>(
-                                            std::chrono::duration<double>(*options_.seconds))
+                                            std::chrono::duration<double>(*m_options.seconds))
                              : Clock::time_point::max();
         for (auto next = goTime + kDisplayPeriod;; next += kDisplayPeriod) {
             const auto lineTime = std::min(next, end);
@@ -394,153 +397,155 @@ private:
     }
 
     void ShowStatusRows(bool flush = false) {
-        const auto monitor = logic_.Monitor();
+        const auto monitor = m_logic.Monitor();
         if (!monitor) {
             return;
         }
-        const double now = SecondsBetween(goTime_, Clock::now());
-        std::vector<FoldedRow> lines = folder_.Expire(now);
-        while (monitor->StatusRows().TryPop(row_)) {
-            for (FoldedRow& line : folder_.Add(now, row_.fileTime, row_.connection, row_.text)) {
+        const double now = SecondsBetween(m_goTime, Clock::now());
+        std::vector<FoldedRow> lines = m_folder.Expire(now);
+        while (monitor->StatusRows().TryPop(m_row)) {
+            for (FoldedRow& line :
+                 m_folder.Add(now, m_row.fileTime, m_row.connection, m_row.text)) {
                 lines.push_back(std::move(line));
             }
         }
         if (flush) {
-            for (FoldedRow& line : folder_.Flush()) {
+            for (FoldedRow& line : m_folder.Flush()) {
                 lines.push_back(std::move(line));
             }
         }
-        std::ostream& to = options_.json ? console_.out : console_.err;
+        std::ostream& to = m_options.json ? m_console.out : m_console.err;
         const std::int64_t emitted = platform::CurrentFileTime();
         for (const FoldedRow& line : lines) {
-            to << (options_.json ? FormatFoldedRowJson(line, emitted)
-                                 : "zodiva: " + FormatFoldedRow(line));
+            to << (m_options.json ? FormatFoldedRowJson(line, emitted)
+                                  : "zodiva: " + FormatFoldedRow(line));
         }
         to.flush();
     }
 
     // Reads every connection's figures; the bytes are those received up to now.
     void ReadConnections() {
-        if (const auto monitor = logic_.Monitor()) {
-            monitor->ReadConnections(snapshots_, platform::CurrentFileTime());
-            table_.Update(snapshots_, SecondsBetween(goTime_, Clock::now()));
-            activities_ = monitor->CountActivities(platform::CurrentFileTime());
+        if (const auto monitor = m_logic.Monitor()) {
+            monitor->ReadConnections(m_snapshots, platform::CurrentFileTime());
+            m_table.Update(m_snapshots, SecondsBetween(m_goTime, Clock::now()));
+            m_activities = monitor->CountActivities(platform::CurrentFileTime());
         }
     }
 
     std::uint64_t BytesSoFar() const {
         // The engine sums its connections' bytes every 2 s; each connection counts them as
         // they arrive, so the line uses those.
-        return std::max<std::uint64_t>(table_.TotalBytes(), logic_.Totals().bytesReceived);
+        return std::max<std::uint64_t>(m_table.TotalBytes(), m_logic.Totals().bytesReceived);
     }
 
     // False when the output can no longer be written.
     bool PrintSample() {
         ReadConnections();
         RateSample sample;
-        sample.elapsedSeconds = SecondsBetween(goTime_, Clock::now());
+        sample.elapsedSeconds = SecondsBetween(m_goTime, Clock::now());
         const std::uint64_t bytes = BytesSoFar();
-        const std::uint64_t articles = logic_.Totals().articlesCompleted;
-        const double cpuSeconds = logic_.EngineCpuSeconds();
+        const std::uint64_t articles = m_logic.Totals().articlesCompleted;
+        const double cpuSeconds = m_logic.EngineCpuSeconds();
         bool warmup = false;
-        if (const auto monitor = logic_.Monitor()) {
-            warmup = warmup_.Observe(++secondNumber_, monitor->Run(), cpuSeconds,
-                                     sample.elapsedSeconds, bytes, articles);
+        if (const auto monitor = m_logic.Monitor()) {
+            warmup = m_warmup.Observe(++m_secondNumber, monitor->Run(), cpuSeconds,
+                                      sample.elapsedSeconds, bytes, articles);
         }
         // The seconds of the warm-up are shown but left out of the average and the peak.
-        sample.interval = meter_.Measure(sample.elapsedSeconds, bytes, articles, !warmup);
-        sample.engineRate = logic_.TotalRate();
-        SetSampleStates(activities_, sample);
-        if (const auto monitor = logic_.Monitor()) {
+        sample.interval = m_meter.Measure(sample.elapsedSeconds, bytes, articles, !warmup);
+        sample.engineRate = m_logic.TotalRate();
+        SetSampleStates(m_activities, sample);
+        if (const auto monitor = m_logic.Monitor()) {
             sample.activity =
-                activityMeter_.Measure(monitor->Run(), cpuSeconds, sample.interval.seconds);
+                m_activityMeter.Measure(monitor->Run(), cpuSeconds, sample.interval.seconds);
         }
         sample.utcTime = UtcTimeNow();
-        if (!options_.sweep.empty()) {
-            sample.step = stepNumber_;
-            sample.connections = stepConnections_;
+        if (!m_options.sweep.empty()) {
+            sample.step = m_stepNumber;
+            sample.connections = m_stepConnections;
         }
-        lastLineBytes_ = bytes;
-        lastLineArticles_ = articles;
+        m_lastLineBytes = bytes;
+        m_lastLineArticles = articles;
         WriteTimelineSecond(sample, warmup);
-        console_.out << FormatSample(sample, options_.json) << std::flush;
-        return static_cast<bool>(console_.out);
+        m_console.out << FormatSample(sample, m_options.json) << std::flush;
+        return static_cast<bool>(m_console.out);
     }
 
     void WriteTimelineSecond(const RateSample& sample, bool warmup) {
-        lastLineSeconds_ = sample.elapsedSeconds;
-        if (!timeline_.IsOpen())
+        m_lastLineSeconds = sample.elapsedSeconds;
+        if (!m_timeline.IsOpen())
             return;
         SecondRecord second = MakeSecondRecord(sample);
-        second.step = stepNumber_;
-        second.connections = stepConnections_;
+        second.step = m_stepNumber;
+        second.connections = m_stepConnections;
         second.warmup = warmup;
-        timeline_.WriteSecond(second);
+        m_timeline.WriteSecond(second);
     }
 
     // At the stop, the time since the last line as a last, shorter second of the timeline,
     // so that its seconds add up to the whole run.
     void WriteTimelineTail(double durationSeconds) {
-        if (!timeline_.IsOpen() || durationSeconds - lastLineSeconds_ < kShortestTimelineTail)
+        if (!m_timeline.IsOpen() || durationSeconds - m_lastLineSeconds < kShortestTimelineTail)
             return;
         RateSample sample;
         sample.elapsedSeconds = durationSeconds;
         IntervalMeter tail;  // the lines' meter measures the tail itself, in the summary
-        tail.Start(lastLineSeconds_, lastLineBytes_, lastLineArticles_);
-        sample.interval = tail.Measure(durationSeconds, BytesSoFar(), logic_.Totals().articlesCompleted);
-        if (const auto monitor = logic_.Monitor()) {
-            sample.activity = activityMeter_.Measure(monitor->Run(), cpuAtStop_,
-                                                     durationSeconds - lastLineSeconds_);
+        tail.Start(m_lastLineSeconds, m_lastLineBytes, m_lastLineArticles);
+        sample.interval =
+            tail.Measure(durationSeconds, BytesSoFar(), m_logic.Totals().articlesCompleted);
+        if (const auto monitor = m_logic.Monitor()) {
+            sample.activity = m_activityMeter.Measure(monitor->Run(), m_cpuAtStop,
+                                                      durationSeconds - m_lastLineSeconds);
         }
-        WriteTimelineSecond(sample, !warmup_.Over());
+        WriteTimelineSecond(sample, !m_warmup.Over());
     }
 
     // The counted part of the run (all of it without --warmup), read before Stop.
     MeasuredPart MeasureCountedPart(double durationSeconds) {
-        const auto monitor = logic_.Monitor();
+        const auto monitor = m_logic.Monitor();
         if (!monitor)
             return MeasuredPart{};
-        return warmup_.Measured(monitor->Run(), cpuAtStop_, durationSeconds, BytesSoFar(),
-                                logic_.Totals().articlesCompleted);
+        return m_warmup.Measured(monitor->Run(), m_cpuAtStop, durationSeconds, BytesSoFar(),
+                                 m_logic.Totals().articlesCompleted);
     }
 
     // The step's summary; `result` learns why no article was completed, if none was.
     RunSummary Summarise(double durationSeconds, const std::string& stoppedBy,
                          const MeasuredPart& measured, StepResult& result) {
         ShowStatusRows(true);
-        const EngineTotals totals = logic_.Totals();
+        const EngineTotals totals = m_logic.Totals();
         const std::uint64_t bytes = std::max<std::uint64_t>(BytesSoFar(), totals.bytesReceived);
         // The time since the last line counts in the average when it is long enough to be a
         // measurement of its own (and not in the warm-up).
-        meter_.Measure(durationSeconds, bytes, totals.articlesCompleted,
-                       warmup_.Over() &&
-                           durationSeconds - meter_.LastSeconds() >= kShortestCountedInterval);
+        m_meter.Measure(
+            durationSeconds, bytes, totals.articlesCompleted,
+            m_warmup.Over() && durationSeconds - m_meter.LastSeconds() >= kShortestCountedInterval);
         RunSummary summary;
-        const auto& connectionOptions = logic_.ConnectionOptions();
-        summary.setup = DescribeRun(
-            logic_.Settings(), started_,
-            std::vector<std::pair<std::string, std::string>>(connectionOptions.begin(),
-                                                             connectionOptions.end()));
+        const auto& connectionOptions = m_logic.ConnectionOptions();
+        summary.setup = DescribeRun(m_logic.Settings(), m_started,
+                                    std::vector<std::pair<std::string, std::string>>(
+                                        connectionOptions.begin(), connectionOptions.end()));
         summary.durationSeconds = durationSeconds;
-        summary.averageBytesPerSecond = meter_.AverageRate() * 1024.0;
-        summary.peakBytesPerSecond = meter_.PeakRate() * 1024.0;
+        summary.averageBytesPerSecond = m_meter.AverageRate() * 1024.0;
+        summary.peakBytesPerSecond = m_meter.PeakRate() * 1024.0;
         summary.bytesReceived = bytes;
         summary.articlesCompleted = totals.articlesCompleted;
         summary.articlesPerSecond =
             durationSeconds > 0 ? static_cast<double>(totals.articlesCompleted) / durationSeconds : 0.0;
         summary.connections = totals.connections;
-        summary.connectionsUp = static_cast<std::int64_t>(upAtStop_);
+        summary.connectionsUp = static_cast<std::int64_t>(m_upAtStop);
         summary.stoppedBy = stoppedBy;
-        if (cpuAtStop_ >= 0 && durationSeconds > 0)
-            summary.engineCpu = cpuAtStop_ / durationSeconds;
-        if (cpuEachAtStop_.size() > 1 && cpuAtStop_ >= 0 && durationSeconds > 0)
-            for (double seconds : cpuEachAtStop_) summary.engineCpuEach.push_back(seconds / durationSeconds);
-        const auto monitor = logic_.Monitor();
+        if (m_cpuAtStop >= 0 && durationSeconds > 0)
+            summary.engineCpu = m_cpuAtStop / durationSeconds;
+        if (m_cpuEachAtStop.size() > 1 && m_cpuAtStop >= 0 && durationSeconds > 0)
+            for (double seconds : m_cpuEachAtStop)
+                summary.engineCpuEach.push_back(seconds / durationSeconds);
+        const auto monitor = m_logic.Monitor();
         if (monitor) {
             AddEngineDetails(monitor->Run(), summary);
         }
-        if (options_.warmup > 0.0) {
-            summary.warmupSeconds = options_.warmup;
+        if (m_options.warmup > 0.0) {
+            summary.warmupSeconds = m_options.warmup;
             ApplyMeasuredPart(measured, summary);
         }
         summary.diskSpaceLow = DiskSpaceWasLow();
@@ -552,32 +557,32 @@ private:
         return summary;
     }
 
-    const CommandLineOptions& options_;
-    HeadlessConsole& console_;
+    const CommandLineOptions& m_options;
+    HeadlessConsole& m_console;
     // Declared before the logic: the demo server must outlive the engine that reads from it.
-    SessionSetup setup_;
-    TestDialogLogic logic_;
-    IntervalMeter meter_;
-    StatusRowFolder folder_;
-    ConnectionTable table_;
-    std::vector<ConnectionSnapshot> snapshots_;
-    ActivityCounts activities_;
-    IntervalActivityMeter activityMeter_;
-    WarmupCut warmup_{options_.warmup};
-    TimelineWriter timeline_;
-    int secondNumber_ = 0;
-    int stepNumber_ = 1;
-    unsigned stepConnections_ = 0;
-    double lastLineSeconds_ = 0.0;
-    std::uint64_t lastLineBytes_ = 0;
-    std::uint64_t lastLineArticles_ = 0;
-    std::uint64_t upAtStop_ = 0;
-    double cpuAtStop_ = -1.0;
-    std::vector<double> cpuEachAtStop_;  // each engine thread's, with --engines
-    std::string started_;
-    Clock::time_point goTime_;
-    StatusRow row_;  // 4 KB: one, reused
-    bool declinedWithoutTerminal_ = false;
+    SessionSetup m_setup;
+    TestDialogLogic m_logic;
+    IntervalMeter m_meter;
+    StatusRowFolder m_folder;
+    ConnectionTable m_table;
+    std::vector<ConnectionSnapshot> m_snapshots;
+    ActivityCounts m_activities;
+    IntervalActivityMeter m_activityMeter;
+    WarmupCut m_warmup{m_options.warmup};
+    TimelineWriter m_timeline;
+    int m_secondNumber = 0;
+    int m_stepNumber = 1;
+    unsigned m_stepConnections = 0;
+    double m_lastLineSeconds = 0.0;
+    std::uint64_t m_lastLineBytes = 0;
+    std::uint64_t m_lastLineArticles = 0;
+    std::uint64_t m_upAtStop = 0;
+    double m_cpuAtStop = -1.0;
+    std::vector<double> m_cpuEachAtStop;  // each engine thread's, with --engines
+    std::string m_started;
+    Clock::time_point m_goTime;
+    StatusRow m_row;  // 4 KB: one, reused
+    bool m_declinedWithoutTerminal = false;
 };
 
 }  // namespace

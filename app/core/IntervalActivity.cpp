@@ -53,11 +53,11 @@ LatencyFigures LatencyFiguresOf(const std::string& command, const LatencySnapsho
 
 void IntervalActivityMeter::Start(const RunMonitor& run, double cpuSeconds) {
     for (std::size_t i = 0; i < kFailureKinds; ++i)
-        failures_[i] = run.Failures(static_cast<FailureKind>(i));
-    missing_ = run.MissingArticles();
+        m_failures[i] = run.Failures(static_cast<FailureKind>(i));
+    m_missing = run.MissingArticles();
     for (std::size_t i = 0; i < kCommands; ++i)
-        latencies_[i] = run.Latency(static_cast<CommandKind>(i));
-    cpuSeconds_ = cpuSeconds;
+        m_latencies[i] = run.Latency(static_cast<CommandKind>(i));
+    m_cpuSeconds = cpuSeconds;
 }
 
 IntervalActivity IntervalActivityMeter::Measure(const RunMonitor& run, double cpuSeconds,
@@ -66,20 +66,20 @@ IntervalActivity IntervalActivityMeter::Measure(const RunMonitor& run, double cp
     for (std::size_t i = 0; i < kFailureKinds; ++i) {
         const auto kind = static_cast<FailureKind>(i);
         const std::uint64_t now = run.Failures(kind);
-        if (now > failures_[i])
-            activity.failures.emplace_back(FailureKey(kind), now - failures_[i]);
+        if (now > m_failures[i])
+            activity.failures.emplace_back(FailureKey(kind), now - m_failures[i]);
     }
     const std::uint64_t missing = run.MissingArticles();
-    activity.missing = missing >= missing_ ? missing - missing_ : 0;
+    activity.missing = missing >= m_missing ? missing - m_missing : 0;
     for (std::size_t i = 0; i < kCommands; ++i) {
         const auto kind = static_cast<CommandKind>(i);
         const LatencySnapshot now = run.Latency(kind);
-        const LatencySnapshot interval = LatencySince(now, latencies_[i]);
+        const LatencySnapshot interval = LatencySince(now, m_latencies[i]);
         if (interval.Count() > 0)
             activity.latencies.push_back(LatencyFiguresOf(CommandKey(kind), interval));
     }
-    if (cpuSeconds >= 0 && cpuSeconds_ >= 0 && seconds > 0)
-        activity.engineCpu = (cpuSeconds - cpuSeconds_) / seconds;
+    if (cpuSeconds >= 0 && m_cpuSeconds >= 0 && seconds > 0)
+        activity.engineCpu = (cpuSeconds - m_cpuSeconds) / seconds;
     Start(run, cpuSeconds);
     return activity;
 }

@@ -35,10 +35,10 @@ private:
     static constexpr std::size_t kFailureKinds = static_cast<std::size_t>(FailureKind::kCount);
     static constexpr std::size_t kCommands = static_cast<std::size_t>(CommandKind::kCount);
 
-    std::array<std::uint64_t, kFailureKinds> failures_{};
-    std::uint64_t missing_ = 0;
-    std::array<LatencySnapshot, kCommands> latencies_{};
-    double cpuSeconds_ = -1.0;
+    std::array<std::uint64_t, kFailureKinds> m_failures{};
+    std::uint64_t m_missing = 0;
+    std::array<LatencySnapshot, kCommands> m_latencies{};
+    double m_cpuSeconds = -1.0;
 };
 
 // The samples of `now` that `before` (an earlier snapshot of the same histogram) does not

@@ -28,15 +28,15 @@ public:
     // Over every interval counted: their bytes over their time, and the highest rate of one.
     double AverageRate() const;
     double PeakRate() const;
-    double MeasuredSeconds() const { return measuredSeconds_; }
+    double MeasuredSeconds() const { return m_measuredSeconds; }
     // Where the current interval began.
-    double LastSeconds() const { return lastSeconds_; }
+    double LastSeconds() const { return m_lastSeconds; }
 
 private:
-    double lastSeconds_ = 0.0;
-    std::uint64_t lastBytes_ = 0;
-    std::uint64_t lastArticles_ = 0;
-    double measuredSeconds_ = 0.0;
-    std::uint64_t measuredBytes_ = 0;
-    double peakRate_ = 0.0;
+    double m_lastSeconds = 0.0;
+    std::uint64_t m_lastBytes = 0;
+    std::uint64_t m_lastArticles = 0;
+    double m_measuredSeconds = 0.0;
+    std::uint64_t m_measuredBytes = 0;
+    double m_peakRate = 0.0;
 };

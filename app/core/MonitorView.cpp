@@ -73,14 +73,14 @@ std::string StateText(const ConnectionSnapshot& snapshot) {
 }
 
 void ConnectionTable::Update(const std::vector<ConnectionSnapshot>& snapshots, double seconds) {
-    const double interval = first_ ? 0.0 : seconds - lastSeconds_;
-    rows_.resize(snapshots.size());
-    lastBytes_.resize(snapshots.size(), 0);
-    totalBytes_ = 0;
+    const double interval = m_first ? 0.0 : seconds - m_lastSeconds;
+    m_rows.resize(snapshots.size());
+    m_lastBytes.resize(snapshots.size(), 0);
+    m_totalBytes = 0;
     for (std::size_t i = 0; i < snapshots.size(); ++i) {
         const ConnectionSnapshot& snapshot = snapshots[i];
-        ConnectionRow& row = rows_[i];
-        const std::uint64_t before = lastBytes_[i];
+        ConnectionRow& row = m_rows[i];
+        const std::uint64_t before = m_lastBytes[i];
         row.number = snapshot.number;
         row.state = StateText(snapshot);
         row.rateKiB = interval > 0 && snapshot.bytes >= before
@@ -88,11 +88,11 @@ void ConnectionTable::Update(const std::vector<ConnectionSnapshot>& snapshots, d
                           : 0.0;
         row.articles = snapshot.articles;
         row.lastReply = ShowSafely(snapshot.lastStatusLine);
-        lastBytes_[i] = snapshot.bytes;
-        totalBytes_ += snapshot.bytes;
+        m_lastBytes[i] = snapshot.bytes;
+        m_totalBytes += snapshot.bytes;
     }
-    lastSeconds_ = seconds;
-    first_ = false;
+    m_lastSeconds = seconds;
+    m_first = false;
 }
 
 void AddEngineDetails(const RunMonitor& run, RunSummary& summary) {

@@ -36,16 +36,16 @@ class ConnectionTable {
 public:
     // `seconds`: a steady clock reading.
     void Update(const std::vector<ConnectionSnapshot>& snapshots, double seconds);
-    const std::vector<ConnectionRow>& Rows() const { return rows_; }
+    const std::vector<ConnectionRow>& Rows() const { return m_rows; }
     // Every byte the connections received, as of the last update.
-    std::uint64_t TotalBytes() const { return totalBytes_; }
+    std::uint64_t TotalBytes() const { return m_totalBytes; }
 
 private:
-    std::vector<ConnectionRow> rows_;
-    std::vector<std::uint64_t> lastBytes_;
-    double lastSeconds_ = 0.0;
-    bool first_ = true;
-    std::uint64_t totalBytes_ = 0;
+    std::vector<ConnectionRow> m_rows;
+    std::vector<std::uint64_t> m_lastBytes;
+    double m_lastSeconds = 0.0;
+    bool m_first = true;
+    std::uint64_t m_totalBytes = 0;
 };
 
 // The state of one connection as the table shows it.

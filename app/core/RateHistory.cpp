@@ -51,19 +51,19 @@ RateAxis RateAxisFor(double peakMegabytesPerSecond) {
 }
 
 void RateHistory::Add(double secondsSinceGo, double kibPerSecond) {
-    if (!points_.empty() && secondsSinceGo < points_.back().seconds)
+    if (!m_points.empty() && secondsSinceGo < m_points.back().seconds)
         return;
-    points_.push_back({secondsSinceGo, std::max(0.0, kibPerSecond) * 1024.0 / 1e6});
-    while (points_.front().seconds < secondsSinceGo - kWindowSeconds) points_.pop_front();
+    m_points.push_back({secondsSinceGo, std::max(0.0, kibPerSecond) * 1024.0 / 1e6});
+    while (m_points.front().seconds < secondsSinceGo - kWindowSeconds) m_points.pop_front();
 }
 
 double RateHistory::WindowStart() const {
-    return points_.empty() ? 0.0 : std::max(0.0, points_.back().seconds - kWindowSeconds);
+    return m_points.empty() ? 0.0 : std::max(0.0, m_points.back().seconds - kWindowSeconds);
 }
 
 double RateHistory::Peak() const {
     double peak = 0.0;
-    for (const Point& point : points_) peak = std::max(peak, point.megabytesPerSecond);
+    for (const Point& point : m_points) peak = std::max(peak, point.megabytesPerSecond);
     return peak;
 }
 

@@ -34,12 +34,12 @@ public:
     };
 
     // Go: the last download's points go.
-    void Clear() { points_.clear(); }
+    void Clear() { m_points.clear(); }
     // One reading of the total rate (KiB/s, as the engine publishes it); points older than
     // the window before it are dropped. A reading earlier than the last one is ignored.
     void Add(double secondsSinceGo, double kibPerSecond);
 
-    const std::deque<Point>& Points() const { return points_; }
+    const std::deque<Point>& Points() const { return m_points; }
     // The x range to show: the last kWindowSeconds, from 0 until that much has passed.
     double WindowStart() const;
     double WindowEnd() const { return WindowStart() + kWindowSeconds; }
@@ -48,7 +48,7 @@ public:
     RateAxis Axis() const { return RateAxisFor(Peak()); }
 
 private:
-    std::deque<Point> points_;
+    std::deque<Point> m_points;
 };
 
 // Where a toolkit that draws in whole pixels puts the chart's lines: the plot's rectangle,

@@ -77,43 +77,42 @@ bool IsNameChar(char c) {
 class CheckParser {
 public:
     CheckParser(const std::string& text, RunCheck& check, CheckParseError& error)
-        : text_(text), check_(check), error_(error) {}
+        : m_text(text), m_check(check), m_error(error) {}
 
     bool Parse() {
-        check_ = RunCheck{};
-        check_.expr = text_;
+        m_check = RunCheck{};
+        m_check.expr = m_text;
         return ParseMetric() && ParseOperator() && ParseValue() && ParseUnit() && ParseEnd();
     }
 
 private:
     bool Fail(std::size_t at, std::string message) {
-        error_.column = at + 1;
-        error_.message = std::move(message);
+        m_error.column = at + 1;
+        m_error.message = std::move(message);
         return false;
     }
 
     void SkipBlanks() {
-        while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_])))
-            ++pos_;
+        while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_pos])))
+            ++m_pos;
     }
 
     std::string ReadName() {
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() && IsNameChar(text_[pos_]))
-            ++pos_;
-        return text_.substr(start, pos_ - start);
+        const std::size_t start = m_pos;
+        while (m_pos < m_text.size() && IsNameChar(m_text[m_pos])) ++m_pos;
+        return m_text.substr(start, m_pos - start);
     }
 
     bool ParseMetric() {
         SkipBlanks();
-        const std::size_t start = pos_;
+        const std::size_t start = m_pos;
         const std::string name = ReadName();
         if (name.empty()) {
-            return Fail(start, pos_ < text_.size() ? "expected a metric name"
-                                                   : "empty check: expected METRIC OP VALUE");
+            return Fail(start, m_pos < m_text.size() ? "expected a metric name"
+                                                     : "empty check: expected METRIC OP VALUE");
         }
         SkipBlanks();
-        if (pos_ < text_.size() && text_[pos_] == '(')
+        if (m_pos < m_text.size() && m_text[m_pos] == '(')
             return ParseCommandMetric(name, start);
         static const struct {
             const char* name;
@@ -126,7 +125,7 @@ private:
                       {"engine_cpu", CheckMetric::kEngineCpu}};
         for (const auto& plain : kPlain) {
             if (name == plain.name) {
-                check_.metric = plain.metric;
+                m_check.metric = plain.metric;
                 return true;
             }
         }
@@ -136,22 +135,22 @@ private:
                 return Fail(start + 9, "unknown failure kind '" + kind +
                                            "' (known: " + Joined(CheckableFailureKinds()) + ")");
             }
-            check_.metric = CheckMetric::kFailureKind;
-            check_.name = kind;
+            m_check.metric = CheckMetric::kFailureKind;
+            m_check.name = kind;
             return true;
         }
         if (name == "max" || LooksLikePercentile(name))
-            return Fail(pos_, "expected '(' and a command after '" + name + "', as " + name +
-                                  "(body)");
+            return Fail(m_pos,
+                        "expected '(' and a command after '" + name + "', as " + name + "(body)");
         return Fail(start, "unknown metric '" + name +
                                "' (known: rate, articles, articles_per_s, failures, "
                                "failures.KIND, missing, pNN(CMD), max(CMD), engine_cpu)");
     }
 
-    // pNN(CMD) or max(CMD); `pos_` is at the '('.
+    // pNN(CMD) or max(CMD); `m_pos` is at the '('.
     bool ParseCommandMetric(const std::string& name, std::size_t start) {
         if (name == "max") {
-            check_.metric = CheckMetric::kMax;
+            m_check.metric = CheckMetric::kMax;
         } else {
             static const struct {
                 const char* text;
@@ -160,7 +159,7 @@ private:
             bool found = false;
             for (const auto& p : kPercentiles) {
                 if (name == p.text) {
-                    check_.percentile = p.fraction;
+                    m_check.percentile = p.fraction;
                     found = true;
                 }
             }
@@ -171,11 +170,11 @@ private:
                                        : "unknown metric '" + name + "' before '(' (known: "
                                                                       "p50, p90, p99, p99.9, max)");
             }
-            check_.metric = CheckMetric::kPercentile;
+            m_check.metric = CheckMetric::kPercentile;
         }
-        ++pos_;  // '('
+        ++m_pos;  // '('
         SkipBlanks();
-        const std::size_t commandAt = pos_;
+        const std::size_t commandAt = m_pos;
         const std::string command = ReadName();
         if (command.empty())
             return Fail(commandAt, "expected a command inside the parentheses, as " + name + "(body)");
@@ -184,10 +183,10 @@ private:
                                        "' (known: " + Joined(CheckableCommands()) + ")");
         }
         SkipBlanks();
-        if (pos_ >= text_.size() || text_[pos_] != ')')
-            return Fail(pos_, "expected ')' after the command");
-        ++pos_;
-        check_.name = command;
+        if (m_pos >= m_text.size() || m_text[m_pos] != ')')
+            return Fail(m_pos, "expected ')' after the command");
+        ++m_pos;
+        m_check.name = command;
         return true;
     }
 
@@ -201,60 +200,61 @@ private:
                           {"<", CheckOperator::kLess},         {">", CheckOperator::kGreater}};
         for (const auto& candidate : kOperators) {
             const std::string op = candidate.text;
-            if (text_.compare(pos_, op.size(), op) == 0) {
-                check_.op = candidate.op;
-                pos_ += op.size();
+            if (m_text.compare(m_pos, op.size(), op) == 0) {
+                m_check.op = candidate.op;
+                m_pos += op.size();
                 return true;
             }
         }
-        if (pos_ < text_.size() && text_[pos_] == '=')
-            return Fail(pos_, "'=' is not an operator: write '==' to compare");
-        return Fail(pos_, pos_ < text_.size()
-                              ? "expected an operator (<, <=, >, >=, ==, !=)"
-                              : "expected an operator (<, <=, >, >=, ==, !=) and a value");
+        if (m_pos < m_text.size() && m_text[m_pos] == '=')
+            return Fail(m_pos, "'=' is not an operator: write '==' to compare");
+        return Fail(m_pos, m_pos < m_text.size()
+                               ? "expected an operator (<, <=, >, >=, ==, !=)"
+                               : "expected an operator (<, <=, >, >=, ==, !=) and a value");
     }
 
     bool ParseValue() {
         SkipBlanks();
-        const std::size_t start = pos_;
-        if (pos_ < text_.size() && (text_[pos_] == '-' || text_[pos_] == '+'))
-            return Fail(pos_, "expected a number of 0 or more, without a sign");
+        const std::size_t start = m_pos;
+        if (m_pos < m_text.size() && (m_text[m_pos] == '-' || m_text[m_pos] == '+'))
+            return Fail(m_pos, "expected a number of 0 or more, without a sign");
         std::size_t digits = 0;
-        while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
-            ++pos_;
+        while (m_pos < m_text.size() && std::isdigit(static_cast<unsigned char>(m_text[m_pos]))) {
+            ++m_pos;
             ++digits;
         }
-        if (pos_ < text_.size() && text_[pos_] == '.') {
-            ++pos_;
-            while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
-                ++pos_;
+        if (m_pos < m_text.size() && m_text[m_pos] == '.') {
+            ++m_pos;
+            while (m_pos < m_text.size() &&
+                   std::isdigit(static_cast<unsigned char>(m_text[m_pos]))) {
+                ++m_pos;
                 ++digits;
             }
         }
         if (digits == 0)
             return Fail(start, "expected a number");
-        check_.threshold = std::strtod(text_.substr(start, pos_ - start).c_str(), nullptr);
+        m_check.threshold = std::strtod(m_text.substr(start, m_pos - start).c_str(), nullptr);
         return true;
     }
 
     bool ParseUnit() {
         SkipBlanks();
-        const std::vector<Unit>& units = UnitsOf(check_.metric);
-        const std::size_t start = pos_;
-        while (pos_ < text_.size() && !std::isspace(static_cast<unsigned char>(text_[pos_])))
-            ++pos_;
-        const std::string written = text_.substr(start, pos_ - start);
+        const std::vector<Unit>& units = UnitsOf(m_check.metric);
+        const std::size_t start = m_pos;
+        while (m_pos < m_text.size() && !std::isspace(static_cast<unsigned char>(m_text[m_pos])))
+            ++m_pos;
+        const std::string written = m_text.substr(start, m_pos - start);
         if (written.empty()) {
             if (!units.empty()) {
-                check_.unit = units.front().name;
-                check_.unitScale = units.front().scale;
+                m_check.unit = units.front().name;
+                m_check.unitScale = units.front().scale;
             }
             return true;
         }
         for (const Unit& unit : units) {
             if (written == unit.name) {
-                check_.unit = unit.name;
-                check_.unitScale = unit.scale;
+                m_check.unit = unit.name;
+                m_check.unitScale = unit.scale;
                 return true;
             }
         }
@@ -265,15 +265,15 @@ private:
 
     bool ParseEnd() {
         SkipBlanks();
-        if (pos_ < text_.size())
-            return Fail(pos_, "unexpected text after the check");
+        if (m_pos < m_text.size())
+            return Fail(m_pos, "unexpected text after the check");
         return true;
     }
 
-    const std::string& text_;
-    RunCheck& check_;
-    CheckParseError& error_;
-    std::size_t pos_ = 0;
+    const std::string& m_text;
+    RunCheck& m_check;
+    CheckParseError& m_error;
+    std::size_t m_pos = 0;
 };
 
 std::uint64_t LatencyAt(const LatencyFigures& line, double percentile) {

@@ -160,13 +160,13 @@ bool SessionSetup::PrepareEnvironment(const CommandLineOptions& options, std::st
     const std::string file = platform::RegistryFilePath();
     std::error_code ec;
     if (!file.empty() && std::filesystem::exists(file, ec)) {
-        settingsFile_ = file;
-        if (!CheckIsRegistryExport(file, settingsFileProblems_, error)) {
+        m_settingsFile = file;
+        if (!CheckIsRegistryExport(file, m_settingsFileProblems, error)) {
             return false;
         }
     } else if (const char* named = std::getenv("QUORREL_REGISTRY"); named && *named) {
-        warnings_.push_back("cannot read the settings file '" + file +
-                            "' (named by QUORREL_REGISTRY): no such file; using the defaults");
+        m_warnings.push_back("cannot read the settings file '" + file +
+                             "' (named by QUORREL_REGISTRY): no such file; using the defaults");
     }
 #endif
     if (!options.workDir.empty() && !EnterWorkDir(options.workDir, error)) {
@@ -233,7 +233,7 @@ bool SessionSetup::StartDemo(TestDialogLogic& logic, std::string& error) {
     settings.SetInt(keys::kNewsPort, server->Port());
     // The demo talks to its own server directly, whatever proxy or login the settings hold.
     settings.SetInt(keys::kProxyOption, 0);
-    demo_ = std::move(server);
+    m_demo = std::move(server);
     return true;
 }
 
@@ -260,7 +260,7 @@ bool SessionSetup::StartMetrics(const CommandLineOptions& options, TestDialogLog
     logic.SetCountersListener([service](const TestDialogLogic::DownloadWatch& watch) {
         service->Attach(watch.counters, watch.monitor, watch.engineCpuSeconds, watch.connections);
     });
-    metrics_ = std::move(metrics);
+    m_metrics = std::move(metrics);
     return true;
 #endif
 }
@@ -269,17 +269,17 @@ std::string SessionSetup::MetricsUrl() const {
 #ifdef ZODIVA_NO_METRICS
     return {};
 #else
-    return metrics_ ? metrics_->Url() : std::string();
+    return m_metrics ? m_metrics->Url() : std::string();
 #endif
 }
 
 std::uint16_t SessionSetup::DemoPort() const {
-    return demo_ ? demo_->Port() : 0;
+    return m_demo ? m_demo->Port() : 0;
 }
 
 void SessionSetup::StopDemo() {
-    if (demo_) {
-        demo_->Stop();
-        demo_.reset();
+    if (m_demo) {
+        m_demo->Stop();
+        m_demo.reset();
     }
 }

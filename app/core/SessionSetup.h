@@ -32,11 +32,11 @@ public:
     // On false, `error` says why in a user's words (exit code 2).
     bool PrepareEnvironment(const CommandLineOptions& options, std::string& error);
     // What PrepareEnvironment noticed that does not stop the run.
-    const std::vector<std::string>& Warnings() const { return warnings_; }
+    const std::vector<std::string>& Warnings() const { return m_warnings; }
     // The settings file read (empty: none), and how many problems its reading reported (each
     // is printed when the settings load).
-    const std::string& SettingsFile() const { return settingsFile_; }
-    std::size_t SettingsFileProblems() const { return settingsFileProblems_; }
+    const std::string& SettingsFile() const { return m_settingsFile; }
+    std::size_t SettingsFileProblems() const { return m_settingsFileProblems; }
 
     // After LoadSettings: starts the demo server when asked and stores the options' values in
     // the dialog's store as its controls would. On false, `error` says why.
@@ -58,11 +58,11 @@ public:
 private:
     bool StartDemo(TestDialogLogic& logic, std::string& error);
 
-    std::shared_ptr<newsd::Server> demo_;  // shared: an empty one needs no server code to destroy
-    std::unique_ptr<MetricsService> metrics_;
-    std::vector<std::string> warnings_;
-    std::string settingsFile_;
-    std::size_t settingsFileProblems_ = 0;
+    std::shared_ptr<newsd::Server> m_demo;  // shared: an empty one needs no server code to destroy
+    std::unique_ptr<MetricsService> m_metrics;
+    std::vector<std::string> m_warnings;
+    std::string m_settingsFile;
+    std::size_t m_settingsFileProblems = 0;
 };
 
 // The numbered copies of the trace log a headless run keeps unless told otherwise: a long

@@ -26,14 +26,14 @@ std::tm BrokenDown(std::int64_t fileTime, bool utc) {
 }  // namespace
 
 void StatusRowFolder::TakeExpired(double time, std::vector<FoldedRow>& lines) {
-    for (auto it = windows_.begin(); it != windows_.end();) {
+    for (auto it = m_windows.begin(); it != m_windows.end();) {
         if (time - it->second.opened < kFoldSeconds) {
             ++it;
             continue;
         }
         if (it->second.folded.count > 0)
             lines.push_back(it->second.folded);
-        it = windows_.erase(it);
+        it = m_windows.erase(it);
     }
 }
 
@@ -41,12 +41,12 @@ std::vector<FoldedRow> StatusRowFolder::Add(double time, std::int64_t fileTime,
                                             std::int32_t connection, const std::string& text) {
     std::vector<FoldedRow> lines;
     TakeExpired(time, lines);
-    auto found = windows_.find(text);
-    if (found == windows_.end()) {
+    auto found = m_windows.find(text);
+    if (found == m_windows.end()) {
         Window window;
         window.opened = time;
         window.folded.count = 0;
-        windows_.emplace(text, window);
+        m_windows.emplace(text, window);
         FoldedRow row;
         row.time = time;
         row.fileTime = fileTime;
@@ -78,11 +78,11 @@ std::vector<FoldedRow> StatusRowFolder::Expire(double time) {
 
 std::vector<FoldedRow> StatusRowFolder::Flush() {
     std::vector<FoldedRow> lines;
-    for (const auto& [text, window] : windows_) {
+    for (const auto& [text, window] : m_windows) {
         if (window.folded.count > 0)
             lines.push_back(window.folded);
     }
-    windows_.clear();
+    m_windows.clear();
     return lines;
 }
 

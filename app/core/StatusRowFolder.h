@@ -43,7 +43,7 @@ private:
     };
     void TakeExpired(double time, std::vector<FoldedRow>& lines);
 
-    std::map<std::string, Window> windows_;
+    std::map<std::string, Window> m_windows;
 };
 
 // "HH:MM:SS  #5  text" or, folded, "HH:MM:SS  999 more connections (#6..#1000)  text";

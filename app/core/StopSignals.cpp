@@ -10,19 +10,19 @@ struct StopSignals::State {
     sigset_t previous;
 };
 
-StopSignals::StopSignals() : state_(std::make_unique<State>()) {
-    sigemptyset(&state_->set);
-    sigaddset(&state_->set, SIGINT);
-    sigaddset(&state_->set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &state_->set, &state_->previous);
+StopSignals::StopSignals() : m_state(std::make_unique<State>()) {
+    sigemptyset(&m_state->set);
+    sigaddset(&m_state->set, SIGINT);
+    sigaddset(&m_state->set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &m_state->set, &m_state->previous);
 }
 
 StopSignals::~StopSignals() {
     // Drop what arrived so that unblocking does not deliver it with its default action.
     timespec zero{0, 0};
-    while (sigtimedwait(&state_->set, nullptr, &zero) > 0) {
+    while (sigtimedwait(&m_state->set, nullptr, &zero) > 0) {
     }
-    pthread_sigmask(SIG_SETMASK, &state_->previous, nullptr);
+    pthread_sigmask(SIG_SETMASK, &m_state->previous, nullptr);
 }
 
 int StopSignals::WaitUntil(Clock::time_point deadline) {
@@ -31,7 +31,7 @@ int StopSignals::WaitUntil(Clock::time_point deadline) {
         const auto left = deadline > now ? deadline - now : Clock::duration::zero();
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-        const int signal = sigtimedwait(&state_->set, nullptr, &timeout);
+        const int signal = sigtimedwait(&m_state->set, nullptr, &timeout);
         if (signal > 0) {
             return signal;
         }

@@ -11,42 +11,42 @@ class SweepParser {
 public:
     SweepParser(const std::string& text, int maxConnections, std::vector<int>& steps,
                 SweepParseError& error)
-        : text_(text), max_(maxConnections), steps_(steps), error_(error) {}
+        : m_text(text), m_max(maxConnections), m_steps(steps), m_error(error) {}
 
     bool Parse() {
-        steps_.clear();
-        if (text_.empty())
+        m_steps.clear();
+        if (m_text.empty())
             return Fail(0, "expected a list of connection counts, as 1,4,16 or 1..64");
         for (;;) {
             if (!ParseItem())
                 return false;
-            if (pos_ == text_.size())
+            if (m_pos == m_text.size())
                 return true;
-            if (text_[pos_] != ',')
-                return Fail(pos_, "expected ',' or '..' after a number");
-            ++pos_;
+            if (m_text[m_pos] != ',')
+                return Fail(m_pos, "expected ',' or '..' after a number");
+            ++m_pos;
         }
     }
 
 private:
     bool Fail(std::size_t at, std::string message) {
-        error_.column = at + 1;
-        error_.message = std::move(message);
+        m_error.column = at + 1;
+        m_error.message = std::move(message);
         return false;
     }
 
     bool ParseNumber(int& value) {
-        const std::size_t start = pos_;
+        const std::size_t start = m_pos;
         long long parsed = 0;
-        while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
-            if (parsed <= max_)
-                parsed = parsed * 10 + (text_[pos_] - '0');
-            ++pos_;
+        while (m_pos < m_text.size() && std::isdigit(static_cast<unsigned char>(m_text[m_pos]))) {
+            if (parsed <= m_max)
+                parsed = parsed * 10 + (m_text[m_pos] - '0');
+            ++m_pos;
         }
-        if (pos_ == start)
+        if (m_pos == start)
             return Fail(start, "expected a number of connections");
-        if (parsed < 1 || parsed > max_) {
-            return Fail(start, "a step needs 1 to " + std::to_string(max_) + " connections");
+        if (parsed < 1 || parsed > m_max) {
+            return Fail(start, "a step needs 1 to " + std::to_string(m_max) + " connections");
         }
         value = static_cast<int>(parsed);
         return true;
@@ -54,24 +54,24 @@ private:
 
     // Steps must grow: the knee and the first step's checks read them in order.
     bool Add(int connections, std::size_t at) {
-        if (!steps_.empty() && connections <= steps_.back()) {
-            return Fail(at, "the steps must grow: " + std::to_string(connections) +
-                                " follows " + std::to_string(steps_.back()));
+        if (!m_steps.empty() && connections <= m_steps.back()) {
+            return Fail(at, "the steps must grow: " + std::to_string(connections) + " follows " +
+                                std::to_string(m_steps.back()));
         }
-        steps_.push_back(connections);
+        m_steps.push_back(connections);
         return true;
     }
 
     // N or A..B.
     bool ParseItem() {
-        const std::size_t start = pos_;
+        const std::size_t start = m_pos;
         int first = 0;
         if (!ParseNumber(first))
             return false;
-        if (text_.compare(pos_, 2, "..") != 0)
+        if (m_text.compare(m_pos, 2, "..") != 0)
             return Add(first, start);
-        pos_ += 2;
-        const std::size_t lastAt = pos_;
+        m_pos += 2;
+        const std::size_t lastAt = m_pos;
         int last = 0;
         if (!ParseNumber(last))
             return false;
@@ -84,11 +84,11 @@ private:
         return Add(last, lastAt);
     }
 
-    const std::string& text_;
-    int max_;
-    std::vector<int>& steps_;
-    SweepParseError& error_;
-    std::size_t pos_ = 0;
+    const std::string& m_text;
+    int m_max;
+    std::vector<int>& m_steps;
+    SweepParseError& m_error;
+    std::size_t m_pos = 0;
 };
 
 }  // namespace

@@ -31,47 +31,47 @@ double SumOfSeconds(const std::vector<std::shared_ptr<EngineCpuClock>>& clocks) 
 }  // namespace
 
 TestDialogLogic::TestDialogLogic()
-    : settings_(std::make_shared<SettingsStore>()), stopWaitMs_(WorkerThread::kStopWaitMs) {}
+    : m_settings(std::make_shared<SettingsStore>()), m_stopWaitMs(WorkerThread::kStopWaitMs) {}
 
 TestDialogLogic::~TestDialogLogic() {
     StopThread();
 }
 
 bool TestDialogLogic::LoadSettings() {
-    return settings_->Load(HKEY_CURRENT_USER, kSettingsRegistryKey);
+    return m_settings->Load(HKEY_CURRENT_USER, kSettingsRegistryKey);
 }
 
 SettingsStore& TestDialogLogic::Settings() {
-    return *settings_;
+    return *m_settings;
 }
 
 unsigned TestDialogLogic::ConnectionsForDisplay() const {
-    return static_cast<unsigned>(settings_->GetInt(keys::kConnections, true));
+    return static_cast<unsigned>(m_settings->GetInt(keys::kConnections, true));
 }
 
 bool TestDialogLogic::WriteToDisk() const {
-    return settings_->GetInt(keys::kWriteToDisk, true) != 0;
+    return m_settings->GetInt(keys::kWriteToDisk, true) != 0;
 }
 
 void TestDialogLogic::SetWriteToDisk(bool checked) {
-    settings_->SetInt(keys::kWriteToDisk, checked ? 1 : 0);
+    m_settings->SetInt(keys::kWriteToDisk, checked ? 1 : 0);
 }
 
 TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText,
                                               const ConfirmFn& confirm) {
     DebugLogPrintf("%T: OnGo: Thread Id %d\n", static_cast<int>(GetCurrentThreadId()));
-    settings_->SetInt(keys::kConnections, static_cast<int>(ReadUnsignedNumber(connectionsText)));
+    m_settings->SetInt(keys::kConnections, static_cast<int>(ReadUnsignedNumber(connectionsText)));
     StopThread();
 
-    const int connections = settings_->GetInt(keys::kConnections, true);
+    const int connections = m_settings->GetInt(keys::kConnections, true);
     if (connections >= kConfirmFromConnections) {
         if (!confirm || !confirm(ConfirmationText(connections))) {
             return GoResult::kDeclined;
         }
     }
 
-    auto group = std::make_unique<EngineGroup>(settings_, engines_, stopWaitMs_);
-    group->SetConnectionOptions(connectionOptions_);
+    auto group = std::make_unique<EngineGroup>(m_settings, m_engines, m_stopWaitMs);
+    group->SetConnectionOptions(m_connectionOptions);
     auto monitor = std::make_shared<EngineMonitor>();
     switch (group->Start(connections, monitor)) {
         case EngineGroup::StartResult::kStarted:
@@ -82,18 +82,18 @@ TestDialogLogic::GoResult TestDialogLogic::Go(const std::string& connectionsText
         case EngineGroup::StartResult::kEngineUnavailable:
             return GoResult::kEngineUnavailable;
     }
-    lastCounters_ = group->Counters();
-    monitor_ = std::move(monitor);
-    cpuClocks_.clear();
+    m_lastCounters = group->Counters();
+    m_monitor = std::move(monitor);
+    m_cpuClocks.clear();
     for (HANDLE thread : group->ThreadHandles()) {
-        cpuClocks_.push_back(std::make_shared<EngineCpuClock>(thread));
+        m_cpuClocks.push_back(std::make_shared<EngineCpuClock>(thread));
     }
-    if (countersListener_) {
-        const auto clocks = cpuClocks_;
-        countersListener_({lastCounters_, monitor_, [clocks] { return SumOfSeconds(clocks); },
-                           static_cast<std::uint64_t>(connections < 0 ? 0 : connections)});
+    if (m_countersListener) {
+        const auto clocks = m_cpuClocks;
+        m_countersListener({m_lastCounters, m_monitor, [clocks] { return SumOfSeconds(clocks); },
+                            static_cast<std::uint64_t>(connections < 0 ? 0 : connections)});
     }
-    group_ = std::move(group);
+    m_group = std::move(group);
     return GoResult::kStarted;
 }
 
@@ -102,56 +102,56 @@ void TestDialogLogic::Stop() {
 }
 
 void TestDialogLogic::StopThread() {
-    if (group_) {
+    if (m_group) {
         // Stop closes the threads' handles; the CPU of the download is what they used until
         // now (closing the connections is not part of it).
-        for (const auto& clock : cpuClocks_) {
+        for (const auto& clock : m_cpuClocks) {
             clock->Freeze();
         }
-        group_->Stop();
-        group_.reset();
-        if (countersListener_) {
-            countersListener_(DownloadWatch{});
+        m_group->Stop();
+        m_group.reset();
+        if (m_countersListener) {
+            m_countersListener(DownloadWatch{});
         }
     }
     FlushDebugLog();  // the run's last trace lines are in the file when Stop returns
 }
 
 bool TestDialogLogic::IsRunning() const {
-    return group_ != nullptr;
+    return m_group != nullptr;
 }
 
 double TestDialogLogic::TotalRate() const {
-    return group_ ? group_->TotalRate() : 0.0;
+    return m_group ? m_group->TotalRate() : 0.0;
 }
 
 std::string TestDialogLogic::RateText() const {
-    if (!group_) {
+    if (!m_group) {
         return std::string();
     }
     char text[64];
-    std::snprintf(text, sizeof(text), "%.2fKBps", group_->TotalRate());
+    std::snprintf(text, sizeof(text), "%.2fKBps", m_group->TotalRate());
     return text;
 }
 
 void TestDialogLogic::SetConnectionOptions(std::map<std::string, std::string> options) {
-    connectionOptions_ = std::move(options);
+    m_connectionOptions = std::move(options);
 }
 
 double TestDialogLogic::EngineCpuSeconds() const {
-    return SumOfSeconds(cpuClocks_);
+    return SumOfSeconds(m_cpuClocks);
 }
 
 std::vector<double> TestDialogLogic::EngineCpuSecondsEach() const {
     std::vector<double> seconds;
-    for (const auto& clock : cpuClocks_) {
+    for (const auto& clock : m_cpuClocks) {
         seconds.push_back(clock->Seconds());
     }
     return seconds;
 }
 
 EngineTotals TestDialogLogic::Totals() const {
-    return lastCounters_ ? lastCounters_->Read() : EngineTotals{};
+    return m_lastCounters ? m_lastCounters->Read() : EngineTotals{};
 }
 
 std::string TestDialogLogic::ConfirmationText(int connections) {
@@ -186,13 +186,13 @@ unsigned TestDialogLogic::ReadUnsignedNumber(const std::string& text) {
 }
 
 void TestDialogLogic::SetCountersListener(CountersListener listener) {
-    countersListener_ = std::move(listener);
+    m_countersListener = std::move(listener);
 }
 
 void TestDialogLogic::SetEngineCount(int engines) {
-    engines_ = std::clamp(engines, 1, EngineGroup::kMaxEngines);
+    m_engines = std::clamp(engines, 1, EngineGroup::kMaxEngines);
 }
 
 void TestDialogLogic::SetStopWaitMilliseconds(std::uint32_t milliseconds) {
-    stopWaitMs_ = milliseconds;
+    m_stopWaitMs = milliseconds;
 }

@@ -83,7 +83,7 @@ public:
     // What the engine publishes of the running download (status rows, connections,
     // failures, latencies), or of the last one after Stop; null before any Go. A new one
     // at every Go.
-    std::shared_ptr<EngineMonitor> Monitor() const { return monitor_; }
+    std::shared_ptr<EngineMonitor> Monitor() const { return m_monitor; }
 
     // "Are you sure you want to make N connections to the server?"
     static std::string ConfirmationText(int connections);
@@ -95,7 +95,7 @@ public:
     // "RejectDelay": whole seconds as text); an option left out keeps the engine's default.
     void SetConnectionOptions(std::map<std::string, std::string> options);
     const std::map<std::string, std::string>& ConnectionOptions() const {
-        return connectionOptions_;
+        return m_connectionOptions;
     }
 
     // The engine threads' CPU time in seconds, of the running download or of the last one
@@ -129,13 +129,13 @@ public:
 private:
     void StopThread();
 
-    std::shared_ptr<SettingsStore> settings_;
-    std::unique_ptr<EngineGroup> group_;
-    int engines_ = 1;
-    std::shared_ptr<EngineCounters> lastCounters_;
-    CountersListener countersListener_;
-    std::shared_ptr<EngineMonitor> monitor_;
-    std::vector<std::shared_ptr<EngineCpuClock>> cpuClocks_;  // one per engine thread
-    std::map<std::string, std::string> connectionOptions_;
-    std::uint32_t stopWaitMs_;
+    std::shared_ptr<SettingsStore> m_settings;
+    std::unique_ptr<EngineGroup> m_group;
+    int m_engines = 1;
+    std::shared_ptr<EngineCounters> m_lastCounters;
+    CountersListener m_countersListener;
+    std::shared_ptr<EngineMonitor> m_monitor;
+    std::vector<std::shared_ptr<EngineCpuClock>> m_cpuClocks;  // one per engine thread
+    std::map<std::string, std::string> m_connectionOptions;
+    std::uint32_t m_stopWaitMs;
 };

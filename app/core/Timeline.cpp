@@ -149,40 +149,40 @@ std::string TimelineCsvRow(const SecondRecord& second) {
 }
 
 bool TimelineWriter::Open(const std::string& path, std::string& error) {
-    csv_ = path.size() >= 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
+    m_csv = path.size() >= 4 && path.compare(path.size() - 4, 4, ".csv") == 0;
     errno = 0;
-    out_.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!out_.is_open()) {
+    m_out.open(path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!m_out.is_open()) {
         const int code = errno;
         error = "--timeline: cannot write '" + ShowSafely(path) + "'" +
                 (code != 0 ? std::string(": ") + std::strerror(code) : std::string());
         return false;
     }
-    if (csv_)
+    if (m_csv)
         Put(TimelineCsvHeader());
     return true;
 }
 
 void TimelineWriter::WriteRun(const TimelineRun& run) {
-    if (!csv_)
+    if (!m_csv)
         Put(TimelineRunLine(run));
 }
 
 void TimelineWriter::WriteSecond(const SecondRecord& second) {
-    Put(csv_ ? TimelineCsvRow(second) : TimelineSecondLine(second));
+    Put(m_csv ? TimelineCsvRow(second) : TimelineSecondLine(second));
 }
 
 void TimelineWriter::WriteEvent(const std::string& jsonLine) {
-    if (!csv_)
+    if (!m_csv)
         Put(jsonLine);
 }
 
 void TimelineWriter::Put(const std::string& line) {
-    if (!out_.is_open())
+    if (!m_out.is_open())
         return;
-    out_.clear();
-    out_ << line;
-    out_.flush();
-    if (!out_)
-        good_ = false;
+    m_out.clear();
+    m_out << line;
+    m_out.flush();
+    if (!m_out)
+        m_good = false;
 }

@@ -58,20 +58,20 @@ class TimelineWriter {
 public:
     // Creates (or empties) FILE; false with the reason when it cannot be written.
     bool Open(const std::string& path, std::string& error);
-    bool IsOpen() const { return out_.is_open(); }
-    bool IsCsv() const { return csv_; }
+    bool IsOpen() const { return m_out.is_open(); }
+    bool IsCsv() const { return m_csv; }
 
     void WriteRun(const TimelineRun& run);
     void WriteSecond(const SecondRecord& second);
     // A "step", "summary" or "sweep" line as --json prints it (left out of a CSV file).
     void WriteEvent(const std::string& jsonLine);
     // False once a line could not be written (a full disk); later lines are still tried.
-    bool Good() const { return good_; }
+    bool Good() const { return m_good; }
 
 private:
     void Put(const std::string& line);
 
-    std::ofstream out_;
-    bool csv_ = false;
-    bool good_ = true;
+    std::ofstream m_out;
+    bool m_csv = false;
+    bool m_good = true;
 };

@@ -2,24 +2,24 @@
 
 void WarmupCut::Begin(const RunMonitor& run, double cpuSeconds, double elapsed,
                       std::uint64_t bytes, std::uint64_t articles) {
-    over_ = true;
-    fromSeconds_ = elapsed;
-    fromBytes_ = bytes;
-    fromArticles_ = articles;
-    activity_.Start(run, cpuSeconds);
+    m_over = true;
+    m_fromSeconds = elapsed;
+    m_fromBytes = bytes;
+    m_fromArticles = articles;
+    m_activity.Start(run, cpuSeconds);
 }
 
 void WarmupCut::Start(const RunMonitor& run, double cpuSeconds) {
-    over_ = false;
-    if (warmup_ <= 0.0)
+    m_over = false;
+    if (m_warmup <= 0.0)
         Begin(run, cpuSeconds, 0.0, 0, 0);
 }
 
 bool WarmupCut::Observe(int second, const RunMonitor& run, double cpuSeconds, double elapsed,
                         std::uint64_t bytes, std::uint64_t articles) {
-    if (over_)
+    if (m_over)
         return false;
-    if (static_cast<double>(second) >= warmup_)
+    if (static_cast<double>(second) >= m_warmup)
         Begin(run, cpuSeconds, elapsed, bytes, articles);
     return true;
 }
@@ -27,12 +27,12 @@ bool WarmupCut::Observe(int second, const RunMonitor& run, double cpuSeconds, do
 MeasuredPart WarmupCut::Measured(const RunMonitor& run, double cpuSeconds, double elapsed,
                                  std::uint64_t bytes, std::uint64_t articles) {
     MeasuredPart part;
-    if (!over_)
+    if (!m_over)
         return part;
-    part.seconds = elapsed > fromSeconds_ ? elapsed - fromSeconds_ : 0.0;
-    part.bytes = bytes >= fromBytes_ ? bytes - fromBytes_ : 0;
-    part.articles = articles >= fromArticles_ ? articles - fromArticles_ : 0;
-    part.activity = activity_.Measure(run, cpuSeconds, part.seconds);
+    part.seconds = elapsed > m_fromSeconds ? elapsed - m_fromSeconds : 0.0;
+    part.bytes = bytes >= m_fromBytes ? bytes - m_fromBytes : 0;
+    part.articles = articles >= m_fromArticles ? articles - m_fromArticles : 0;
+    part.activity = m_activity.Measure(run, cpuSeconds, part.seconds);
     return part;
 }
 

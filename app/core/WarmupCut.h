@@ -17,7 +17,7 @@ struct MeasuredPart {
 
 class WarmupCut {
 public:
-    explicit WarmupCut(double warmupSeconds = 0.0) : warmup_(warmupSeconds) {}
+    explicit WarmupCut(double warmupSeconds = 0.0) : m_warmup(warmupSeconds) {}
 
     // At Go; the engine is new and counts from nothing. `cpuSeconds`: the engine thread's CPU
     // time so far (negative: unknown).
@@ -26,7 +26,7 @@ public:
     // run's totals then; true when that second belongs to the warm-up.
     bool Observe(int second, const RunMonitor& run, double cpuSeconds, double elapsed,
                  std::uint64_t bytes, std::uint64_t articles);
-    bool Over() const { return over_; }
+    bool Over() const { return m_over; }
     // The part of the run that counts, up to now; nothing when the run ended within its
     // warm-up. Call once, at the stop.
     MeasuredPart Measured(const RunMonitor& run, double cpuSeconds, double elapsed,
@@ -36,12 +36,12 @@ private:
     void Begin(const RunMonitor& run, double cpuSeconds, double elapsed, std::uint64_t bytes,
                std::uint64_t articles);
 
-    double warmup_;
-    bool over_ = false;
-    double fromSeconds_ = 0.0;
-    std::uint64_t fromBytes_ = 0;
-    std::uint64_t fromArticles_ = 0;
-    IntervalActivityMeter activity_;
+    double m_warmup;
+    bool m_over = false;
+    double m_fromSeconds = 0.0;
+    std::uint64_t m_fromBytes = 0;
+    std::uint64_t m_fromArticles = 0;
+    IntervalActivityMeter m_activity;
 };
 
 // The summary's figures (all but its duration and rates, which the lines' meter gives) from

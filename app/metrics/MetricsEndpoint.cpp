@@ -148,8 +148,8 @@ struct MetricsEndpoint::Impl {
     std::atomic<bool> finished{false};
 };
 
-MetricsEndpoint::MetricsEndpoint(RenderFn render) : impl_(std::make_unique<Impl>()) {
-    httplib::Server& server = impl_->server;
+MetricsEndpoint::MetricsEndpoint(RenderFn render) : m_impl(std::make_unique<Impl>()) {
+    httplib::Server& server = m_impl->server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     server.set_socket_options([](socket_t sock) { ListenAlone(sock); });
     server.set_keep_alive_timeout(kClientTimeoutSeconds);
@@ -169,17 +169,17 @@ MetricsEndpoint::~MetricsEndpoint() {
 }
 
 bool MetricsEndpoint::Start(const ListenAddress& address, std::string& error) {
-    if (impl_->thread.joinable()) {
-        error = "the metrics endpoint is already serving on " + bound_.Text();
+    if (m_impl->thread.joinable()) {
+        error = "the metrics endpoint is already serving on " + m_bound.Text();
         return false;
     }
-    httplib::Server& server = impl_->server;
-    bound_ = address;
+    httplib::Server& server = m_impl->server;
+    m_bound = address;
     bool bound = false;
     if (address.port == 0) {
         const int port = server.bind_to_any_port(address.host);
         bound = port > 0;
-        bound_.port = port;
+        m_bound.port = port;
     } else {
         bound = server.bind_to_port(address.host, address.port);
     }
@@ -189,8 +189,8 @@ bool MetricsEndpoint::Start(const ListenAddress& address, std::string& error) {
                 (reason.empty() ? "the address could not be bound" : reason);
         return false;
     }
-    impl_->finished = false;
-    impl_->thread = std::thread([impl = impl_.get()] {
+    m_impl->finished = false;
+    m_impl->thread = std::thread([impl = m_impl.get()] {
 #ifndef _WIN32
         // Signals are for the front end's thread; its workers inherit this mask.
         sigset_t all;
@@ -201,22 +201,22 @@ bool MetricsEndpoint::Start(const ListenAddress& address, std::string& error) {
         impl->finished = true;
     });
     // stop() only reaches a server that has entered its accept loop.
-    while (!server.is_running() && !impl_->finished) {
+    while (!server.is_running() && !m_impl->finished) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
 
 std::string MetricsEndpoint::Url() const {
-    return "http://" + bound_.Text() + "/metrics";
+    return "http://" + m_bound.Text() + "/metrics";
 }
 
 void MetricsEndpoint::Stop() {
-    if (!impl_->thread.joinable()) {
+    if (!m_impl->thread.joinable()) {
         return;
     }
-    if (!impl_->finished) {
-        impl_->server.stop();
+    if (!m_impl->finished) {
+        m_impl->server.stop();
     }
-    impl_->thread.join();
+    m_impl->thread.join();
 }

@@ -22,15 +22,15 @@ public:
     // (unknown host, not an address of this machine, port in use, ...); nothing runs then.
     bool Start(const ListenAddress& address, std::string& error);
     // The bound address (with the port chosen when 0 was asked for).
-    const ListenAddress& Address() const { return bound_; }
+    const ListenAddress& Address() const { return m_bound; }
     // "http://host:port/metrics"
     std::string Url() const;
     void Stop();
 
 private:
     struct Impl;
-    std::unique_ptr<Impl> impl_;
-    ListenAddress bound_;
+    std::unique_ptr<Impl> m_impl;
+    ListenAddress m_bound;
 };
 
 // Why `address` cannot be listened on, found by trying it; empty when it can be.

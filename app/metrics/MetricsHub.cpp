@@ -5,17 +5,17 @@
 #include "app/metrics/EngineMetrics.h"
 #include "platform/Time.h"
 
-MetricsHub::MetricsHub(CommonLabels labels) : labels_(std::move(labels)) {}
+MetricsHub::MetricsHub(CommonLabels labels) : m_labels(std::move(labels)) {}
 
 void MetricsHub::SetVersion(std::string version) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    version_ = std::move(version);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_version = std::move(version);
 }
 
 MetricsSnapshot MetricsHub::ReadCurrent() const {
     MetricsSnapshot snapshot =
-        ReadEngineMetrics(*current_, monitor_.get(), platform::CurrentFileTime());
-    const double cpu = cpu_ ? cpu_() : -1.0;
+        ReadEngineMetrics(*m_current, m_monitor.get(), platform::CurrentFileTime());
+    const double cpu = m_cpu ? m_cpu() : -1.0;
     snapshot.engineCpuSeconds = cpu > 0 ? cpu : 0.0;
     return snapshot;
 }
@@ -23,30 +23,30 @@ MetricsSnapshot MetricsHub::ReadCurrent() const {
 void MetricsHub::Attach(std::shared_ptr<const EngineCounters> counters,
                         std::shared_ptr<const EngineMonitor> monitor, EngineCpuSource cpu,
                         std::uint64_t targetConnections) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (counters == current_) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (counters == m_current) {
         return;
     }
-    if (current_) {
-        earlierRuns_.AddCounters(ReadCurrent());
+    if (m_current) {
+        m_earlierRuns.AddCounters(ReadCurrent());
     }
-    current_ = std::move(counters);
-    monitor_ = current_ ? std::move(monitor) : nullptr;
-    cpu_ = current_ ? std::move(cpu) : EngineCpuSource();
-    targetConnections_ = current_ ? targetConnections : 0;
+    m_current = std::move(counters);
+    m_monitor = m_current ? std::move(monitor) : nullptr;
+    m_cpu = m_current ? std::move(cpu) : EngineCpuSource();
+    m_targetConnections = m_current ? targetConnections : 0;
 }
 
 MetricsSnapshot MetricsHub::Snapshot() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(m_mutex);
     // Gauges describe the download that runs now; with none, every gauge reads zero.
-    MetricsSnapshot snapshot = current_ ? ReadCurrent() : EmptyEngineMetrics();
-    snapshot.AddCounters(earlierRuns_);
-    snapshot.version = version_;
-    snapshot.up = current_ != nullptr;
-    snapshot.targetConnections = targetConnections_;
+    MetricsSnapshot snapshot = m_current ? ReadCurrent() : EmptyEngineMetrics();
+    snapshot.AddCounters(m_earlierRuns);
+    snapshot.version = m_version;
+    snapshot.up = m_current != nullptr;
+    snapshot.targetConnections = m_targetConnections;
     return snapshot;
 }
 
 std::string MetricsHub::Exposition() const {
-    return FormatExposition(Snapshot(), labels_);
+    return FormatExposition(Snapshot(), m_labels);
 }

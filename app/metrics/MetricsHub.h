@@ -39,12 +39,12 @@ private:
     // The running download's figures; the caller holds the lock.
     MetricsSnapshot ReadCurrent() const;
 
-    const CommonLabels labels_;
-    std::string version_;
-    mutable std::mutex mutex_;
-    std::shared_ptr<const EngineCounters> current_;
-    std::shared_ptr<const EngineMonitor> monitor_;
-    EngineCpuSource cpu_;
-    std::uint64_t targetConnections_ = 0;
-    MetricsSnapshot earlierRuns_;
+    const CommonLabels m_labels;
+    std::string m_version;
+    mutable std::mutex m_mutex;
+    std::shared_ptr<const EngineCounters> m_current;
+    std::shared_ptr<const EngineMonitor> m_monitor;
+    EngineCpuSource m_cpu;
+    std::uint64_t m_targetConnections = 0;
+    MetricsSnapshot m_earlierRuns;
 };

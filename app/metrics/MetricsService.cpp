@@ -10,17 +10,17 @@
 
 MetricsService::MetricsService(const std::string& instance, const std::string& server,
                                const std::string& version)
-    : hub_({{"instance", instance.empty() ? ThisHostName() : instance}, {"server", server}}),
-      endpoint_([this] { return hub_.Exposition(); }) {
-    hub_.SetVersion(version);
+    : m_hub({{"instance", instance.empty() ? ThisHostName() : instance}, {"server", server}}),
+      m_endpoint([this] { return m_hub.Exposition(); }) {
+    m_hub.SetVersion(version);
 }
 
 MetricsService::~MetricsService() {
-    endpoint_.Stop();
+    m_endpoint.Stop();
 }
 
 bool MetricsService::Start(const ListenAddress& address, std::string& error) {
-    return endpoint_.Start(address, error);
+    return m_endpoint.Start(address, error);
 }
 
 #ifdef _WIN32

@@ -23,14 +23,14 @@ public:
     void Attach(std::shared_ptr<const EngineCounters> counters,
                 std::shared_ptr<const EngineMonitor> monitor, EngineCpuSource cpu = {},
                 std::uint64_t targetConnections = 0) {
-        hub_.Attach(std::move(counters), std::move(monitor), std::move(cpu), targetConnections);
+        m_hub.Attach(std::move(counters), std::move(monitor), std::move(cpu), targetConnections);
     }
-    std::string Url() const { return endpoint_.Url(); }
-    const MetricsHub& Hub() const { return hub_; }
+    std::string Url() const { return m_endpoint.Url(); }
+    const MetricsHub& Hub() const { return m_hub; }
 
 private:
-    MetricsHub hub_;
-    MetricsEndpoint endpoint_;
+    MetricsHub m_hub;
+    MetricsEndpoint m_endpoint;
 };
 
 // The host name of this machine, "localhost" when it has none.

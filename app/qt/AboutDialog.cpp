@@ -8,19 +8,19 @@
 namespace zodiva::gui {
 
 AboutDialog::AboutDialog(QWidget* parent)
-    : QDialog(parent), layout_(*this, AboutDialogTemplate(), ProgramIcon()) {
+    : QDialog(parent), m_layout(*this, AboutDialogTemplate(), ProgramIcon()) {
     setObjectName(QStringLiteral("AboutDialog"));
     setWindowIcon(ProgramIcon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setModal(true);
-    if (auto* ok = layout_.ControlAs<QPushButton>(kIdOk)) {
+    if (auto* ok = m_layout.ControlAs<QPushButton>(kIdOk)) {
         connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     }
 }
 
 void AboutDialog::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange)
-        layout_.Apply();
+        m_layout.Apply();
     QDialog::changeEvent(event);
 }
 

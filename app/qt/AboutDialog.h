@@ -11,13 +11,13 @@ class AboutDialog : public QDialog {
 public:
     explicit AboutDialog(QWidget* parent = nullptr);
 
-    const TemplateLayout& Layout() const { return layout_; }
+    const TemplateLayout& Layout() const { return m_layout; }
 
 protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    TemplateLayout layout_;
+    TemplateLayout m_layout;
 };
 
 }  // namespace zodiva::gui

@@ -104,11 +104,11 @@ struct MessageBoxBridge::Shared {
     int guiBlockedDepth = 0;
 };
 
-MessageBoxBridge::MessageBoxBridge() : shared_(std::make_shared<Shared>()) {
-    shared_->bridge = this;
-    shared_->guiThread = thread();
-    std::shared_ptr<Shared> shared = shared_;
-    previous_ =
+MessageBoxBridge::MessageBoxBridge() : m_shared(std::make_shared<Shared>()) {
+    m_shared->bridge = this;
+    m_shared->guiThread = thread();
+    std::shared_ptr<Shared> shared = m_shared;
+    m_previous =
         platform::SetMessageBoxHandler([shared](HWND, LPCSTR text, LPCSTR caption, UINT type) {
             if (QThread::currentThread() != shared->guiThread) {
                 return ShowFromOtherThread(shared, text, caption, type);
@@ -125,22 +125,22 @@ MessageBoxBridge::MessageBoxBridge() : shared_(std::make_shared<Shared>()) {
 }
 
 MessageBoxBridge::~MessageBoxBridge() {
-    platform::SetMessageBoxHandler(previous_);
-    std::lock_guard lock(shared_->mutex);
-    shared_->bridge = nullptr;
-    shared_->changed.notify_all();
+    platform::SetMessageBoxHandler(m_previous);
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->bridge = nullptr;
+    m_shared->changed.notify_all();
 }
 
 void MessageBoxBridge::SetOwnerWindow(QWidget* owner) {
-    owner_ = owner;
+    m_owner = owner;
 }
 
 int MessageBoxBridge::ShowOnGuiThread(const QString& text, const QString& caption, UINT type) {
     QMessageBox box(IconFor(type), caption.isNull() ? QStringLiteral("Error") : caption, text,
-                    ButtonsFor(type), owner_.data());
+                    ButtonsFor(type), m_owner.data());
     box.setObjectName(QStringLiteral("MessageBox"));
     box.setTextFormat(Qt::PlainText);
-    box.setWindowModality(owner_ ? Qt::WindowModal : Qt::ApplicationModal);
+    box.setWindowModality(m_owner ? Qt::WindowModal : Qt::ApplicationModal);
     const int clicked = box.exec();
     const int answer = AnswerForButton(clicked);
     return answer != 0 ? answer : EscapeAnswer(type);
@@ -177,17 +177,17 @@ int MessageBoxBridge::ShowFromOtherThread(const std::shared_ptr<Shared>& shared,
 }
 
 void MessageBoxBridge::SetGuiBlocked(bool blocked) {
-    std::lock_guard lock(shared_->mutex);
-    shared_->guiBlockedDepth += blocked ? 1 : -1;
-    shared_->changed.notify_all();
+    std::lock_guard lock(m_shared->mutex);
+    m_shared->guiBlockedDepth += blocked ? 1 : -1;
+    m_shared->changed.notify_all();
 }
 
-MessageBoxBridge::GuiThreadBlocked::GuiThreadBlocked(MessageBoxBridge& bridge) : bridge_(bridge) {
-    bridge_.SetGuiBlocked(true);
+MessageBoxBridge::GuiThreadBlocked::GuiThreadBlocked(MessageBoxBridge& bridge) : m_bridge(bridge) {
+    m_bridge.SetGuiBlocked(true);
 }
 
 MessageBoxBridge::GuiThreadBlocked::~GuiThreadBlocked() {
-    bridge_.SetGuiBlocked(false);
+    m_bridge.SetGuiBlocked(false);
 }
 
 }  // namespace zodiva::gui

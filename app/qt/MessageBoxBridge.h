@@ -39,7 +39,7 @@ public:
         GuiThreadBlocked& operator=(const GuiThreadBlocked&) = delete;
 
     private:
-        MessageBoxBridge& bridge_;
+        MessageBoxBridge& m_bridge;
     };
 
 private:
@@ -52,9 +52,9 @@ private:
 
     // What the installed handler reaches; a handler copy that is still running on another
     // thread when the bridge goes finds it closed instead of a destroyed bridge.
-    std::shared_ptr<Shared> shared_;
-    platform::MessageBoxHandler previous_;
-    QPointer<QWidget> owner_;
+    std::shared_ptr<Shared> m_shared;
+    platform::MessageBoxHandler m_previous;
+    QPointer<QWidget> m_owner;
 };
 
 // The answer a box would give for the button the user pressed; exposed for tests.

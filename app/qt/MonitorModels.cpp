@@ -5,49 +5,48 @@
 namespace zodiva::gui {
 
 StatusRowsModel::StatusRowsModel(int rowLimit, QObject* parent)
-    : QAbstractListModel(parent), rowLimit_(rowLimit > 0 ? rowLimit : 1) {}
+    : QAbstractListModel(parent), m_rowLimit(rowLimit > 0 ? rowLimit : 1) {}
 
 int StatusRowsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
 QVariant StatusRowsModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size()))
+    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()))
         return QVariant();
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
-        return rows_[static_cast<std::size_t>(index.row())];
+        return m_rows[static_cast<std::size_t>(index.row())];
     return QVariant();
 }
 
 void StatusRowsModel::AddRows(const QStringList& rows) {
     if (rows.isEmpty())
         return;
-    // Only the newest rowLimit_ rows of this batch can be kept at all.
-    const int keep = std::min<int>(rows.size(), rowLimit_);
+    // Only the newest m_rowLimit rows of this batch can be kept at all.
+    const int keep = std::min<int>(rows.size(), m_rowLimit);
     const int first = rows.size() - keep;
-    const int overflow = static_cast<int>(rows_.size()) + keep - rowLimit_;
+    const int overflow = static_cast<int>(m_rows.size()) + keep - m_rowLimit;
     if (overflow > 0) {
         beginRemoveRows(QModelIndex(), 0, overflow - 1);
-        rows_.erase(rows_.begin(), rows_.begin() + overflow);
+        m_rows.erase(m_rows.begin(), m_rows.begin() + overflow);
         endRemoveRows();
     }
-    const int at = static_cast<int>(rows_.size());
+    const int at = static_cast<int>(m_rows.size());
     beginInsertRows(QModelIndex(), at, at + keep - 1);
-    for (int i = first; i < rows.size(); ++i)
-        rows_.push_back(rows[i]);
+    for (int i = first; i < rows.size(); ++i) m_rows.push_back(rows[i]);
     endInsertRows();
 }
 
 void StatusRowsModel::Clear() {
     beginResetModel();
-    rows_.clear();
+    m_rows.clear();
     endResetModel();
 }
 
 ConnectionsModel::ConnectionsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int ConnectionsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
 int ConnectionsModel::columnCount(const QModelIndex& parent) const {
@@ -55,9 +54,9 @@ int ConnectionsModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ConnectionsModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size()))
+    if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()))
         return QVariant();
-    const ConnectionRow& row = rows_[static_cast<std::size_t>(index.row())];
+    const ConnectionRow& row = m_rows[static_cast<std::size_t>(index.row())];
     if (role == Qt::TextAlignmentRole) {
         const bool number = index.column() != kState && index.column() != kLastReply;
         return QVariant::fromValue(Qt::Alignment(number ? Qt::AlignRight : Qt::AlignLeft) |
@@ -101,20 +100,20 @@ QVariant ConnectionsModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 void ConnectionsModel::SetRows(const std::vector<ConnectionRow>& rows) {
-    const int shown = static_cast<int>(rows_.size());
+    const int shown = static_cast<int>(m_rows.size());
     const int wanted = static_cast<int>(rows.size());
     if (wanted < shown) {
         beginRemoveRows(QModelIndex(), wanted, shown - 1);
-        rows_.resize(rows.size());
+        m_rows.resize(rows.size());
         endRemoveRows();
     }
     const int common = std::min(shown, wanted);
-    std::copy(rows.begin(), rows.begin() + common, rows_.begin());
+    std::copy(rows.begin(), rows.begin() + common, m_rows.begin());
     if (common > 0)
         emit dataChanged(index(0, 0), index(common - 1, kColumnCount - 1));
     if (wanted > shown) {
         beginInsertRows(QModelIndex(), shown, wanted - 1);
-        rows_.insert(rows_.end(), rows.begin() + shown, rows.end());
+        m_rows.insert(m_rows.end(), rows.begin() + shown, rows.end());
         endInsertRows();
     }
 }

@@ -24,11 +24,11 @@ public:
     // Appends rows at the bottom; beyond the limit the oldest go first.
     void AddRows(const QStringList& rows);
     void Clear();
-    int RowLimit() const { return rowLimit_; }
+    int RowLimit() const { return m_rowLimit; }
 
 private:
-    int rowLimit_;
-    std::deque<QString> rows_;
+    int m_rowLimit;
+    std::deque<QString> m_rows;
 };
 
 class ConnectionsModel : public QAbstractTableModel {
@@ -47,7 +47,7 @@ public:
     void SetRows(const std::vector<ConnectionRow>& rows);
 
 private:
-    std::vector<ConnectionRow> rows_;
+    std::vector<ConnectionRow> m_rows;
 };
 
 }  // namespace zodiva::gui

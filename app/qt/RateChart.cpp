@@ -12,35 +12,35 @@ namespace zodiva::gui {
 // setChart would release rather than delete.
 RateChart::RateChart(QWidget* parent)
     : QChartView(new QChart, parent),
-      series_(new QLineSeries),
-      time_(new QValueAxis),
-      rate_(new QValueAxis) {
+      m_series(new QLineSeries),
+      m_time(new QValueAxis),
+      m_rate(new QValueAxis) {
     setObjectName(QStringLiteral("RateChart"));
-    series_->setObjectName(QStringLiteral("RateSeries"));
-    series_->setName(QStringLiteral("Total rate"));
+    m_series->setObjectName(QStringLiteral("RateSeries"));
+    m_series->setName(QStringLiteral("Total rate"));
     QPen pen(QColor(0x1f, 0x77, 0xb4));
     pen.setWidth(2);
-    series_->setPen(pen);
+    m_series->setPen(pen);
     QChart* chart = this->chart();  // owned by the view; it owns the series and the axes
-    chart->addSeries(series_);
+    chart->addSeries(m_series);
     chart->legend()->hide();
     chart->setMargins(QMargins(0, 0, 0, 0));
     chart->setBackgroundVisible(false);  // the dialog's own background, as its other controls
     QFont small = font();
-    for (QValueAxis* axis : {time_, rate_}) {
+    for (QValueAxis* axis : {m_time, m_rate}) {
         axis->setLabelsFont(small);
         axis->setTitleFont(small);
     }
-    time_->setTitleText(QStringLiteral("seconds since Go"));
-    time_->setLabelFormat(QStringLiteral("%d"));
-    time_->setTickCount(RateHistory::kTimeTicks);
-    rate_->setTitleText(QStringLiteral("MB/s"));
-    rate_->setLabelFormat(QStringLiteral("%.0f"));
-    rate_->setTickCount(5);
-    chart->addAxis(time_, Qt::AlignBottom);
-    chart->addAxis(rate_, Qt::AlignLeft);
-    series_->attachAxis(time_);
-    series_->attachAxis(rate_);
+    m_time->setTitleText(QStringLiteral("seconds since Go"));
+    m_time->setLabelFormat(QStringLiteral("%d"));
+    m_time->setTickCount(RateHistory::kTimeTicks);
+    m_rate->setTitleText(QStringLiteral("MB/s"));
+    m_rate->setLabelFormat(QStringLiteral("%.0f"));
+    m_rate->setTickCount(5);
+    chart->addAxis(m_time, Qt::AlignBottom);
+    chart->addAxis(m_rate, Qt::AlignLeft);
+    m_series->attachAxis(m_time);
+    m_series->attachAxis(m_rate);
     setRenderHint(QPainter::Antialiasing);
     Show(RateHistory());
 }
@@ -50,17 +50,17 @@ void RateChart::Show(const RateHistory& history) {
     points.reserve(static_cast<qsizetype>(history.Points().size()));
     for (const RateHistory::Point& point : history.Points())
         points.append(QPointF(point.seconds, point.megabytesPerSecond));
-    series_->replace(points);
-    time_->setRange(history.WindowStart(), history.WindowEnd());
+    m_series->replace(points);
+    m_time->setRange(history.WindowStart(), history.WindowEnd());
     // The same round steps as the native Windows chart.
     const RateAxis axis = history.Axis();
-    rate_->setRange(0.0, axis.top);
-    rate_->setTickCount(axis.ticks);
-    rate_->setLabelFormat(QStringLiteral("%.%1f").arg(axis.decimals));
+    m_rate->setRange(0.0, axis.top);
+    m_rate->setTickCount(axis.ticks);
+    m_rate->setLabelFormat(QStringLiteral("%.%1f").arg(axis.decimals));
 }
 
 int RateChart::PointCount() const {
-    return static_cast<int>(series_->count());
+    return static_cast<int>(m_series->count());
 }
 
 }  // namespace zodiva::gui

@@ -20,9 +20,9 @@ public:
     int PointCount() const;
 
 private:
-    QLineSeries* series_;
-    QValueAxis* time_;
-    QValueAxis* rate_;
+    QLineSeries* m_series;
+    QValueAxis* m_time;
+    QValueAxis* m_rate;
 };
 
 }  // namespace zodiva::gui

@@ -42,12 +42,12 @@ QString ControlObjectName(const ControlTemplate& control, int index) {
 
 TemplateLayout::TemplateLayout(QWidget& dialog, const DialogTemplate& dialogTemplate,
                                const QIcon& icon)
-    : dialog_(dialog), template_(dialogTemplate), icon_(icon) {
-    dialog_.setWindowTitle(QString::fromUtf8(template_.title));
-    dialog_.setFont(DialogFont(template_.fontFace, template_.pointSize));
+    : m_dialog(dialog), m_template(dialogTemplate), m_icon(icon) {
+    m_dialog.setWindowTitle(QString::fromUtf8(m_template.title));
+    m_dialog.setFont(DialogFont(m_template.fontFace, m_template.pointSize));
     int index = 0;
-    for (const ControlTemplate& control : template_.controls) {
-        controls_.push_back(CreateControl(control, index++));
+    for (const ControlTemplate& control : m_template.controls) {
+        m_controls.push_back(CreateControl(control, index++));
     }
     Apply();
 }
@@ -56,22 +56,22 @@ QWidget* TemplateLayout::CreateControl(const ControlTemplate& control, int index
     QWidget* widget = nullptr;
     switch (control.kind) {
         case ControlKind::Static:
-            widget = CreateStatic(dialog_, control);
+            widget = CreateStatic(m_dialog, control);
             break;
         case ControlKind::Edit:
-            widget = new QLineEdit(QString::fromUtf8(control.text), &dialog_);
+            widget = new QLineEdit(QString::fromUtf8(control.text), &m_dialog);
             break;
         case ControlKind::AutoCheckBox:
-            widget = new QCheckBox(QString::fromUtf8(control.text), &dialog_);
+            widget = new QCheckBox(QString::fromUtf8(control.text), &m_dialog);
             break;
         case ControlKind::PushButton:
-            widget = CreateButton(dialog_, control, false);
+            widget = CreateButton(m_dialog, control, false);
             break;
         case ControlKind::DefPushButton:
-            widget = CreateButton(dialog_, control, true);
+            widget = CreateButton(m_dialog, control, true);
             break;
         case ControlKind::Icon:
-            widget = CreateIcon(dialog_, icon_);
+            widget = CreateIcon(m_dialog, m_icon);
             break;
     }
     widget->setObjectName(ControlObjectName(control, index));
@@ -82,26 +82,26 @@ QWidget* TemplateLayout::CreateControl(const ControlTemplate& control, int index
 QWidget* TemplateLayout::Control(int id) const {
     if (id == kIdStatic)
         return nullptr;
-    for (std::size_t i = 0; i < controls_.size(); ++i) {
-        if (template_.controls[i].id == id)
-            return controls_[i];
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        if (m_template.controls[i].id == id)
+            return m_controls[i];
     }
     return nullptr;
 }
 
 void TemplateLayout::Apply() {
-    units_ = BaseUnitsForFont(dialog_.font());
-    for (std::size_t i = 0; i < controls_.size(); ++i) {
-        const ControlTemplate& control = template_.controls[i];
+    m_units = BaseUnitsForFont(m_dialog.font());
+    for (std::size_t i = 0; i < m_controls.size(); ++i) {
+        const ControlTemplate& control = m_template.controls[i];
         QRect rect =
-            DialogUnitsToPixels(units_, control.x, control.y, control.width, control.height);
+            DialogUnitsToPixels(m_units, control.x, control.y, control.width, control.height);
         if (control.kind == ControlKind::Icon)
             rect.setSize(QSize(kIconSize, kIconSize));
-        controls_[i]->setGeometry(rect);
+        m_controls[i]->setGeometry(rect);
     }
     const QRect client =
-        DialogUnitsToPixels(units_, 0, 0, template_.width, template_.height + extraHeight_);
-    dialog_.setFixedSize(client.size());
+        DialogUnitsToPixels(m_units, 0, 0, m_template.width, m_template.height + m_extraHeight);
+    m_dialog.setFixedSize(client.size());
 }
 
 }  // namespace zodiva::gui

@@ -29,21 +29,21 @@ public:
     // Places every control and sizes the dialog from the dialog's current font.
     void Apply();
 
-    DialogBaseUnits BaseUnits() const { return units_; }
+    DialogBaseUnits BaseUnits() const { return m_units; }
 
     // Room below the template's area, in dialog units, for what the owner adds there; the
     // dialog is sized to the template plus this.
-    void SetExtraHeight(int dialogUnits) { extraHeight_ = dialogUnits; }
+    void SetExtraHeight(int dialogUnits) { m_extraHeight = dialogUnits; }
 
 private:
     QWidget* CreateControl(const ControlTemplate& control, int index);
 
-    QWidget& dialog_;
-    const DialogTemplate& template_;
-    QIcon icon_;
-    DialogBaseUnits units_;
-    std::vector<QWidget*> controls_;
-    int extraHeight_ = 0;  // parallel to template_.controls; owned by dialog_
+    QWidget& m_dialog;
+    const DialogTemplate& m_template;
+    QIcon m_icon;
+    DialogBaseUnits m_units;
+    std::vector<QWidget*> m_controls;
+    int m_extraHeight = 0;  // parallel to m_template.controls; owned by m_dialog
 };
 
 // Object name of a control, for tests and style sheets: "control1004"; statics without an

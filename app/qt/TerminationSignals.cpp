@@ -30,39 +30,39 @@ void OnSignal(int signalNumber) {
 TerminationSignals::TerminationSignals() {
     if (gWriteFd.load() >= 0)
         return;  // another instance owns the signals
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds_) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, m_fds) != 0)
         return;
-    notifier_ = std::make_unique<QSocketNotifier>(fds_[0], QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, &TerminationSignals::OnReadable);
-    gWriteFd.store(fds_[1]);
+    m_notifier = std::make_unique<QSocketNotifier>(m_fds[0], QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &TerminationSignals::OnReadable);
+    gWriteFd.store(m_fds[1]);
     struct sigaction action = {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &previous_[i]);
-    installed_ = true;
+    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &action, &m_previous[i]);
+    m_installed = true;
 }
 
 TerminationSignals::~TerminationSignals() {
     RestoreHandlers();
-    notifier_.reset();
-    for (int fd : fds_) {
+    m_notifier.reset();
+    for (int fd : m_fds) {
         if (fd >= 0)
             ::close(fd);
     }
 }
 
 void TerminationSignals::RestoreHandlers() {
-    if (!installed_)
+    if (!m_installed)
         return;
-    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+    for (int i = 0; i < 3; ++i) sigaction(kSignals[i], &m_previous[i], nullptr);
     gWriteFd.store(-1);
-    installed_ = false;
+    m_installed = false;
 }
 
 void TerminationSignals::OnReadable() {
     unsigned char byte = 0;
-    if (::read(fds_[0], &byte, 1) != 1)
+    if (::read(m_fds[0], &byte, 1) != 1)
         return;
     // From now on a signal ends the process the default way, should closing hang.
     RestoreHandlers();

@@ -19,7 +19,7 @@ public:
     TerminationSignals(const TerminationSignals&) = delete;
     TerminationSignals& operator=(const TerminationSignals&) = delete;
 
-    bool Installed() const { return installed_; }
+    bool Installed() const { return m_installed; }
 
 signals:
     void Received(int signalNumber);
@@ -28,10 +28,10 @@ private:
     void OnReadable();
     void RestoreHandlers();
 
-    int fds_[2] = {-1, -1};  // [0] read by the GUI thread, [1] written by the handler
-    std::unique_ptr<QSocketNotifier> notifier_;
-    struct sigaction previous_[3] = {};
-    bool installed_ = false;
+    int m_fds[2] = {-1, -1};  // [0] read by the GUI thread, [1] written by the handler
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_previous[3] = {};
+    bool m_installed = false;
 };
 
 // Closes every window; the dialog stops its download on the way out.

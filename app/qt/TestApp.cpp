@@ -16,7 +16,7 @@ int TestApp::Run() {
     // which the dialog and the logic stop when they go.
     SessionSetup setup;
     std::string error;
-    if (!setup.PrepareEnvironment(options_, error)) {
+    if (!setup.PrepareEnvironment(m_options, error)) {
         ReportStartFailure(error);
         return 2;
     }
@@ -25,12 +25,12 @@ int TestApp::Run() {
     MessageBoxBridge bridge;
     TestDialogLogic logic;
     logic.LoadSettings();
-    if (!setup.ApplySettings(options_, logic, error) ||
-        !setup.StartMetrics(options_, logic, error)) {
+    if (!setup.ApplySettings(m_options, logic, error) ||
+        !setup.StartMetrics(m_options, logic, error)) {
         ReportStartFailure(error);
         return 2;
     }
-    if (options_.metrics) {
+    if (m_options.metrics) {
         std::fprintf(stderr, "zodiva: metrics on %s\n", setup.MetricsUrl().c_str());
     }
     {

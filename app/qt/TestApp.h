@@ -9,7 +9,7 @@ namespace zodiva::gui {
 
 class TestApp {
 public:
-    explicit TestApp(const CommandLineOptions& options) : options_(options) {}
+    explicit TestApp(const CommandLineOptions& options) : m_options(options) {}
 
     // Needs a QApplication. Returns the process exit code: 0 after the dialog closed, 2 when
     // the options could not be applied (the reason is shown and printed).
@@ -18,7 +18,7 @@ public:
 private:
     void ReportStartFailure(const std::string& message) const;
 
-    const CommandLineOptions& options_;
+    const CommandLineOptions& m_options;
 };
 
 }  // namespace zodiva::gui

@@ -56,104 +56,108 @@ int ReadSignedNumber(const QString& text) {
 
 TestDialog::TestDialog(TestDialogLogic& logic, MessageBoxBridge* bridge, QWidget* parent)
     : QDialog(parent),
-      logic_(logic),
-      bridge_(bridge),
-      layout_(*this, TestDialogTemplate(), ProgramIcon()),
-      rateTimer_(this),
-      statusRows_(EngineMonitor::kStatusRowLimit, this),
-      connections_(this) {
+      m_logic(logic),
+      m_bridge(bridge),
+      m_layout(*this, TestDialogTemplate(), ProgramIcon()),
+      m_rateTimer(this),
+      m_statusRows(EngineMonitor::kStatusRowLimit, this),
+      m_connections(this) {
     setObjectName(QStringLiteral("TestDialog"));
     setWindowIcon(ProgramIcon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setWindowFlag(Qt::WindowMinimizeButtonHint, true);
-    if (bridge_)
-        bridge_->SetOwnerWindow(this);
+    if (m_bridge)
+        m_bridge->SetOwnerWindow(this);
     ConnectControls();
     CreateMonitorViews();
     ShowSettings();
-    rateTimer_.setObjectName(QStringLiteral("RateTimer"));
-    rateTimer_.setInterval(kRateTimerMilliseconds);
-    connect(&rateTimer_, &QTimer::timeout, this, &TestDialog::OnTimer);
-    rateTimer_.start();
+    m_rateTimer.setObjectName(QStringLiteral("RateTimer"));
+    m_rateTimer.setInterval(kRateTimerMilliseconds);
+    connect(&m_rateTimer, &QTimer::timeout, this, &TestDialog::OnTimer);
+    m_rateTimer.start();
 }
 
 TestDialog::~TestDialog() {
     StopEngine();
-    if (bridge_)
-        bridge_->SetOwnerWindow(nullptr);
+    if (m_bridge)
+        m_bridge->SetOwnerWindow(nullptr);
 }
 
 void TestDialog::ConnectControls() {
-    const auto button = [this](int id) { return layout_.ControlAs<QPushButton>(id); };
+    const auto button = [this](int id) { return m_layout.ControlAs<QPushButton>(id); };
     connect(button(kIdGo), &QPushButton::clicked, this, &TestDialog::OnGo);
     connect(button(kIdStop), &QPushButton::clicked, this, &TestDialog::OnStop);
     connect(button(kIdClickMe), &QPushButton::clicked, this, &TestDialog::OnClickMe);
     connect(button(kIdOk), &QPushButton::clicked, this, &QDialog::accept);
     connect(button(kIdCancel), &QPushButton::clicked, this, &QDialog::reject);
-    connect(layout_.ControlAs<QCheckBox>(kIdWriteToDisk), &QCheckBox::clicked, this,
+    connect(m_layout.ControlAs<QCheckBox>(kIdWriteToDisk), &QCheckBox::clicked, this,
             &TestDialog::OnWriteToDisk);
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, &TestDialog::ShowAbout);
 }
 
 void TestDialog::CreateMonitorViews() {
-    statusView_ = new QListView(this);
-    statusView_->setObjectName(QStringLiteral("StatusList"));
-    statusView_->setModel(&statusRows_);
-    statusView_->setUniformItemSizes(true);
-    statusView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connectionsView_ = new QTableView(this);
-    connectionsView_->setObjectName(QStringLiteral("ConnectionsTable"));
-    connectionsView_->setModel(&connections_);
-    connectionsView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connectionsView_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    connectionsView_->verticalHeader()->hide();
+    m_statusView = new QListView(this);
+    m_statusView->setObjectName(QStringLiteral("StatusList"));
+    m_statusView->setModel(&m_statusRows);
+    m_statusView->setUniformItemSizes(true);
+    m_statusView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_connectionsView = new QTableView(this);
+    m_connectionsView->setObjectName(QStringLiteral("ConnectionsTable"));
+    m_connectionsView->setModel(&m_connections);
+    m_connectionsView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_connectionsView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_connectionsView->verticalHeader()->hide();
     // Fixed row heights and column widths: a thousand rows cost only the visible ones.
-    connectionsView_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    connectionsView_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    connectionsView_->horizontalHeader()->setStretchLastSection(true);
+    m_connectionsView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_connectionsView->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    m_connectionsView->horizontalHeader()->setStretchLastSection(true);
 #if defined(ZODIVA_WITH_CHARTS)
-    rateChart_ = new RateChart(this);
+    m_rateChart = new RateChart(this);
 #endif
-    downloadSummary_ = new QLabel(this);
-    downloadSummary_->setObjectName(QStringLiteral("DownloadSummary"));
-    downloadSummary_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout_.SetExtraHeight(kMonitorAreaHeight);
-    layout_.Apply();
+    m_downloadSummary = new QLabel(this);
+    m_downloadSummary->setObjectName(QStringLiteral("DownloadSummary"));
+    m_downloadSummary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_layout.SetExtraHeight(kMonitorAreaHeight);
+    m_layout.Apply();
     PlaceMonitorViews();
 }
 
 // Below the template's area, with the template's margins.
 void TestDialog::PlaceMonitorViews() {
-    const DialogBaseUnits units = layout_.BaseUnits();
+    const DialogBaseUnits units = m_layout.BaseUnits();
     const int top = TestDialogTemplate().height;
     const int width = TestDialogTemplate().width - 30;
-    statusView_->setGeometry(DialogUnitsToPixels(units, 15, top, width, kStatusListHeight));
+    m_statusView->setGeometry(DialogUnitsToPixels(units, 15, top, width, kStatusListHeight));
     int y = top + kStatusListHeight + 4;
-    connectionsView_->setGeometry(DialogUnitsToPixels(units, 15, y, width, kConnectionsHeight));
+    m_connectionsView->setGeometry(DialogUnitsToPixels(units, 15, y, width, kConnectionsHeight));
     y += kConnectionsHeight + 4;
 #if defined(ZODIVA_WITH_CHARTS)
-    rateChart_->setGeometry(DialogUnitsToPixels(units, 15, y, width, kRateChartHeight));
+    m_rateChart->setGeometry(DialogUnitsToPixels(units, 15, y, width, kRateChartHeight));
     y += kRateChartHeight + 4;
 #endif
-    downloadSummary_->setGeometry(DialogUnitsToPixels(units, 15, y, width, kDownloadSummaryHeight));
+    m_downloadSummary->setGeometry(
+        DialogUnitsToPixels(units, 15, y, width, kDownloadSummaryHeight));
     const QFontMetrics metrics = fontMetrics();
-    connectionsView_->setColumnWidth(ConnectionsModel::kNumber, metrics.horizontalAdvance("00000") + 8);
-    connectionsView_->setColumnWidth(ConnectionsModel::kState,
-                                     metrics.horizontalAdvance("waiting for greeting") + 12);
-    connectionsView_->setColumnWidth(ConnectionsModel::kRate, metrics.horizontalAdvance("1023.9 MB/s") + 12);
-    connectionsView_->setColumnWidth(ConnectionsModel::kArticles, metrics.horizontalAdvance("0000000") + 12);
+    m_connectionsView->setColumnWidth(ConnectionsModel::kNumber,
+                                      metrics.horizontalAdvance("00000") + 8);
+    m_connectionsView->setColumnWidth(ConnectionsModel::kState,
+                                      metrics.horizontalAdvance("waiting for greeting") + 12);
+    m_connectionsView->setColumnWidth(ConnectionsModel::kRate,
+                                      metrics.horizontalAdvance("1023.9 MB/s") + 12);
+    m_connectionsView->setColumnWidth(ConnectionsModel::kArticles,
+                                      metrics.horizontalAdvance("0000000") + 12);
 }
 
 // Once a second, on the GUI thread: the rows the engine queued since the last tick, and every
 // connection's figures. The engine never waits for this; it only fills its queue.
 void TestDialog::ShowMonitor() {
-    const std::shared_ptr<EngineMonitor> monitor = logic_.Monitor();
-    if (monitor != shownMonitor_) {
+    const std::shared_ptr<EngineMonitor> monitor = m_logic.Monitor();
+    if (monitor != m_shownMonitor) {
         // A new download: its rows and connections start afresh.
-        shownMonitor_ = monitor;
-        table_ = ConnectionTable();
-        statusRows_.Clear();
+        m_shownMonitor = monitor;
+        m_table = ConnectionTable();
+        m_statusRows.Clear();
     }
     if (!monitor)
         return;
@@ -162,38 +166,38 @@ void TestDialog::ShowMonitor() {
     while (monitor->StatusRows().TryPop(*row))
         rows.append(QString::fromStdString(FormatStatusRow(*row)).trimmed());
     if (!rows.isEmpty()) {
-        statusRows_.AddRows(rows);
-        statusView_->scrollToBottom();
+        m_statusRows.AddRows(rows);
+        m_statusView->scrollToBottom();
     }
-    if (!monitorClock_.isValid())
-        monitorClock_.start();
-    monitor->ReadConnections(snapshots_, platform::CurrentFileTime());
-    table_.Update(snapshots_, static_cast<double>(monitorClock_.nsecsElapsed()) / 1e9);
-    connections_.SetRows(table_.Rows());
+    if (!m_monitorClock.isValid())
+        m_monitorClock.start();
+    monitor->ReadConnections(m_snapshots, platform::CurrentFileTime());
+    m_table.Update(m_snapshots, static_cast<double>(m_monitorClock.nsecsElapsed()) / 1e9);
+    m_connections.SetRows(m_table.Rows());
 }
 
 void TestDialog::ShowSettings() {
-    layout_.ControlAs<QLineEdit>(kIdConnections)
-        ->setText(QString::number(logic_.ConnectionsForDisplay()));
-    layout_.ControlAs<QCheckBox>(kIdWriteToDisk)->setChecked(logic_.WriteToDisk());
+    m_layout.ControlAs<QLineEdit>(kIdConnections)
+        ->setText(QString::number(m_logic.ConnectionsForDisplay()));
+    m_layout.ControlAs<QCheckBox>(kIdWriteToDisk)->setChecked(m_logic.WriteToDisk());
 }
 
 void TestDialog::OnGo() {
-    const std::string text = layout_.ControlAs<QLineEdit>(kIdConnections)->text().toStdString();
+    const std::string text = m_layout.ControlAs<QLineEdit>(kIdConnections)->text().toStdString();
     // The question goes through the platform's message box, which shows it over this dialog.
     const auto confirm = [](const std::string& question) {
         return MessageBoxA(nullptr, question.c_str(), TestDialogLogic::kApplicationTitle,
                            MB_YESNO | MB_ICONQUESTION) == IDYES;
     };
     std::optional<MessageBoxBridge::GuiThreadBlocked> blocked;
-    if (bridge_)
-        blocked.emplace(*bridge_);
+    if (m_bridge)
+        blocked.emplace(*m_bridge);
     // A new Go ends what the chart and the summary showed of the last download.
-    rates_.Clear();
-    downloadSummary_->clear();
+    m_rates.Clear();
+    m_downloadSummary->clear();
     ShowRate();
-    if (logic_.Go(text, confirm) == TestDialogLogic::GoResult::kStarted)
-        downloadClock_.start();
+    if (m_logic.Go(text, confirm) == TestDialogLogic::GoResult::kStarted)
+        m_downloadClock.start();
 }
 
 void TestDialog::OnStop() {
@@ -201,30 +205,30 @@ void TestDialog::OnStop() {
 }
 
 void TestDialog::StopEngine() {
-    if (!logic_.IsRunning())
+    if (!m_logic.IsRunning())
         return;
     std::optional<MessageBoxBridge::GuiThreadBlocked> blocked;
-    if (bridge_)
-        blocked.emplace(*bridge_);
-    const double seconds = static_cast<double>(downloadClock_.elapsed()) / 1000.0;
-    logic_.Stop();
-    downloadClock_.invalidate();
+    if (m_bridge)
+        blocked.emplace(*m_bridge);
+    const double seconds = static_cast<double>(m_downloadClock.elapsed()) / 1000.0;
+    m_logic.Stop();
+    m_downloadClock.invalidate();
     ShowDownloadSummary(seconds);
 }
 
 // The download's totals stay readable after Stop: the engine's counters and monitor outlive
 // its thread.
 void TestDialog::ShowDownloadSummary(double seconds) {
-    const EngineTotals totals = logic_.Totals();
-    const std::shared_ptr<EngineMonitor> monitor = logic_.Monitor();
+    const EngineTotals totals = m_logic.Totals();
+    const std::shared_ptr<EngineMonitor> monitor = m_logic.Monitor();
     const std::uint64_t failures = monitor ? monitor->Run().TotalFailures() : 0;
-    downloadSummary_->setText(QString::fromStdString(
+    m_downloadSummary->setText(QString::fromStdString(
         DownloadSummaryText(seconds, totals.bytesReceived, totals.articlesCompleted, failures)));
 }
 
 QWidget* TestDialog::RateChartWidget() const {
 #if defined(ZODIVA_WITH_CHARTS)
-    return rateChart_;
+    return m_rateChart;
 #else
     return nullptr;
 #endif
@@ -232,27 +236,27 @@ QWidget* TestDialog::RateChartWidget() const {
 
 // Once a second while a download runs; after Stop the chart keeps its last picture.
 void TestDialog::ShowRate() {
-    if (logic_.IsRunning() && downloadClock_.isValid())
-        rates_.Add(static_cast<double>(downloadClock_.elapsed()) / 1000.0, logic_.TotalRate());
+    if (m_logic.IsRunning() && m_downloadClock.isValid())
+        m_rates.Add(static_cast<double>(m_downloadClock.elapsed()) / 1000.0, m_logic.TotalRate());
 #if defined(ZODIVA_WITH_CHARTS)
-    rateChart_->Show(rates_);
+    m_rateChart->Show(m_rates);
 #endif
 }
 
 void TestDialog::OnClickMe() {
-    auto* counter = layout_.ControlAs<QLineEdit>(kIdClickCount);
+    auto* counter = m_layout.ControlAs<QLineEdit>(kIdClickCount);
     // Wraps like the original's int arithmetic, without its undefined overflow.
     const unsigned next = static_cast<unsigned>(ReadSignedNumber(counter->text())) + 1u;
     counter->setText(QString::number(static_cast<int>(next)));
 }
 
 void TestDialog::OnWriteToDisk() {
-    logic_.SetWriteToDisk(layout_.ControlAs<QCheckBox>(kIdWriteToDisk)->isChecked());
+    m_logic.SetWriteToDisk(m_layout.ControlAs<QCheckBox>(kIdWriteToDisk)->isChecked());
 }
 
 void TestDialog::OnTimer() {
-    auto* rate = layout_.ControlAs<QLabel>(kIdRate);
-    rate->setText(QString::fromStdString(logic_.RateText()));
+    auto* rate = m_layout.ControlAs<QLabel>(kIdRate);
+    rate->setText(QString::fromStdString(m_logic.RateText()));
     FitRateToText(*rate);
     ShowMonitor();
     ShowRate();
@@ -263,7 +267,7 @@ void TestDialog::OnTimer() {
 // grows to the right, up to the dialog's edge.
 void TestDialog::FitRateToText(QLabel& rate) {
     const ControlTemplate* control = FindControl(TestDialogTemplate(), kIdRate);
-    const DialogBaseUnits units = layout_.BaseUnits();
+    const DialogBaseUnits units = m_layout.BaseUnits();
     QRect rect =
         DialogUnitsToPixels(units, control->x, control->y, control->width, control->height);
     const int needed = rate.fontMetrics().horizontalAdvance(rate.text()) + 1;
@@ -302,8 +306,8 @@ void TestDialog::contextMenuEvent(QContextMenuEvent* event) {
 
 void TestDialog::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) {
-        layout_.Apply();
-        if (statusView_)
+        m_layout.Apply();
+        if (m_statusView)
             PlaceMonitorViews();
     }
     QDialog::changeEvent(event);

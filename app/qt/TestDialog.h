@@ -41,7 +41,7 @@ public:
     TestDialog(TestDialogLogic& logic, MessageBoxBridge* bridge, QWidget* parent = nullptr);
     ~TestDialog() override;
 
-    const TemplateLayout& Layout() const { return layout_; }
+    const TemplateLayout& Layout() const { return m_layout; }
     // The context menu as it is offered on a right click, for tests.
     QMenu* CreateContextMenu();
 
@@ -57,17 +57,17 @@ public:
                                               (kHaveRateChart ? kRateChartHeight + 4 : 0) +
                                               kDownloadSummaryHeight + 16;
 
-    QListView* StatusListView() const { return statusView_; }
-    QTableView* ConnectionsView() const { return connectionsView_; }
-    const StatusRowsModel& StatusRows() const { return statusRows_; }
-    const ConnectionsModel& Connections() const { return connections_; }
+    QListView* StatusListView() const { return m_statusView; }
+    QTableView* ConnectionsView() const { return m_connectionsView; }
+    const StatusRowsModel& StatusRows() const { return m_statusRows; }
+    const ConnectionsModel& Connections() const { return m_connections; }
     // The rate readings the chart shows (kept after Stop until the next Go).
-    const RateHistory& Rates() const { return rates_; }
+    const RateHistory& Rates() const { return m_rates; }
     // The chart, or nullptr when the dialog is built without Qt Charts.
-    RateChart* RateChartView() const { return rateChart_; }
+    RateChart* RateChartView() const { return m_rateChart; }
     QWidget* RateChartWidget() const;
     // Empty until a download is stopped; then its average rate, articles and failures.
-    QLabel* DownloadSummary() const { return downloadSummary_; }
+    QLabel* DownloadSummary() const { return m_downloadSummary; }
 
 public slots:
     void OnGo();
@@ -95,23 +95,23 @@ private:
     void ShowRate();
     void ShowDownloadSummary(double seconds);
 
-    TestDialogLogic& logic_;
-    MessageBoxBridge* bridge_;
+    TestDialogLogic& m_logic;
+    MessageBoxBridge* m_bridge;
     // Before the layout: making the layout changes the font, and the font change places these.
-    QListView* statusView_ = nullptr;
-    QTableView* connectionsView_ = nullptr;
-    RateChart* rateChart_ = nullptr;
-    QLabel* downloadSummary_ = nullptr;
-    TemplateLayout layout_;
-    QTimer rateTimer_;
-    StatusRowsModel statusRows_;
-    ConnectionsModel connections_;
-    ConnectionTable table_;
-    std::vector<ConnectionSnapshot> snapshots_;
-    std::shared_ptr<EngineMonitor> shownMonitor_;
-    QElapsedTimer monitorClock_;
-    RateHistory rates_;
-    QElapsedTimer downloadClock_;  // since the running download's Go
+    QListView* m_statusView = nullptr;
+    QTableView* m_connectionsView = nullptr;
+    RateChart* m_rateChart = nullptr;
+    QLabel* m_downloadSummary = nullptr;
+    TemplateLayout m_layout;
+    QTimer m_rateTimer;
+    StatusRowsModel m_statusRows;
+    ConnectionsModel m_connections;
+    ConnectionTable m_table;
+    std::vector<ConnectionSnapshot> m_snapshots;
+    std::shared_ptr<EngineMonitor> m_shownMonitor;
+    QElapsedTimer m_monitorClock;
+    RateHistory m_rates;
+    QElapsedTimer m_downloadClock;  // since the running download's Go
 };
 
 // The Click Me counter as the box reads it: an optional minus sign and decimal digits,

@@ -44,65 +44,66 @@ const char* const kUsage =
 class Command {
 public:
     Command(std::vector<std::string> args, RegConsole& console)
-        : args_(std::move(args)), console_(console) {}
+        : m_args(std::move(args)), m_console(console) {}
 
     int Run() {
-        if (!args_.empty() && (args_[0] == "--help" || args_[0] == "-h")) {
-            console_.out << kUsage;
+        if (!m_args.empty() && (m_args[0] == "--help" || m_args[0] == "-h")) {
+            m_console.out << kUsage;
             return 0;
         }
-        if (!args_.empty() && args_[0] == "--version") {
-            console_.out << "zodiva-reg 1.0\n";
+        if (!m_args.empty() && m_args[0] == "--version") {
+            m_console.out << "zodiva-reg 1.0\n";
             return 0;
         }
-        if (args_.size() >= 2 && args_[0] == "--registry") {
-            path_ = args_[1];
-            args_.erase(args_.begin(), args_.begin() + 2);
+        if (m_args.size() >= 2 && m_args[0] == "--registry") {
+            m_path = m_args[1];
+            m_args.erase(m_args.begin(), m_args.begin() + 2);
         }
-        if (args_.empty())
+        if (m_args.empty())
             return Usage("no command given");
-        if (path_.empty())
-            path_ = platform::RegistryFilePath();
-        if (path_.empty())
+        if (m_path.empty())
+            m_path = platform::RegistryFilePath();
+        if (m_path.empty())
             return Usage("no registry file: set HOME, XDG_CONFIG_HOME or QUORREL_REGISTRY");
-        const std::string& name = args_[0];
+        const std::string& name = m_args[0];
         if (name == "path" && Takes(0)) {
-            console_.out << path_ << "\n";
+            m_console.out << m_path << "\n";
             return 0;
         }
-        if (!file_.Load(path_))
+        if (!m_file.Load(m_path))
             return Failed();
         if (name == "list" && Takes(0))
             return List();
         if (name == "get" && Takes(1))
-            return Get(args_[1], false);
-        if (name == "get" && Takes(2) && (args_[1] == "--show-secret" || args_[2] == "--show-secret"))
-            return Get(args_[1] == "--show-secret" ? args_[2] : args_[1], true);
+            return Get(m_args[1], false);
+        if (name == "get" && Takes(2) &&
+            (m_args[1] == "--show-secret" || m_args[2] == "--show-secret"))
+            return Get(m_args[1] == "--show-secret" ? m_args[2] : m_args[1], true);
         if (name == "set" && Takes(2))
-            return SetText(args_[1], args_[2]);
+            return SetText(m_args[1], m_args[2]);
         if (name == "set-dword" && Takes(2))
-            return SetDword(args_[1], args_[2]);
+            return SetDword(m_args[1], m_args[2]);
         if (name == "delete" && Takes(1))
-            return Delete(args_[1]);
+            return Delete(m_args[1]);
         if (name == "set-password" && Takes(0))
             return SetPassword();
         return Usage("unknown command or wrong number of arguments: " + name);
     }
 
 private:
-    bool Takes(std::size_t count) const { return args_.size() == count + 1; }
+    bool Takes(std::size_t count) const { return m_args.size() == count + 1; }
 
     int Usage(const std::string& problem) {
-        console_.err << "zodiva-reg: " << problem << "\n(zodiva-reg --help lists the commands)\n";
+        m_console.err << "zodiva-reg: " << problem << "\n(zodiva-reg --help lists the commands)\n";
         return kUsageError;
     }
     int Failed() {
-        console_.err << "zodiva-reg: " << file_.Error() << "\n";
+        m_console.err << "zodiva-reg: " << m_file.Error() << "\n";
         return 1;
     }
-    int Save() { return file_.Save() ? 0 : Failed(); }
+    int Save() { return m_file.Save() ? 0 : Failed(); }
     int NotSet(const std::string& key) {
-        console_.err << "zodiva-reg: " << key << " is not set in " << path_ << "\n";
+        m_console.err << "zodiva-reg: " << key << " is not set in " << m_path << "\n";
         return 1;
     }
 
@@ -135,35 +136,35 @@ private:
     void WarnIfUnknown(const std::string& key) {
         const std::string warning = settings_keys::UnknownKeyWarning(key);
         if (!warning.empty())
-            console_.err << "zodiva-reg: warning: " << warning << "\n";
+            m_console.err << "zodiva-reg: warning: " << warning << "\n";
     }
 
     int List() {
-        const std::vector<RegValue> values = file_.List();
+        const std::vector<RegValue> values = m_file.List();
         if (values.empty()) {
-            console_.err << "zodiva-reg: no settings in " << path_
-                         << (file_.Exists() ? "" : " (the file does not exist yet)") << "\n";
+            m_console.err << "zodiva-reg: no settings in " << m_path
+                          << (m_file.Exists() ? "" : " (the file does not exist yet)") << "\n";
             return 0;
         }
         for (const RegValue& value : values)
-            console_.out << value.name << " = "
-                         << Describe(value, settings_keys::IsSecret(value.name)) << "\n";
+            m_console.out << value.name << " = "
+                          << Describe(value, settings_keys::IsSecret(value.name)) << "\n";
         return 0;
     }
 
     int Get(const std::string& key, bool showSecret) {
-        const std::optional<RegValue> value = file_.Get(key);
+        const std::optional<RegValue> value = m_file.Get(key);
         if (!value)
             return NotSet(key);
         if (value->kind == ValueKind::String)
-            console_.out << (settings_keys::IsSecret(key) && !showSecret && !value->text.empty()
-                                 ? kMask
-                                 : value->text)
-                         << "\n";
+            m_console.out << (settings_keys::IsSecret(key) && !showSecret && !value->text.empty()
+                                  ? kMask
+                                  : value->text)
+                          << "\n";
         else if (value->kind == ValueKind::Dword)
-            console_.out << value->dword << "\n";
+            m_console.out << value->dword << "\n";
         else
-            console_.out << Describe(*value, false) << "\n";
+            m_console.out << Describe(*value, false) << "\n";
         return 0;
     }
 
@@ -172,7 +173,7 @@ private:
         if (!problem.empty())
             return Usage(problem);
         WarnIfUnknown(key);
-        file_.SetString(key, text);
+        m_file.SetString(key, text);
         return Save();
     }
 
@@ -184,30 +185,30 @@ private:
         if (!problem.empty())
             return Usage(problem);
         WarnIfUnknown(key);
-        file_.SetDword(key, value);
+        m_file.SetDword(key, value);
         return Save();
     }
 
     int Delete(const std::string& key) {
-        if (!file_.Delete(key))
+        if (!m_file.Delete(key))
             return NotSet(key);
         return Save();
     }
 
     int SetPassword() {
         std::string password;
-        if (!console_.readPassword || !console_.readPassword(password)) {
-            console_.err << "zodiva-reg: no password read\n";
+        if (!m_console.readPassword || !m_console.readPassword(password)) {
+            m_console.err << "zodiva-reg: no password read\n";
             return 1;
         }
-        file_.SetString(keys::kScrambledPassword.name, ScrambleValue(password));
+        m_file.SetString(keys::kScrambledPassword.name, ScrambleValue(password));
         return Save();
     }
 
-    std::vector<std::string> args_;
-    RegConsole& console_;
-    std::string path_;
-    RegFileEditor file_;
+    std::vector<std::string> m_args;
+    RegConsole& m_console;
+    std::string m_path;
+    RegFileEditor m_file;
 };
 
 }  // namespace

@@ -202,61 +202,63 @@ std::string FormatDwordValue(const std::string& name, std::int32_t value) {
 }
 
 bool RegFileEditor::Load(const std::string& path) {
-    path_ = path;
-    lines_.clear();
+    m_path = path;
+    m_lines.clear();
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (errno != ENOENT) {
-            error_ = path + ": " + std::strerror(errno);
+            m_error = path + ": " + std::strerror(errno);
             return false;
         }
-        existed_ = false;
-        utf16_ = true;
-        bom_ = true;
-        eol_ = "\r\n";
-        lines_ = {kHeaderV5, "", std::string("[") + kSettingsKey + "]"};
+        m_existed = false;
+        m_utf16 = true;
+        m_bom = true;
+        m_eol = "\r\n";
+        m_lines = {kHeaderV5, "", std::string("[") + kSettingsKey + "]"};
         return true;
     }
-    existed_ = true;
+    m_existed = true;
     std::stringstream buffer;
     buffer << in.rdbuf();
     std::string bytes = buffer.str();
     std::string text;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
-        utf16_ = true;
-        bom_ = true;
+        m_utf16 = true;
+        m_bom = true;
         text = Utf16LeToUtf8(bytes, 2);
     } else {
-        utf16_ = false;
-        bom_ = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-        text = bom_ ? bytes.substr(3) : bytes;
+        m_utf16 = false;
+        m_bom = bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+        text = m_bom ? bytes.substr(3) : bytes;
     }
-    eol_ = text.find("\r\n") != std::string::npos || text.find('\n') == std::string::npos ? "\r\n" : "\n";
-    finalEol_ = text.empty() || text.back() == '\n';
+    m_eol = text.find("\r\n") != std::string::npos || text.find('\n') == std::string::npos ? "\r\n"
+                                                                                           : "\n";
+    m_finalEol = text.empty() || text.back() == '\n';
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t nl = text.find('\n', start);
         std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines_.push_back(line);
+        m_lines.push_back(line);
         if (nl == std::string::npos) break;
         start = nl + 1;
     }
-    std::string first = lines_.empty() ? "" : Trim(lines_[0]);
+    std::string first = m_lines.empty() ? "" : Trim(m_lines[0]);
     if (first != kHeaderV5 && first != "REGEDIT4") {
-        error_ = path + ": not a registry file (the first line must be \"" + kHeaderV5 +
-                 "\" or \"REGEDIT4\")";
+        m_error = path + ": not a registry file (the first line must be \"" + kHeaderV5 +
+                  "\" or \"REGEDIT4\")";
         return false;
     }
     return true;
 }
 
 std::optional<RegFileEditor::Section> RegFileEditor::FindSettingsSection() const {
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (!SameKey(lines_[i], kSettingsKey)) continue;
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        if (!SameKey(m_lines[i], kSettingsKey))
+            continue;
         Section s{i, i + 1};
-        while (s.end < lines_.size() && !IsSectionHeader(lines_[s.end])) ++s.end;
+        while (s.end < m_lines.size() && !IsSectionHeader(m_lines[s.end])) ++s.end;
         return s;
     }
     return std::nullopt;
@@ -267,11 +269,11 @@ std::vector<RegFileEditor::Entry> RegFileEditor::Entries(const Section& section)
     for (std::size_t i = section.header + 1; i < section.end;) {
         Entry e;
         e.line = i;
-        std::string joined = lines_[i];
-        while (EndsWithContinuation(lines_[i]) && i + 1 < section.end) {
+        std::string joined = m_lines[i];
+        while (EndsWithContinuation(m_lines[i]) && i + 1 < section.end) {
             joined = Trim(joined);
             joined.pop_back();
-            joined += Trim(lines_[++i]);
+            joined += Trim(m_lines[++i]);
         }
         ++i;
         e.count = i - e.line;
@@ -304,20 +306,21 @@ std::optional<RegValue> RegFileEditor::Get(const std::string& name) const {
 
 void RegFileEditor::Put(const std::string& name, const std::string& line) {
     if (auto e = FindEntry(name)) {
-        lines_.erase(lines_.begin() + e->line, lines_.begin() + e->line + e->count);
-        lines_.insert(lines_.begin() + e->line, line);
+        m_lines.erase(m_lines.begin() + e->line, m_lines.begin() + e->line + e->count);
+        m_lines.insert(m_lines.begin() + e->line, line);
         return;
     }
     auto s = FindSettingsSection();
     if (!s) {
-        if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.push_back("");
-        lines_.push_back(std::string("[") + kSettingsKey + "]");
-        lines_.push_back(line);
+        if (!m_lines.empty() && !Trim(m_lines.back()).empty())
+            m_lines.push_back("");
+        m_lines.push_back(std::string("[") + kSettingsKey + "]");
+        m_lines.push_back(line);
         return;
     }
     std::size_t at = s->end;  // after the last non-blank line of the section
-    while (at > s->header + 1 && Trim(lines_[at - 1]).empty()) --at;
-    lines_.insert(lines_.begin() + at, line);
+    while (at > s->header + 1 && Trim(m_lines[at - 1]).empty()) --at;
+    m_lines.insert(m_lines.begin() + at, line);
 }
 
 void RegFileEditor::SetString(const std::string& name, const std::string& text) {
@@ -331,7 +334,7 @@ void RegFileEditor::SetDword(const std::string& name, std::int32_t value) {
 bool RegFileEditor::Delete(const std::string& name) {
     bool any = false;
     while (auto e = FindEntry(name)) {
-        lines_.erase(lines_.begin() + e->line, lines_.begin() + e->line + e->count);
+        m_lines.erase(m_lines.begin() + e->line, m_lines.begin() + e->line + e->count);
         any = true;
     }
     return any;
@@ -339,9 +342,10 @@ bool RegFileEditor::Delete(const std::string& name) {
 
 std::string RegFileEditor::Text() const {
     std::string text;
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-        text += lines_[i];
-        if (i + 1 < lines_.size() || finalEol_) text += eol_;
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        text += m_lines[i];
+        if (i + 1 < m_lines.size() || m_finalEol)
+            text += m_eol;
     }
     return text;
 }
@@ -362,22 +366,24 @@ static bool MakeParentFolders(const std::string& path, std::string& error) {
 }
 
 bool RegFileEditor::Save() {
-    if (!MakeParentFolders(path_, error_)) return false;
+    if (!MakeParentFolders(m_path, m_error))
+        return false;
     std::string text = Text();
-    std::string bytes = utf16_ ? std::string("\xFF\xFE", 2) + Utf8ToUtf16Le(text)
-                               : (bom_ ? "\xEF\xBB\xBF" + text : text);
+    std::string bytes = m_utf16 ? std::string("\xFF\xFE", 2) + Utf8ToUtf16Le(text)
+                                : (m_bom ? "\xEF\xBB\xBF" + text : text);
     std::string dir = ".";
-    if (auto slash = path_.rfind('/'); slash != std::string::npos) dir = path_.substr(0, slash + 1);
+    if (auto slash = m_path.rfind('/'); slash != std::string::npos)
+        dir = m_path.substr(0, slash + 1);
     std::string tmpl = (dir == "." ? std::string("./") : dir) + ".zodiva-reg-XXXXXX";
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     int fd = mkstemp(name.data());
     if (fd < 0) {
-        error_ = dir + ": cannot create a temporary file: " + std::strerror(errno);
+        m_error = dir + ": cannot create a temporary file: " + std::strerror(errno);
         return false;
     }
     struct stat st {};
-    fchmod(fd, stat(path_.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600);
+    fchmod(fd, stat(m_path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600);
     const char* p = bytes.data();
     std::size_t left = bytes.size();
     bool ok = true;
@@ -393,12 +399,12 @@ bool RegFileEditor::Save() {
     }
     ok = ok && fsync(fd) == 0;
     ok = (close(fd) == 0) && ok;
-    if (!ok || rename(name.data(), path_.c_str()) != 0) {
-        error_ = path_ + ": cannot write: " + std::strerror(errno);
+    if (!ok || rename(name.data(), m_path.c_str()) != 0) {
+        m_error = m_path + ": cannot write: " + std::strerror(errno);
         unlink(name.data());
         return false;
     }
-    existed_ = true;
+    m_existed = true;
     return true;
 }
 

@@ -39,8 +39,8 @@ public:
     void SetDword(const std::string& name, std::int32_t value);
     bool Delete(const std::string& name);  // false when the value was not there
 
-    const std::string& Error() const { return error_; }
-    bool Exists() const { return existed_; }
+    const std::string& Error() const { return m_error; }
+    bool Exists() const { return m_existed; }
 
     // For tests and diagnostics: the document as it would be saved (decoded, UTF-8).
     std::string Text() const;
@@ -61,14 +61,14 @@ private:
     std::optional<Entry> FindEntry(const std::string& name) const;
     void Put(const std::string& name, const std::string& line);
 
-    std::string path_;
-    std::string error_;
-    bool existed_ = false;
-    bool utf16_ = true;
-    bool bom_ = true;
-    std::string eol_ = "\r\n";
-    bool finalEol_ = true;
-    std::vector<std::string> lines_;  // UTF-8, without line ends
+    std::string m_path;
+    std::string m_error;
+    bool m_existed = false;
+    bool m_utf16 = true;
+    bool m_bom = true;
+    std::string m_eol = "\r\n";
+    bool m_finalEol = true;
+    std::vector<std::string> m_lines;  // UTF-8, without line ends
 };
 
 // Helpers shared with the command and its tests.

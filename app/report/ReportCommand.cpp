@@ -55,16 +55,18 @@ struct Options {
 class Command {
 public:
     Command(const std::vector<std::string>& args, ReportConsole& console)
-        : args_(args), console_(console) {
-        options_.chartLibrary = console.chartLibrary;
+        : m_args(args), m_console(console) {
+        m_options.chartLibrary = console.chartLibrary;
     }
 
     int Run() {
         switch (ParseArguments()) {
         case Action::kRefuse: return kUsageError;
-        case Action::kHelp: console_.out << kUsage; return 0;
+        case Action::kHelp:
+            m_console.out << kUsage;
+            return 0;
         case Action::kVersion:
-            console_.out << "zodiva-report " << ZODIVA_REPORT_VERSION << "\n";
+            m_console.out << "zodiva-report " << ZODIVA_REPORT_VERSION << "\n";
             return 0;
         case Action::kReport: break;
         }
@@ -77,13 +79,13 @@ public:
         parts.script = kPageScript;
         parts.style = kPageStyle;
         parts.generator = std::string("zodiva-report ") + ZODIVA_REPORT_VERSION;
-        parts.created = console_.created.empty() ? UtcNow() : console_.created;
+        parts.created = m_console.created.empty() ? UtcNow() : m_console.created;
         if (!Write(RenderReport(timelines, parts)))
             return kCannotWrite;
-        if (options_.output != "-")
-            console_.out << "wrote " << options_.output << ": " << timelines.size()
-                         << (timelines.size() == 1 ? " timeline, " : " timelines, ")
-                         << ChartCount(timelines) << " charts\n";
+        if (m_options.output != "-")
+            m_console.out << "wrote " << m_options.output << ": " << timelines.size()
+                          << (timelines.size() == 1 ? " timeline, " : " timelines, ")
+                          << ChartCount(timelines) << " charts\n";
         return 0;
     }
 
@@ -92,10 +94,10 @@ private:
 
     Action ParseArguments() {
         bool optionsEnd = false;
-        for (std::size_t i = 0; i < args_.size(); ++i) {
-            const std::string& arg = args_[i];
+        for (std::size_t i = 0; i < m_args.size(); ++i) {
+            const std::string& arg = m_args[i];
             if (optionsEnd || arg == "-" || arg.empty() || arg[0] != '-') {
-                options_.files.push_back(arg);
+                m_options.files.push_back(arg);
                 continue;
             }
             if (arg == "--") {
@@ -105,45 +107,45 @@ private:
             } else if (arg == "--version") {
                 return Action::kVersion;
             } else if (arg == "-o" || arg == "--output" || arg == "--label" || arg == "--chart-js") {
-                if (i + 1 >= args_.size())
+                if (i + 1 >= m_args.size())
                     return Refuse(arg + " needs a value");
-                const std::string& value = args_[++i];
+                const std::string& value = m_args[++i];
                 if (value.empty())
                     return Refuse(arg + " needs a value that is not empty");
                 if (arg == "--label")
-                    options_.labels.push_back(value);
+                    m_options.labels.push_back(value);
                 else if (arg == "--chart-js")
-                    options_.chartLibrary = value;
+                    m_options.chartLibrary = value;
                 else
-                    options_.output = value;
+                    m_options.output = value;
             } else {
                 return Refuse("unknown option " + arg);
             }
         }
-        if (options_.files.empty())
+        if (m_options.files.empty())
             return Refuse("no timeline given");
-        if (options_.labels.size() > options_.files.size())
-            return Refuse(std::to_string(options_.labels.size()) + " labels for " +
-                          std::to_string(options_.files.size()) + " timelines");
+        if (m_options.labels.size() > m_options.files.size())
+            return Refuse(std::to_string(m_options.labels.size()) + " labels for " +
+                          std::to_string(m_options.files.size()) + " timelines");
         return Action::kReport;
     }
 
     Action Refuse(const std::string& problem) {
-        console_.err << "zodiva-report: " << problem << "\n" << kUsage;
+        m_console.err << "zodiva-report: " << problem << "\n" << kUsage;
         return Action::kRefuse;
     }
 
     bool ReadTimelines(std::vector<Timeline>& timelines) {
-        const std::vector<std::string> names = LegendNames(options_.files, options_.labels);
-        for (std::size_t i = 0; i < options_.files.size(); ++i) {
+        const std::vector<std::string> names = LegendNames(m_options.files, m_options.labels);
+        for (std::size_t i = 0; i < m_options.files.size(); ++i) {
             Timeline timeline;
-            const ReadResult result = ReadTimelineFile(options_.files[i], timeline);
+            const ReadResult result = ReadTimelineFile(m_options.files[i], timeline);
             if (!result.ok) {
-                console_.err << "zodiva-report: " << result.error << "\n";
+                m_console.err << "zodiva-report: " << result.error << "\n";
                 return false;
             }
             if (!result.note.empty())
-                console_.err << "zodiva-report: " << result.note << "\n";
+                m_console.err << "zodiva-report: " << result.note << "\n";
             timeline.label = names[i];
             timelines.push_back(std::move(timeline));
         }
@@ -151,15 +153,15 @@ private:
     }
 
     bool ReadChartLibrary(std::string& code) {
-        std::ifstream in(options_.chartLibrary, std::ios::binary);
+        std::ifstream in(m_options.chartLibrary, std::ios::binary);
         std::ostringstream text;
         if (in)
             text << in.rdbuf();
         code = text.str();
         if (!in || code.empty()) {
-            console_.err << "zodiva-report: the charting library " << options_.chartLibrary
-                         << " is missing or empty: install Debian's libjs-chart.js, or name "
-                            "the library's chart.min.js with --chart-js FILE\n";
+            m_console.err << "zodiva-report: the charting library " << m_options.chartLibrary
+                          << " is missing or empty: install Debian's libjs-chart.js, or name "
+                             "the library's chart.min.js with --chart-js FILE\n";
             return false;
         }
         return true;
@@ -168,11 +170,11 @@ private:
     // Written beside the target and renamed over it: a failed write never leaves half a page
     // where a good one was.
     bool Write(const std::string& page) {
-        if (options_.output == "-") {
-            console_.out << page;
-            return static_cast<bool>(console_.out.flush());
+        if (m_options.output == "-") {
+            m_console.out << page;
+            return static_cast<bool>(m_console.out.flush());
         }
-        const std::string temporary = options_.output + ".part";
+        const std::string temporary = m_options.output + ".part";
         {
             std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
             if (out)
@@ -180,27 +182,27 @@ private:
             out.flush();
             if (!out) {
                 const int code = errno;
-                console_.err << "zodiva-report: cannot write " << options_.output << ": "
-                             << std::strerror(code ? code : EIO) << "\n";
+                m_console.err << "zodiva-report: cannot write " << m_options.output << ": "
+                              << std::strerror(code ? code : EIO) << "\n";
                 std::error_code ignored;
                 std::filesystem::remove(temporary, ignored);
                 return false;
             }
         }
         std::error_code error;
-        std::filesystem::rename(temporary, options_.output, error);
+        std::filesystem::rename(temporary, m_options.output, error);
         if (error) {
-            console_.err << "zodiva-report: cannot write " << options_.output << ": "
-                         << error.message() << "\n";
+            m_console.err << "zodiva-report: cannot write " << m_options.output << ": "
+                          << error.message() << "\n";
             std::filesystem::remove(temporary, error);
             return false;
         }
         return true;
     }
 
-    std::vector<std::string> args_;
-    ReportConsole& console_;
-    Options options_;
+    std::vector<std::string> m_args;
+    ReportConsole& m_console;
+    Options m_options;
 };
 
 }  // namespace

@@ -28,7 +28,7 @@ namespace {
 // Reads one file's lines in order; the first fault ends the reading with its line number.
 class Reader {
 public:
-    Reader(const std::string& file, Timeline& out) : file_(file), out_(out) {}
+    Reader(const std::string& file, Timeline& out) : m_file(file), m_out(out) {}
 
     ReadResult Read(const std::string& text) {
         std::size_t start = 0;
@@ -52,9 +52,10 @@ public:
                 // A run killed while it wrote leaves a last line without its end; what came
                 // before it is whole and worth showing.
                 if (!complete && sawRun) {
-                    out_.lastLineCut = true;
-                    result_.note = Where(number) + "the last line is cut short (the run was "
-                                   "stopped while writing it) and is left out";
+                    m_out.lastLineCut = true;
+                    m_result.note = Where(number) +
+                                    "the last line is cut short (the run was "
+                                    "stopped while writing it) and is left out";
                     break;
                 }
                 return Failed(number, sawRun || number > 1
@@ -73,19 +74,19 @@ public:
                 if (kind != "run")
                     return Failed(number, "the first line must be the run line "
                                         "({\"event\":\"run\",...}), not a \"" + kind + "\" line");
-                out_.run = std::move(object);
+                m_out.run = std::move(object);
                 sawRun = true;
                 continue;
             }
             if (!Take(kind, object, number))
-                return result_;
+                return m_result;
         }
         if (!sawRun) {
-            result_.error = file_ + ": empty: no run line";
-            return result_;
+            m_result.error = m_file + ": empty: no run line";
+            return m_result;
         }
-        result_.ok = true;
-        return result_;
+        m_result.ok = true;
+        return m_result;
     }
 
 private:
@@ -106,18 +107,18 @@ private:
         if (kind == "second")
             return TakeSecond(object, number);
         if (kind == "step") {
-            out_.steps.push_back(object);
+            m_out.steps.push_back(object);
             return true;
         }
         if (kind == "summary") {
-            out_.summary = object;
+            m_out.summary = object;
             return true;
         }
         if (kind == "sweep") {
             const auto steps = object.find("steps");
             if (steps != object.end() && !steps->is_array())
                 return Fail(number, "\"steps\" is not a list");
-            out_.sweep = object;
+            m_out.sweep = object;
             return true;
         }
         if (kind == "run")
@@ -163,18 +164,18 @@ private:
             return Fail(number, "\"warmup\" is not true or false");
         second.warmup = warmup != object.end() && warmup->is_boolean() && warmup->get<bool>();
         PlaceInRun(second);
-        out_.seconds.push_back(std::move(second));
+        m_out.seconds.push_back(std::move(second));
         return true;
     }
 
     // A sweep's steps each count from their own Go; drawn over time they follow each other.
     void PlaceInRun(Second& second) {
-        if (!out_.seconds.empty()) {
-            const Second& before = out_.seconds.back();
+        if (!m_out.seconds.empty()) {
+            const Second& before = m_out.seconds.back();
             if (second.step != before.step)
-                stepOffset_ += before.t;
+                m_stepOffset += before.t;
         }
-        second.runTime = stepOffset_ + second.t;
+        second.runTime = m_stepOffset + second.t;
     }
 
     static bool Counts(const json& object, const char* name, std::map<std::string, double>& out,
@@ -221,21 +222,21 @@ private:
 
     ReadResult Failed(int number, const std::string& what) {
         Fail(number, what);
-        return result_;
+        return m_result;
     }
 
-    std::string Where(int number) const { return file_ + ":" + std::to_string(number) + ": "; }
+    std::string Where(int number) const { return m_file + ":" + std::to_string(number) + ": "; }
 
     bool Fail(int number, const std::string& what) {
-        result_.ok = false;
-        result_.error = Where(number) + what;
+        m_result.ok = false;
+        m_result.error = Where(number) + what;
         return false;
     }
 
-    std::string file_;
-    Timeline& out_;
-    ReadResult result_;
-    double stepOffset_ = 0;
+    std::string m_file;
+    Timeline& m_out;
+    ReadResult m_result;
+    double m_stepOffset = 0;
 };
 
 }  // namespace

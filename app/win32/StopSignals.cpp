@@ -29,16 +29,16 @@ struct StopSignals::State {
     HANDLE requested = nullptr;
 };
 
-StopSignals::StopSignals() : state_(std::make_unique<State>()) {
-    state_->requested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    gRequested.store(state_->requested);
+StopSignals::StopSignals() : m_state(std::make_unique<State>()) {
+    m_state->requested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    gRequested.store(m_state->requested);
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 }
 
 StopSignals::~StopSignals() {
     SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
     gRequested.store(nullptr);
-    CloseHandle(state_->requested);
+    CloseHandle(m_state->requested);
 }
 
 int StopSignals::WaitUntil(Clock::time_point deadline) {
@@ -46,8 +46,8 @@ int StopSignals::WaitUntil(Clock::time_point deadline) {
     const auto left = deadline > now ? deadline - now : Clock::duration::zero();
     // Rounded up, so that the wait never ends before the deadline.
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    if (WaitForSingleObject(state_->requested, static_cast<DWORD>(ms)) == WAIT_OBJECT_0) {
-        ResetEvent(state_->requested);
+    if (WaitForSingleObject(m_state->requested, static_cast<DWORD>(ms)) == WAIT_OBJECT_0) {
+        ResetEvent(m_state->requested);
         return 2;  // as SIGINT
     }
     return 0;
