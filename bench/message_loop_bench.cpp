@@ -75,29 +75,29 @@ public:
     FedConnection() {
         int port = 0;
         const int listener = bench::plain::Listen(1, &port);
-        client_ = bench::ConnectBlocking(port);
-        server_ = bench::plain::Accept(listener);
+        m_client = bench::ConnectBlocking(port);
+        m_server = bench::plain::Accept(listener);
         bench::plain::Close(listener);
-        writer_ = std::thread([this] {
+        m_writer = std::thread([this] {
             const std::vector<char> block(256 * 1024, 'x');
-            while (!stop_ && bench::plain::Send(server_, block.data(), block.size()) > 0) {
+            while (!m_stop && bench::plain::Send(m_server, block.data(), block.size()) > 0) {
             }
         });
     }
     ~FedConnection() {
-        stop_ = true;
-        bench::plain::Shutdown(server_);
-        writer_.join();
-        bench::plain::Close(server_);
-        closesocket(client_);
+        m_stop = true;
+        bench::plain::Shutdown(m_server);
+        m_writer.join();
+        bench::plain::Close(m_server);
+        closesocket(m_client);
     }
-    SOCKET Client() const { return client_; }
+    SOCKET Client() const { return m_client; }
 
 private:
-    SOCKET client_ = INVALID_SOCKET;
-    int server_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread writer_;
+    SOCKET m_client = INVALID_SOCKET;
+    int m_server = -1;
+    std::atomic<bool> m_stop{false};
+    std::thread m_writer;
 };
 
 void BM_ReceiveThroughReadNotifications(benchmark::State& state) {

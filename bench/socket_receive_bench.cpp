@@ -24,39 +24,39 @@ constexpr std::int64_t kBytesPerIteration = 64LL * 1024 * 1024;
 // Listens on loopback (the system's own socket); Accept blocks until the client has connected.
 class Listener {
 public:
-    Listener() { m_Socket = bench::plain::Listen(1, &m_Port); }
-    ~Listener() { bench::plain::Close(m_Socket); }
-    int Port() const { return m_Port; }
-    int Accept() { return bench::plain::Accept(m_Socket); }
+    Listener() { m_socket = bench::plain::Listen(1, &m_port); }
+    ~Listener() { bench::plain::Close(m_socket); }
+    int Port() const { return m_port; }
+    int Accept() { return bench::plain::Accept(m_socket); }
 
 private:
-    int m_Socket = -1;
-    int m_Port = 0;
+    int m_socket = -1;
+    int m_port = 0;
 };
 
 // Writes as fast as the connection takes it until told to stop.
 class Writer {
 public:
-    explicit Writer(int s) : m_Socket(s), m_Thread([this] { Run(); }) {}
+    explicit Writer(int s) : m_socket(s), m_thread([this] { Run(); }) {}
     ~Writer() {
-        m_Stop = true;
-        bench::plain::Shutdown(m_Socket);
-        m_Thread.join();
-        bench::plain::Close(m_Socket);
+        m_stop = true;
+        bench::plain::Shutdown(m_socket);
+        m_thread.join();
+        bench::plain::Close(m_socket);
     }
 
 private:
     void Run() {
         const std::vector<char> block(256 * 1024, 'x');
-        while (!m_Stop) {
-            if (bench::plain::Send(m_Socket, block.data(), block.size()) <= 0) {
+        while (!m_stop) {
+            if (bench::plain::Send(m_socket, block.data(), block.size()) <= 0) {
                 return;
             }
         }
     }
-    int m_Socket;
-    std::atomic<bool> m_Stop{false};
-    std::thread m_Thread;
+    int m_socket;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 class CountingSocket : public BaseSocket {
@@ -68,14 +68,14 @@ public:
         if (error != 0) {
             return;
         }
-        const int count = Receive(m_Buffer, kChunk, 0);
+        const int count = Receive(m_buffer, kChunk, 0);
         if (count > 0) {
             Received += count;
         }
     }
 
 private:
-    char m_Buffer[kChunk];
+    char m_buffer[kChunk];
 };
 
 void RunMessageLoopUntil(const CountingSocket& client, std::int64_t target) {
