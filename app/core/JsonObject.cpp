@@ -107,21 +107,21 @@ JsonObject& JsonObject::Null(std::string_view key) {
 
 JsonObject& JsonObject::Member(std::string_view key, json value) {
     // Keys are ours, but some are names a person typed (a setting's name): made safe alike.
-    value_[ValidUtf8(key)] = std::move(value);
+    m_value[ValidUtf8(key)] = std::move(value);
     return *this;
 }
 
 JsonObject& JsonObject::Member(std::string_view key, const JsonObject& value) {
-    return Member(key, value.value_);
+    return Member(key, value.m_value);
 }
 
 JsonObject& JsonObject::Merge(const JsonObject& other) {
-    for (const auto& [key, value] : other.value_.items()) value_[key] = value;
+    for (const auto& [key, value] : other.m_value.items()) m_value[key] = value;
     return *this;
 }
 
 std::string JsonObject::Object() const {
-    return JsonText(value_);
+    return JsonText(m_value);
 }
 
 std::string JsonObject::Line() const {

@@ -28,14 +28,14 @@ public:
     // The members of `other`, added after these as if added here.
     JsonObject& Merge(const JsonObject& other);
 
-    const nlohmann::ordered_json& Value() const { return value_; }
+    const nlohmann::ordered_json& Value() const { return m_value; }
     // "{...}"
     std::string Object() const;
     // The object and a line feed.
     std::string Line() const;
 
 private:
-    nlohmann::ordered_json value_ = nlohmann::ordered_json::object();
+    nlohmann::ordered_json m_value = nlohmann::ordered_json::object();
 };
 
 // `value` rounded to `decimals` places as printf's "%.Nf" rounds it, as a JSON number (a whole
