@@ -55,36 +55,36 @@ bool IsTalkingToServer(ConnectionActivity activity) {
 // --- ConnectionMonitor ----------------------------------------------------------------------
 
 void ConnectionMonitor::SetDelay(std::int64_t startFileTime, std::int32_t seconds) {
-    m_DelayStart.store(startFileTime, std::memory_order_relaxed);
-    m_DelaySeconds.store(seconds, std::memory_order_relaxed);
+    m_delayStart.store(startFileTime, std::memory_order_relaxed);
+    m_delaySeconds.store(seconds, std::memory_order_relaxed);
     SetActivity(ConnectionActivity::kDelaying);
 }
 
 bool ConnectionMonitor::MarkReachedGroup() {
-    if (m_ReachedGroup.load(std::memory_order_relaxed)) {
+    if (m_reachedGroup.load(std::memory_order_relaxed)) {
         return false;
     }
-    m_ReachedGroup.store(true, std::memory_order_relaxed);
+    m_reachedGroup.store(true, std::memory_order_relaxed);
     return true;
 }
 
 void ConnectionMonitor::SetLastStatusLine(const char* line) {
-    m_Line.Store(line);
+    m_line.Store(line);
 }
 
 ConnectionSnapshot ConnectionMonitor::Read(std::int64_t nowFileTime) const {
     ConnectionSnapshot snapshot;
-    snapshot.number = m_Number.load(std::memory_order_relaxed);
+    snapshot.number = m_number.load(std::memory_order_relaxed);
     snapshot.activity = Activity();
-    snapshot.bytes = m_Bytes.load(std::memory_order_relaxed);
-    snapshot.articles = m_Articles.load(std::memory_order_relaxed);
-    snapshot.reachedGroup = m_ReachedGroup.load(std::memory_order_relaxed);
+    snapshot.bytes = m_bytes.load(std::memory_order_relaxed);
+    snapshot.articles = m_articles.load(std::memory_order_relaxed);
+    snapshot.reachedGroup = m_reachedGroup.load(std::memory_order_relaxed);
     if (snapshot.activity == ConnectionActivity::kDelaying) {
         // The delay ends at the first tick at which more whole seconds than its length have
         // passed. A clock set back makes the elapsed time negative: then the whole delay is
         // still ahead, not more than that.
-        const std::int64_t seconds = m_DelaySeconds.load(std::memory_order_relaxed);
-        std::int64_t elapsed = (nowFileTime - m_DelayStart.load(std::memory_order_relaxed)) /
+        const std::int64_t seconds = m_delaySeconds.load(std::memory_order_relaxed);
+        std::int64_t elapsed = (nowFileTime - m_delayStart.load(std::memory_order_relaxed)) /
                                platform::kFileTimeUnitsPerSecond;
         if (elapsed < 0) {
             elapsed = 0;
@@ -94,63 +94,63 @@ ConnectionSnapshot ConnectionMonitor::Read(std::int64_t nowFileTime) const {
         snapshot.delayAgeSeconds = elapsed;
     }
     if (IsTalkingToServer(snapshot.activity)) {
-        const std::int64_t start = m_WaitStart.load(std::memory_order_relaxed);
+        const std::int64_t start = m_waitStart.load(std::memory_order_relaxed);
         const std::int64_t waited = (nowFileTime - start) / platform::kFileTimeUnitsPerSecond;
         snapshot.waitSeconds = start == 0 || waited < 0 ? 0 : waited;
     }
 
-    m_Line.Load(snapshot.lastStatusLine);
+    m_line.Load(snapshot.lastStatusLine);
     return snapshot;
 }
 
 // --- RunMonitor -----------------------------------------------------------------------------
 
 RunMonitor::RunMonitor() {
-    for (auto& failures : m_Failures) {
+    for (auto& failures : m_failures) {
         failures.store(0, std::memory_order_relaxed);
     }
 }
 
 void RunMonitor::SetFailureReason(FailureKind kind, const char* text) {
     const auto index = static_cast<std::size_t>(kind);
-    if (index < m_Reasons.size()) {
-        m_Reasons[index].Store(text);
+    if (index < m_reasons.size()) {
+        m_reasons[index].Store(text);
     }
 }
 
 std::string RunMonitor::FailureReason(FailureKind kind) const {
     const auto index = static_cast<std::size_t>(kind);
-    if (index >= m_Reasons.size()) {
+    if (index >= m_reasons.size()) {
         return std::string();
     }
     char text[kFailureReasonSize];
-    m_Reasons[index].Load(text);
+    m_reasons[index].Load(text);
     return text;
 }
 
 void RunMonitor::MarkStart(std::int64_t monotonicTime) {
-    m_Start.store(monotonicTime, std::memory_order_relaxed);
+    m_start.store(monotonicTime, std::memory_order_relaxed);
 }
 
 void RunMonitor::MarkArticleText(std::int64_t monotonicTime) {
-    if (m_FirstArticleText.load(std::memory_order_relaxed) >= 0) {
+    if (m_firstArticleText.load(std::memory_order_relaxed) >= 0) {
         return;
     }
-    std::int64_t microseconds = (monotonicTime - m_Start.load(std::memory_order_relaxed)) / 10;
+    std::int64_t microseconds = (monotonicTime - m_start.load(std::memory_order_relaxed)) / 10;
     if (microseconds < 0) {
         microseconds = 0;
     }
     std::int64_t none = -1;
-    m_FirstArticleText.compare_exchange_strong(none, microseconds, std::memory_order_relaxed);
+    m_firstArticleText.compare_exchange_strong(none, microseconds, std::memory_order_relaxed);
 }
 
 std::int64_t RunMonitor::MicrosecondsToFirstArticleText() const {
-    return m_FirstArticleText.load(std::memory_order_relaxed);
+    return m_firstArticleText.load(std::memory_order_relaxed);
 }
 
 std::uint64_t RunMonitor::TotalFailures() const {
     std::uint64_t total = 0;
-    for (const auto& failures : m_Failures) {
+    for (const auto& failures : m_failures) {
         total += failures.load(std::memory_order_relaxed);
     }
     return total;
@@ -159,8 +159,8 @@ std::uint64_t RunMonitor::TotalFailures() const {
 FailureKind RunMonitor::MostFrequentFailure() const {
     FailureKind most = FailureKind::kCount;
     std::uint64_t highest = 0;
-    for (std::size_t i = 0; i < m_Failures.size(); ++i) {
-        const std::uint64_t count = m_Failures[i].load(std::memory_order_relaxed);
+    for (std::size_t i = 0; i < m_failures.size(); ++i) {
+        const std::uint64_t count = m_failures[i].load(std::memory_order_relaxed);
         if (count > highest) {
             highest = count;
             most = static_cast<FailureKind>(i);

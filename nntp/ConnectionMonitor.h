@@ -111,21 +111,21 @@ public:
     ConnectionMonitor& operator=(const ConnectionMonitor&) = delete;
 
     // --- engine thread ------------------------------------------------------------------
-    void SetNumber(std::int32_t number) { m_Number.store(number, std::memory_order_relaxed); }
+    void SetNumber(std::int32_t number) { m_number.store(number, std::memory_order_relaxed); }
     void SetActivity(ConnectionActivity activity) {
-        m_Activity.store(static_cast<std::uint8_t>(activity), std::memory_order_relaxed);
+        m_activity.store(static_cast<std::uint8_t>(activity), std::memory_order_relaxed);
     }
     // A retry delay of `seconds` armed at system time `startFileTime`.
     void SetDelay(std::int64_t startFileTime, std::int32_t seconds);
     // A wait for data from the server began at system time `startFileTime`.
     void SetWaitStart(std::int64_t startFileTime) {
-        m_WaitStart.store(startFileTime, std::memory_order_relaxed);
+        m_waitStart.store(startFileTime, std::memory_order_relaxed);
     }
     void AddBytes(std::uint64_t bytes) {
-        m_Bytes.store(m_Bytes.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed);
+        m_bytes.store(m_bytes.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed);
     }
     void AddArticle() {
-        m_Articles.store(m_Articles.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        m_articles.store(m_articles.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     }
     // True the first time only.
     bool MarkReachedGroup();
@@ -135,19 +135,19 @@ public:
     // nowFileTime: the current system time, for the seconds left of a delay.
     ConnectionSnapshot Read(std::int64_t nowFileTime) const;
     ConnectionActivity Activity() const {
-        return static_cast<ConnectionActivity>(m_Activity.load(std::memory_order_relaxed));
+        return static_cast<ConnectionActivity>(m_activity.load(std::memory_order_relaxed));
     }
 
 private:
-    std::atomic<std::int32_t> m_Number{0};
-    std::atomic<std::uint8_t> m_Activity{0};
-    std::atomic<bool> m_ReachedGroup{false};
-    std::atomic<std::int64_t> m_DelayStart{0};
-    std::atomic<std::int32_t> m_DelaySeconds{0};
-    std::atomic<std::int64_t> m_WaitStart{0};
-    std::atomic<std::uint64_t> m_Bytes{0};
-    std::atomic<std::uint64_t> m_Articles{0};
-    SequencedText<kLastStatusLineSize> m_Line;
+    std::atomic<std::int32_t> m_number{0};
+    std::atomic<std::uint8_t> m_activity{0};
+    std::atomic<bool> m_reachedGroup{false};
+    std::atomic<std::int64_t> m_delayStart{0};
+    std::atomic<std::int32_t> m_delaySeconds{0};
+    std::atomic<std::int64_t> m_waitStart{0};
+    std::atomic<std::uint64_t> m_bytes{0};
+    std::atomic<std::uint64_t> m_articles{0};
+    SequencedText<kLastStatusLineSize> m_line;
 };
 
 class RunMonitor {
@@ -158,19 +158,17 @@ public:
 
     // --- engine thread ------------------------------------------------------------------
     void CountFailure(FailureKind kind) {
-        m_Failures[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed);
+        m_failures[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed);
     }
-    void CountMissingArticle() { m_MissingArticles.fetch_add(1, std::memory_order_relaxed); }
+    void CountMissingArticle() { m_missingArticles.fetch_add(1, std::memory_order_relaxed); }
     // Once per connection that found the group empty ("211 0 ...").
-    void CountEmptyGroup() { m_EmptyGroup.fetch_add(1, std::memory_order_relaxed); }
+    void CountEmptyGroup() { m_emptyGroup.fetch_add(1, std::memory_order_relaxed); }
     // The latest reason for a failure of this kind, in words ("Proxy authentication failed",
     // "481 Authentication failed"); cut to kFailureReasonSize - 1 characters, line end dropped.
     void SetFailureReason(FailureKind kind, const char* text);
-    void CountConnectionReachedGroup() {
-        m_ReachedGroup.fetch_add(1, std::memory_order_relaxed);
-    }
+    void CountConnectionReachedGroup() { m_reachedGroup.fetch_add(1, std::memory_order_relaxed); }
     void RecordLatency(CommandKind kind, std::uint64_t microseconds) {
-        m_Latency[static_cast<std::size_t>(kind)].Record(microseconds);
+        m_latency[static_cast<std::size_t>(kind)].Record(microseconds);
     }
     // The download started at this monotonic time (platform::MonotonicTime).
     void MarkStart(std::int64_t monotonicTime);
@@ -179,26 +177,26 @@ public:
 
     // --- any thread ---------------------------------------------------------------------
     std::uint64_t Failures(FailureKind kind) const {
-        return m_Failures[static_cast<std::size_t>(kind)].load(std::memory_order_relaxed);
+        return m_failures[static_cast<std::size_t>(kind)].load(std::memory_order_relaxed);
     }
     std::uint64_t TotalFailures() const;
     // The kind counted most often (the first of equals), or kCount when nothing failed.
     FailureKind MostFrequentFailure() const;
     // 423/430 replies to HEAD or BODY: articles that were skipped, not failures.
     std::uint64_t MissingArticles() const {
-        return m_MissingArticles.load(std::memory_order_relaxed);
+        return m_missingArticles.load(std::memory_order_relaxed);
     }
     std::uint64_t ConnectionsReachedGroup() const {
-        return m_ReachedGroup.load(std::memory_order_relaxed);
+        return m_reachedGroup.load(std::memory_order_relaxed);
     }
     // Connections that found the group empty (each counted once).
     std::uint64_t EmptyGroupConnections() const {
-        return m_EmptyGroup.load(std::memory_order_relaxed);
+        return m_emptyGroup.load(std::memory_order_relaxed);
     }
     // The latest reason given for kind, or an empty text when none was. Never torn.
     std::string FailureReason(FailureKind kind) const;
     LatencySnapshot Latency(CommandKind kind) const {
-        return m_Latency[static_cast<std::size_t>(kind)].Snapshot();
+        return m_latency[static_cast<std::size_t>(kind)].Snapshot();
     }
     // Microseconds from the start to the first article text, or -1 when none has arrived.
     std::int64_t MicrosecondsToFirstArticleText() const;
@@ -206,18 +204,18 @@ public:
 
     // Status rows of every connection of the download, oldest first. The front end drains
     // it (TryPop); when nobody does, new rows are dropped and counted (Dropped).
-    StatusRowQueue& StatusRows() { return m_Rows; }
+    StatusRowQueue& StatusRows() { return m_rows; }
 
 private:
     std::array<std::atomic<std::uint64_t>, static_cast<std::size_t>(FailureKind::kCount)>
-        m_Failures{};
-    std::atomic<std::uint64_t> m_MissingArticles{0};
-    std::atomic<std::uint64_t> m_ReachedGroup{0};
-    std::atomic<std::uint64_t> m_EmptyGroup{0};
+        m_failures{};
+    std::atomic<std::uint64_t> m_missingArticles{0};
+    std::atomic<std::uint64_t> m_reachedGroup{0};
+    std::atomic<std::uint64_t> m_emptyGroup{0};
     std::array<SequencedText<kFailureReasonSize>, static_cast<std::size_t>(FailureKind::kCount)>
-        m_Reasons;
-    std::array<LatencyHistogram, static_cast<std::size_t>(CommandKind::kCount)> m_Latency;
-    std::atomic<std::int64_t> m_Start{0};
-    std::atomic<std::int64_t> m_FirstArticleText{-1};  // microseconds after m_Start
-    StatusRowQueue m_Rows;
+        m_reasons;
+    std::array<LatencyHistogram, static_cast<std::size_t>(CommandKind::kCount)> m_latency;
+    std::atomic<std::int64_t> m_start{0};
+    std::atomic<std::int64_t> m_firstArticleText{-1};  // microseconds after m_start
+    StatusRowQueue m_rows;
 };
