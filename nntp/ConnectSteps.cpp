@@ -2,6 +2,7 @@
 // outstanding). It never gives up: every failure resets, waits a fixed delay and starts
 // again from Connect1, so GetToIdle only ever returns success to its caller.
 
+#include "nntp/ConnectionOptionKeys.h"
 #include "nntp/NNTPSocket.h"
 #include "platform/Time.h"
 #include "support/ControlBytes.h"
@@ -24,7 +25,8 @@ void CNNTPSocket::GetToIdle() {
 void CNNTPSocket::GetToIdle2() {
     if (StepSucceeded == 0) {
         NntpTrace("%T: GetToIdle2(): Failed to connect. Delaying and retrying.\n");
-        DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::GetToIdle);
+        DelayThen(GetConnectionOptionSeconds(connection_options::kErrorDelay, "30"),
+                  &CNNTPSocket::GetToIdle);
         return;
     }
     NntpTrace("%T: GetToIdle2(): Successfully entered idle state. Returning success.\n");
@@ -127,7 +129,8 @@ void CNNTPSocket::Connect4() {
         SetState(kStateNoConnection);
         NntpTrace("%T: Connect4(%d): Connection attempt failed.\n", SocketId());
         ReportConnectFailure();
-        DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::Connect1);
+        DelayThen(GetConnectionOptionSeconds(connection_options::kErrorDelay, "30"),
+                  &CNNTPSocket::Connect1);
         return;
     }
     SetState(kStateAwaitingGreeting);
@@ -141,7 +144,8 @@ void CNNTPSocket::Connect5() {
     if (StepSucceeded != 1) {
         ResetConnection();
         NntpTrace("%T: Connect5: WaitData failed.  Retrying connect.\n");
-        DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::Connect1);
+        DelayThen(GetConnectionOptionSeconds(connection_options::kErrorDelay, "30"),
+                  &CNNTPSocket::Connect1);
         return;
     }
     const char* line = ReadLineOrWait(&CNNTPSocket::Connect5);
@@ -163,7 +167,7 @@ void CNNTPSocket::Connect5() {
     CountFailure(FailureKind::kGreetingRefused, ServerLineReason(line));
     NntpTrace("%T: Connect5(%d): %s.\n", SocketId(), PrintableLine(line).c_str());
     NntpTrace("%T: Connect5(%d): Invalid greeting or error. Will retry after delay.\n", SocketId());
-    const int rejectDelay = GetConnectionOptionSeconds("RejectDelay", "180");
+    const int rejectDelay = GetConnectionOptionSeconds(connection_options::kRejectDelay, "180");
     ReportStatus("Will retry after %d second delay.", rejectDelay);
     ResetConnection();
     DelayThen(rejectDelay, &CNNTPSocket::Connect1);

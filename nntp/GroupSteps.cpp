@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "nntp/ConnectionOptionKeys.h"
 #include "nntp/NNTPSocket.h"
 #include "nntp/ReplyCodes.h"
 #include "support/ControlBytes.h"
@@ -77,7 +78,8 @@ void CNNTPSocket::SelectGroup1() {
 void CNNTPSocket::SelectGroup2() {
     if (StepSucceeded != 1) {
         NntpTrace("%T: SelectGroup2: Failed to Idle. Retrying after error delay.\n");
-        DelayThen(GetConnectionOptionSeconds("ErrorDelay", "30"), &CNNTPSocket::SelectGroup1);
+        DelayThen(GetConnectionOptionSeconds(connection_options::kErrorDelay, "30"),
+                  &CNNTPSocket::SelectGroup1);
         return;
     }
     if (!FitsCommandBuffer(WantedGroup)) {
@@ -97,7 +99,8 @@ void CNNTPSocket::SelectGroup3() {
         SelectedGroup = kNoGroupSelected;
         ResetConnection();
         NntpTrace("%T: SelectGroup3(): No response received after GROUP command. Retrying.\n");
-        DelayThen(GetConnectionOptionSeconds("ErrorDelay", ""), &CNNTPSocket::SelectGroup1);
+        DelayThen(GetConnectionOptionSeconds(connection_options::kErrorDelay, ""),
+                  &CNNTPSocket::SelectGroup1);
         return;
     }
     const char* line = ReadLineOrWait(&CNNTPSocket::SelectGroup3);

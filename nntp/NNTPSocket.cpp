@@ -1,6 +1,7 @@
 // The connection object and its step machinery: how steps hand on, return, wait and delay,
 // and the events (tick, connect, close, job messages) that resume them.
 #include "nntp/NNTPSocket.h"
+#include "nntp/ConnectionOptionKeys.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -186,7 +187,7 @@ void CNNTPSocket::OnTimer() {
 
     if (IsWaitingForData) {
         HintTlsOnSilentGreeting();
-        const int limit = GetConnectionOptionSeconds("ReceiveTimeout", "180");
+        const int limit = GetConnectionOptionSeconds(connection_options::kReceiveTimeout, "180");
         if (platform::WholeSecondsSince(WaitStart) > limit) {
             IsWaitingForData = false;
             const std::string reason =

@@ -19,6 +19,7 @@ class MetricsService {};
 #include "app/metrics/MetricsService.h"
 #endif
 #include "newsd/Server.h"
+#include "nntp/ConnectionOptionKeys.h"
 #include "platform/LogFiles.h"
 #ifndef _WIN32
 #include "platform/RegFile.h"
@@ -125,9 +126,9 @@ bool CheckWorkDirWritable(const std::string& named, std::string& error) {
 std::map<std::string, std::string> ConnectionOptionsOf(const CommandLineOptions& options) {
     std::map<std::string, std::string> table;
     const std::pair<const char*, const std::optional<int>*> given[] = {
-        {"ReceiveTimeout", &options.receiveTimeout},
-        {"ErrorDelay", &options.connectRetryDelay},
-        {"RejectDelay", &options.rejectDelay}};
+        {connection_options::kReceiveTimeout, &options.receiveTimeout},
+        {connection_options::kErrorDelay, &options.connectRetryDelay},
+        {connection_options::kRejectDelay, &options.rejectDelay}};
     for (const auto& [name, value] : given) {
         if (*value) {
             table[name] = std::to_string(**value);
