@@ -9,10 +9,6 @@
 
 namespace {
 
-std::string Format(const char* format, double value) {
-    return FormatNumber(format, value);
-}
-
 // "  2 refused, 1 time_out, 3 missing" for the seconds that had any.
 std::string TextActivity(const IntervalActivity& activity) {
     std::string text;
@@ -53,7 +49,7 @@ std::string ConnectionsText(long long connections) {
 }
 
 std::string KBpsText(double kibPerSecond) {
-    return Format("%.2fKBps", kibPerSecond);
+    return FormatNumber("%.2fKBps", kibPerSecond);
 }
 
 std::string UtcTimeNow() {
@@ -100,9 +96,9 @@ std::string FormatSample(const RateSample& sample, bool json) {
             line.Null("engine_cpu");
         return line.Line();
     }
-    std::string text = Format("%6.1fs  ", sample.elapsedSeconds) + HumanRate(interval.rateKiB) +
-                       "  " + KBpsText(interval.rateKiB) + "  " +
-                       Format("%.1f articles/s", interval.articlesPerSecond);
+    std::string text = FormatNumber("%6.1fs  ", sample.elapsedSeconds) +
+                       HumanRate(interval.rateKiB) + "  " + KBpsText(interval.rateKiB) + "  " +
+                       FormatNumber("%.1f articles/s", interval.articlesPerSecond);
     if (!sample.states.empty())
         text += "  " + sample.states;
     return text + TextActivity(sample.activity) + "\n";

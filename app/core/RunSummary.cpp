@@ -10,10 +10,6 @@ namespace {
 constexpr double kBytesPerKiB = 1024.0;
 constexpr double kBytesPerMB = 1e6;
 
-std::string Format(const char* format, double value) {
-    return FormatNumber(format, value);
-}
-
 std::string Row(const std::string& label, const std::string& value) {
     std::string line = "  " + label;
     line.resize(22, ' ');
@@ -34,7 +30,7 @@ std::string ServerText(const RunSetup& setup) {
 }
 
 std::string RateText(double bytesPerSecond) {
-    return Format("%.2f KiB/s", bytesPerSecond / kBytesPerKiB) + " (" +
+    return FormatNumber("%.2f KiB/s", bytesPerSecond / kBytesPerKiB) + " (" +
            HumanRate(bytesPerSecond / kBytesPerKiB) + ")";
 }
 
@@ -88,7 +84,7 @@ nlohmann::ordered_json Milliseconds(std::uint64_t microseconds) {
 }  // namespace
 
 std::string MillisecondsText(std::uint64_t microseconds) {
-    return Format("%.1f", static_cast<double>(microseconds) / 1000.0);
+    return FormatNumber("%.1f", static_cast<double>(microseconds) / 1000.0);
 }
 
 JsonObject LatencyJson(const std::vector<LatencyFigures>& lines, bool allPercentiles) {
@@ -199,14 +195,15 @@ std::string SummaryText(const RunSummary& summary) {
         text += Row("server", ServerText(summary.setup));
     if (!summary.setup.started.empty())
         text += Row("started", summary.setup.started);
-    text += Row("duration", Format("%.1f s", summary.durationSeconds));
+    text += Row("duration", FormatNumber("%.1f s", summary.durationSeconds));
     if (summary.warmupSeconds > 0.0)
-        text += Row("warm-up", Format("%g s, left out of the figures below", summary.warmupSeconds));
+        text += Row("warm-up",
+                    FormatNumber("%g s, left out of the figures below", summary.warmupSeconds));
     text += Row("average rate", RateText(summary.averageBytesPerSecond));
     text += Row("peak rate", RateText(summary.peakBytesPerSecond));
     text += Row("bytes received", std::to_string(summary.bytesReceived));
     text += Row("articles completed", std::to_string(summary.articlesCompleted) + " (" +
-                                          Format("%.1f", summary.articlesPerSecond) +
+                                          FormatNumber("%.1f", summary.articlesPerSecond) +
                                           " per second)");
     text += Row("missing articles", std::to_string(summary.missingArticles));
     const std::string connections = std::to_string(summary.connections);
@@ -221,19 +218,20 @@ std::string SummaryText(const RunSummary& summary) {
                                            (summary.emptyGroupConnections == 1
                                                 ? " connection found the group empty"
                                                 : " connections found the group empty"));
-        text += Row("first article",
-                    summary.secondsToFirstArticle >= 0
-                        ? Format("%.3f s after Go", summary.secondsToFirstArticle)
-                        : std::string(summary.articlesCompleted > 0 ? "not measured"
-                                                                    : "none received"));
+        text += Row(
+            "first article",
+            summary.secondsToFirstArticle >= 0
+                ? FormatNumber("%.3f s after Go", summary.secondsToFirstArticle)
+                : std::string(summary.articlesCompleted > 0 ? "not measured" : "none received"));
         text += Row("failures", TextFailures(summary.failures));
     }
     if (summary.engineCpu >= 0)
-        text += Row("engine CPU", Format("%.0f %% of one core", summary.engineCpu * 100.0));
+        text += Row("engine CPU", FormatNumber("%.0f %% of one core", summary.engineCpu * 100.0));
     if (!summary.engineCpuEach.empty()) {
         std::string each;
         for (std::size_t i = 0; i < summary.engineCpuEach.size(); ++i)
-            each += Format(i == 0 ? "%.0f %%" : ", %.0f %%", summary.engineCpuEach[i] * 100.0);
+            each +=
+                FormatNumber(i == 0 ? "%.0f %%" : ", %.0f %%", summary.engineCpuEach[i] * 100.0);
         text += Row("engine CPU by engine", each);
     }
     if (summary.engineDetails)

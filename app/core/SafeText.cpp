@@ -86,12 +86,14 @@ std::string ValidUtf8(std::string_view text) {
     return valid;
 }
 
-std::string FormatNumber(const char* format, double value) {
-    if (!std::isfinite(value))
-        return "null";
+std::string FormatPrintf(const char* format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;
+}
+
+std::string FormatNumber(const char* format, double value) {
+    return std::isfinite(value) ? FormatPrintf(format, value) : "null";
 }
 
 std::string HumanRate(double kibPerSecond) {

@@ -18,6 +18,8 @@ std::string ValidUtf8(std::string_view text);
 // `value` as printf writes it with `format`, which holds one number ("%.2f KiB/s"); "null"
 // for NaN and infinities, as the JSON lines write them.
 std::string FormatNumber(const char* format, double value);
+// `value` as printf writes it with `format`, whatever it is ("nan" and "inf" included).
+std::string FormatPrintf(const char* format, double value);
 
 // A rate given in KiB/s (1024 bytes, as "KBps" counts) written in decimal units, the largest
 // that keeps the number at 1 or more, one decimal: "512 B/s", "10.2 kB/s", "192.5 MB/s",

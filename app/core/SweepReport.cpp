@@ -5,14 +5,9 @@
 
 #include "app/core/JsonObject.h"
 #include "app/core/RunReport.h"
+#include "app/core/SafeText.h"
 
 namespace {
-
-std::string Fixed(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
 
 // MB/s as 10^6 bytes per second; the summary keeps its rate in KiB/s.
 double MegabytesPerSecond(const RunSummary& summary) {
@@ -24,12 +19,13 @@ std::string P50P99(const RunSummary& summary, const char* command) {
     const LatencyFigures* line = summary.Latency(command);
     if (line == nullptr || line->count == 0)
         return "-";
-    return Fixed("%.1f", static_cast<double>(line->p50) / 1000.0) + "/" +
-           Fixed("%.1f", static_cast<double>(line->p99) / 1000.0);
+    return FormatPrintf("%.1f", static_cast<double>(line->p50) / 1000.0) + "/" +
+           FormatPrintf("%.1f", static_cast<double>(line->p99) / 1000.0);
 }
 
 std::string CpuText(const RunSummary& summary) {
-    return summary.engineCpu >= 0 ? Fixed("%.0f %%", summary.engineCpu * 100.0) : std::string("-");
+    return summary.engineCpu >= 0 ? FormatPrintf("%.0f %%", summary.engineCpu * 100.0)
+                                  : std::string("-");
 }
 
 std::string Verdict(const SweepStep& step) {
@@ -92,8 +88,8 @@ std::string SweepTableText(const std::vector<SweepStep>& steps, std::optional<in
         text += checksGiven ? "  " + Verdict(step) + "\n" : "\n";
     }
     text += knee ? "  knee        " + ConnectionsText(*knee) +
-                       ": the fewest within 5 % of the best rate (" +
-                       Fixed("%.2f", best) + " MB/s)\n"
+                       ": the fewest within 5 % of the best rate (" + FormatPrintf("%.2f", best) +
+                       " MB/s)\n"
                  : "  knee        none: no step received anything\n";
     if (checksGiven) {
         text += capacity ? "  capacity    " + ConnectionsText(*capacity) +
@@ -118,7 +114,7 @@ std::string SweepJson(const std::vector<SweepStep>& steps, std::optional<int> kn
 std::string BusyEngineWarning(double engineCpu) {
     if (!(engineCpu > kBusyEngineCpu))
         return std::string();
-    return "the engine used " + Fixed("%.0f", engineCpu * 100.0) +
+    return "the engine used " + FormatPrintf("%.0f", engineCpu * 100.0) +
            " % of a core: zodiva, not the server, may be the limit; see --engines or more "
            "processes";
 }

@@ -10,22 +10,16 @@
 
 namespace {
 
-std::string Fixed(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
 double Milliseconds(std::uint64_t microseconds) {
     return static_cast<double>(microseconds) / 1000.0;
 }
 
 std::string Ms(std::uint64_t microseconds) {
-    return Fixed("%.3f", Milliseconds(microseconds));
+    return FormatPrintf("%.3f", Milliseconds(microseconds));
 }
 
 std::string Cpu(const std::optional<double>& cpu) {
-    return cpu ? Fixed("%.3f", *cpu) : std::string();
+    return cpu ? FormatPrintf("%.3f", *cpu) : std::string();
 }
 
 std::vector<ConnectionActivity> Activities() {
@@ -129,11 +123,11 @@ std::string TimelineCsvHeader() {
 }
 
 std::string TimelineCsvRow(const SecondRecord& second) {
-    std::string row = Fixed("%.3f", second.t) + "," + std::to_string(second.step) + "," +
+    std::string row = FormatPrintf("%.3f", second.t) + "," + std::to_string(second.step) + "," +
                       std::to_string(second.connections) + "," + std::to_string(second.bytes) +
-                      "," + Fixed("%.1f", second.rateBytesPerSecond) + "," +
-                      std::to_string(second.articles) + "," + std::to_string(second.missing) +
-                      "," + Cpu(second.engineCpu) + "," + (second.warmup ? "true" : "false");
+                      "," + FormatPrintf("%.1f", second.rateBytesPerSecond) + "," +
+                      std::to_string(second.articles) + "," + std::to_string(second.missing) + "," +
+                      Cpu(second.engineCpu) + "," + (second.warmup ? "true" : "false");
     for (ConnectionActivity activity : Activities())
         row += "," + std::to_string(CountOf(second.states, ActivityKey(activity)));
     // A command without samples in the second has no latency: its cells stay empty.

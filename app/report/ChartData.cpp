@@ -18,7 +18,6 @@ const std::vector<std::string> kStateColors = {"#4e79a7", "#f28e2b", "#e15759", 
                                                "#59a14f", "#edc948", "#b07aa1", "#ff9da7",
                                                "#9c755f", "#bab0ac"};
 
-constexpr double kMega = 1e6;  // MB/s are 10^6 bytes a second
 constexpr const char* kOverTime = "seconds since Go";
 
 bool HasPoints(const Chart& chart) {

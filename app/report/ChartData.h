@@ -12,6 +12,9 @@
 
 namespace report {
 
+// MB/s as the pages show them: 10^6 bytes a second.
+constexpr double kMega = 1e6;
+
 struct Series {
     enum class Style { kLine, kArea, kPoints };
     Series(std::string name, std::string colour)

@@ -12,8 +12,6 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr double kMega = 1e6;
-
 std::string Tag(const char* name, const std::string& escapedContent) {
     return std::string("<") + name + ">" + escapedContent + "</" + name + ">";
 }

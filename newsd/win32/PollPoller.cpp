@@ -8,11 +8,6 @@ namespace {
 // The tag of the wake-up socket.
 char wakeTag;
 
-struct Watched {
-    SocketHandle socket;
-    Poller::Interest interest;
-};
-
 short EventsFor(Poller::Interest interest) {
     switch (interest) {
         case Poller::Interest::kReadable:
@@ -49,6 +44,11 @@ SocketHandle MakeWakeSocket() {
 }  // namespace
 
 struct Poller::Impl {
+    struct Watched {
+        SocketHandle socket;
+        Poller::Interest interest;
+    };
+
     bool started = false;
     int createError = 0;
     SocketHandle wake = kNoSocket;
