@@ -16,6 +16,9 @@
 
 namespace net_test {
 
+// A SOCKS5 proxy's "succeeded" reply, bound to 127.0.0.1:8080, as a scripted proxy writes it.
+inline const std::string kIPv4Success("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
+
 // A BaseSocket whose notifications are written down; what arrives is read at once.
 class RecordingSocket : public BaseSocket {
 public:

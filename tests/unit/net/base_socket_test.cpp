@@ -14,10 +14,9 @@
 
 namespace {
 
+using net_test::kIPv4Success;
 using net_test::LoopbackPeer;
 using net_test::RecordingSocket;
-
-const std::string kIPv4Success("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
 
 TEST(DottedQuadTest, OnlyDigitsWithThreeDotsCount) {
     EXPECT_TRUE(BaseSocket::IsDottedQuad("10.0.0.1"));

@@ -30,7 +30,7 @@ Bytes Concat(Bytes head, const std::string& tail) {
     return head;
 }
 
-const Bytes kIPv4Success = {5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90};
+const Bytes kIPv4Reply = {5, 0, 0, 1, 127, 0, 0, 1, 0x1F, 0x90};
 
 // Drives a client with the given credentials to the point where it waits for the CONNECT reply.
 void ReachConnectSent(SOCKS& socks, const std::string& host, int port) {
@@ -204,7 +204,7 @@ TEST_F(SocksTest, ConnectReplyOutcomes) {
 
     SOCKS other;
     ReachConnectSent(other, "news", 119);
-    EXPECT_TRUE(Feed(other, kIPv4Success));
+    EXPECT_TRUE(Feed(other, kIPv4Reply));
     EXPECT_EQ(other.GetState(), SOCKS::Connected);
     EXPECT_TRUE(other.IsConnected());
     EXPECT_FALSE(other.IsNegotiating());
@@ -233,7 +233,7 @@ TEST_F(SocksTest, EveryConnectReplyCodeIsGivenInWords) {
 
 TEST_F(SocksTest, BytesAfterConnectReplyAreReportedAsTunnelData) {
     ReachConnectSent(m_Socks, "news", 119);
-    ASSERT_TRUE(Feed(m_Socks, Concat(kIPv4Success, "200 ready\r\n")));
+    ASSERT_TRUE(Feed(m_Socks, Concat(kIPv4Reply, "200 ready\r\n")));
     EXPECT_EQ(m_Socks.TrailingOffset(), 10);
     EXPECT_EQ(m_Socks.TrailingCount(), 11);
 

@@ -14,12 +14,11 @@
 
 namespace {
 
+using net_test::kIPv4Success;
 using net_test::LoopbackPeer;
 using net_test::RecordingSocket;
 using net_test::TestCertificate;
 using net_test::TlsServer;
-
-const std::string kIPv4Success("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
 
 class StatusRecordingSocket : public RecordingSocket {
 public:

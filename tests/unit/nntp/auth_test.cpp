@@ -21,7 +21,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-constexpr const char* kGroupCommand = "GROUP alt.binaries.test";
+constexpr const char* kAuthGroupCommand = "GROUP alt.binaries.test";
 
 class AuthTest : public JobFixture {
 protected:
@@ -39,8 +39,8 @@ TEST_F(AuthTest, PasswordAskedForAndAcceptedResendsTheInterruptedCommand) {
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
-    EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice",
-                                                "AUTHINFO PASS opensesame", kGroupCommand));
+    EXPECT_THAT(Server->Commands(), ElementsAre(kAuthGroupCommand, "AUTHINFO USER alice",
+                                                "AUTHINFO PASS opensesame", kAuthGroupCommand));
     EXPECT_EQ(Access::AuthFailure(*Connection), 0);
     EXPECT_EQ(Access::AuthResendFn(*Connection), Steps::SelectGroup1);
     EXPECT_EQ(Access::ConnectionState(*Connection), kStateIdle);
@@ -62,8 +62,8 @@ TEST_F(AuthTest, UserNameAcceptedAtOnceStillSendsThePassword) {
     ASSERT_TRUE(WaitForResult());
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
-    EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice",
-                                                "AUTHINFO PASS opensesame", kGroupCommand));
+    EXPECT_THAT(Server->Commands(), ElementsAre(kAuthGroupCommand, "AUTHINFO USER alice",
+                                                "AUTHINFO PASS opensesame", kAuthGroupCommand));
 }
 
 TEST_F(AuthTest, AnyPasswordReplyButA5xxCountsAsLoggedIn) {
@@ -75,8 +75,8 @@ TEST_F(AuthTest, AnyPasswordReplyButA5xxCountsAsLoggedIn) {
 
     EXPECT_THAT(Probe().Results, ElementsAre(1));
     EXPECT_EQ(Access::AuthFailure(*Connection), 0);
-    EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice",
-                                                "AUTHINFO PASS opensesame", kGroupCommand));
+    EXPECT_THAT(Server->Commands(), ElementsAre(kAuthGroupCommand, "AUTHINFO USER alice",
+                                                "AUTHINFO PASS opensesame", kAuthGroupCommand));
 }
 
 TEST_F(AuthTest, RejectedPasswordFailsTheJobWhenRetryingIsOff) {
@@ -124,8 +124,8 @@ TEST_F(AuthTest, RejectedPasswordIsRetriedAfterItsDelayWhenAsked) {
     EXPECT_EQ(TickUntil([&] { return !Access::IsDelaying(*Connection); }, 100), 46);
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(1));  // newsd answers the second GROUP
-    EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice",
-                                                "AUTHINFO PASS opensesame", kGroupCommand));
+    EXPECT_THAT(Server->Commands(), ElementsAre(kAuthGroupCommand, "AUTHINFO USER alice",
+                                                "AUTHINFO PASS opensesame", kAuthGroupCommand));
 }
 
 TEST_F(AuthTest, RejectedUserNameFailsWithoutSendingThePassword) {
@@ -136,7 +136,7 @@ TEST_F(AuthTest, RejectedUserNameFailsWithoutSendingThePassword) {
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
     EXPECT_EQ(Access::AuthFailure(*Connection), 2);
-    EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice"));
+    EXPECT_THAT(Server->Commands(), ElementsAre(kAuthGroupCommand, "AUTHINFO USER alice"));
     EXPECT_THAT(TraceLog(), HasSubstr("Auth2: User name rejected by server. Failing.\n"));
 }
 
@@ -159,7 +159,7 @@ TEST_F(AuthTest, UnansweredLoginIsRetriedEvenWhenRetryingIsOff) {
     ASSERT_TRUE(WaitForResult());
     EXPECT_THAT(Probe().Results, ElementsAre(1));
     EXPECT_EQ(Server->ConnectionsAccepted(), 2u);
-    EXPECT_THAT(Server->Commands(1), ElementsAre(kGroupCommand));
+    EXPECT_THAT(Server->Commands(1), ElementsAre(kAuthGroupCommand));
 }
 
 TEST_F(AuthTest, ScrambledPasswordIsSentWhenNoPlainOneIsSet) {
@@ -211,7 +211,7 @@ TEST_F(AuthTest, PasswordOf224CharactersIsNeverSent) {
 
     EXPECT_THAT(Probe().Results, ElementsAre(0));
     EXPECT_EQ(Access::AuthFailure(*Connection), 0);  // left as it was
-    EXPECT_THAT(Server->Commands(), ElementsAre(kGroupCommand, "AUTHINFO USER alice"));
+    EXPECT_THAT(Server->Commands(), ElementsAre(kAuthGroupCommand, "AUTHINFO USER alice"));
     EXPECT_THAT(ErrorLog(), HasSubstr("CQWNNTP::Auth2(): Password is too long.\n"));
     EXPECT_THAT(TraceLog(), HasSubstr("CQWNNTP::Authenticate2(): Password is too long.\n"));
 }
@@ -264,10 +264,10 @@ TEST_F(LoginServerTest, DownloadLogsInOnceAndGoesOn) {
 
     const auto commands = Server->Commands();
     ASSERT_GE(commands.size(), 4u + 2 * kArticles);
-    EXPECT_EQ(commands[0], kGroupCommand);
+    EXPECT_EQ(commands[0], kAuthGroupCommand);
     EXPECT_EQ(commands[1], "AUTHINFO USER alice");
     EXPECT_EQ(commands[2], "AUTHINFO PASS opensesame");
-    EXPECT_EQ(commands[3], kGroupCommand);
+    EXPECT_EQ(commands[3], kAuthGroupCommand);
     for (int i = 0; i < kArticles; ++i) {
         const std::string number = std::to_string(500 - i);
         EXPECT_EQ(commands[4 + 2 * i], "HEAD " + number);

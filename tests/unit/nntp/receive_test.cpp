@@ -26,15 +26,15 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StrEq;
 
-class ProbeSocket : public CNNTPSocket {
+class ReceiveProbeSocket : public CNNTPSocket {
 public:
     void StepA() { Ran.push_back("A" + std::to_string(Access::StepSucceeded(*this))); }
     void StepB() { Ran.push_back("B" + std::to_string(Access::StepSucceeded(*this))); }
-    static StepFn A() { return static_cast<StepFn>(&ProbeSocket::StepA); }
-    static StepFn B() { return static_cast<StepFn>(&ProbeSocket::StepB); }
+    static StepFn A() { return static_cast<StepFn>(&ReceiveProbeSocket::StepA); }
+    static StepFn B() { return static_cast<StepFn>(&ReceiveProbeSocket::StepB); }
     // Records nothing that allocates.
     void StepCount() { ++Counted; }
-    static StepFn Count() { return static_cast<StepFn>(&ProbeSocket::StepCount); }
+    static StepFn Count() { return static_cast<StepFn>(&ReceiveProbeSocket::StepCount); }
     int Counted = 0;
 
     void PutInBuffer(const std::string& bytes) {
@@ -61,7 +61,7 @@ protected:
         ASSERT_TRUE(Peer.Listening());
         Probe.Create(0, SOCK_STREAM, BaseSocket::kAllEvents, "");
         Access::PutInState(Probe, kStateConnecting);
-        Access::SetReturnStack(Probe, {ProbeSocket::B()});
+        Access::SetReturnStack(Probe, {ReceiveProbeSocket::B()});
         ASSERT_TRUE(Probe.Connect("127.0.0.1", Peer.Port(), "", 0, "", ""));
         ASSERT_TRUE(Peer.Accept());
         ASSERT_TRUE(PumpUntil([&] { return !Probe.Ran.empty(); }));
@@ -70,7 +70,7 @@ protected:
         Access::PutInState(Probe, kStateAwaitingGreeting);
     }
 
-    void WaitThenA() { Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::A()); }
+    void WaitThenA() { Access::CallSequence(Probe, Steps::WaitForData, ReceiveProbeSocket::A()); }
 
     bool PumpUntilRan(std::size_t steps) {
         return PumpUntil([&] { return Probe.Ran.size() >= steps; });
@@ -86,7 +86,7 @@ protected:
     TestClock Clock;
     SocketLibrary Winsock;
     RawPeer Peer;
-    ProbeSocket Probe;
+    ReceiveProbeSocket Probe;
 };
 
 // --- lines out of the buffer ------------------------------------------------------------------
@@ -155,7 +155,7 @@ TEST_F(ReceiveTest, LineSplitOverTwoReceivesIsReturnedWhole) {
     ASSERT_TRUE(Peer.Write("211 12 1 1"));
     ASSERT_TRUE(PumpUntilRan(1));
     EXPECT_EQ(Probe.Line(), "<none>");
-    Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::B());
+    Access::CallSequence(Probe, Steps::WaitForData, ReceiveProbeSocket::B());
     EXPECT_TRUE(Access::IsWaitingForData(Probe));
     ASSERT_TRUE(Peer.Write("2 alt.binaries.test\r\n"));
     ASSERT_TRUE(PumpUntilRan(2));
@@ -181,7 +181,7 @@ TEST_F(ReceiveTest, NotificationWhileLinesAreBufferedDefersTheReadToReadLine) {
 
 TEST_F(ReceiveTest, BytesArrivingDuringADelayAreKeptForTheNextWait) {
     ConnectToPeer();
-    Access::DelayThen(Probe, 30, ProbeSocket::B());
+    Access::DelayThen(Probe, 30, ReceiveProbeSocket::B());
     ASSERT_TRUE(Peer.Write("200 early\r\n"));
     ASSERT_TRUE(PumpUntil([&] { return Access::IsUnreadData(Probe); }));
     EXPECT_THAT(Probe.Ran, IsEmpty());
@@ -249,7 +249,7 @@ TEST_F(ReceiveTest, ResetDeletesTheArticleFileAndKeepsMachineAndBuffer) {
     Probe.PutInBuffer("223 pending\r\n");
     Access::SetPartialLine(Probe, "abc", 3);
     Access::PutInState(Probe, kStateHeadText);
-    Access::DelayThen(Probe, 10, ProbeSocket::A());
+    Access::DelayThen(Probe, 10, ReceiveProbeSocket::A());
 
     Probe.ResetConnection();
 
@@ -258,7 +258,7 @@ TEST_F(ReceiveTest, ResetDeletesTheArticleFileAndKeepsMachineAndBuffer) {
     EXPECT_FALSE(Access::IsArticleFileOpen(Probe));
     EXPECT_FALSE(std::filesystem::exists(WorkDir.Path() / "41.tmp"));
     EXPECT_TRUE(Access::IsDelaying(Probe));
-    EXPECT_THAT(Access::ReturnStack(Probe), ElementsAre(ProbeSocket::A()));
+    EXPECT_THAT(Access::ReturnStack(Probe), ElementsAre(ReceiveProbeSocket::A()));
     EXPECT_EQ(Probe.Line(), "abc223 pending\r\n");
 }
 
@@ -283,7 +283,7 @@ TEST_F(ReceiveTest, ReadingAndCuttingLinesAllocatesNothing) {
         // counted: in it the socket layer takes its read-ahead storage, once per process.
         allocation_count::counting = round > 0;
         for (int attempt = 0; lines < expectedLines && attempt < 100000; ++attempt) {
-            Access::CallSequence(Probe, Steps::WaitForData, ProbeSocket::Count());
+            Access::CallSequence(Probe, Steps::WaitForData, ReceiveProbeSocket::Count());
             if (Access::IsWaitingForData(Probe)) {
                 Probe.OnReceive(0);
             }

@@ -16,12 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Result {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -29,8 +23,20 @@ std::string ReadFile(const fs::path& path) {
     return text.str();
 }
 
+}  // namespace
+
+// Outside the unnamed namespace: the tests derive from the fixture, and in a batch of test
+// files the compiler warns of a base whose type only this file can name.
+struct ReportCommandResult {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
 class ReportCommandTest : public ::testing::Test {
 protected:
+    using Result = ReportCommandResult;
+
     void SetUp() override {
         char pattern[] = "/tmp/zodiva-report-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -57,8 +63,6 @@ protected:
     fs::path dir_;
     fs::path library_;
 };
-
-}  // namespace
 
 TEST_F(ReportCommandTest, WritesOnePageWithTheLibraryInsideAndTheLabelsAsTheLegend) {
     const fs::path page = dir_ / "report.html";
@@ -123,8 +127,8 @@ TEST_F(ReportCommandTest, BadUsageExits2WithTheReason) {
 
 TEST_F(ReportCommandTest, WithoutItsChartingLibraryOrAPlaceToWriteNoPageIsMade) {
     const fs::path page = dir_ / "report.html";
-    Result result = Run({Timeline("before.jsonl"), "-o", page.string()},
-                        (dir_ / "missing.js").string());
+    Result result =
+        Run({Timeline("before.jsonl"), "-o", page.string()}, (dir_ / "missing.js").string());
     EXPECT_EQ(result.code, 1);
     EXPECT_NE(result.err.find("missing.js is missing or empty: install Debian's libjs-chart.js"),
               std::string::npos)

@@ -17,9 +17,9 @@ namespace {
 
 const std::string kRun = R"({"event":"run","server":"news.test","port":119,"connections":2})";
 
-std::string Second(double t, int step = 1) {
-    return R"({"event":"second","t":)" + std::to_string(t) + R"(,"step":)" +
-           std::to_string(step) + R"(,"bytes":1000,"rate_bytes_per_s":1000.0,"articles":2})";
+std::string SecondLine(double t, int step = 1) {
+    return R"({"event":"second","t":)" + std::to_string(t) + R"(,"step":)" + std::to_string(step) +
+           R"(,"bytes":1000,"rate_bytes_per_s":1000.0,"articles":2})";
 }
 
 std::string Fixture(const std::string& name) {
@@ -66,7 +66,8 @@ TEST(TimelineReader, AKilledRunKeepsWhatItWroteAndLeavesOutItsCutLastLine) {
     EXPECT_LT(timeline.seconds[0].engineCpu, 0) << "null is 'not measured', not 0 %";
 
     // Ended by a newline, a broken line is damage in the middle of the file, not a kill.
-    const ReadResult middle = ParseTimeline("t", kRun + "\n{\"event\":\"sec\n" + Second(1) + "\n", timeline);
+    const ReadResult middle =
+        ParseTimeline("t", kRun + "\n{\"event\":\"sec\n" + SecondLine(1) + "\n", timeline);
     EXPECT_FALSE(middle.ok);
     EXPECT_NE(middle.error.find("t:2: not valid JSON"), std::string::npos) << middle.error;
     // Nor is a file cut within its run line a run worth showing.
@@ -77,8 +78,8 @@ TEST(TimelineReader, NewerFilesReadUnknownKeysAndEventsAreSkipped) {
     Timeline timeline;
     const std::string text = kRun + "\r\n\r\n" +
                              R"({"event":"second","t":1,"new_figure":{"a":1},"engine_cpu":null})" +
-                             "\r\n" + R"({"event":"annotation","text":"x"})" + "\n" + Second(2) +
-                             "\n" + R"({"event":"summary","duration_s":2})";
+                             "\r\n" + R"({"event":"annotation","text":"x"})" + "\n" +
+                             SecondLine(2) + "\n" + R"({"event":"summary","duration_s":2})";
     const ReadResult result = ParseTimeline("new.jsonl", text, timeline);
     ASSERT_TRUE(result.ok) << result.error;
     ASSERT_EQ(timeline.seconds.size(), 2u);
@@ -92,16 +93,18 @@ TEST(TimelineReader, EveryFaultNamesTheFileAndItsLine) {
         {"", "bad.jsonl: empty: no run line"},
         {"\n  \n", "bad.jsonl: empty: no run line"},
         {"t,step,connections,bytes\n1,1,2,3\n", "bad.jsonl:1: not a JSON timeline"},
-        {Second(1) + "\n", "bad.jsonl:1: the first line must be the run line"},
+        {SecondLine(1) + "\n", "bad.jsonl:1: the first line must be the run line"},
         {kRun + "\n[1,2]\n", "bad.jsonl:2: not a JSON object"},
         {kRun + "\n{\"t\":1}\n", "bad.jsonl:2: no \"event\" text"},
-        {kRun + "\n" + Second(1) + "\n{\"event\":\"second\",\"t\":\"2\"}\n",
+        {kRun + "\n" + SecondLine(1) + "\n{\"event\":\"second\",\"t\":\"2\"}\n",
          "bad.jsonl:3: \"t\" is not a number"},
         {kRun + "\n{\"event\":\"second\"}\n", "bad.jsonl:2: no \"t\" number"},
         {kRun + "\n{\"event\":\"second\",\"t\":1,\"bytes\":\"many\"}\n",
          "bad.jsonl:2: \"bytes\" is not a number"},
-        {kRun + "\n{\"event\":\"second\",\"t\":1,\"step\":0}\n", "bad.jsonl:2: \"step\" is not a whole"},
-        {kRun + "\n{\"event\":\"second\",\"t\":1,\"step\":1.5}\n", "bad.jsonl:2: \"step\" is not a whole"},
+        {kRun + "\n{\"event\":\"second\",\"t\":1,\"step\":0}\n",
+         "bad.jsonl:2: \"step\" is not a whole"},
+        {kRun + "\n{\"event\":\"second\",\"t\":1,\"step\":1.5}\n",
+         "bad.jsonl:2: \"step\" is not a whole"},
         {kRun + "\n{\"event\":\"second\",\"t\":1,\"states\":[1]}\n",
          "bad.jsonl:2: \"states\" is not an object"},
         {kRun + "\n{\"event\":\"second\",\"t\":1,\"failures\":{\"refused\":\"1\"}}\n",
