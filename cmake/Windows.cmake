@@ -19,6 +19,7 @@ function(zodiva_windows_net)
   add_library(zodiva_net STATIC ${_src} ${CMAKE_SOURCE_DIR}/net/win32/TlsSession.cpp)
   target_include_directories(zodiva_net PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(zodiva_net PUBLIC zodiva_support secur32 crypt32 ws2_32)
+  zodiva_library_batches(zodiva_net)
 endfunction()
 
 # newsd, on Windows Sockets here: the demo server of --demo, and the server the nntp, engine
@@ -29,6 +30,7 @@ function(zodiva_windows_newsd)
   add_library(newsd_lib STATIC ${_newsd})
   target_include_directories(newsd_lib PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(newsd_lib PUBLIC Threads::Threads ws2_32)
+  zodiva_library_batches(newsd_lib)
 endfunction()
 
 # The metrics endpoint on the single-header HTTP library kept in third_party/: Debian's
@@ -39,6 +41,7 @@ function(zodiva_windows_metrics)
   target_include_directories(zodiva_metrics PUBLIC ${CMAKE_SOURCE_DIR})
   target_include_directories(zodiva_metrics SYSTEM PRIVATE ${CMAKE_SOURCE_DIR}/third_party/cpp-httplib)
   target_link_libraries(zodiva_metrics PUBLIC zodiva_engine ws2_32)
+  zodiva_library_batches(zodiva_metrics)
 endfunction()
 
 # The JSON library the front ends write with: Debian's nlohmann-json is headers alone, the
@@ -66,6 +69,7 @@ function(zodiva_windows_programs)
     ${CMAKE_SOURCE_DIR}/app/reg/SettingKeys.cpp)
   target_include_directories(zodiva_frontend PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(zodiva_frontend PUBLIC zodiva_engine zodiva_metrics newsd_lib zodiva_json)
+  zodiva_library_batches(zodiva_frontend)
 
   # One console program for both front ends, as on Linux: --headless in the console, else the
   # native dialog from the resource templates (which hides a console made just for it).
