@@ -164,7 +164,9 @@ TEST(RunDescriptionTest, SettingsAreListedWithoutAnyPassword) {
     EXPECT_TRUE(setup.tls);
     // No ProxyPort stored: the port the engine dials, not a port it never uses.
     EXPECT_EQ(setup.proxy, "[::1]:0");
-    const std::string json = FormatSummary(RunSummary{setup}, true);
+    RunSummary summary;
+    summary.setup = setup;
+    const std::string json = FormatSummary(summary, true);
     for (const char* secret : {"hunter2", "scrambled", "secret", "assword", "NNTPp"}) {
         EXPECT_EQ(json.find(secret), std::string::npos) << secret << "\n" << json;
     }

@@ -19,8 +19,8 @@ namespace fs = std::filesystem;
 using regedit::RegFileEditor;
 using regedit::ValueKind;
 
-namespace {
-
+// Outside the unnamed namespace: the tests derive from the fixture, and in a batch of test
+// files the compiler warns of a base whose type only this file can name.
 class RegEditorTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -58,6 +58,8 @@ protected:
     std::string dir_;
     std::string path_;
 };
+
+namespace {
 
 const char* const kExport =
     "Windows Registry Editor Version 5.00\r\n"

@@ -74,8 +74,9 @@ TEST(SettingKeys, UserGuideDocumentsEveryKeyWithItsDefault) {
         EXPECT_EQ(guide.defaults.count(setting.name), 1u)
             << setting.name << " should be in the guide's settings tables exactly once";
         const auto row = guide.defaults.find(setting.name);
-        if (row != guide.defaults.end())
+        if (row != guide.defaults.end()) {
             EXPECT_EQ(row->second, keys::DefaultText(setting)) << setting.name;
+        }
     }
     for (const auto& [key, value] : guide.defaults) {
         bool known = false;
